@@ -1,0 +1,136 @@
+#pragma once
+
+#include "app/SurveyView.h"
+#include "config/SurveySettings.h"
+#include "host/FileSystem.h"
+#include "host/Observatory.h"
+#include "targets/TargetConfig.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+namespace kestrove {
+
+// Ends a run as "Stop Survey" would: after a number of passes, or when the host's clock reaches an
+// instant. Zero passes and an invalid instant mean no limit.
+struct RunLimits
+{
+    int passes = 0;
+    QDateTime untilUtc;
+};
+
+// The survey core: owns the shared state of a survey (settings, host objects, survey log, flags)
+// and performs every operation on it. It knows nothing of widgets; the main window, a headless run
+// and the tests each drive it through a SurveyView. Failures of the host or the files propagate as
+// HostError to whoever pressed the button.
+class SurveyCore
+{
+public:
+    SurveyCore(Host& host, SurveyView& view, const QString& programFolder);
+    ~SurveyCore();
+    SurveyCore(const SurveyCore&) = delete;
+    SurveyCore& operator=(const SurveyCore&) = delete;
+
+    // Window load: creates the file system and the three host objects in that order, then reads
+    // the configuration.
+    void load();
+    // Window unload, after the caller copied its controls into the settings: saves them and asks a
+    // running survey to end.
+    void unload();
+
+    // The program folder, with its trailing separator.
+    QString GetEXEPath() const;
+    // True for an existing file; false for a folder, an empty or impossible path. Never throws.
+    static bool FileExists(const QString& fileName);
+
+    void LoadConfig();
+    void SaveConfig();
+
+    // Lets n seconds of the host's clock pass while window events are dispatched.
+    void WaitSeconds(int n);
+
+    // The "Start Survey" button: runs passes until a stop is requested, then returns.
+    void startSurvey();
+    // "Stop Survey" and "Stop Survey and ACP".
+    void stopSurvey();
+    void stopSurveyAndAcp();
+    bool isRunning() const { return m_running; }
+
+    // Reading target lines and config lines. parseTarget and extractName return whether they
+    // assigned their outputs.
+    bool parseTarget(const QString& target, QString& targetName, float& targetRA, float& targetDec);
+    bool extractName(const QString& target, QString& targetName);
+    void parseTargetConfig(const QString& targetConfig, TargetConfig& config);
+
+    // Recording a completed plan in its targets file.
+    void updateSNe(const QString& bestTarget);
+    void updateMPS(const QString& bestTarget);
+    void updateSLC(const QString& bestTarget);
+    void updateMPF(const QString& bestTarget);
+
+    // Lays out the survey areas of "MPSTargets.txt" as field files; returns the number of areas.
+    int16_t createMPSFiles();
+
+    // Slew model.
+    static double Arccos(double x);
+    static double SlewDistance(double targetRA, double targetDec, double scopeRA, double scopeDec);
+    // Working values of one selection call, kept from target to target.
+    struct SlewState
+    {
+        float slewTime = 0;
+        bool flip = false;
+    };
+    // The pier-side bonus and the slew penalty for a target (hours, degrees); returns the new score.
+    float adjustForPointing(float targetRA, float targetDec, float score, SlewState& state);
+
+    // Target selection, one per survey kind.
+    bool selectSNe(float& bestScore, QString& bestTarget);
+    bool selectMPS(float& bestScore, QString& bestTarget);
+    bool selectSLC(float& bestScore, QString& bestTarget);
+    bool selectMPF(float& bestScore, QString& bestTarget);
+
+    // Observing plans, one per survey kind.
+    void planSNe(const QString& bestTarget);
+    void planMPS(const QString& bestTarget);
+    void planSLC(const QString& bestTarget);
+    void planMPF(const QString& bestTarget);
+
+    // Appends a whole line to the survey log while a pass has it open.
+    void logLine(const QString& line);
+    void setStatus(const QString& text) { m_view.showStatus(text); }
+    // Dispatches window events when eventPumpIntervalMs of scanning have passed since the last time.
+    void pumpEvents();
+    // The site's civil date and time from the host's clock.
+    QDateTime now() const;
+    // A file of the program folder.
+    QString programFile(const QString& fileName) const { return m_programFolder + fileName; }
+
+    Host& host() { return m_host; }
+    SurveyView& view() { return m_view; }
+
+    // Shared state, read and written directly by the operations.
+    SurveySettings settings;
+    std::unique_ptr<FileSystem> fileSystem;
+    std::unique_ptr<AcpUtil> acpUtil;
+    std::unique_ptr<AcpTelescope> acpTelescope;
+    std::unique_ptr<AcpApplication> acpApplication;
+    std::unique_ptr<TextStream> surveyLog;
+    std::unique_ptr<CoordTransform> coordTransform;
+    bool stopRequested = false;
+    bool firstPass = false;
+    RunLimits runLimits;
+    // 0 dispatches before every line of a scan; tests use it to act at an exact line.
+    int eventPumpIntervalMs = 5;
+
+private:
+    Host& m_host;
+    SurveyView& m_view;
+    QString m_programFolder;
+    QElapsedTimer m_sincePump;
+    bool m_running = false;
+};
+
+} // namespace kestrove

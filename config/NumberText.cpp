@@ -1,0 +1,106 @@
+#include "config/NumberText.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace kestrove {
+
+namespace {
+
+// Rounds to `digits` significant digits through printf's correctly rounded %e, then spells the
+// result out without an exponent.
+QString plainDecimal(double value, int digits)
+{
+    if (std::isnan(value))
+        return QStringLiteral("NaN");
+    if (std::isinf(value))
+        return value < 0 ? QStringLiteral("-Infinity") : QStringLiteral("Infinity");
+    if (value == 0)
+        return QStringLiteral("0");
+
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*e", digits - 1, value);
+    // buffer: [-]d.ddddde[+-]xx
+    std::string text(buffer);
+    const bool negative = text[0] == '-';
+    if (negative)
+        text.erase(0, 1);
+    const auto ePos = text.find('e');
+    const int exponent = std::atoi(text.c_str() + ePos + 1);
+    std::string mantissa;
+    for (size_t i = 0; i < ePos; ++i)
+        if (text[i] != '.')
+            mantissa += text[i];
+    while (mantissa.size() > 1 && mantissa.back() == '0')
+        mantissa.pop_back();
+
+    std::string out;
+    const int pointAfter = exponent + 1; // digits before the decimal point
+    if (pointAfter <= 0) {
+        out = "0." + std::string(static_cast<size_t>(-pointAfter), '0') + mantissa;
+    } else if (static_cast<size_t>(pointAfter) >= mantissa.size()) {
+        out = mantissa + std::string(static_cast<size_t>(pointAfter) - mantissa.size(), '0');
+    } else {
+        out = mantissa.substr(0, static_cast<size_t>(pointAfter)) + "." + mantissa.substr(static_cast<size_t>(pointAfter));
+    }
+    if (negative)
+        out.insert(0, 1, '-');
+    return QString::fromLatin1(out.data(), static_cast<qsizetype>(out.size()));
+}
+
+} // namespace
+
+QString singleText(float value)
+{
+    return plainDecimal(static_cast<double>(value), 7);
+}
+
+QString doubleText(double value)
+{
+    return plainDecimal(value, 15);
+}
+
+QString integerText(int value)
+{
+    return QString::number(value);
+}
+
+std::optional<double> parseNumber(const QString& text)
+{
+    const QByteArray bytes = text.trimmed().toLatin1();
+    if (bytes.isEmpty())
+        return std::nullopt;
+    // strtod would also take hex, "inf" and "nan"; only plain decimal text is a number here.
+    for (char c : bytes) {
+        const bool allowed = (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E';
+        if (!allowed)
+            return std::nullopt;
+    }
+    char* end = nullptr;
+    const double value = std::strtod(bytes.constData(), &end);
+    if (end != bytes.constData() + bytes.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<int16_t> roundToInt16(double value)
+{
+    if (!std::isfinite(value))
+        return std::nullopt;
+    const double rounded = std::nearbyint(value); // the default rounding mode sends halves to even
+    if (rounded < -32768.0 || rounded > 32767.0)
+        return std::nullopt;
+    return static_cast<int16_t>(rounded);
+}
+
+std::optional<int16_t> parseInt16(const QString& text)
+{
+    const auto value = parseNumber(text);
+    if (!value)
+        return std::nullopt;
+    return roundToInt16(*value);
+}
+
+} // namespace kestrove

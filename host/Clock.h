@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QDateTime>
+
+namespace kestrove {
+
+// The one source of "now". Nothing else reads the system clock.
+class Clock
+{
+public:
+    virtual ~Clock() = default;
+    virtual QDateTime utcNow() const = 0;
+    // The site's civil date and time; the host's Date_Julian and FormatVar take it as it stands.
+    virtual QDateTime localNow() const = 0;
+    // Lets n seconds of this clock pass, dispatching pending Qt events meanwhile (when an event loop
+    // exists) and using no processor time while it sleeps. In virtual time it returns at once.
+    virtual void sleepSeconds(int n) = 0;
+};
+
+} // namespace kestrove

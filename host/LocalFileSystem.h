@@ -1,0 +1,18 @@
+#pragma once
+
+#include "host/FileSystem.h"
+
+namespace kestrove {
+
+// Text files on the local disk: Latin-1, CR LF written, CR LF or LF read, buffered so that reading
+// or writing a long targets file streams in constant memory.
+class LocalFileSystem : public FileSystem
+{
+public:
+    bool FileExists(const QString& path) override;
+    std::unique_ptr<File> GetFile(const QString& path) override;
+    std::unique_ptr<TextStream> OpenTextFile(const QString& path, IOMode mode, bool create = false) override;
+    std::unique_ptr<TextStream> CreateTextFile(const QString& path, bool overwrite) override;
+};
+
+} // namespace kestrove

@@ -1,0 +1,124 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <memory>
+
+namespace kestrove {
+
+class Clock;
+class FileSystem;
+
+// The observatory host's automation objects. Member names follow the host's own. Every call is
+// synchronous; a failure throws HostError.
+
+// Set RightAscension (J2000 hours) and Declination (degrees), then read Elevation and Azimuth
+// (degrees, azimuth from north through east) for the transform's site and time.
+class CoordTransform
+{
+public:
+    virtual ~CoordTransform() = default;
+    virtual void setRightAscension(double hours) = 0;
+    virtual void setDeclination(double degrees) = 0;
+    virtual double RightAscension() const = 0;
+    virtual double Declination() const = 0;
+    virtual double Elevation() = 0;
+    virtual double Azimuth() = 0;
+};
+
+class AcpLocalUser
+{
+public:
+    virtual ~AcpLocalUser() = default;
+    // Folders without a trailing separator.
+    virtual QString DefaultPlanDir() = 0;
+    virtual QString DefaultLogDir() = 0;
+};
+
+class AcpPrefs
+{
+public:
+    virtual ~AcpPrefs() = default;
+    virtual AcpLocalUser& LocalUser() = 0;
+    virtual double TiltUpLimit() = 0;
+    virtual double MinimumElevation() = 0;
+    // Elevation of the local horizon at an azimuth, degrees.
+    virtual double GetHorizon(double azimuth) = 0;
+    virtual double SlewsettleTime() = 0;
+};
+
+class AcpWeather
+{
+public:
+    virtual ~AcpWeather() = default;
+    virtual bool Safe() = 0;
+};
+
+class AcpUtil
+{
+public:
+    virtual ~AcpUtil() = default;
+
+    virtual bool ScriptActive() = 0;
+    virtual bool WeatherConnected() = 0;
+    virtual AcpWeather& Weather() = 0;
+    virtual AcpPrefs& Prefs() = 0;
+
+    // Supports "General Date" and "yyyymmdd".
+    virtual QString FormatVar(const QDateTime& value, const QString& format) = 0;
+    // Julian date of the date and time as they stand (no zone conversion).
+    virtual double Date_Julian(const QDateTime& value) = 0;
+
+    virtual std::unique_ptr<CoordTransform> NewCTHereAndNow() = 0;
+    // For a latitude (degrees) and local apparent sidereal time (hours; beyond 24 wraps).
+    virtual std::unique_ptr<CoordTransform> NewCT(double latitude, double siderealTime) = 0;
+    virtual bool IsGEMDestinationWest(double rightAscension) = 0;
+
+    // Sexagesimal or plain decimal text to hours or degrees.
+    virtual double HMS_Hours(const QString& text) = 0;
+    virtual double DMS_Degrees(const QString& text) = 0;
+    virtual QString Hours_HMS(double hours, const QString& h, const QString& m, const QString& s) = 0;
+    virtual QString Degrees_DMS(double degrees, const QString& d, const QString& m, const QString& s) = 0;
+
+    virtual void LoadScript(const QString& path) = 0;
+    // Starts the loaded script and returns at once.
+    virtual void RunScript() = 0;
+    virtual void AbortScript() = 0;
+};
+
+class AcpTelescope
+{
+public:
+    virtual ~AcpTelescope() = default;
+    // Where the mount points, J2000 hours and degrees.
+    virtual double RightAscension() = 0;
+    virtual double Declination() = 0;
+    // 0 alt-azimuth, 2 German equatorial, anything else another equatorial mount.
+    virtual int AlignmentMode() = 0;
+    virtual double SiteLatitude() = 0;
+    // Local apparent sidereal time, hours.
+    virtual double SiderealTime() = 0;
+};
+
+class AcpApplication
+{
+public:
+    virtual ~AcpApplication() = default;
+    // The host's installation folder; its acquisition script is Scripts/AcquireImages.js below it.
+    virtual QString Path() = 0;
+};
+
+// What stands behind the automation objects: the simulated observatory, or a real one. It creates
+// the objects when the program loads and owns the clock that every reading of "now" goes to.
+class Host
+{
+public:
+    virtual ~Host() = default;
+    virtual std::unique_ptr<FileSystem> createFileSystem() = 0;
+    virtual std::unique_ptr<AcpUtil> createUtil() = 0;
+    virtual std::unique_ptr<AcpTelescope> createTelescope() = 0;
+    virtual std::unique_ptr<AcpApplication> createApplication() = 0;
+    virtual Clock& clock() = 0;
+};
+
+} // namespace kestrove

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Kestrove builds, runs and tests with; installs only what is missing.
+set -euo pipefail
+
+packages=(build-essential cmake pkg-config qt6-base-dev liberfa-dev libgtest-dev googletest tzdata)
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$package")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Kestrove, prepares the demo program folder with the sample
+# catalogues (never overwriting a file that is already there) and starts it on the simulated
+# observatory. Extra arguments go to the program, e.g. --headless --passes 5.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DKESTROVE_TESTS=OFF >/dev/null
+cmake --build build --target kestrove -j"$(nproc)"
+
+mkdir -p demo
+cp -rn samples/. demo/
+exec build/kestrove --folder demo "$@"
