@@ -1,0 +1,24 @@
+#pragma once
+
+#include "app/SurveyCore.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace kestrove {
+
+// What the command line asks for. Qt's own options (-platform and the like) are left to Qt.
+struct CommandLine
+{
+    QString folder;      // program folder; empty: the executable's folder
+    QString observatory; // simulated observatory folder; empty: "observatory/" in the program folder
+    bool headless = false;
+    bool start = false;  // press "Start Survey" once the window is shown
+    RunLimits limits;    // --passes N, --until INSTANT (ISO 8601 UTC)
+};
+
+// Parses the arguments after the program name; on a bad argument returns nothing and sets `error`.
+std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QString& error);
+
+} // namespace kestrove
