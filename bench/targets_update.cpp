@@ -1,8 +1,7 @@
 // updateSNe on a 100,000-entry targets file against copying the same file, in the same run.
 
 #include "app/SurveyCore.h"
-#include "host/LocalFileSystem.h"
-#include "tests/targets/TargetsTestHost.h"
+#include "host/sim/SimObservatory.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -63,10 +62,13 @@ int main()
 {
     const int entries = 100000;
     QTemporaryDir dir;
-    test::ConversionHost host;
+    sim::SimSettings site = sim::SimObservatory::defaults(dir.filePath(QStringLiteral("observatory")));
+    site.clockStart = QStringLiteral("2022-03-15T22:30:00Z");
+    site.clockSpeed = 0;
+    sim::SimObservatory host(dir.filePath(QStringLiteral("observatory")), site);
     QuietView view;
     SurveyCore core(host, view, dir.path());
-    core.fileSystem = std::make_unique<LocalFileSystem>();
+    core.fileSystem = host.createFileSystem();
     core.acpUtil = host.createUtil();
 
     const QString targets = core.programFile(QStringLiteral("SNeTargets.txt"));
