@@ -99,6 +99,26 @@ TEST_F(MPSFiles, GridEdgeCases)
     EXPECT_TRUE(view.messages.isEmpty());
 }
 
+TEST_F(MPSFiles, EveryColumnOfATallGridHasTheSameRows)
+{
+    // 5001 rows of 0.01 degree in two columns: more rows than are kept from column to column.
+    core.settings.fovDecMPS = 0.6;
+    const QString area = QStringLiteral("1:00:00 0 1:06:00 50");
+    writeAreas({area});
+    ASSERT_EQ(core.createMPSFiles(), 1);
+    const QStringList lines = fieldLines(1);
+    const int rows = 5001;
+    ASSERT_EQ(lines.size(), 1 + 2 * 2 * rows);
+    EXPECT_EQ(lines[1], QStringLiteral("1!01h00m00.00s!+00d00m00.00s\t1\t0"));
+    EXPECT_EQ(lines[2 * rows - 1], QStringLiteral("1!01h00m00.00s!+50d00m00.00s\t1\t50"));
+    for (int row = 0; row < rows; ++row) {
+        QString second = lines[1 + 2 * row];
+        second.replace(QStringLiteral("01h00m00.00s"), QStringLiteral("01h03m08.00s"))
+            .replace(QStringLiteral("\t1\t"), QStringLiteral("\t1.052222\t"));
+        ASSERT_EQ(lines[1 + 2 * (rows + row)], second) << "row " << row;
+    }
+}
+
 TEST_F(MPSFiles, AnUnchangedAreaKeepsItsFieldFileAndItsHistory)
 {
     const QStringList areas{QStringLiteral("1:00:00 +10:00:00 1:06:00 +11:00:00"),
