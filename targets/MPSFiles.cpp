@@ -24,10 +24,10 @@ void writeGrid(SurveyCore& core, TextStream& out, const QString& areaNumber, con
     const qsizetype p2 = p1 < 0 ? -1 : areaLine.indexOf(sp, p1 + 1);
     const qsizetype p3 = p2 < 0 ? -1 : areaLine.indexOf(sp, p2 + 1);
     if (p3 < 0) {
-        core.view().showMessage(
-            QStringLiteral("MPS survey area ") + areaNumber +
-            QStringLiteral(" needs four fields separated by spaces; no fields made from \"") + areaLine +
-            QStringLiteral("\""));
+        core.view().showMessage(QStringLiteral("MPSTargets.txt line ") + areaNumber +
+                                QStringLiteral(" needs four fields separated by spaces, so survey area ") +
+                                areaNumber + QStringLiteral(" has no fields: \"") + areaLine +
+                                QStringLiteral("\""));
         return;
     }
     AcpUtil& util = *core.acpUtil;
