@@ -89,10 +89,13 @@ int main()
                                .arg((entries / 2) % 24)
                                .arg((entries / 2) % 60)
                                .arg((entries / 2) % 80);
+    // Each run starts from the same file, already on the disk as a user's file would be.
     auto reset = [&] {
         QFile f(targets);
         f.open(QIODevice::WriteOnly | QIODevice::Truncate);
         f.write(bytes);
+        f.flush();
+        ::fsync(f.handle());
     };
 
     const int runs = 5;
