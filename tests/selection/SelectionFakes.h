@@ -30,9 +30,10 @@ struct FakeSky
 {
     QDateTime localNow = QDateTime(QDate(2024, 3, 10), QTime(0, 0), QTimeZone::utc());
 
-    // Where each target stands now, and at the end of an MPS set (transforms from NewCT).
-    std::map<double, Place> now;
-    std::map<double, Place> later;
+    // Where each target stands now, and at the end of an MPS set (transforms from NewCT), by its
+    // 32-bit right ascension.
+    std::map<float, Place> now;
+    std::map<float, Place> later;
     Place unscripted;
     int hereAndNowTransforms = 0;
     std::vector<std::pair<double, double>> newCTAsked; // latitude, sidereal time
@@ -53,16 +54,16 @@ struct FakeSky
     std::vector<double> westAsked;
 };
 
-inline Place lookUp(const std::map<double, Place>& places, double ra, const Place& otherwise)
+inline Place lookUp(const std::map<float, Place>& places, double ra, const Place& otherwise)
 {
-    const auto it = places.find(ra);
+    const auto it = places.find(static_cast<float>(ra));
     return it == places.end() ? otherwise : it->second;
 }
 
 class FakeTransform : public CoordTransform
 {
 public:
-    FakeTransform(const std::map<double, Place>& places, const Place& unscripted, QString origin)
+    FakeTransform(const std::map<float, Place>& places, const Place& unscripted, QString origin)
         : m_places(places), m_unscripted(unscripted), origin(std::move(origin))
     {
     }
@@ -74,7 +75,7 @@ public:
     double Azimuth() override { return lookUp(m_places, m_ra, m_unscripted).azimuth; }
 
 private:
-    const std::map<double, Place>& m_places;
+    const std::map<float, Place>& m_places;
     Place m_unscripted;
     double m_ra = 0;
     double m_dec = 0;

@@ -40,9 +40,20 @@ protected:
         return readBytes(logPath());
     }
 
+    // The same as text, so that a failing comparison shows the lines.
+    std::string logText() { return logBytes().toStdString(); }
+
     double nowJD() const { return FakeUtil::julianDate(host.sky.localNow); }
 
-    RecordingFileSystem& files() { return static_cast<RecordingFileSystem&>(*core.fileSystem); }
+    // How the program file of that name was opened, read and closed, in order of opening.
+    std::vector<RecordingFileSystem::Use> usesOf(const QString& name)
+    {
+        std::vector<RecordingFileSystem::Use> found;
+        for (const auto& use : static_cast<RecordingFileSystem&>(*core.fileSystem).uses)
+            if (use->path == dir.filePath(name))
+                found.push_back(*use);
+        return found;
+    }
 
     QTemporaryDir dir;
     FakeHost host;
@@ -52,6 +63,11 @@ protected:
     float bestScore = 12345;
     QString bestTarget = QStringLiteral("untouched");
 };
+
+inline std::string crlfText(const QStringList& lines)
+{
+    return crlfLines(lines).toStdString();
+}
 
 // A target line with decimal position columns.
 inline QString targetLine(const QString& name, double ra, double dec)
