@@ -2,6 +2,8 @@
 
 #include "config/NumberText.h"
 
+#include <QStringBuilder>
+
 #include <cmath>
 
 namespace kestrove::selection {
@@ -43,23 +45,24 @@ bool isObservable(SurveyCore& core, CoordTransform& transform, const TargetPosit
     return !rejected;
 }
 
+// The log lines are built with one allocation each: a long catalogue writes them by the hundred thousand.
 void logTarget(SurveyCore& core, const QString& kind, const TargetPosition& target)
 {
-    core.logLine(kind + QLatin1String(" Target: ") + target.name + QLatin1String(" RA=") +
-                 singleText(target.ra) + QLatin1String(", DEC=") + singleText(target.dec));
+    core.logLine(kind % QLatin1String(" Target: ") % target.name % QLatin1String(" RA=") %
+                 singleText(target.ra) % QLatin1String(", DEC=") % singleText(target.dec));
 }
 
 void logScore(SurveyCore& core, float score, double elevation, float slewTime)
 {
-    core.logLine(QLatin1String("  Score=") + singleText(score) + QLatin1String(" Elev=") +
-                 doubleText(elevation) + QLatin1String(" slewTime=") + singleText(slewTime));
+    core.logLine(QLatin1String("  Score=") % singleText(score) % QLatin1String(" Elev=") %
+                 doubleText(elevation) % QLatin1String(" slewTime=") % singleText(slewTime));
 }
 
 void logScore(SurveyCore& core, float score, double elevation, float slewTime, double minsSinceLast)
 {
-    core.logLine(QLatin1String("  Score=") + singleText(score) + QLatin1String(" Elev=") +
-                 doubleText(elevation) + QLatin1String(" slewTime=") + singleText(slewTime) +
-                 QLatin1String(" minsSinceLast=") + doubleText(minsSinceLast));
+    core.logLine(QLatin1String("  Score=") % singleText(score) % QLatin1String(" Elev=") %
+                 doubleText(elevation) % QLatin1String(" slewTime=") % singleText(slewTime) %
+                 QLatin1String(" minsSinceLast=") % doubleText(minsSinceLast));
 }
 
 bool chooseBest(SurveyCore& core, float score, const QString& targetLine, float& bestScore,
@@ -69,7 +72,7 @@ bool chooseBest(SurveyCore& core, float score, const QString& targetLine, float&
         return false;
     bestScore = score;
     bestTarget = targetLine;
-    core.logLine(QLatin1String("  >>> New bestscore = ") + singleText(bestScore));
+    core.logLine(QLatin1String("  >>> New bestscore = ") % singleText(bestScore));
     return true;
 }
 
