@@ -31,7 +31,10 @@ class QuietView : public SurveyView
 {
 public:
     void showStatus(const QString&) override {}
-    void showMessage(const QString& text) override { std::fprintf(stderr, "message: %s\n", qPrintable(text)); }
+    void showMessage(const QString& text) override
+    {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    }
     bool isKindChecked(SurveyKind) override { return true; }
     QString weightText(SurveyKind) override { return QStringLiteral("100"); }
     void processEvents() override {}
@@ -51,7 +54,12 @@ sim::SimSettings site(const QString& folder)
     return s;
 }
 
-enum class Kind { SNe, MPS, SLC };
+enum class Kind
+{
+    SNe,
+    MPS,
+    SLC
+};
 
 // Entries spread evenly over the sky north of −40 degrees; config lines vary by kind.
 void writeCatalogue(const QString& path, Kind kind, int n, double nowJD, const QString& firstLine)
@@ -79,11 +87,12 @@ void writeCatalogue(const QString& path, Kind kind, int n, double nowJD, const Q
             if (r < 0.5)
                 std::fprintf(file, "**** \r\n");
             else
-                std::fprintf(file, "**** lastImageJD=%.8f imageCount=%d\r\n", nowJD - 0.03 * r, 1 + int(r * 3) % 3);
+                std::fprintf(file, "**** lastImageJD=%.8f imageCount=%d\r\n", nowJD - 0.03 * r,
+                             1 + int(r * 3) % 3);
             break;
         case Kind::SLC:
-            std::fprintf(file, "**** lastImageJD=%.8f interval=%d priority=%d\r\n", nowJD - 0.1 * r, 30 + int(r * 90),
-                         50 + int(r * 100));
+            std::fprintf(file, "**** lastImageJD=%.8f interval=%d priority=%d\r\n", nowJD - 0.1 * r,
+                         30 + int(r * 90), 50 + int(r * 100));
             break;
         }
     }
@@ -125,7 +134,8 @@ double seconds(const std::function<void()>& run, int repeats)
     for (int i = 0; i < repeats; ++i) {
         const auto start = std::chrono::steady_clock::now();
         run();
-        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        best =
+            std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     return best;
 }
@@ -168,11 +178,11 @@ int main(int argc, char** argv)
     eraASTROM astrom;
     double eo;
     const sim::SimSettings& s = observatory.settings();
-    eraApco13(utc1, utc2, 0, s.longitude * ERFA_DD2R, s.latitude * ERFA_DD2R, s.elevation, 0, 0, 0, 0, 0, 0, &astrom,
-              &eo);
+    eraApco13(utc1, utc2, 0, s.longitude * ERFA_DD2R, s.latitude * ERFA_DD2R, s.elevation, 0, 0, 0, 0, 0, 0,
+              &astrom, &eo);
 
-    std::printf("%-4s %8s %12s %12s %8s %10s %12s\n", "kind", "N", "pass (s)", "us/entry", "floor x", "scored",
-                "peak RSS kB");
+    std::printf("%-4s %8s %12s %12s %8s %10s %12s\n", "kind", "N", "pass (s)", "us/entry", "floor x",
+                "scored", "peak RSS kB");
     const QString area = QStringLiteral("0 0 0 0");
     for (const int n : {1000, 10000, 100000}) {
         if (onlyN && n != onlyN)
@@ -192,7 +202,8 @@ int main(int argc, char** argv)
             case Kind::MPS: {
                 file = core.programFile(QStringLiteral("MPSfov1.txt"));
                 writeCatalogue(file, kind, n, nowJD, area);
-                std::FILE* areas = std::fopen(QFile::encodeName(core.programFile("MPSTargets.txt")).constData(), "wb");
+                std::FILE* areas =
+                    std::fopen(QFile::encodeName(core.programFile("MPSTargets.txt")).constData(), "wb");
                 std::fprintf(areas, "%s\r\n", area.toLatin1().constData());
                 std::fclose(areas);
                 select = [&](float& b, QString& t) { return core.selectMPS(b, t); };
@@ -219,9 +230,10 @@ int main(int argc, char** argv)
             long counted = 0;
             double checksum = 0;
             const double floor = seconds([&] { checksum += floorPass(file, astrom, counted); }, repeats);
-            std::printf("%-4s %8d %12.4f %12.3f %8.2f %10ld %12ld   floor %.3f us/entry, best %s (%s)\n", name, n,
-                        pass, pass / n * 1e6, pass / floor, counted, peakKilobytes(), floor / n * 1e6,
-                        qPrintable(singleText(bestScore)), qPrintable(bestTarget.section(QLatin1Char('\t'), 0, 0)));
+            std::printf("%-4s %8d %12.4f %12.3f %8.2f %10ld %12ld   floor %.3f us/entry, best %s (%s)\n",
+                        name, n, pass, pass / n * 1e6, pass / floor, counted, peakKilobytes(),
+                        floor / n * 1e6, qPrintable(singleText(bestScore)),
+                        qPrintable(bestTarget.section(QLatin1Char('\t'), 0, 0)));
             if (checksum == 12345.678)
                 std::printf("\n");
             QFile::remove(file);
