@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <string>
 #include <unistd.h>
 
 namespace kestrove {
@@ -31,12 +32,15 @@ void syncDirectoryOf(const QString& path)
     }
 }
 
+// A text stream over a file descriptor with its own buffer: lines are found with memchr and
+// converted in bulk, so reading or writing a long file costs little per line and no locking.
 class LocalTextStream : public TextStream
 {
 public:
-    LocalTextStream(std::FILE* file, QString path, bool writing, bool syncOnClose)
-        : m_file(file), m_path(std::move(path)), m_writing(writing), m_syncOnClose(syncOnClose)
+    LocalTextStream(int fd, QString path, bool writing, bool syncOnClose)
+        : m_fd(fd), m_path(std::move(path)), m_writing(writing), m_syncOnClose(syncOnClose)
     {
+        m_buffer.reserve(bufferSize);
     }
 
     ~LocalTextStream() override
@@ -52,12 +56,9 @@ public:
     {
         requireOpen(QStringLiteral("AtEndOfStream"));
         if (m_writing)
-            throw HostError(QStringLiteral("AtEndOfStream"), m_path, QStringLiteral("stream is open for writing"));
-        const int c = getc_unlocked(m_file);
-        if (c == EOF)
-            return true;
-        std::ungetc(c, m_file);
-        return false;
+            throw HostError(QStringLiteral("AtEndOfStream"), m_path,
+                            QStringLiteral("stream is open for writing"));
+        return m_begin == m_buffer.size() && !fill();
     }
 
     QString ReadLine() override
@@ -65,69 +66,133 @@ public:
         requireOpen(QStringLiteral("ReadLine"));
         if (m_writing)
             throw HostError(QStringLiteral("ReadLine"), m_path, QStringLiteral("stream is open for writing"));
-        m_line.clear();
-        int c;
-        bool any = false;
-        while ((c = getc_unlocked(m_file)) != EOF) {
-            any = true;
-            if (c == '\n')
-                break;
-            m_line.push_back(static_cast<char>(c));
-        }
-        if (!any)
+        if (m_begin == m_buffer.size() && !fill())
             throw HostError(QStringLiteral("ReadLine"), m_path, QStringLiteral("input past end of file"));
-        if (!m_line.empty() && m_line.back() == '\r')
-            m_line.pop_back();
-        return QString::fromLatin1(m_line.data(), static_cast<qsizetype>(m_line.size()));
+        // Most lines lie whole in the buffer; a line across its end is gathered in m_line.
+        m_line.clear();
+        for (;;) {
+            const char* start = m_buffer.data() + m_begin;
+            const size_t available = m_buffer.size() - m_begin;
+            const auto* newline = static_cast<const char*>(std::memchr(start, '\n', available));
+            if (newline) {
+                const size_t length = static_cast<size_t>(newline - start);
+                m_begin += length + 1;
+                if (m_line.empty())
+                    return lineText(start, length);
+                m_line.append(start, length);
+                break;
+            }
+            m_line.append(start, available);
+            m_begin = m_buffer.size();
+            if (!fill())
+                break;
+        }
+        return lineText(m_line.data(), m_line.size());
     }
 
-    void Write(const QString& text) override { put(text.toLatin1()); }
+    void Write(const QString& text) override { put(text, false); }
 
-    void WriteLine(const QString& text) override
-    {
-        QByteArray bytes = text.toLatin1();
-        bytes.append("\r\n", 2);
-        put(bytes);
-    }
+    void WriteLine(const QString& text) override { put(text, true); }
 
     void Close() override
     {
-        if (!m_file)
+        if (m_fd < 0)
             return;
-        std::FILE* file = m_file;
-        m_file = nullptr;
+        const int fd = m_fd;
+        m_fd = -1;
         bool ok = true;
+        QString reason;
         if (m_writing) {
-            ok = std::fflush(file) == 0;
+            ok = writeAll(fd);
             if (ok && m_syncOnClose)
-                ok = ::fsync(::fileno(file)) == 0;
+                ok = ::fsync(fd) == 0;
+            if (!ok)
+                reason = systemReason();
         }
-        const QString reason = ok ? QString() : systemReason();
-        ok = (std::fclose(file) == 0) && ok;
+        ok = (::close(fd) == 0) && ok;
         if (!ok)
             throw HostError(QStringLiteral("Close"), m_path, reason.isEmpty() ? systemReason() : reason);
     }
 
 private:
+    static constexpr size_t bufferSize = 1 << 16;
+
+    static QString lineText(const char* data, size_t length)
+    {
+        if (length > 0 && data[length - 1] == '\r')
+            --length;
+        return QString::fromLatin1(data, static_cast<qsizetype>(length));
+    }
+
     void requireOpen(const QString& call)
     {
-        if (!m_file)
+        if (m_fd < 0)
             throw HostError(call, m_path, QStringLiteral("stream is closed"));
     }
 
-    void put(const QByteArray& bytes)
+    // Reads the next block; false at the end of the file.
+    bool fill()
+    {
+        m_buffer.resize(bufferSize);
+        m_begin = 0;
+        for (;;) {
+            const ssize_t n = ::read(m_fd, m_buffer.data(), bufferSize);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                throw HostError(QStringLiteral("ReadLine"), m_path, systemReason());
+            m_buffer.resize(static_cast<size_t>(n));
+            return n > 0;
+        }
+    }
+
+    bool writeAll(int fd)
+    {
+        size_t done = 0;
+        while (done < m_buffer.size()) {
+            const ssize_t n = ::write(fd, m_buffer.data() + done, m_buffer.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            done += static_cast<size_t>(n);
+        }
+        m_buffer.clear();
+        return true;
+    }
+
+    // Characters beyond Latin-1 become '?', as toLatin1 does.
+    void put(const QString& text, bool lineEnd)
     {
         requireOpen(QStringLiteral("WriteLine"));
         if (!m_writing)
-            throw HostError(QStringLiteral("WriteLine"), m_path, QStringLiteral("stream is open for reading"));
-        if (std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), m_file) != static_cast<size_t>(bytes.size()))
+            throw HostError(QStringLiteral("WriteLine"), m_path,
+                            QStringLiteral("stream is open for reading"));
+        const size_t size = static_cast<size_t>(text.size());
+        const size_t needed = size + (lineEnd ? 2 : 0);
+        const size_t at = m_buffer.size();
+        // Grows without filling: every byte is written just below.
+        m_buffer.append(needed, '\0');
+        char* out = m_buffer.data() + at;
+        const char16_t* source = reinterpret_cast<const char16_t*>(text.utf16());
+        for (size_t i = 0; i < size; ++i) {
+            const char16_t c = source[i];
+            out[i] = c < 0x100 ? static_cast<char>(c) : '?';
+        }
+        if (lineEnd) {
+            out[size] = '\r';
+            out[size + 1] = '\n';
+        }
+        if (m_buffer.size() >= bufferSize && !writeAll(m_fd))
             throw HostError(QStringLiteral("WriteLine"), m_path, systemReason());
     }
 
-    std::FILE* m_file;
+    int m_fd;
     QString m_path;
     bool m_writing;
     bool m_syncOnClose;
+    std::string m_buffer; // reading: the current block; writing: what is not yet written
+    size_t m_begin = 0;   // reading: where the next line starts in m_buffer
     std::string m_line;
 };
 
@@ -154,7 +219,8 @@ public:
 private:
     void rename(const QString& call, const QString& destination)
     {
-        if (std::rename(QFile::encodeName(m_path).constData(), QFile::encodeName(destination).constData()) != 0)
+        if (std::rename(QFile::encodeName(m_path).constData(), QFile::encodeName(destination).constData()) !=
+            0)
             throw HostError(call, m_path + QStringLiteral(" -> ") + destination, systemReason());
         syncDirectoryOf(destination);
         m_path = destination;
@@ -163,12 +229,15 @@ private:
     QString m_path;
 };
 
-std::FILE* openFile(const QString& call, const QString& path, const char* mode)
+int openFile(const QString& call, const QString& path, int flags)
 {
-    std::FILE* file = std::fopen(QFile::encodeName(path).constData(), mode);
-    if (!file)
+    int fd;
+    do {
+        fd = ::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
         throw HostError(call, path, systemReason());
-    return file;
+    return fd;
 }
 
 } // namespace
@@ -194,10 +263,11 @@ std::unique_ptr<TextStream> LocalFileSystem::OpenTextFile(const QString& path, I
     if (QFileInfo(path).isDir())
         throw HostError(call, path, QStringLiteral("is a folder"));
     if (mode == IOMode::ForReading)
-        return std::make_unique<LocalTextStream>(openFile(call, path, "rb"), path, false, false);
+        return std::make_unique<LocalTextStream>(openFile(call, path, O_RDONLY), path, false, false);
     if (!create && !FileExists(path))
         throw HostError(call, path, QStringLiteral("file not found"));
-    return std::make_unique<LocalTextStream>(openFile(call, path, "ab"), path, true, false);
+    return std::make_unique<LocalTextStream>(openFile(call, path, O_WRONLY | O_CREAT | O_APPEND), path, true,
+                                             false);
 }
 
 std::unique_ptr<TextStream> LocalFileSystem::CreateTextFile(const QString& path, bool overwrite)
@@ -207,7 +277,8 @@ std::unique_ptr<TextStream> LocalFileSystem::CreateTextFile(const QString& path,
         throw HostError(call, path, QStringLiteral("is a folder"));
     if (!overwrite && QFileInfo::exists(path))
         throw HostError(call, path, QStringLiteral("file already exists"));
-    return std::make_unique<LocalTextStream>(openFile(call, path, "wb"), path, true, true);
+    return std::make_unique<LocalTextStream>(openFile(call, path, O_WRONLY | O_CREAT | O_TRUNC), path, true,
+                                             true);
 }
 
 } // namespace kestrove

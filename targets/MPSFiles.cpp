@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace kestrove {
 
@@ -41,18 +42,36 @@ void writeGrid(SurveyCore& core, TextStream& out, const QString& areaNumber, con
     const QString tab = QStringLiteral("\t");
     const QString emptyConfig = QStringLiteral("**** ");
     const QString prefix = areaNumber + bang;
+    // Every column has the same rows, so the declination texts of the first column serve all the
+    // others; the cache is capped so that memory stays bounded whatever the grid.
+    struct Row
+    {
+        QString name;   // the host's text of the declination
+        QString column; // the declination column
+    };
+    constexpr size_t maxCachedRows = 4096;
+    std::vector<Row> rows;
     QString line;
     for (double ra = raStart; ra <= raEnd; ra += raStep) {
         const double ra6 = roundTo6(ra);
         const QString raName = prefix + util.Hours_HMS(ra6, h, m, s) + bang;
         const QString raColumn = tab + doubleText(ra6) + tab;
-        for (double dec = decStart; dec <= decEnd; dec += decStep) {
-            const double dec6 = roundTo6(dec);
+        size_t index = 0;
+        for (double dec = decStart; dec <= decEnd; dec += decStep, ++index) {
+            Row row;
+            if (index < rows.size()) {
+                row = rows[index];
+            } else {
+                const double dec6 = roundTo6(dec);
+                row = {util.Degrees_DMS(dec6, d, m, s), doubleText(dec6)};
+                if (index < maxCachedRows)
+                    rows.push_back(row);
+            }
             line.clear();
             line += raName;
-            line += util.Degrees_DMS(dec6, d, m, s);
+            line += row.name;
             line += raColumn;
-            line += doubleText(dec6);
+            line += row.column;
             out.WriteLine(line);
             out.WriteLine(emptyConfig);
             // A step too small to move the position would never end the grid.

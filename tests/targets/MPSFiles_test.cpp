@@ -12,18 +12,13 @@ namespace {
 
 using test::crlfLines;
 using test::readBytes;
-using test::RecordingView;
 using test::writeBytes;
 
-class MPSFiles : public ::testing::Test
+class MPSFiles : public ::testing::Test, public test::TargetsFixture
 {
 protected:
-    MPSFiles() : core(host, view, dir.path())
+    MPSFiles()
     {
-        core.fileSystem = host.createFileSystem();
-        core.acpUtil = host.createUtil();
-        core.surveyLog = std::make_unique<test::RecordingStream>(log);
-        core.eventPumpIntervalMs = 0;
         core.settings.fovRAMPS = 47;
         core.settings.fovDecMPS = 38;
     }
@@ -40,12 +35,6 @@ protected:
         lines.removeLast(); // after the last line end
         return lines;
     }
-
-    test::ConversionHost host;
-    RecordingView view;
-    QTemporaryDir dir;
-    SurveyCore core;
-    QStringList log;
 };
 
 TEST_F(MPSFiles, LaysOutColumnsOfRightAscensionFromLowToHighDeclination)
@@ -56,10 +45,11 @@ TEST_F(MPSFiles, LaysOutColumnsOfRightAscensionFromLowToHighDeclination)
     EXPECT_EQ(core.createMPSFiles(), 1);
     EXPECT_EQ(
         field(1),
-        crlfLines({area, QStringLiteral("1!01h00m00s!+10d00m00s\t1\t10"), QStringLiteral("**** "),
-                   QStringLiteral("1!01h00m00s!+10d38m00s\t1\t10.633333"), QStringLiteral("**** "),
-                   QStringLiteral("1!01h03m08s!+10d00m00s\t1.052222\t10"), QStringLiteral("**** "),
-                   QStringLiteral("1!01h03m08s!+10d38m00s\t1.052222\t10.633333"), QStringLiteral("**** ")}));
+        crlfLines({area, QStringLiteral("1!01h00m00.00s!+10d00m00.00s\t1\t10"), QStringLiteral("**** "),
+                   QStringLiteral("1!01h00m00.00s!+10d38m00.00s\t1\t10.633333"), QStringLiteral("**** "),
+                   QStringLiteral("1!01h03m08.00s!+10d00m00.00s\t1.052222\t10"), QStringLiteral("**** "),
+                   QStringLiteral("1!01h03m08.00s!+10d38m00.00s\t1.052222\t10.633333"),
+                   QStringLiteral("**** ")}));
     EXPECT_EQ(view.statuses, QStringList{QStringLiteral("Creating MPS files")});
     EXPECT_TRUE(view.messages.isEmpty());
     EXPECT_TRUE(log.isEmpty());
@@ -75,23 +65,26 @@ TEST_F(MPSFiles, GridEdgeCases)
     };
     const Case cases[] = {
         // Start and end corners the same: one field, exactly there.
-        {"2:00:00 -5:00:00 2:00:00 -5:00:00", 38, {QStringLiteral("1!02h00m00s!-05d00m00s\t2\t-5")}},
+        {"2:00:00 -5:00:00 2:00:00 -5:00:00", 38, {QStringLiteral("1!02h00m00.00s!-05d00m00.00s\t2\t-5")}},
         // No wrap at 0 hours; no field when an end lies before its start.
         {"23:50:00 +0:00:00 0:10:00 +1:00:00", 38, {}},
         {"1:00:00 +1:00:00 1:10:00 +0:00:00", 38, {}},
         // Positions are rounded to 6 decimals, halves up.
         {"1.23456749 -1.23456751 1.23456749 -1.23456751",
          38,
-         {QStringLiteral("1!01h14m04s!-01d14m04s\t1.234567\t-1.234568")}},
-        {"1.23456751 0 1.23456751 0", 38, {QStringLiteral("1!01h14m04s!+00d00m00s\t1.234568\t0")}},
+         {QStringLiteral("1!01h14m04.44s!-01d14m04.44s\t1.234567\t-1.234568")}},
+        {"1.23456751 0 1.23456751 0", 38, {QStringLiteral("1!01h14m04.44s!+00d00m00.00s\t1.234568\t0")}},
         // The end test uses the accumulated position: six additions of 0.1 stay below 0.6, so a
         // seventh row lies at 0.6 (counting 6 × 0.1 would give only six rows).
         {"3:00:00 0 3:00:00 0.6",
          6,
-         {QStringLiteral("1!03h00m00s!+00d00m00s\t3\t0"), QStringLiteral("1!03h00m00s!+00d06m00s\t3\t0.1"),
-          QStringLiteral("1!03h00m00s!+00d12m00s\t3\t0.2"), QStringLiteral("1!03h00m00s!+00d18m00s\t3\t0.3"),
-          QStringLiteral("1!03h00m00s!+00d24m00s\t3\t0.4"), QStringLiteral("1!03h00m00s!+00d30m00s\t3\t0.5"),
-          QStringLiteral("1!03h00m00s!+00d36m00s\t3\t0.6")}},
+         {QStringLiteral("1!03h00m00.00s!+00d00m00.00s\t3\t0"),
+          QStringLiteral("1!03h00m00.00s!+00d06m00.00s\t3\t0.1"),
+          QStringLiteral("1!03h00m00.00s!+00d12m00.00s\t3\t0.2"),
+          QStringLiteral("1!03h00m00.00s!+00d18m00.00s\t3\t0.3"),
+          QStringLiteral("1!03h00m00.00s!+00d24m00.00s\t3\t0.4"),
+          QStringLiteral("1!03h00m00.00s!+00d30m00.00s\t3\t0.5"),
+          QStringLiteral("1!03h00m00.00s!+00d36m00.00s\t3\t0.6")}},
     };
     for (const Case& c : cases) {
         QFile::remove(fieldPath(1));
@@ -104,6 +97,26 @@ TEST_F(MPSFiles, GridEdgeCases)
         EXPECT_EQ(fieldLines(1), expected) << c.area;
     }
     EXPECT_TRUE(view.messages.isEmpty());
+}
+
+TEST_F(MPSFiles, EveryColumnOfATallGridHasTheSameRows)
+{
+    // 5001 rows of 0.01 degree in two columns: more rows than are kept from column to column.
+    core.settings.fovDecMPS = 0.6;
+    const QString area = QStringLiteral("1:00:00 0 1:06:00 50");
+    writeAreas({area});
+    ASSERT_EQ(core.createMPSFiles(), 1);
+    const QStringList lines = fieldLines(1);
+    const int rows = 5001;
+    ASSERT_EQ(lines.size(), 1 + 2 * 2 * rows);
+    EXPECT_EQ(lines[1], QStringLiteral("1!01h00m00.00s!+00d00m00.00s\t1\t0"));
+    EXPECT_EQ(lines[2 * rows - 1], QStringLiteral("1!01h00m00.00s!+50d00m00.00s\t1\t50"));
+    for (int row = 0; row < rows; ++row) {
+        QString second = lines[1 + 2 * row];
+        second.replace(QStringLiteral("01h00m00.00s"), QStringLiteral("01h03m08.00s"))
+            .replace(QStringLiteral("\t1\t"), QStringLiteral("\t1.052222\t"));
+        ASSERT_EQ(lines[1 + 2 * (rows + row)], second) << "row " << row;
+    }
 }
 
 TEST_F(MPSFiles, AnUnchangedAreaKeepsItsFieldFileAndItsHistory)
@@ -151,8 +164,8 @@ TEST_F(MPSFiles, AnEmptyFieldFileIsMadeAnew)
     writeAreas({area});
     writeBytes(fieldPath(1), QByteArray());
     EXPECT_EQ(core.createMPSFiles(), 1);
-    EXPECT_EQ(fieldLines(1),
-              QStringList({area, QStringLiteral("1!02h00m00s!-05d00m00s\t2\t-5"), QStringLiteral("**** ")}));
+    EXPECT_EQ(fieldLines(1), QStringList({area, QStringLiteral("1!02h00m00.00s!-05d00m00.00s\t2\t-5"),
+                                          QStringLiteral("**** ")}));
 }
 
 TEST_F(MPSFiles, AStopRequestEndsTheCallBeforeTheNextArea)
@@ -175,7 +188,7 @@ TEST_F(MPSFiles, AreaLinesWithoutFourFieldsAreReportedAndKeepTheirNumbers)
     EXPECT_EQ(core.createMPSFiles(), 3);
     EXPECT_EQ(field(1), crlfLines({areas[0]}));
     EXPECT_EQ(field(2), QByteArray("\r\n"));
-    EXPECT_EQ(fieldLines(3), QStringList({areas[2], QStringLiteral("3!02h00m00s!+10d00m00s\t2\t10"),
+    EXPECT_EQ(fieldLines(3), QStringList({areas[2], QStringLiteral("3!02h00m00.00s!+10d00m00.00s\t2\t10"),
                                           QStringLiteral("**** ")}));
     ASSERT_EQ(view.messages.size(), 2);
     EXPECT_TRUE(view.messages[0].contains(QStringLiteral("area 1 ")) && view.messages[0].contains(areas[0]))

@@ -1,24 +1,13 @@
 #include "TargetsTestHost.h"
 #include "app/SurveyCore.h"
-#include "support/TestSupport.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace kestrove {
 namespace {
 
-using test::RecordingView;
-
-class TargetParsing : public ::testing::Test
+class TargetParsing : public ::testing::Test, public test::TargetsFixture
 {
-protected:
-    TargetParsing() : core(host, view, dir.path()) { core.acpUtil = host.createUtil(); }
-
-    test::ConversionHost host;
-    RecordingView view;
-    QTemporaryDir dir;
-    SurveyCore core;
 };
 
 // ---- parseTarget / extractName ----
