@@ -182,7 +182,7 @@ int main(int argc, char** argv)
               &astrom, &eo);
 
     std::printf("%-4s %8s %12s %12s %8s %10s %12s\n", "kind", "N", "pass (s)", "us/entry", "floor x",
-                "scored", "peak RSS kB");
+                "entries", "peak RSS kB");
     const QString area = QStringLiteral("0 0 0 0");
     for (const int n : {1000, 10000, 100000}) {
         if (onlyN && n != onlyN)
