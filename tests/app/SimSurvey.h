@@ -44,7 +44,10 @@ public:
 
     QString planDir() { return core->acpUtil->Prefs().LocalUser().DefaultPlanDir(); }
     QString planPath() { return planDir() + QStringLiteral("/surveyplan.txt"); }
-    QString logPath() { return core->acpUtil->Prefs().LocalUser().DefaultLogDir() + QStringLiteral("/Kestrove.log"); }
+    QString logPath()
+    {
+        return core->acpUtil->Prefs().LocalUser().DefaultLogDir() + QStringLiteral("/Kestrove.log");
+    }
     QString programFile(const QString& name) const { return programFolder + name; }
 
     static QStringList readLines(const QString& path)
@@ -72,7 +75,8 @@ public:
     // The position columns of a target on the meridian now at a declination.
     QString onMeridian(double declination)
     {
-        return QString::number(siderealTime(), 'f', 6) + QLatin1Char('\t') + QString::number(declination, 'f', 6);
+        return QString::number(siderealTime(), 'f', 6) + QLatin1Char('\t') +
+               QString::number(declination, 'f', 6);
     }
 
     // Settings are reloaded from "config.ini" when a survey starts, so tests change them there.

@@ -18,9 +18,15 @@ protected:
     }
 
     QStringList plan() { return SimSurvey::readLines(sim.planPath()); }
-    QString chainLine() { return QStringLiteral("#chainscript ") + sim.programFolder + QStringLiteral("completed.vbs"); }
+    QString chainLine()
+    {
+        return QStringLiteral("#chainscript ") + sim.programFolder + QStringLiteral("completed.vbs");
+    }
     // Opens the survey log as a pass would, so that the writer's log lines can be read.
-    void openLog() { sim.core->surveyLog = sim.core->fileSystem->OpenTextFile(sim.logPath(), IOMode::ForAppending, true); }
+    void openLog()
+    {
+        sim.core->surveyLog = sim.core->fileSystem->OpenTextFile(sim.logPath(), IOMode::ForAppending, true);
+    }
     QStringList closeLog()
     {
         sim.core->surveyLog->Close();
@@ -42,12 +48,11 @@ TEST_F(PlanWriterTest, SupernovaPlanWithEveryLineIsByteExact)
 
     sim.core->planSNe(kTarget);
 
-    const QByteArray expected = crlfLines({QStringLiteral("#autofocus"),
-                                           QStringLiteral("#dir /data/Images/SNe/NGC3310/20240413"),
-                                           QStringLiteral("#calibrate"), QStringLiteral("#subframe 0.5"),
-                                           QStringLiteral("#filter R"), QStringLiteral("#binning 2"),
-                                           QStringLiteral("#count 3"), QStringLiteral("#interval 60"), kTarget,
-                                           chainLine()});
+    const QByteArray expected =
+        crlfLines({QStringLiteral("#autofocus"), QStringLiteral("#dir /data/Images/SNe/NGC3310/20240413"),
+                   QStringLiteral("#calibrate"), QStringLiteral("#subframe 0.5"), QStringLiteral("#filter R"),
+                   QStringLiteral("#binning 2"), QStringLiteral("#count 3"), QStringLiteral("#interval 60"),
+                   kTarget, chainLine()});
     EXPECT_EQ(readBytes(sim.planPath()), expected);
     EXPECT_EQ(sim.view.status(), QStringLiteral("Creating SNe plan file"));
 }
@@ -59,15 +64,16 @@ TEST_F(PlanWriterTest, SupernovaDefaultsComeFromTheSettings)
     s.cameraBinningSNe = 3;
     s.cameraFilterSNe = QStringLiteral("V");
     s.cameraSubframeSNe = 1;
-    sim.writeProgramFile(QStringLiteral("SNeTargets.txt"), {kTarget, QStringLiteral("**** lastImageJD=2460000.5")});
+    sim.writeProgramFile(QStringLiteral("SNeTargets.txt"),
+                         {kTarget, QStringLiteral("**** lastImageJD=2460000.5")});
 
     sim.core->planSNe(kTarget);
 
-    EXPECT_EQ(plan(), QStringList({QStringLiteral("#dir /data/Images/SNe/NGC3310/20240413"),
-                                   QStringLiteral("#calibrate"), QStringLiteral("#subframe 1"),
-                                   QStringLiteral("#filter V"), QStringLiteral("#binning 3"),
-                                   QStringLiteral("#count 1"), QStringLiteral("#interval 45.5"), kTarget,
-                                   chainLine()}));
+    EXPECT_EQ(
+        plan(),
+        QStringList({QStringLiteral("#dir /data/Images/SNe/NGC3310/20240413"), QStringLiteral("#calibrate"),
+                     QStringLiteral("#subframe 1"), QStringLiteral("#filter V"), QStringLiteral("#binning 3"),
+                     QStringLiteral("#count 1"), QStringLiteral("#interval 45.5"), kTarget, chainLine()}));
 }
 
 TEST_F(PlanWriterTest, AnEmptyFilterWritesNoFilterLine)
@@ -100,8 +106,8 @@ TEST_F(PlanWriterTest, AutofocusOnlyWhenMoreThanTheIntervalHasPassed)
         bool autofocus;
     };
     const Case cases[] = {
-        {30, 1799, false}, {30, 1800, false}, {30, 1801, true},   {0, 0, false},
-        {0, 1, true},      {60, 3600, false}, {60, 3660, true},   {30, -1, true},
+        {30, 1799, false}, {30, 1800, false}, {30, 1801, true}, {0, 0, false},
+        {0, 1, true},      {60, 3600, false}, {60, 3660, true}, {30, -1, true},
     };
     for (const Case& c : cases) {
         SimSurvey local;
@@ -117,10 +123,12 @@ TEST_F(PlanWriterTest, AutofocusOnlyWhenMoreThanTheIntervalHasPassed)
 
         local.core->surveyLog.reset();
         const QStringList lines = SimSurvey::readLines(local.planPath());
-        const std::string label = std::to_string(c.focusInterval) + " min, " + std::to_string(c.secondsSinceFocus) + " s";
+        const std::string label =
+            std::to_string(c.focusInterval) + " min, " + std::to_string(c.secondsSinceFocus) + " s";
         ASSERT_FALSE(lines.isEmpty()) << label;
         EXPECT_EQ(lines.first() == QStringLiteral("#autofocus"), c.autofocus) << label;
-        EXPECT_EQ(local.logLines().contains(QStringLiteral("Performing autofocus on this target")), c.autofocus)
+        EXPECT_EQ(local.logLines().contains(QStringLiteral("Performing autofocus on this target")),
+                  c.autofocus)
             << label;
     }
 }
@@ -158,7 +166,8 @@ TEST_F(PlanWriterTest, TheNightsFolderChangesAtLocalNoon)
         sim.host->simClock().setUtc(QDateTime::fromString(QString::fromLatin1(c.utc), Qt::ISODate));
         sim.core->settings.lastFocusJD = sim.jdNow();
         sim.core->planSNe(kTarget);
-        EXPECT_EQ(plan().first(), QStringLiteral("#dir /data/Images/SNe/NGC3310/") + QString::fromLatin1(c.folder))
+        EXPECT_EQ(plan().first(),
+                  QStringLiteral("#dir /data/Images/SNe/NGC3310/") + QString::fromLatin1(c.folder))
             << c.utc;
     }
 }
@@ -177,9 +186,10 @@ TEST_F(PlanWriterTest, MinorPlanetPlanCountsOneImageWithoutSubframeOrTargetFolde
 
     sim.core->planMPS(field);
 
-    EXPECT_EQ(plan(), QStringList({QStringLiteral("#dir /data/Images/MPS/20240413"), QStringLiteral("#calibrate"),
-                                   QStringLiteral("#filter Clear"), QStringLiteral("#binning 2"),
-                                   QStringLiteral("#count 1"), QStringLiteral("#interval 30"), field, chainLine()}));
+    EXPECT_EQ(plan(),
+              QStringList({QStringLiteral("#dir /data/Images/MPS/20240413"), QStringLiteral("#calibrate"),
+                           QStringLiteral("#filter Clear"), QStringLiteral("#binning 2"),
+                           QStringLiteral("#count 1"), QStringLiteral("#interval 30"), field, chainLine()}));
     EXPECT_EQ(closeLog(), QStringList({QStringLiteral("Creating plan file")}));
     EXPECT_EQ(sim.view.status(), QStringLiteral("Creating MPS plan file"));
 }
@@ -215,8 +225,8 @@ TEST_F(PlanWriterTest, LightcurveCountDefaultsToTheSetSizeRoundedHalfToEven)
         sim.core->planSLC(star);
         EXPECT_EQ(plan(), QStringList({QStringLiteral("#dir /data/Images/SLC/RR Lyr/20240413"),
                                        QStringLiteral("#calibrate"), QStringLiteral("#subframe 0.25"),
-                                       QStringLiteral("#binning 1"), c.count, QStringLiteral("#interval 12.5"), star,
-                                       chainLine()}))
+                                       QStringLiteral("#binning 1"), c.count,
+                                       QStringLiteral("#interval 12.5"), star, chainLine()}))
             << c.setSize;
     }
     EXPECT_EQ(sim.view.status(), QStringLiteral("Creating SLC plan file"));
@@ -226,8 +236,9 @@ TEST_F(PlanWriterTest, ATargetGivenTwiceIsPlannedFromItsSecondEntry)
 {
     sim.core->settings.lastFocusJD = 0;
     sim.writeProgramFile(QStringLiteral("SNeTargets.txt"),
-                         {kTarget, QStringLiteral("**** imageCount=2"), QStringLiteral("Other\t1:00:00\t+10:00:00"),
-                          QStringLiteral("**** "), kTarget, QStringLiteral("**** imageCount=5")});
+                         {kTarget, QStringLiteral("**** imageCount=2"),
+                          QStringLiteral("Other\t1:00:00\t+10:00:00"), QStringLiteral("**** "), kTarget,
+                          QStringLiteral("**** imageCount=5")});
     openLog();
 
     sim.core->planSNe(kTarget);
