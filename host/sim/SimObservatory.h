@@ -18,10 +18,10 @@ namespace kestrove::sim {
 struct SimSettings
 {
     // [site]
-    double latitude = 0;   // degrees, north positive
-    double longitude = 0;  // degrees, east positive
-    double elevation = 0;  // metres
-    QString timeZone;      // IANA name
+    double latitude = 0;  // degrees, north positive
+    double longitude = 0; // degrees, east positive
+    double elevation = 0; // metres
+    QString timeZone;     // IANA name
     // [clock]
     QString clockStart;    // "now" or an ISO 8601 UTC instant
     double clockSpeed = 1; // 1 real time, N times faster, 0 virtual time
@@ -34,18 +34,18 @@ struct SimSettings
     double tiltUpLimit = 90;
     // [limits]
     double minimumElevation = 0;
-    QList<QPointF> horizon;         // (azimuth, elevation) pairs; empty: flat 0
+    QList<QPointF> horizon; // (azimuth, elevation) pairs; empty: flat 0
     // [weather]
     bool weatherConnected = false;
     QList<QPair<QDateTime, QDateTime>> unsafe; // UTC intervals in which the weather is unsafe
     // [folders]
-    QString planDir;  // absolute, no trailing separator
+    QString planDir; // absolute, no trailing separator
     QString logDir;
     QString hostPath;
     // [acquisition]
     double autofocusSeconds = 120;
     double downloadSeconds = 5;
-    double failureRate = 0;   // probability that a plan fails before its end
+    double failureRate = 0; // probability that a plan fails before its end
     unsigned failureSeed = 1;
     double chainScriptDelay = 0; // seconds between the end of a plan and its chain script's effect
 };
@@ -55,6 +55,7 @@ struct SimSettings
 class SimClock : public Clock
 {
 public:
+    // An invalid start instant means "now" by the system clock.
     SimClock(const QDateTime& startUtc, double speed, const QTimeZone& zone);
 
     QDateTime utcNow() const override;
@@ -108,9 +109,18 @@ public:
     void pointMount(double rightAscension, double declination);
     // The plain-text log of every image the acquisition script took.
     QString acquisitionLogPath() const;
+    // The configuration file of this observatory ("observatory.ini" in its folder).
+    QString iniPath() const;
+
+    // Reads the settings of an observatory folder, creating the folder and "observatory.ini" with
+    // defaults when they are missing. A value that cannot be read throws HostError.
+    static SimSettings readSettings(const QString& folder);
+    // Writes the settings to "observatory.ini" in the folder.
+    static void writeSettings(const QString& folder, const SimSettings& settings);
 
 private:
-    std::unique_ptr<SimState> m_state;
+    // Shared with the automation objects, which may outlive this object.
+    std::shared_ptr<SimState> m_state;
 };
 
 } // namespace kestrove::sim

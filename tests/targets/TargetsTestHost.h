@@ -11,6 +11,7 @@
 
 #include <QDateTime>
 #include <QRegularExpression>
+#include <QStringList>
 #include <QTimeZone>
 #include <cmath>
 
@@ -108,6 +109,24 @@ private:
     }
 
     Clock& m_clock;
+};
+
+// The survey log as a list of lines.
+class RecordingStream : public TextStream
+{
+public:
+    explicit RecordingStream(QStringList& lines) : m_lines(lines) {}
+    bool AtEndOfStream() override { return true; }
+    QString ReadLine() override
+    {
+        throw HostError(QStringLiteral("ReadLine"), QString(), QStringLiteral("log"));
+    }
+    void Write(const QString& text) override { m_lines << text; }
+    void WriteLine(const QString& text) override { m_lines << text; }
+    void Close() override {}
+
+private:
+    QStringList& m_lines;
 };
 
 class ConversionHost : public Host

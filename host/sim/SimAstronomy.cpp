@@ -1,0 +1,77 @@
+#include "host/sim/SimAstronomy.h"
+
+#include "host/HostError.h"
+
+#include <cmath>
+
+namespace kestrove::sim {
+
+namespace {
+
+constexpr double hoursToRad = ERFA_D2PI / 24.0;
+
+Horizontal fromRadians(double azimuth, double zenithOrElevation, bool isZenith)
+{
+    Horizontal h;
+    h.elevation = (isZenith ? ERFA_DPI / 2 - zenithOrElevation : zenithOrElevation) * ERFA_DR2D;
+    h.azimuth = eraAnp(azimuth) * ERFA_DR2D;
+    return h;
+}
+
+} // namespace
+
+SkyInstant::SkyInstant(const QDateTime& utc, const Site& site) : m_site(site)
+{
+    const QDateTime u = utc.toUTC();
+    m_msecs = u.toMSecsSinceEpoch();
+    const QDate d = u.date();
+    const QTime t = u.time();
+    double utc1 = 0;
+    double utc2 = 0;
+    if (eraDtf2d("UTC", d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second() + t.msec() / 1000.0,
+                 &utc1, &utc2) < 0)
+        throw HostError(QStringLiteral("NewCTHereAndNow"), u.toString(Qt::ISODate),
+                        QStringLiteral("date out of range"));
+    // No UT1-UTC, no polar motion, pressure 0 (no refraction).
+    if (eraApco13(utc1, utc2, 0.0, site.longitude * ERFA_DD2R, site.latitude * ERFA_DD2R, site.elevation, 0.0,
+                  0.0, 0.0, 0.0, 0.0, 0.0, &m_astrom, &m_eo) < 0)
+        throw HostError(QStringLiteral("NewCTHereAndNow"), u.toString(Qt::ISODate),
+                        QStringLiteral("date out of range"));
+}
+
+double SkyInstant::localSiderealTime() const
+{
+    return eraAnp(m_astrom.eral - m_eo) / hoursToRad;
+}
+
+Horizontal SkyInstant::observed(double rightAscension, double declination) const
+{
+    double ri = 0;
+    double di = 0;
+    eraAtciqz(rightAscension * hoursToRad, declination * ERFA_DD2R, &m_astrom, &ri, &di);
+    double aob = 0, zob = 0, hob = 0, dob = 0, rob = 0;
+    eraAtioq(ri, di, &m_astrom, &aob, &zob, &hob, &dob, &rob);
+    return fromRadians(aob, zob, true);
+}
+
+Horizontal SkyInstant::observedAt(double rightAscension, double declination, double latitude,
+                                  double siderealTime) const
+{
+    double ri = 0;
+    double di = 0;
+    eraAtciqz(rightAscension * hoursToRad, declination * ERFA_DD2R, &m_astrom, &ri, &di);
+    // CIRS right ascension less the equation of the origins is the apparent (equinox) one.
+    const double hourAngle = siderealTime * hoursToRad - (ri - m_eo);
+    double az = 0;
+    double el = 0;
+    eraHd2ae(hourAngle, di, latitude * ERFA_DD2R, &az, &el);
+    return fromRadians(az, el, false);
+}
+
+double separation(double ra1Hours, double dec1, double ra2Hours, double dec2)
+{
+    return eraSeps(ra1Hours * hoursToRad, dec1 * ERFA_DD2R, ra2Hours * hoursToRad, dec2 * ERFA_DD2R) *
+           ERFA_DR2D;
+}
+
+} // namespace kestrove::sim

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QDateTime>
+
+#include <erfa.h>
+#include <erfam.h>
+
+namespace kestrove::sim {
+
+struct Site
+{
+    double latitude = 0;  // degrees, north positive
+    double longitude = 0; // degrees, east positive
+    double elevation = 0; // metres
+};
+
+struct Horizontal
+{
+    double elevation = 0; // degrees
+    double azimuth = 0;   // degrees from north through east, 0..360
+};
+
+// Everything about the sky at one instant for one site that does not depend on the target:
+// ERFA's astrometry context (Earth's position and velocity, precession-nutation, Earth rotation).
+// Building it costs tens of microseconds; each transform with it costs about one.
+class SkyInstant
+{
+public:
+    SkyInstant(const QDateTime& utc, const Site& site);
+
+    qint64 msecsSinceEpoch() const { return m_msecs; }
+    const Site& site() const { return m_site; }
+    // Local apparent sidereal time, hours 0..24.
+    double localSiderealTime() const;
+    // Topocentric apparent place of a J2000 (ICRS) position, without refraction.
+    Horizontal observed(double rightAscension, double declination) const;
+    // The same place seen from `latitude` at local apparent sidereal time `siderealTime` (hours).
+    Horizontal observedAt(double rightAscension, double declination, double latitude,
+                          double siderealTime) const;
+
+private:
+    qint64 m_msecs;
+    Site m_site;
+    // eraAtioq takes the context by non-const pointer but does not change it.
+    mutable eraASTROM m_astrom;
+    double m_eo = 0; // equation of the origins, ERA - GST
+};
+
+// Angular distance between two J2000 positions, degrees.
+double separation(double ra1Hours, double dec1, double ra2Hours, double dec2);
+
+} // namespace kestrove::sim

@@ -1,0 +1,89 @@
+#include "host/sim/SimObservatory.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+namespace kestrove::sim {
+
+namespace {
+
+// A monotonic wall clock: real time must not jump when the computer's clock is set.
+qint64 wallMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool haveEventLoop()
+{
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+} // namespace
+
+SimClock::SimClock(const QDateTime& startUtc, double speed, const QTimeZone& zone)
+    : m_startUtc(startUtc.isValid() ? startUtc.toUTC() : QDateTime::currentDateTimeUtc()),
+      m_startWallMs(wallMs()), m_speed(speed > 0 ? speed : 0), m_zone(zone)
+{
+}
+
+QDateTime SimClock::utcNow() const
+{
+    double ms = m_virtualOffsetMs;
+    if (m_speed > 0)
+        ms += static_cast<double>(wallMs() - m_startWallMs) * m_speed;
+    return m_startUtc.addMSecs(std::llround(ms));
+}
+
+QDateTime SimClock::localNow() const
+{
+    return utcNow().toTimeZone(m_zone);
+}
+
+void SimClock::sleepSeconds(int n)
+{
+    if (m_speed <= 0) {
+        // Virtual time: handle what is pending, then the time has passed.
+        if (haveEventLoop())
+            QCoreApplication::processEvents();
+        advanceSeconds(n > 0 ? n : 0);
+        return;
+    }
+    const auto ms = static_cast<int>(std::llround(std::max(0, n) * 1000.0 / m_speed));
+    if (haveEventLoop()) {
+        // A local loop quit by a timer: events are dispatched and the thread sleeps in between.
+        QEventLoop loop;
+        QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+        loop.exec();
+    } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+    if (m_onAdvance)
+        m_onAdvance();
+}
+
+void SimClock::setUtc(const QDateTime& utc)
+{
+    m_startUtc = utc.toUTC();
+    m_startWallMs = wallMs();
+    m_virtualOffsetMs = 0;
+    if (m_onAdvance)
+        m_onAdvance();
+}
+
+void SimClock::advanceSeconds(double seconds)
+{
+    if (seconds > 0)
+        m_virtualOffsetMs += seconds * 1000.0;
+    if (m_onAdvance)
+        m_onAdvance();
+}
+
+} // namespace kestrove::sim

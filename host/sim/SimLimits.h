@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QPair>
+#include <QPointF>
+#include <QString>
+#include <optional>
+
+namespace kestrove::sim {
+
+using Interval = QPair<QDateTime, QDateTime>;
+
+// "az:el az:el ..." to (azimuth, elevation) points sorted by azimuth 0..360; nothing when malformed.
+std::optional<QList<QPointF>> parseHorizon(const QString& text);
+QString horizonText(const QList<QPointF>& horizon);
+// Piecewise linear between the points, wrapping from the last point round through 360 to the first.
+double horizonElevation(const QList<QPointF>& horizon, double azimuth);
+
+// An ISO 8601 instant; one without a zone is UTC.
+std::optional<QDateTime> parseUtcInstant(const QString& text);
+
+// "start/end" UTC instants (ISO 8601), separated by ";" or ","; nothing when malformed.
+std::optional<QList<Interval>> parseIntervals(const QString& text);
+QString intervalsText(const QList<Interval>& intervals);
+// True when `utc` lies in an interval (start included, end excluded).
+bool inAnyInterval(const QList<Interval>& intervals, const QDateTime& utc);
+// The first instant at or after `from` that lies in an interval, if any.
+std::optional<QDateTime> firstInstantIn(const QList<Interval>& intervals, const QDateTime& from);
+
+} // namespace kestrove::sim

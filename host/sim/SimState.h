@@ -1,0 +1,34 @@
+#pragma once
+
+#include "host/sim/AcquisitionRunner.h"
+#include "host/sim/SimAstronomy.h"
+#include "host/sim/SimObservatory.h"
+
+#include <memory>
+
+namespace kestrove::sim {
+
+// The simulated observatory's state, shared by the observatory and every automation object it made.
+class SimState
+{
+public:
+    SimState(const QString& folder, const SimSettings& settings);
+
+    Site site() const { return {settings.latitude, settings.longitude, settings.elevation}; }
+    // The sky context for the clock's current instant; reused while the clock stands still.
+    std::shared_ptr<const SkyInstant> skyNow();
+    // Brings the acquisition script up to the clock's current instant. Never throws.
+    void catchUp() noexcept;
+
+    QString folder;
+    SimSettings settings;
+    SimClock clock;
+    double mountRightAscension = 0;
+    double mountDeclination = 0;
+    AcquisitionRunner runner;
+
+private:
+    std::shared_ptr<const SkyInstant> m_sky;
+};
+
+} // namespace kestrove::sim

@@ -1,0 +1,92 @@
+#include "support/TestSupport.h"
+
+#include "host/HostError.h"
+#include "host/LocalFileSystem.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace kestrove;
+
+class LocalFileSystemTest : public ::testing::Test
+{
+protected:
+    QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+
+    QTemporaryDir dir;
+    LocalFileSystem fs;
+};
+
+TEST_F(LocalFileSystemTest, WritesCrLfAndReadsLfOrCrLf)
+{
+    auto out = fs.CreateTextFile(path("a.txt"), true);
+    out->WriteLine(QStringLiteral("one"));
+    out->Write(QStringLiteral("t"));
+    out->WriteLine(QStringLiteral("w\xe9o")); // Latin-1 stays one byte
+    out->Close();
+    EXPECT_EQ(test::readBytes(path("a.txt")), QByteArray("one\r\ntw\xe9o\r\n"));
+
+    test::writeBytes(path("b.txt"), QByteArray("x\ny\r\n\nlast"));
+    auto in = fs.OpenTextFile(path("b.txt"), IOMode::ForReading);
+    QStringList lines;
+    while (!in->AtEndOfStream())
+        lines << in->ReadLine();
+    EXPECT_EQ(lines,
+              (QStringList{QStringLiteral("x"), QStringLiteral("y"), QString(), QStringLiteral("last")}));
+    EXPECT_THROW(in->ReadLine(), HostError);
+}
+
+TEST_F(LocalFileSystemTest, AppendsAndCreates)
+{
+    auto a = fs.OpenTextFile(path("log.txt"), IOMode::ForAppending, true);
+    a->WriteLine(QStringLiteral("1"));
+    a->Close();
+    a = fs.OpenTextFile(path("log.txt"), IOMode::ForAppending, true);
+    a->WriteLine(QStringLiteral("2"));
+    a.reset(); // closes on destruction
+    EXPECT_EQ(test::readBytes(path("log.txt")), QByteArray("1\r\n2\r\n"));
+    EXPECT_THROW(fs.OpenTextFile(path("none.txt"), IOMode::ForAppending, false), HostError);
+    EXPECT_THROW(fs.OpenTextFile(path("missing/dir.txt"), IOMode::ForAppending, true), HostError);
+}
+
+TEST_F(LocalFileSystemTest, FileExistsOnlyForFiles)
+{
+    test::writeBytes(path("f.txt"), "x");
+    QDir(dir.path()).mkdir(QStringLiteral("sub"));
+    EXPECT_TRUE(fs.FileExists(path("f.txt")));
+    EXPECT_FALSE(fs.FileExists(path("sub")));
+    EXPECT_FALSE(fs.FileExists(QString()));
+    EXPECT_FALSE(fs.FileExists(path("missing.txt")));
+    EXPECT_FALSE(fs.FileExists(QStringLiteral("/no/such/drive/file.txt")));
+}
+
+TEST_F(LocalFileSystemTest, ReplaceRenamesOverAndMoveRefuses)
+{
+    test::writeBytes(path("new.txt"), "new");
+    test::writeBytes(path("old.txt"), "old");
+    test::writeBytes(path("other.txt"), "other");
+    EXPECT_THROW(fs.GetFile(path("other.txt"))->Move(path("old.txt")), HostError);
+    fs.GetFile(path("new.txt"))->Replace(path("old.txt"));
+    EXPECT_EQ(test::readBytes(path("old.txt")), QByteArray("new"));
+    EXPECT_FALSE(fs.FileExists(path("new.txt")));
+    fs.GetFile(path("other.txt"))->Move(path("moved.txt"));
+    EXPECT_TRUE(fs.FileExists(path("moved.txt")));
+    fs.GetFile(path("moved.txt"))->Delete();
+    EXPECT_FALSE(fs.FileExists(path("moved.txt")));
+}
+
+TEST_F(LocalFileSystemTest, ReadingAMissingFileNamesThePath)
+{
+    try {
+        fs.OpenTextFile(path("missing.txt"), IOMode::ForReading);
+        FAIL() << "no error";
+    } catch (const HostError& e) {
+        EXPECT_TRUE(e.message().contains(path("missing.txt")));
+    }
+    EXPECT_THROW(fs.GetFile(path("missing.txt")), HostError);
+    test::writeBytes(path("exists.txt"), "keep");
+    EXPECT_THROW(fs.CreateTextFile(path("exists.txt"), false), HostError);
+    EXPECT_EQ(test::readBytes(path("exists.txt")), QByteArray("keep"));
+}

@@ -1,0 +1,97 @@
+#include "SimTestSite.h"
+
+#include "host/sim/SimAstronomy.h"
+
+#include <QTemporaryDir>
+
+#include <erfa.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace kestrove;
+using namespace kestrove::sim;
+
+namespace {
+
+struct Expected
+{
+    const char* utc;
+    Site site;
+    double lastHours;
+    const char* star;
+    double ra;
+    double dec;
+    double elevation;
+    double azimuth;
+};
+
+constexpr Site palma{28.7606, -17.8816, 2396};
+constexpr Site paranal{-24.6272, -70.4042, 2635};
+
+// Computed once with astropy 5.2.1 (ICRS to AltAz, pressure 0, UT1 = UTC).
+const Expected expected[] = {
+    {"2022-03-15T22:30:00Z", palma, 8.874753752, "Sirius", 6.752477, -16.716116, 35.204504, 217.870044},
+    {"2022-03-15T22:30:00Z", palma, 8.874753752, "Vega", 18.615649, 38.783692, -15.480572, 26.664171},
+    {"2022-03-15T22:30:00Z", palma, 8.874753752, "Polaris", 2.530301, 89.264109, 28.774642, 359.271145},
+    {"2022-03-15T22:30:00Z", palma, 8.874753752, "Betelgeuse", 5.919529, 7.407064, 43.397539, 251.546598},
+    {"2022-03-15T22:30:00Z", palma, 8.874753752, "Arcturus", 14.26102, 19.18241, 16.622486, 76.983126},
+    {"2022-03-15T22:30:00Z", palma, 8.874753752, "Canopus", 6.399195, -52.695661, 2.365682, 201.406571},
+    {"2022-03-15T22:30:00Z", paranal, 5.373247085, "Sirius", 6.752477, -16.716116, 68.920102, 72.051071},
+    {"2022-03-15T22:30:00Z", paranal, 5.373247085, "Vega", 18.615649, 38.783692, -68.702037, 316.200225},
+    {"2022-03-15T22:30:00Z", paranal, 5.373247085, "Polaris", 2.530301, 89.264109, -24.109857, 359.588092},
+    {"2022-03-15T22:30:00Z", paranal, 5.373247085, "Betelgeuse", 5.919529, 7.407064, 56.911509, 15.558667},
+    {"2022-03-15T22:30:00Z", paranal, 5.373247085, "Canopus", 6.399195, -52.695661, 59.562968, 161.346990},
+    {"2021-12-01T03:10:20Z", palma, 6.660191522, "Sirius", 6.752477, -16.716116, 44.474866, 177.811220},
+    {"2021-12-01T03:10:20Z", palma, 6.660191522, "Vega", 18.615649, 38.783692, -22.433420, 0.416049},
+    {"2021-12-01T03:10:20Z", palma, 6.660191522, "Betelgeuse", 5.919529, 7.407064, 66.340111, 207.615688},
+    {"2021-12-01T03:10:20Z", palma, 6.660191522, "Arcturus", 14.26102, 19.18241, -10.551468, 61.211862},
+    {"2021-12-01T03:10:20Z", paranal, 3.158684855, "Sirius", 6.752477, -16.716116, 39.035583, 92.072529},
+    {"2021-12-01T03:10:20Z", paranal, 3.158684855, "Polaris", 2.530301, 89.264109, -23.985372, 359.973509},
+    {"2021-12-01T03:10:20Z", paranal, 3.158684855, "Arcturus", 14.26102, 19.18241, -76.548296, 111.750521},
+    {"2021-12-01T03:10:20Z", paranal, 3.158684855, "Canopus", 6.399195, -52.695661, 44.009531, 140.708717},
+};
+
+double arcsecondsBetween(const Horizontal& a, double elevation, double azimuth)
+{
+    return eraSeps(a.azimuth * ERFA_DD2R, a.elevation * ERFA_DD2R, azimuth * ERFA_DD2R,
+                   elevation * ERFA_DD2R) *
+           ERFA_DR2AS;
+}
+
+} // namespace
+
+TEST(SimAstronomy, AgreesWithIndependentPositions)
+{
+    for (const Expected& e : expected) {
+        const SkyInstant sky(test::utc(e.utc), e.site);
+        const Horizontal h = sky.observed(e.ra, e.dec);
+        // Polar motion, absent here, accounts for a few tenths of an arcsecond.
+        EXPECT_LT(arcsecondsBetween(h, e.elevation, e.azimuth), 1.5) << e.utc << ' ' << e.star;
+        EXPECT_NEAR(sky.localSiderealTime(), e.lastHours, 0.05 / 3600) << e.utc;
+    }
+}
+
+TEST(SimAstronomy, FixedLatitudeAndSiderealTimeAgreeWithHereAndNow)
+{
+    for (const Site& site : {palma, paranal, Site{0, 100, 0}, Site{65, -150, 200}}) {
+        const SkyInstant sky(test::utc("2026-12-07T22:00:00Z"), site);
+        const double last = sky.localSiderealTime();
+        double worst = 0;
+        for (double ra = 0.1; ra < 24; ra += 0.7) {
+            for (double dec = -89; dec <= 89; dec += 7.3) {
+                const Horizontal here = sky.observed(ra, dec);
+                const Horizontal fixed = sky.observedAt(ra, dec, site.latitude, last);
+                worst = std::max(worst, arcsecondsBetween(fixed, here.elevation, here.azimuth));
+            }
+        }
+        EXPECT_LT(worst, 1.0) << site.latitude;
+    }
+}
+
+TEST(SimAstronomy, SeparationOfPositions)
+{
+    EXPECT_NEAR(separation(0, 0, 6, 0), 90, 1e-9);
+    EXPECT_NEAR(separation(1, 89, 13, 89), 2, 1e-9);
+    EXPECT_NEAR(separation(23.9, 10, 0.1, 10), 3 * std::cos(10 * ERFA_DD2R), 1e-3);
+}

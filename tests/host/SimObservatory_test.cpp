@@ -1,0 +1,379 @@
+#include "SimTestSite.h"
+#include "support/TestSupport.h"
+
+#include "host/FileSystem.h"
+#include "host/HostError.h"
+#include "host/sim/SimAstronomy.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <erfa.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+using namespace kestrove;
+using namespace kestrove::sim;
+
+namespace {
+
+void writeIni(const QString& folder, const QByteArray& text)
+{
+    QDir().mkpath(folder);
+    test::writeBytes(folder + QStringLiteral("/observatory.ini"), text);
+}
+
+} // namespace
+
+TEST(SimObservatorySettings, NewFolderGetsDefaultsWrittenAndReadBack)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("obs/nested"));
+    SimObservatory observatory(folder);
+    const QString ini = folder + QStringLiteral("/observatory.ini");
+    ASSERT_TRUE(QFileInfo::exists(ini));
+    EXPECT_TRUE(QFileInfo(folder + QStringLiteral("/Plans")).isDir());
+    EXPECT_TRUE(QFileInfo(folder + QStringLiteral("/Logs")).isDir());
+    EXPECT_TRUE(QFileInfo(folder + QStringLiteral("/Scripts/AcquireImages.js")).isFile());
+
+    QSettings settings(ini, QSettings::IniFormat);
+    for (const char* key : {"site/latitude",
+                            "site/longitude",
+                            "site/elevation",
+                            "site/timeZone",
+                            "clock/start",
+                            "clock/speed",
+                            "mount/alignmentMode",
+                            "mount/rightAscension",
+                            "mount/declination",
+                            "mount/slewRate",
+                            "mount/settleTime",
+                            "mount/tiltUpLimit",
+                            "limits/minimumElevation",
+                            "limits/horizon",
+                            "weather/connected",
+                            "weather/unsafe",
+                            "folders/planDir",
+                            "folders/logDir",
+                            "folders/hostPath",
+                            "acquisition/autofocusSeconds",
+                            "acquisition/downloadSeconds",
+                            "acquisition/failureRate",
+                            "acquisition/failureSeed",
+                            "acquisition/chainScriptDelay"})
+        EXPECT_TRUE(settings.contains(QString::fromLatin1(key))) << key;
+    EXPECT_EQ(settings.value(QStringLiteral("clock/start")).toString(), QStringLiteral("now"));
+    EXPECT_EQ(settings.value(QStringLiteral("folders/planDir")).toString(), QStringLiteral("Plans"));
+
+    const SimSettings read = SimObservatory::readSettings(folder);
+    const SimSettings byDefault = SimObservatory::defaults(folder);
+    EXPECT_EQ(read.latitude, byDefault.latitude);
+    EXPECT_EQ(read.longitude, byDefault.longitude);
+    EXPECT_EQ(read.timeZone, byDefault.timeZone);
+    EXPECT_EQ(read.clockSpeed, 1);
+    EXPECT_EQ(read.slewRate, byDefault.slewRate);
+    EXPECT_EQ(read.planDir, QDir::cleanPath(QDir(folder).absolutePath()) + QStringLiteral("/Plans"));
+    EXPECT_EQ(read.hostPath, QDir::cleanPath(QDir(folder).absolutePath()));
+    EXPECT_TRUE(read.horizon.isEmpty());
+    EXPECT_TRUE(read.unsafe.isEmpty());
+
+    auto util = observatory.createUtil();
+    EXPECT_EQ(util->Prefs().LocalUser().DefaultPlanDir(), read.planDir);
+    EXPECT_FALSE(util->Prefs().LocalUser().DefaultLogDir().endsWith(u'/'));
+    EXPECT_EQ(observatory.createApplication()->Path(), read.hostPath);
+    EXPECT_FALSE(util->ScriptActive());
+}
+
+TEST(SimObservatorySettings, ReadsEditedValues)
+{
+    QTemporaryDir dir;
+    writeIni(dir.path(),
+             "[site]\r\nlatitude=-24.6272\r\nlongitude=-70.4042\r\nelevation=2635\r\n"
+             "timeZone=America/Santiago\r\n"
+             "[clock]\nstart=2026-12-07T20:00:00Z\nspeed=0\n"
+             "[mount]\nalignmentMode=0\nrightAscension=5.5\ndeclination=-12.25\nslewRate=4\n"
+             "settleTime=7\ntiltUpLimit=85\n"
+             "[limits]\nminimumElevation=12\nhorizon=0:10 180:20\n"
+             "[weather]\nconnected=true\n"
+             "unsafe=2026-12-07T22:00:00Z/2026-12-08T01:00:00Z;2026-12-09T22:00:00Z/2026-12-10T01:00:00Z\n"
+             "[folders]\nplanDir=../shared plans\nlogDir=/tmp\nhostPath=host\n"
+             "[acquisition]\nautofocusSeconds=60\ndownloadSeconds=2.5\nfailureRate=0.25\n"
+             "failureSeed=42\nchainScriptDelay=3\n");
+    const SimSettings s = SimObservatory::readSettings(dir.path());
+    EXPECT_EQ(s.latitude, -24.6272);
+    EXPECT_EQ(s.timeZone, QStringLiteral("America/Santiago"));
+    EXPECT_EQ(s.clockStart, QStringLiteral("2026-12-07T20:00:00Z"));
+    EXPECT_EQ(s.clockSpeed, 0);
+    EXPECT_EQ(s.alignmentMode, 0);
+    EXPECT_EQ(s.mountRightAscension, 5.5);
+    EXPECT_EQ(s.mountDeclination, -12.25);
+    EXPECT_EQ(s.slewRate, 4);
+    EXPECT_EQ(s.settleTime, 7);
+    EXPECT_EQ(s.tiltUpLimit, 85);
+    EXPECT_EQ(s.minimumElevation, 12);
+    EXPECT_EQ(s.horizon.size(), 2);
+    EXPECT_TRUE(s.weatherConnected);
+    // ";" would start a comment for QSettings; both intervals must survive.
+    EXPECT_EQ(s.unsafe.size(), 2);
+    EXPECT_EQ(s.planDir, QDir::cleanPath(dir.path() + QStringLiteral("/../shared plans")));
+    EXPECT_EQ(s.logDir, QStringLiteral("/tmp"));
+    EXPECT_EQ(s.hostPath, dir.path() + QStringLiteral("/host"));
+    EXPECT_EQ(s.autofocusSeconds, 60);
+    EXPECT_EQ(s.downloadSeconds, 2.5);
+    EXPECT_EQ(s.failureRate, 0.25);
+    EXPECT_EQ(s.failureSeed, 42u);
+    EXPECT_EQ(s.chainScriptDelay, 3);
+
+    SimObservatory observatory(dir.path());
+    EXPECT_EQ(observatory.simClock().utcNow(), test::utc("2026-12-07T20:00:00Z"));
+    EXPECT_EQ(observatory.simClock().localNow().time(), QTime(17, 0)); // Chile, UTC-3 in December
+    EXPECT_TRUE(QFileInfo(s.hostPath + QStringLiteral("/Scripts/AcquireImages.js")).isFile());
+}
+
+TEST(SimObservatorySettings, MalformedValueNamesKeyAndFile)
+{
+    const struct
+    {
+        const char* section;
+        const char* line;
+        const char* key;
+    } cases[] = {
+        {"site", "latitude=north", "latitude"},
+        {"site", "latitude=91", "latitude"},
+        {"site", "timeZone=Mars/Olympus", "timeZone"},
+        {"clock", "start=yesterday", "start"},
+        {"clock", "speed=-1", "speed"},
+        {"mount", "alignmentMode=1.5", "alignmentMode"},
+        {"mount", "alignmentMode=3", "alignmentMode"},
+        {"mount", "slewRate=0", "slewRate"},
+        {"limits", "horizon=0:10 90", "horizon"},
+        {"weather", "connected=maybe", "connected"},
+        {"weather", "unsafe=2026-12-07T22:00:00Z", "unsafe"},
+        {"folders", "planDir=", "planDir"},
+        {"acquisition", "failureRate=2", "failureRate"},
+        {"acquisition", "failureSeed=-1", "failureSeed"},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        writeIni(dir.path(), QByteArray("[") + c.section + "]\n" + c.line + "\n");
+        try {
+            SimObservatory::readSettings(dir.path());
+            ADD_FAILURE() << "accepted " << c.line;
+        } catch (const HostError& e) {
+            EXPECT_TRUE(e.message().contains(QString::fromLatin1(c.key))) << e.what();
+            EXPECT_TRUE(e.message().contains(dir.path() + QStringLiteral("/observatory.ini"))) << e.what();
+        }
+    }
+}
+
+TEST(SimObservatorySettings, WrittenSettingsReadBack)
+{
+    QTemporaryDir dir;
+    SimSettings s = test::fixedSite(dir.path());
+    s.horizon = {QPointF(0, 5), QPointF(200, 15.5)};
+    s.unsafe = {{test::utc("2026-12-07T22:00:00Z"), test::utc("2026-12-08T01:00:00Z")},
+                {test::utc("2026-12-09T22:00:00Z"), test::utc("2026-12-10T01:00:00Z")}};
+    s.weatherConnected = true;
+    s.failureSeed = 4000000000u;
+    s.planDir = dir.path() + QStringLiteral("/p;q");
+    SimObservatory::writeSettings(dir.path(), s);
+    const SimSettings back = SimObservatory::readSettings(dir.path());
+    EXPECT_EQ(back.horizon, s.horizon);
+    EXPECT_EQ(back.unsafe, s.unsafe);
+    EXPECT_EQ(back.weatherConnected, true);
+    EXPECT_EQ(back.failureSeed, s.failureSeed);
+    EXPECT_EQ(back.clockStart, s.clockStart);
+    EXPECT_EQ(back.planDir, s.planDir);
+}
+
+TEST(SimClock, VirtualTimeMovesOnlyWhenToldAndDoesNotSleep)
+{
+    const QTimeZone canary("Atlantic/Canary");
+    SimClock clock(test::utc("2022-07-01T22:30:00Z"), 0, canary);
+    int advances = 0;
+    clock.setOnAdvance([&] { ++advances; });
+    EXPECT_EQ(clock.utcNow(), test::utc("2022-07-01T22:30:00Z"));
+    EXPECT_EQ(clock.localNow().time(), QTime(23, 30)); // summer time, UTC+1
+    EXPECT_EQ(clock.localNow().date(), QDate(2022, 7, 1));
+
+    const auto wallStart = std::chrono::steady_clock::now();
+    for (int i = 0; i < 12; ++i)
+        clock.sleepSeconds(3600);
+    EXPECT_LT(std::chrono::steady_clock::now() - wallStart, std::chrono::seconds(2));
+    EXPECT_EQ(clock.utcNow(), test::utc("2022-07-02T10:30:00Z"));
+    EXPECT_EQ(advances, 12);
+
+    clock.advanceSeconds(0.5);
+    clock.advanceSeconds(0.5);
+    EXPECT_EQ(clock.utcNow(), test::utc("2022-07-02T10:30:01Z"));
+    clock.setUtc(test::utc("2026-01-01T00:00:00Z"));
+    EXPECT_EQ(clock.utcNow(), test::utc("2026-01-01T00:00:00Z"));
+    EXPECT_EQ(advances, 15);
+}
+
+TEST(SimClock, AcceleratedTimeRunsFromItsStart)
+{
+    const QDateTime start = test::utc("2022-07-01T22:30:00Z");
+    SimClock clock(start, 10000, QTimeZone::utc());
+    int advances = 0;
+    clock.setOnAdvance([&] { ++advances; });
+    clock.sleepSeconds(5); // half a millisecond of wall time
+    EXPECT_GE(clock.utcNow(), start.addSecs(5));
+    EXPECT_EQ(advances, 1);
+    const QDateTime before = clock.utcNow();
+    clock.advanceSeconds(3600);
+    EXPECT_GE(clock.utcNow(), before.addSecs(3600));
+}
+
+TEST(SimClock, InvalidStartMeansNow)
+{
+    SimClock clock(QDateTime(), 0, QTimeZone::utc());
+    EXPECT_LT(std::abs(clock.utcNow().secsTo(QDateTime::currentDateTimeUtc())), 5);
+}
+
+class SimObjectsTest : public ::testing::Test
+{
+protected:
+    SimObjectsTest() : observatory(dir.path(), settings()) {}
+
+    SimSettings settings()
+    {
+        SimSettings s = test::fixedSite(dir.path());
+        s.mountRightAscension = 3.5;
+        s.mountDeclination = 20;
+        s.settleTime = 12;
+        s.tiltUpLimit = 80;
+        s.minimumElevation = 8;
+        s.horizon = {QPointF(0, 10), QPointF(90, 20)};
+        s.weatherConnected = true;
+        s.unsafe = {{test::utc("2022-03-15T23:00:00Z"), test::utc("2022-03-15T23:30:00Z")}};
+        return s;
+    }
+
+    QTemporaryDir dir;
+    SimObservatory observatory;
+};
+
+TEST_F(SimObjectsTest, TelescopeAndPrefs)
+{
+    auto telescope = observatory.createTelescope();
+    auto util = observatory.createUtil();
+    EXPECT_EQ(telescope->RightAscension(), 3.5);
+    EXPECT_EQ(telescope->Declination(), 20);
+    observatory.pointMount(10.25, -5);
+    EXPECT_EQ(telescope->RightAscension(), 10.25);
+    EXPECT_EQ(telescope->Declination(), -5);
+    EXPECT_EQ(telescope->AlignmentMode(), 2);
+    EXPECT_EQ(telescope->SiteLatitude(), 28.7606);
+    EXPECT_NEAR(telescope->SiderealTime(), 8.874753752, 0.05 / 3600);
+
+    EXPECT_EQ(util->Prefs().TiltUpLimit(), 80);
+    EXPECT_EQ(util->Prefs().MinimumElevation(), 8);
+    EXPECT_EQ(util->Prefs().SlewsettleTime(), 12);
+    EXPECT_NEAR(util->Prefs().GetHorizon(45), 15, 1e-9);
+    EXPECT_NEAR(util->Prefs().GetHorizon(225), 15, 1e-9);
+    EXPECT_EQ(util->FormatVar(observatory.clock().localNow(), QStringLiteral("General Date")),
+              QStringLiteral("3/15/2022 10:30:00 PM"));
+}
+
+TEST_F(SimObjectsTest, WeatherFollowsTheClock)
+{
+    auto util = observatory.createUtil();
+    EXPECT_TRUE(util->WeatherConnected());
+    EXPECT_TRUE(util->Weather().Safe());
+    observatory.simClock().advanceSeconds(30 * 60);
+    EXPECT_FALSE(util->Weather().Safe());
+    observatory.simClock().advanceSeconds(30 * 60 - 1);
+    EXPECT_FALSE(util->Weather().Safe());
+    observatory.simClock().advanceSeconds(1);
+    EXPECT_TRUE(util->Weather().Safe());
+}
+
+TEST_F(SimObjectsTest, TransformsMatchTheSkyAndEachOther)
+{
+    auto util = observatory.createUtil();
+    auto telescope = observatory.createTelescope();
+    auto here = util->NewCTHereAndNow();
+    here->setRightAscension(6.752477);
+    here->setDeclination(-16.716116);
+    EXPECT_NEAR(here->Elevation(), 35.204504, 1.0 / 3600);
+    EXPECT_NEAR(here->Azimuth(), 217.870044, 1.0 / 3600);
+    EXPECT_EQ(here->RightAscension(), 6.752477);
+
+    const double lat = telescope->SiteLatitude();
+    const double st = telescope->SiderealTime();
+    auto fixed = util->NewCT(lat, st);
+    auto wrapped = util->NewCT(lat, st + 24);
+    auto below = util->NewCT(lat, st - 48);
+    for (double ra = 0.05; ra < 24; ra += 0.5) {
+        for (double dec = -85; dec <= 88; dec += 6.5) {
+            for (CoordTransform* ct : {here.get(), fixed.get(), wrapped.get(), below.get()}) {
+                ct->setRightAscension(ra);
+                ct->setDeclination(dec);
+            }
+            const double el = here->Elevation();
+            const double az = here->Azimuth();
+            for (CoordTransform* ct : {fixed.get(), wrapped.get(), below.get()}) {
+                const double sep = eraSeps(az * ERFA_DD2R, el * ERFA_DD2R, ct->Azimuth() * ERFA_DD2R,
+                                           ct->Elevation() * ERFA_DD2R) *
+                                   ERFA_DR2AS;
+                EXPECT_LT(sep, 1.0) << ra << ' ' << dec;
+            }
+        }
+    }
+}
+
+TEST_F(SimObjectsTest, GermanMountSideFollowsTheHourAngle)
+{
+    auto util = observatory.createUtil();
+    const double last = observatory.createTelescope()->SiderealTime();
+    const struct
+    {
+        double hourAngle;
+        bool west;
+    } cases[] = {{-1, true},    {-11.9, true}, {-0.01, true}, {0.01, false}, {1, false},
+                 {11.9, false}, {13, true},    {-13, false},  {23, true}};
+    for (const auto& c : cases) {
+        double ra = std::fmod(last - c.hourAngle + 48, 24);
+        EXPECT_EQ(util->IsGEMDestinationWest(ra), c.west) << c.hourAngle;
+    }
+}
+
+TEST_F(SimObjectsTest, LoadScriptNeedsAnExistingFile)
+{
+    auto util = observatory.createUtil();
+    const QString missing = dir.filePath(QStringLiteral("Scripts/Nothing.js"));
+    try {
+        util->LoadScript(missing);
+        FAIL() << "no error";
+    } catch (const HostError& e) {
+        EXPECT_TRUE(e.message().contains(missing));
+    }
+    EXPECT_NO_THROW(util->LoadScript(observatory.createApplication()->Path() +
+                                     QStringLiteral("/Scripts/AcquireImages.js")));
+    EXPECT_NO_THROW(util->LoadScript(observatory.createApplication()->Path() +
+                                     QStringLiteral("/Scripts/AcquireImages.js")));
+}
+
+TEST_F(SimObjectsTest, FileSystemIsTheLocalDisk)
+{
+    auto fs = observatory.createFileSystem();
+    const QString script =
+        observatory.createApplication()->Path() + QStringLiteral("/Scripts/AcquireImages.js");
+    EXPECT_TRUE(fs->FileExists(script));
+    EXPECT_FALSE(fs->FileExists(observatory.folder()));
+}
+
+TEST(SimObservatory, ObjectsOutliveTheObservatory)
+{
+    QTemporaryDir dir;
+    std::unique_ptr<AcpTelescope> telescope;
+    {
+        SimObservatory observatory(dir.path(), test::fixedSite(dir.path()));
+        telescope = observatory.createTelescope();
+    }
+    EXPECT_EQ(telescope->SiteLatitude(), 28.7606);
+}
