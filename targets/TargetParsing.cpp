@@ -1,9 +1,149 @@
 #include "app/SurveyCore.h"
-#include "host/HostError.h"
+#include "config/NumberText.h"
+
+#include <cfloat>
+#include <cmath>
+#include <optional>
 
 namespace kestrove {
 
-bool SurveyCore::parseTarget(const QString&, QString&, float&, float&) { throw HostError(QStringLiteral("parseTarget"), QString(), QStringLiteral("not built yet")); }
-bool SurveyCore::extractName(const QString&, QString&) { throw HostError(QStringLiteral("extractName"), QString(), QStringLiteral("not built yet")); }
-void SurveyCore::parseTargetConfig(const QString&, TargetConfig&) { throw HostError(QStringLiteral("parseTargetConfig"), QString(), QStringLiteral("not built yet")); }
+namespace {
+
+const QChar tab = QLatin1Char('\t');
+const QChar space = QLatin1Char(' ');
+
+// A float item must fit a 32-bit float; a larger magnitude would silently become infinity.
+std::optional<float> toSingle(const QString& text)
+{
+    const auto value = parseNumber(text);
+    if (!value || std::fabs(*value) > FLT_MAX)
+        return std::nullopt;
+    return static_cast<float>(*value);
+}
+
+std::optional<bool> toBoolean(const QString& text)
+{
+    if (text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
+        return true;
+    if (text.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
+        return false;
+    const auto value = parseNumber(text);
+    if (!value)
+        return std::nullopt;
+    return *value != 0;
+}
+
+// Assigns one item's value; returns why it could not, or an empty text when it did. An unknown
+// key gives a null text through `known`.
+QString assignItem(const QString& key, const QString& value, TargetConfig& config, bool& known)
+{
+    known = true;
+    const QString notNumber = QStringLiteral("not a number");
+    const QString notInteger = QStringLiteral("not a whole number from -32768 to 32767");
+    const QString tooLarge = QStringLiteral("too large");
+    if (key == QLatin1String("lastImageJD")) {
+        const auto v = parseNumber(value);
+        if (!v)
+            return notNumber;
+        config.lastImageJD = *v;
+    } else if (key == QLatin1String("reshoot")) {
+        const auto v = toBoolean(value);
+        if (!v)
+            return QStringLiteral("not true, false or a number");
+        config.reshoot = *v;
+    } else if (key == QLatin1String("imageCount")) {
+        const auto v = parseInt16(value);
+        if (!v)
+            return notInteger;
+        config.imageCount = *v;
+    } else if (key == QLatin1String("priority")) {
+        const auto v = toSingle(value);
+        if (!v)
+            return parseNumber(value) ? tooLarge : notNumber;
+        config.priority = *v;
+    } else if (key == QLatin1String("interval")) {
+        const auto v = parseInt16(value);
+        if (!v)
+            return notInteger;
+        config.interval = *v;
+    } else if (key == QLatin1String("exposure")) {
+        const auto v = toSingle(value);
+        if (!v)
+            return parseNumber(value) ? tooLarge : notNumber;
+        config.exposure = *v;
+    } else if (key == QLatin1String("binning")) {
+        const auto v = parseInt16(value);
+        if (!v)
+            return notInteger;
+        config.binning = *v;
+    } else if (key == QLatin1String("filter")) {
+        config.filter = value;
+    } else {
+        known = false;
+    }
+    return QString();
+}
+
+} // namespace
+
+bool SurveyCore::parseTarget(const QString& target, QString& targetName, float& targetRA, float& targetDec)
+{
+    const qsizetype p1 = target.indexOf(tab);
+    if (p1 < 0) {
+        view().showMessage(QStringLiteral("Parse error - First tab missing"));
+        return false;
+    }
+    const qsizetype p2 = target.indexOf(tab, p1 + 1);
+    if (p2 < 0) {
+        view().showMessage(QStringLiteral("Parse error - Second tab missing"));
+        return false;
+    }
+    // Convert both before assigning anything, so a failing conversion leaves the caller's values.
+    const float ra = static_cast<float>(acpUtil->HMS_Hours(target.mid(p1 + 1, p2 - p1 - 1)));
+    const float dec = static_cast<float>(acpUtil->DMS_Degrees(target.mid(p2 + 1)));
+    targetName = target.left(p1);
+    targetRA = ra;
+    targetDec = dec;
+    return true;
+}
+
+bool SurveyCore::extractName(const QString& target, QString& targetName)
+{
+    const qsizetype p1 = target.indexOf(tab);
+    if (p1 < 0) {
+        view().showMessage(QStringLiteral("Parse error - First tab missing"));
+        return false;
+    }
+    targetName = target.left(p1);
+    return true;
+}
+
+void SurveyCore::parseTargetConfig(const QString& targetConfig, TargetConfig& config)
+{
+    // Items start at the sixth character: four asterisks and one separator come first.
+    qsizetype start = 5;
+    while (start < targetConfig.size()) {
+        const qsizetype q = targetConfig.indexOf(space, start);
+        const QString item = q < 0 ? targetConfig.mid(start) : targetConfig.mid(start, q - start);
+        // An empty item (a doubled or trailing space) ends the line.
+        if (item.isEmpty())
+            return;
+        const qsizetype eq = item.indexOf(QLatin1Char('='));
+        if (eq < 0) {
+            view().showMessage(QStringLiteral("Invalid item ") + item + QStringLiteral(" - no \"=\" in it"));
+        } else {
+            const QString key = item.left(eq);
+            bool known = true;
+            const QString problem = assignItem(key, item.mid(eq + 1), config, known);
+            if (!known)
+                view().showMessage(QStringLiteral("Unknown item name ") + key);
+            else if (!problem.isEmpty())
+                view().showMessage(QStringLiteral("Invalid item ") + item + QStringLiteral(" - ") + problem);
+        }
+        if (q < 0)
+            return;
+        start = q + 1;
+    }
+}
+
 } // namespace kestrove

@@ -1,0 +1,235 @@
+#include "TargetsTestHost.h"
+#include "app/SurveyCore.h"
+#include "config/NumberText.h"
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace kestrove {
+namespace {
+
+using test::crlfLines;
+using test::readBytes;
+using test::RecordingView;
+using test::writeBytes;
+
+class MPSFiles : public ::testing::Test
+{
+protected:
+    MPSFiles() : core(host, view, dir.path())
+    {
+        core.fileSystem = host.createFileSystem();
+        core.acpUtil = host.createUtil();
+        core.surveyLog = std::make_unique<test::RecordingStream>(log);
+        core.eventPumpIntervalMs = 0;
+        core.settings.fovRAMPS = 47;
+        core.settings.fovDecMPS = 38;
+    }
+
+    QString fieldPath(int k) const { return core.programFile(QStringLiteral("MPSfov%1.txt").arg(k)); }
+    QByteArray field(int k) const { return readBytes(fieldPath(k)); }
+    void writeAreas(const QStringList& lines)
+    {
+        writeBytes(core.programFile(QStringLiteral("MPSTargets.txt")), crlfLines(lines));
+    }
+    QStringList fieldLines(int k) const
+    {
+        QStringList lines = QString::fromLatin1(field(k)).split(QStringLiteral("\r\n"));
+        lines.removeLast(); // after the last line end
+        return lines;
+    }
+
+    test::ConversionHost host;
+    RecordingView view;
+    QTemporaryDir dir;
+    SurveyCore core;
+    QStringList log;
+};
+
+TEST_F(MPSFiles, LaysOutColumnsOfRightAscensionFromLowToHighDeclination)
+{
+    // Default field of view: 47/900 hour by 38/60 degree.
+    const QString area = QStringLiteral("1:00:00 +10:00:00 1:06:00 +11:00:00");
+    writeAreas({area});
+    EXPECT_EQ(core.createMPSFiles(), 1);
+    EXPECT_EQ(
+        field(1),
+        crlfLines({area, QStringLiteral("1!01h00m00s!+10d00m00s\t1\t10"), QStringLiteral("**** "),
+                   QStringLiteral("1!01h00m00s!+10d38m00s\t1\t10.633333"), QStringLiteral("**** "),
+                   QStringLiteral("1!01h03m08s!+10d00m00s\t1.052222\t10"), QStringLiteral("**** "),
+                   QStringLiteral("1!01h03m08s!+10d38m00s\t1.052222\t10.633333"), QStringLiteral("**** ")}));
+    EXPECT_EQ(view.statuses, QStringList{QStringLiteral("Creating MPS files")});
+    EXPECT_TRUE(view.messages.isEmpty());
+    EXPECT_TRUE(log.isEmpty());
+}
+
+TEST_F(MPSFiles, GridEdgeCases)
+{
+    struct Case
+    {
+        const char* area;
+        double fovDec;
+        QStringList fields; // target lines after the area line
+    };
+    const Case cases[] = {
+        // Start and end corners the same: one field, exactly there.
+        {"2:00:00 -5:00:00 2:00:00 -5:00:00", 38, {QStringLiteral("1!02h00m00s!-05d00m00s\t2\t-5")}},
+        // No wrap at 0 hours; no field when an end lies before its start.
+        {"23:50:00 +0:00:00 0:10:00 +1:00:00", 38, {}},
+        {"1:00:00 +1:00:00 1:10:00 +0:00:00", 38, {}},
+        // Positions are rounded to 6 decimals, halves up.
+        {"1.23456749 -1.23456751 1.23456749 -1.23456751",
+         38,
+         {QStringLiteral("1!01h14m04s!-01d14m04s\t1.234567\t-1.234568")}},
+        {"1.23456751 0 1.23456751 0", 38, {QStringLiteral("1!01h14m04s!+00d00m00s\t1.234568\t0")}},
+        // The end test uses the accumulated position: six additions of 0.1 stay below 0.6, so a
+        // seventh row lies at 0.6 (counting 6 × 0.1 would give only six rows).
+        {"3:00:00 0 3:00:00 0.6",
+         6,
+         {QStringLiteral("1!03h00m00s!+00d00m00s\t3\t0"), QStringLiteral("1!03h00m00s!+00d06m00s\t3\t0.1"),
+          QStringLiteral("1!03h00m00s!+00d12m00s\t3\t0.2"), QStringLiteral("1!03h00m00s!+00d18m00s\t3\t0.3"),
+          QStringLiteral("1!03h00m00s!+00d24m00s\t3\t0.4"), QStringLiteral("1!03h00m00s!+00d30m00s\t3\t0.5"),
+          QStringLiteral("1!03h00m00s!+00d36m00s\t3\t0.6")}},
+    };
+    for (const Case& c : cases) {
+        QFile::remove(fieldPath(1));
+        core.settings.fovDecMPS = c.fovDec;
+        writeAreas({QString::fromLatin1(c.area)});
+        EXPECT_EQ(core.createMPSFiles(), 1);
+        QStringList expected{QString::fromLatin1(c.area)};
+        for (const QString& f : c.fields)
+            expected << f << QStringLiteral("**** ");
+        EXPECT_EQ(fieldLines(1), expected) << c.area;
+    }
+    EXPECT_TRUE(view.messages.isEmpty());
+}
+
+TEST_F(MPSFiles, AnUnchangedAreaKeepsItsFieldFileAndItsHistory)
+{
+    const QStringList areas{QStringLiteral("1:00:00 +10:00:00 1:06:00 +11:00:00"),
+                            QStringLiteral("5:00:00 +20:00:00 5:03:00 +20:30:00"),
+                            QStringLiteral("8:00:00 +15:00:00 8:03:00 +15:30:00")};
+    writeAreas(areas);
+    ASSERT_EQ(core.createMPSFiles(), 3);
+
+    // Observations recorded in every file since.
+    for (int k = 1; k <= 3; ++k) {
+        QStringList lines = fieldLines(k);
+        lines[2] = QStringLiteral("**** lastImageJD=2461000.5 imageCount=2");
+        writeBytes(fieldPath(k), crlfLines(lines));
+    }
+    const QByteArray before1 = field(1), before2 = field(2), before3 = field(3);
+
+    EXPECT_EQ(core.createMPSFiles(), 3);
+    EXPECT_EQ(field(1), before1);
+    EXPECT_EQ(field(2), before2);
+    EXPECT_EQ(field(3), before3);
+
+    // Editing area 2 regenerates it and every later area, and leaves area 1 alone.
+    QStringList edited = areas;
+    edited[1] = QStringLiteral("5:00:00 +20:00:00 5:03:00 +20:40:00");
+    writeAreas(edited);
+    EXPECT_EQ(core.createMPSFiles(), 3);
+    EXPECT_EQ(field(1), before1);
+    EXPECT_EQ(fieldLines(2).first(), edited[1]);
+    EXPECT_EQ(fieldLines(2).at(2), QStringLiteral("**** "));
+    EXPECT_EQ(fieldLines(3).first(), areas[2]);
+    EXPECT_EQ(fieldLines(3).at(2), QStringLiteral("**** "));
+
+    // Removing the last area: one fewer, its file stays on disk.
+    const QByteArray file3 = field(3);
+    writeAreas(edited.mid(0, 2));
+    EXPECT_EQ(core.createMPSFiles(), 2);
+    EXPECT_EQ(field(3), file3);
+}
+
+TEST_F(MPSFiles, AnEmptyFieldFileIsMadeAnew)
+{
+    const QString area = QStringLiteral("2:00:00 -5:00:00 2:00:00 -5:00:00");
+    writeAreas({area});
+    writeBytes(fieldPath(1), QByteArray());
+    EXPECT_EQ(core.createMPSFiles(), 1);
+    EXPECT_EQ(fieldLines(1),
+              QStringList({area, QStringLiteral("1!02h00m00s!-05d00m00s\t2\t-5"), QStringLiteral("**** ")}));
+}
+
+TEST_F(MPSFiles, AStopRequestEndsTheCallBeforeTheNextArea)
+{
+    writeAreas({QStringLiteral("1 10 1 10"), QStringLiteral("2 10 2 10"), QStringLiteral("3 10 3 10")});
+    view.onProcessEvents = [&] {
+        if (view.eventDispatches == 2)
+            core.stopRequested = true;
+    };
+    EXPECT_EQ(core.createMPSFiles(), 2);
+    EXPECT_TRUE(QFile::exists(fieldPath(2)));
+    EXPECT_FALSE(QFile::exists(fieldPath(3)));
+}
+
+TEST_F(MPSFiles, AreaLinesWithoutFourFieldsAreReportedAndKeepTheirNumbers)
+{
+    const QStringList areas{QStringLiteral("1:00:00 +10:00:00 1:00:00"), QString(),
+                            QStringLiteral("2 10 2 10")};
+    writeAreas(areas);
+    EXPECT_EQ(core.createMPSFiles(), 3);
+    EXPECT_EQ(field(1), crlfLines({areas[0]}));
+    EXPECT_EQ(field(2), QByteArray("\r\n"));
+    EXPECT_EQ(fieldLines(3), QStringList({areas[2], QStringLiteral("3!02h00m00s!+10d00m00s\t2\t10"),
+                                          QStringLiteral("**** ")}));
+    ASSERT_EQ(view.messages.size(), 2);
+    EXPECT_TRUE(view.messages[0].contains(QStringLiteral("area 1 ")) && view.messages[0].contains(areas[0]))
+        << view.messages[0].toStdString();
+    EXPECT_TRUE(view.messages[1].contains(QStringLiteral("area 2 "))) << view.messages[1].toStdString();
+
+    // Unchanged on the next call: nothing regenerated, nothing reported again.
+    view.messages.clear();
+    EXPECT_EQ(core.createMPSFiles(), 3);
+    EXPECT_TRUE(view.messages.isEmpty());
+}
+
+TEST_F(MPSFiles, AFieldOfViewThatCannotAdvanceMakesNoGridAndDoesNotHang)
+{
+    struct Case
+    {
+        double fovRA, fovDec;
+        int fieldsPerArea; // -1: the area line alone and one message
+    };
+    const Case cases[] = {{0, 38, -1}, {47, 0, -1}, {-47, 38, -1}, {47, -1, -1}, {1e-300, 1e-300, 1}};
+    const QStringList areas{QStringLiteral("1:00:00 +10:00:00 2:00:00 +12:00:00"),
+                            QStringLiteral("3:00:00 +10:00:00 4:00:00 +12:00:00")};
+    for (const Case& c : cases) {
+        QFile::remove(fieldPath(1));
+        QFile::remove(fieldPath(2));
+        view.messages.clear();
+        core.settings.fovRAMPS = c.fovRA;
+        core.settings.fovDecMPS = c.fovDec;
+        writeAreas(areas);
+        EXPECT_EQ(core.createMPSFiles(), 2);
+        for (int k = 1; k <= 2; ++k) {
+            const qsizetype lines = fieldLines(k).size();
+            EXPECT_EQ(lines, c.fieldsPerArea < 0 ? 1 : 1 + 2 * c.fieldsPerArea) << c.fovRA << " " << c.fovDec;
+        }
+        EXPECT_EQ(view.messages.size(), c.fieldsPerArea < 0 ? 1 : 0) << c.fovRA << " " << c.fovDec;
+    }
+}
+
+TEST_F(MPSFiles, AFieldIsUpdatedInTheFileOfItsArea)
+{
+    writeAreas({QStringLiteral("1 10 1 10"), QStringLiteral("2 10 2 11")});
+    ASSERT_EQ(core.createMPSFiles(), 2);
+    const QStringList before = fieldLines(2);
+    ASSERT_EQ(before.size(), 5);
+    const QByteArray file1 = field(1);
+
+    core.updateMPS(before[3]);
+    const QString jd = doubleText(core.acpUtil->Date_Julian(core.now()));
+    EXPECT_EQ(fieldLines(2),
+              QStringList({before[0], before[1], before[2], before[3],
+                           QStringLiteral("**** lastImageJD=") + jd + QStringLiteral(" imageCount=1")}));
+    EXPECT_EQ(field(1), file1);
+    EXPECT_TRUE(log.contains(QStringLiteral("Resetting image count on this target")));
+}
+
+} // namespace
+} // namespace kestrove

@@ -1,0 +1,255 @@
+#include "FaultyFileSystem.h"
+#include "TargetsTestHost.h"
+#include "app/SurveyCore.h"
+#include "config/NumberText.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace kestrove {
+namespace {
+
+using test::crlfLines;
+using test::readBytes;
+using test::RecordingView;
+using test::writeBytes;
+
+const QString sneFile = QStringLiteral("SNeTargets.txt");
+const QString slcFile = QStringLiteral("SLCTargets.txt");
+
+class TargetsUpdate : public ::testing::Test
+{
+protected:
+    TargetsUpdate() : core(host, view, dir.path())
+    {
+        core.fileSystem = host.createFileSystem();
+        core.acpUtil = host.createUtil();
+        core.surveyLog = std::make_unique<test::RecordingStream>(log);
+        core.eventPumpIntervalMs = 0;
+    }
+
+    QString path(const QString& name) const { return core.programFile(name); }
+    // The Julian date the update writes for the fixed clock.
+    QString jd() { return doubleText(core.acpUtil->Date_Julian(core.now())); }
+    double jdValue() { return core.acpUtil->Date_Julian(core.now()); }
+    QString lastObs(const char* kind)
+    {
+        return QStringLiteral("Last obs time for best %1 target = ").arg(QLatin1String(kind)) + jd();
+    }
+
+    test::ConversionHost host;
+    RecordingView view;
+    QTemporaryDir dir;
+    SurveyCore core;
+    QStringList log;
+};
+
+TEST_F(TargetsUpdate, SNeReplacesTheChosenConfigLineWithTheDateAlone)
+{
+    // LF-only lines read fine; the new file is written with CR LF throughout.
+    writeBytes(path(sneFile), "M31\t00:42:44\t+41:16:09\n"
+                              "**** lastImageJD=2461000.5 reshoot=true imageCount=5\n"
+                              "M33\t01:33:51\t+30:39:37\n"
+                              "**** reshoot=1\n");
+    core.updateSNe(QStringLiteral("M31\t00:42:44\t+41:16:09"));
+
+    EXPECT_EQ(
+        readBytes(path(sneFile)),
+        crlfLines({QStringLiteral("M31\t00:42:44\t+41:16:09"), QStringLiteral("**** lastImageJD=") + jd(),
+                   QStringLiteral("M33\t01:33:51\t+30:39:37"), QStringLiteral("**** reshoot=1")}));
+    EXPECT_EQ(log, QStringList({QStringLiteral("Updating targets file"), lastObs("SNe")}));
+    EXPECT_EQ(view.statuses, QStringList{QStringLiteral("Updating SNe targets file")});
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("newtargets.txt"))));
+    EXPECT_GE(view.eventDispatches, 4); // once before each line
+    EXPECT_TRUE(view.messages.isEmpty());
+}
+
+TEST_F(TargetsUpdate, AFileWithoutTheChosenLineComesOutIdentical)
+{
+    const QByteArray cases[] = {
+        crlfLines({QStringLiteral("M31\t00:42:44\t+41:16:09"), QStringLiteral("**** lastImageJD=5")}),
+        // Matching needs the whole line: same name, other position.
+        crlfLines({QStringLiteral("M51\t13:29:52\t+47:11:43 "), QStringLiteral("**** lastImageJD=5")}),
+        // The chosen line is the last line: there is nothing after it to replace.
+        crlfLines({QStringLiteral("M31\t00:42:44\t+41:16:09"), QStringLiteral("**** "),
+                   QStringLiteral("M51\t13:29:52\t+47:11:43")}),
+        QByteArray(),
+    };
+    for (const QByteArray& bytes : cases) {
+        log.clear();
+        writeBytes(path(sneFile), bytes);
+        core.updateSNe(QStringLiteral("M51\t13:29:52\t+47:11:43"));
+        EXPECT_EQ(readBytes(path(sneFile)), bytes);
+        EXPECT_EQ(log, QStringList{QStringLiteral("Updating targets file")});
+    }
+}
+
+TEST_F(TargetsUpdate, NoLineOfTheUsersFileIsLost)
+{
+    const QString t = QStringLiteral("NGC 891\t02:22:33\t+42:20:57");
+    const QString u = QStringLiteral("NGC 253\t00:47:33\t-25:17:18");
+    // The same target line twice, the first without a config line, then a regular entry.
+    writeBytes(path(sneFile),
+               crlfLines({t, t, QStringLiteral("**** lastImageJD=1"), u, QStringLiteral("**** ")}));
+    core.updateSNe(t);
+    const QString fresh = QStringLiteral("**** lastImageJD=") + jd();
+    EXPECT_EQ(readBytes(path(sneFile)), crlfLines({t, fresh, t, fresh, u, QStringLiteral("**** ")}));
+    EXPECT_EQ(log, QStringList({QStringLiteral("Updating targets file"), lastObs("SNe"), lastObs("SNe")}));
+}
+
+TEST_F(TargetsUpdate, EveryMatchingEntryIsUpdatedFromItsOwnValues)
+{
+    core.settings.exposureSLC = 60;
+    const QString t = QStringLiteral("RR Lyr\t19:25:27.9\t+42:47:04");
+    writeBytes(path(slcFile), crlfLines({t, QStringLiteral("**** priority=5"), t,
+                                         QStringLiteral("**** priority=7 filter=V")}));
+    core.updateSLC(t);
+    const QString head = QStringLiteral("**** lastImageJD=") + jd();
+    EXPECT_EQ(readBytes(path(slcFile)),
+              crlfLines({t, head + QStringLiteral(" priority=5 interval=60 exposure=60 binning=1 filter="), t,
+                         head + QStringLiteral(" priority=7 interval=60 exposure=60 binning=1 filter=V")}));
+    EXPECT_EQ(log.count(lastObs("SLC")), 2);
+}
+
+TEST_F(TargetsUpdate, SLCWritesTheTargetsOwnSettingsOrTheSLCDefaults)
+{
+    core.settings.exposureSLC = 12.5f;
+    core.settings.cameraBinningSLC = 2;
+    struct Case
+    {
+        const char* filterSetting;
+        const char* oldLine;
+        const char* tail;
+    };
+    const Case cases[] = {
+        {"", "**** ", " priority=100 interval=60 exposure=12.5 binning=2 filter="},
+        {"B", "****", " priority=100 interval=60 exposure=12.5 binning=2 filter=B"},
+        {"", "**** priority=5 filter=R imageCount=4 reshoot=true",
+         " priority=5 interval=60 exposure=12.5 binning=2 filter=R"},
+        {"V", "**** lastImageJD=2461000 priority=0.2833333 interval=-5 exposure=300 binning=3 filter=",
+         " priority=0.2833333 interval=-5 exposure=300 binning=3 filter="},
+    };
+    const QString t = QStringLiteral("delta Cep\t22:29:10.3\t+58:24:55");
+    for (const Case& c : cases) {
+        core.settings.cameraFilterSLC = QString::fromLatin1(c.filterSetting);
+        writeBytes(path(slcFile), crlfLines({t, QString::fromLatin1(c.oldLine)}));
+        core.updateSLC(t);
+        EXPECT_EQ(readBytes(path(slcFile)),
+                  crlfLines({t, QStringLiteral("**** lastImageJD=") + jd() + QString::fromLatin1(c.tail)}))
+            << c.oldLine;
+    }
+    EXPECT_EQ(view.status(), QStringLiteral("Updating SLC targets file"));
+}
+
+TEST_F(TargetsUpdate, MPSCountsImagesAndRestartsAfterHalfADay)
+{
+    struct Case
+    {
+        const char* oldItems; // after "lastImageJD=<now - age>"; null: the config line is "**** "
+        double ageDays;
+        int count;
+        bool restart;
+    };
+    const Case cases[] = {
+        {" imageCount=2", 0.4, 3, false},
+        {" imageCount=2", 0.6, 1, true},
+        {" imageCount=2", 0.5, 3, false}, // only strictly more than half a day restarts
+        {nullptr, 0, 1, true},            // a new field has no lastImageJD
+        {" imageCount=32767", 0.1, 32767, false},
+        {" imageCount=-3", 0.1, -2, false},
+    };
+    const QString field = QStringLiteral("2!05h30m00s!+20d00m00s\t5.5\t20");
+    for (const Case& c : cases) {
+        log.clear();
+        const QString oldConfig = c.oldItems
+                                      ? QStringLiteral("**** lastImageJD=") +
+                                            doubleText(jdValue() - c.ageDays) + QLatin1String(c.oldItems)
+                                      : QStringLiteral("**** ");
+        const QByteArray area1 =
+            crlfLines({QStringLiteral("1 2 3 4"), QStringLiteral("1!x\t1\t2"), QStringLiteral("**** ")});
+        writeBytes(path(QStringLiteral("MPSfov1.txt")), area1);
+        writeBytes(path(QStringLiteral("MPSfov2.txt")),
+                   crlfLines({QStringLiteral("5:30:00 20 5:40:00 21"), field, oldConfig}));
+
+        core.updateMPS(field);
+
+        EXPECT_EQ(readBytes(path(QStringLiteral("MPSfov2.txt"))),
+                  crlfLines({QStringLiteral("5:30:00 20 5:40:00 21"), field,
+                             QStringLiteral("**** lastImageJD=") + jd() + QStringLiteral(" imageCount=") +
+                                 QString::number(c.count)}))
+            << oldConfig.toStdString();
+        EXPECT_EQ(readBytes(path(QStringLiteral("MPSfov1.txt"))), area1);
+        QStringList expectedLog{QStringLiteral("Updating targets file")};
+        if (c.restart)
+            expectedLog << QStringLiteral("Resetting image count on this target");
+        expectedLog << lastObs("MPS");
+        EXPECT_EQ(log, expectedLog) << oldConfig.toStdString();
+    }
+    EXPECT_EQ(view.status(), QStringLiteral("Updating MPS targets file"));
+}
+
+TEST_F(TargetsUpdate, MPFTouchesNothing)
+{
+    core.updateMPF(QStringLiteral("anything"));
+    EXPECT_TRUE(QDir(dir.path()).isEmpty());
+    EXPECT_TRUE(log.isEmpty());
+    EXPECT_TRUE(view.statuses.isEmpty());
+}
+
+TEST_F(TargetsUpdate, AMissingTargetsFileIsAnErrorAndCreatesNothingInItsPlace)
+{
+    EXPECT_THROW(core.updateSNe(QStringLiteral("M31\t00:42:44\t+41:16:09")), HostError);
+    EXPECT_FALSE(QFile::exists(path(sneFile)));
+}
+
+// A failure at any file operation, before or after it reached the disk, leaves the targets file
+// whole: the old content before the new copy took its place, the new content after.
+TEST_F(TargetsUpdate, TheTargetsFileIsWholeAfterAFailureAtAnyStep)
+{
+    QStringList lines;
+    for (int i = 0; i < 40; ++i) {
+        lines << QStringLiteral("SN%1\t%2:00:00\t+10:00:00").arg(i).arg(i % 24)
+              << QStringLiteral("**** lastImageJD=2461000.%1").arg(i);
+    }
+    const QByteArray oldBytes = crlfLines(lines);
+    const QString chosen = lines[20];
+    auto disk = host.createFileSystem();
+
+    writeBytes(path(sneFile), oldBytes);
+    core.updateSNe(chosen);
+    const QByteArray newBytes = readBytes(path(sneFile));
+    ASSERT_NE(newBytes, oldBytes);
+
+    for (auto when : {test::FaultyFileSystem::When::Before, test::FaultyFileSystem::When::After}) {
+        int sawOld = 0, sawNew = 0;
+        for (int failAt = 1;; ++failAt) {
+            ASSERT_LT(failAt, 1000);
+            writeBytes(path(sneFile), oldBytes);
+            auto faulty = std::make_unique<test::FaultyFileSystem>(*disk, failAt, when);
+            auto* fs = faulty.get();
+            core.fileSystem = std::move(faulty);
+            try {
+                core.updateSNe(chosen);
+            } catch (const HostError& e) {
+                EXPECT_EQ(e.reason(), QStringLiteral("injected failure"));
+            }
+            ASSERT_TRUE(QFile::exists(path(sneFile))) << "failure at call " << failAt;
+            const QByteArray now = readBytes(path(sneFile));
+            EXPECT_TRUE(now == oldBytes || now == newBytes) << "failure at call " << failAt;
+            if (!fs->failed()) {
+                EXPECT_EQ(now, newBytes);
+                break;
+            }
+            (now == oldBytes ? sawOld : sawNew)++;
+            core.fileSystem.reset();
+        }
+        EXPECT_GT(sawOld, 80); // every line read and written is a point of failure
+        // Only a failure reported after the rename has already happened leaves the new file.
+        EXPECT_EQ(sawNew, when == test::FaultyFileSystem::When::After ? 1 : 0);
+    }
+}
+
+} // namespace
+} // namespace kestrove
