@@ -4,6 +4,7 @@
 #include "config/frmPrefs.h"
 #include "config/frmSLCSetup.h"
 #include "config/frmSNeSetup.h"
+#include "host/sim/SimObservatory.h"
 #include "support/FakeHost.h"
 #include "support/TestSupport.h"
 
@@ -309,6 +310,110 @@ private slots:
         QVERIFY2(shown.text.contains("line 2") && shown.text.contains("often"), qPrintable(shown.text));
         QVERIFY(QFile::exists(m_folder->filePath("config.ini.bad")));
         QCOMPARE(window->core.settings.focusInterval, int16_t(30));
+    }
+
+    void theRunButtonsDriveTheRunAndADialogPausesIt()
+    {
+        sim::SimSettings settings = sim::SimObservatory::defaults(m_folder->filePath("observatory"));
+        settings.clockStart = "2024-03-01T22:00:00Z";
+        settings.clockSpeed = 0;
+        sim::SimObservatory observatory(m_folder->filePath("observatory"), settings);
+        frmMain window(observatory, m_folder->path());
+        window.show();
+        const QDateTime started = observatory.clock().utcNow();
+
+        bool stopEnabledWhileRunning = false;
+        QString statusAfterStop;
+        QDateTime whenDialogOpened;
+        QDateTime whenDialogClosed;
+        auto* actor = new QTimer(&window);
+        actor->setInterval(0);
+        int step = 0;
+        connect(actor, &QTimer::timeout, &window, [&] {
+            if (!window.core.isRunning())
+                return;
+            if (step == 0 && observatory.clock().utcNow() >= started.addSecs(10)) {
+                step = 1;
+                // Preferences during the run: the run waits until the dialog closes.
+                test::onNextModal([&](QWidget* dialog) {
+                    whenDialogOpened = observatory.clock().utcNow();
+                    whenDialogClosed = observatory.clock().utcNow();
+                    dialog->findChild<QLineEdit*>("slewRateText")->setText("4.5");
+                    test::clickButton(dialog, "cmdOK");
+                });
+                control<QPushButton>(&window, "PrefsButton")->click();
+            } else if (step == 1 && observatory.clock().utcNow() >= started.addSecs(20)) {
+                step = 2;
+                actor->stop();
+                stopEnabledWhileRunning = control<QPushButton>(&window, "StopButton")->isEnabled() &&
+                                          control<QPushButton>(&window, "StopAndAbortButton")->isEnabled() &&
+                                          !control<QPushButton>(&window, "StartButton")->isEnabled();
+                control<QPushButton>(&window, "StopButton")->click();
+                statusAfterStop = window.statusBar()->currentMessage();
+            }
+        });
+        actor->start();
+
+        control<QPushButton>(&window, "StartButton")->click(); // returns when the run has ended
+
+        QCOMPARE(step, 2);
+        QVERIFY(stopEnabledWhileRunning);
+        QCOMPARE(statusAfterStop, QString("Survey stopping"));
+        QCOMPARE(window.statusBar()->currentMessage(), QString("Survey stopped"));
+        QVERIFY(control<QPushButton>(&window, "StartButton")->isEnabled());
+        QVERIFY(!control<QPushButton>(&window, "StopButton")->isEnabled());
+        QVERIFY(whenDialogOpened.isValid());
+        QCOMPARE(whenDialogClosed, whenDialogOpened);
+        // The run went on with the value the dialog stored, and the file holds it.
+        QCOMPARE(window.core.settings.slewRate, 4.5f);
+        QCOMPARE(configLine(test::readBytes(configPath()), 11), QByteArray("slewRate,4.5\r"));
+        QCOMPARE(window.exitStatus(), 0);
+    }
+
+    void closingDuringARunEndsTheRunThenTheProgram()
+    {
+        // The simulated observatory in virtual time; no kind is enabled, so every pass sleeps.
+        sim::SimSettings settings = sim::SimObservatory::defaults(m_folder->filePath("observatory"));
+        settings.clockStart = "2024-03-01T22:00:00Z";
+        settings.clockSpeed = 0;
+        sim::SimObservatory observatory(m_folder->filePath("observatory"), settings);
+        frmMain window(observatory, m_folder->path());
+        window.show();
+        auto* weight = control<QLineEdit>(&window, "SLCWeighting");
+
+        bool sawRunning = false;
+        bool stillOpenWhileRunning = false;
+        int secondsBeforeClose = 0;
+        QTimer::singleShot(0, &window, [&] { control<QPushButton>(&window, "StartButton")->click(); });
+        // Runs inside the run's waits: once the run has slept a while, the user types and closes.
+        QTimer* closer = new QTimer(&window);
+        closer->setInterval(0);
+        const QDateTime started = observatory.clock().utcNow();
+        connect(closer, &QTimer::timeout, &window, [&] {
+            if (!window.core.isRunning() || observatory.clock().utcNow() < started.addSecs(30))
+                return;
+            closer->stop();
+            sawRunning = !control<QPushButton>(&window, "StartButton")->isEnabled();
+            weight->setText("75");
+            window.close();
+            stillOpenWhileRunning = window.isVisible() && window.core.isRunning();
+            secondsBeforeClose = static_cast<int>(started.secsTo(observatory.clock().utcNow()));
+        });
+        closer->start();
+
+        const int status = QApplication::exec();
+
+        QCOMPARE(status, 0);
+        QVERIFY(sawRunning);
+        QVERIFY(stillOpenWhileRunning);
+        QVERIFY(!window.isVisible());
+        QVERIFY(!window.core.isRunning());
+        QCOMPARE(window.exitStatus(), 0);
+        // The run ended at its next check, well inside its five-minute sleep.
+        QVERIFY(started.secsTo(observatory.clock().utcNow()) <= secondsBeforeClose + 2);
+        QCOMPARE(window.statusBar()->currentMessage(), QString("Survey stopped"));
+        // The unload saved what the window showed.
+        QCOMPARE(configLine(test::readBytes(configPath()), 9), QByteArray("SLCWeight,75\r"));
     }
 
     // Last: a failed handler ends the program, which leaves the application's event loop state
