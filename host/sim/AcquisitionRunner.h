@@ -3,28 +3,76 @@
 #include <QDateTime>
 #include <QString>
 
+#include <optional>
+#include <random>
+
 namespace kestrove::sim {
 
 class SimState;
 
+// One observing plan as the acquisition script reads it.
+struct AcquisitionPlan
+{
+    bool autofocus = false;
+    bool calibrate = false;
+    QString dir;
+    QString filter;
+    double subframe = 1;
+    int binning = 1;
+    int count = 1;
+    double interval = 0; // exposure, seconds
+    QString target;
+    double rightAscension = 0; // J2000 hours
+    double declination = 0;    // J2000 degrees
+    QString chainScript;
+};
+
+// Reads a plan's lines; throws HostError naming the plan and the line for anything it cannot take.
+AcquisitionPlan parsePlan(const QString& planPath, const QStringList& lines);
+
 // The simulated acquisition script: runs the plan named in "runplanonce.txt" in the clock's time.
-// Its progress is worked out lazily: catchUp() carries out everything that is due by an instant.
+// Its progress is worked out lazily: catchUp() carries out everything that is due by an instant, so
+// the script behaves the same whether the clock runs in real or in virtual time.
 class AcquisitionRunner
 {
 public:
     explicit AcquisitionRunner(SimState& state);
 
+    // Fails for a path that is not an existing file.
     void load(const QString& path);
+    // Starts the loaded script and returns at once. A plan it cannot read ends it at once, with the
+    // error in the acquisition log.
     void run();
+    // Ends a running script at once; its chain script never runs.
     void abort();
     bool active() const { return m_active; }
     void catchUp(const QDateTime& now);
+    // "AcquireImages.log" in the host's log folder.
     QString logPath() const;
 
 private:
+    void start(qint64 now);
+    void endScript(qint64 at, const QString& event, const QString& detail);
+    void runChainScript(qint64 at);
+    // Appends a line; a log that cannot be written must not stop the simulation.
+    void log(qint64 at, const QStringList& fields) noexcept;
+    qint64 exposureEnd(int image) const;
+
     SimState& m_state;
+    std::mt19937 m_random;
     QString m_loaded;
     bool m_active = false;
+
+    AcquisitionPlan m_plan;
+    qint64 m_slewEnd = 0;
+    qint64 m_exposuresStart = 0;
+    qint64 m_end = 0;
+    std::optional<qint64> m_cutoff; // when the plan is cut short, if it is
+    QString m_cutoffReason;
+    bool m_mountMoved = false;
+    int m_nextImage = 0;
+    std::optional<qint64> m_chainAt;
+    QString m_chainPath;
 };
 
 } // namespace kestrove::sim

@@ -89,6 +89,11 @@ double horizonElevation(const QList<QPointF>& horizon, double azimuth)
     return lo.y() + (hi.y() - lo.y()) * (a - lo.x()) / span;
 }
 
+QString utcInstantText(const QDateTime& instant)
+{
+    return instant.toUTC().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'"));
+}
+
 std::optional<QList<Interval>> parseIntervals(const QString& text)
 {
     QList<Interval> intervals;
@@ -112,7 +117,7 @@ QString intervalsText(const QList<Interval>& intervals)
 {
     QStringList items;
     for (const Interval& i : intervals)
-        items << i.first.toString(Qt::ISODate) + u'/' + i.second.toString(Qt::ISODate);
+        items << utcInstantText(i.first) + u'/' + utcInstantText(i.second);
     return items.join(QStringLiteral(", "));
 }
 

@@ -20,6 +20,9 @@ double horizonElevation(const QList<QPointF>& horizon, double azimuth);
 // An ISO 8601 instant; one without a zone is UTC.
 std::optional<QDateTime> parseUtcInstant(const QString& text);
 
+// An instant as "2026-12-07T22:00:00Z".
+QString utcInstantText(const QDateTime& instant);
+
 // "start/end" UTC instants (ISO 8601), separated by ";" or ","; nothing when malformed.
 std::optional<QList<Interval>> parseIntervals(const QString& text);
 QString intervalsText(const QList<Interval>& intervals);

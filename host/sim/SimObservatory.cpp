@@ -367,7 +367,7 @@ public:
     }
     bool IsGEMDestinationWest(double rightAscension) override
     {
-        double ha = std::fmod(m_state->skyNow()->localSiderealTime() - rightAscension, 24.0);
+        double ha = std::fmod(m_state->siderealTimeNow() - rightAscension, 24.0);
         if (ha <= -12)
             ha += 24;
         else if (ha > 12)
@@ -430,7 +430,7 @@ public:
     }
     int AlignmentMode() override { return m_state->settings.alignmentMode; }
     double SiteLatitude() override { return m_state->settings.latitude; }
-    double SiderealTime() override { return m_state->skyNow()->localSiderealTime(); }
+    double SiderealTime() override { return m_state->siderealTimeNow(); }
 
 private:
     std::shared_ptr<SimState> m_state;
@@ -463,6 +463,18 @@ std::shared_ptr<const SkyInstant> SimState::skyNow()
     if (!m_sky || m_sky->msecsSinceEpoch() != now.toMSecsSinceEpoch())
         m_sky = std::make_shared<const SkyInstant>(now, site());
     return m_sky;
+}
+
+double SimState::siderealTimeNow()
+{
+    catchUp();
+    const qint64 now = clock.utcNow().toMSecsSinceEpoch();
+    if (!m_sky || now < m_sky->msecsSinceEpoch() || now - m_sky->msecsSinceEpoch() > 60000)
+        return skyNow()->localSiderealTime();
+    constexpr double siderealPerSolar = 1.00273790935;
+    const double hours = m_sky->localSiderealTime() +
+                         static_cast<double>(now - m_sky->msecsSinceEpoch()) / 3600000.0 * siderealPerSolar;
+    return std::fmod(hours, 24.0);
 }
 
 void SimState::catchUp() noexcept

@@ -17,6 +17,10 @@ public:
     Site site() const { return {settings.latitude, settings.longitude, settings.elevation}; }
     // The sky context for the clock's current instant; reused while the clock stands still.
     std::shared_ptr<const SkyInstant> skyNow();
+    // Local apparent sidereal time now, hours. On a running clock it is carried forward from a
+    // context up to a minute old at the sidereal rate (error far below a millisecond of time), so
+    // that asking it for every target costs nothing.
+    double siderealTimeNow();
     // Brings the acquisition script up to the clock's current instant. Never throws.
     void catchUp() noexcept;
 

@@ -5,10 +5,12 @@
 #include "host/HostError.h"
 #include "host/sim/SimAstronomy.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <erfa.h>
 #include <gtest/gtest.h>
@@ -228,6 +230,22 @@ TEST(SimClock, AcceleratedTimeRunsFromItsStart)
     EXPECT_GE(clock.utcNow(), before.addSecs(3600));
 }
 
+TEST(SimClock, WaitsDispatchEventsWhenAnEventLoopExists)
+{
+    int argc = 1;
+    char name[] = "kestrove_tests";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    for (double speed : {0.0, 1000.0}) {
+        SimClock clock(test::utc("2022-07-01T22:30:00Z"), speed, QTimeZone::utc());
+        bool dispatched = false;
+        QTimer::singleShot(0, &app, [&] { dispatched = true; });
+        clock.sleepSeconds(1);
+        EXPECT_TRUE(dispatched) << speed;
+        EXPECT_GE(clock.utcNow(), test::utc("2022-07-01T22:30:01Z")) << speed;
+    }
+}
+
 TEST(SimClock, InvalidStartMeansNow)
 {
     SimClock clock(QDateTime(), 0, QTimeZone::utc());
@@ -323,6 +341,26 @@ TEST_F(SimObjectsTest, TransformsMatchTheSkyAndEachOther)
                 EXPECT_LT(sep, 1.0) << ra << ' ' << dec;
             }
         }
+    }
+}
+
+TEST_F(SimObjectsTest, SiderealTimeCarriedForwardMatchesAFreshOne)
+{
+    auto util = observatory.createUtil();
+    auto telescope = observatory.createTelescope();
+    telescope->SiderealTime();
+    for (double step : {0.5, 10.0, 45.0, 59.0, 61.0, 3600.0}) {
+        observatory.simClock().advanceSeconds(step);
+        const SkyInstant fresh(observatory.clock().utcNow(), {28.7606, -17.8816, 2396});
+        EXPECT_NEAR(telescope->SiderealTime(), fresh.localSiderealTime(), 0.001 / 3600) << step;
+        auto here = util->NewCTHereAndNow();
+        auto fixed = util->NewCT(telescope->SiteLatitude(), telescope->SiderealTime());
+        for (CoordTransform* ct : {here.get(), fixed.get()}) {
+            ct->setRightAscension(2.25);
+            ct->setDeclination(41.5);
+        }
+        EXPECT_NEAR(fixed->Elevation(), here->Elevation(), 1.0 / 3600) << step;
+        EXPECT_NEAR(fixed->Azimuth(), here->Azimuth(), 1.0 / 3600) << step;
     }
 }
 
