@@ -1,7 +1,80 @@
 #include "app/SurveyCore.h"
-#include "host/HostError.h"
+#include "selection/SelectionSkeleton.h"
 
 namespace kestrove {
 
-bool SurveyCore::selectMPS(float&, QString&) { throw HostError(QStringLiteral("selectMPS"), QString(), QStringLiteral("not built yet")); }
+using namespace selection;
+
+bool SurveyCore::selectMPS(float& bestScore, QString& bestTarget)
+{
+    bestScore = noScore;
+    bool found = false;
+    SlewState slew;
+    TargetPosition target;
+
+    const int16_t fileCount = createMPSFiles();
+    setStatus(QStringLiteral("Selecting MPS target"));
+
+    const auto evaluate = [&](const QString& targetLine, const QString& configLine) {
+        TargetConfig config;
+        config.lastImageJD = 0;
+        config.reshoot = false;
+        config.imageCount = 0;
+        config.priority = 100;
+        config.interval = settings.intervalMPS;
+        config.exposure = settings.exposureMPS;
+        config.binning = settings.cameraBinningMPS;
+        config.filter = settings.cameraFilterMPS;
+        parseTargetConfig(configLine, config);
+        if (!readTargetPosition(*this, targetLine, target))
+            return;
+
+        bool rejected = false;
+        // A new set must still be observable when its last image is taken, plus 5 minutes.
+        if (config.imageCount == 0) {
+            const double latitude = acpTelescope->SiteLatitude();
+            const double setEnd = acpTelescope->SiderealTime() +
+                                  static_cast<double>((settings.imagesMPS - 1) * config.interval) / 60 +
+                                  5.0 / 60;
+            coordTransform = acpUtil->NewCT(latitude, setEnd);
+            if (!isObservable(*this, *coordTransform, target))
+                rejected = true;
+        }
+        coordTransform = acpUtil->NewCTHereAndNow();
+        if (!isObservable(*this, *coordTransform, target))
+            rejected = true;
+        if (config.imageCount >= settings.imagesMPS)
+            rejected = true;
+        if (rejected)
+            return;
+
+        logTarget(*this, QStringLiteral("MPS"), target);
+        const double interval = config.interval;
+        const double minsSinceLast = minutesSinceLast(*this, config.lastImageJD, config.interval);
+        const double elevation = coordTransform->Elevation();
+        float score = static_cast<float>(elevation) * 100.0f / 90.0f;
+        // A set under way is strongly preferred once its next image is due.
+        if (minsSinceLast >= interval && config.imageCount == 1)
+            score = score * 3.0f;
+        if (minsSinceLast >= interval && config.imageCount == 2)
+            score = score * 1.5f;
+        if (acpUtil->Date_Julian(now()) - config.lastImageJD > 1.5)
+            score = static_cast<float>(score * 1.1);
+        score = adjustForPointing(target.ra, target.dec, score, slew);
+        if (minsSinceLast < interval)
+            score = noScore;
+        score = scoreOrNone(score);
+        logScore(*this, score, elevation, slew.slewTime, minsSinceLast);
+        if (chooseBest(*this, score, targetLine, bestScore, bestTarget))
+            found = true;
+    };
+
+    // After a stop the remaining files are still opened and closed, but none of their lines is read.
+    for (int k = 1; k <= fileCount; ++k)
+        scanTargetsFile(*this,
+                        programFile(QStringLiteral("MPSfov") + QString::number(k) + QStringLiteral(".txt")),
+                        evaluate);
+    return found;
+}
+
 } // namespace kestrove

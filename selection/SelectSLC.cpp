@@ -1,8 +1,74 @@
 #include "app/SurveyCore.h"
-#include "host/HostError.h"
+#include "selection/SelectionSkeleton.h"
+
+#include <cmath>
 
 namespace kestrove {
 
-bool SurveyCore::selectSLC(float&, QString&) { throw HostError(QStringLiteral("selectSLC"), QString(), QStringLiteral("not built yet")); }
-bool SurveyCore::selectMPF(float&, QString&) { return false; }
+using namespace selection;
+
+bool SurveyCore::selectSLC(float& bestScore, QString& bestTarget)
+{
+    setStatus(QStringLiteral("Selecting SLC target"));
+    bestScore = noScore;
+    bool found = false;
+    SlewState slew;
+    TargetPosition target;
+
+    scanTargetsFile(
+        *this, programFile(QStringLiteral("SLCTargets.txt")),
+        [&](const QString& targetLine, const QString& configLine) {
+            TargetConfig config;
+            config.lastImageJD = 0;
+            config.reshoot = false;
+            config.imageCount = 1;
+            config.priority = 100;
+            config.interval = 60;
+            config.exposure = settings.exposureSLC;
+            config.binning = settings.cameraBinningSLC;
+            config.filter = settings.cameraFilterSLC;
+            parseTargetConfig(configLine, config);
+            if (!readTargetPosition(*this, targetLine, target))
+                return;
+
+            coordTransform = acpUtil->NewCTHereAndNow();
+            bool rejected = !isObservable(*this, *coordTransform, target);
+            // Elevation at the meridian; past the zenith it is measured from the other side.
+            const float decFromPole = target.dec + 90.0f;
+            float transit = static_cast<float>(decFromPole - acpTelescope->SiteLatitude());
+            if (transit > 90)
+                transit = 180 - transit;
+            const double elevation = coordTransform->Elevation();
+            if (elevation < transit * settings.minElevationSLC)
+                rejected = true;
+            // A star that culminates on the horizon gives no elevation ratio to score with.
+            if (!std::isfinite(elevation / transit))
+                rejected = true;
+            if (rejected)
+                return;
+
+            logTarget(*this, QStringLiteral("SLC"), target);
+            const double minsSinceLast = minutesSinceLast(*this, config.lastImageJD, config.interval);
+            const double interval = config.interval;
+            // A cadence of zero minutes means every pass: always due, at the top of the triangle.
+            const bool due = config.interval == 0 || minsSinceLast >= interval;
+            const double cadence =
+                config.interval == 0 ? 1.0 : (interval - std::fabs(interval - minsSinceLast)) / interval;
+            float score = static_cast<float>(cadence * config.priority * (elevation / transit));
+            if (due)
+                score = score * 10.0f;
+            score = adjustForPointing(target.ra, target.dec, score, slew);
+            score = scoreOrNone(score);
+            logScore(*this, score, elevation, slew.slewTime, minsSinceLast);
+            if (chooseBest(*this, score, targetLine, bestScore, bestTarget))
+                found = true;
+        });
+    return found;
+}
+
+bool SurveyCore::selectMPF(float&, QString&)
+{
+    return false;
+}
+
 } // namespace kestrove

@@ -1,7 +1,57 @@
 #include "app/SurveyCore.h"
-#include "host/HostError.h"
+#include "selection/SelectionSkeleton.h"
 
 namespace kestrove {
 
-bool SurveyCore::selectSNe(float&, QString&) { throw HostError(QStringLiteral("selectSNe"), QString(), QStringLiteral("not built yet")); }
+using namespace selection;
+
+bool SurveyCore::selectSNe(float& bestScore, QString& bestTarget)
+{
+    setStatus(QStringLiteral("Selecting SNe target"));
+    bestScore = noScore;
+    bool found = false;
+    SlewState slew;
+    TargetPosition target;
+
+    scanTargetsFile(*this, programFile(QStringLiteral("SNeTargets.txt")),
+                    [&](const QString& targetLine, const QString& configLine) {
+                        TargetConfig config;
+                        config.lastImageJD = 0;
+                        config.reshoot = false;
+                        config.imageCount = 0;
+                        config.priority = 100;
+                        config.interval = 0;
+                        config.exposure = settings.exposureSNe;
+                        config.binning = settings.cameraBinningSNe;
+                        config.filter = settings.cameraFilterSNe;
+                        parseTargetConfig(configLine, config);
+                        if (!readTargetPosition(*this, targetLine, target))
+                            return;
+
+                        // Each target is imaged at most once in 12 hours.
+                        if (!(acpUtil->Date_Julian(now()) - config.lastImageJD > 0.5)) {
+                            logTarget(*this, QStringLiteral("SNe"), target);
+                            logLine(QStringLiteral("  Skipping - imaged within last 12 hours"));
+                            return;
+                        }
+
+                        coordTransform = acpUtil->NewCTHereAndNow();
+                        if (!isObservable(*this, *coordTransform, target))
+                            return;
+                        logTarget(*this, QStringLiteral("SNe"), target);
+                        const double elevation = coordTransform->Elevation();
+                        float score = static_cast<float>(elevation) * 100.0f / 90.0f;
+                        score = adjustForPointing(target.ra, target.dec, score, slew);
+                        // After the pointing adjustment, so that the bonus and the penalty are scaled as
+                        // well.
+                        if (config.reshoot)
+                            score = score * 1.5f;
+                        score = scoreOrNone(score);
+                        logScore(*this, score, elevation, slew.slewTime);
+                        if (chooseBest(*this, score, targetLine, bestScore, bestTarget))
+                            found = true;
+                    });
+    return found;
+}
+
 } // namespace kestrove

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "app/SurveyCore.h"
+
+#include <QString>
+
+namespace kestrove::selection {
+
+// What parseTarget made of a target line.
+struct TargetPosition
+{
+    QString name;
+    float ra = 0;  // hours
+    float dec = 0; // degrees
+};
+
+// Reads a targets file top to bottom and calls evaluate(targetLine, configLine) for every entry.
+// A stop request ends the scan before the next line is read.
+template <typename Evaluate> void scanTargetsFile(SurveyCore& core, const QString& path, Evaluate&& evaluate);
+
+// Parses the target line of an entry; false (after parseTarget's own message) when it cannot be
+// read or gives no usable position, so the entry is skipped rather than scored with stale values.
+bool readTargetPosition(SurveyCore& core, const QString& targetLine, TargetPosition& position);
+
+// Points the transform at the target and applies the mount limit, the observation window and the
+// horizon limits. A transform that cannot place the target (NaN) counts as unobservable.
+bool isObservable(SurveyCore& core, CoordTransform& transform, const TargetPosition& target);
+
+// "<kind> Target: <name> RA=<ra>, DEC=<dec>"
+void logTarget(SurveyCore& core, const QString& kind, const TargetPosition& target);
+
+// "  Score=<score> Elev=<elevation> slewTime=<slewTime>", optionally followed by
+// " minsSinceLast=<minutes>".
+void logScore(SurveyCore& core, float score, double elevation, float slewTime);
+void logScore(SurveyCore& core, float score, double elevation, float slewTime, double minsSinceLast);
+
+// Keeps the target when its score is strictly greater than the best so far; returns whether it did.
+bool chooseBest(SurveyCore& core, float score, const QString& targetLine, float& bestScore,
+                QString& bestTarget);
+
+// The score floor: nothing at or below it is ever chosen.
+inline constexpr float noScore = -10000;
+
+// A score that cannot be computed is no candidate.
+float scoreOrNone(float score);
+
+// Minutes since the last image; a target not imaged for more than half a day counts as exactly
+// one interval old.
+double minutesSinceLast(SurveyCore& core, double lastImageJD, int16_t interval);
+
+template <typename Evaluate> void scanTargetsFile(SurveyCore& core, const QString& path, Evaluate&& evaluate)
+{
+    auto stream = core.fileSystem->OpenTextFile(path, IOMode::ForReading);
+    QString previous;
+    QString current;
+    while (!core.stopRequested && !stream->AtEndOfStream()) {
+        core.pumpEvents();
+        // A stop pressed while events were dispatched ends the scan before the next line.
+        if (core.stopRequested)
+            break;
+        previous = std::move(current);
+        current = stream->ReadLine();
+        if (current.startsWith(QLatin1String("****")))
+            evaluate(previous, current);
+    }
+    stream->Close();
+}
+
+} // namespace kestrove::selection

@@ -1,0 +1,183 @@
+// Selection on the simulated observatory in virtual time: real elevations for a fixed site, clock
+// and mount. Expected scores come from the elevations the same host reports.
+
+#include "support/TestSupport.h"
+
+#include "app/SurveyCore.h"
+#include "config/NumberText.h"
+#include "host/sim/SimObservatory.h"
+
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace kestrove::test {
+namespace {
+
+class SelectionSimTest : public ::testing::Test
+{
+protected:
+    static sim::SimSettings site(const QString& folder)
+    {
+        sim::SimSettings s = sim::SimObservatory::defaults(folder);
+        s.latitude = 28.7606;
+        s.longitude = -17.8816;
+        s.elevation = 2396;
+        s.timeZone = QStringLiteral("Atlantic/Canary");
+        s.clockStart = QStringLiteral("2022-03-15T22:30:00Z");
+        s.clockSpeed = 0;
+        s.alignmentMode = 1;
+        s.settleTime = 10;
+        s.slewRate = 2.5;
+        return s;
+    }
+
+    SelectionSimTest()
+        : observatory(dir.filePath(QStringLiteral("observatory")), site(dir.filePath("observatory"))),
+          core(observatory, view, dir.path())
+    {
+        core.fileSystem = observatory.createFileSystem();
+        core.acpUtil = observatory.createUtil();
+        core.acpTelescope = observatory.createTelescope();
+        core.eventPumpIntervalMs = 0;
+        core.surveyLog = core.fileSystem->OpenTextFile(logPath(), IOMode::ForAppending, true);
+        siderealTime = core.acpTelescope->SiderealTime();
+        // Right ascensions on a quarter-hour grid, so that × 15 is exact in 32 bits.
+        meridian = std::round(siderealTime * 4) / 4;
+    }
+
+    QString logPath() const { return dir.filePath(QStringLiteral("Kestrove.log")); }
+
+    QStringList logLines()
+    {
+        core.surveyLog->Close();
+        core.surveyLog.reset();
+        QStringList lines = QString::fromLatin1(readBytes(logPath())).split(QStringLiteral("\r\n"));
+        lines.removeLast();
+        return lines;
+    }
+
+    // Where the host places a target now, as selection will see it.
+    double elevationNow(float ra, float dec)
+    {
+        auto transform = core.acpUtil->NewCTHereAndNow();
+        transform->setRightAscension(ra);
+        transform->setDeclination(dec);
+        return transform->Elevation();
+    }
+
+    static double hourAngleRA(double ra) { return std::fmod(ra + 48, 24); }
+
+    static QString line(const QString& name, double ra, double dec)
+    {
+        return name + QLatin1Char('\t') + doubleText(ra) + QLatin1Char('\t') + doubleText(dec);
+    }
+
+    QTemporaryDir dir;
+    sim::SimObservatory observatory;
+    RecordingView view;
+    SurveyCore core;
+    double siderealTime = 0;
+    double meridian = 0;
+    float bestScore = 0;
+    QString bestTarget;
+};
+
+TEST_F(SelectionSimTest, SupernovaScoresFollowTheHostsElevationsAndTheSlew)
+{
+    const float ra0 = static_cast<float>(hourAngleRA(meridian));
+    const float ra1 = static_cast<float>(hourAngleRA(meridian - 2));
+    const float ra2 = static_cast<float>(hourAngleRA(meridian + 10)); // far below the horizon
+    writeBytes(dir.filePath(QStringLiteral("SNeTargets.txt")),
+               crlfLines({line("Zenith", ra0, 30), "****", line("West", ra1, 30), "****",
+                          line("Down", ra2, 30), "****"}));
+    observatory.pointMount(ra0, 30);
+    core.firstPass = false;
+
+    EXPECT_TRUE(core.selectSNe(bestScore, bestTarget));
+
+    const double e0 = elevationNow(ra0, 30);
+    const double e1 = elevationNow(ra1, 30);
+    ASSERT_GT(e0, 85);
+    ASSERT_GT(e1, 40);
+    ASSERT_LT(elevationNow(ra2, 30), 0);
+    // The mount already points at the first target: only the settling time is charged.
+    const float score0 = static_cast<float>(e0) * 100.0f / 90.0f - 5.0f;
+    EXPECT_EQ(bestScore, score0);
+    EXPECT_EQ(bestTarget, line("Zenith", ra0, 30));
+
+    const QStringList lines = logLines();
+    ASSERT_EQ(lines.size(), 5);
+    EXPECT_EQ(lines[1], "  Score=" + singleText(score0) + " Elev=" + doubleText(e0) + " slewTime=10");
+    EXPECT_TRUE(lines[3].startsWith("SNe Target: West RA="));
+    const QRegularExpressionMatch west =
+        QRegularExpression(QStringLiteral("^  Score=(\\S+) Elev=(\\S+) slewTime=(\\S+)$")).match(lines[4]);
+    ASSERT_TRUE(west.hasMatch()) << lines[4].toStdString();
+    EXPECT_EQ(west.captured(2), doubleText(e1));
+    // Two hours of right ascension at declination 30: 25.96 degrees, 10.38 s at 2.5 degrees/s.
+    const double slewTime = west.captured(3).toDouble();
+    const double degrees = 2 * std::asin(std::cos(30 * M_PI / 180) * std::sin(15 * M_PI / 180)) * 180 / M_PI;
+    EXPECT_NEAR(slewTime, 10 + degrees / 2.5, 1e-4);
+    EXPECT_NEAR(west.captured(1).toDouble(), e1 * 100 / 90 - slewTime / 2, 1e-4);
+}
+
+TEST_F(SelectionSimTest, MinorPlanetFieldThatSetsDuringItsSetWaitsUnlessStarted)
+{
+    core.firstPass = true;
+    core.settings.imagesMPS = 3;
+    core.settings.intervalMPS = 30;
+    // A field low in the west: above 5 degrees now, below it 65 minutes on.
+    float ra = 0;
+    for (double hourAngle = 4; hourAngle < 8; hourAngle += 0.05) {
+        ra = static_cast<float>(hourAngleRA(siderealTime - hourAngle));
+        if (elevationNow(ra, 0) < 9)
+            break;
+    }
+    const double now = elevationNow(ra, 0);
+    auto later = core.acpUtil->NewCT(core.acpTelescope->SiteLatitude(), siderealTime + 65.0 / 60);
+    later->setRightAscension(ra);
+    later->setDeclination(0);
+    ASSERT_GT(now, 6);
+    ASSERT_LT(later->Elevation(), 5);
+
+    const QString area = QStringLiteral("0 0 0 0");
+    writeBytes(dir.filePath(QStringLiteral("MPSTargets.txt")), crlfLines({area}));
+    const double due = core.acpUtil->Date_Julian(core.now()) - 31 * 0.0006944444;
+    writeBytes(dir.filePath(QStringLiteral("MPSfov1.txt")),
+               crlfLines({area, line("1!new", ra, 0), "**** ", line("1!started", ra, 0),
+                          "**** imageCount=1 lastImageJD=" + doubleText(due)}));
+
+    EXPECT_TRUE(core.selectMPS(bestScore, bestTarget));
+    EXPECT_EQ(bestTarget, line("1!started", ra, 0));
+    EXPECT_EQ(bestScore, static_cast<float>(now) * 100.0f / 90.0f * 3.0f);
+    const QStringList lines = logLines();
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[0].startsWith("MPS Target: 1!started RA="));
+    EXPECT_TRUE(lines[1].contains(" Elev=" + doubleText(now) + " slewTime=0 minsSinceLast=31.0000"));
+}
+
+TEST_F(SelectionSimTest, LightcurveOnTheMeridianStandsAtItsTransitElevation)
+{
+    core.firstPass = true;
+    core.settings.minElevationSLC = 0.9f;
+    const float ra = static_cast<float>(hourAngleRA(siderealTime));
+    const float away = static_cast<float>(hourAngleRA(siderealTime - 4));
+    writeBytes(dir.filePath(QStringLiteral("SLCTargets.txt")),
+               crlfLines({line("Transit", ra, 20), "****", line("Away", away, 20), "****"}));
+
+    EXPECT_TRUE(core.selectSLC(bestScore, bestTarget));
+
+    const double elevation = elevationNow(ra, 20);
+    const float transit = (20.0f + 90.0f) - 28.7606f;
+    // The catalogue position is J2000; precession and refraction move the star a little.
+    EXPECT_NEAR(elevation, transit, 0.2);
+    EXPECT_LT(elevationNow(away, 20), transit * 0.9f);
+    EXPECT_EQ(bestTarget, line("Transit", ra, 20));
+    EXPECT_EQ(bestScore, static_cast<float>(100 * (elevation / static_cast<double>(transit))) * 10.0f);
+    EXPECT_EQ(logLines().size(), 3);
+}
+
+} // namespace
+} // namespace kestrove::test
