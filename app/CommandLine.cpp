@@ -1,11 +1,110 @@
 #include "app/CommandLine.h"
 
+#include <QTimeZone>
+
 namespace kestrove {
+
+namespace {
+
+// An ISO 8601 instant; one written without an offset is taken as UTC.
+QDateTime parseUtcInstant(const QString& text)
+{
+    QDateTime instant = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!instant.isValid())
+        instant = QDateTime::fromString(text, Qt::ISODate);
+    if (!instant.isValid())
+        return {};
+    if (instant.timeSpec() == Qt::LocalTime)
+        instant.setTimeZone(QTimeZone::utc());
+    return instant.toUTC();
+}
+
+} // namespace
 
 std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QString& error)
 {
-    error = QStringLiteral("not built yet");
-    return std::nullopt;
+    CommandLine result;
+    error.clear();
+    for (int i = 0; i < arguments.size(); ++i) {
+        QString option = arguments[i];
+        QString value;
+        bool hasValue = false;
+        if (option.startsWith(QLatin1String("--"))) {
+            const qsizetype equals = option.indexOf(QLatin1Char('='));
+            if (equals > 0) {
+                value = option.mid(equals + 1);
+                option.truncate(equals);
+                hasValue = true;
+            }
+        } else if (option.startsWith(QLatin1Char('-')) && option.size() > 1) {
+            // A toolkit option (-platform offscreen, -style fusion, -reverse): the toolkit reads
+            // it; skip it and the value that follows it.
+            if (i + 1 < arguments.size() && !arguments[i + 1].startsWith(QLatin1Char('-')))
+                ++i;
+            continue;
+        } else {
+            error = QStringLiteral("unexpected argument \"%1\"").arg(option);
+            return std::nullopt;
+        }
+
+        const auto takeValue = [&]() -> bool {
+            if (hasValue || i + 1 < arguments.size()) {
+                if (!hasValue)
+                    value = arguments[++i];
+                if (!value.isEmpty())
+                    return true;
+            }
+            error = QStringLiteral("%1 needs a value").arg(option);
+            return false;
+        };
+        const auto noValue = [&]() -> bool {
+            if (hasValue)
+                error = QStringLiteral("%1 takes no value").arg(option);
+            return !hasValue;
+        };
+
+        if (option == QLatin1String("--folder")) {
+            if (!takeValue())
+                return std::nullopt;
+            result.folder = value;
+        } else if (option == QLatin1String("--observatory")) {
+            if (!takeValue())
+                return std::nullopt;
+            result.observatory = value;
+        } else if (option == QLatin1String("--headless")) {
+            if (!noValue())
+                return std::nullopt;
+            result.headless = true;
+        } else if (option == QLatin1String("--start")) {
+            if (!noValue())
+                return std::nullopt;
+            result.start = true;
+        } else if (option == QLatin1String("--passes")) {
+            if (!takeValue())
+                return std::nullopt;
+            bool ok = false;
+            const int passes = value.toInt(&ok);
+            if (!ok || passes <= 0) {
+                error = QStringLiteral("--passes needs a whole number above 0, not \"%1\"").arg(value);
+                return std::nullopt;
+            }
+            result.limits.passes = passes;
+        } else if (option == QLatin1String("--until")) {
+            if (!takeValue())
+                return std::nullopt;
+            result.limits.untilUtc = parseUtcInstant(value);
+            if (!result.limits.untilUtc.isValid()) {
+                error = QStringLiteral(
+                            "--until needs an ISO 8601 instant such as 2024-03-02T05:30:00Z, not \"%1\"")
+                            .arg(value);
+                return std::nullopt;
+            }
+        } else {
+            error = QStringLiteral("unknown option \"%1\"").arg(option);
+            return std::nullopt;
+        }
+    }
+    return result;
 }
 
 } // namespace kestrove

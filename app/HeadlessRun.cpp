@@ -1,10 +1,148 @@
 #include "app/HeadlessRun.h"
 
+#include "app/SurveyCore.h"
+#include "config/NumberText.h"
+#include "host/HostError.h"
+#include "host/sim/SimObservatory.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <csignal>
+#include <cstdio>
+#include <exception>
+
 namespace kestrove {
 
-int runHeadless(const CommandLine&)
+namespace {
+
+// Set by SIGINT or SIGTERM; looked at whenever events are dispatched, which a run does at least
+// once a second.
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+extern "C" void onStopSignal(int)
 {
-    return 1;
+    g_stopSignal = 1;
+}
+
+// Installs the stop handlers for the life of a run and restores the earlier ones afterwards. The
+// handler resets itself, so a second Ctrl-C ends a program that no longer answers.
+class StopSignals
+{
+public:
+    StopSignals()
+    {
+        g_stopSignal = 0;
+        struct sigaction action = {};
+        action.sa_handler = onStopSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;
+        sigaction(SIGINT, &action, &m_oldInt);
+        sigaction(SIGTERM, &action, &m_oldTerm);
+    }
+    ~StopSignals()
+    {
+        sigaction(SIGINT, &m_oldInt, nullptr);
+        sigaction(SIGTERM, &m_oldTerm, nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+private:
+    struct sigaction m_oldInt = {};
+    struct sigaction m_oldTerm = {};
+};
+
+void printLine(std::FILE* stream, const QString& text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, bytes.size(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+// The settings stand in for the window's controls.
+class HeadlessView : public SurveyView
+{
+public:
+    void attach(SurveyCore& core) { m_core = &core; }
+
+    void showStatus(const QString& text) override { printLine(stdout, text); }
+    void showMessage(const QString& text) override { printLine(stderr, QStringLiteral("Kestrove: ") + text); }
+    bool isKindChecked(SurveyKind kind) override { return enabled(kind) != 0; }
+    QString weightText(SurveyKind kind) override { return integerText(weight(kind)); }
+    void processEvents() override
+    {
+        QCoreApplication::processEvents();
+        if (g_stopSignal && m_core && m_core->isRunning() && !m_core->stopRequested) {
+            g_stopSignal = 0;
+            m_core->stopSurvey();
+        }
+    }
+    void showRunning(bool) override {}
+
+private:
+    int16_t enabled(SurveyKind kind) const
+    {
+        const SurveySettings& s = m_core->settings;
+        switch (kind) {
+        case SurveyKind::SNe:
+            return s.SNeEnabled;
+        case SurveyKind::MPS:
+            return s.MPSEnabled;
+        case SurveyKind::MPF:
+            return s.MPFEnabled;
+        case SurveyKind::SLC:
+            return s.SLCEnabled;
+        }
+        return 0;
+    }
+    int16_t weight(SurveyKind kind) const
+    {
+        const SurveySettings& s = m_core->settings;
+        switch (kind) {
+        case SurveyKind::SNe:
+            return s.SNeWeight;
+        case SurveyKind::MPS:
+            return s.MPSWeight;
+        case SurveyKind::MPF:
+            return s.MPFWeight;
+        case SurveyKind::SLC:
+            return s.SLCWeight;
+        }
+        return 0;
+    }
+
+    SurveyCore* m_core = nullptr;
+};
+
+} // namespace
+
+int runHeadless(const CommandLine& commandLine)
+{
+    try {
+        QString programFolder = commandLine.folder.isEmpty() ? QCoreApplication::applicationDirPath()
+                                                             : QDir::fromNativeSeparators(commandLine.folder);
+        if (!programFolder.endsWith(QLatin1Char('/')))
+            programFolder += QLatin1Char('/');
+        const QString observatoryFolder = commandLine.observatory.isEmpty()
+                                              ? programFolder + QStringLiteral("observatory")
+                                              : commandLine.observatory;
+
+        sim::SimObservatory host(observatoryFolder);
+        HeadlessView view;
+        SurveyCore core(host, view, programFolder);
+        view.attach(core);
+        core.load();
+        core.runLimits = commandLine.limits;
+
+        StopSignals stopSignals;
+        core.startSurvey();
+        core.unload();
+        return 0;
+    } catch (const std::exception& error) {
+        printLine(stderr, QStringLiteral("Kestrove: ") + QString::fromUtf8(error.what()));
+        return 1;
+    }
 }
 
 } // namespace kestrove

@@ -1,9 +1,266 @@
 #include "app/SurveyCore.h"
+#include "config/NumberText.h"
+#include "host/Clock.h"
 #include "host/HostError.h"
+
+#include <QLoggingCategory>
+#include <QSaveFile>
+#include <exception>
 
 namespace kestrove {
 
-void SurveyCore::startSurvey() { throw HostError(QStringLiteral("startSurvey"), QString(), QStringLiteral("not built yet")); }
-void SurveyCore::stopSurvey() { throw HostError(QStringLiteral("stopSurvey"), QString(), QStringLiteral("not built yet")); }
-void SurveyCore::stopSurveyAndAcp() { throw HostError(QStringLiteral("stopSurveyAndAcp"), QString(), QStringLiteral("not built yet")); }
+Q_LOGGING_CATEGORY(lcRunLoop, "kestrove.runloop")
+
+namespace {
+
+constexpr float kNoTarget = -10000.0f;
+// How long the host may take to report the acquisition script running before the pass gives up on it.
+constexpr int kScriptStartLimitSeconds = 60;
+constexpr int kMarkerWaitSeconds = 10;
+constexpr int kNoTargetSleepSeconds = 301;
+
+QString kindName(SurveyKind kind)
+{
+    switch (kind) {
+    case SurveyKind::SNe:
+        return QStringLiteral("SNe");
+    case SurveyKind::MPS:
+        return QStringLiteral("MPS");
+    case SurveyKind::MPF:
+        return QStringLiteral("MPF");
+    case SurveyKind::SLC:
+        return QStringLiteral("SLC");
+    }
+    return {};
+}
+
+// The chain script that the host runs at the end of a plan: it leaves the marker "completed.txt".
+QByteArray chainScript(const QString& programFolder)
+{
+    QByteArray script;
+    script += "sub main()\r\n";
+    script += "  Set objFSO = CreateObject(\"Scripting.FileSystemObject\")\r\n";
+    script += "  Set objFile = objFSO.OpenTextFile(\"" + programFolder.toLatin1() +
+              "completed.txt\", 8, True) ' 8=append\r\n";
+    script += "  objFile.Write(\"completed\")\r\n";
+    script += "  objFile.Close\r\n";
+    script += "end sub\r\n";
+    return script;
+}
+
+void writeWholeFile(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        throw HostError(QStringLiteral("write"), path, file.errorString());
+}
+
+} // namespace
+
+void SurveyCore::startSurvey()
+{
+    if (m_running)
+        return; // the Start button is disabled during a run; runs never nest
+
+    m_running = true;
+    m_view.showRunning(true);
+
+    // Whatever way the run ends, the core is left idle: no open log, no transform, not running. An
+    // error still reaches the caller, which shows it.
+    struct RunGuard
+    {
+        SurveyCore& core;
+        int uncaught = std::uncaught_exceptions();
+        ~RunGuard()
+        {
+            core.surveyLog.reset();
+            core.coordTransform.reset();
+            if (core.m_running && std::uncaught_exceptions() > uncaught)
+                core.m_view.showRunning(false);
+            core.m_running = false;
+        }
+    } guard{*this};
+
+    const auto waitOneSecond = [this] {
+        m_view.processEvents();
+        WaitSeconds(1);
+    };
+    const auto planDir = [this] { return acpUtil->Prefs().LocalUser().DefaultPlanDir(); };
+    const auto endRun = [this] {
+        setStatus(QStringLiteral("Survey stopped"));
+        m_view.showRunning(false);
+        m_running = false;
+    };
+    // The stop path out of a pass: the log is closed on the way.
+    const auto stopPath = [this, &endRun] {
+        if (surveyLog)
+            surveyLog->Close();
+        surveyLog.reset();
+        coordTransform.reset();
+        endRun();
+    };
+
+    LoadConfig();
+    stopRequested = false;
+
+    while (!stopRequested && acpUtil->ScriptActive()) {
+        setStatus(QStringLiteral("Waiting for ACP"));
+        waitOneSecond();
+    }
+    firstPass = true;
+
+    struct KindStep
+    {
+        SurveyKind kind;
+        bool (SurveyCore::*select)(float&, QString&);
+        void (SurveyCore::*plan)(const QString&);
+        void (SurveyCore::*update)(const QString&);
+    };
+    static const KindStep kinds[] = {
+        {SurveyKind::SNe, &SurveyCore::selectSNe, &SurveyCore::planSNe, &SurveyCore::updateSNe},
+        {SurveyKind::MPS, &SurveyCore::selectMPS, &SurveyCore::planMPS, &SurveyCore::updateMPS},
+        {SurveyKind::MPF, &SurveyCore::selectMPF, &SurveyCore::planMPF, &SurveyCore::updateMPF},
+        {SurveyKind::SLC, &SurveyCore::selectSLC, &SurveyCore::planSLC, &SurveyCore::updateSLC},
+    };
+
+    int passesDone = 0;
+    while (true) {
+        // A pass may pass no wait at all, so the --until instant is looked at here as well.
+        if (!stopRequested && runLimits.untilUtc.isValid() && m_host.clock().utcNow() >= runLimits.untilUtc)
+            stopSurvey();
+        if (stopRequested)
+            break;
+
+        float overallBest = kNoTarget;
+        const KindStep* chosenKind = nullptr;
+        QString chosenTarget;
+
+        if (acpUtil->WeatherConnected()) {
+            while (!stopRequested && !acpUtil->Weather().Safe()) {
+                setStatus(QStringLiteral("Waiting for weather to be safe"));
+                waitOneSecond();
+            }
+        }
+
+        const QString runPlanOnce = planDir() + QStringLiteral("/runplanonce.txt");
+        if (fileSystem->FileExists(runPlanOnce))
+            fileSystem->GetFile(runPlanOnce)->Delete();
+
+        surveyLog = fileSystem->OpenTextFile(acpUtil->Prefs().LocalUser().DefaultLogDir() +
+                                                 QStringLiteral("/Kestrove.log"),
+                                             IOMode::ForAppending, true);
+        const QString stars(64, QLatin1Char('*'));
+        logLine(stars);
+        logLine(QStringLiteral("**** Searching for new target ") +
+                acpUtil->FormatVar(now(), QStringLiteral("General Date")));
+        logLine(stars);
+
+        float score = 0;
+        QString target;
+        for (const KindStep& step : kinds) {
+            if (!m_view.isKindChecked(step.kind))
+                continue;
+            if (!(this->*step.select)(score, target))
+                continue;
+            // A weight that is not a number would silently change what the night observes; the
+            // run ends with an error that says which box holds what.
+            const QString weightText = m_view.weightText(step.kind);
+            const std::optional<double> weight = parseNumber(weightText);
+            if (!weight)
+                throw HostError(QStringLiteral("weight"), kindName(step.kind),
+                                QStringLiteral("the weight \"%1\" is not a number").arg(weightText));
+            score = static_cast<float>(static_cast<double>(score) * *weight);
+            if (score > overallBest) {
+                overallBest = score;
+                chosenTarget = target;
+                chosenKind = &step;
+            }
+        }
+
+        if (stopRequested) {
+            stopPath();
+            return;
+        }
+
+        if (overallBest > kNoTarget) {
+            (this->*chosenKind->plan)(chosenTarget);
+
+            std::unique_ptr<TextStream> handOver = fileSystem->CreateTextFile(runPlanOnce, true);
+            handOver->WriteLine(planDir() + QStringLiteral("/surveyplan.txt"));
+            handOver->Close();
+            firstPass = false;
+
+            const QString marker = programFile(QStringLiteral("completed.txt"));
+            if (FileExists(marker))
+                fileSystem->GetFile(marker)->Delete();
+            const QString chainScriptPath = programFile(QStringLiteral("completed.vbs"));
+            if (!FileExists(chainScriptPath))
+                writeWholeFile(chainScriptPath, chainScript(GetEXEPath()));
+
+            QString name;
+            extractName(chosenTarget, name);
+            setStatus(QStringLiteral("Running ACP plan for selected target: ") + name);
+            logLine(QStringLiteral("Running ACP plan for selected target:") + name);
+
+            acpUtil->LoadScript(acpApplication->Path() + QStringLiteral("/Scripts/AcquireImages.js"));
+            acpUtil->RunScript();
+
+            // A host that never reports the script running must not hold the night: after the limit
+            // the pass goes on as if the script had ended, and the missing marker fails the plan.
+            const QDateTime startLimit = m_host.clock().utcNow().addSecs(kScriptStartLimitSeconds);
+            while (!stopRequested && !acpUtil->ScriptActive()) {
+                if (m_host.clock().utcNow() >= startLimit) {
+                    qCWarning(lcRunLoop) << "the acquisition script did not start within"
+                                         << kScriptStartLimitSeconds << "seconds";
+                    break;
+                }
+                waitOneSecond();
+            }
+            while (!stopRequested && acpUtil->ScriptActive())
+                waitOneSecond();
+            for (int count = kMarkerWaitSeconds; !stopRequested && count > 0 && !FileExists(marker); --count)
+                waitOneSecond();
+
+            if (FileExists(marker))
+                (this->*chosenKind->update)(chosenTarget);
+            else
+                logLine(
+                    QStringLiteral("ACP did not successfully complete the plan - not updating targets file"));
+        } else {
+            setStatus(QStringLiteral("No viable target - sleeping for 5 minutes"));
+            logLine(QStringLiteral("No viable target - sleeping for 5 minutes"));
+            for (int second = 0; second < kNoTargetSleepSeconds; ++second) {
+                waitOneSecond();
+                if (stopRequested) {
+                    stopPath();
+                    return;
+                }
+            }
+        }
+
+        surveyLog->Close();
+        surveyLog.reset();
+        coordTransform.reset();
+
+        ++passesDone;
+        if (runLimits.passes > 0 && passesDone >= runLimits.passes && !stopRequested)
+            stopSurvey();
+    }
+    endRun();
+}
+
+void SurveyCore::stopSurvey()
+{
+    stopRequested = true;
+    setStatus(QStringLiteral("Survey stopping"));
+}
+
+void SurveyCore::stopSurveyAndAcp()
+{
+    stopRequested = true;
+    setStatus(QStringLiteral("Survey and ACP stopping"));
+    if (acpUtil && acpUtil->ScriptActive())
+        acpUtil->AbortScript();
+}
+
 } // namespace kestrove

@@ -1,7 +1,75 @@
+#include "app/CommandLine.h"
+#include "app/HeadlessRun.h"
+#include "app/frmMain.h"
+#include "host/sim/SimObservatory.h"
+
 #include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QTimer>
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+namespace {
+
+using namespace kestrove;
+
+const char* const usage = "usage: kestrove [--folder DIR] [--observatory DIR] [--headless] [--start]\n"
+                          "                [--passes N] [--until INSTANT]\n";
+
+// Parses what the toolkit left; fills in the folders the command line leaves open.
+std::optional<CommandLine> readCommandLine()
+{
+    QString error;
+    auto commandLine = parseCommandLine(QCoreApplication::arguments().mid(1), error);
+    if (!commandLine) {
+        std::fprintf(stderr, "kestrove: %s\n%s", qPrintable(error), usage);
+        return std::nullopt;
+    }
+    const QString programFolder = commandLine->folder.isEmpty() ? QCoreApplication::applicationDirPath()
+                                                                : QDir(commandLine->folder).absolutePath();
+    commandLine->folder = programFolder;
+    commandLine->observatory = commandLine->observatory.isEmpty()
+                                   ? QDir(programFolder).filePath(QStringLiteral("observatory"))
+                                   : QDir(commandLine->observatory).absolutePath();
+    return commandLine;
+}
+
+int runWindow(const CommandLine& commandLine)
+{
+    std::unique_ptr<sim::SimObservatory> observatory;
+    std::unique_ptr<frmMain> window;
+    try {
+        observatory = std::make_unique<sim::SimObservatory>(commandLine.observatory);
+        window = std::make_unique<frmMain>(*observatory, commandLine.folder);
+    } catch (const std::exception& error) {
+        QMessageBox::critical(nullptr, QStringLiteral("Kestrove"), QString::fromUtf8(error.what()));
+        return 1;
+    }
+    window->core.runLimits = commandLine.limits;
+    window->show();
+    if (commandLine.start)
+        QTimer::singleShot(0, window.get(), &frmMain::startClicked);
+    const int status = QApplication::exec();
+    return status != 0 ? status : window->exitStatus();
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
+    bool headless = false;
+    for (int i = 1; i < argc; ++i)
+        headless = headless || QByteArray(argv[i]) == "--headless";
+
+    if (headless) {
+        QCoreApplication app(argc, argv);
+        const auto commandLine = readCommandLine();
+        return commandLine ? runHeadless(*commandLine) : 2;
+    }
+    // The toolkit takes its own options (-platform and the like) out of the arguments first.
     QApplication app(argc, argv);
-    return 0;
+    const auto commandLine = readCommandLine();
+    return commandLine ? runWindow(*commandLine) : 2;
 }

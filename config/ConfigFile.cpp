@@ -1,9 +1,231 @@
 #include "app/SurveyCore.h"
+#include "config/NumberText.h"
 #include "host/HostError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+#include <cmath>
+#include <functional>
+#include <optional>
 
 namespace kestrove {
 
-QString SurveySettings::defaultBaseDir() { return QStringLiteral("/Astronomy/Kestrove/"); }
-void SurveyCore::LoadConfig() { throw HostError(QStringLiteral("LoadConfig"), QString(), QStringLiteral("not built yet")); }
-void SurveyCore::SaveConfig() { throw HostError(QStringLiteral("SaveConfig"), QString(), QStringLiteral("not built yet")); }
+namespace {
+
+const QString configFileName = QStringLiteral("config.ini");
+const QString badConfigFileName = QStringLiteral("config.ini.bad");
+
+// One value of the file as read: the text and the line it stands on (1-based).
+struct Field
+{
+    QString text;
+    int line = 0;
+};
+
+// The file as a sequence of fields separated by commas or line ends (CR LF or LF).
+QList<Field> splitFields(const QByteArray& bytes)
+{
+    QList<Field> fields;
+    const QString text = QString::fromLatin1(bytes);
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        QString line = lines[i];
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        // The text after the last line end is a line only when it holds something.
+        if (i == lines.size() - 1 && line.isEmpty())
+            break;
+        for (const QString& piece : line.split(QLatin1Char(',')))
+            fields.append({piece, i + 1});
+    }
+    return fields;
+}
+
+// One setting: its key, how to write its value, and how to store a value read as text (false when
+// the text cannot be converted to the field's type).
+struct SettingIO
+{
+    QString key;
+    std::function<QString(const SurveySettings&)> write;
+    std::function<bool(SurveySettings&, const QString&)> read;
+};
+
+SettingIO int16Setting(const char* key, int16_t SurveySettings::*field)
+{
+    return {QString::fromLatin1(key), [field](const SurveySettings& s) { return integerText(s.*field); },
+            [field](SurveySettings& s, const QString& text) {
+                const auto value = parseInt16(text);
+                if (value)
+                    s.*field = *value;
+                return value.has_value();
+            }};
+}
+
+SettingIO singleSetting(const char* key, float SurveySettings::*field)
+{
+    return {QString::fromLatin1(key), [field](const SurveySettings& s) { return singleText(s.*field); },
+            [field](SurveySettings& s, const QString& text) {
+                const auto value = parseNumber(text);
+                if (!value || !std::isfinite(static_cast<float>(*value)))
+                    return false;
+                s.*field = static_cast<float>(*value);
+                return true;
+            }};
+}
+
+SettingIO doubleSetting(const char* key, double SurveySettings::*field)
+{
+    return {QString::fromLatin1(key), [field](const SurveySettings& s) { return doubleText(s.*field); },
+            [field](SurveySettings& s, const QString& text) {
+                const auto value = parseNumber(text);
+                if (value)
+                    s.*field = *value;
+                return value.has_value();
+            }};
+}
+
+SettingIO textSetting(const char* key, QString SurveySettings::*field)
+{
+    return {QString::fromLatin1(key), [field](const SurveySettings& s) { return s.*field; },
+            [field](SurveySettings& s, const QString& text) {
+                s.*field = text;
+                return true;
+            }};
+}
+
+// The 33 settings in the order of the file.
+const QList<SettingIO>& settingsTable()
+{
+    using S = SurveySettings;
+    static const QList<SettingIO> table = {
+        doubleSetting("lastFocusJD", &S::lastFocusJD),
+        int16Setting("focusInterval", &S::focusInterval),
+        int16Setting("SNeEnabled", &S::SNeEnabled),
+        int16Setting("MPSEnabled", &S::MPSEnabled),
+        int16Setting("MPFEnabled", &S::MPFEnabled),
+        int16Setting("SLCEnabled", &S::SLCEnabled),
+        int16Setting("SNeWeight", &S::SNeWeight),
+        int16Setting("MPSWeight", &S::MPSWeight),
+        int16Setting("MPFWeight", &S::MPFWeight),
+        int16Setting("SLCWeight", &S::SLCWeight),
+        textSetting("baseDir", &S::baseDir),
+        singleSetting("slewRate", &S::slewRate),
+        singleSetting("flipTime", &S::flipTime),
+        singleSetting("maxElevation", &S::maxElevation),
+        singleSetting("minAzimuth", &S::minAzimuth),
+        singleSetting("maxAzimuth", &S::maxAzimuth),
+        singleSetting("exposureSNe", &S::exposureSNe),
+        int16Setting("cameraBinningSNe", &S::cameraBinningSNe),
+        textSetting("cameraFilterSNe", &S::cameraFilterSNe),
+        singleSetting("cameraSubframeSNe", &S::cameraSubframeSNe),
+        singleSetting("exposureMPS", &S::exposureMPS),
+        int16Setting("cameraBinningMPS", &S::cameraBinningMPS),
+        textSetting("cameraFilterMPS", &S::cameraFilterMPS),
+        int16Setting("intervalMPS", &S::intervalMPS),
+        int16Setting("imagesMPS", &S::imagesMPS),
+        doubleSetting("fovRAMPS", &S::fovRAMPS),
+        doubleSetting("fovDecMPS", &S::fovDecMPS),
+        singleSetting("exposureSLC", &S::exposureSLC),
+        int16Setting("cameraBinningSLC", &S::cameraBinningSLC),
+        textSetting("cameraFilterSLC", &S::cameraFilterSLC),
+        singleSetting("cameraSubframeSLC", &S::cameraSubframeSLC),
+        singleSetting("setSizeSLC", &S::setSizeSLC),
+        singleSetting("minElevationSLC", &S::minElevationSLC),
+    };
+    return table;
+}
+
+// Keeps what the user wrote before anything overwrites it. Returns false when the copy failed.
+bool keepBadCopy(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile copy(path);
+    if (!copy.open(QIODevice::WriteOnly))
+        return false;
+    copy.write(bytes);
+    return copy.commit();
+}
+
+} // namespace
+
+QString SurveySettings::defaultBaseDir()
+{
+    return QDir::homePath() + QStringLiteral("/Astronomy/Kestrove/");
+}
+
+void SurveyCore::LoadConfig()
+{
+    const QString path = programFile(configFileName);
+    if (!FileExists(path)) {
+        settings = SurveySettings();
+        return;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw HostError(QStringLiteral("LoadConfig"), path, file.errorString());
+    const QByteArray bytes = file.readAll();
+    file.close();
+
+    // Values read before a fault stay; every later setting keeps its default.
+    SurveySettings loaded;
+    const QList<Field> fields = splitFields(bytes);
+    const QList<SettingIO>& table = settingsTable();
+    QString fault;
+    for (int i = 0; i < table.size(); ++i) {
+        const int valueIndex = 2 * i + 1;
+        if (valueIndex >= fields.size()) {
+            const int lastLine = fields.isEmpty() ? 0 : fields.last().line;
+            fault = QStringLiteral("\"%1\" ends at line %2, before the setting %3 (setting %4 of %5).")
+                        .arg(configFileName)
+                        .arg(lastLine)
+                        .arg(table[i].key)
+                        .arg(i + 1)
+                        .arg(table.size());
+            break;
+        }
+        const Field& value = fields[valueIndex];
+        if (!table[i].read(loaded, value.text)) {
+            fault = QStringLiteral("\"%1\" line %2: the value \"%3\" cannot be read as %4.")
+                        .arg(configFileName)
+                        .arg(value.line)
+                        .arg(value.text)
+                        .arg(table[i].key);
+            break;
+        }
+    }
+    settings = loaded;
+    if (fault.isEmpty())
+        return;
+
+    const QString badPath = programFile(badConfigFileName);
+    const QString kept = keepBadCopy(badPath, bytes)
+                             ? QStringLiteral("The file was copied to \"%1\".").arg(badPath)
+                             : QStringLiteral("It could not be copied to \"%1\".").arg(badPath);
+    view().showMessage(fault +
+                       QStringLiteral("\nThe settings read before it are kept; the others have their "
+                                      "default values. ") +
+                       kept);
+}
+
+void SurveyCore::SaveConfig()
+{
+    const QString path = programFile(configFileName);
+    QByteArray bytes;
+    for (const SettingIO& setting : settingsTable())
+        bytes += (setting.key + QLatin1Char(',') + setting.write(settings)).toLatin1() + "\r\n";
+
+    // The whole file or the old one, never half of it.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw HostError(QStringLiteral("SaveConfig"), path, file.errorString());
+    if (file.write(bytes) != bytes.size()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        throw HostError(QStringLiteral("SaveConfig"), path, reason);
+    }
+    if (!file.commit())
+        throw HostError(QStringLiteral("SaveConfig"), path, file.errorString());
+}
+
 } // namespace kestrove

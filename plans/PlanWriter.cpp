@@ -1,10 +1,178 @@
 #include "app/SurveyCore.h"
+#include "config/NumberText.h"
 #include "host/HostError.h"
+
+#include <QTimeZone>
+#include <cmath>
+#include <cstdint>
+#include <optional>
 
 namespace kestrove {
 
-void SurveyCore::planSNe(const QString&) { throw HostError(QStringLiteral("planSNe"), QString(), QStringLiteral("not built yet")); }
-void SurveyCore::planMPS(const QString&) { throw HostError(QStringLiteral("planMPS"), QString(), QStringLiteral("not built yet")); }
-void SurveyCore::planSLC(const QString&) { throw HostError(QStringLiteral("planSLC"), QString(), QStringLiteral("not built yet")); }
+namespace {
+
+// What sets one survey kind's plan apart from another's.
+struct PlanRecipe
+{
+    QString statusText;
+    QString lookupFile; // in the program folder
+    QString kindFolder; // below baseDir, with its separator
+    bool targetFolder;  // images go to a folder of the target's own
+    std::optional<float> subframe;
+    std::optional<int16_t> fixedCount;
+    TargetConfig defaults;
+};
+
+// Elapsed days compared in whole milliseconds: the clock and the saved Julian dates carry no finer
+// time, and rounding keeps "exactly focusInterval minutes later" from counting as overdue through
+// the last bits of a Julian date.
+bool autofocusDue(double jdNow, double lastFocusJD, int16_t focusInterval)
+{
+    const double elapsedMs = (jdNow - lastFocusJD) * 86400000.0;
+    return std::llround(elapsedMs) > static_cast<long long>(focusInterval) * 60000;
+}
+
+// The night's date folder: images taken between noon and the next noon share one. The local wall
+// time is moved back 12 hours as a wall time, whatever the zone's daylight-saving rules do that day.
+QDateTime nightOf(const QDateTime& localNow)
+{
+    const QDateTime wall(localNow.date(), localNow.time(), QTimeZone::utc());
+    return wall.addSecs(-12 * 3600);
+}
+
+void writePlan(SurveyCore& core, const QString& bestTarget, const QString& targetName,
+               const TargetConfig& config, const PlanRecipe& recipe)
+{
+    SurveySettings& settings = core.settings;
+    AcpUtil& util = *core.acpUtil;
+    const QString planPath = util.Prefs().LocalUser().DefaultPlanDir() + QStringLiteral("/surveyplan.txt");
+    std::unique_ptr<TextStream> plan = core.fileSystem->CreateTextFile(planPath, true);
+
+    if (autofocusDue(util.Date_Julian(core.now()), settings.lastFocusJD, settings.focusInterval)) {
+        core.logLine(QStringLiteral("Performing autofocus on this target"));
+        plan->WriteLine(QStringLiteral("#autofocus"));
+        // Saved before the plan runs, so a plan that fails later still counts as focused.
+        settings.lastFocusJD = util.Date_Julian(core.now());
+        core.SaveConfig();
+    }
+
+    QString dir = QStringLiteral("#dir ") + settings.baseDir + recipe.kindFolder;
+    if (recipe.targetFolder)
+        dir += targetName + QLatin1Char('/');
+    dir += util.FormatVar(nightOf(core.now()), QStringLiteral("yyyymmdd"));
+    plan->WriteLine(dir);
+    plan->WriteLine(QStringLiteral("#calibrate"));
+    if (recipe.subframe)
+        plan->WriteLine(QStringLiteral("#subframe ") + singleText(*recipe.subframe));
+    if (!config.filter.isEmpty())
+        plan->WriteLine(QStringLiteral("#filter ") + config.filter);
+    plan->WriteLine(QStringLiteral("#binning ") + integerText(config.binning));
+    plan->WriteLine(QStringLiteral("#count ") + integerText(recipe.fixedCount.value_or(config.imageCount)));
+    plan->WriteLine(QStringLiteral("#interval ") + singleText(config.exposure));
+    plan->WriteLine(bestTarget);
+    plan->WriteLine(QStringLiteral("#chainscript ") + core.GetEXEPath() + QStringLiteral("completed.vbs"));
+    plan->Close();
+}
+
+// Finds the chosen target line in its file by whole-line equality and writes a plan for the config
+// line after each occurrence; a later occurrence replaces the plan of an earlier one.
+void planFromFile(SurveyCore& core, const QString& bestTarget, const PlanRecipe& recipe)
+{
+    core.setStatus(recipe.statusText);
+    std::unique_ptr<TextStream> lookup =
+        core.fileSystem->OpenTextFile(core.programFile(recipe.lookupFile), IOMode::ForReading);
+    core.logLine(QStringLiteral("Creating plan file"));
+
+    QString targetName;
+    while (!lookup->AtEndOfStream()) {
+        core.pumpEvents();
+        if (lookup->ReadLine() != bestTarget)
+            continue;
+        core.extractName(bestTarget, targetName);
+        if (lookup->AtEndOfStream())
+            break; // a target line without a config line gets no plan
+        core.pumpEvents();
+        const QString targetConfig = lookup->ReadLine();
+        TargetConfig config = recipe.defaults;
+        core.parseTargetConfig(targetConfig, config);
+        writePlan(core, bestTarget, targetName, config, recipe);
+    }
+    lookup->Close();
+}
+
+TargetConfig planDefaults(int16_t imageCount, int16_t interval, float exposure, int16_t binning,
+                          const QString& filter)
+{
+    TargetConfig config;
+    config.lastImageJD = 0;
+    config.reshoot = false;
+    config.imageCount = imageCount;
+    config.priority = 100;
+    config.interval = interval;
+    config.exposure = exposure;
+    config.binning = binning;
+    config.filter = filter;
+    return config;
+}
+
+} // namespace
+
+void SurveyCore::planSNe(const QString& bestTarget)
+{
+    PlanRecipe recipe{
+        QStringLiteral("Creating SNe plan file"),
+        QStringLiteral("SNeTargets.txt"),
+        QStringLiteral("SNe/"),
+        true,
+        settings.cameraSubframeSNe,
+        std::nullopt,
+        planDefaults(1, 0, settings.exposureSNe, settings.cameraBinningSNe, settings.cameraFilterSNe)};
+    planFromFile(*this, bestTarget, recipe);
+}
+
+void SurveyCore::planMPS(const QString& bestTarget)
+{
+    // The field number is the text before the first "!" of the field's name.
+    const qsizetype bang = bestTarget.indexOf(QLatin1Char('!'));
+    if (bang < 0)
+        throw HostError(QStringLiteral("planMPS"), bestTarget,
+                        QStringLiteral("no \"!\" after a field number"));
+    const std::optional<int16_t> field = parseInt16(bestTarget.left(bang));
+    if (!field)
+        throw HostError(QStringLiteral("planMPS"), bestTarget,
+                        QStringLiteral("\"%1\" is not a field number").arg(bestTarget.left(bang)));
+
+    PlanRecipe recipe{
+        QStringLiteral("Creating MPS plan file"),
+        QStringLiteral("MPSfov") + integerText(*field) + QStringLiteral(".txt"),
+        QStringLiteral("MPS/"),
+        false,
+        std::nullopt,
+        int16_t(1),
+        planDefaults(0, 0, settings.exposureMPS, settings.cameraBinningMPS, settings.cameraFilterMPS)};
+    planFromFile(*this, bestTarget, recipe);
+}
+
+void SurveyCore::planSLC(const QString& bestTarget)
+{
+    const std::optional<int16_t> setSize = roundToInt16(settings.setSizeSLC);
+    if (!setSize)
+        throw HostError(
+            QStringLiteral("planSLC"), QStringLiteral("setSizeSLC"),
+            QStringLiteral("%1 is outside the 16-bit range").arg(singleText(settings.setSizeSLC)));
+
+    PlanRecipe recipe{QStringLiteral("Creating SLC plan file"),
+                      QStringLiteral("SLCTargets.txt"),
+                      QStringLiteral("SLC/"),
+                      true,
+                      settings.cameraSubframeSLC,
+                      std::nullopt,
+                      planDefaults(*setSize, 60, settings.exposureSLC, settings.cameraBinningSLC,
+                                   settings.cameraFilterSLC)};
+    planFromFile(*this, bestTarget, recipe);
+}
+
+// Minor planet follow-up has no targets of its own, so there is never a plan to write.
 void SurveyCore::planMPF(const QString&) {}
+
 } // namespace kestrove

@@ -1,0 +1,299 @@
+#include "app/frmMain.h"
+
+#include "Version.h"
+#include "config/NumberText.h"
+#include "config/frmMPSSetup.h"
+#include "config/frmPrefs.h"
+#include "config/frmSLCSetup.h"
+#include "config/frmSNeSetup.h"
+#include "ui_frmMain.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QMessageBox>
+
+namespace kestrove {
+
+namespace {
+const QString programTitle = QStringLiteral("Kestrove");
+}
+
+frmMain::frmMain(Host& host, const QString& programFolder, QWidget* parent)
+    : QMainWindow(parent), core(host, *this, programFolder), ui(std::make_unique<Ui::frmMain>())
+{
+    ui->setupUi(this);
+    showStatus(QStringLiteral("Survey stopped"));
+
+    connect(ui->StartButton, &QPushButton::clicked, this, &frmMain::startClicked);
+    connect(ui->StopButton, &QPushButton::clicked, this, &frmMain::stopClicked);
+    connect(ui->StopAndAbortButton, &QPushButton::clicked, this, &frmMain::stopAndAbortClicked);
+    connect(ui->PrefsButton, &QPushButton::clicked, this, &frmMain::prefsClicked);
+    connect(ui->SNeSetup, &QPushButton::clicked, this, &frmMain::SNeSetupClicked);
+    connect(ui->MPSSetup, &QPushButton::clicked, this, &frmMain::MPSSetupClicked);
+    connect(ui->SLCSetup, &QPushButton::clicked, this, &frmMain::SLCSetupClicked);
+    connect(ui->About, &QPushButton::clicked, this, &frmMain::aboutClicked);
+    // MPFSetup has no action.
+
+    core.load();
+    const SurveySettings& s = core.settings;
+    ui->SNeCheck->setChecked(s.SNeEnabled != 0);
+    ui->MPSCheck->setChecked(s.MPSEnabled != 0);
+    ui->MPFCheck->setChecked(s.MPFEnabled != 0);
+    ui->SLCCheck->setChecked(s.SLCEnabled != 0);
+    ui->SNeWeighting->setText(integerText(s.SNeWeight));
+    ui->MPSWeighting->setText(integerText(s.MPSWeight));
+    ui->MPFWeighting->setText(integerText(s.MPFWeight));
+    ui->SLCWeighting->setText(integerText(s.SLCWeight));
+
+    fPrefsForm = new frmPrefs(this);
+    fSNeSetupForm = new frmSNeSetup(this);
+    fMPSSetupForm = new frmMPSSetup(this);
+    fSLCSetupForm = new frmSLCSetup(this);
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::showStatus(const QString& text)
+{
+    ui->sbStatusBar->showMessage(text);
+}
+
+void frmMain::showMessage(const QString& text)
+{
+    QMessageBox box(QMessageBox::Information, programTitle, text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+bool frmMain::isKindChecked(SurveyKind kind)
+{
+    switch (kind) {
+    case SurveyKind::SNe:
+        return ui->SNeCheck->isChecked();
+    case SurveyKind::MPS:
+        return ui->MPSCheck->isChecked();
+    case SurveyKind::MPF:
+        return ui->MPFCheck->isChecked();
+    case SurveyKind::SLC:
+        return ui->SLCCheck->isChecked();
+    }
+    return false;
+}
+
+QString frmMain::weightText(SurveyKind kind)
+{
+    switch (kind) {
+    case SurveyKind::SNe:
+        return ui->SNeWeighting->text();
+    case SurveyKind::MPS:
+        return ui->MPSWeighting->text();
+    case SurveyKind::MPF:
+        return ui->MPFWeighting->text();
+    case SurveyKind::SLC:
+        return ui->SLCWeighting->text();
+    }
+    return QString();
+}
+
+void frmMain::processEvents()
+{
+    QCoreApplication::processEvents();
+}
+
+void frmMain::showRunning(bool running)
+{
+    ui->StartButton->setEnabled(!running);
+    ui->StopButton->setEnabled(running);
+    ui->StopAndAbortButton->setEnabled(running);
+}
+
+void frmMain::guarded(const std::function<void()>& handler)
+{
+    QString failure;
+    try {
+        handler();
+        return;
+    } catch (const std::exception& error) {
+        failure = QString::fromUtf8(error.what());
+    } catch (...) {
+        failure = QStringLiteral("An unknown error occurred.");
+    }
+    // The program ends: a run still on the stack stops at its next check, and every event loop,
+    // the outermost included, returns with the failure status.
+    m_exitStatus = 1;
+    core.stopRequested = true;
+    QMessageBox box(QMessageBox::Critical, programTitle, failure, QMessageBox::Ok, this);
+    box.exec();
+    QCoreApplication::exit(1);
+}
+
+void frmMain::startClicked()
+{
+    guarded([this] { core.startSurvey(); });
+    // The window was closed during the run; the run has now left the stack.
+    if (m_closeWhenStopped)
+        close();
+}
+
+void frmMain::stopClicked()
+{
+    guarded([this] { core.stopSurvey(); });
+}
+
+void frmMain::stopAndAbortClicked()
+{
+    guarded([this] { core.stopSurveyAndAcp(); });
+}
+
+void frmMain::prefsClicked()
+{
+    guarded([this] {
+        SurveySettings& s = core.settings;
+        frmPrefs& form = *fPrefsForm;
+        form.setFocusInterval(s.focusInterval);
+        form.setBaseDir(s.baseDir);
+        form.setSlewRate(s.slewRate);
+        form.setFlipTime(s.flipTime);
+        form.setMaxElevation(s.maxElevation);
+        form.setMinAzimuth(s.minAzimuth);
+        form.setMaxAzimuth(s.maxAzimuth);
+        form.exec();
+        s.focusInterval = form.getFocusInterval();
+        s.baseDir = form.getBaseDir();
+        s.slewRate = form.getSlewRate();
+        s.flipTime = form.getFlipTime();
+        s.maxElevation = form.getMaxElevation();
+        s.minAzimuth = form.getMinAzimuth();
+        s.maxAzimuth = form.getMaxAzimuth();
+        core.SaveConfig();
+    });
+}
+
+void frmMain::SNeSetupClicked()
+{
+    guarded([this] {
+        SurveySettings& s = core.settings;
+        frmSNeSetup& form = *fSNeSetupForm;
+        form.setExposure(s.exposureSNe);
+        form.setCameraBinning(s.cameraBinningSNe);
+        form.setCameraFilter(s.cameraFilterSNe);
+        form.setCameraSubframe(s.cameraSubframeSNe);
+        form.exec();
+        s.exposureSNe = form.getExposure();
+        s.cameraBinningSNe = form.getCameraBinning();
+        s.cameraFilterSNe = form.getCameraFilter();
+        s.cameraSubframeSNe = form.getCameraSubframe();
+        core.SaveConfig();
+    });
+}
+
+void frmMain::MPSSetupClicked()
+{
+    guarded([this] {
+        SurveySettings& s = core.settings;
+        frmMPSSetup& form = *fMPSSetupForm;
+        form.setExposure(s.exposureMPS);
+        form.setCameraBinning(s.cameraBinningMPS);
+        form.setCameraFilter(s.cameraFilterMPS);
+        form.setImageCount(s.imagesMPS);
+        form.setInterval(s.intervalMPS);
+        form.setRAfov(s.fovRAMPS);
+        form.setDecfov(s.fovDecMPS);
+        form.exec();
+        s.exposureMPS = form.getExposure();
+        s.cameraBinningMPS = form.getCameraBinning();
+        s.cameraFilterMPS = form.getCameraFilter();
+        s.imagesMPS = form.getImageCount();
+        s.intervalMPS = form.getInterval();
+        s.fovRAMPS = form.getRAfov();
+        s.fovDecMPS = form.getDecfov();
+        core.SaveConfig();
+    });
+}
+
+void frmMain::SLCSetupClicked()
+{
+    guarded([this] {
+        SurveySettings& s = core.settings;
+        frmSLCSetup& form = *fSLCSetupForm;
+        form.setExposure(s.exposureSLC);
+        form.setCameraBinning(s.cameraBinningSLC);
+        form.setCameraFilter(s.cameraFilterSLC);
+        form.setCameraSubframe(s.cameraSubframeSLC);
+        form.setSetSize(s.setSizeSLC);
+        form.setMinElevation(s.minElevationSLC);
+        form.exec();
+        s.exposureSLC = form.getExposure();
+        s.cameraBinningSLC = form.getCameraBinning();
+        s.cameraFilterSLC = form.getCameraFilter();
+        s.cameraSubframeSLC = form.getCameraSubframe();
+        s.setSizeSLC = form.getSetSize();
+        s.minElevationSLC = form.getMinElevation();
+        core.SaveConfig();
+    });
+}
+
+void frmMain::aboutClicked()
+{
+    const QString text = QStringLiteral("Kestrove - Version %1.%2.%3")
+                             .arg(kestrove::versionMajor)
+                             .arg(kestrove::versionMinor)
+                             .arg(kestrove::versionRevision);
+    QMessageBox box(QMessageBox::NoIcon, programTitle, text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void frmMain::unloadControls()
+{
+    SurveySettings& s = core.settings;
+    s.SNeEnabled = ui->SNeCheck->isChecked() ? 1 : 0;
+    s.MPSEnabled = ui->MPSCheck->isChecked() ? 1 : 0;
+    s.MPFEnabled = ui->MPFCheck->isChecked() ? 1 : 0;
+    s.SLCEnabled = ui->SLCCheck->isChecked() ? 1 : 0;
+
+    // A weight that is not a whole 16-bit number keeps the kind's previous weight.
+    struct WeightBox
+    {
+        const char* kind;
+        const QLineEdit* box;
+        int16_t& weight;
+    };
+    const WeightBox boxes[] = {{"SNe", ui->SNeWeighting, s.SNeWeight},
+                               {"MPS", ui->MPSWeighting, s.MPSWeight},
+                               {"MPF", ui->MPFWeighting, s.MPFWeight},
+                               {"SLC", ui->SLCWeighting, s.SLCWeight}};
+    QStringList refused;
+    for (const WeightBox& entry : boxes) {
+        if (const auto weight = parseInt16(entry.box->text()))
+            entry.weight = *weight;
+        else
+            refused << QStringLiteral("The %1 weight \"%2\" is not a whole number from -32768 to 32767; "
+                                      "the previous weight %3 was saved.")
+                           .arg(QLatin1String(entry.kind), entry.box->text(), integerText(entry.weight));
+    }
+    if (!refused.isEmpty())
+        showMessage(refused.join(QLatin1Char('\n')));
+
+    core.unload();
+}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    if (!m_unloaded) {
+        m_unloaded = true;
+        guarded([this] { unloadControls(); });
+        // The other windows go with this one.
+        for (QDialog* form :
+             std::initializer_list<QDialog*>{fSLCSetupForm, fMPSSetupForm, fSNeSetupForm, fPrefsForm})
+            if (form->isVisible())
+                form->reject();
+    }
+    // The run is still on the stack: it ends at its next check, and the window closes after it.
+    if (core.isRunning() && m_exitStatus == 0) {
+        m_closeWhenStopped = true;
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+} // namespace kestrove

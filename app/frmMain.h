@@ -1,0 +1,73 @@
+#pragma once
+
+#include "app/SurveyCore.h"
+#include "app/SurveyView.h"
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class frmMain;
+}
+
+namespace kestrove {
+
+class frmPrefs;
+class frmSNeSetup;
+class frmMPSSetup;
+class frmSLCSetup;
+
+// The main window: survey kinds with their weights, the run buttons and the settings dialogs. It
+// owns the survey core and shows what the core reports; the survey itself runs in the core.
+class frmMain : public QMainWindow, public SurveyView
+{
+    Q_OBJECT
+
+public:
+    // Loads: creates the host objects, reads the configuration, sets the controls from it and
+    // creates the dialogs. A failure here throws; nothing is running yet.
+    frmMain(Host& host, const QString& programFolder, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // 0 normally; 1 once an error has ended the program.
+    int exitStatus() const { return m_exitStatus; }
+
+    void showStatus(const QString& text) override;
+    void showMessage(const QString& text) override;
+    bool isKindChecked(SurveyKind kind) override;
+    QString weightText(SurveyKind kind) override;
+    void processEvents() override;
+    void showRunning(bool running) override;
+
+    SurveyCore core;
+    frmPrefs* fPrefsForm = nullptr;
+    frmSNeSetup* fSNeSetupForm = nullptr;
+    frmMPSSetup* fMPSSetupForm = nullptr;
+    frmSLCSetup* fSLCSetupForm = nullptr;
+
+public slots:
+    void startClicked();
+    void stopClicked();
+    void stopAndAbortClicked();
+    void prefsClicked();
+    void SNeSetupClicked();
+    void MPSSetupClicked();
+    void SLCSetupClicked();
+    void aboutClicked();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // Runs a handler; an error is shown and ends the program with a non-zero status.
+    void guarded(const std::function<void()>& handler);
+    void unloadControls();
+
+    std::unique_ptr<Ui::frmMain> ui;
+    bool m_unloaded = false;
+    bool m_closeWhenStopped = false;
+    int m_exitStatus = 0;
+};
+
+} // namespace kestrove

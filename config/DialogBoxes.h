@@ -1,0 +1,87 @@
+#pragma once
+
+#include "config/NumberText.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QString>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+
+namespace kestrove::dialog {
+
+// The shortest text that reads back as the same value (0.1f -> "0.1", 0.2833333333333333 as typed).
+template <typename Number> QString shortestText(Number value)
+{
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return QString::fromLatin1(buffer, result.ptr - buffer);
+}
+
+// Converts the text boxes of a dialog on OK. Every read returns nothing for a box that cannot be
+// converted; finish() then names the first such box beside the buttons and puts the cursor in it,
+// so that OK never hands back a value that is not a number of its type.
+class BoxReader
+{
+public:
+    explicit BoxReader(QLabel* errorLabel) : m_errorLabel(errorLabel) {}
+
+    std::optional<int16_t> int16(QLineEdit* box, const QLabel* label)
+    {
+        const auto value = parseInt16(box->text());
+        if (!value)
+            fail(box, label, QStringLiteral("a whole number from -32768 to 32767"));
+        return value;
+    }
+
+    std::optional<float> single(QLineEdit* box, const QLabel* label)
+    {
+        const auto value = parseNumber(box->text());
+        if (!value || !std::isfinite(static_cast<float>(*value))) {
+            fail(box, label, QStringLiteral("a number"));
+            return std::nullopt;
+        }
+        return static_cast<float>(*value);
+    }
+
+    std::optional<double> number(QLineEdit* box, const QLabel* label)
+    {
+        const auto value = parseNumber(box->text());
+        if (!value)
+            fail(box, label, QStringLiteral("a number"));
+        return value;
+    }
+
+    // True when every box was read; otherwise shows the first fault and returns false.
+    bool finish()
+    {
+        if (!m_failedBox) {
+            m_errorLabel->clear();
+            return true;
+        }
+        m_errorLabel->setText(m_message);
+        m_failedBox->setFocus();
+        m_failedBox->selectAll();
+        return false;
+    }
+
+private:
+    void fail(QLineEdit* box, const QLabel* label, const QString& expected)
+    {
+        if (m_failedBox)
+            return;
+        m_failedBox = box;
+        QString caption = label->text();
+        if (caption.endsWith(QLatin1Char(':')))
+            caption.chop(1);
+        m_message = QStringLiteral("\"%1\" needs %2; \"%3\" is not one.").arg(caption, expected, box->text());
+    }
+
+    QLabel* m_errorLabel;
+    QLineEdit* m_failedBox = nullptr;
+    QString m_message;
+};
+
+} // namespace kestrove::dialog

@@ -1,0 +1,58 @@
+#include "config/frmMPSSetup.h"
+
+#include "config/DialogBoxes.h"
+#include "ui_frmMPSSetup.h"
+
+#include <QShowEvent>
+
+namespace kestrove {
+
+using dialog::shortestText;
+
+frmMPSSetup::frmMPSSetup(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::frmMPSSetup>())
+{
+    ui->setupUi(this);
+    connect(ui->cmdOK, &QPushButton::clicked, this, &frmMPSSetup::accept);
+    connect(ui->cmdCancel, &QPushButton::clicked, this, &frmMPSSetup::reject);
+}
+
+frmMPSSetup::~frmMPSSetup() = default;
+
+void frmMPSSetup::showEvent(QShowEvent* event)
+{
+    if (!event->spontaneous()) {
+        ui->exposureText->setText(shortestText(m_exposure));
+        ui->cameraBinningText->setText(integerText(m_cameraBinning));
+        ui->cameraFilterText->setText(m_cameraFilter);
+        ui->imageCountText->setText(integerText(m_imageCount));
+        ui->intervalText->setText(integerText(m_interval));
+        ui->cameraRAfovText->setText(shortestText(m_RAfov));
+        ui->cameraDecfovText->setText(shortestText(m_Decfov));
+        ui->errorLabel->clear();
+    }
+    QDialog::showEvent(event);
+}
+
+void frmMPSSetup::accept()
+{
+    dialog::BoxReader reader(ui->errorLabel);
+    const auto exposure = reader.single(ui->exposureText, ui->exposureLabel);
+    const auto cameraBinning = reader.int16(ui->cameraBinningText, ui->cameraBinningLabel);
+    const auto imageCount = reader.int16(ui->imageCountText, ui->imageCountLabel);
+    const auto interval = reader.int16(ui->intervalText, ui->intervalLabel);
+    const auto RAfov = reader.number(ui->cameraRAfovText, ui->cameraRAfovLabel);
+    const auto Decfov = reader.number(ui->cameraDecfovText, ui->cameraDecfovLabel);
+    if (!reader.finish())
+        return;
+
+    m_exposure = *exposure;
+    m_cameraBinning = *cameraBinning;
+    m_cameraFilter = ui->cameraFilterText->text();
+    m_imageCount = *imageCount;
+    m_interval = *interval;
+    m_RAfov = *RAfov;
+    m_Decfov = *Decfov;
+    QDialog::accept();
+}
+
+} // namespace kestrove

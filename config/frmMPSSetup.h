@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+namespace Ui {
+class frmMPSSetup;
+}
+
+namespace kestrove {
+
+// Camera and field settings of the minor planet survey. Keeps its own copy of the values between
+// openings; OK takes the boxes, Cancel leaves the values.
+class frmMPSSetup : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit frmMPSSetup(QWidget* parent = nullptr);
+    ~frmMPSSetup() override;
+
+    void setExposure(float seconds) { m_exposure = seconds; }
+    float getExposure() const { return m_exposure; }
+    void setCameraBinning(int16_t binning) { m_cameraBinning = binning; }
+    int16_t getCameraBinning() const { return m_cameraBinning; }
+    void setCameraFilter(const QString& filter) { m_cameraFilter = filter; }
+    QString getCameraFilter() const { return m_cameraFilter; }
+    void setImageCount(int16_t images) { m_imageCount = images; }
+    int16_t getImageCount() const { return m_imageCount; }
+    void setInterval(int16_t minutes) { m_interval = minutes; }
+    int16_t getInterval() const { return m_interval; }
+    void setRAfov(double fov) { m_RAfov = fov; }
+    double getRAfov() const { return m_RAfov; }
+    void setDecfov(double fov) { m_Decfov = fov; }
+    double getDecfov() const { return m_Decfov; }
+
+    // OK: takes every box, or names the first one that is not a number and stays open.
+    void accept() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    std::unique_ptr<Ui::frmMPSSetup> ui;
+    float m_exposure = 0;
+    int16_t m_cameraBinning = 0;
+    QString m_cameraFilter;
+    int16_t m_imageCount = 0;
+    int16_t m_interval = 0;
+    double m_RAfov = 0;
+    double m_Decfov = 0;
+};
+
+} // namespace kestrove

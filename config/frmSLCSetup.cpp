@@ -1,0 +1,64 @@
+#include "config/frmSLCSetup.h"
+
+#include "config/DialogBoxes.h"
+#include "ui_frmSLCSetup.h"
+
+#include <QShowEvent>
+#include <algorithm>
+
+namespace kestrove {
+
+using dialog::shortestText;
+
+frmSLCSetup::frmSLCSetup(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::frmSLCSetup>())
+{
+    ui->setupUi(this);
+    connect(ui->cmdOK, &QPushButton::clicked, this, &frmSLCSetup::accept);
+    connect(ui->cmdCancel, &QPushButton::clicked, this, &frmSLCSetup::reject);
+}
+
+frmSLCSetup::~frmSLCSetup() = default;
+
+void frmSLCSetup::setSetSize(float exposures)
+{
+    // A size beyond the 16-bit range (only a hand-edited file holds one) is held at its limit.
+    const double limited =
+        std::isnan(exposures) ? 0.0 : std::clamp(static_cast<double>(exposures), -32768.0, 32767.0);
+    m_setSize = roundToInt16(limited).value_or(0);
+}
+
+void frmSLCSetup::showEvent(QShowEvent* event)
+{
+    if (!event->spontaneous()) {
+        ui->exposureText->setText(shortestText(m_exposure));
+        ui->cameraBinningText->setText(integerText(m_cameraBinning));
+        ui->cameraFilterText->setText(m_cameraFilter);
+        ui->cameraSubframeText->setText(shortestText(m_cameraSubframe));
+        ui->setSizeText->setText(integerText(m_setSize));
+        ui->minElevationText->setText(shortestText(m_minElevation));
+        ui->errorLabel->clear();
+    }
+    QDialog::showEvent(event);
+}
+
+void frmSLCSetup::accept()
+{
+    dialog::BoxReader reader(ui->errorLabel);
+    const auto exposure = reader.single(ui->exposureText, ui->exposureLabel);
+    const auto cameraBinning = reader.int16(ui->cameraBinningText, ui->cameraBinningLabel);
+    const auto cameraSubframe = reader.single(ui->cameraSubframeText, ui->cameraSubframeLabel);
+    const auto setSize = reader.int16(ui->setSizeText, ui->setSizeLabel);
+    const auto minElevation = reader.single(ui->minElevationText, ui->minElevationLabel);
+    if (!reader.finish())
+        return;
+
+    m_exposure = *exposure;
+    m_cameraBinning = *cameraBinning;
+    m_cameraFilter = ui->cameraFilterText->text();
+    m_cameraSubframe = *cameraSubframe;
+    m_setSize = *setSize;
+    m_minElevation = *minElevation;
+    QDialog::accept();
+}
+
+} // namespace kestrove

@@ -1,0 +1,93 @@
+#include "app/CommandLine.h"
+
+#include <QTimeZone>
+#include <gtest/gtest.h>
+
+namespace kestrove {
+namespace {
+
+std::optional<CommandLine> parse(const QStringList& arguments, QString* error = nullptr)
+{
+    QString message;
+    auto result = parseCommandLine(arguments, message);
+    if (error)
+        *error = message;
+    return result;
+}
+
+TEST(CommandLineTest, NoArgumentsLeaveEverythingToTheDefaults)
+{
+    const auto commandLine = parse({});
+    ASSERT_TRUE(commandLine);
+    EXPECT_TRUE(commandLine->folder.isEmpty());
+    EXPECT_TRUE(commandLine->observatory.isEmpty());
+    EXPECT_FALSE(commandLine->headless);
+    EXPECT_FALSE(commandLine->start);
+    EXPECT_EQ(commandLine->limits.passes, 0);
+    EXPECT_FALSE(commandLine->limits.untilUtc.isValid());
+}
+
+TEST(CommandLineTest, EveryOptionIsRead)
+{
+    const auto commandLine = parse({"--folder", "/srv/kestrove", "--observatory=/srv/sim", "--headless",
+                                    "--start", "--passes", "5", "--until", "2024-03-02T05:30:00Z"});
+    ASSERT_TRUE(commandLine);
+    EXPECT_EQ(commandLine->folder, "/srv/kestrove");
+    EXPECT_EQ(commandLine->observatory, "/srv/sim");
+    EXPECT_TRUE(commandLine->headless);
+    EXPECT_TRUE(commandLine->start);
+    EXPECT_EQ(commandLine->limits.passes, 5);
+    EXPECT_EQ(commandLine->limits.untilUtc, QDateTime(QDate(2024, 3, 2), QTime(5, 30), QTimeZone::utc()));
+}
+
+TEST(CommandLineTest, AnInstantIsUtcUnlessItNamesAnOffset)
+{
+    auto commandLine = parse({"--until", "2024-03-02T05:30:00"});
+    ASSERT_TRUE(commandLine);
+    EXPECT_EQ(commandLine->limits.untilUtc, QDateTime(QDate(2024, 3, 2), QTime(5, 30), QTimeZone::utc()));
+
+    commandLine = parse({"--until=2024-03-02T07:30:00+02:00"});
+    ASSERT_TRUE(commandLine);
+    EXPECT_EQ(commandLine->limits.untilUtc, QDateTime(QDate(2024, 3, 2), QTime(5, 30), QTimeZone::utc()));
+}
+
+TEST(CommandLineTest, ToolkitOptionsPassThrough)
+{
+    const auto commandLine = parse({"-platform", "offscreen", "--start", "-reverse", "--passes", "2"});
+    ASSERT_TRUE(commandLine);
+    EXPECT_TRUE(commandLine->start);
+    EXPECT_EQ(commandLine->limits.passes, 2);
+}
+
+struct BadArguments
+{
+    const char* name;
+    QStringList arguments;
+    const char* mentions;
+};
+
+class CommandLineBadTest : public ::testing::TestWithParam<BadArguments>
+{
+};
+
+TEST_P(CommandLineBadTest, IsRefusedWithAReason)
+{
+    QString error;
+    EXPECT_FALSE(parse(GetParam().arguments, &error));
+    EXPECT_TRUE(error.contains(GetParam().mentions)) << error.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, CommandLineBadTest,
+                         ::testing::Values(BadArguments{"UnknownOption", {"--fast"}, "--fast"},
+                                           BadArguments{"StrayArgument", {"folder"}, "folder"},
+                                           BadArguments{"FolderWithoutValue", {"--folder"}, "--folder"},
+                                           BadArguments{"EmptyFolder", {"--folder="}, "--folder"},
+                                           BadArguments{"PassesNotANumber", {"--passes", "many"}, "many"},
+                                           BadArguments{"PassesZero", {"--passes", "0"}, "--passes"},
+                                           BadArguments{
+                                               "UntilNotAnInstant", {"--until", "tomorrow"}, "tomorrow"},
+                                           BadArguments{"ValueForAFlag", {"--start=yes"}, "--start"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace kestrove

@@ -1,0 +1,497 @@
+#include "app/SimSurvey.h"
+#include "host/FileSystem.h"
+#include "host/HostError.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrove::test {
+namespace {
+
+const QString kStars(64, QLatin1Char('*'));
+const QString kNoTarget = QStringLiteral("No viable target - sleeping for 5 minutes");
+const QString kFailure =
+    QStringLiteral("ACP did not successfully complete the plan - not updating targets file");
+
+qint64 secondsSince(SimSurvey& sim, const QDateTime& start)
+{
+    return start.secsTo(sim.utc());
+}
+
+int count(const QStringList& lines, const QString& line)
+{
+    return static_cast<int>(lines.count(line));
+}
+
+// One supernova target on the meridian at declination 20 (elevation 70 at latitude 40).
+QString writeOneSupernova(SimSurvey& sim, const QString& name = QStringLiteral("SN2024abc"),
+                          const QString& config = QStringLiteral("**** "))
+{
+    const QString target = name + QLatin1Char('\t') + sim.onMeridian(20);
+    sim.writeProgramFile(QStringLiteral("SNeTargets.txt"), {target, config});
+    return target;
+}
+
+TEST(RunLoop, WithNoKindEnabledEveryPassSleepsThreeHundredAndOneSeconds)
+{
+    SimSurvey sim;
+    const QDateTime start = sim.utc();
+    const QString banner = QStringLiteral("**** Searching for new target ") +
+                           sim.core->acpUtil->FormatVar(sim.core->now(), QStringLiteral("General Date"));
+
+    sim.run(2);
+
+    EXPECT_EQ(secondsSince(sim, start), 2 * 301);
+    const QStringList log = sim.logLines();
+    ASSERT_EQ(log.size(), 8);
+    EXPECT_EQ(log.mid(0, 4), QStringList({kStars, banner, kStars, kNoTarget}));
+    EXPECT_EQ(log[4], kStars);
+    EXPECT_EQ(log[7], kNoTarget);
+    EXPECT_EQ(sim.view.status(), QStringLiteral("Survey stopped"));
+    EXPECT_TRUE(sim.view.statuses.contains(kNoTarget));
+    EXPECT_FALSE(sim.view.running);
+    EXPECT_FALSE(sim.core->isRunning());
+    EXPECT_EQ(sim.core->surveyLog, nullptr);
+    EXPECT_TRUE(sim.core->firstPass); // no plan was handed over
+}
+
+TEST(RunLoop, ACompletedPlanIsRecordedInItsTargetsFile)
+{
+    SimSurvey sim;
+    sim.saveSettings([](SurveySettings& s) { s.lastFocusJD = 0; });
+    const QString target = writeOneSupernova(sim);
+    sim.enable(SurveyKind::SNe);
+
+    sim.run(1);
+
+    const QStringList log = sim.logLines();
+    const qsizetype running = log.indexOf(QStringLiteral("Running ACP plan for selected target:SN2024abc"));
+    ASSERT_GE(running, 0) << log.join('\n').toStdString();
+    EXPECT_LT(log.indexOf(QStringLiteral("Creating plan file")), running);
+    EXPECT_EQ(log.mid(running + 1, 2).first(), QStringLiteral("Updating targets file"));
+    EXPECT_FALSE(log.contains(kFailure));
+    EXPECT_TRUE(
+        sim.view.statuses.contains(QStringLiteral("Running ACP plan for selected target: SN2024abc")));
+    const QStringList targets = sim.programLines(QStringLiteral("SNeTargets.txt"));
+    ASSERT_EQ(targets.size(), 2);
+    EXPECT_EQ(targets[0], target);
+    EXPECT_TRUE(targets[1].startsWith(QStringLiteral("**** lastImageJD=24604"))) << targets[1].toStdString();
+    // Handed over through runplanonce.txt.
+    EXPECT_EQ(SimSurvey::readLines(sim.planDir() + QStringLiteral("/runplanonce.txt")),
+              QStringList({sim.planPath()}));
+    EXPECT_FALSE(sim.core->firstPass);
+    EXPECT_EQ(sim.core->coordTransform, nullptr);
+    EXPECT_TRUE(QFile::exists(sim.host->acquisitionLogPath()));
+}
+
+TEST(RunLoop, TheChainScriptIsWrittenByteExactOnlyWhenMissing)
+{
+    SimSurvey sim;
+    writeOneSupernova(sim);
+    sim.enable(SurveyKind::SNe);
+
+    sim.run(1);
+
+    const QByteArray expected = "sub main()\r\n"
+                                "  Set objFSO = CreateObject(\"Scripting.FileSystemObject\")\r\n"
+                                "  Set objFile = objFSO.OpenTextFile(\"" +
+                                sim.programFolder.toLatin1() +
+                                "completed.txt\", 8, True) ' 8=append\r\n"
+                                "  objFile.Write(\"completed\")\r\n"
+                                "  objFile.Close\r\n"
+                                "end sub\r\n";
+    EXPECT_EQ(readBytes(sim.programFile(QStringLiteral("completed.vbs"))), expected);
+
+    // An existing one is the observer's and stays as it is.
+    writeBytes(sim.programFile(QStringLiteral("completed.vbs")), expected + "' edited\r\n");
+    writeOneSupernova(sim, QStringLiteral("SN2024xyz"));
+    sim.run(1);
+    ASSERT_TRUE(sim.logLines().contains(QStringLiteral("Running ACP plan for selected target:SN2024xyz")));
+    EXPECT_EQ(readBytes(sim.programFile(QStringLiteral("completed.vbs"))), expected + "' edited\r\n");
+}
+
+// Two kinds offer the same position; the lightcurve target's priority puts its raw score just
+// under the supernova's (10 × priority / transit elevation against 100 / 90 per degree).
+class WeightTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        const QString position = sim.onMeridian(20); // transit elevation 70
+        snTarget = QStringLiteral("SN2024abc\t") + position;
+        starTarget = QStringLiteral("V1234 Her\t") + position;
+        sim.writeProgramFile(QStringLiteral("SNeTargets.txt"), {snTarget, QStringLiteral("**** ")});
+        const double priority = 0.995 * 70 * 100 / 900;
+        sim.writeProgramFile(
+            QStringLiteral("SLCTargets.txt"),
+            {starTarget, QStringLiteral("**** priority=") + QString::number(priority, 'f', 6)});
+    }
+
+    QString chosen()
+    {
+        for (const QString& line : sim.logLines())
+            if (line.startsWith(QStringLiteral("Running ACP plan for selected target:")))
+                return line.mid(37);
+        return {};
+    }
+
+    SimSurvey sim;
+    QString snTarget;
+    QString starTarget;
+};
+
+TEST_F(WeightTest, WeightsDecideAndATieKeepsTheEarlierKind)
+{
+    struct Case
+    {
+        const char* snWeight;
+        const char* starWeight;
+        const char* winner;
+    };
+    const Case cases[] = {
+        {"100", "100", "SN2024abc"}, {"100", "101", "V1234 Her"}, {"0", "0", "SN2024abc"},
+        {"0", "0.5", "V1234 Her"},   {"2.5", "2.5", "SN2024abc"},
+    };
+    for (const Case& c : cases) {
+        QFile::remove(sim.logPath());
+        sim.enable(SurveyKind::SNe, QString::fromLatin1(c.snWeight));
+        sim.enable(SurveyKind::SLC, QString::fromLatin1(c.starWeight));
+        SetUp(); // both targets unobserved and on the meridian again
+        sim.run(1);
+        EXPECT_EQ(chosen(), QString::fromLatin1(c.winner)) << c.snWeight << " against " << c.starWeight;
+    }
+}
+
+TEST_F(WeightTest, AWeightThatIsNotANumberEndsTheRunWithAClearError)
+{
+    sim.enable(SurveyKind::SNe, QStringLiteral("1O0"));
+    try {
+        sim.run(1);
+        FAIL() << "the run went on";
+    } catch (const HostError& error) {
+        EXPECT_TRUE(error.message().contains(QStringLiteral("1O0"))) << error.what();
+        EXPECT_TRUE(error.message().contains(QStringLiteral("SNe"))) << error.what();
+    }
+    EXPECT_FALSE(sim.core->isRunning());
+    EXPECT_FALSE(sim.view.running);
+    EXPECT_EQ(sim.core->surveyLog, nullptr);
+    EXPECT_EQ(sim.core->coordTransform, nullptr);
+}
+
+// A lightcurve target last imaged three hours ago at a 60-minute cadence has a cadence factor of
+// about -1; with priority 15 on the meridian it scores about -150.
+TEST(RunLoop, ANegativeScoreDropsOutWhenItsWeightedScoreFallsToMinusTenThousand)
+{
+    for (const char* weight : {"100", "50"}) {
+        SimSurvey sim;
+        const QString star = QStringLiteral("V1234 Her\t") + sim.onMeridian(20);
+        const double lastImage = sim.jdNow() - 0.125;
+        sim.writeProgramFile(QStringLiteral("SLCTargets.txt"),
+                             {star, QStringLiteral("**** lastImageJD=") + QString::number(lastImage, 'f', 8) +
+                                        QStringLiteral(" priority=15")});
+        sim.enable(SurveyKind::SLC, QString::fromLatin1(weight));
+
+        sim.run(1);
+
+        const QStringList log = sim.logLines();
+        const QStringList scores = log.filter(QStringLiteral("  Score=-1"));
+        ASSERT_EQ(scores.size(), 1) << log.join('\n').toStdString();
+        const bool ran = log.contains(QStringLiteral("Running ACP plan for selected target:V1234 Her"));
+        EXPECT_EQ(ran, QByteArray(weight) == "50") << weight;
+        EXPECT_EQ(log.contains(kNoTarget), QByteArray(weight) == "100") << weight;
+    }
+}
+
+// Acts once when the clock has reached an instant while a condition holds.
+void actAt(SimSurvey& sim, const QDateTime& when, std::function<void()> action)
+{
+    auto done = std::make_shared<bool>(false);
+    sim.view.onProcessEvents = [&sim, when, action, done] {
+        if (!*done && sim.utc() >= when) {
+            *done = true;
+            action();
+        }
+    };
+}
+
+TEST(RunLoop, StopDuringAPlanLeavesTheScriptRunningAndTheTargetUnrecorded)
+{
+    SimSurvey sim([](sim::SimSettings& s) { s.autofocusSeconds = 600; });
+    sim.saveSettings([](SurveySettings& s) { s.lastFocusJD = 0; });
+    const QString target = writeOneSupernova(sim);
+    sim.enable(SurveyKind::SNe);
+    const QDateTime start = sim.utc();
+    actAt(sim, start.addSecs(120), [&] {
+        ASSERT_TRUE(sim.core->acpUtil->ScriptActive());
+        sim.core->stopSurvey();
+    });
+
+    sim.run(0);
+
+    EXPECT_LE(secondsSince(sim, start), 121);
+    EXPECT_TRUE(sim.core->acpUtil->ScriptActive());
+    const QStringList log = sim.logLines();
+    EXPECT_EQ(log.last(), kFailure);
+    EXPECT_EQ(sim.programLines(QStringLiteral("SNeTargets.txt")),
+              QStringList({target, QStringLiteral("**** ")}));
+    EXPECT_TRUE(sim.view.statuses.contains(QStringLiteral("Survey stopping")));
+    EXPECT_EQ(sim.view.status(), QStringLiteral("Survey stopped"));
+    EXPECT_FALSE(sim.view.running);
+}
+
+TEST(RunLoop, StopSurveyAndAcpAlsoAbortsTheScript)
+{
+    SimSurvey sim([](sim::SimSettings& s) { s.autofocusSeconds = 600; });
+    sim.saveSettings([](SurveySettings& s) { s.lastFocusJD = 0; });
+    const QString target = writeOneSupernova(sim);
+    sim.enable(SurveyKind::SNe);
+    const QDateTime start = sim.utc();
+    actAt(sim, start.addSecs(120), [&] { sim.core->stopSurveyAndAcp(); });
+
+    sim.run(0);
+
+    EXPECT_LE(secondsSince(sim, start), 121);
+    EXPECT_FALSE(sim.core->acpUtil->ScriptActive());
+    EXPECT_EQ(sim.logLines().last(), kFailure);
+    EXPECT_FALSE(QFile::exists(sim.programFile(QStringLiteral("completed.txt"))));
+    EXPECT_EQ(sim.programLines(QStringLiteral("SNeTargets.txt")),
+              QStringList({target, QStringLiteral("**** ")}));
+    EXPECT_TRUE(sim.view.statuses.contains(QStringLiteral("Survey and ACP stopping")));
+    EXPECT_EQ(sim.view.status(), QStringLiteral("Survey stopped"));
+}
+
+TEST(RunLoop, StopDuringTheSleepEndsTheRunWithinASecond)
+{
+    SimSurvey sim;
+    const QDateTime start = sim.utc();
+    actAt(sim, start.addSecs(400), [&] { sim.core->stopSurvey(); });
+
+    sim.run(0);
+
+    EXPECT_LE(secondsSince(sim, start), 401);
+    EXPECT_EQ(sim.core->surveyLog, nullptr);
+    EXPECT_EQ(sim.logLines().last(), kNoTarget);
+    EXPECT_EQ(count(sim.logLines(), kStars), 4);
+    EXPECT_EQ(sim.view.status(), QStringLiteral("Survey stopped"));
+    EXPECT_FALSE(sim.core->isRunning());
+}
+
+TEST(RunLoop, TheMarkerMayComeUpToTenSecondsAfterTheScript)
+{
+    struct Case
+    {
+        double chainScriptDelay;
+        bool recorded;
+    };
+    for (const Case c : {Case{5, true}, Case{9, true}, Case{12, false}, Case{30, false}}) {
+        SimSurvey sim([&](sim::SimSettings& s) { s.chainScriptDelay = c.chainScriptDelay; });
+        writeOneSupernova(sim);
+        sim.enable(SurveyKind::SNe);
+
+        sim.run(1);
+
+        const QStringList log = sim.logLines();
+        EXPECT_EQ(log.contains(kFailure), !c.recorded) << c.chainScriptDelay;
+        EXPECT_EQ(sim.programLines(QStringLiteral("SNeTargets.txt"))[1].startsWith(
+                      QStringLiteral("**** lastImageJD=")),
+                  c.recorded)
+            << c.chainScriptDelay;
+    }
+}
+
+TEST(RunLoop, AStaleMarkerNeverCountsForANewPlan)
+{
+    SimSurvey sim([](sim::SimSettings& s) {
+        s.failureRate = 1; // every plan fails before its end
+    });
+    writeOneSupernova(sim);
+    writeBytes(sim.programFile(QStringLiteral("completed.txt")), "completed");
+    sim.enable(SurveyKind::SNe);
+
+    sim.run(1);
+
+    EXPECT_EQ(sim.logLines().last(), kFailure);
+    EXPECT_EQ(sim.programLines(QStringLiteral("SNeTargets.txt"))[1], QStringLiteral("**** "));
+}
+
+TEST(RunLoop, RunPlanOnceIsDeletedAtTheStartOfEveryPass)
+{
+    SimSurvey sim;
+    // Imaged within 12 hours by the first pass, so the second pass finds nothing.
+    writeOneSupernova(sim);
+    sim.enable(SurveyKind::SNe);
+    const QString runPlanOnce = sim.planDir() + QStringLiteral("/runplanonce.txt");
+    bool seenAfterPlan = false;
+    bool goneInSecondPass = false;
+    sim.view.onProcessEvents = [&] {
+        const QStringList& shown = sim.view.statuses;
+        if (shown.contains(kNoTarget))
+            goneInSecondPass = !QFile::exists(runPlanOnce);
+        else if (shown.contains(QStringLiteral("Running ACP plan for selected target: SN2024abc")))
+            seenAfterPlan = seenAfterPlan || QFile::exists(runPlanOnce);
+    };
+
+    sim.run(2);
+
+    EXPECT_TRUE(seenAfterPlan);
+    EXPECT_TRUE(goneInSecondPass);
+    EXPECT_FALSE(QFile::exists(runPlanOnce));
+}
+
+TEST(RunLoop, NoWeatherWaitWithoutAWeatherSource)
+{
+    for (const bool connected : {false, true}) {
+        SimSurvey sim([&](sim::SimSettings& s) {
+            s.weatherConnected = connected;
+            const QDateTime start = QDateTime::fromString(s.clockStart, Qt::ISODate);
+            s.unsafe = {{start.addSecs(-60), start.addSecs(600)}};
+        });
+        const QDateTime start = sim.utc();
+
+        sim.run(1);
+
+        EXPECT_EQ(sim.view.statuses.contains(QStringLiteral("Waiting for weather to be safe")), connected);
+        EXPECT_EQ(secondsSince(sim, start) >= 600 + 301, connected) << secondsSince(sim, start);
+    }
+}
+
+TEST(RunLoop, WaitsForTheHostToBeIdleOnceAtStart)
+{
+    SimSurvey sim([](sim::SimSettings& s) { s.autofocusSeconds = 300; });
+    sim.saveSettings([](SurveySettings& s) { s.lastFocusJD = 0; });
+    // Something else keeps the host busy: a plan of its own, started before the survey.
+    sim.core->planSNe(writeOneSupernova(sim));
+    sim.core->acpUtil->LoadScript(sim.core->acpApplication->Path() +
+                                  QStringLiteral("/Scripts/AcquireImages.js"));
+    sim.core->fileSystem->CreateTextFile(sim.planDir() + QStringLiteral("/runplanonce.txt"), true)
+        ->WriteLine(sim.planPath());
+    sim.core->acpUtil->RunScript();
+    ASSERT_TRUE(sim.core->acpUtil->ScriptActive());
+    sim.view.statuses.clear();
+    const QDateTime start = sim.utc();
+
+    sim.run(1);
+
+    EXPECT_EQ(sim.view.statuses.first(), QStringLiteral("Waiting for ACP"));
+    EXPECT_GE(secondsSince(sim, start), 300 + 301);
+}
+
+// Passes every call to the simulated observatory, except that the acquisition script never starts.
+class SilentScriptHost : public Host
+{
+public:
+    explicit SilentScriptHost(Host& inner) : m_inner(inner) {}
+
+    std::unique_ptr<FileSystem> createFileSystem() override { return m_inner.createFileSystem(); }
+    std::unique_ptr<AcpUtil> createUtil() override { return std::make_unique<Util>(m_inner.createUtil()); }
+    std::unique_ptr<AcpTelescope> createTelescope() override { return m_inner.createTelescope(); }
+    std::unique_ptr<AcpApplication> createApplication() override { return m_inner.createApplication(); }
+    Clock& clock() override { return m_inner.clock(); }
+
+private:
+    class Util : public AcpUtil
+    {
+    public:
+        explicit Util(std::unique_ptr<AcpUtil> inner) : m(std::move(inner)) {}
+        bool ScriptActive() override { return false; }
+        bool WeatherConnected() override { return m->WeatherConnected(); }
+        AcpWeather& Weather() override { return m->Weather(); }
+        AcpPrefs& Prefs() override { return m->Prefs(); }
+        QString FormatVar(const QDateTime& v, const QString& f) override { return m->FormatVar(v, f); }
+        double Date_Julian(const QDateTime& v) override { return m->Date_Julian(v); }
+        std::unique_ptr<CoordTransform> NewCTHereAndNow() override { return m->NewCTHereAndNow(); }
+        std::unique_ptr<CoordTransform> NewCT(double lat, double st) override { return m->NewCT(lat, st); }
+        bool IsGEMDestinationWest(double ra) override { return m->IsGEMDestinationWest(ra); }
+        double HMS_Hours(const QString& t) override { return m->HMS_Hours(t); }
+        double DMS_Degrees(const QString& t) override { return m->DMS_Degrees(t); }
+        QString Hours_HMS(double h, const QString& a, const QString& b, const QString& c) override
+        {
+            return m->Hours_HMS(h, a, b, c);
+        }
+        QString Degrees_DMS(double d, const QString& a, const QString& b, const QString& c) override
+        {
+            return m->Degrees_DMS(d, a, b, c);
+        }
+        void LoadScript(const QString& path) override { m->LoadScript(path); }
+        void RunScript() override {}
+        void AbortScript() override {}
+
+    private:
+        std::unique_ptr<AcpUtil> m;
+    };
+
+    Host& m_inner;
+};
+
+TEST(RunLoop, AHostThatNeverStartsTheScriptDoesNotHoldTheNight)
+{
+    SimSurvey sim;
+    writeOneSupernova(sim);
+    SilentScriptHost silent(*sim.host);
+    RecordingView view;
+    view.checked[SurveyKind::SNe] = true;
+    SurveyCore core(silent, view, sim.programFolder);
+    core.load();
+    const QDateTime start = sim.utc();
+
+    core.runLimits.passes = 1;
+    core.startSurvey();
+
+    // 60 seconds for the start, then up to 10 for the marker.
+    EXPECT_EQ(secondsSince(sim, start), 70);
+    EXPECT_EQ(sim.logLines().last(), kFailure);
+    EXPECT_EQ(view.status(), QStringLiteral("Survey stopped"));
+}
+
+TEST(RunLoop, PassesAndUntilEndTheRunAsStopWould)
+{
+    {
+        SimSurvey sim;
+        const QDateTime start = sim.utc();
+        sim.run(3);
+        EXPECT_EQ(secondsSince(sim, start), 3 * 301);
+        EXPECT_EQ(count(sim.logLines(), kNoTarget), 3);
+        EXPECT_EQ(sim.view.statuses.mid(sim.view.statuses.size() - 2),
+                  QStringList({QStringLiteral("Survey stopping"), QStringLiteral("Survey stopped")}));
+    }
+    {
+        SimSurvey sim;
+        const QDateTime start = sim.utc();
+        sim.core->runLimits.untilUtc = start.addSecs(1000);
+        sim.run(0);
+        EXPECT_EQ(secondsSince(sim, start), 1000);
+        EXPECT_EQ(count(sim.logLines(), kNoTarget), 4);
+        EXPECT_EQ(sim.view.status(), QStringLiteral("Survey stopped"));
+    }
+}
+
+TEST(RunLoop, AnErrorLeavesTheCoreIdle)
+{
+    SimSurvey sim;
+    sim.enable(SurveyKind::SNe); // no SNeTargets.txt
+    EXPECT_THROW(sim.run(1), HostError);
+    EXPECT_FALSE(sim.core->isRunning());
+    EXPECT_FALSE(sim.view.running);
+    EXPECT_EQ(sim.core->surveyLog, nullptr);
+    // The log was closed whole: the banner is there.
+    EXPECT_EQ(count(sim.logLines(), kStars), 2);
+}
+
+TEST(RunLoop, AWaitWithinAWaitDoesNotDispatchAgain)
+{
+    SimSurvey sim;
+    int depth = 0;
+    int deepest = 0;
+    sim.view.onProcessEvents = [&] {
+        ++depth;
+        deepest = std::max(deepest, depth);
+        sim.core->WaitSeconds(1);
+        --depth;
+    };
+    const QDateTime start = sim.utc();
+    sim.core->WaitSeconds(3);
+    EXPECT_EQ(deepest, 1);
+    EXPECT_EQ(secondsSince(sim, start), 6);
+}
+
+} // namespace
+} // namespace kestrove::test

@@ -1,0 +1,155 @@
+#include "app/SimSurvey.h"
+
+#include <QRandomGenerator>
+#include <gtest/gtest.h>
+#include <map>
+
+namespace kestrove::test {
+namespace {
+
+// Every target line of a targets file, in order: what must survive every rewrite.
+QStringList targetLines(const QStringList& file)
+{
+    QStringList lines;
+    for (const QString& line : file)
+        if (!line.startsWith(QStringLiteral("****")))
+            lines << line;
+    return lines;
+}
+
+// The config line after the target line whose name is `name`.
+QString configOf(const QStringList& file, const QString& name)
+{
+    for (qsizetype i = 0; i + 1 < file.size(); ++i)
+        if (file[i].section(QLatin1Char('\t'), 0, 0) == name)
+            return file[i + 1];
+    return {};
+}
+
+// A whole night on the simulated observatory with every kind enabled and one plan in five failing:
+// each plan that ran to its end is recorded exactly once in its targets file, and no target is lost.
+TEST(VirtualNight, EveryCompletedPlanIsRecordedExactlyOnce)
+{
+    SimSurvey sim([](sim::SimSettings& s) {
+        s.clockStart = QStringLiteral("2024-04-14T02:30:00Z"); // 20:30 local
+        s.failureRate = 0.2;
+        s.failureSeed = 7;
+        s.alignmentMode = 2;
+    });
+
+    QRandomGenerator random(42);
+    QStringList sne;
+    for (int i = 0; i < 30; ++i)
+        sne << QStringLiteral("SN2024n%1\t%2\t%3")
+                   .arg(i)
+                   .arg(random.bounded(24.0), 0, 'f', 4)
+                   .arg(-10 + random.bounded(80.0), 0, 'f', 3)
+            << (i % 3 == 0 ? QStringLiteral("**** reshoot=true imageCount=2") : QStringLiteral("**** "));
+    sim.writeProgramFile(QStringLiteral("SNeTargets.txt"), sne);
+    QStringList slc;
+    for (int i = 0; i < 6; ++i)
+        slc << QStringLiteral("Star%1\t%2\t%3").arg(i).arg(8 + 2 * i).arg(10 + 8 * i)
+            << QStringLiteral("**** priority=%1 interval=%2 filter=V").arg(20 + 10 * i).arg(30 + 15 * i);
+    sim.writeProgramFile(QStringLiteral("SLCTargets.txt"), slc);
+    sim.writeProgramFile(QStringLiteral("MPSTargets.txt"), {QStringLiteral("12.0 20.0 12.2 21.3")});
+    sim.saveSettings([](SurveySettings& s) {
+        s.exposureSNe = 90;
+        s.imagesMPS = 3;
+        s.intervalMPS = 20;
+    });
+    sim.enable(SurveyKind::SNe);
+    sim.enable(SurveyKind::MPS);
+    sim.enable(SurveyKind::SLC);
+    sim.core->runLimits.untilUtc = sim.utc().addSecs(11 * 3600);
+
+    sim.run(0);
+
+    // What the survey log says happened to each plan.
+    const QStringList log = sim.logLines();
+    std::map<QString, int> recorded;
+    std::map<QString, QString> lastJD;
+    int plans = 0, failures = 0;
+    QString current;
+    for (const QString& line : log) {
+        static const QString running = QStringLiteral("Running ACP plan for selected target:");
+        if (line.startsWith(running)) {
+            ASSERT_TRUE(current.isEmpty()) << "a plan without an outcome: " << current.toStdString();
+            current = line.mid(running.size());
+            ++plans;
+        } else if (line.startsWith(QStringLiteral("Last obs time for best "))) {
+            ASSERT_FALSE(current.isEmpty());
+            ++recorded[current];
+            lastJD[current] = line.section(QStringLiteral(" = "), 1);
+            current.clear();
+        } else if (line ==
+                   QStringLiteral("ACP did not successfully complete the plan - not updating targets file")) {
+            ASSERT_FALSE(current.isEmpty());
+            ++failures;
+            current.clear();
+        }
+    }
+    ASSERT_GT(plans, 50);
+    ASSERT_GT(failures, 0);
+
+    // What the observatory says: a plan ran to its end when it logged "end" and its chain script ran.
+    std::map<QString, int> completed;
+    int started = 0;
+    for (const QString& line : SimSurvey::readLines(sim.host->acquisitionLogPath())) {
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        ASSERT_GE(fields.size(), 2) << line.toStdString();
+        if (fields[1] == QStringLiteral("start"))
+            ++started;
+        else if (fields[1] == QStringLiteral("end"))
+            ++completed[fields[2]];
+        else
+            ASSERT_NE(fields[1], QStringLiteral("error")) << line.toStdString();
+    }
+    EXPECT_EQ(started, plans);
+    EXPECT_EQ(recorded, completed);
+    EXPECT_EQ(
+        SimSurvey::readLines(sim.host->acquisitionLogPath()).filter(QStringLiteral("\tchainscript\t")).size(),
+        plans - failures);
+
+    // The targets files hold exactly that, and every target is still there.
+    const QStringList sneAfter = sim.programLines(QStringLiteral("SNeTargets.txt"));
+    const QStringList slcAfter = sim.programLines(QStringLiteral("SLCTargets.txt"));
+    const QStringList mpsAfter = sim.programLines(QStringLiteral("MPSfov1.txt"));
+    EXPECT_EQ(sneAfter.size(), sne.size());
+    EXPECT_EQ(targetLines(sneAfter), targetLines(sne));
+    EXPECT_EQ(slcAfter.size(), slc.size());
+    EXPECT_EQ(targetLines(slcAfter), targetLines(slc));
+    EXPECT_EQ(mpsAfter.size(), 1 + 2 * 12);
+    EXPECT_FALSE(QFile::exists(sim.programFile(QStringLiteral("newtargets.txt"))));
+    for (qsizetype i = 0; i < sne.size(); i += 2) {
+        const QString name = sne[i].section(QLatin1Char('\t'), 0, 0);
+        const QString expected =
+            recorded.count(name) ? QStringLiteral("**** lastImageJD=") + lastJD[name] : sne[i + 1];
+        EXPECT_EQ(configOf(sneAfter, name), expected) << name.toStdString();
+    }
+    for (qsizetype i = 0; i < slc.size(); i += 2) {
+        const QString name = slc[i].section(QLatin1Char('\t'), 0, 0);
+        const QString config = configOf(slcAfter, name);
+        if (recorded.count(name))
+            EXPECT_TRUE(
+                config.startsWith(QStringLiteral("**** lastImageJD=") + lastJD[name] + QLatin1Char(' ')))
+                << config.toStdString();
+        else
+            EXPECT_EQ(config, slc[i + 1]);
+    }
+    int fieldsImaged = 0;
+    for (qsizetype i = 1; i + 1 < mpsAfter.size(); i += 2) {
+        const QString name = mpsAfter[i].section(QLatin1Char('\t'), 0, 0);
+        const int times = recorded.count(name) ? recorded[name] : 0;
+        fieldsImaged += times > 0;
+        // One night is shorter than the half day after which a field's count starts again.
+        const QString expected = times == 0 ? QStringLiteral("**** ")
+                                            : QStringLiteral("**** lastImageJD=") + lastJD[name] +
+                                                  QStringLiteral(" imageCount=") + QString::number(times);
+        EXPECT_EQ(mpsAfter[i + 1], expected) << name.toStdString();
+    }
+    EXPECT_GT(fieldsImaged, 0);
+    EXPECT_EQ(sim.view.status(), QStringLiteral("Survey stopped"));
+}
+
+} // namespace
+} // namespace kestrove::test

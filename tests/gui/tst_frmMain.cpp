@@ -1,0 +1,447 @@
+#include "GuiTestSupport.h"
+#include "app/frmMain.h"
+#include "config/frmMPSSetup.h"
+#include "config/frmPrefs.h"
+#include "config/frmSLCSetup.h"
+#include "config/frmSNeSetup.h"
+#include "host/sim/SimObservatory.h"
+#include "support/FakeHost.h"
+#include "support/TestSupport.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+using namespace kestrove;
+using test::ShownMessage;
+
+class tst_frmMain : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_folder;
+    test::FakeHost m_host;
+
+    QString configPath() const { return m_folder->filePath("config.ini"); }
+    std::unique_ptr<frmMain> openWindow()
+    {
+        auto window = std::make_unique<frmMain>(m_host, m_folder->path());
+        window->show();
+        return window;
+    }
+    template <typename T> static T* control(QWidget* window, const char* name)
+    {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        if (!found)
+            qFatal("no control %s", name);
+        return found;
+    }
+    // Closes the window, answering any message box on the way; returns the messages shown.
+    QList<ShownMessage> closeWindow(frmMain& window)
+    {
+        auto messages = std::make_shared<QList<ShownMessage>>();
+        std::function<void(QWidget*)> answer = [messages](QWidget* modal) {
+            ShownMessage shown;
+            test::recordAndCloseMessage(modal, shown);
+            messages->append(shown);
+        };
+        QPointer<QTimer> watch = test::onNextModal(answer);
+        window.close();
+        delete watch.data(); // still watching when no box appeared
+        return *messages;
+    }
+    static QByteArray configLine(const QByteArray& file, int index) { return file.split('\n').value(index); }
+
+private slots:
+    void init() { m_folder = std::make_unique<QTemporaryDir>(); }
+
+    void captionsAndInitialStates()
+    {
+        const auto window = openWindow();
+        QCOMPARE(window->windowTitle(), QString("Kestrove"));
+
+        struct Expected
+        {
+            const char* name;
+            QString text;
+            bool enabled;
+        };
+        const Expected buttons[] = {
+            {"SNeSetup", "Setup", true},
+            {"MPSSetup", "Setup", true},
+            {"MPFSetup", "Setup", false},
+            {"SLCSetup", "Setup", true},
+            {"StartButton", "Start Survey", true},
+            {"StopButton", "Stop Survey", false},
+            {"StopAndAbortButton", "Stop Survey and ACP", false},
+            {"PrefsButton", "Preferences", true},
+            {"About", "About", true},
+        };
+        for (const Expected& e : buttons) {
+            auto* button = control<QPushButton>(window.get(), e.name);
+            QCOMPARE(button->text(), e.text);
+            QVERIFY2(button->isEnabled() == e.enabled, e.name);
+        }
+        const Expected checks[] = {
+            {"SNeCheck", "Enable Supernova survey targets", true},
+            {"MPSCheck", "Enable Minor planet survey targets", true},
+            {"MPFCheck", "Enable Minor planet followup targets", false},
+            {"SLCCheck", "Enable Stellar lightcurve targets", true},
+        };
+        for (const Expected& e : checks) {
+            auto* check = control<QCheckBox>(window.get(), e.name);
+            QCOMPARE(check->text(), e.text);
+            QVERIFY2(check->isEnabled() == e.enabled, e.name);
+            QVERIFY2(!check->isChecked(), e.name);
+        }
+        const Expected weights[] = {
+            {"SNeWeighting", "100", true},
+            {"MPSWeighting", "100", true},
+            {"MPFWeighting", "100", false},
+            {"SLCWeighting", "100", true},
+        };
+        for (const Expected& e : weights) {
+            auto* box = control<QLineEdit>(window.get(), e.name);
+            QCOMPARE(box->text(), e.text);
+            QVERIFY2(box->isEnabled() == e.enabled, e.name);
+        }
+        QCOMPARE(control<QLabel>(window.get(), "Label1")->text(), QString("Weighting"));
+        QCOMPARE(control<QStatusBar>(window.get(), "sbStatusBar")->currentMessage(),
+                 QString("Survey stopped"));
+        QCOMPARE(window->statusBar()->objectName(), QString("sbStatusBar"));
+
+        int lines = 0;
+        for (QFrame* frame : window->findChildren<QFrame*>())
+            if (frame->frameShape() == QFrame::HLine || frame->frameShape() == QFrame::VLine)
+                ++lines;
+        QCOMPARE(lines, 3);
+
+        // The dialogs exist from load on, hidden.
+        QVERIFY(window->fPrefsForm && !window->fPrefsForm->isVisible());
+        QVERIFY(window->fSNeSetupForm && window->fMPSSetupForm && window->fSLCSetupForm);
+        QVERIFY(!QFile::exists(configPath()));
+    }
+
+    void surveyRowsStandUnderTheWeightingLabel()
+    {
+        const auto window = openWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        const char* rows[] = {"SNe", "MPS", "MPF", "SLC"};
+        int previousY = control<QLabel>(window.get(), "Label1")->geometry().bottom();
+        const int weightColumn = control<QLabel>(window.get(), "Label1")->geometry().center().x();
+        for (const char* kind : rows) {
+            const QString name = QString::fromLatin1(kind);
+            auto* check = control<QCheckBox>(window.get(), qPrintable(name + "Check"));
+            auto* weight = control<QLineEdit>(window.get(), qPrintable(name + "Weighting"));
+            auto* setup = control<QPushButton>(window.get(), qPrintable(name + "Setup"));
+            QVERIFY2(check->geometry().top() > previousY, kind);
+            QVERIFY2(check->geometry().right() < weight->geometry().left(), kind);
+            QVERIFY2(weight->geometry().right() < setup->geometry().left(), kind);
+            QVERIFY2(weight->geometry().left() <= weightColumn && weightColumn <= weight->geometry().right(),
+                     kind);
+            previousY = check->geometry().bottom();
+        }
+    }
+
+    void checksAndWeightsComeFromTheSettings()
+    {
+        QStringList lines = {"lastFocusJD,0", "focusInterval,30", "SNeEnabled,1", "MPSEnabled,0",
+                             "MPFEnabled,1",  "SLCEnabled,1",     "SNeWeight,7",  "MPSWeight,-3",
+                             "MPFWeight,12",  "SLCWeight,0"};
+        QFile(configPath()).remove();
+        const QByteArray head = test::crlfLines(lines);
+        // The rest: a saved file of defaults.
+        {
+            test::FakeHost host;
+            test::RecordingView view;
+            SurveyCore core(host, view, m_folder->path());
+            core.SaveConfig();
+        }
+        QByteArray file = test::readBytes(configPath());
+        const int tail = file.indexOf("baseDir,");
+        test::writeBytes(configPath(), head + file.mid(tail));
+
+        const auto window = openWindow();
+        QVERIFY(control<QCheckBox>(window.get(), "SNeCheck")->isChecked());
+        QVERIFY(!control<QCheckBox>(window.get(), "MPSCheck")->isChecked());
+        QVERIFY(control<QCheckBox>(window.get(), "MPFCheck")->isChecked());
+        QVERIFY(!control<QCheckBox>(window.get(), "MPFCheck")->isEnabled());
+        QVERIFY(control<QCheckBox>(window.get(), "SLCCheck")->isChecked());
+        QCOMPARE(control<QLineEdit>(window.get(), "SNeWeighting")->text(), QString("7"));
+        QCOMPARE(control<QLineEdit>(window.get(), "MPSWeighting")->text(), QString("-3"));
+        QCOMPARE(control<QLineEdit>(window.get(), "MPFWeighting")->text(), QString("12"));
+        QCOMPARE(control<QLineEdit>(window.get(), "SLCWeighting")->text(), QString("0"));
+        // The live controls are what the core sees.
+        QVERIFY(window->isKindChecked(SurveyKind::SLC));
+        QVERIFY(!window->isKindChecked(SurveyKind::MPS));
+        QCOMPARE(window->weightText(SurveyKind::MPS), QString("-3"));
+    }
+
+    void closingWithoutAFileWritesTheDefaults()
+    {
+        auto window = openWindow();
+        QVERIFY(closeWindow(*window).isEmpty());
+        QVERIFY(!window->isVisible());
+        QVERIFY(window->core.stopRequested);
+
+        const QByteArray file = test::readBytes(configPath());
+        QCOMPARE(file.count("\r\n"), 33);
+        QCOMPARE(configLine(file, 2), QByteArray("SNeEnabled,0\r"));
+        QCOMPARE(configLine(file, 6), QByteArray("SNeWeight,100\r"));
+        QCOMPARE(configLine(file, 10), ("baseDir," + QDir::homePath() + "/Astronomy/Kestrove/\r").toLatin1());
+    }
+
+    void closingStoresChecksAndWeightsAndTheNextStartShowsThem()
+    {
+        {
+            auto window = openWindow();
+            control<QCheckBox>(window.get(), "SNeCheck")->setChecked(true);
+            QTest::mouseClick(control<QCheckBox>(window.get(), "SLCCheck"), Qt::LeftButton);
+            auto* weight = control<QLineEdit>(window.get(), "SNeWeighting");
+            weight->clear();
+            QTest::keyClicks(weight, "250");
+            QVERIFY(closeWindow(*window).isEmpty());
+            QCOMPARE(window->core.settings.SNeEnabled, int16_t(1));
+            QCOMPARE(window->core.settings.SLCEnabled, int16_t(1));
+            QCOMPARE(window->core.settings.SNeWeight, int16_t(250));
+        }
+        const QByteArray file = test::readBytes(configPath());
+        QCOMPARE(configLine(file, 2), QByteArray("SNeEnabled,1\r"));
+        QCOMPARE(configLine(file, 5), QByteArray("SLCEnabled,1\r"));
+        QCOMPARE(configLine(file, 6), QByteArray("SNeWeight,250\r"));
+
+        const auto again = openWindow();
+        QVERIFY(control<QCheckBox>(again.get(), "SNeCheck")->isChecked());
+        QVERIFY(control<QCheckBox>(again.get(), "SLCCheck")->isChecked());
+        QVERIFY(!control<QCheckBox>(again.get(), "MPSCheck")->isChecked());
+        QCOMPARE(control<QLineEdit>(again.get(), "SNeWeighting")->text(), QString("250"));
+    }
+
+    void weightsRoundHalvesToEven()
+    {
+        auto window = openWindow();
+        control<QLineEdit>(window.get(), "SNeWeighting")->setText("2.5");
+        control<QLineEdit>(window.get(), "MPSWeighting")->setText("3.5");
+        control<QLineEdit>(window.get(), "SLCWeighting")->setText(" -0.5 ");
+        QVERIFY(closeWindow(*window).isEmpty());
+        QCOMPARE(window->core.settings.SNeWeight, int16_t(2));
+        QCOMPARE(window->core.settings.MPSWeight, int16_t(4));
+        QCOMPARE(window->core.settings.SLCWeight, int16_t(0));
+    }
+
+    void aBadWeightKeepsThePreviousOneAndTheUserIsTold()
+    {
+        auto window = openWindow();
+        window->core.settings.MPSWeight = 70;
+        control<QCheckBox>(window.get(), "MPSCheck")->setChecked(true);
+        control<QLineEdit>(window.get(), "SNeWeighting")->setText("120");
+        control<QLineEdit>(window.get(), "MPSWeighting")->setText("lots");
+        control<QLineEdit>(window.get(), "SLCWeighting")->setText("40000");
+
+        const QList<ShownMessage> messages = closeWindow(*window);
+
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(messages[0].title, QString("Kestrove"));
+        QCOMPARE(messages[0].buttonCount, 1);
+        QVERIFY2(messages[0].text.contains("MPS") && messages[0].text.contains("\"lots\""),
+                 qPrintable(messages[0].text));
+        QVERIFY2(messages[0].text.contains("SLC") && messages[0].text.contains("40000"),
+                 qPrintable(messages[0].text));
+        // Saved all the same, with the previous weights where the boxes could not be read.
+        const QByteArray file = test::readBytes(configPath());
+        QCOMPARE(configLine(file, 3), QByteArray("MPSEnabled,1\r"));
+        QCOMPARE(configLine(file, 6), QByteArray("SNeWeight,120\r"));
+        QCOMPARE(configLine(file, 7), QByteArray("MPSWeight,70\r"));
+        QCOMPARE(configLine(file, 9), QByteArray("SLCWeight,100\r"));
+    }
+
+    void aboutShowsTheStampedVersion()
+    {
+        const auto window = openWindow();
+        ShownMessage shown;
+        test::onNextModal([&shown](QWidget* modal) { test::recordAndCloseMessage(modal, shown); });
+        control<QPushButton>(window.get(), "About")->click();
+        QVERIFY(shown.shown);
+        QCOMPARE(shown.title, QString("Kestrove"));
+        QCOMPARE(shown.text, QString("Kestrove - Version 1.4.0"));
+        QCOMPARE(shown.buttonCount, 1);
+    }
+
+    void mpfSetupDoesNothing()
+    {
+        const auto window = openWindow();
+        auto* button = control<QPushButton>(window.get(), "MPFSetup");
+        button->setEnabled(true);
+        button->click();
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+        QVERIFY(!QFile::exists(configPath()));
+    }
+
+    void statusAndRunningStateReachTheControls()
+    {
+        const auto window = openWindow();
+        window->showStatus("Waiting for ACP");
+        QCOMPARE(window->statusBar()->currentMessage(), QString("Waiting for ACP"));
+        window->showRunning(true);
+        QVERIFY(!control<QPushButton>(window.get(), "StartButton")->isEnabled());
+        QVERIFY(control<QPushButton>(window.get(), "StopButton")->isEnabled());
+        QVERIFY(control<QPushButton>(window.get(), "StopAndAbortButton")->isEnabled());
+        window->showRunning(false);
+        QVERIFY(control<QPushButton>(window.get(), "StartButton")->isEnabled());
+        QVERIFY(!control<QPushButton>(window.get(), "StopButton")->isEnabled());
+    }
+
+    void aMalformedConfigurationIsReportedOnceAtLoad()
+    {
+        test::writeBytes(configPath(), "lastFocusJD,0\r\nfocusInterval,often\r\n");
+        ShownMessage shown;
+        test::onNextModal([&shown](QWidget* modal) { test::recordAndCloseMessage(modal, shown); });
+        const auto window = openWindow();
+        QVERIFY(shown.shown);
+        QCOMPARE(shown.title, QString("Kestrove"));
+        QVERIFY2(shown.text.contains("line 2") && shown.text.contains("often"), qPrintable(shown.text));
+        QVERIFY(QFile::exists(m_folder->filePath("config.ini.bad")));
+        QCOMPARE(window->core.settings.focusInterval, int16_t(30));
+    }
+
+    void theRunButtonsDriveTheRunAndADialogPausesIt()
+    {
+        sim::SimSettings settings = sim::SimObservatory::defaults(m_folder->filePath("observatory"));
+        settings.clockStart = "2024-03-01T22:00:00Z";
+        settings.clockSpeed = 0;
+        sim::SimObservatory observatory(m_folder->filePath("observatory"), settings);
+        frmMain window(observatory, m_folder->path());
+        window.show();
+        const QDateTime started = observatory.clock().utcNow();
+
+        bool stopEnabledWhileRunning = false;
+        QString statusAfterStop;
+        QDateTime whenDialogOpened;
+        QDateTime whenDialogClosed;
+        auto* actor = new QTimer(&window);
+        actor->setInterval(0);
+        int step = 0;
+        connect(actor, &QTimer::timeout, &window, [&] {
+            if (!window.core.isRunning())
+                return;
+            if (step == 0 && observatory.clock().utcNow() >= started.addSecs(10)) {
+                step = 1;
+                // Preferences during the run: the run waits until the dialog closes.
+                test::onNextModal([&](QWidget* dialog) {
+                    whenDialogOpened = observatory.clock().utcNow();
+                    whenDialogClosed = observatory.clock().utcNow();
+                    dialog->findChild<QLineEdit*>("slewRateText")->setText("4.5");
+                    test::clickButton(dialog, "cmdOK");
+                });
+                control<QPushButton>(&window, "PrefsButton")->click();
+            } else if (step == 1 && observatory.clock().utcNow() >= started.addSecs(20)) {
+                step = 2;
+                actor->stop();
+                stopEnabledWhileRunning = control<QPushButton>(&window, "StopButton")->isEnabled() &&
+                                          control<QPushButton>(&window, "StopAndAbortButton")->isEnabled() &&
+                                          !control<QPushButton>(&window, "StartButton")->isEnabled();
+                control<QPushButton>(&window, "StopButton")->click();
+                statusAfterStop = window.statusBar()->currentMessage();
+            }
+        });
+        actor->start();
+
+        control<QPushButton>(&window, "StartButton")->click(); // returns when the run has ended
+
+        QCOMPARE(step, 2);
+        QVERIFY(stopEnabledWhileRunning);
+        QCOMPARE(statusAfterStop, QString("Survey stopping"));
+        QCOMPARE(window.statusBar()->currentMessage(), QString("Survey stopped"));
+        QVERIFY(control<QPushButton>(&window, "StartButton")->isEnabled());
+        QVERIFY(!control<QPushButton>(&window, "StopButton")->isEnabled());
+        QVERIFY(whenDialogOpened.isValid());
+        QCOMPARE(whenDialogClosed, whenDialogOpened);
+        // The run went on with the value the dialog stored, and the file holds it.
+        QCOMPARE(window.core.settings.slewRate, 4.5f);
+        QCOMPARE(configLine(test::readBytes(configPath()), 11), QByteArray("slewRate,4.5\r"));
+        QCOMPARE(window.exitStatus(), 0);
+    }
+
+    void closingDuringARunEndsTheRunThenTheProgram()
+    {
+        // The simulated observatory in virtual time; no kind is enabled, so every pass sleeps.
+        sim::SimSettings settings = sim::SimObservatory::defaults(m_folder->filePath("observatory"));
+        settings.clockStart = "2024-03-01T22:00:00Z";
+        settings.clockSpeed = 0;
+        sim::SimObservatory observatory(m_folder->filePath("observatory"), settings);
+        frmMain window(observatory, m_folder->path());
+        window.show();
+        auto* weight = control<QLineEdit>(&window, "SLCWeighting");
+
+        bool sawRunning = false;
+        bool stillOpenWhileRunning = false;
+        int secondsBeforeClose = 0;
+        QTimer::singleShot(0, &window, [&] { control<QPushButton>(&window, "StartButton")->click(); });
+        // Runs inside the run's waits: once the run has slept a while, the user types and closes.
+        QTimer* closer = new QTimer(&window);
+        closer->setInterval(0);
+        const QDateTime started = observatory.clock().utcNow();
+        connect(closer, &QTimer::timeout, &window, [&] {
+            if (!window.core.isRunning() || observatory.clock().utcNow() < started.addSecs(30))
+                return;
+            closer->stop();
+            sawRunning = !control<QPushButton>(&window, "StartButton")->isEnabled();
+            weight->setText("75");
+            window.close();
+            stillOpenWhileRunning = window.isVisible() && window.core.isRunning();
+            secondsBeforeClose = static_cast<int>(started.secsTo(observatory.clock().utcNow()));
+        });
+        closer->start();
+
+        const int status = QApplication::exec();
+
+        QCOMPARE(status, 0);
+        QVERIFY(sawRunning);
+        QVERIFY(stillOpenWhileRunning);
+        QVERIFY(!window.isVisible());
+        QVERIFY(!window.core.isRunning());
+        QCOMPARE(window.exitStatus(), 0);
+        // The run ended at its next check, well inside its five-minute sleep.
+        QVERIFY(started.secsTo(observatory.clock().utcNow()) <= secondsBeforeClose + 2);
+        QCOMPARE(window.statusBar()->currentMessage(), QString("Survey stopped"));
+        // The unload saved what the window showed.
+        QCOMPARE(configLine(test::readBytes(configPath()), 9), QByteArray("SLCWeight,75\r"));
+    }
+
+    // Last: a failed handler ends the program, which leaves the application's event loop state
+    // behind for everything that follows.
+    void aFailingHandlerIsShownAndEndsTheProgramWithStatus1()
+    {
+        const auto window = openWindow();
+        // The folder disappears under the program: saving after the dialog fails.
+        QVERIFY(m_folder->remove());
+
+        ShownMessage failure;
+        QTimer::singleShot(0, window.get(), [&] {
+            test::onNextModal([&](QWidget* dialog) {
+                test::onNextModal([&](QWidget* modal) { test::recordAndCloseMessage(modal, failure); },
+                                  dialog);
+                test::clickButton(dialog, "cmdCancel");
+            });
+            control<QPushButton>(window.get(), "PrefsButton")->click();
+        });
+        const int status = QApplication::exec();
+
+        QCOMPARE(status, 1);
+        QCOMPARE(window->exitStatus(), 1);
+        QVERIFY(failure.shown);
+        QCOMPARE(failure.title, QString("Kestrove"));
+        QVERIFY2(failure.text.contains("config.ini"), qPrintable(failure.text));
+    }
+};
+
+QTEST_MAIN(tst_frmMain)
+#include "tst_frmMain.moc"
