@@ -1,7 +1,7 @@
 #include "config/NumberText.h"
 
 #include <cmath>
-#include <cstdio>
+#include <charconv>
 #include <cstdlib>
 #include <string>
 
@@ -9,7 +9,7 @@ namespace kestrove {
 
 namespace {
 
-// Rounds to `digits` significant digits through printf's correctly rounded %e, then spells the
+// Rounds to `digits` significant digits through the correctly rounded scientific form, then spells the
 // result out without an exponent.
 QString plainDecimal(double value, int digits)
 {
@@ -21,9 +21,10 @@ QString plainDecimal(double value, int digits)
         return QStringLiteral("0");
 
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*e", digits - 1, value);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, digits - 1);
     // buffer: [-]d.ddddde[+-]xx
-    std::string text(buffer);
+    std::string text(buffer, result.ptr);
     const bool negative = text[0] == '-';
     if (negative)
         text.erase(0, 1);

@@ -44,7 +44,14 @@ QDateTime SimClock::utcNow() const
 
 QDateTime SimClock::localNow() const
 {
-    return utcNow().toTimeZone(m_zone);
+    // A scan reads the clock once per target while virtual time stands still; the zone conversion
+    // is what costs.
+    const QDateTime utc = utcNow();
+    if (utc != m_lastUtc) {
+        m_lastUtc = utc;
+        m_lastLocal = utc.toTimeZone(m_zone);
+    }
+    return m_lastLocal;
 }
 
 void SimClock::sleepSeconds(int n)

@@ -77,6 +77,8 @@ private:
     double m_speed;
     QTimeZone m_zone;
     std::function<void()> m_onAdvance;
+    mutable QDateTime m_lastUtc;
+    mutable QDateTime m_lastLocal;
 };
 
 class SimState;
