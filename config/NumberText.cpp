@@ -1,7 +1,9 @@
 #include "config/NumberText.h"
 
-#include <cmath>
+#include <QVarLengthArray>
+
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 
@@ -44,7 +46,8 @@ QString plainDecimal(double value, int digits)
     } else if (static_cast<size_t>(pointAfter) >= mantissa.size()) {
         out = mantissa + std::string(static_cast<size_t>(pointAfter) - mantissa.size(), '0');
     } else {
-        out = mantissa.substr(0, static_cast<size_t>(pointAfter)) + "." + mantissa.substr(static_cast<size_t>(pointAfter));
+        out = mantissa.substr(0, static_cast<size_t>(pointAfter)) + "." +
+              mantissa.substr(static_cast<size_t>(pointAfter));
     }
     if (negative)
         out.insert(0, 1, '-');
@@ -70,20 +73,39 @@ QString integerText(int value)
 
 std::optional<double> parseNumber(const QString& text)
 {
-    const QByteArray bytes = text.trimmed().toLatin1();
-    if (bytes.isEmpty())
+    // Targets files hold hundreds of thousands of numbers: read them without allocating.
+    QVarLengthArray<char, 64> buffer;
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first).isSpace())
+        ++first;
+    while (last > first && text.at(last - 1).isSpace())
+        --last;
+    if (first == last)
         return std::nullopt;
-    // strtod would also take hex, "inf" and "nan"; only plain decimal text is a number here.
-    for (char c : bytes) {
-        const bool allowed = (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E';
+    for (qsizetype i = first; i < last; ++i) {
+        const char16_t c = text.at(i).unicode();
+        // from_chars alone would also take "inf" and "nan"; only decimal text is a number here.
+        const bool allowed =
+            (c >= u'0' && c <= u'9') || c == u'.' || c == u'-' || c == u'+' || c == u'e' || c == u'E';
         if (!allowed)
             return std::nullopt;
+        buffer.append(static_cast<char>(c));
     }
-    char* end = nullptr;
-    const double value = std::strtod(bytes.constData(), &end);
-    if (end != bytes.constData() + bytes.size() || !std::isfinite(value))
+    const char* begin = buffer.constData();
+    const char* end = begin + buffer.size();
+    bool negative = false;
+    if (*begin == '+' || *begin == '-') {
+        negative = *begin == '-';
+        ++begin;
+    }
+    if (begin == end || *begin == '+' || *begin == '-')
         return std::nullopt;
-    return value;
+    double value = 0;
+    const auto result = std::from_chars(begin, end, value, std::chars_format::general);
+    if (result.ec != std::errc() || result.ptr != end || !std::isfinite(value))
+        return std::nullopt;
+    return negative ? -value : value;
 }
 
 std::optional<int16_t> roundToInt16(double value)

@@ -52,6 +52,17 @@ TEST(NumberText, ParsesOnlyDecimalNumbers)
     EXPECT_FALSE(parseNumber(QStringLiteral("inf")).has_value());
     EXPECT_FALSE(parseNumber(QStringLiteral("1,5")).has_value());
     EXPECT_FALSE(parseNumber(QStringLiteral("2.5x")).has_value());
+    EXPECT_EQ(parseNumber(QStringLiteral("+5")), 5.0);
+    EXPECT_EQ(parseNumber(QStringLiteral(".5")), 0.5);
+    EXPECT_EQ(parseNumber(QStringLiteral("5.")), 5.0);
+    EXPECT_EQ(parseNumber(QStringLiteral("-0.25e-2")), -0.0025);
+    EXPECT_FALSE(parseNumber(QStringLiteral("-")).has_value());
+    EXPECT_FALSE(parseNumber(QStringLiteral("+-5")).has_value());
+    EXPECT_FALSE(parseNumber(QStringLiteral("--5")).has_value());
+    EXPECT_FALSE(parseNumber(QStringLiteral("1e")).has_value());
+    EXPECT_FALSE(parseNumber(QStringLiteral("1e999")).has_value());
+    EXPECT_FALSE(parseNumber(QStringLiteral("5 5")).has_value());
+    EXPECT_EQ(parseNumber(QStringLiteral("0.") + QString(80, QLatin1Char('5'))), 0.5555555555555556);
 }
 
 TEST(NumberText, RoundsIntegersHalvesToEvenWithin16Bits)
