@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QString>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -51,6 +52,20 @@ public:
         const auto value = parseNumber(box->text());
         if (!value)
             fail(box, label, QStringLiteral("a number"));
+        return value;
+    }
+
+    // A text for "config.ini": a comma would split it into two fields there, and the file holds
+    // single-byte text only, so either would shift or garble the settings when they are read again.
+    std::optional<QString> text(QLineEdit* box, const QLabel* label)
+    {
+        const QString value = box->text();
+        const bool latin1 =
+            std::all_of(value.cbegin(), value.cend(), [](QChar c) { return c.unicode() < 256; });
+        if (value.contains(QLatin1Char(',')) || !latin1) {
+            fail(box, label, QStringLiteral("a text without commas, in Western (Latin-1) characters"));
+            return std::nullopt;
+        }
         return value;
     }
 

@@ -38,6 +38,7 @@ void frmMPSSetup::accept()
     dialog::BoxReader reader(ui->errorLabel);
     const auto exposure = reader.single(ui->exposureText, ui->exposureLabel);
     const auto cameraBinning = reader.int16(ui->cameraBinningText, ui->cameraBinningLabel);
+    const auto cameraFilter = reader.text(ui->cameraFilterText, ui->cameraFilterLabel);
     const auto imageCount = reader.int16(ui->imageCountText, ui->imageCountLabel);
     const auto interval = reader.int16(ui->intervalText, ui->intervalLabel);
     const auto RAfov = reader.number(ui->cameraRAfovText, ui->cameraRAfovLabel);
@@ -47,7 +48,7 @@ void frmMPSSetup::accept()
 
     m_exposure = *exposure;
     m_cameraBinning = *cameraBinning;
-    m_cameraFilter = ui->cameraFilterText->text();
+    m_cameraFilter = *cameraFilter;
     m_imageCount = *imageCount;
     m_interval = *interval;
     m_RAfov = *RAfov;

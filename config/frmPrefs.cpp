@@ -44,6 +44,7 @@ void frmPrefs::accept()
 {
     dialog::BoxReader reader(ui->errorLabel);
     const auto focusInterval = reader.int16(ui->focusIntervalText, ui->focusIntervalLabel);
+    const auto baseDir = reader.text(ui->baseDirText, ui->baseDirLabel);
     const auto slewRate = reader.single(ui->slewRateText, ui->slewRateLabel);
     const auto flipTime = reader.single(ui->flipTimeText, ui->flipTimeLabel);
     const auto maxElevation = reader.single(ui->maxElevationText, ui->maxElevationLabel);
@@ -53,7 +54,7 @@ void frmPrefs::accept()
         return;
 
     m_focusInterval = *focusInterval;
-    m_baseDir = ui->baseDirText->text();
+    m_baseDir = *baseDir;
     m_slewRate = *slewRate;
     m_flipTime = *flipTime;
     m_maxElevation = *maxElevation;

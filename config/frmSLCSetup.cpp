@@ -46,6 +46,7 @@ void frmSLCSetup::accept()
     dialog::BoxReader reader(ui->errorLabel);
     const auto exposure = reader.single(ui->exposureText, ui->exposureLabel);
     const auto cameraBinning = reader.int16(ui->cameraBinningText, ui->cameraBinningLabel);
+    const auto cameraFilter = reader.text(ui->cameraFilterText, ui->cameraFilterLabel);
     const auto cameraSubframe = reader.single(ui->cameraSubframeText, ui->cameraSubframeLabel);
     const auto setSize = reader.int16(ui->setSizeText, ui->setSizeLabel);
     const auto minElevation = reader.single(ui->minElevationText, ui->minElevationLabel);
@@ -54,7 +55,7 @@ void frmSLCSetup::accept()
 
     m_exposure = *exposure;
     m_cameraBinning = *cameraBinning;
-    m_cameraFilter = ui->cameraFilterText->text();
+    m_cameraFilter = *cameraFilter;
     m_cameraSubframe = *cameraSubframe;
     m_setSize = *setSize;
     m_minElevation = *minElevation;

@@ -35,13 +35,14 @@ void frmSNeSetup::accept()
     dialog::BoxReader reader(ui->errorLabel);
     const auto exposure = reader.single(ui->exposureText, ui->exposureLabel);
     const auto cameraBinning = reader.int16(ui->cameraBinningText, ui->cameraBinningLabel);
+    const auto cameraFilter = reader.text(ui->cameraFilterText, ui->cameraFilterLabel);
     const auto cameraSubframe = reader.single(ui->cameraSubframeText, ui->cameraSubframeLabel);
     if (!reader.finish())
         return;
 
     m_exposure = *exposure;
     m_cameraBinning = *cameraBinning;
-    m_cameraFilter = ui->cameraFilterText->text();
+    m_cameraFilter = *cameraFilter;
     m_cameraSubframe = *cameraSubframe;
     QDialog::accept();
 }

@@ -388,7 +388,7 @@ private slots:
         QCOMPARE(s.minElevationSLC, 0.75f);
     }
 
-    void aBadNumberKeepsTheDialogOpen_data()
+    void aBadValueKeepsTheDialogOpen_data()
     {
         QTest::addColumn<QString>("opener");
         QTest::addColumn<QString>("boxName");
@@ -434,9 +434,31 @@ private slots:
                                                  << "minElevationText"
                                                  << "1e39"
                                                  << "Min fraction of transit elevation";
+        // "config.ini" separates its fields with commas and holds single-byte text: such a text
+        // would shift or garble every later setting when the file is read again.
+        QTest::newRow("base directory comma") << "PrefsButton"
+                                              << "baseDirText"
+                                              << "/data/Kestrove, 2026/"
+                                              << "Base directory for captured images";
+        QTest::newRow("base directory beyond Latin-1")
+            << "PrefsButton"
+            << "baseDirText" << QString::fromUtf8("/home/\u0141ukasz/")
+            << "Base directory for captured images";
+        QTest::newRow("SNe filter comma") << "SNeSetup"
+                                          << "cameraFilterText"
+                                          << "R,G"
+                                          << "Camera Filter selection";
+        QTest::newRow("MPS filter comma") << "MPSSetup"
+                                          << "cameraFilterText"
+                                          << "Clear,"
+                                          << "Camera Filter selection";
+        QTest::newRow("SLC filter comma") << "SLCSetup"
+                                          << "cameraFilterText"
+                                          << ",V"
+                                          << "Camera Filter selection";
     }
 
-    void aBadNumberKeepsTheDialogOpen()
+    void aBadValueKeepsTheDialogOpen()
     {
         QFETCH(QString, opener);
         QFETCH(QString, boxName);
@@ -471,6 +493,10 @@ private slots:
         QCOMPARE(s.intervalMPS, before.intervalMPS);
         QCOMPARE(s.setSizeSLC, before.setSizeSLC);
         QCOMPARE(s.minElevationSLC, before.minElevationSLC);
+        QCOMPARE(s.baseDir, before.baseDir);
+        QCOMPARE(s.cameraFilterSNe, before.cameraFilterSNe);
+        QCOMPARE(s.cameraFilterMPS, before.cameraFilterMPS);
+        QCOMPARE(s.cameraFilterSLC, before.cameraFilterSLC);
     }
 
     void aCorrectedBoxIsAcceptedAndTheMessageGoes()
