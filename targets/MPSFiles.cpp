@@ -2,6 +2,7 @@
 #include "config/NumberText.h"
 
 #include <cmath>
+#include <exception>
 #include <limits>
 #include <vector>
 
@@ -117,17 +118,30 @@ int16_t SurveyCore::createMPSFiles()
         }
 
         auto out = fileSystem->CreateTextFile(fieldPath, true);
-        out->WriteLine(areaLine);
-        if (gridPossible) {
-            writeGrid(*this, *out, areaNumber, areaLine, raStep, decStep);
-        } else if (!fovReported) {
-            fovReported = true;
-            view().showMessage(QStringLiteral("The MPS field of view must be greater than zero (fovRAMPS=") +
-                               doubleText(settings.fovRAMPS) + QStringLiteral(", fovDecMPS=") +
-                               doubleText(settings.fovDecMPS) +
-                               QStringLiteral("); the MPS field files hold no fields"));
+        try {
+            out->WriteLine(areaLine);
+            if (gridPossible) {
+                writeGrid(*this, *out, areaNumber, areaLine, raStep, decStep);
+            } else if (!fovReported) {
+                fovReported = true;
+                view().showMessage(
+                    QStringLiteral("The MPS field of view must be greater than zero (fovRAMPS=") +
+                    doubleText(settings.fovRAMPS) + QStringLiteral(", fovDecMPS=") +
+                    doubleText(settings.fovDecMPS) + QStringLiteral("); the MPS field files hold no fields"));
+            }
+            out->Close();
+        } catch (...) {
+            // A half-written file starts with the area line and would pass for a finished one on every
+            // later call, its missing fields never generated; without it the next call tries again.
+            out.reset();
+            try {
+                if (fileSystem->FileExists(fieldPath))
+                    fileSystem->GetFile(fieldPath)->Delete();
+            } catch (const std::exception&) {
+                // The error that stopped the area is the one to report.
+            }
+            throw;
         }
-        out->Close();
     }
     areas->Close();
     return static_cast<int16_t>(count);

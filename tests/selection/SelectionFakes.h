@@ -254,10 +254,10 @@ private:
     FakeSky& m_sky;
 };
 
-class FakeHost : public Host
+class SkyFakeHost : public Host
 {
 public:
-    FakeHost() : m_clock(sky) {}
+    SkyFakeHost() : m_clock(sky) {}
     std::unique_ptr<FileSystem> createFileSystem() override
     {
         return std::make_unique<RecordingFileSystem>();

@@ -56,7 +56,7 @@ protected:
     }
 
     QTemporaryDir dir;
-    FakeHost host;
+    SkyFakeHost host;
     FakeSky& sky = host.sky;
     RecordingView view;
     SurveyCore core;

@@ -227,6 +227,22 @@ TEST_F(MPSFiles, AFieldOfViewThatCannotAdvanceMakesNoGridAndDoesNotHang)
     }
 }
 
+TEST_F(MPSFiles, AnAreaThatFailsHalfWayLeavesNoFieldFileThatLooksCurrent)
+{
+    // The host cannot read the end declination: the error ends the call, and the field file must not
+    // be left holding the area line, or the next call would take the area as laid out and skip it.
+    const QStringList areas{QStringLiteral("1:00:00 +10:00:00 1:06:00 north")};
+    writeAreas(areas);
+    EXPECT_THROW(core.createMPSFiles(), HostError);
+    EXPECT_FALSE(QFile::exists(fieldPath(1)));
+    EXPECT_THROW(core.createMPSFiles(), HostError);
+
+    // Once the line is mended the area is laid out as usual.
+    writeAreas({QStringLiteral("1:00:00 +10:00:00 1:00:00 +10:00:00")});
+    EXPECT_EQ(core.createMPSFiles(), 1);
+    EXPECT_EQ(fieldLines(1).size(), 3);
+}
+
 TEST_F(MPSFiles, AFieldIsUpdatedInTheFileOfItsArea)
 {
     writeAreas({QStringLiteral("1 10 1 10"), QStringLiteral("2 10 2 11")});
