@@ -95,7 +95,7 @@ std::optional<double> parseNumber(const QString& text)
     const char* begin = buffer.constData();
     const char* end = begin + buffer.size();
     bool negative = false;
-    if (*begin == '+' || *begin == '-') {
+    if (begin != end && (*begin == '+' || *begin == '-')) {
         negative = *begin == '-';
         ++begin;
     }
