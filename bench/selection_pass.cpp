@@ -2,8 +2,8 @@
 // simulated observatory in virtual time, against a floor that only reads the same file and
 // computes the same elevations with ERFA. Run from a Release build on an idle machine.
 
+#include "BenchSupport.h"
 #include "app/SurveyCore.h"
-#include "app/SurveyView.h"
 #include "config/NumberText.h"
 #include "host/sim/SimObservatory.h"
 
@@ -24,22 +24,9 @@
 #include <sys/resource.h>
 
 using namespace kestrove;
+using namespace kestrove::bench;
 
 namespace {
-
-class QuietView : public SurveyView
-{
-public:
-    void showStatus(const QString&) override {}
-    void showMessage(const QString& text) override
-    {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    }
-    bool isKindChecked(SurveyKind) override { return true; }
-    QString weightText(SurveyKind) override { return QStringLiteral("100"); }
-    void processEvents() override {}
-    void showRunning(bool) override {}
-};
 
 sim::SimSettings site(const QString& folder)
 {
@@ -140,13 +127,6 @@ double seconds(const std::function<void()>& run, int repeats)
     return best;
 }
 
-long peakKilobytes()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -158,7 +138,7 @@ int main(int argc, char** argv)
     QTemporaryDir dir;
     const QString observatoryFolder = dir.filePath(QStringLiteral("observatory"));
     sim::SimObservatory observatory(observatoryFolder, site(observatoryFolder));
-    QuietView view;
+    QuietView view(true);
     SurveyCore core(observatory, view, dir.path());
     core.fileSystem = observatory.createFileSystem();
     core.acpUtil = observatory.createUtil();
@@ -231,8 +211,8 @@ int main(int argc, char** argv)
             double checksum = 0;
             const double floor = seconds([&] { checksum += floorPass(file, astrom, counted); }, repeats);
             std::printf("%-4s %8d %12.4f %12.3f %8.2f %10ld %12ld   floor %.3f us/entry, best %s (%s)\n",
-                        name, n, pass, pass / n * 1e6, pass / floor, counted, peakKilobytes(),
-                        floor / n * 1e6, qPrintable(singleText(bestScore)),
+                        name, n, pass, pass / n * 1e6, pass / floor, counted, peakKiB(), floor / n * 1e6,
+                        qPrintable(singleText(bestScore)),
                         qPrintable(bestTarget.section(QLatin1Char('\t'), 0, 0)));
             if (checksum == 12345.678)
                 std::printf("\n");

@@ -1,6 +1,7 @@
 // createMPSFiles generating 100,000 fields against writing the same bytes, and an unchanged second
 // call over 100 survey areas.
 
+#include "BenchSupport.h"
 #include "app/SurveyCore.h"
 #include "host/sim/SimObservatory.h"
 
@@ -13,49 +14,9 @@
 #include <unistd.h>
 
 using namespace kestrove;
+using namespace kestrove::bench;
 
 namespace {
-
-class QuietView : public SurveyView
-{
-public:
-    void showStatus(const QString&) override {}
-    void showMessage(const QString&) override {}
-    bool isKindChecked(SurveyKind) override { return false; }
-    QString weightText(SurveyKind) override { return QStringLiteral("100"); }
-    void processEvents() override {}
-    void showRunning(bool) override {}
-};
-
-double cpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
-
-struct Timing
-{
-    double wall = 1e300;
-    double cpu = 0;
-};
-
-// The best of several runs, milliseconds; `prepare` runs untimed before each.
-Timing bestOf(int runs, const std::function<void()>& prepare, const std::function<void()>& work)
-{
-    Timing best;
-    for (int i = 0; i < runs; ++i) {
-        prepare();
-        QElapsedTimer timer;
-        const double cpuStart = cpuMs();
-        timer.start();
-        work();
-        const double wall = timer.nsecsElapsed() / 1e6;
-        if (wall < best.wall)
-            best = {wall, cpuMs() - cpuStart};
-    }
-    return best;
-}
 
 void writeFile(const QString& path, const QByteArray& bytes)
 {

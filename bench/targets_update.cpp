@@ -1,5 +1,6 @@
 // updateSNe on a 100,000-entry targets file against copying the same file, in the same run.
 
+#include "BenchSupport.h"
 #include "app/SurveyCore.h"
 #include "host/sim/SimObservatory.h"
 
@@ -15,48 +16,9 @@
 #include <unistd.h>
 
 using namespace kestrove;
+using namespace kestrove::bench;
 
 namespace {
-
-class QuietView : public SurveyView
-{
-public:
-    void showStatus(const QString&) override {}
-    void showMessage(const QString&) override {}
-    bool isKindChecked(SurveyKind) override { return false; }
-    QString weightText(SurveyKind) override { return QStringLiteral("100"); }
-    void processEvents() override {}
-    void showRunning(bool) override {}
-};
-
-// The best of several runs, milliseconds.
-double cpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
-
-// The best of several runs, wall-clock milliseconds; `cpu` gets the processor time of that run.
-// `prepare` runs untimed before each run.
-double bestOf(int runs, const std::function<void()>& prepare, const std::function<void()>& work, double* cpu)
-{
-    double best = 1e300;
-    for (int i = 0; i < runs; ++i) {
-        prepare();
-        QElapsedTimer timer;
-        const double cpuStart = cpuMs();
-        timer.start();
-        work();
-        const double wall = timer.nsecsElapsed() / 1e6;
-        if (wall < best) {
-            best = wall;
-            if (cpu)
-                *cpu = cpuMs() - cpuStart;
-        }
-    }
-    return best;
-}
 
 } // namespace
 
@@ -99,46 +61,38 @@ int main()
     };
 
     const int runs = 5;
-    double updateCpu = 0, copyCpu = 0, streamCpu = 0;
-    const double update = bestOf(
-        runs, reset, [&] { core.updateSNe(chosen); }, &updateCpu);
+    const Timing update = bestOf(runs, reset, [&] { core.updateSNe(chosen); });
 
     // A plain copy: the whole file read and written to a new file, flushed to the disk as the
     // update's copy is.
     const QString copyPath = core.programFile(QStringLiteral("copy.txt"));
     const auto removeCopy = [&] { QFile::remove(copyPath); };
-    const double copy = bestOf(
-        runs, removeCopy,
-        [&] {
-            QFile in(targets);
-            in.open(QIODevice::ReadOnly);
-            const QByteArray all = in.readAll();
-            QFile out(copyPath);
-            out.open(QIODevice::WriteOnly | QIODevice::Truncate);
-            out.write(all);
-            out.flush();
-            ::fsync(out.handle());
-        },
-        &copyCpu);
+    const Timing copy = bestOf(runs, removeCopy, [&] {
+        QFile in(targets);
+        in.open(QIODevice::ReadOnly);
+        const QByteArray all = in.readAll();
+        QFile out(copyPath);
+        out.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        out.write(all);
+        out.flush();
+        ::fsync(out.handle());
+    });
     // The same copy line by line through the text streams.
-    const double streamCopy = bestOf(
-        runs, removeCopy,
-        [&] {
-            auto in = core.fileSystem->OpenTextFile(targets, IOMode::ForReading);
-            auto out = core.fileSystem->CreateTextFile(copyPath, true);
-            while (!in->AtEndOfStream())
-                out->WriteLine(in->ReadLine());
-            in->Close();
-            out->Close();
-        },
-        &streamCpu);
+    const Timing streamCopy = bestOf(runs, removeCopy, [&] {
+        auto in = core.fileSystem->OpenTextFile(targets, IOMode::ForReading);
+        auto out = core.fileSystem->CreateTextFile(copyPath, true);
+        while (!in->AtEndOfStream())
+            out->WriteLine(in->ReadLine());
+        in->Close();
+        out->Close();
+    });
 
     std::printf("targets file: %d entries, %.1f MB\n", entries, bytes.size() / 1e6);
     std::printf("best of %d runs           wall        cpu\n", runs);
-    std::printf("updateSNe              %8.1f ms %8.1f ms\n", update, updateCpu);
-    std::printf("plain copy (fsync)     %8.1f ms %8.1f ms   update / copy      = %.2f\n", copy, copyCpu,
-                update / copy);
-    std::printf("stream line copy       %8.1f ms %8.1f ms   update / line copy = %.2f\n", streamCopy,
-                streamCpu, update / streamCopy);
+    std::printf("updateSNe              %8.1f ms %8.1f ms\n", update.wall, update.cpu);
+    std::printf("plain copy (fsync)     %8.1f ms %8.1f ms   update / copy      = %.2f\n", copy.wall, copy.cpu,
+                update.wall / copy.wall);
+    std::printf("stream line copy       %8.1f ms %8.1f ms   update / line copy = %.2f\n", streamCopy.wall,
+                streamCopy.cpu, update.wall / streamCopy.wall);
     return 0;
 }
