@@ -6,9 +6,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DKESTROVE_TESTS=OFF >/dev/null
-cmake --build build --target kestrove -j"$(nproc)"
+cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DKESTROVE_TESTS=OFF >/dev/null
+cmake --build build-release --target kestrove -j"$(nproc)"
 
 mkdir -p demo
 cp -rn samples/. demo/
-exec build/kestrove --folder demo "$@"
+exec build-release/kestrove --folder demo "$@"
