@@ -21,9 +21,7 @@ frmMPSSetup::~frmMPSSetup() = default;
 void frmMPSSetup::showEvent(QShowEvent* event)
 {
     if (!event->spontaneous()) {
-        ui->exposureText->setText(shortestText(m_exposure));
-        ui->cameraBinningText->setText(integerText(m_cameraBinning));
-        ui->cameraFilterText->setText(m_cameraFilter);
+        showCameraBoxes(*ui);
         ui->imageCountText->setText(integerText(m_imageCount));
         ui->intervalText->setText(integerText(m_interval));
         ui->cameraRAfovText->setText(shortestText(m_RAfov));
@@ -36,9 +34,7 @@ void frmMPSSetup::showEvent(QShowEvent* event)
 void frmMPSSetup::accept()
 {
     dialog::BoxReader reader(ui->errorLabel);
-    const auto exposure = reader.single(ui->exposureText, ui->exposureLabel);
-    const auto cameraBinning = reader.int16(ui->cameraBinningText, ui->cameraBinningLabel);
-    const auto cameraFilter = reader.text(ui->cameraFilterText, ui->cameraFilterLabel);
+    const CameraBoxes camera = readCameraBoxes(reader, *ui);
     const auto imageCount = reader.int16(ui->imageCountText, ui->imageCountLabel);
     const auto interval = reader.int16(ui->intervalText, ui->intervalLabel);
     const auto RAfov = reader.number(ui->cameraRAfovText, ui->cameraRAfovLabel);
@@ -46,9 +42,7 @@ void frmMPSSetup::accept()
     if (!reader.finish())
         return;
 
-    m_exposure = *exposure;
-    m_cameraBinning = *cameraBinning;
-    m_cameraFilter = *cameraFilter;
+    takeCameraBoxes(camera);
     m_imageCount = *imageCount;
     m_interval = *interval;
     m_RAfov = *RAfov;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/CameraSetup.h"
+
 #include <QDialog>
 #include <QString>
 #include <cstdint>
@@ -13,7 +15,7 @@ namespace kestrove {
 
 // Camera and field settings of the minor planet survey. Keeps its own copy of the values between
 // openings; OK takes the boxes, Cancel leaves the values.
-class frmMPSSetup : public QDialog
+class frmMPSSetup : public QDialog, public CameraSetup
 {
     Q_OBJECT
 
@@ -21,12 +23,6 @@ public:
     explicit frmMPSSetup(QWidget* parent = nullptr);
     ~frmMPSSetup() override;
 
-    void setExposure(float seconds) { m_exposure = seconds; }
-    float getExposure() const { return m_exposure; }
-    void setCameraBinning(int16_t binning) { m_cameraBinning = binning; }
-    int16_t getCameraBinning() const { return m_cameraBinning; }
-    void setCameraFilter(const QString& filter) { m_cameraFilter = filter; }
-    QString getCameraFilter() const { return m_cameraFilter; }
     void setImageCount(int16_t images) { m_imageCount = images; }
     int16_t getImageCount() const { return m_imageCount; }
     void setInterval(int16_t minutes) { m_interval = minutes; }
@@ -44,9 +40,6 @@ protected:
 
 private:
     std::unique_ptr<Ui::frmMPSSetup> ui;
-    float m_exposure = 0;
-    int16_t m_cameraBinning = 0;
-    QString m_cameraFilter;
     int16_t m_imageCount = 0;
     int16_t m_interval = 0;
     double m_RAfov = 0;

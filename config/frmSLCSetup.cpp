@@ -30,9 +30,7 @@ void frmSLCSetup::setSetSize(float exposures)
 void frmSLCSetup::showEvent(QShowEvent* event)
 {
     if (!event->spontaneous()) {
-        ui->exposureText->setText(shortestText(m_exposure));
-        ui->cameraBinningText->setText(integerText(m_cameraBinning));
-        ui->cameraFilterText->setText(m_cameraFilter);
+        showCameraBoxes(*ui);
         ui->cameraSubframeText->setText(shortestText(m_cameraSubframe));
         ui->setSizeText->setText(integerText(m_setSize));
         ui->minElevationText->setText(shortestText(m_minElevation));
@@ -44,18 +42,14 @@ void frmSLCSetup::showEvent(QShowEvent* event)
 void frmSLCSetup::accept()
 {
     dialog::BoxReader reader(ui->errorLabel);
-    const auto exposure = reader.single(ui->exposureText, ui->exposureLabel);
-    const auto cameraBinning = reader.int16(ui->cameraBinningText, ui->cameraBinningLabel);
-    const auto cameraFilter = reader.text(ui->cameraFilterText, ui->cameraFilterLabel);
+    const CameraBoxes camera = readCameraBoxes(reader, *ui);
     const auto cameraSubframe = reader.single(ui->cameraSubframeText, ui->cameraSubframeLabel);
     const auto setSize = reader.int16(ui->setSizeText, ui->setSizeLabel);
     const auto minElevation = reader.single(ui->minElevationText, ui->minElevationLabel);
     if (!reader.finish())
         return;
 
-    m_exposure = *exposure;
-    m_cameraBinning = *cameraBinning;
-    m_cameraFilter = *cameraFilter;
+    takeCameraBoxes(camera);
     m_cameraSubframe = *cameraSubframe;
     m_setSize = *setSize;
     m_minElevation = *minElevation;

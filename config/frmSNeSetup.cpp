@@ -21,9 +21,7 @@ frmSNeSetup::~frmSNeSetup() = default;
 void frmSNeSetup::showEvent(QShowEvent* event)
 {
     if (!event->spontaneous()) {
-        ui->exposureText->setText(shortestText(m_exposure));
-        ui->cameraBinningText->setText(integerText(m_cameraBinning));
-        ui->cameraFilterText->setText(m_cameraFilter);
+        showCameraBoxes(*ui);
         ui->cameraSubframeText->setText(shortestText(m_cameraSubframe));
         ui->errorLabel->clear();
     }
@@ -33,16 +31,12 @@ void frmSNeSetup::showEvent(QShowEvent* event)
 void frmSNeSetup::accept()
 {
     dialog::BoxReader reader(ui->errorLabel);
-    const auto exposure = reader.single(ui->exposureText, ui->exposureLabel);
-    const auto cameraBinning = reader.int16(ui->cameraBinningText, ui->cameraBinningLabel);
-    const auto cameraFilter = reader.text(ui->cameraFilterText, ui->cameraFilterLabel);
+    const CameraBoxes camera = readCameraBoxes(reader, *ui);
     const auto cameraSubframe = reader.single(ui->cameraSubframeText, ui->cameraSubframeLabel);
     if (!reader.finish())
         return;
 
-    m_exposure = *exposure;
-    m_cameraBinning = *cameraBinning;
-    m_cameraFilter = *cameraFilter;
+    takeCameraBoxes(camera);
     m_cameraSubframe = *cameraSubframe;
     QDialog::accept();
 }
