@@ -3,7 +3,7 @@
 #include "app/SurveyCore.h"
 #include "config/NumberText.h"
 #include "host/HostError.h"
-#include "host/sim/SimObservatory.h"
+#include "host/HostFactory.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -128,9 +128,9 @@ int runHeadless(const CommandLine& commandLine)
                                               ? programFolder + QStringLiteral("observatory")
                                               : commandLine.observatory;
 
-        sim::SimObservatory host(observatoryFolder);
+        const std::unique_ptr<Host> host = createHost(observatoryFolder);
         HeadlessView view;
-        SurveyCore core(host, view, programFolder);
+        SurveyCore core(*host, view, programFolder);
         view.attach(core);
         core.load();
         core.runLimits = commandLine.limits;

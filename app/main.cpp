@@ -1,7 +1,7 @@
 #include "app/CommandLine.h"
 #include "app/HeadlessRun.h"
 #include "app/frmMain.h"
-#include "host/sim/SimObservatory.h"
+#include "host/HostFactory.h"
 
 #include <QApplication>
 #include <QDir>
@@ -38,10 +38,10 @@ std::optional<CommandLine> readCommandLine()
 
 int runWindow(const CommandLine& commandLine)
 {
-    std::unique_ptr<sim::SimObservatory> observatory;
+    std::unique_ptr<Host> observatory;
     std::unique_ptr<frmMain> window;
     try {
-        observatory = std::make_unique<sim::SimObservatory>(commandLine.observatory);
+        observatory = createHost(commandLine.observatory);
         window = std::make_unique<frmMain>(*observatory, commandLine.folder);
     } catch (const std::exception& error) {
         QMessageBox::critical(nullptr, QStringLiteral("Kestrove"), QString::fromUtf8(error.what()));

@@ -103,7 +103,7 @@ int main(int argc, char* argv[])
     writeLines(programFolder + QStringLiteral("MPSTargets.txt"), {QStringLiteral("10.0 10.0 11.2534 22.04")});
 
     const QString observatoryFolder = dir.path() + QStringLiteral("/observatory");
-    sim::SimSettings settings = sim::SimObservatory::defaults(observatoryFolder);
+    ObservatorySettings settings = observatoryDefaults(observatoryFolder);
     settings.latitude = 40;
     settings.longitude = -105;
     settings.elevation = 1600;

@@ -28,9 +28,9 @@ using namespace kestrove::bench;
 
 namespace {
 
-sim::SimSettings site(const QString& folder)
+ObservatorySettings site(const QString& folder)
 {
-    sim::SimSettings s = sim::SimObservatory::defaults(folder);
+    ObservatorySettings s = observatoryDefaults(folder);
     s.latitude = 28.7606;
     s.longitude = -17.8816;
     s.elevation = 2396;
@@ -157,7 +157,7 @@ int main(int argc, char** argv)
              &utc2);
     eraASTROM astrom;
     double eo;
-    const sim::SimSettings& s = observatory.settings();
+    const ObservatorySettings& s = observatory.settings();
     eraApco13(utc1, utc2, 0, s.longitude * ERFA_DD2R, s.latitude * ERFA_DD2R, s.elevation, 0, 0, 0, 0, 0, 0,
               &astrom, &eo);
 

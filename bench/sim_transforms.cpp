@@ -12,7 +12,7 @@ int main()
 {
     using namespace kestrove;
     QTemporaryDir dir;
-    sim::SimSettings settings = sim::SimObservatory::defaults(dir.path());
+    ObservatorySettings settings = observatoryDefaults(dir.path());
     settings.clockStart = QStringLiteral("2026-12-07T22:00:00Z");
     settings.clockSpeed = 0;
     sim::SimObservatory observatory(dir.path(), settings);
@@ -42,7 +42,7 @@ int main()
     const auto last = std::chrono::steady_clock::now();
 
     // On a running clock every call sees a new instant: the pier-side test is asked per target.
-    sim::SimSettings running = settings;
+    ObservatorySettings running = settings;
     running.clockSpeed = 1;
     QTemporaryDir realDir;
     sim::SimObservatory realTime(realDir.path(), running);

@@ -30,7 +30,7 @@ void writeFile(const QString& path, const QByteArray& bytes)
 int main()
 {
     QTemporaryDir dir;
-    sim::SimSettings site = sim::SimObservatory::defaults(dir.filePath(QStringLiteral("observatory")));
+    ObservatorySettings site = observatoryDefaults(dir.filePath(QStringLiteral("observatory")));
     site.clockStart = QStringLiteral("2022-03-15T22:30:00Z");
     site.clockSpeed = 0;
     sim::SimObservatory host(dir.filePath(QStringLiteral("observatory")), site);

@@ -26,7 +26,7 @@ int main()
 {
     const int entries = 100000;
     QTemporaryDir dir;
-    sim::SimSettings site = sim::SimObservatory::defaults(dir.filePath(QStringLiteral("observatory")));
+    ObservatorySettings site = observatoryDefaults(dir.filePath(QStringLiteral("observatory")));
     site.clockStart = QStringLiteral("2022-03-15T22:30:00Z");
     site.clockSpeed = 0;
     sim::SimObservatory host(dir.filePath(QStringLiteral("observatory")), site);

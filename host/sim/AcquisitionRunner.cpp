@@ -1,11 +1,11 @@
 #include "host/sim/AcquisitionRunner.h"
 
 #include "config/NumberText.h"
+#include "host/ChainScript.h"
+#include "host/ConfigValues.h"
 #include "host/HostError.h"
+#include "host/HostText.h"
 #include "host/LocalFileSystem.h"
-#include "host/sim/ChainScript.h"
-#include "host/sim/HostText.h"
-#include "host/sim/SimLimits.h"
 #include "host/sim/SimState.h"
 
 #include <QFile>
@@ -33,86 +33,7 @@ QString utcText(qint64 ms)
     return utcInstantText(QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()));
 }
 
-QStringList readLines(const QString& path)
-{
-    LocalFileSystem fs;
-    auto stream = fs.OpenTextFile(path, IOMode::ForReading);
-    QStringList lines;
-    while (!stream->AtEndOfStream())
-        lines << stream->ReadLine();
-    return lines;
-}
-
 } // namespace
-
-AcquisitionPlan parsePlan(const QString& planPath, const QStringList& lines)
-{
-    AcquisitionPlan plan;
-    int targets = 0;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QString line = lines[i].trimmed();
-        const auto bad = [&](const QString& why) {
-            return HostError(QStringLiteral("plan"), planPath,
-                             QStringLiteral("line %1: %2").arg(i + 1).arg(why));
-        };
-        if (line.isEmpty() || line.startsWith(u';'))
-            continue;
-        if (!line.startsWith(u'#')) {
-            const QStringList fields = lines[i].split(u'\t');
-            if (fields.size() != 3 || fields[0].trimmed().isEmpty())
-                throw bad(QStringLiteral("a target line is name, TAB, right ascension, TAB, declination"));
-            if (++targets > 1)
-                throw bad(QStringLiteral("only one target per plan"));
-            plan.target = fields[0].trimmed();
-            try {
-                plan.rightAscension = parseSexagesimal(QStringLiteral("HMS_Hours"), fields[1], u'h');
-                plan.declination = parseSexagesimal(QStringLiteral("DMS_Degrees"), fields[2], u'd');
-            } catch (const HostError& e) {
-                throw bad(e.message());
-            }
-            continue;
-        }
-        const qsizetype blank = line.indexOf(QRegularExpression(QStringLiteral("\\s")));
-        const QString word = (blank < 0 ? line : line.left(blank)).toLower();
-        const QString value = blank < 0 ? QString() : line.mid(blank + 1).trimmed();
-        const auto number = [&](double low, double high) {
-            const auto v = parseNumber(value);
-            if (!v || *v < low || *v > high)
-                throw bad(QStringLiteral("%1 needs a number from %2 to %3, not \"%4\"")
-                              .arg(word, doubleText(low), doubleText(high), value));
-            return *v;
-        };
-        const auto whole = [&](double low, double high) {
-            const double v = number(low, high);
-            if (v != std::floor(v))
-                throw bad(QStringLiteral("%1 needs a whole number, not \"%2\"").arg(word, value));
-            return static_cast<int>(v);
-        };
-        if (word == QStringLiteral("#autofocus"))
-            plan.autofocus = true;
-        else if (word == QStringLiteral("#calibrate"))
-            plan.calibrate = true;
-        else if (word == QStringLiteral("#dir"))
-            plan.dir = value;
-        else if (word == QStringLiteral("#filter"))
-            plan.filter = value;
-        else if (word == QStringLiteral("#subframe"))
-            plan.subframe = number(0, 1);
-        else if (word == QStringLiteral("#binning"))
-            plan.binning = whole(1, 16);
-        else if (word == QStringLiteral("#count"))
-            plan.count = whole(0, 100000);
-        else if (word == QStringLiteral("#interval"))
-            plan.interval = number(0, 86400);
-        else if (word == QStringLiteral("#chainscript"))
-            plan.chainScript = value;
-        else
-            throw bad(QStringLiteral("unknown directive \"%1\"").arg(word));
-    }
-    if (targets == 0)
-        throw HostError(QStringLiteral("plan"), planPath, QStringLiteral("no target line"));
-    return plan;
-}
 
 AcquisitionRunner::AcquisitionRunner(SimState& state) : m_state(state), m_random(state.settings.failureSeed)
 {
@@ -142,20 +63,15 @@ void AcquisitionRunner::start(qint64 now)
                   QStringLiteral("chain script not run, a new script started: ") + m_chainPath});
         m_chainAt.reset();
     }
-    const QString runPlanOnce = m_state.settings.planDir + QStringLiteral("/runplanonce.txt");
     QString planPath;
     try {
-        const QStringList hand = readLines(runPlanOnce);
-        planPath = hand.isEmpty() ? QString() : hand.front().trimmed();
-        if (planPath.isEmpty())
-            throw HostError(QStringLiteral("RunScript"), runPlanOnce, QStringLiteral("names no plan"));
-        m_plan = parsePlan(planPath, readLines(planPath));
+        m_plan = readHandedOverPlan(m_state.settings.planDir, planPath);
     } catch (const HostError& e) {
         log(now, {QStringLiteral("error"), e.message()});
         return;
     }
 
-    const SimSettings& s = m_state.settings;
+    const ObservatorySettings& s = m_state.settings;
     qint64 t = now;
     if (m_plan.autofocus)
         t += toMs(s.autofocusSeconds);
@@ -190,7 +106,7 @@ void AcquisitionRunner::start(qint64 now)
 
 qint64 AcquisitionRunner::exposureEnd(int image) const
 {
-    const SimSettings& s = m_state.settings;
+    const ObservatorySettings& s = m_state.settings;
     return m_exposuresStart + image * toMs(m_plan.interval + s.downloadSeconds) + toMs(m_plan.interval);
 }
 
@@ -246,11 +162,7 @@ void AcquisitionRunner::runChainScript(qint64 at)
 {
     m_chainAt.reset();
     try {
-        QFile file(m_chainPath);
-        if (!file.open(QIODevice::ReadOnly))
-            throw HostError(QStringLiteral("chain script"), m_chainPath, file.errorString());
-        const ChainEffect effect = parseChainScript(m_chainPath, file.readAll());
-        applyChainEffect(effect);
+        runChainScriptFile(m_chainPath);
         log(at, {QStringLiteral("chainscript"), m_chainPath});
     } catch (const HostError& e) {
         log(at, {QStringLiteral("error"), e.message()});

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "host/PlanReader.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -9,26 +11,6 @@
 namespace kestrove::sim {
 
 class SimState;
-
-// One observing plan as the acquisition script reads it.
-struct AcquisitionPlan
-{
-    bool autofocus = false;
-    bool calibrate = false;
-    QString dir;
-    QString filter;
-    double subframe = 1;
-    int binning = 1;
-    int count = 1;
-    double interval = 0; // exposure, seconds
-    QString target;
-    double rightAscension = 0; // J2000 hours
-    double declination = 0;    // J2000 degrees
-    QString chainScript;
-};
-
-// Reads a plan's lines; throws HostError naming the plan and the line for anything it cannot take.
-AcquisitionPlan parsePlan(const QString& planPath, const QStringList& lines);
 
 // The simulated acquisition script: runs the plan named in "runplanonce.txt" in the clock's time.
 // Its progress is worked out lazily: catchUp() carries out everything that is due by an instant, so

@@ -14,15 +14,15 @@ namespace {
 class HeadlessRunTest : public ::testing::Test
 {
 protected:
-    HeadlessRunTest() : sim([this](sim::SimSettings& s) { observatorySettings = s; })
+    HeadlessRunTest() : sim([this](ObservatorySettings& s) { observatorySettings = s; })
     {
         observatoryFolder = sim.programFolder + QStringLiteral("observatory");
-        sim::SimSettings settings = observatorySettings;
+        ObservatorySettings settings = observatorySettings;
         // Folders stay where the test's own observatory has them.
         settings.planDir = sim.planDir();
         settings.logDir = sim.core->acpUtil->Prefs().LocalUser().DefaultLogDir();
         settings.hostPath = sim.core->acpApplication->Path();
-        sim::SimObservatory::writeSettings(observatoryFolder, settings);
+        writeObservatorySettings(observatoryFolder, settings);
         commandLine.folder = sim.programFolder;
         commandLine.headless = true;
     }
@@ -39,7 +39,7 @@ protected:
         return status;
     }
 
-    sim::SimSettings observatorySettings;
+    ObservatorySettings observatorySettings;
     SimSurvey sim;
     QString observatoryFolder;
     CommandLine commandLine;

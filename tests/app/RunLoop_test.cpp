@@ -215,7 +215,7 @@ void actAt(SimSurvey& sim, const QDateTime& when, std::function<void()> action)
 
 TEST(RunLoop, StopDuringAPlanLeavesTheScriptRunningAndTheTargetUnrecorded)
 {
-    SimSurvey sim([](sim::SimSettings& s) { s.autofocusSeconds = 600; });
+    SimSurvey sim([](ObservatorySettings& s) { s.autofocusSeconds = 600; });
     sim.saveSettings([](SurveySettings& s) { s.lastFocusJD = 0; });
     const QString target = writeOneSupernova(sim);
     sim.enable(SurveyKind::SNe);
@@ -240,7 +240,7 @@ TEST(RunLoop, StopDuringAPlanLeavesTheScriptRunningAndTheTargetUnrecorded)
 
 TEST(RunLoop, StopSurveyAndAcpAlsoAbortsTheScript)
 {
-    SimSurvey sim([](sim::SimSettings& s) { s.autofocusSeconds = 600; });
+    SimSurvey sim([](ObservatorySettings& s) { s.autofocusSeconds = 600; });
     sim.saveSettings([](SurveySettings& s) { s.lastFocusJD = 0; });
     const QString target = writeOneSupernova(sim);
     sim.enable(SurveyKind::SNe);
@@ -283,7 +283,7 @@ TEST(RunLoop, TheMarkerMayComeUpToTenSecondsAfterTheScript)
         bool recorded;
     };
     for (const Case c : {Case{5, true}, Case{9, true}, Case{12, false}, Case{30, false}}) {
-        SimSurvey sim([&](sim::SimSettings& s) { s.chainScriptDelay = c.chainScriptDelay; });
+        SimSurvey sim([&](ObservatorySettings& s) { s.chainScriptDelay = c.chainScriptDelay; });
         writeOneSupernova(sim);
         sim.enable(SurveyKind::SNe);
 
@@ -300,7 +300,7 @@ TEST(RunLoop, TheMarkerMayComeUpToTenSecondsAfterTheScript)
 
 TEST(RunLoop, AStaleMarkerNeverCountsForANewPlan)
 {
-    SimSurvey sim([](sim::SimSettings& s) {
+    SimSurvey sim([](ObservatorySettings& s) {
         s.failureRate = 1; // every plan fails before its end
     });
     writeOneSupernova(sim);
@@ -340,7 +340,7 @@ TEST(RunLoop, RunPlanOnceIsDeletedAtTheStartOfEveryPass)
 TEST(RunLoop, NoWeatherWaitWithoutAWeatherSource)
 {
     for (const bool connected : {false, true}) {
-        SimSurvey sim([&](sim::SimSettings& s) {
+        SimSurvey sim([&](ObservatorySettings& s) {
             s.weatherConnected = connected;
             const QDateTime start = QDateTime::fromString(s.clockStart, Qt::ISODate);
             s.unsafe = {{start.addSecs(-60), start.addSecs(600)}};
@@ -356,7 +356,7 @@ TEST(RunLoop, NoWeatherWaitWithoutAWeatherSource)
 
 TEST(RunLoop, WaitsForTheHostToBeIdleOnceAtStart)
 {
-    SimSurvey sim([](sim::SimSettings& s) { s.autofocusSeconds = 300; });
+    SimSurvey sim([](ObservatorySettings& s) { s.autofocusSeconds = 300; });
     sim.saveSettings([](SurveySettings& s) { s.lastFocusJD = 0; });
     // Something else keeps the host busy: a plan of its own, started before the survey.
     sim.core->planSNe(writeOneSupernova(sim));

@@ -20,12 +20,12 @@ namespace kestrove::test {
 class SimSurvey
 {
 public:
-    explicit SimSurvey(const std::function<void(sim::SimSettings&)>& adjust = {})
+    explicit SimSurvey(const std::function<void(ObservatorySettings&)>& adjust = {})
     {
         programFolder = dir.path() + QStringLiteral("/program/");
         QDir().mkpath(programFolder);
         const QString observatoryFolder = dir.path() + QStringLiteral("/observatory");
-        simSettings = sim::SimObservatory::defaults(observatoryFolder);
+        simSettings = observatoryDefaults(observatoryFolder);
         simSettings.latitude = 40;
         simSettings.longitude = -105;
         simSettings.elevation = 1600;
@@ -101,7 +101,7 @@ public:
 
     QTemporaryDir dir;
     QString programFolder;
-    sim::SimSettings simSettings;
+    ObservatorySettings simSettings;
     std::unique_ptr<sim::SimObservatory> host;
     RecordingView view;
     std::unique_ptr<SurveyCore> core;

@@ -30,7 +30,7 @@ QString configOf(const QStringList& file, const QString& name)
 // each plan that ran to its end is recorded exactly once in its targets file, and no target is lost.
 TEST(VirtualNight, EveryCompletedPlanIsRecordedExactlyOnce)
 {
-    SimSurvey sim([](sim::SimSettings& s) {
+    SimSurvey sim([](ObservatorySettings& s) {
         s.clockStart = QStringLiteral("2024-04-14T02:30:00Z"); // 20:30 local
         s.failureRate = 0.2;
         s.failureSeed = 7;

@@ -314,7 +314,7 @@ private slots:
 
     void theRunButtonsDriveTheRunAndADialogPausesIt()
     {
-        sim::SimSettings settings = sim::SimObservatory::defaults(m_folder->filePath("observatory"));
+        ObservatorySettings settings = observatoryDefaults(m_folder->filePath("observatory"));
         settings.clockStart = "2024-03-01T22:00:00Z";
         settings.clockSpeed = 0;
         sim::SimObservatory observatory(m_folder->filePath("observatory"), settings);
@@ -373,7 +373,7 @@ private slots:
     void closingDuringARunEndsTheRunThenTheProgram()
     {
         // The simulated observatory in virtual time; no kind is enabled, so every pass sleeps.
-        sim::SimSettings settings = sim::SimObservatory::defaults(m_folder->filePath("observatory"));
+        ObservatorySettings settings = observatoryDefaults(m_folder->filePath("observatory"));
         settings.clockStart = "2024-03-01T22:00:00Z";
         settings.clockSpeed = 0;
         sim::SimObservatory observatory(m_folder->filePath("observatory"), settings);

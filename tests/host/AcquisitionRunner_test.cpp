@@ -1,9 +1,9 @@
-#include "SimTestSite.h"
+#include "TestSite.h"
 #include "support/TestSupport.h"
 
+#include "host/ChainScript.h"
 #include "host/HostError.h"
 #include "host/sim/AcquisitionRunner.h"
-#include "host/sim/ChainScript.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -50,9 +50,9 @@ class AcquisitionTest : public ::testing::Test
 protected:
     AcquisitionTest() : program(dir.filePath(QStringLiteral("program/"))) { QDir().mkpath(program); }
 
-    SimSettings settings()
+    ObservatorySettings settings()
     {
-        SimSettings s =
+        ObservatorySettings s =
             test::fixedSite(dir.filePath(QStringLiteral("obs")), QStringLiteral("2026-12-07T22:00:00Z"));
         s.mountRightAscension = 0;
         s.mountDeclination = 0;
@@ -63,7 +63,7 @@ protected:
         return s;
     }
 
-    void open(const SimSettings& s)
+    void open(const ObservatorySettings& s)
     {
         observatory = std::make_unique<SimObservatory>(dir.filePath(QStringLiteral("obs")), s);
         util = observatory->createUtil();
@@ -155,7 +155,7 @@ TEST_F(AcquisitionTest, AcquisitionLogHasOneLinePerImage)
 
 TEST_F(AcquisitionTest, WithoutAutofocusAndFromTheTargetItIsOnlyExposures)
 {
-    SimSettings s = settings();
+    ObservatorySettings s = settings();
     s.mountRightAscension = 6;
     open(s);
     handOver({QStringLiteral("#count 2"), QStringLiteral("#interval 30"), QStringLiteral("T\t6\t0")});
@@ -170,7 +170,7 @@ TEST_F(AcquisitionTest, WithoutAutofocusAndFromTheTargetItIsOnlyExposures)
 
 TEST_F(AcquisitionTest, ChainScriptWaitsForItsDelay)
 {
-    SimSettings s = settings();
+    ObservatorySettings s = settings();
     s.chainScriptDelay = 7;
     open(s);
     handOver(standardPlan());
@@ -226,7 +226,7 @@ TEST_F(AcquisitionTest, NonMatchingChainScriptIsRejectedAndLogged)
 
 TEST_F(AcquisitionTest, CertainFailureNeverLeavesAMarker)
 {
-    SimSettings s = settings();
+    ObservatorySettings s = settings();
     s.failureRate = 1;
     open(s);
     for (int run = 0; run < 5; ++run) {
@@ -247,7 +247,7 @@ TEST_F(AcquisitionTest, CertainFailureNeverLeavesAMarker)
 TEST_F(AcquisitionTest, SameSeedSameOutcomes)
 {
     const auto outcomes = [this](unsigned seed) {
-        SimSettings s = settings();
+        ObservatorySettings s = settings();
         s.failureRate = 0.5;
         s.failureSeed = seed;
         open(s);
@@ -269,7 +269,7 @@ TEST_F(AcquisitionTest, SameSeedSameOutcomes)
 
 TEST_F(AcquisitionTest, UnsafeWeatherAbortsTheRunningPlan)
 {
-    SimSettings s = settings();
+    ObservatorySettings s = settings();
     s.weatherConnected = true;
     s.unsafe = {{test::utc("2026-12-07T22:03:20Z"), test::utc("2026-12-07T23:00:00Z")}};
     open(s);

@@ -1,12 +1,11 @@
 #include "host/HostError.h"
-#include "host/sim/HostText.h"
+#include "host/HostText.h"
 
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
 
 using namespace kestrove;
-using namespace kestrove::sim;
 
 namespace {
 

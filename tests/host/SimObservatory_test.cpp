@@ -1,9 +1,9 @@
-#include "SimTestSite.h"
+#include "TestSite.h"
 #include "support/TestSupport.h"
 
+#include "host/Astronomy.h"
 #include "host/FileSystem.h"
 #include "host/HostError.h"
-#include "host/sim/SimAstronomy.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,181 +20,10 @@
 using namespace kestrove;
 using namespace kestrove::sim;
 
-namespace {
-
-void writeIni(const QString& folder, const QByteArray& text)
-{
-    QDir().mkpath(folder);
-    test::writeBytes(folder + QStringLiteral("/observatory.ini"), text);
-}
-
-} // namespace
-
-TEST(SimObservatorySettings, NewFolderGetsDefaultsWrittenAndReadBack)
-{
-    QTemporaryDir dir;
-    const QString folder = dir.filePath(QStringLiteral("obs/nested"));
-    SimObservatory observatory(folder);
-    const QString ini = folder + QStringLiteral("/observatory.ini");
-    ASSERT_TRUE(QFileInfo::exists(ini));
-    EXPECT_TRUE(QFileInfo(folder + QStringLiteral("/Plans")).isDir());
-    EXPECT_TRUE(QFileInfo(folder + QStringLiteral("/Logs")).isDir());
-    EXPECT_TRUE(QFileInfo(folder + QStringLiteral("/Scripts/AcquireImages.js")).isFile());
-
-    QSettings settings(ini, QSettings::IniFormat);
-    for (const char* key : {"site/latitude",
-                            "site/longitude",
-                            "site/elevation",
-                            "site/timeZone",
-                            "clock/start",
-                            "clock/speed",
-                            "mount/alignmentMode",
-                            "mount/rightAscension",
-                            "mount/declination",
-                            "mount/slewRate",
-                            "mount/settleTime",
-                            "mount/tiltUpLimit",
-                            "limits/minimumElevation",
-                            "limits/horizon",
-                            "weather/connected",
-                            "weather/unsafe",
-                            "folders/planDir",
-                            "folders/logDir",
-                            "folders/hostPath",
-                            "acquisition/autofocusSeconds",
-                            "acquisition/downloadSeconds",
-                            "acquisition/failureRate",
-                            "acquisition/failureSeed",
-                            "acquisition/chainScriptDelay"})
-        EXPECT_TRUE(settings.contains(QString::fromLatin1(key))) << key;
-    EXPECT_EQ(settings.value(QStringLiteral("clock/start")).toString(), QStringLiteral("now"));
-    EXPECT_EQ(settings.value(QStringLiteral("folders/planDir")).toString(), QStringLiteral("Plans"));
-
-    const SimSettings read = SimObservatory::readSettings(folder);
-    const SimSettings byDefault = SimObservatory::defaults(folder);
-    EXPECT_EQ(read.latitude, byDefault.latitude);
-    EXPECT_EQ(read.longitude, byDefault.longitude);
-    EXPECT_EQ(read.timeZone, byDefault.timeZone);
-    EXPECT_EQ(read.clockSpeed, 1);
-    EXPECT_EQ(read.slewRate, byDefault.slewRate);
-    EXPECT_EQ(read.planDir, QDir::cleanPath(QDir(folder).absolutePath()) + QStringLiteral("/Plans"));
-    EXPECT_EQ(read.hostPath, QDir::cleanPath(QDir(folder).absolutePath()));
-    EXPECT_TRUE(read.horizon.isEmpty());
-    EXPECT_TRUE(read.unsafe.isEmpty());
-
-    auto util = observatory.createUtil();
-    EXPECT_EQ(util->Prefs().LocalUser().DefaultPlanDir(), read.planDir);
-    EXPECT_FALSE(util->Prefs().LocalUser().DefaultLogDir().endsWith(u'/'));
-    EXPECT_EQ(observatory.createApplication()->Path(), read.hostPath);
-    EXPECT_FALSE(util->ScriptActive());
-}
-
-TEST(SimObservatorySettings, ReadsEditedValues)
-{
-    QTemporaryDir dir;
-    writeIni(dir.path(),
-             "[site]\r\nlatitude=-24.6272\r\nlongitude=-70.4042\r\nelevation=2635\r\n"
-             "timeZone=America/Santiago\r\n"
-             "[clock]\nstart=2026-12-07T20:00:00Z\nspeed=0\n"
-             "[mount]\nalignmentMode=0\nrightAscension=5.5\ndeclination=-12.25\nslewRate=4\n"
-             "settleTime=7\ntiltUpLimit=85\n"
-             "[limits]\nminimumElevation=12\nhorizon=0:10 180:20\n"
-             "[weather]\nconnected=true\n"
-             "unsafe=2026-12-07T22:00:00Z/2026-12-08T01:00:00Z;2026-12-09T22:00:00Z/2026-12-10T01:00:00Z\n"
-             "[folders]\nplanDir=../shared plans\nlogDir=/tmp\nhostPath=host\n"
-             "[acquisition]\nautofocusSeconds=60\ndownloadSeconds=2.5\nfailureRate=0.25\n"
-             "failureSeed=42\nchainScriptDelay=3\n");
-    const SimSettings s = SimObservatory::readSettings(dir.path());
-    EXPECT_EQ(s.latitude, -24.6272);
-    EXPECT_EQ(s.timeZone, QStringLiteral("America/Santiago"));
-    EXPECT_EQ(s.clockStart, QStringLiteral("2026-12-07T20:00:00Z"));
-    EXPECT_EQ(s.clockSpeed, 0);
-    EXPECT_EQ(s.alignmentMode, 0);
-    EXPECT_EQ(s.mountRightAscension, 5.5);
-    EXPECT_EQ(s.mountDeclination, -12.25);
-    EXPECT_EQ(s.slewRate, 4);
-    EXPECT_EQ(s.settleTime, 7);
-    EXPECT_EQ(s.tiltUpLimit, 85);
-    EXPECT_EQ(s.minimumElevation, 12);
-    EXPECT_EQ(s.horizon.size(), 2);
-    EXPECT_TRUE(s.weatherConnected);
-    // ";" would start a comment for QSettings; both intervals must survive.
-    EXPECT_EQ(s.unsafe.size(), 2);
-    EXPECT_EQ(s.planDir, QDir::cleanPath(dir.path() + QStringLiteral("/../shared plans")));
-    EXPECT_EQ(s.logDir, QStringLiteral("/tmp"));
-    EXPECT_EQ(s.hostPath, dir.path() + QStringLiteral("/host"));
-    EXPECT_EQ(s.autofocusSeconds, 60);
-    EXPECT_EQ(s.downloadSeconds, 2.5);
-    EXPECT_EQ(s.failureRate, 0.25);
-    EXPECT_EQ(s.failureSeed, 42u);
-    EXPECT_EQ(s.chainScriptDelay, 3);
-
-    SimObservatory observatory(dir.path());
-    EXPECT_EQ(observatory.simClock().utcNow(), test::utc("2026-12-07T20:00:00Z"));
-    EXPECT_EQ(observatory.simClock().localNow().time(), QTime(17, 0)); // Chile, UTC-3 in December
-    EXPECT_TRUE(QFileInfo(s.hostPath + QStringLiteral("/Scripts/AcquireImages.js")).isFile());
-}
-
-TEST(SimObservatorySettings, MalformedValueNamesKeyAndFile)
-{
-    const struct
-    {
-        const char* section;
-        const char* line;
-        const char* key;
-    } cases[] = {
-        {"site", "latitude=north", "latitude"},
-        {"site", "latitude=91", "latitude"},
-        {"site", "timeZone=Mars/Olympus", "timeZone"},
-        {"clock", "start=yesterday", "start"},
-        {"clock", "speed=-1", "speed"},
-        {"mount", "alignmentMode=1.5", "alignmentMode"},
-        {"mount", "alignmentMode=3", "alignmentMode"},
-        {"mount", "slewRate=0", "slewRate"},
-        {"limits", "horizon=0:10 90", "horizon"},
-        {"weather", "connected=maybe", "connected"},
-        {"weather", "unsafe=2026-12-07T22:00:00Z", "unsafe"},
-        {"folders", "planDir=", "planDir"},
-        {"acquisition", "failureRate=2", "failureRate"},
-        {"acquisition", "failureSeed=-1", "failureSeed"},
-    };
-    for (const auto& c : cases) {
-        QTemporaryDir dir;
-        writeIni(dir.path(), QByteArray("[") + c.section + "]\n" + c.line + "\n");
-        try {
-            SimObservatory::readSettings(dir.path());
-            ADD_FAILURE() << "accepted " << c.line;
-        } catch (const HostError& e) {
-            EXPECT_TRUE(e.message().contains(QString::fromLatin1(c.key))) << e.what();
-            EXPECT_TRUE(e.message().contains(dir.path() + QStringLiteral("/observatory.ini"))) << e.what();
-        }
-    }
-}
-
-TEST(SimObservatorySettings, WrittenSettingsReadBack)
-{
-    QTemporaryDir dir;
-    SimSettings s = test::fixedSite(dir.path());
-    s.horizon = {QPointF(0, 5), QPointF(200, 15.5)};
-    s.unsafe = {{test::utc("2026-12-07T22:00:00Z"), test::utc("2026-12-08T01:00:00Z")},
-                {test::utc("2026-12-09T22:00:00Z"), test::utc("2026-12-10T01:00:00Z")}};
-    s.weatherConnected = true;
-    s.failureSeed = 4000000000u;
-    s.planDir = dir.path() + QStringLiteral("/p;q");
-    SimObservatory::writeSettings(dir.path(), s);
-    const SimSettings back = SimObservatory::readSettings(dir.path());
-    EXPECT_EQ(back.horizon, s.horizon);
-    EXPECT_EQ(back.unsafe, s.unsafe);
-    EXPECT_EQ(back.weatherConnected, true);
-    EXPECT_EQ(back.failureSeed, s.failureSeed);
-    EXPECT_EQ(back.clockStart, s.clockStart);
-    EXPECT_EQ(back.planDir, s.planDir);
-}
-
-TEST(SimClock, VirtualTimeMovesOnlyWhenToldAndDoesNotSleep)
+TEST(SiteClock, VirtualTimeMovesOnlyWhenToldAndDoesNotSleep)
 {
     const QTimeZone canary("Atlantic/Canary");
-    SimClock clock(test::utc("2022-07-01T22:30:00Z"), 0, canary);
+    SiteClock clock(test::utc("2022-07-01T22:30:00Z"), 0, canary);
     int advances = 0;
     clock.setOnAdvance([&] { ++advances; });
     EXPECT_EQ(clock.utcNow(), test::utc("2022-07-01T22:30:00Z"));
@@ -216,10 +45,10 @@ TEST(SimClock, VirtualTimeMovesOnlyWhenToldAndDoesNotSleep)
     EXPECT_EQ(advances, 15);
 }
 
-TEST(SimClock, AcceleratedTimeRunsFromItsStart)
+TEST(SiteClock, AcceleratedTimeRunsFromItsStart)
 {
     const QDateTime start = test::utc("2022-07-01T22:30:00Z");
-    SimClock clock(start, 10000, QTimeZone::utc());
+    SiteClock clock(start, 10000, QTimeZone::utc());
     int advances = 0;
     clock.setOnAdvance([&] { ++advances; });
     clock.sleepSeconds(5); // half a millisecond of wall time
@@ -230,14 +59,14 @@ TEST(SimClock, AcceleratedTimeRunsFromItsStart)
     EXPECT_GE(clock.utcNow(), before.addSecs(3600));
 }
 
-TEST(SimClock, WaitsDispatchEventsWhenAnEventLoopExists)
+TEST(SiteClock, WaitsDispatchEventsWhenAnEventLoopExists)
 {
     int argc = 1;
     char name[] = "kestrove_tests";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     for (double speed : {0.0, 1000.0}) {
-        SimClock clock(test::utc("2022-07-01T22:30:00Z"), speed, QTimeZone::utc());
+        SiteClock clock(test::utc("2022-07-01T22:30:00Z"), speed, QTimeZone::utc());
         bool dispatched = false;
         QTimer::singleShot(0, &app, [&] { dispatched = true; });
         clock.sleepSeconds(1);
@@ -246,9 +75,9 @@ TEST(SimClock, WaitsDispatchEventsWhenAnEventLoopExists)
     }
 }
 
-TEST(SimClock, InvalidStartMeansNow)
+TEST(SiteClock, InvalidStartMeansNow)
 {
-    SimClock clock(QDateTime(), 0, QTimeZone::utc());
+    SiteClock clock(QDateTime(), 0, QTimeZone::utc());
     EXPECT_LT(std::abs(clock.utcNow().secsTo(QDateTime::currentDateTimeUtc())), 5);
 }
 
@@ -257,9 +86,9 @@ class SimObjectsTest : public ::testing::Test
 protected:
     SimObjectsTest() : observatory(dir.path(), settings()) {}
 
-    SimSettings settings()
+    ObservatorySettings settings()
     {
-        SimSettings s = test::fixedSite(dir.path());
+        ObservatorySettings s = test::fixedSite(dir.path());
         s.mountRightAscension = 3.5;
         s.mountDeclination = 20;
         s.settleTime = 12;

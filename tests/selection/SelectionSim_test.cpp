@@ -19,9 +19,9 @@ namespace {
 class SelectionSimTest : public ::testing::Test
 {
 protected:
-    static sim::SimSettings site(const QString& folder)
+    static ObservatorySettings site(const QString& folder)
     {
-        sim::SimSettings s = sim::SimObservatory::defaults(folder);
+        ObservatorySettings s = observatoryDefaults(folder);
         s.latitude = 28.7606;
         s.longitude = -17.8816;
         s.elevation = 2396;

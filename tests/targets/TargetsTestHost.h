@@ -33,9 +33,9 @@ private:
     QStringList& m_lines;
 };
 
-inline sim::SimSettings fixedObservatory(const QString& folder)
+inline ObservatorySettings fixedObservatory(const QString& folder)
 {
-    sim::SimSettings s = sim::SimObservatory::defaults(folder);
+    ObservatorySettings s = observatoryDefaults(folder);
     s.latitude = 28.7606;
     s.longitude = -17.8816;
     s.elevation = 2396;

@@ -1,4 +1,4 @@
-#include "host/sim/SimLimits.h"
+#include "host/ConfigValues.h"
 
 #include "config/NumberText.h"
 
@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace kestrove::sim {
+namespace kestrove {
 
 namespace {
 
@@ -140,4 +140,4 @@ std::optional<QDateTime> firstInstantIn(const QList<Interval>& intervals, const 
     return first;
 }
 
-} // namespace kestrove::sim
+} // namespace kestrove

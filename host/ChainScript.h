@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-namespace kestrove::sim {
+namespace kestrove {
 
 // What a chain script does: append text to a file, creating it when missing.
 struct ChainEffect
@@ -21,4 +21,7 @@ ChainEffect parseChainScript(const QString& scriptPath, const QByteArray& conten
 // Appends the text (single-byte, no line end); throws HostError when the file cannot be written.
 void applyChainEffect(const ChainEffect& effect);
 
-} // namespace kestrove::sim
+// Reads, checks and carries out the chain script at `scriptPath`; throws HostError when it cannot.
+ChainEffect runChainScriptFile(const QString& scriptPath);
+
+} // namespace kestrove

@@ -1,4 +1,4 @@
-#include "host/sim/ChainScript.h"
+#include "host/ChainScript.h"
 
 #include "host/HostError.h"
 
@@ -6,7 +6,7 @@
 #include <QList>
 #include <QRegularExpression>
 
-namespace kestrove::sim {
+namespace kestrove {
 
 namespace {
 
@@ -123,4 +123,14 @@ void applyChainEffect(const ChainEffect& effect)
         throw HostError(QStringLiteral("Write"), effect.path, file.errorString());
 }
 
-} // namespace kestrove::sim
+ChainEffect runChainScriptFile(const QString& scriptPath)
+{
+    QFile file(scriptPath);
+    if (!file.open(QIODevice::ReadOnly))
+        throw HostError(QStringLiteral("chain script"), scriptPath, file.errorString());
+    const ChainEffect effect = parseChainScript(scriptPath, file.readAll());
+    applyChainEffect(effect);
+    return effect;
+}
+
+} // namespace kestrove

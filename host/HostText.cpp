@@ -1,4 +1,4 @@
-#include "host/sim/HostText.h"
+#include "host/HostText.h"
 
 #include "config/NumberText.h"
 #include "host/HostError.h"
@@ -7,7 +7,7 @@
 
 #include <cmath>
 
-namespace kestrove::sim {
+namespace kestrove {
 
 namespace {
 
@@ -152,4 +152,4 @@ QString formatDate(const QDateTime& value, const QString& format)
     throw HostError(QStringLiteral("FormatVar"), format, QStringLiteral("unsupported format"));
 }
 
-} // namespace kestrove::sim
+} // namespace kestrove

@@ -7,7 +7,7 @@
 #include <QString>
 #include <optional>
 
-namespace kestrove::sim {
+namespace kestrove {
 
 using Interval = QPair<QDateTime, QDateTime>;
 
@@ -31,4 +31,4 @@ bool inAnyInterval(const QList<Interval>& intervals, const QDateTime& utc);
 // The first instant at or after `from` that lies in an interval, if any.
 std::optional<QDateTime> firstInstantIn(const QList<Interval>& intervals, const QDateTime& from);
 
-} // namespace kestrove::sim
+} // namespace kestrove

@@ -1,13 +1,12 @@
-#include "SimTestSite.h"
+#include "TestSite.h"
 
-#include "host/sim/SimLimits.h"
+#include "host/ConfigValues.h"
 
 #include <gtest/gtest.h>
 
 using namespace kestrove;
-using namespace kestrove::sim;
 
-TEST(SimLimits, HorizonIsPiecewiseLinearAndWrapsAtNorth)
+TEST(ConfigValues, HorizonIsPiecewiseLinearAndWrapsAtNorth)
 {
     const auto horizon = parseHorizon(QStringLiteral("90:20 0:10  180:0 270:30"));
     ASSERT_TRUE(horizon);
@@ -34,7 +33,7 @@ TEST(SimLimits, HorizonIsPiecewiseLinearAndWrapsAtNorth)
     EXPECT_NEAR(horizonElevation(*offset, 165), 25, 1e-9);
 }
 
-TEST(SimLimits, HorizonDefaultsAndErrors)
+TEST(ConfigValues, HorizonDefaultsAndErrors)
 {
     EXPECT_EQ(horizonElevation({}, 123), 0);
     const auto empty = parseHorizon(QStringLiteral("  "));
@@ -50,7 +49,7 @@ TEST(SimLimits, HorizonDefaultsAndErrors)
     EXPECT_EQ(horizonText(*back), QStringLiteral("0:10 90:20.5 270:30"));
 }
 
-TEST(SimLimits, UnsafeIntervals)
+TEST(ConfigValues, UnsafeIntervals)
 {
     const auto intervals = parseIntervals(
         QStringLiteral("2026-12-07T22:00:00Z/2026-12-08T01:00:00Z; 2026-12-09T03:00:00Z/2026-12-09T04:00:00Z,"

@@ -1,10 +1,10 @@
-#include "host/sim/SimAstronomy.h"
+#include "host/Astronomy.h"
 
 #include "host/HostError.h"
 
 #include <cmath>
 
-namespace kestrove::sim {
+namespace kestrove {
 
 namespace {
 
@@ -74,4 +74,4 @@ double separation(double ra1Hours, double dec1, double ra2Hours, double dec2)
            ERFA_DR2D;
 }
 
-} // namespace kestrove::sim
+} // namespace kestrove

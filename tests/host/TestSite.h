@@ -9,10 +9,10 @@
 namespace kestrove::test {
 
 // A fixed site (La Palma) on virtual time, starting at a fixed instant.
-inline sim::SimSettings fixedSite(const QString& folder,
-                                  const QString& startUtc = QStringLiteral("2022-03-15T22:30:00Z"))
+inline ObservatorySettings fixedSite(const QString& folder,
+                                     const QString& startUtc = QStringLiteral("2022-03-15T22:30:00Z"))
 {
-    sim::SimSettings s = sim::SimObservatory::defaults(folder);
+    ObservatorySettings s = observatoryDefaults(folder);
     s.latitude = 28.7606;
     s.longitude = -17.8816;
     s.elevation = 2396;

@@ -3,7 +3,7 @@
 #include <QDateTime>
 #include <QString>
 
-namespace kestrove::sim {
+namespace kestrove {
 
 // The host's text conversions, as pure functions. Each throws HostError naming the call and text.
 
@@ -20,4 +20,4 @@ double julianDate(const QDateTime& value);
 // "General Date" (M/d/yyyy h:mm:ss AM) and "yyyymmdd".
 QString formatDate(const QDateTime& value, const QString& format);
 
-} // namespace kestrove::sim
+} // namespace kestrove

@@ -1,6 +1,6 @@
-#include "SimTestSite.h"
+#include "TestSite.h"
 
-#include "host/sim/SimAstronomy.h"
+#include "host/Astronomy.h"
 
 #include <QTemporaryDir>
 
@@ -10,7 +10,6 @@
 #include <cmath>
 
 using namespace kestrove;
-using namespace kestrove::sim;
 
 namespace {
 
@@ -61,7 +60,7 @@ double arcsecondsBetween(const Horizontal& a, double elevation, double azimuth)
 
 } // namespace
 
-TEST(SimAstronomy, AgreesWithIndependentPositions)
+TEST(Astronomy, AgreesWithIndependentPositions)
 {
     for (const Expected& e : expected) {
         const SkyInstant sky(test::utc(e.utc), e.site);
@@ -72,7 +71,7 @@ TEST(SimAstronomy, AgreesWithIndependentPositions)
     }
 }
 
-TEST(SimAstronomy, FixedLatitudeAndSiderealTimeAgreeWithHereAndNow)
+TEST(Astronomy, FixedLatitudeAndSiderealTimeAgreeWithHereAndNow)
 {
     for (const Site& site : {palma, paranal, Site{0, 100, 0}, Site{65, -150, 200}}) {
         const SkyInstant sky(test::utc("2026-12-07T22:00:00Z"), site);
@@ -89,7 +88,7 @@ TEST(SimAstronomy, FixedLatitudeAndSiderealTimeAgreeWithHereAndNow)
     }
 }
 
-TEST(SimAstronomy, SeparationOfPositions)
+TEST(Astronomy, SeparationOfPositions)
 {
     EXPECT_NEAR(separation(0, 0, 6, 0), 90, 1e-9);
     EXPECT_NEAR(separation(1, 89, 13, 89), 2, 1e-9);

@@ -1,4 +1,4 @@
-#include "host/sim/SimObservatory.h"
+#include "host/SiteClock.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -9,7 +9,7 @@
 #include <cmath>
 #include <thread>
 
-namespace kestrove::sim {
+namespace kestrove {
 
 namespace {
 
@@ -28,13 +28,13 @@ bool haveEventLoop()
 
 } // namespace
 
-SimClock::SimClock(const QDateTime& startUtc, double speed, const QTimeZone& zone)
+SiteClock::SiteClock(const QDateTime& startUtc, double speed, const QTimeZone& zone)
     : m_startUtc(startUtc.isValid() ? startUtc.toUTC() : QDateTime::currentDateTimeUtc()),
       m_startWallMs(wallMs()), m_speed(speed > 0 ? speed : 0), m_zone(zone)
 {
 }
 
-QDateTime SimClock::utcNow() const
+QDateTime SiteClock::utcNow() const
 {
     double ms = m_virtualOffsetMs;
     if (m_speed > 0)
@@ -42,7 +42,7 @@ QDateTime SimClock::utcNow() const
     return m_startUtc.addMSecs(std::llround(ms));
 }
 
-QDateTime SimClock::localNow() const
+QDateTime SiteClock::localNow() const
 {
     // A scan reads the clock once per target while virtual time stands still; the zone conversion
     // is what costs.
@@ -54,7 +54,7 @@ QDateTime SimClock::localNow() const
     return m_lastLocal;
 }
 
-void SimClock::sleepSeconds(int n)
+void SiteClock::sleepSeconds(int n)
 {
     if (m_speed <= 0) {
         // Virtual time: handle what is pending, then the time has passed.
@@ -63,20 +63,12 @@ void SimClock::sleepSeconds(int n)
         advanceSeconds(n > 0 ? n : 0);
         return;
     }
-    const auto ms = static_cast<int>(std::llround(std::max(0, n) * 1000.0 / m_speed));
-    if (haveEventLoop()) {
-        // A local loop quit by a timer: events are dispatched and the thread sleeps in between.
-        QEventLoop loop;
-        QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-        loop.exec();
-    } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    }
+    waitWallMilliseconds(static_cast<int>(std::llround(std::max(0, n) * 1000.0 / m_speed)));
     if (m_onAdvance)
         m_onAdvance();
 }
 
-void SimClock::setUtc(const QDateTime& utc)
+void SiteClock::setUtc(const QDateTime& utc)
 {
     m_startUtc = utc.toUTC();
     m_startWallMs = wallMs();
@@ -85,7 +77,7 @@ void SimClock::setUtc(const QDateTime& utc)
         m_onAdvance();
 }
 
-void SimClock::advanceSeconds(double seconds)
+void SiteClock::advanceSeconds(double seconds)
 {
     if (seconds > 0)
         m_virtualOffsetMs += seconds * 1000.0;
@@ -93,4 +85,20 @@ void SimClock::advanceSeconds(double seconds)
         m_onAdvance();
 }
 
-} // namespace kestrove::sim
+} // namespace kestrove
+
+namespace kestrove {
+
+void waitWallMilliseconds(int ms)
+{
+    if (haveEventLoop()) {
+        // A local loop quit by a timer: events are dispatched and the thread sleeps in between.
+        QEventLoop loop;
+        QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+        loop.exec();
+    } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+}
+
+} // namespace kestrove

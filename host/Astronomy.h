@@ -5,7 +5,7 @@
 #include <erfa.h>
 #include <erfam.h>
 
-namespace kestrove::sim {
+namespace kestrove {
 
 struct Site
 {
@@ -49,4 +49,4 @@ private:
 // Angular distance between two J2000 positions, degrees.
 double separation(double ra1Hours, double dec1, double ra2Hours, double dec2);
 
-} // namespace kestrove::sim
+} // namespace kestrove

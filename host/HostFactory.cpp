@@ -1,0 +1,22 @@
+#include "host/HostFactory.h"
+
+#include "host/HostError.h"
+#include "host/ObservatorySettings.h"
+#include "host/sim/SimObservatory.h"
+
+namespace kestrove {
+
+std::unique_ptr<Host> createHost(const QString& observatoryFolder)
+{
+    const ObservatorySettings settings = readObservatorySettings(observatoryFolder);
+    switch (settings.kind) {
+    case HostKind::Sim:
+        return std::make_unique<sim::SimObservatory>(observatoryFolder, settings);
+    case HostKind::Indi:
+        break;
+    }
+    throw HostError(QStringLiteral("observatory.ini"), observatoryIniPath(observatoryFolder),
+                    QStringLiteral("[host] kind=indi: this build has no INDI host"));
+}
+
+} // namespace kestrove

@@ -1,0 +1,462 @@
+#include "host/ObservatorySettings.h"
+
+#include "config/NumberText.h"
+#include "host/ConfigValues.h"
+#include "host/HostError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTimeZone>
+
+#include <cmath>
+
+namespace kestrove {
+
+namespace {
+
+const QString iniName = QStringLiteral("observatory.ini");
+const QString call = QStringLiteral("observatory.ini");
+
+QString absoluteIn(const QString& folder, const QString& path)
+{
+    return QDir::cleanPath(QDir(folder).absoluteFilePath(path));
+}
+
+QString relativeTo(const QString& folder, const QString& path)
+{
+    const QString rel = QDir(folder).relativeFilePath(path);
+    return rel.isEmpty() ? QStringLiteral(".") : rel;
+}
+
+void makeFolder(const QString& path)
+{
+    if (!QDir().mkpath(path))
+        throw HostError(call, path, QStringLiteral("cannot create the folder"));
+}
+
+QTimeZone zoneOf(const QString& name, const QString& subject)
+{
+    const QTimeZone zone(name.toUtf8());
+    if (!zone.isValid())
+        throw HostError(call, subject,
+                        QStringLiteral("[site] timeZone \"%1\" is not a known IANA time zone").arg(name));
+    return zone;
+}
+
+QDateTime clockStartOf(const QString& text, const QString& subject)
+{
+    if (text.trimmed().compare(QStringLiteral("now"), Qt::CaseInsensitive) == 0)
+        return {};
+    const auto start = parseUtcInstant(text);
+    if (!start)
+        throw HostError(
+            call, subject,
+            QStringLiteral("[clock] start \"%1\" is neither \"now\" nor an ISO 8601 UTC instant").arg(text));
+    return *start;
+}
+
+// Reads "observatory.ini" key by key; a key that is absent keeps its default.
+class IniReader
+{
+public:
+    explicit IniReader(const QString& path) : m_path(path), m_ini(path, QSettings::IniFormat) {}
+
+    bool text(const char* key, QString& out)
+    {
+        const QString k = QString::fromLatin1(key);
+        if (!m_ini.contains(k))
+            return false;
+        const QVariant v = m_ini.value(k);
+        // Unquoted commas make QSettings split a value into a list.
+        out =
+            v.typeId() == QMetaType::QStringList ? v.toStringList().join(QStringLiteral(", ")) : v.toString();
+        return true;
+    }
+
+    void number(const char* key, double& out, double low, double high)
+    {
+        QString t;
+        if (!text(key, t))
+            return;
+        const auto v = parseNumber(t);
+        if (!v || !std::isfinite(*v))
+            throw bad(key, t, QStringLiteral("is not a number"));
+        if (*v < low || *v > high)
+            throw bad(key, t, QStringLiteral("lies outside %1 to %2").arg(doubleText(low), doubleText(high)));
+        out = *v;
+    }
+
+    template <typename Int> void integer(const char* key, Int& out, double low, double high)
+    {
+        double v = static_cast<double>(out);
+        number(key, v, low, high);
+        if (v != std::floor(v)) {
+            QString t;
+            text(key, t);
+            throw bad(key, t, QStringLiteral("is not a whole number"));
+        }
+        out = static_cast<Int>(v);
+    }
+
+    void boolean(const char* key, bool& out)
+    {
+        QString t;
+        if (!text(key, t))
+            return;
+        const QString l = t.trimmed().toLower();
+        if (l == QStringLiteral("true") || l == QStringLiteral("1") || l == QStringLiteral("yes"))
+            out = true;
+        else if (l == QStringLiteral("false") || l == QStringLiteral("0") || l == QStringLiteral("no"))
+            out = false;
+        else
+            throw bad(key, t, QStringLiteral("is not true or false"));
+    }
+
+    // The value as the file holds it, for values that may hold ";" (a comment start for QSettings).
+    bool raw(const QString& section, const QString& key, QString& out)
+    {
+        QFile file(m_path);
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        QString current;
+        while (!file.atEnd()) {
+            const QString line = QString::fromUtf8(file.readLine()).trimmed();
+            if (line.startsWith(u'[') && line.endsWith(u']')) {
+                current = line.mid(1, line.size() - 2).trimmed();
+                continue;
+            }
+            const qsizetype eq = line.indexOf(u'=');
+            if (current.compare(section, Qt::CaseInsensitive) != 0 || eq < 0 ||
+                line.left(eq).trimmed() != key)
+                continue;
+            out = line.mid(eq + 1).trimmed();
+            if (out.size() >= 2 && out.startsWith(u'"') && out.endsWith(u'"'))
+                out = out.mid(1, out.size() - 2);
+            return true;
+        }
+        return false;
+    }
+
+    HostError bad(const char* key, const QString& value, const QString& why) const
+    {
+        const QString k = QString::fromLatin1(key);
+        const qsizetype slash = k.indexOf(u'/');
+        return HostError(
+            call, m_path,
+            QStringLiteral("[%1] %2 \"%3\" %4").arg(k.left(slash), k.mid(slash + 1), value, why));
+    }
+
+    QSettings::Status status() const { return m_ini.status(); }
+
+private:
+    QString m_path;
+    QSettings m_ini;
+};
+
+QString hostKindText(HostKind kind)
+{
+    return kind == HostKind::Indi ? QStringLiteral("indi") : QStringLiteral("sim");
+}
+
+QString boolText(bool v)
+{
+    return v ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+// A new file is written by hand so that it can explain its keys; later reads go through QSettings.
+QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
+{
+    QStringList lines{
+        QStringLiteral("; Kestrove observatory. Delete a key (or the file) to get its default back."),
+        QStringLiteral("[host]"),
+        QStringLiteral(
+            "; sim: the built-in simulated observatory; indi: devices of an INDI server ([indi] below)"),
+        QStringLiteral("kind=") + hostKindText(s.kind),
+        QString(),
+        QStringLiteral("[site]"),
+        QStringLiteral(
+            "; degrees (north and east positive), metres, and the IANA time zone of the site's civil time"),
+        QStringLiteral("latitude=") + doubleText(s.latitude),
+        QStringLiteral("longitude=") + doubleText(s.longitude),
+        QStringLiteral("elevation=") + doubleText(s.elevation),
+        QStringLiteral("timeZone=") + s.timeZone,
+        QString(),
+        QStringLiteral("[clock]"),
+        QStringLiteral("; now, or an ISO 8601 UTC instant such as 2026-12-07T20:00:00Z"),
+        QStringLiteral("start=") + s.clockStart,
+        QStringLiteral(
+            "; 1 real time, N runs N times faster, 0 virtual time (a wait moves the clock at once)"),
+        QStringLiteral("speed=") + doubleText(s.clockSpeed),
+        QString(),
+        QStringLiteral("[mount]"),
+        QStringLiteral("; 0 alt-azimuth, 1 equatorial, 2 German equatorial"),
+        QStringLiteral("alignmentMode=") + integerText(s.alignmentMode),
+        QStringLiteral("; where the mount points at start: J2000 hours and degrees"),
+        QStringLiteral("rightAscension=") + doubleText(s.mountRightAscension),
+        QStringLiteral("declination=") + doubleText(s.mountDeclination),
+        QStringLiteral("; degrees per second; seconds after each slew; degrees"),
+        QStringLiteral("slewRate=") + doubleText(s.slewRate),
+        QStringLiteral("settleTime=") + doubleText(s.settleTime),
+        QStringLiteral("tiltUpLimit=") + doubleText(s.tiltUpLimit),
+        QString(),
+        QStringLiteral("[limits]"),
+        QStringLiteral("minimumElevation=") + doubleText(s.minimumElevation),
+        QStringLiteral(
+            "; azimuth:elevation pairs in degrees, e.g. 0:10 90:25 180:5 270:15; empty is flat at 0"),
+        QStringLiteral("horizon=") + horizonText(s.horizon),
+        QString(),
+        QStringLiteral("[weather]"),
+        QStringLiteral("connected=") + boolText(s.weatherConnected),
+        QStringLiteral("; UTC intervals of unsafe weather, start/end, separated by commas"),
+        QStringLiteral("unsafe=") + intervalsText(s.unsafe),
+        QString(),
+        QStringLiteral("[folders]"),
+        QStringLiteral("; relative to this folder"),
+        QStringLiteral("planDir=") + relativeTo(folder, s.planDir),
+        QStringLiteral("logDir=") + relativeTo(folder, s.logDir),
+        QStringLiteral("hostPath=") + relativeTo(folder, s.hostPath),
+        QString(),
+        QStringLiteral("[acquisition]"),
+        QStringLiteral("; seconds per autofocus and per image download"),
+        QStringLiteral("autofocusSeconds=") + doubleText(s.autofocusSeconds),
+        QStringLiteral("downloadSeconds=") + doubleText(s.downloadSeconds),
+        QStringLiteral("; probability (0 to 1) that a plan fails before its end, and the seed of that draw"),
+        QStringLiteral("failureRate=") + doubleText(s.failureRate),
+        QStringLiteral("failureSeed=") + QString::number(s.failureSeed),
+        QStringLiteral("; seconds between the end of a plan and the effect of its chain script"),
+        QStringLiteral("chainScriptDelay=") + doubleText(s.chainScriptDelay),
+        QString(),
+        QStringLiteral("[indi]"),
+        QStringLiteral("; the INDI server as host:port, and the names of its devices (empty: none)"),
+        QStringLiteral("server=") + s.indi.server,
+        QStringLiteral("mount=") + s.indi.mount,
+        QStringLiteral("camera=") + s.indi.camera,
+        QStringLiteral("filterWheel=") + s.indi.filterWheel,
+        QStringLiteral("focuser=") + s.indi.focuser,
+        QStringLiteral("weather=") + s.indi.weather,
+        QStringLiteral("; a command run for #autofocus; empty skips autofocus (the acquisition log says so)"),
+        QStringLiteral("autofocusCommand=") + s.indi.autofocusCommand,
+        QStringLiteral(
+            "; seconds: to connect and see each device property; a slew beyond distance/slewRate;"),
+        QStringLiteral("; an exposure beyond its length"),
+        QStringLiteral("connectTimeout=") + doubleText(s.indi.connectTimeout),
+        QStringLiteral("slewMargin=") + doubleText(s.indi.slewMargin),
+        QStringLiteral("downloadMargin=") + doubleText(s.indi.downloadMargin),
+    };
+    QByteArray bytes;
+    for (const QString& line : lines)
+        bytes += line.toUtf8() + "\r\n";
+    return bytes;
+}
+
+} // namespace
+
+ObservatorySettings observatoryDefaults(const QString& folder)
+{
+    const QString abs = QDir::cleanPath(QDir(folder).absolutePath());
+    ObservatorySettings s;
+    // Roque de los Muchachos, La Palma: a dark site with a real time zone.
+    s.latitude = 28.7606;
+    s.longitude = -17.8816;
+    s.elevation = 2396;
+    s.timeZone = QStringLiteral("Atlantic/Canary");
+    s.clockStart = QStringLiteral("now");
+    s.clockSpeed = 1;
+    s.planDir = abs + QStringLiteral("/Plans");
+    s.logDir = abs + QStringLiteral("/Logs");
+    s.hostPath = abs;
+    return s;
+}
+
+ObservatorySettings readObservatorySettings(const QString& folder)
+{
+    const QString abs = QDir::cleanPath(QDir(folder).absolutePath());
+    makeFolder(abs);
+    const QString path = abs + u'/' + iniName;
+    ObservatorySettings s = observatoryDefaults(abs);
+    if (!QFileInfo::exists(path)) {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(defaultFileText(s, abs)) < 0)
+            throw HostError(call, path, file.errorString());
+        file.close();
+    }
+
+    IniReader ini(path);
+    if (ini.status() != QSettings::NoError)
+        throw HostError(call, path, QStringLiteral("not a readable INI file"));
+
+    QString text;
+    if (ini.text("host/kind", text)) {
+        const QString kind = text.trimmed().toLower();
+        if (kind == QStringLiteral("sim"))
+            s.kind = HostKind::Sim;
+        else if (kind == QStringLiteral("indi"))
+            s.kind = HostKind::Indi;
+        else
+            throw ini.bad("host/kind", text, QStringLiteral("is neither sim nor indi"));
+    }
+
+    ini.number("site/latitude", s.latitude, -90, 90);
+    ini.number("site/longitude", s.longitude, -360, 360);
+    ini.number("site/elevation", s.elevation, -500, 10000);
+    ini.text("site/timeZone", s.timeZone);
+    s.timeZone = s.timeZone.trimmed();
+    zoneOf(s.timeZone, path);
+
+    ini.text("clock/start", s.clockStart);
+    s.clockStart = s.clockStart.trimmed();
+    clockStartOf(s.clockStart, path);
+    ini.number("clock/speed", s.clockSpeed, 0, 1e9);
+
+    ini.integer("mount/alignmentMode", s.alignmentMode, 0, 2);
+    ini.number("mount/rightAscension", s.mountRightAscension, 0, 24);
+    ini.number("mount/declination", s.mountDeclination, -90, 90);
+    ini.number("mount/slewRate", s.slewRate, 1e-6, 1e6);
+    ini.number("mount/settleTime", s.settleTime, 0, 1e6);
+    ini.number("mount/tiltUpLimit", s.tiltUpLimit, -90, 90);
+
+    ini.number("limits/minimumElevation", s.minimumElevation, -90, 90);
+    if (ini.text("limits/horizon", text)) {
+        const auto horizon = parseHorizon(text);
+        if (!horizon)
+            throw ini.bad("limits/horizon", text, QStringLiteral("is not a list of azimuth:elevation pairs"));
+        s.horizon = *horizon;
+    }
+
+    ini.boolean("weather/connected", s.weatherConnected);
+    if (ini.raw(QStringLiteral("weather"), QStringLiteral("unsafe"), text) ||
+        ini.text("weather/unsafe", text)) {
+        const auto intervals = parseIntervals(text);
+        if (!intervals)
+            throw ini.bad("weather/unsafe", text, QStringLiteral("is not a list of start/end UTC intervals"));
+        s.unsafe = *intervals;
+    }
+
+    for (const auto& [key, target] :
+         {std::pair{"folders/planDir", &s.planDir}, std::pair{"folders/logDir", &s.logDir},
+          std::pair{"folders/hostPath", &s.hostPath}}) {
+        if (ini.text(key, text)) {
+            if (text.trimmed().isEmpty())
+                throw ini.bad(key, text, QStringLiteral("is empty"));
+            *target = absoluteIn(abs, text.trimmed());
+        }
+    }
+
+    ini.number("acquisition/autofocusSeconds", s.autofocusSeconds, 0, 1e6);
+    ini.number("acquisition/downloadSeconds", s.downloadSeconds, 0, 1e6);
+    ini.number("acquisition/failureRate", s.failureRate, 0, 1);
+    ini.integer("acquisition/failureSeed", s.failureSeed, 0, 4294967295.0);
+    ini.number("acquisition/chainScriptDelay", s.chainScriptDelay, 0, 1e6);
+
+    for (const auto& [key, target] :
+         {std::pair{"indi/server", &s.indi.server}, std::pair{"indi/mount", &s.indi.mount},
+          std::pair{"indi/camera", &s.indi.camera}, std::pair{"indi/filterWheel", &s.indi.filterWheel},
+          std::pair{"indi/focuser", &s.indi.focuser}, std::pair{"indi/weather", &s.indi.weather},
+          std::pair{"indi/autofocusCommand", &s.indi.autofocusCommand}}) {
+        if (ini.text(key, text))
+            *target = text.trimmed();
+    }
+    ini.number("indi/connectTimeout", s.indi.connectTimeout, 0.1, 3600);
+    ini.number("indi/slewMargin", s.indi.slewMargin, 0, 86400);
+    ini.number("indi/downloadMargin", s.indi.downloadMargin, 0, 86400);
+    return s;
+}
+
+void writeObservatorySettings(const QString& folder, const ObservatorySettings& settings)
+{
+    const QString abs = QDir::cleanPath(QDir(folder).absolutePath());
+    makeFolder(abs);
+    const QString path = abs + u'/' + iniName;
+    QSettings ini(path, QSettings::IniFormat);
+    const auto set = [&](const char* key, const QString& value) {
+        ini.setValue(QString::fromLatin1(key), value);
+    };
+    set("host/kind", hostKindText(settings.kind));
+    set("site/latitude", doubleText(settings.latitude));
+    set("site/longitude", doubleText(settings.longitude));
+    set("site/elevation", doubleText(settings.elevation));
+    set("site/timeZone", settings.timeZone);
+    set("clock/start", settings.clockStart);
+    set("clock/speed", doubleText(settings.clockSpeed));
+    set("mount/alignmentMode", integerText(settings.alignmentMode));
+    set("mount/rightAscension", doubleText(settings.mountRightAscension));
+    set("mount/declination", doubleText(settings.mountDeclination));
+    set("mount/slewRate", doubleText(settings.slewRate));
+    set("mount/settleTime", doubleText(settings.settleTime));
+    set("mount/tiltUpLimit", doubleText(settings.tiltUpLimit));
+    set("limits/minimumElevation", doubleText(settings.minimumElevation));
+    set("limits/horizon", horizonText(settings.horizon));
+    set("weather/connected", boolText(settings.weatherConnected));
+    set("weather/unsafe", intervalsText(settings.unsafe));
+    set("folders/planDir", relativeTo(abs, settings.planDir));
+    set("folders/logDir", relativeTo(abs, settings.logDir));
+    set("folders/hostPath", relativeTo(abs, settings.hostPath));
+    set("acquisition/autofocusSeconds", doubleText(settings.autofocusSeconds));
+    set("acquisition/downloadSeconds", doubleText(settings.downloadSeconds));
+    set("acquisition/failureRate", doubleText(settings.failureRate));
+    set("acquisition/failureSeed", QString::number(settings.failureSeed));
+    set("acquisition/chainScriptDelay", doubleText(settings.chainScriptDelay));
+    set("indi/server", settings.indi.server);
+    set("indi/mount", settings.indi.mount);
+    set("indi/camera", settings.indi.camera);
+    set("indi/filterWheel", settings.indi.filterWheel);
+    set("indi/focuser", settings.indi.focuser);
+    set("indi/weather", settings.indi.weather);
+    set("indi/autofocusCommand", settings.indi.autofocusCommand);
+    set("indi/connectTimeout", doubleText(settings.indi.connectTimeout));
+    set("indi/slewMargin", doubleText(settings.indi.slewMargin));
+    set("indi/downloadMargin", doubleText(settings.indi.downloadMargin));
+    ini.sync();
+    if (ini.status() != QSettings::NoError)
+        throw HostError(call, path, QStringLiteral("cannot write the file"));
+}
+
+QString observatoryIniPath(const QString& folder)
+{
+    return QDir::cleanPath(QDir(folder).absolutePath()) + u'/' + iniName;
+}
+
+void makeObservatoryFolders(const ObservatorySettings& s)
+{
+    makeFolder(s.planDir);
+    makeFolder(s.logDir);
+    makeFolder(s.hostPath + QStringLiteral("/Scripts"));
+    const QString script = s.hostPath + QStringLiteral("/Scripts/AcquireImages.js");
+    if (!QFileInfo::exists(script)) {
+        QFile file(script);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write("// Placeholder: the simulated observatory runs its acquisition script itself.\r\n") <
+                0)
+            throw HostError(call, script, file.errorString());
+    }
+}
+
+ObservatorySettings resolvedIn(const QString& folder, const ObservatorySettings& given)
+{
+    const QString abs = QDir::cleanPath(QDir(folder).absolutePath());
+    ObservatorySettings settings = given;
+    const ObservatorySettings fallback = observatoryDefaults(abs);
+    for (const auto& [path, byDefault] :
+         {std::pair{&settings.planDir, fallback.planDir}, std::pair{&settings.logDir, fallback.logDir},
+          std::pair{&settings.hostPath, fallback.hostPath}})
+        *path = path->isEmpty() ? byDefault : absoluteIn(abs, *path);
+    if (settings.clockStart.isEmpty())
+        settings.clockStart = fallback.clockStart;
+    if (settings.timeZone.isEmpty())
+        settings.timeZone = QStringLiteral("UTC");
+    return settings;
+}
+
+QTimeZone siteTimeZone(const ObservatorySettings& settings)
+{
+    return zoneOf(settings.timeZone, QStringLiteral("[site] timeZone"));
+}
+
+QDateTime clockStartInstant(const ObservatorySettings& settings)
+{
+    return clockStartOf(settings.clockStart, QStringLiteral("[clock] start"));
+}
+
+} // namespace kestrove

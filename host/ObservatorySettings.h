@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QPair>
+#include <QPointF>
+#include <QString>
+#include <QTimeZone>
+
+namespace kestrove {
+
+// Which observatory stands behind the automation objects.
+enum class HostKind
+{
+    Sim,
+    Indi
+};
+
+// The INDI server and the names of its devices. An empty device name means none.
+struct IndiSettings
+{
+    QString server = QStringLiteral("localhost:7624");
+    QString mount;
+    QString camera;
+    QString filterWheel;
+    QString focuser;
+    QString weather;
+    // Run for "#autofocus"; empty: autofocus is skipped, and the acquisition log says so.
+    QString autofocusCommand;
+    double connectTimeout = 10; // seconds to reach the server and see each needed property
+    double slewMargin = 30;     // seconds a slew may take beyond distance / slewRate
+    double downloadMargin = 30; // seconds an exposure may take beyond its length
+};
+
+// Everything "observatory.ini" configures, for every kind of host: one reading, each host taking
+// the sections it needs. [site], [mount] (but its start position), [limits] and [folders] are
+// shared; [clock], [weather] and [acquisition] describe the simulated observatory; [indi] a real
+// one. Defaults are written into a new file.
+struct ObservatorySettings
+{
+    // [host]
+    HostKind kind = HostKind::Sim;
+    // [site]
+    double latitude = 0;  // degrees, north positive
+    double longitude = 0; // degrees, east positive
+    double elevation = 0; // metres
+    QString timeZone;     // IANA name
+    // [clock]
+    QString clockStart;    // "now" or an ISO 8601 UTC instant
+    double clockSpeed = 1; // 1 real time, N times faster, 0 virtual time
+    // [mount]
+    int alignmentMode = 2;
+    double mountRightAscension = 0; // J2000 hours where it points at start
+    double mountDeclination = 0;    // J2000 degrees
+    double slewRate = 2.5;          // degrees per second
+    double settleTime = 10;         // seconds
+    double tiltUpLimit = 90;
+    // [limits]
+    double minimumElevation = 0;
+    QList<QPointF> horizon; // (azimuth, elevation) pairs; empty: flat 0
+    // [weather]
+    bool weatherConnected = false;
+    QList<QPair<QDateTime, QDateTime>> unsafe; // UTC intervals in which the weather is unsafe
+    // [folders]
+    QString planDir; // absolute, no trailing separator
+    QString logDir;
+    QString hostPath;
+    // [acquisition]
+    double autofocusSeconds = 120;
+    double downloadSeconds = 5;
+    double failureRate = 0; // probability that a plan fails before its end
+    unsigned failureSeed = 1;
+    double chainScriptDelay = 0; // seconds between the end of a plan and its chain script's effect
+    // [indi]
+    IndiSettings indi;
+};
+
+// The defaults for an observatory kept in `folder`.
+ObservatorySettings observatoryDefaults(const QString& folder);
+
+// Reads "observatory.ini" in the folder, creating the folder and the file with defaults first when
+// they are missing. A value that cannot be read throws HostError naming the key.
+ObservatorySettings readObservatorySettings(const QString& folder);
+
+// Writes the settings to "observatory.ini" in the folder.
+void writeObservatorySettings(const QString& folder, const ObservatorySettings& settings);
+
+// "observatory.ini" in the folder.
+QString observatoryIniPath(const QString& folder);
+
+// Makes folder paths absolute (relative ones are taken in `folder`, empty ones get their
+// defaults) and fills in an empty clock start and time zone.
+ObservatorySettings resolvedIn(const QString& folder, const ObservatorySettings& settings);
+
+// The site's time zone and the clock's start instant (invalid for "now"); throw HostError when
+// the settings name no known zone or no instant.
+QTimeZone siteTimeZone(const ObservatorySettings& settings);
+QDateTime clockStartInstant(const ObservatorySettings& settings);
+
+// Creates the plan, log and host folders and the placeholder acquisition script under the host's
+// folder, so that the survey finds them.
+void makeObservatoryFolders(const ObservatorySettings& settings);
+
+} // namespace kestrove

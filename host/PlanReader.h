@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace kestrove {
+
+// One observing plan as the acquisition script reads it.
+struct AcquisitionPlan
+{
+    bool autofocus = false;
+    bool calibrate = false;
+    QString dir;
+    QString filter;
+    double subframe = 1;
+    int binning = 1;
+    int count = 1;
+    double interval = 0; // exposure, seconds
+    QString target;
+    double rightAscension = 0; // J2000 hours
+    double declination = 0;    // J2000 degrees
+    QString chainScript;
+};
+
+// Reads a plan's lines; throws HostError naming the plan and the line for anything it cannot take.
+AcquisitionPlan parsePlan(const QString& planPath, const QStringList& lines);
+
+// The plan that "runplanonce.txt" in the plan folder names, read as the acquisition script reads
+// it; `planPath` gets its path. Throws HostError for a hand-over or a plan it cannot take.
+AcquisitionPlan readHandedOverPlan(const QString& planDir, QString& planPath);
+
+// The lines of a text file; throws HostError when it cannot be read.
+QStringList readTextLines(const QString& path);
+
+} // namespace kestrove

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "host/Clock.h"
+
+#include <QDateTime>
+#include <QTimeZone>
+#include <functional>
+
+namespace kestrove {
+
+// The observatory's clock at a site. Real time runs from its start instant at `speed` times the
+// wall clock; virtual time (speed 0) stands still until a wait advances it. A real observatory
+// runs it at speed 1 from now.
+class SiteClock : public Clock
+{
+public:
+    // An invalid start instant means "now" by the system clock.
+    SiteClock(const QDateTime& startUtc, double speed, const QTimeZone& zone);
+
+    QDateTime utcNow() const override;
+    QDateTime localNow() const override;
+    void sleepSeconds(int n) override;
+
+    double speed() const { return m_speed; }
+    const QTimeZone& zone() const { return m_zone; }
+    // Sets the clock to an instant; it runs on from there at its speed.
+    void setUtc(const QDateTime& utc);
+    // Moves the clock forward by hand (tests, virtual time).
+    void advanceSeconds(double seconds);
+    // Called after every wait and every move of the clock, so that a simulation catches up.
+    void setOnAdvance(std::function<void()> callback) { m_onAdvance = std::move(callback); }
+
+private:
+    QDateTime m_startUtc;
+    qint64 m_startWallMs = 0;
+    double m_virtualOffsetMs = 0;
+    double m_speed;
+    QTimeZone m_zone;
+    std::function<void()> m_onAdvance;
+    mutable QDateTime m_lastUtc;
+    mutable QDateTime m_lastLocal;
+};
+
+// Sleeps `ms` milliseconds of wall time; on the thread of a Qt application it dispatches events
+// meanwhile in a local event loop.
+void waitWallMilliseconds(int ms);
+
+} // namespace kestrove

@@ -1,0 +1,122 @@
+#include "host/SkyUtil.h"
+
+#include "host/ConfigValues.h"
+#include "host/HostText.h"
+
+#include <cmath>
+
+namespace kestrove {
+
+void SiteSky::setSite(const Site& site)
+{
+    m_site = site;
+    m_sky.reset();
+}
+
+std::shared_ptr<const SkyInstant> SiteSky::now()
+{
+    const QDateTime utc = m_clock.utcNow();
+    if (!m_sky || m_sky->msecsSinceEpoch() != utc.toMSecsSinceEpoch())
+        m_sky = std::make_shared<const SkyInstant>(utc, m_site);
+    return m_sky;
+}
+
+double SiteSky::siderealTimeNow()
+{
+    const qint64 now = m_clock.utcNow().toMSecsSinceEpoch();
+    if (!m_sky || now < m_sky->msecsSinceEpoch() || now - m_sky->msecsSinceEpoch() > 60000)
+        return this->now()->localSiderealTime();
+    constexpr double siderealPerSolar = 1.00273790935;
+    const double hours = m_sky->localSiderealTime() +
+                         static_cast<double>(now - m_sky->msecsSinceEpoch()) / 3600000.0 * siderealPerSolar;
+    return std::fmod(hours, 24.0);
+}
+
+SkyTransform::SkyTransform(std::shared_ptr<const SkyInstant> sky) : m_sky(std::move(sky)), m_fixed(false) {}
+
+SkyTransform::SkyTransform(std::shared_ptr<const SkyInstant> sky, double latitude, double siderealTime)
+    : m_sky(std::move(sky)), m_fixed(true), m_latitude(latitude), m_siderealTime(siderealTime)
+{
+}
+
+void SkyTransform::setRightAscension(double hours)
+{
+    m_ra = hours;
+    m_dirty = true;
+}
+
+void SkyTransform::setDeclination(double degrees)
+{
+    m_dec = degrees;
+    m_dirty = true;
+}
+
+const Horizontal& SkyTransform::place()
+{
+    if (m_dirty) {
+        m_place = m_fixed ? m_sky->observedAt(m_ra, m_dec, m_latitude, m_siderealTime)
+                          : m_sky->observed(m_ra, m_dec);
+        m_dirty = false;
+    }
+    return m_place;
+}
+
+QString SkyUtil::FormatVar(const QDateTime& value, const QString& format)
+{
+    return formatDate(value, format);
+}
+
+double SkyUtil::Date_Julian(const QDateTime& value)
+{
+    return julianDate(value);
+}
+
+std::unique_ptr<CoordTransform> SkyUtil::NewCTHereAndNow()
+{
+    return std::make_unique<SkyTransform>(m_sky.now());
+}
+
+std::unique_ptr<CoordTransform> SkyUtil::NewCT(double latitude, double siderealTime)
+{
+    double st = std::fmod(siderealTime, 24.0);
+    if (st < 0)
+        st += 24.0;
+    return std::make_unique<SkyTransform>(m_sky.now(), latitude, st);
+}
+
+bool SkyUtil::IsGEMDestinationWest(double rightAscension)
+{
+    double ha = std::fmod(m_sky.siderealTimeNow() - rightAscension, 24.0);
+    if (ha <= -12)
+        ha += 24;
+    else if (ha > 12)
+        ha -= 24;
+    return ha < 0;
+}
+
+double SkyUtil::HMS_Hours(const QString& text)
+{
+    return parseSexagesimal(QStringLiteral("HMS_Hours"), text, u'h');
+}
+
+double SkyUtil::DMS_Degrees(const QString& text)
+{
+    return parseSexagesimal(QStringLiteral("DMS_Degrees"), text, u'd');
+}
+
+QString SkyUtil::Hours_HMS(double hours, const QString& h, const QString& m, const QString& s)
+{
+    return formatSexagesimal(hours, h, m, s, false);
+}
+
+QString SkyUtil::Degrees_DMS(double degrees, const QString& d, const QString& m, const QString& s)
+{
+    return formatSexagesimal(degrees, d, m, s, true);
+}
+
+double SettingsPrefs::GetHorizon(double azimuth)
+{
+    return horizonElevation(m_settings.horizon, azimuth);
+}
+
+} // namespace kestrove

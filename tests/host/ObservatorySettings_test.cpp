@@ -1,0 +1,222 @@
+#include "TestSite.h"
+#include "support/TestSupport.h"
+
+#include "host/HostError.h"
+#include "host/ObservatorySettings.h"
+#include "host/sim/SimObservatory.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace kestrove;
+using namespace kestrove::sim;
+
+namespace {
+
+void writeIni(const QString& folder, const QByteArray& text)
+{
+    QDir().mkpath(folder);
+    test::writeBytes(folder + QStringLiteral("/observatory.ini"), text);
+}
+
+} // namespace
+
+TEST(ObservatorySettings, NewFolderGetsDefaultsWrittenAndReadBack)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("obs/nested"));
+    SimObservatory observatory(folder);
+    const QString ini = folder + QStringLiteral("/observatory.ini");
+    ASSERT_TRUE(QFileInfo::exists(ini));
+    EXPECT_TRUE(QFileInfo(folder + QStringLiteral("/Plans")).isDir());
+    EXPECT_TRUE(QFileInfo(folder + QStringLiteral("/Logs")).isDir());
+    EXPECT_TRUE(QFileInfo(folder + QStringLiteral("/Scripts/AcquireImages.js")).isFile());
+
+    QSettings settings(ini, QSettings::IniFormat);
+    for (const char* key : {"host/kind",
+                            "site/latitude",
+                            "site/longitude",
+                            "site/elevation",
+                            "site/timeZone",
+                            "clock/start",
+                            "clock/speed",
+                            "mount/alignmentMode",
+                            "mount/rightAscension",
+                            "mount/declination",
+                            "mount/slewRate",
+                            "mount/settleTime",
+                            "mount/tiltUpLimit",
+                            "limits/minimumElevation",
+                            "limits/horizon",
+                            "weather/connected",
+                            "weather/unsafe",
+                            "folders/planDir",
+                            "folders/logDir",
+                            "folders/hostPath",
+                            "acquisition/autofocusSeconds",
+                            "acquisition/downloadSeconds",
+                            "acquisition/failureRate",
+                            "acquisition/failureSeed",
+                            "acquisition/chainScriptDelay",
+                            "indi/server",
+                            "indi/mount",
+                            "indi/camera",
+                            "indi/filterWheel",
+                            "indi/focuser",
+                            "indi/weather",
+                            "indi/autofocusCommand",
+                            "indi/connectTimeout",
+                            "indi/slewMargin",
+                            "indi/downloadMargin"})
+        EXPECT_TRUE(settings.contains(QString::fromLatin1(key))) << key;
+    EXPECT_EQ(settings.value(QStringLiteral("clock/start")).toString(), QStringLiteral("now"));
+    EXPECT_EQ(settings.value(QStringLiteral("folders/planDir")).toString(), QStringLiteral("Plans"));
+
+    const ObservatorySettings read = readObservatorySettings(folder);
+    const ObservatorySettings byDefault = observatoryDefaults(folder);
+    EXPECT_EQ(read.latitude, byDefault.latitude);
+    EXPECT_EQ(read.longitude, byDefault.longitude);
+    EXPECT_EQ(read.timeZone, byDefault.timeZone);
+    EXPECT_EQ(read.clockSpeed, 1);
+    EXPECT_EQ(read.slewRate, byDefault.slewRate);
+    EXPECT_EQ(read.planDir, QDir::cleanPath(QDir(folder).absolutePath()) + QStringLiteral("/Plans"));
+    EXPECT_EQ(read.hostPath, QDir::cleanPath(QDir(folder).absolutePath()));
+    EXPECT_TRUE(read.horizon.isEmpty());
+    EXPECT_TRUE(read.unsafe.isEmpty());
+    EXPECT_EQ(read.kind, HostKind::Sim);
+    EXPECT_EQ(read.indi.server, QStringLiteral("localhost:7624"));
+
+    auto util = observatory.createUtil();
+    EXPECT_EQ(util->Prefs().LocalUser().DefaultPlanDir(), read.planDir);
+    EXPECT_FALSE(util->Prefs().LocalUser().DefaultLogDir().endsWith(u'/'));
+    EXPECT_EQ(observatory.createApplication()->Path(), read.hostPath);
+    EXPECT_FALSE(util->ScriptActive());
+}
+
+TEST(ObservatorySettings, ReadsEditedValues)
+{
+    QTemporaryDir dir;
+    writeIni(dir.path(),
+             "[site]\r\nlatitude=-24.6272\r\nlongitude=-70.4042\r\nelevation=2635\r\n"
+             "timeZone=America/Santiago\r\n"
+             "[clock]\nstart=2026-12-07T20:00:00Z\nspeed=0\n"
+             "[mount]\nalignmentMode=0\nrightAscension=5.5\ndeclination=-12.25\nslewRate=4\n"
+             "settleTime=7\ntiltUpLimit=85\n"
+             "[limits]\nminimumElevation=12\nhorizon=0:10 180:20\n"
+             "[weather]\nconnected=true\n"
+             "unsafe=2026-12-07T22:00:00Z/2026-12-08T01:00:00Z;2026-12-09T22:00:00Z/2026-12-10T01:00:00Z\n"
+             "[folders]\nplanDir=../shared plans\nlogDir=/tmp\nhostPath=host\n"
+             "[acquisition]\nautofocusSeconds=60\ndownloadSeconds=2.5\nfailureRate=0.25\n"
+             "failureSeed=42\nchainScriptDelay=3\n"
+             "[host]\nkind=indi\n"
+             "[indi]\nserver=observatory.local:7625\nmount=Telescope Simulator\ncamera=CCD Simulator\n"
+             "filterWheel=Filter Simulator\nfocuser=Focuser Simulator\nweather=Weather Simulator\n"
+             "autofocusCommand=/usr/local/bin/focus --fast\nconnectTimeout=5\nslewMargin=60\n"
+             "downloadMargin=12\n");
+    const ObservatorySettings s = readObservatorySettings(dir.path());
+    EXPECT_EQ(s.latitude, -24.6272);
+    EXPECT_EQ(s.timeZone, QStringLiteral("America/Santiago"));
+    EXPECT_EQ(s.clockStart, QStringLiteral("2026-12-07T20:00:00Z"));
+    EXPECT_EQ(s.clockSpeed, 0);
+    EXPECT_EQ(s.alignmentMode, 0);
+    EXPECT_EQ(s.mountRightAscension, 5.5);
+    EXPECT_EQ(s.mountDeclination, -12.25);
+    EXPECT_EQ(s.slewRate, 4);
+    EXPECT_EQ(s.settleTime, 7);
+    EXPECT_EQ(s.tiltUpLimit, 85);
+    EXPECT_EQ(s.minimumElevation, 12);
+    EXPECT_EQ(s.horizon.size(), 2);
+    EXPECT_TRUE(s.weatherConnected);
+    // ";" would start a comment for QSettings; both intervals must survive.
+    EXPECT_EQ(s.unsafe.size(), 2);
+    EXPECT_EQ(s.planDir, QDir::cleanPath(dir.path() + QStringLiteral("/../shared plans")));
+    EXPECT_EQ(s.logDir, QStringLiteral("/tmp"));
+    EXPECT_EQ(s.hostPath, dir.path() + QStringLiteral("/host"));
+    EXPECT_EQ(s.autofocusSeconds, 60);
+    EXPECT_EQ(s.downloadSeconds, 2.5);
+    EXPECT_EQ(s.failureRate, 0.25);
+    EXPECT_EQ(s.failureSeed, 42u);
+    EXPECT_EQ(s.chainScriptDelay, 3);
+    EXPECT_EQ(s.kind, HostKind::Indi);
+    EXPECT_EQ(s.indi.server, QStringLiteral("observatory.local:7625"));
+    EXPECT_EQ(s.indi.mount, QStringLiteral("Telescope Simulator"));
+    EXPECT_EQ(s.indi.camera, QStringLiteral("CCD Simulator"));
+    EXPECT_EQ(s.indi.filterWheel, QStringLiteral("Filter Simulator"));
+    EXPECT_EQ(s.indi.focuser, QStringLiteral("Focuser Simulator"));
+    EXPECT_EQ(s.indi.weather, QStringLiteral("Weather Simulator"));
+    EXPECT_EQ(s.indi.autofocusCommand, QStringLiteral("/usr/local/bin/focus --fast"));
+    EXPECT_EQ(s.indi.connectTimeout, 5);
+    EXPECT_EQ(s.indi.slewMargin, 60);
+    EXPECT_EQ(s.indi.downloadMargin, 12);
+
+    SimObservatory observatory(dir.path());
+    EXPECT_EQ(observatory.simClock().utcNow(), test::utc("2026-12-07T20:00:00Z"));
+    EXPECT_EQ(observatory.simClock().localNow().time(), QTime(17, 0)); // Chile, UTC-3 in December
+    EXPECT_TRUE(QFileInfo(s.hostPath + QStringLiteral("/Scripts/AcquireImages.js")).isFile());
+}
+
+TEST(ObservatorySettings, MalformedValueNamesKeyAndFile)
+{
+    const struct
+    {
+        const char* section;
+        const char* line;
+        const char* key;
+    } cases[] = {
+        {"site", "latitude=north", "latitude"},
+        {"site", "latitude=91", "latitude"},
+        {"site", "timeZone=Mars/Olympus", "timeZone"},
+        {"clock", "start=yesterday", "start"},
+        {"clock", "speed=-1", "speed"},
+        {"mount", "alignmentMode=1.5", "alignmentMode"},
+        {"mount", "alignmentMode=3", "alignmentMode"},
+        {"mount", "slewRate=0", "slewRate"},
+        {"limits", "horizon=0:10 90", "horizon"},
+        {"weather", "connected=maybe", "connected"},
+        {"weather", "unsafe=2026-12-07T22:00:00Z", "unsafe"},
+        {"folders", "planDir=", "planDir"},
+        {"acquisition", "failureRate=2", "failureRate"},
+        {"acquisition", "failureSeed=-1", "failureSeed"},
+        {"host", "kind=ascom", "kind"},
+        {"indi", "connectTimeout=0", "connectTimeout"},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        writeIni(dir.path(), QByteArray("[") + c.section + "]\n" + c.line + "\n");
+        try {
+            readObservatorySettings(dir.path());
+            ADD_FAILURE() << "accepted " << c.line;
+        } catch (const HostError& e) {
+            EXPECT_TRUE(e.message().contains(QString::fromLatin1(c.key))) << e.what();
+            EXPECT_TRUE(e.message().contains(dir.path() + QStringLiteral("/observatory.ini"))) << e.what();
+        }
+    }
+}
+
+TEST(ObservatorySettings, WrittenSettingsReadBack)
+{
+    QTemporaryDir dir;
+    ObservatorySettings s = test::fixedSite(dir.path());
+    s.horizon = {QPointF(0, 5), QPointF(200, 15.5)};
+    s.unsafe = {{test::utc("2026-12-07T22:00:00Z"), test::utc("2026-12-08T01:00:00Z")},
+                {test::utc("2026-12-09T22:00:00Z"), test::utc("2026-12-10T01:00:00Z")}};
+    s.weatherConnected = true;
+    s.failureSeed = 4000000000u;
+    s.planDir = dir.path() + QStringLiteral("/p;q");
+    s.kind = HostKind::Indi;
+    s.indi.camera = QStringLiteral("CCD Simulator");
+    writeObservatorySettings(dir.path(), s);
+    const ObservatorySettings back = readObservatorySettings(dir.path());
+    EXPECT_EQ(back.horizon, s.horizon);
+    EXPECT_EQ(back.unsafe, s.unsafe);
+    EXPECT_EQ(back.weatherConnected, true);
+    EXPECT_EQ(back.failureSeed, s.failureSeed);
+    EXPECT_EQ(back.clockStart, s.clockStart);
+    EXPECT_EQ(back.kind, HostKind::Indi);
+    EXPECT_EQ(back.indi.camera, s.indi.camera);
+    EXPECT_EQ(back.planDir, s.planDir);
+}
