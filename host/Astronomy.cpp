@@ -68,6 +68,21 @@ Horizontal SkyInstant::observedAt(double rightAscension, double declination, dou
     return fromRadians(az, el, false);
 }
 
+Horizontal SkyInstant::sun() const
+{
+    // The context holds the Earth's heliocentric direction; the Sun lies opposite.
+    double toSun[3] = {-m_astrom.eh[0], -m_astrom.eh[1], -m_astrom.eh[2]};
+    double ra = 0;
+    double dec = 0;
+    eraC2s(toSun, &ra, &dec);
+    return observed(eraAnp(ra) / hoursToRad, dec * ERFA_DR2D);
+}
+
+double sunAltitude(const QDateTime& utc, const Site& site)
+{
+    return SkyInstant(utc, site).sun().elevation;
+}
+
 double separation(double ra1Hours, double dec1, double ra2Hours, double dec2)
 {
     return eraSeps(ra1Hours * hoursToRad, dec1 * ERFA_DD2R, ra2Hours * hoursToRad, dec2 * ERFA_DD2R) *

@@ -37,6 +37,8 @@ public:
     // The same place seen from `latitude` at local apparent sidereal time `siderealTime` (hours).
     Horizontal observedAt(double rightAscension, double declination, double latitude,
                           double siderealTime) const;
+    // Where the Sun's centre stands, without refraction (good to a few arcseconds).
+    Horizontal sun() const;
 
 private:
     qint64 m_msecs;
@@ -45,6 +47,9 @@ private:
     mutable eraASTROM m_astrom;
     double m_eo = 0; // equation of the origins, ERA - GST
 };
+
+// The Sun's altitude at a site and instant, degrees, without refraction.
+double sunAltitude(const QDateTime& utc, const Site& site);
 
 // Angular distance between two J2000 positions, degrees.
 double separation(double ra1Hours, double dec1, double ra2Hours, double dec2);

@@ -33,7 +33,11 @@ public:
     virtual void Replace(const QString& destination) = 0;
 };
 
-enum class IOMode { ForReading = 1, ForAppending = 8 };
+enum class IOMode
+{
+    ForReading = 1,
+    ForAppending = 8
+};
 
 class FileSystem
 {
@@ -42,7 +46,8 @@ public:
     // True for an existing file; false for a folder, a missing path or any failure. Never throws.
     virtual bool FileExists(const QString& path) = 0;
     virtual std::unique_ptr<File> GetFile(const QString& path) = 0;
-    virtual std::unique_ptr<TextStream> OpenTextFile(const QString& path, IOMode mode, bool create = false) = 0;
+    virtual std::unique_ptr<TextStream> OpenTextFile(const QString& path, IOMode mode,
+                                                     bool create = false) = 0;
     virtual std::unique_ptr<TextStream> CreateTextFile(const QString& path, bool overwrite) = 0;
 };
 

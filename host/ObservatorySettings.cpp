@@ -160,6 +160,11 @@ QString hostKindText(HostKind kind)
     return kind == HostKind::Indi ? QStringLiteral("indi") : QStringLiteral("sim");
 }
 
+QString optionalText(const std::optional<double>& v)
+{
+    return v ? doubleText(*v) : QString();
+}
+
 QString boolText(bool v)
 {
     return v ? QStringLiteral("true") : QStringLiteral("false");
@@ -202,7 +207,11 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("tiltUpLimit=") + doubleText(s.tiltUpLimit),
         QString(),
         QStringLiteral("[limits]"),
+        QStringLiteral("; degrees; no target lower than this (plus one degree) is chosen"),
         QStringLiteral("minimumElevation=") + doubleText(s.minimumElevation),
+        QStringLiteral(
+            "; degrees; while the Sun stands higher the weather counts as unsafe (empty: no limit)"),
+        QStringLiteral("sunAltitude=") + optionalText(s.sunAltitude),
         QStringLiteral(
             "; azimuth:elevation pairs in degrees, e.g. 0:10 90:25 180:5 270:15; empty is flat at 0"),
         QStringLiteral("horizon=") + horizonText(s.horizon),
@@ -278,7 +287,9 @@ ObservatorySettings readObservatorySettings(const QString& folder)
     ObservatorySettings s = observatoryDefaults(abs);
     if (!QFileInfo::exists(path)) {
         QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(defaultFileText(s, abs)) < 0)
+        ObservatorySettings fresh = s;
+        fresh.minimumElevation = newFileMinimumElevation;
+        if (!file.open(QIODevice::WriteOnly) || file.write(defaultFileText(fresh, abs)) < 0)
             throw HostError(call, path, file.errorString());
         file.close();
     }
@@ -318,6 +329,13 @@ ObservatorySettings readObservatorySettings(const QString& folder)
     ini.number("mount/tiltUpLimit", s.tiltUpLimit, -90, 90);
 
     ini.number("limits/minimumElevation", s.minimumElevation, -90, 90);
+    if (ini.text("limits/sunAltitude", text) && text.trimmed().isEmpty()) {
+        s.sunAltitude.reset();
+    } else {
+        double limit = s.sunAltitude.value_or(0);
+        ini.number("limits/sunAltitude", limit, -90, 90);
+        s.sunAltitude = limit;
+    }
     if (ini.text("limits/horizon", text)) {
         const auto horizon = parseHorizon(text);
         if (!horizon)
@@ -388,6 +406,7 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("mount/tiltUpLimit", doubleText(settings.tiltUpLimit));
     set("limits/minimumElevation", doubleText(settings.minimumElevation));
     set("limits/horizon", horizonText(settings.horizon));
+    set("limits/sunAltitude", optionalText(settings.sunAltitude));
     set("weather/connected", boolText(settings.weatherConnected));
     set("weather/unsafe", intervalsText(settings.unsafe));
     set("folders/planDir", relativeTo(abs, settings.planDir));

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QTimeZone>
 
+#include <optional>
+
 namespace kestrove {
 
 // Which observatory stands behind the automation objects.
@@ -58,6 +60,8 @@ struct ObservatorySettings
     // [limits]
     double minimumElevation = 0;
     QList<QPointF> horizon; // (azimuth, elevation) pairs; empty: flat 0
+    // While the Sun stands above this altitude (degrees) the weather counts as unsafe; none: no gate.
+    std::optional<double> sunAltitude = -12;
     // [weather]
     bool weatherConnected = false;
     QList<QPair<QDateTime, QDateTime>> unsafe; // UTC intervals in which the weather is unsafe
@@ -74,6 +78,10 @@ struct ObservatorySettings
     // [indi]
     IndiSettings indi;
 };
+
+// What a new "observatory.ini" holds where it differs from the defaults for a missing key: a
+// minimum elevation of 20 degrees (an existing file keeps its own).
+inline constexpr double newFileMinimumElevation = 20;
 
 // The defaults for an observatory kept in `folder`.
 ObservatorySettings observatoryDefaults(const QString& folder);

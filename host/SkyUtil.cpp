@@ -11,6 +11,18 @@ void SiteSky::setSite(const Site& site)
 {
     m_site = site;
     m_sky.reset();
+    m_haveSun = false;
+}
+
+double SiteSky::sunAltitudeNow()
+{
+    const qint64 now = m_clock.utcNow().toMSecsSinceEpoch();
+    if (!m_haveSun || std::abs(now - m_sunMs) > 10000) {
+        m_sunAltitude = this->now()->sun().elevation;
+        m_sunMs = now;
+        m_haveSun = true;
+    }
+    return m_sunAltitude;
 }
 
 std::shared_ptr<const SkyInstant> SiteSky::now()
@@ -59,6 +71,59 @@ const Horizontal& SkyTransform::place()
         m_dirty = false;
     }
     return m_place;
+}
+
+bool sunAboveLimit(SiteSky& sky, const std::optional<double>& limit)
+{
+    return limit && sky.sunAltitudeNow() > *limit;
+}
+
+std::optional<QDateTime> firstSunAboveLimit(const Site& site, const std::optional<double>& limit,
+                                            const QDateTime& from, const QDateTime& to)
+{
+    if (!limit || to < from)
+        return std::nullopt;
+    const auto above = [&](const QDateTime& t) { return sunAltitude(t, site) > *limit; };
+    if (above(from))
+        return from;
+    // The Sun climbs at most a quarter of a degree a minute: a rise above the limit lasts far longer
+    // than a step, so stepping cannot pass over one.
+    constexpr qint64 stepMs = 60 * 1000;
+    QDateTime below = from;
+    for (;;) {
+        QDateTime next = below.addMSecs(stepMs);
+        if (next > to)
+            next = to;
+        if (above(next)) {
+            // Halve the bracket down to a second.
+            QDateTime high = next;
+            while (below.msecsTo(high) > 1000) {
+                const QDateTime middle = below.addMSecs(below.msecsTo(high) / 2);
+                (above(middle) ? high : below) = middle;
+            }
+            return high;
+        }
+        if (next == to)
+            return std::nullopt;
+        below = next;
+    }
+}
+
+SkyUtil::SkyUtil(SiteSky& sky, std::optional<double> sunLimit)
+    : m_sky(sky), m_sunLimit(sunLimit), m_weather(*this)
+{
+}
+
+bool SkyUtil::WeatherConnected()
+{
+    return deviceWeatherConnected() || sunAboveLimit(m_sky, m_sunLimit);
+}
+
+bool SkyUtil::GatedWeather::Safe()
+{
+    if (sunAboveLimit(m_util.m_sky, m_util.m_sunLimit))
+        return false;
+    return !m_util.deviceWeatherConnected() || m_util.deviceWeatherSafe();
 }
 
 QString SkyUtil::FormatVar(const QDateTime& value, const QString& format)

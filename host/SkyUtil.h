@@ -6,6 +6,7 @@
 #include "host/ObservatorySettings.h"
 
 #include <memory>
+#include <optional>
 
 namespace kestrove {
 
@@ -24,11 +25,17 @@ public:
     // Local apparent sidereal time now, hours. On a running clock it is carried forward from a
     // context up to a minute old at the sidereal rate (error far below a millisecond of time).
     double siderealTimeNow();
+    // The Sun's altitude now, degrees; reused for up to ten seconds of the clock, in which the Sun
+    // moves less than a twentieth of a degree.
+    double sunAltitudeNow();
 
 private:
     Site m_site;
     const Clock& m_clock;
     std::shared_ptr<const SkyInstant> m_sky;
+    qint64 m_sunMs = 0;
+    double m_sunAltitude = 0;
+    bool m_haveSun = false;
 };
 
 // A coordinate transform for one instant: here and now, or for a given latitude and sidereal time.
@@ -58,13 +65,26 @@ private:
     Horizontal m_place;
 };
 
+// True while the Sun stands above the limit; never with no limit.
+bool sunAboveLimit(SiteSky& sky, const std::optional<double>& limit);
+
+// The first instant in [from, to] at which the Sun stands above the limit, to about a second;
+// nothing when it stays below (or there is no limit).
+std::optional<QDateTime> firstSunAboveLimit(const Site& site, const std::optional<double>& limit,
+                                            const QDateTime& from, const QDateTime& to);
+
 // The members of the host's utility object that every host answers the same way: time and its
-// text, coordinate transforms, the pier side of a destination and the sexagesimal conversions.
-// A host adds its scripts and its weather.
+// text, coordinate transforms, the pier side of a destination, the sexagesimal conversions, and
+// the darkness gate on the weather. A host adds its scripts and its weather device.
 class SkyUtil : public AcpUtil
 {
 public:
-    explicit SkyUtil(SiteSky& sky) : m_sky(sky) {}
+    // While the Sun stands above `sunLimit` the weather is reported connected and unsafe, whatever
+    // the host's own weather device says.
+    SkyUtil(SiteSky& sky, std::optional<double> sunLimit);
+
+    bool WeatherConnected() final;
+    AcpWeather& Weather() final { return m_weather; }
 
     QString FormatVar(const QDateTime& value, const QString& format) override;
     double Date_Julian(const QDateTime& value) override;
@@ -77,7 +97,25 @@ public:
     QString Degrees_DMS(double degrees, const QString& d, const QString& m, const QString& s) override;
 
 protected:
+    // The host's own weather source: whether one is connected and whether it reports safe.
+    virtual bool deviceWeatherConnected() = 0;
+    virtual bool deviceWeatherSafe() = 0;
+
     SiteSky& m_sky;
+
+private:
+    class GatedWeather : public AcpWeather
+    {
+    public:
+        explicit GatedWeather(SkyUtil& util) : m_util(util) {}
+        bool Safe() override;
+
+    private:
+        SkyUtil& m_util;
+    };
+
+    std::optional<double> m_sunLimit;
+    GatedWeather m_weather;
 };
 
 // The host's preferences as "observatory.ini" sets them: folders, limits, horizon, settle time.

@@ -6,6 +6,7 @@
 #include "host/HostError.h"
 #include "host/HostText.h"
 #include "host/LocalFileSystem.h"
+#include "host/SkyUtil.h"
 #include "host/sim/SimState.h"
 
 #include <QFile>
@@ -98,6 +99,15 @@ void AcquisitionRunner::start(qint64 now)
         if (at < m_end && (!m_cutoff || at < *m_cutoff)) {
             m_cutoff = at;
             m_cutoffReason = QStringLiteral("aborted, weather unsafe");
+        }
+    }
+    // Dawn ends a plan as bad weather does.
+    const auto utcOf = [](qint64 ms) { return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()); };
+    if (const auto dawn = firstSunAboveLimit(m_state.sky.site(), s.sunAltitude, utcOf(now), utcOf(m_end))) {
+        const qint64 at = dawn->toMSecsSinceEpoch();
+        if (at < m_end && (!m_cutoff || at < *m_cutoff)) {
+            m_cutoff = at;
+            m_cutoffReason = QStringLiteral("aborted, the Sun is above the limit");
         }
     }
     m_active = true;

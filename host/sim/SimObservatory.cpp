@@ -16,25 +16,12 @@ namespace {
 
 // The automation objects. Each member first lets the acquisition script catch up with the clock.
 
-class SimWeather : public AcpWeather
-{
-public:
-    explicit SimWeather(SimState& state) : m_state(state) {}
-    bool Safe() override
-    {
-        m_state.catchUp();
-        return !inAnyInterval(m_state.settings.unsafe, m_state.clock.utcNow());
-    }
-
-private:
-    SimState& m_state;
-};
-
 class SimUtil : public SkyUtil
 {
 public:
     explicit SimUtil(std::shared_ptr<SimState> state)
-        : SkyUtil(state->sky), m_state(std::move(state)), m_weather(*m_state), m_prefs(m_state->settings)
+        : SkyUtil(state->sky, state->settings.sunAltitude), m_state(std::move(state)),
+          m_prefs(m_state->settings)
     {
     }
 
@@ -43,8 +30,6 @@ public:
         m_state->catchUp();
         return m_state->runner.active();
     }
-    bool WeatherConnected() override { return m_state->settings.weatherConnected; }
-    AcpWeather& Weather() override { return m_weather; }
     AcpPrefs& Prefs() override { return m_prefs; }
 
     void LoadScript(const QString& path) override
@@ -63,9 +48,16 @@ public:
         m_state->runner.abort();
     }
 
+protected:
+    bool deviceWeatherConnected() override { return m_state->settings.weatherConnected; }
+    bool deviceWeatherSafe() override
+    {
+        m_state->catchUp();
+        return !inAnyInterval(m_state->settings.unsafe, m_state->clock.utcNow());
+    }
+
 private:
     std::shared_ptr<SimState> m_state;
-    SimWeather m_weather;
     SettingsPrefs m_prefs;
 };
 

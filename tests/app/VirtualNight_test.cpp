@@ -1,5 +1,7 @@
 #include "app/SimSurvey.h"
 
+#include "host/Astronomy.h"
+
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
 #include <map>
@@ -149,6 +151,35 @@ TEST(VirtualNight, EveryCompletedPlanIsRecordedExactlyOnce)
     }
     EXPECT_GT(fieldsImaged, 0);
     EXPECT_EQ(sim.view.status(), QStringLiteral("Survey stopped"));
+}
+
+// Started in the afternoon, a survey waits for darkness and images nothing while the Sun stands
+// above the limit, at dusk or at dawn.
+TEST(VirtualNight, NoImageWhileTheSunIsUp)
+{
+    SimSurvey sim([](ObservatorySettings& s) {
+        s.clockStart = QStringLiteral("2024-04-14T22:00:00Z"); // 16:00 local
+        s.sunAltitude = -12;
+    });
+    QStringList sne;
+    for (int i = 0; i < 24; ++i)
+        sne << QStringLiteral("SN%1\t%2\t+30").arg(i).arg(i) << QStringLiteral("**** ");
+    sim.writeProgramFile(QStringLiteral("SNeTargets.txt"), sne);
+    sim.enable(SurveyKind::SNe);
+    sim.core->runLimits.untilUtc = sim.utc().addSecs(20 * 3600);
+    sim.run(0);
+
+    EXPECT_TRUE(sim.view.statuses.contains(QStringLiteral("Waiting for weather to be safe")));
+    const Site site{sim.simSettings.latitude, sim.simSettings.longitude, sim.simSettings.elevation};
+    int images = 0;
+    for (const QString& line : SimSurvey::readLines(sim.host->acquisitionLogPath())) {
+        if (line.section(QLatin1Char('\t'), 1, 1) != QStringLiteral("image"))
+            continue;
+        ++images;
+        const auto at = QDateTime::fromString(line.section(QLatin1Char('\t'), 0, 0), Qt::ISODate);
+        EXPECT_LE(sunAltitude(at, site), -12) << line.toStdString();
+    }
+    EXPECT_GT(images, 20);
 }
 
 } // namespace

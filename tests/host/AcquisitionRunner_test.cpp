@@ -1,6 +1,7 @@
 #include "TestSite.h"
 #include "support/TestSupport.h"
 
+#include "host/Astronomy.h"
 #include "host/ChainScript.h"
 #include "host/HostError.h"
 #include "host/sim/AcquisitionRunner.h"
@@ -288,6 +289,36 @@ TEST_F(AcquisitionTest, UnsafeWeatherAbortsTheRunningPlan)
     s.weatherConnected = false;
     open(s);
     observatory->simClock().setUtc(test::utc("2026-12-07T22:00:00Z"));
+    handOver(standardPlan());
+    runScript();
+    advance(standardSeconds);
+    EXPECT_TRUE(marker());
+}
+
+TEST_F(AcquisitionTest, DawnAbortsTheRunningPlan)
+{
+    // The Sun stands at -9.34 degrees at 07:10 and climbs past -9 within two minutes, well before
+    // the plan's 370 seconds are over.
+    ObservatorySettings s = settings();
+    s.clockStart = QStringLiteral("2026-12-08T07:10:00Z");
+    s.sunAltitude = -9;
+    open(s);
+    handOver(standardPlan());
+    runScript();
+    EXPECT_TRUE(util->ScriptActive());
+    advance(standardSeconds);
+    EXPECT_FALSE(util->ScriptActive());
+    advance(60);
+    EXPECT_FALSE(marker());
+    const QStringList aborted = linesOfKind(log(), QStringLiteral("aborted, the Sun is above the limit"));
+    ASSERT_EQ(aborted.size(), 1);
+    const QDateTime at = test::utc(aborted.front().section(u'\t', 0, 0).toLatin1().constData());
+    EXPECT_NEAR(sunAltitude(at, {28.7606, -17.8816, 2396}), -9, 0.01);
+
+    // Without a limit the same plan runs to its end.
+    s.sunAltitude.reset();
+    open(s);
+    observatory->simClock().setUtc(test::utc("2026-12-08T07:10:00Z"));
     handOver(standardPlan());
     runScript();
     advance(standardSeconds);

@@ -94,3 +94,20 @@ TEST(Astronomy, SeparationOfPositions)
     EXPECT_NEAR(separation(1, 89, 13, 89), 2, 1e-9);
     EXPECT_NEAR(separation(23.9, 10, 0.1, 10), 3 * std::cos(10 * ERFA_DD2R), 1e-3);
 }
+
+TEST(Astronomy, SunAltitudeAgreesWithIndependentValues)
+{
+    // Computed once with astropy 5.2.1 (get_sun to AltAz, pressure 0, UT1 = UTC).
+    const struct
+    {
+        const char* utc;
+        Site site;
+        double altitude;
+    } cases[] = {
+        {"2026-06-21T12:55:00Z", palma, 83.2702},    {"2026-12-07T19:30:00Z", palma, -16.2733},
+        {"2026-12-08T07:10:00Z", palma, -9.3407},    {"2024-04-14T12:30:00Z", {40, -105, 1600}, 0.5252},
+        {"2025-03-20T09:00:00Z", paranal, -24.6015}, {"2026-01-01T00:00:00Z", {69.65, 18.96, 10}, -42.1296},
+    };
+    for (const auto& c : cases)
+        EXPECT_NEAR(sunAltitude(test::utc(c.utc), c.site), c.altitude, 0.02) << c.utc;
+}

@@ -183,6 +183,8 @@ TEST(ObservatorySettings, MalformedValueNamesKeyAndFile)
         {"acquisition", "failureSeed=-1", "failureSeed"},
         {"host", "kind=ascom", "kind"},
         {"indi", "connectTimeout=0", "connectTimeout"},
+        {"limits", "sunAltitude=dusk", "sunAltitude"},
+        {"limits", "sunAltitude=-91", "sunAltitude"},
     };
     for (const auto& c : cases) {
         QTemporaryDir dir;
@@ -219,4 +221,34 @@ TEST(ObservatorySettings, WrittenSettingsReadBack)
     EXPECT_EQ(back.kind, HostKind::Indi);
     EXPECT_EQ(back.indi.camera, s.indi.camera);
     EXPECT_EQ(back.planDir, s.planDir);
+}
+
+TEST(ObservatorySettings, SunLimitAndTheMinimumElevationOfANewFile)
+{
+    const std::optional<double> none;
+    const struct
+    {
+        const char* limits; // the [limits] section as the file holds it
+        std::optional<double> sunAltitude;
+    } cases[] = {
+        {"minimumElevation=0\n", -12.0}, // a file from before the key keeps the gate
+        {"sunAltitude=\n", none},
+        {"sunAltitude=-18\n", -18.0},
+        {"sunAltitude= 0.5 \n", 0.5},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        writeIni(dir.path(), QByteArray("[limits]\n") + c.limits);
+        const ObservatorySettings s = readObservatorySettings(dir.path());
+        EXPECT_EQ(s.sunAltitude, c.sunAltitude) << c.limits;
+        EXPECT_EQ(s.minimumElevation, 0) << c.limits;
+    }
+
+    QTemporaryDir dir;
+    const ObservatorySettings fresh = readObservatorySettings(dir.path());
+    EXPECT_EQ(fresh.minimumElevation, 20);
+    EXPECT_EQ(fresh.sunAltitude, -12.0);
+    const QByteArray text = test::readBytes(dir.filePath(QStringLiteral("observatory.ini")));
+    EXPECT_TRUE(text.contains("\r\nminimumElevation=20\r\n"));
+    EXPECT_TRUE(text.contains("\r\nsunAltitude=-12\r\n"));
 }

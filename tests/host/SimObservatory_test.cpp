@@ -244,3 +244,42 @@ TEST(SimObservatory, ObjectsOutliveTheObservatory)
     }
     EXPECT_EQ(telescope->SiteLatitude(), 28.7606);
 }
+
+// While the Sun stands above the limit the host reports a connected weather source that is not
+// safe; at night only a real weather source counts.
+TEST(SimObservatory, SunAboveTheLimitMakesTheWeatherUnsafe)
+{
+    const std::optional<double> none;
+    const struct
+    {
+        const char* utc; // the Sun at La Palma: 19:30 -16.3 degrees, 07:10 -9.3 degrees
+        std::optional<double> limit;
+        bool device;
+        bool deviceUnsafe;
+        bool connected;
+        bool safe;
+    } cases[] = {
+        {"2026-12-07T19:30:00Z", -12.0, false, false, false, true},
+        {"2026-12-08T07:10:00Z", -12.0, false, false, true, false},
+        {"2026-12-08T07:10:00Z", none, false, false, false, true},
+        {"2026-12-08T07:10:00Z", -8.0, false, false, false, true},
+        {"2026-12-08T07:10:00Z", -12.0, true, false, true, false},
+        {"2026-12-07T19:30:00Z", -12.0, true, true, true, false},
+        {"2026-12-07T19:30:00Z", -12.0, true, false, true, true},
+        {"2026-12-07T19:30:00Z", -17.0, true, false, true, false},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        ObservatorySettings s = test::fixedSite(dir.path(), QString::fromLatin1(c.utc));
+        s.sunAltitude = c.limit;
+        s.weatherConnected = c.device;
+        if (c.deviceUnsafe)
+            s.unsafe = {{test::utc(c.utc).addSecs(-60), test::utc(c.utc).addSecs(60)}};
+        SimObservatory observatory(dir.path(), s);
+        auto util = observatory.createUtil();
+        EXPECT_EQ(util->WeatherConnected(), c.connected) << c.utc << ' ' << c.limit.value_or(99);
+        if (c.connected) {
+            EXPECT_EQ(util->Weather().Safe(), c.safe) << c.utc << ' ' << c.limit.value_or(99);
+        }
+    }
+}
