@@ -1,11 +1,14 @@
 #include "app/CommandLine.h"
 #include "app/HeadlessRun.h"
+#include "app/ProgramFolder.h"
 #include "app/frmMain.h"
 #include "host/HostFactory.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QTimer>
 #include <cstdio>
 #include <exception>
@@ -27,8 +30,13 @@ std::optional<CommandLine> readCommandLine()
         std::fprintf(stderr, "kestrove: %s\n%s", qPrintable(error), usage);
         return std::nullopt;
     }
-    const QString programFolder = commandLine->folder.isEmpty() ? QCoreApplication::applicationDirPath()
-                                                                : QDir(commandLine->folder).absolutePath();
+    const QString executableFolder = QCoreApplication::applicationDirPath();
+    const QString programFolder =
+        commandLine->folder.isEmpty()
+            ? defaultProgramFolder(executableFolder,
+                                   QStandardPaths::writableLocation(QStandardPaths::AppDataLocation),
+                                   QFileInfo(executableFolder).isWritable())
+            : QDir(commandLine->folder).absolutePath();
     commandLine->folder = programFolder;
     commandLine->observatory = commandLine->observatory.isEmpty()
                                    ? QDir(programFolder).filePath(QStringLiteral("observatory"))
@@ -63,6 +71,7 @@ int main(int argc, char* argv[])
     for (int i = 1; i < argc; ++i)
         headless = headless || QByteArray(argv[i]) == "--headless";
 
+    QCoreApplication::setApplicationName(QStringLiteral("kestrove"));
     if (headless) {
         QCoreApplication app(argc, argv);
         const auto commandLine = readCommandLine();

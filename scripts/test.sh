@@ -19,4 +19,6 @@ for variant in build build-sanitize; do
     cmake --build "$variant" -j"$jobs"
     (cd "$variant" && ctest --output-on-failure -j"$jobs" --timeout 600) || status=1
 done
+echo "== package"
+scripts/package.sh || status=1
 exit $status
