@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config qt6-base-dev liberfa-dev libgtest-dev googletest tzdata
-          dpkg-dev lintian)
+          dpkg-dev lintian clang libclang-rt-14-dev)
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
