@@ -17,5 +17,6 @@ status=0
 echo "== crash trials: $trials"
 build/tests/crash_trials --kestrove build/kestrove --trials "$trials" --seed "${SEED:-$RANDOM}" | tail -n 1 || status=1
 echo "== soak: $nights nights"
-KESTROVE_SOAK_NIGHTS="$nights" build/tests/kestrove_tests --gtest_filter='Soak.*' | grep -E '^soak:|FAILED|Failure' || status=1
+KESTROVE_SOAK_NIGHTS="$nights" build/tests/kestrove_tests --gtest_filter='Soak.*' >build/soak.log 2>&1 || status=1
+grep -E '^soak:|Failure|FAILED' build/soak.log || true
 exit $status
