@@ -46,6 +46,12 @@ public:
             return std::make_unique<FaultyStream>(*this, m_inner.CreateTextFile(path, overwrite));
         });
     }
+    std::optional<FileStatus> Status(const QString& path) override { return m_inner.Status(path); }
+    QString ResolvedPath(const QString& path) override { return m_inner.ResolvedPath(path); }
+    void SetPermissions(const QString& path, unsigned permissions) override
+    {
+        stepVoid(QStringLiteral("SetPermissions"), [&] { m_inner.SetPermissions(path, permissions); });
+    }
 
 private:
     template <typename F> auto step(const QString& call, F&& operation) -> decltype(operation())
