@@ -1,8 +1,8 @@
 #include "app/SurveyCore.h"
 #include "config/NumberText.h"
 #include "host/HostError.h"
+#include "targets/FileReplacement.h"
 
-#include <QFileInfo>
 #include <QStringList>
 
 #include <cstdint>
@@ -33,17 +33,12 @@ void rewriteTargets(SurveyCore& core, const QString& bestTarget, const QString& 
 {
     core.setStatus(QStringLiteral("Updating ") + kind + QStringLiteral(" targets file"));
     FileSystem& fs = *core.fileSystem;
-    const QString filePath = fs.ResolvedPath(targetsPath);
-    // Beside the file it replaces, so that the rename stays within one file system.
-    const QString newPath = filePath == targetsPath
-                                ? core.programFile(QStringLiteral("newtargets.txt"))
-                                : QFileInfo(filePath).absolutePath() + QStringLiteral("/newtargets.txt");
     const QString targetName = bestTarget.section(QLatin1Char('\t'), 0, 0);
     const QString lastObs = QStringLiteral("Last obs time for best ") + kind + QStringLiteral(" target = ");
 
     for (int attempt = 1;; ++attempt) {
-        const std::optional<FileStatus> before = fs.Status(filePath);
-        if (before && !before->writable) {
+        FileReplacement replacement(fs, targetsPath, core.programFile(QStringLiteral("newtargets.txt")));
+        if (replacement.readOnly()) {
             core.view().showMessage(
                 QStringLiteral("The targets file \"%1\" is read-only, so it was not updated: the observation "
                                "of %2 is not recorded.")
@@ -53,8 +48,8 @@ void rewriteTargets(SurveyCore& core, const QString& bestTarget, const QString& 
         // Written once the new file is in place, so that a copy made again does not repeat them.
         QStringList log;
         {
-            auto in = fs.OpenTextFile(filePath, IOMode::ForReading);
-            auto out = fs.CreateTextFile(newPath, true);
+            auto in = fs.OpenTextFile(replacement.filePath(), IOMode::ForReading);
+            auto out = fs.CreateTextFile(replacement.newPath(), true);
             if (attempt == 1)
                 core.logLine(QStringLiteral("Updating targets file"));
 
@@ -80,17 +75,14 @@ void rewriteTargets(SurveyCore& core, const QString& bestTarget, const QString& 
             out->Close();
         }
 
-        const std::optional<FileStatus> now = fs.Status(filePath);
-        if (!before || (now && now->sameAs(*before))) {
-            if (before)
-                fs.SetPermissions(newPath, before->permissions);
-            fs.GetFile(newPath)->Replace(filePath);
+        if (replacement.unchanged()) {
+            replacement.commit();
             for (const QString& line : log)
                 core.logLine(line);
             return;
         }
         if (attempt == kUpdateAttempts) {
-            fs.GetFile(newPath)->Delete();
+            fs.GetFile(replacement.newPath())->Delete();
             core.view().showMessage(
                 QStringLiteral("The targets file \"%1\" changed each of the %2 times it was copied for the "
                                "update, so it was left as it is: the observation of %3 is not recorded.")
