@@ -295,8 +295,9 @@ TEST_F(TargetsUpdate, TheRewriteKeepsTheFilesPermissionsAndLinks)
         const QString file = c.link ? elsewhere : path(sneFile);
         writeBytes(file, old);
         ASSERT_TRUE(QFile::setPermissions(file, c.permissions));
-        if (c.link)
+        if (c.link) {
             ASSERT_TRUE(QFile::link(elsewhere, path(sneFile)));
+        }
 
         EXPECT_NO_THROW(core.updateSNe(t)) << c.what;
 
@@ -305,13 +306,15 @@ TEST_F(TargetsUpdate, TheRewriteKeepsTheFilesPermissionsAndLinks)
         const QFile::Permissions user = QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
         EXPECT_EQ(QFile::permissions(file) & ~user, c.permissions) << c.what;
         EXPECT_EQ(QFileInfo(path(sneFile)).isSymLink(), c.link) << c.what;
-        if (c.link)
+        if (c.link) {
             EXPECT_EQ(QFileInfo(path(sneFile)).symLinkTarget(), elsewhere) << c.what;
+        }
         EXPECT_EQ(view.messages.size(), c.readOnly ? 1 : 0) << c.what;
-        if (c.readOnly && !view.messages.isEmpty())
+        if (c.readOnly && !view.messages.isEmpty()) {
             EXPECT_TRUE(view.messages[0].contains(sneFile) &&
                         view.messages[0].contains(QStringLiteral("read-only")))
                 << view.messages[0].toStdString();
+        }
         EXPECT_FALSE(QFile::exists(path(QStringLiteral("newtargets.txt")))) << c.what;
         EXPECT_FALSE(QFile::exists(QFileInfo(elsewhere).path() + QStringLiteral("/newtargets.txt")))
             << c.what;
