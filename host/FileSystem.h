@@ -33,6 +33,9 @@ public:
     // Renames the file over the destination in one atomic step: afterwards the destination holds
     // either its old content or this file's, never neither.
     virtual void Replace(const QString& destination) = 0;
+    // The same without waiting for the rename itself to reach the disk: after a crash the destination
+    // may still hold its old content. For files that are made again when they are found old.
+    virtual void ReplaceUnsynced(const QString& destination) { Replace(destination); }
 };
 
 enum class IOMode

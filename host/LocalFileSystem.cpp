@@ -215,15 +215,23 @@ public:
         rename(QStringLiteral("Move"), destination);
     }
 
-    void Replace(const QString& destination) override { rename(QStringLiteral("Replace"), destination); }
+    void Replace(const QString& destination) override
+    {
+        rename(QStringLiteral("Replace"), destination, true);
+    }
+    void ReplaceUnsynced(const QString& destination) override
+    {
+        rename(QStringLiteral("Replace"), destination, false);
+    }
 
 private:
-    void rename(const QString& call, const QString& destination)
+    void rename(const QString& call, const QString& destination, bool sync = true)
     {
         if (std::rename(QFile::encodeName(m_path).constData(), QFile::encodeName(destination).constData()) !=
             0)
             throw HostError(call, m_path + QStringLiteral(" -> ") + destination, systemReason());
-        syncDirectoryOf(destination);
+        if (sync)
+            syncDirectoryOf(destination);
         m_path = destination;
     }
 

@@ -22,11 +22,15 @@ bool FileReplacement::unchanged() const
     return now && now->sameAs(*m_before);
 }
 
-void FileReplacement::commit()
+void FileReplacement::commit(bool synced)
 {
     if (m_before)
         m_fs.SetPermissions(m_newPath, m_before->permissions);
-    m_fs.GetFile(m_newPath)->Replace(m_filePath);
+    auto file = m_fs.GetFile(m_newPath);
+    if (synced)
+        file->Replace(m_filePath);
+    else
+        file->ReplaceUnsynced(m_filePath);
 }
 
 } // namespace kestrove

@@ -23,8 +23,9 @@ public:
     bool readOnly() const { return m_before && !m_before->writable; }
     // The file is still the one looked at, unchanged (true when the file system cannot tell).
     bool unchanged() const;
-    // Puts the new content in the file's place.
-    void commit();
+    // Puts the new content in the file's place. `synced`: the rename itself reaches the disk before
+    // the call returns; a file that is made again whenever it is found old can do without.
+    void commit(bool synced = true);
 
 private:
     FileSystem& m_fs;

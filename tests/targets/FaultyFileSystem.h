@@ -132,6 +132,10 @@ private:
         {
             m_fs.stepVoid(QStringLiteral("Replace"), [&] { m_inner->Replace(destination); });
         }
+        void ReplaceUnsynced(const QString& destination) override
+        {
+            m_fs.stepVoid(QStringLiteral("Replace"), [&] { m_inner->ReplaceUnsynced(destination); });
+        }
 
     private:
         FaultyFileSystem& m_fs;
