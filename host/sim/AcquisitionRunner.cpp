@@ -169,11 +169,9 @@ void AcquisitionRunner::runChainScript(qint64 at)
 {
     // Once the loop has deleted or replaced the hand-over it has given up on this plan, and the marker
     // would be taken for the next one's.
-    const QString why = m_handOver ? m_handOver->whyNotInPlace() : QStringLiteral("is unknown");
+    const QString why = m_handOver ? m_handOver->whyNotInPlace() : QStringLiteral("is gone");
     if (!why.isEmpty()) {
-        dropChainScript(at, QStringLiteral("its hand-over ") +
-                                (m_handOver ? m_handOver->path() : QStringLiteral("runplanonce.txt")) +
-                                QLatin1Char(' ') + why);
+        dropChainScript(at, QStringLiteral("its hand-over runplanonce.txt ") + why);
         return;
     }
     m_chainAt.reset();
