@@ -36,7 +36,9 @@ void SurveyCore::load()
 
 void SurveyCore::unload()
 {
-    SaveConfig();
+    // A file that could not be kept stays as the user wrote it; its load has already said so.
+    if (!m_configMustBeKept)
+        SaveConfig();
     stopRequested = true;
 }
 

@@ -131,6 +131,8 @@ private:
     QString m_programFolder;
     QElapsedTimer m_sincePump;
     bool m_running = false;
+    // "config.ini" holds a fault and could not be copied to "config.ini.bad": nothing saves over it.
+    bool m_configMustBeKept = false;
 };
 
 } // namespace kestrove

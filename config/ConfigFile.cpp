@@ -137,14 +137,18 @@ const QList<SettingIO>& settingsTable()
     return table;
 }
 
-// Keeps what the user wrote before anything overwrites it. Returns false when the copy failed.
-bool keepBadCopy(const QString& path, const QByteArray& bytes)
+// Keeps what the user wrote before anything overwrites it. Returns why the copy failed, or nothing.
+QString keepBadCopy(const QString& path, const QByteArray& bytes)
 {
     QSaveFile copy(path);
     if (!copy.open(QIODevice::WriteOnly))
-        return false;
-    copy.write(bytes);
-    return copy.commit();
+        return copy.errorString();
+    if (copy.write(bytes) != bytes.size()) {
+        const QString reason = copy.errorString();
+        copy.cancelWriting();
+        return reason;
+    }
+    return copy.commit() ? QString() : copy.errorString();
 }
 
 } // namespace
@@ -158,6 +162,7 @@ void SurveyCore::LoadConfig()
 {
     const QString path = programFile(configFileName);
     if (!FileExists(path)) {
+        m_configMustBeKept = false;
         settings = SurveySettings();
         return;
     }
@@ -194,23 +199,40 @@ void SurveyCore::LoadConfig()
             break;
         }
     }
-    settings = loaded;
-    if (fault.isEmpty())
+    if (fault.isEmpty()) {
+        m_configMustBeKept = false;
+        settings = loaded;
         return;
+    }
 
+    // The defaults would replace the user's later values at the next save, so the file goes on only
+    // once it is kept; if it cannot be, the run ends here, before anything is saved over it.
     const QString badPath = programFile(badConfigFileName);
-    const QString kept = keepBadCopy(badPath, bytes)
-                             ? QStringLiteral("The file was copied to \"%1\".").arg(badPath)
-                             : QStringLiteral("It could not be copied to \"%1\".").arg(badPath);
-    view().showMessage(fault +
-                       QStringLiteral("\nThe settings read before it are kept; the others have their "
-                                      "default values. ") +
-                       kept);
+    const QString copyFailure = keepBadCopy(badPath, bytes);
+    if (!copyFailure.isEmpty()) {
+        m_configMustBeKept = true;
+        throw HostError(
+            QStringLiteral("LoadConfig"), path,
+            fault + QStringLiteral(" The file could not be copied to \"%1\" (%2), so it is left as it "
+                                   "stands and nothing is saved over it.")
+                        .arg(badPath, copyFailure));
+    }
+    m_configMustBeKept = false;
+    settings = loaded;
+    view().showMessage(fault + QStringLiteral("\nThe settings read before it are kept; the others have their "
+                                              "default values. The file was copied to \"%1\".")
+                                   .arg(badPath));
 }
 
 void SurveyCore::SaveConfig()
 {
     const QString path = programFile(configFileName);
+    if (m_configMustBeKept)
+        throw HostError(
+            QStringLiteral("SaveConfig"), path,
+            QStringLiteral("the file holds a fault and could not be copied to \"%1\", so it is not "
+                           "saved over")
+                .arg(programFile(badConfigFileName)));
     QByteArray bytes;
     for (const SettingIO& setting : settingsTable())
         bytes += (setting.key + QLatin1Char(',') + setting.write(settings)).toLatin1() + "\r\n";

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 #include <memory>
+#include <optional>
 
 namespace kestrove {
 
@@ -31,12 +33,34 @@ public:
     // Renames the file over the destination in one atomic step: afterwards the destination holds
     // either its old content or this file's, never neither.
     virtual void Replace(const QString& destination) = 0;
+    // The same without waiting for the rename itself to reach the disk: after a crash the destination
+    // may still hold its old content. For files that are made again when they are found old.
+    virtual void ReplaceUnsynced(const QString& destination) { Replace(destination); }
 };
 
 enum class IOMode
 {
     ForReading = 1,
     ForAppending = 8
+};
+
+// What tells a file apart from another one and from its own earlier state, and what a copy that
+// takes its place has to keep.
+struct FileStatus
+{
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = 0;
+    qint64 modifiedNs = 0;    // modification time, nanoseconds since the epoch
+    unsigned permissions = 0; // the permission bits of the file's mode, e.g. 0644
+    bool writable = false;    // this program may write it, and its permissions do not forbid it
+
+    // The same file as before and unchanged since: device and inode, size and modification time.
+    bool sameAs(const FileStatus& other) const
+    {
+        return device == other.device && inode == other.inode && size == other.size &&
+               modifiedNs == other.modifiedNs;
+    }
 };
 
 class FileSystem
@@ -49,6 +73,18 @@ public:
     virtual std::unique_ptr<TextStream> OpenTextFile(const QString& path, IOMode mode,
                                                      bool create = false) = 0;
     virtual std::unique_ptr<TextStream> CreateTextFile(const QString& path, bool overwrite) = 0;
+
+    // A file system that cannot tell files apart keeps these defaults: no status, paths as given,
+    // permissions as created.
+
+    // The status of the file a path names, following symbolic links; nothing for a missing path, a
+    // folder or a file system that cannot tell. Never throws.
+    virtual std::optional<FileStatus> Status(const QString& path) { return std::nullopt; }
+    // The file a path finally names: the end of a chain of symbolic links, otherwise the path as
+    // given. Never throws.
+    virtual QString ResolvedPath(const QString& path) { return path; }
+    // Sets a file's permission bits (FileStatus::permissions).
+    virtual void SetPermissions(const QString& path, unsigned permissions) {}
 };
 
 } // namespace kestrove

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kestrove {
@@ -214,15 +215,23 @@ public:
         rename(QStringLiteral("Move"), destination);
     }
 
-    void Replace(const QString& destination) override { rename(QStringLiteral("Replace"), destination); }
+    void Replace(const QString& destination) override
+    {
+        rename(QStringLiteral("Replace"), destination, true);
+    }
+    void ReplaceUnsynced(const QString& destination) override
+    {
+        rename(QStringLiteral("Replace"), destination, false);
+    }
 
 private:
-    void rename(const QString& call, const QString& destination)
+    void rename(const QString& call, const QString& destination, bool sync = true)
     {
         if (std::rename(QFile::encodeName(m_path).constData(), QFile::encodeName(destination).constData()) !=
             0)
             throw HostError(call, m_path + QStringLiteral(" -> ") + destination, systemReason());
-        syncDirectoryOf(destination);
+        if (sync)
+            syncDirectoryOf(destination);
         m_path = destination;
     }
 
@@ -279,6 +288,40 @@ std::unique_ptr<TextStream> LocalFileSystem::CreateTextFile(const QString& path,
         throw HostError(call, path, QStringLiteral("file already exists"));
     return std::make_unique<LocalTextStream>(openFile(call, path, O_WRONLY | O_CREAT | O_TRUNC), path, true,
                                              true);
+}
+
+std::optional<FileStatus> LocalFileSystem::Status(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info = {};
+    if (path.isEmpty() || ::stat(name.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    FileStatus status;
+    status.device = static_cast<quint64>(info.st_dev);
+    status.inode = static_cast<quint64>(info.st_ino);
+    status.size = static_cast<qint64>(info.st_size);
+    status.modifiedNs = static_cast<qint64>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    status.permissions = static_cast<unsigned>(info.st_mode & 07777);
+    // The permission bits as well: a superuser may write anything, yet a file made read-only is meant
+    // to stay as it is.
+    status.writable = (info.st_mode & 0222) != 0 && ::access(name.constData(), W_OK) == 0;
+    return status;
+}
+
+QString LocalFileSystem::ResolvedPath(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isSymLink())
+        return path;
+    // A dangling link stays as given: opening it reports the missing file.
+    const QString target = info.canonicalFilePath();
+    return target.isEmpty() ? path : target;
+}
+
+void LocalFileSystem::SetPermissions(const QString& path, unsigned permissions)
+{
+    if (::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(permissions & 07777)) != 0)
+        throw HostError(QStringLiteral("SetPermissions"), path, systemReason());
 }
 
 } // namespace kestrove

@@ -13,6 +13,9 @@ public:
     std::unique_ptr<File> GetFile(const QString& path) override;
     std::unique_ptr<TextStream> OpenTextFile(const QString& path, IOMode mode, bool create = false) override;
     std::unique_ptr<TextStream> CreateTextFile(const QString& path, bool overwrite) override;
+    std::optional<FileStatus> Status(const QString& path) override;
+    QString ResolvedPath(const QString& path) override;
+    void SetPermissions(const QString& path, unsigned permissions) override;
 };
 
 } // namespace kestrove

@@ -1,6 +1,7 @@
 #include "host/PlanReader.h"
 
 #include "config/NumberText.h"
+#include "host/HandOver.h"
 #include "host/HostError.h"
 #include "host/HostText.h"
 #include "host/LocalFileSystem.h"
@@ -92,11 +93,15 @@ AcquisitionPlan parsePlan(const QString& planPath, const QStringList& lines)
 
 AcquisitionPlan readHandedOverPlan(const QString& planDir, QString& planPath)
 {
-    const QString runPlanOnce = planDir + QStringLiteral("/runplanonce.txt");
-    const QStringList hand = readTextLines(runPlanOnce);
+    return readHandedOverPlan(HandOver::take(planDir + QStringLiteral("/runplanonce.txt")), planPath);
+}
+
+AcquisitionPlan readHandedOverPlan(const HandOver& handOver, QString& planPath)
+{
+    const QStringList hand = handOver.lines();
     planPath = hand.isEmpty() ? QString() : hand.front().trimmed();
     if (planPath.isEmpty())
-        throw HostError(QStringLiteral("RunScript"), runPlanOnce, QStringLiteral("names no plan"));
+        throw HostError(QStringLiteral("RunScript"), handOver.path(), QStringLiteral("names no plan"));
     return parsePlan(planPath, readTextLines(planPath));
 }
 

@@ -25,9 +25,14 @@ struct AcquisitionPlan
 // Reads a plan's lines; throws HostError naming the plan and the line for anything it cannot take.
 AcquisitionPlan parsePlan(const QString& planPath, const QStringList& lines);
 
+class HandOver;
+
 // The plan that "runplanonce.txt" in the plan folder names, read as the acquisition script reads
 // it; `planPath` gets its path. Throws HostError for a hand-over or a plan it cannot take.
 AcquisitionPlan readHandedOverPlan(const QString& planDir, QString& planPath);
+// The same from a hand-over already taken (see HandOver.h), so that the plan read is the one the
+// executor later checks its chain script against.
+AcquisitionPlan readHandedOverPlan(const HandOver& handOver, QString& planPath);
 
 // The lines of a text file; throws HostError when it cannot be read.
 QStringList readTextLines(const QString& path);

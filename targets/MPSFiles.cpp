@@ -1,42 +1,142 @@
 #include "app/SurveyCore.h"
 #include "config/NumberText.h"
+#include "host/HostError.h"
+#include "targets/FileReplacement.h"
 
 #include <cmath>
-#include <exception>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace kestrove {
 
 namespace {
 
+// Larger grids are taken for typing errors: a million fields already make a 50 MB field file, and
+// each column is passed through even when it has no rows.
+constexpr qint64 kMaxGridFields = 1000000;
+constexpr qint64 kMaxGridColumns = 1000000;
+
 double roundTo6(double x)
 {
     return std::floor(x * 1000000.0 + 0.5) / 1000000.0;
 }
 
-// Writes the fields of one survey area: columns of right ascension from raStart, each from low to
-// high declination. Positions accumulate by addition; the end tests use the accumulated values.
-void writeGrid(SurveyCore& core, TextStream& out, const QString& areaNumber, const QString& areaLine,
-               double raStep, double decStep)
+// The text with what a message cannot show escaped (\t, \r, \x00), so that it shows what the line
+// holds.
+QString printable(const QString& text)
 {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (u == u'\t')
+            out += QStringLiteral("\\t");
+        else if (u == u'\r')
+            out += QStringLiteral("\\r");
+        else if (u == u'\n')
+            out += QStringLiteral("\\n");
+        else if (u < 0x20 || (u >= 0x7f && u < 0xa0))
+            out += QStringLiteral("\\x%1").arg(static_cast<unsigned>(u), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+// A message about line k of "MPSTargets.txt", naming the file, the line and its text.
+QString areaMessage(const QString& areaNumber, const QString& areaLine, const QString& problem)
+{
+    return QStringLiteral("MPSTargets.txt line %1: \"%2\" %3, so survey area %1 has no fields.")
+        .arg(areaNumber, printable(areaLine), problem);
+}
+
+// A survey area: the corners of its grid.
+struct Area
+{
+    double raStart = 0, decStart = 0, raEnd = 0, decEnd = 0;
+};
+
+// How many positions a grid loop passes from start to end, counted up to one past `limit`. Like the
+// loop, it stops where the step no longer moves the position.
+qint64 gridSteps(double start, double end, double step, qint64 limit)
+{
+    qint64 n = 0;
+    for (double x = start; x <= end && n <= limit; x += step) {
+        ++n;
+        if (x + step == x)
+            break;
+    }
+    return n;
+}
+
+// Reads area line k and checks that its grid can be meant; otherwise says why and gives nothing.
+std::optional<Area> readArea(SurveyCore& core, const QString& areaNumber, const QString& areaLine,
+                             double raStep, double decStep)
+{
+    const auto refuse = [&](const QString& problem) {
+        core.view().showMessage(areaMessage(areaNumber, areaLine, problem));
+        return std::nullopt;
+    };
     const QChar sp = QLatin1Char(' ');
     const qsizetype p1 = areaLine.indexOf(sp);
     const qsizetype p2 = p1 < 0 ? -1 : areaLine.indexOf(sp, p1 + 1);
     const qsizetype p3 = p2 < 0 ? -1 : areaLine.indexOf(sp, p2 + 1);
-    if (p3 < 0) {
-        core.view().showMessage(QStringLiteral("MPSTargets.txt line ") + areaNumber +
-                                QStringLiteral(" needs four fields separated by spaces, so survey area ") +
-                                areaNumber + QStringLiteral(" has no fields: \"") + areaLine +
-                                QStringLiteral("\""));
-        return;
-    }
-    AcpUtil& util = *core.acpUtil;
-    const double raStart = util.HMS_Hours(areaLine.left(p1));
-    const double decStart = util.DMS_Degrees(areaLine.mid(p1 + 1, p2 - p1 - 1));
-    const double raEnd = util.HMS_Hours(areaLine.mid(p2 + 1, p3 - p2 - 1));
-    const double decEnd = util.DMS_Degrees(areaLine.mid(p3 + 1));
+    if (p3 < 0)
+        return refuse(QStringLiteral("needs four fields separated by spaces"));
 
+    const struct
+    {
+        QString text;
+        bool rightAscension;
+        const char* name;
+    } fields[] = {
+        {areaLine.left(p1), true, "start right ascension"},
+        {areaLine.mid(p1 + 1, p2 - p1 - 1), false, "start declination"},
+        {areaLine.mid(p2 + 1, p3 - p2 - 1), true, "end right ascension"},
+        {areaLine.mid(p3 + 1), false, "end declination"},
+    };
+    double values[4];
+    AcpUtil& util = *core.acpUtil;
+    for (int i = 0; i < 4; ++i) {
+        const auto& f = fields[i];
+        const QString named =
+            QStringLiteral("has the %1 \"%2\"").arg(QLatin1String(f.name), printable(f.text));
+        try {
+            values[i] = f.rightAscension ? util.HMS_Hours(f.text) : util.DMS_Degrees(f.text);
+        } catch (const HostError& e) {
+            return refuse(named + QStringLiteral(", which cannot be read (") + printable(e.reason()) +
+                          QLatin1Char(')'));
+        }
+        // Written so that a NaN fails as well.
+        if (f.rightAscension && !(values[i] >= 0 && values[i] <= 24))
+            return refuse(named + QStringLiteral(", outside 0 to 24 hours"));
+        if (!f.rightAscension && !(values[i] >= -90 && values[i] <= 90))
+            return refuse(named + QStringLiteral(", outside -90 to 90 degrees"));
+    }
+    const Area area{values[0], values[1], values[2], values[3]};
+
+    const qint64 columns = gridSteps(area.raStart, area.raEnd, raStep, kMaxGridColumns);
+    if (columns > kMaxGridColumns)
+        return refuse(QStringLiteral("would make a grid of more than %1 columns").arg(kMaxGridColumns));
+    const qint64 rows = gridSteps(area.decStart, area.decEnd, decStep, kMaxGridFields);
+    if (columns * rows > kMaxGridFields)
+        return refuse(QStringLiteral("would make a grid of more than %1 fields (%2 columns by %3 rows)")
+                          .arg(kMaxGridFields)
+                          .arg(columns)
+                          .arg(rows > kMaxGridFields ? QStringLiteral("more than %1").arg(kMaxGridFields)
+                                                     : QString::number(rows)));
+    return area;
+}
+
+// Writes the fields of one survey area: columns of right ascension from raStart, each from low to
+// high declination. Positions accumulate by addition; the end tests use the accumulated values.
+void writeGrid(SurveyCore& core, TextStream& out, const QString& areaNumber, const Area& area, double raStep,
+               double decStep)
+{
+    AcpUtil& util = *core.acpUtil;
     const QString h = QStringLiteral("h"), d = QStringLiteral("d"), m = QStringLiteral("m"),
                   s = QStringLiteral("s");
     const QString bang = QStringLiteral("!");
@@ -53,12 +153,12 @@ void writeGrid(SurveyCore& core, TextStream& out, const QString& areaNumber, con
     constexpr size_t maxCachedRows = 4096;
     std::vector<Row> rows;
     QString line;
-    for (double ra = raStart; ra <= raEnd; ra += raStep) {
+    for (double ra = area.raStart; ra <= area.raEnd; ra += raStep) {
         const double ra6 = roundTo6(ra);
         const QString raName = prefix + util.Hours_HMS(ra6, h, m, s) + bang;
         const QString raColumn = tab + doubleText(ra6) + tab;
         size_t index = 0;
-        for (double dec = decStart; dec <= decEnd; dec += decStep, ++index) {
+        for (double dec = area.decStart; dec <= area.decEnd; dec += decStep, ++index) {
             Row row;
             if (index < rows.size()) {
                 row = rows[index];
@@ -117,31 +217,36 @@ int16_t SurveyCore::createMPSFiles()
                 continue;
         }
 
-        auto out = fileSystem->CreateTextFile(fieldPath, true);
-        try {
-            out->WriteLine(areaLine);
-            if (gridPossible) {
-                writeGrid(*this, *out, areaNumber, areaLine, raStep, decStep);
-            } else if (!fovReported) {
-                fovReported = true;
-                view().showMessage(
-                    QStringLiteral("The MPS field of view must be greater than zero (fovRAMPS=") +
-                    doubleText(settings.fovRAMPS) + QStringLiteral(", fovDecMPS=") +
-                    doubleText(settings.fovDecMPS) + QStringLiteral("); the MPS field files hold no fields"));
-            }
-            out->Close();
-        } catch (...) {
-            // A half-written file starts with the area line and would pass for a finished one on every
-            // later call, its missing fields never generated; without it the next call tries again.
-            out.reset();
-            try {
-                if (fileSystem->FileExists(fieldPath))
-                    fileSystem->GetFile(fieldPath)->Delete();
-            } catch (const std::exception&) {
-                // The error that stopped the area is the one to report.
-            }
-            throw;
+        // Everything about the area is checked, and said, before its file is touched.
+        std::optional<Area> area;
+        if (gridPossible) {
+            area = readArea(*this, areaNumber, areaLine, raStep, decStep);
+        } else if (!fovReported) {
+            fovReported = true;
+            view().showMessage(QStringLiteral("The MPS field of view must be greater than zero (fovRAMPS=") +
+                               doubleText(settings.fovRAMPS) + QStringLiteral(", fovDecMPS=") +
+                               doubleText(settings.fovDecMPS) +
+                               QStringLiteral("); the MPS field files hold no fields"));
         }
+
+        // Written whole under another name first: a field file cut short would start with its area
+        // line and pass for a finished one on every later call.
+        FileReplacement replacement(*fileSystem, fieldPath, programFile(QStringLiteral("newtargets.txt")));
+        if (replacement.readOnly()) {
+            view().showMessage(
+                QStringLiteral("MPSTargets.txt line %1: \"%2\" is not laid out anew, because its "
+                               "field file \"%3\" is read-only.")
+                    .arg(areaNumber, printable(areaLine), fieldPath));
+            continue;
+        }
+        auto out = fileSystem->CreateTextFile(replacement.newPath(), true);
+        out->WriteLine(areaLine);
+        if (area)
+            writeGrid(*this, *out, areaNumber, *area, raStep, decStep);
+        // Close flushes the content to the disk first. A rename lost in a crash leaves the old file,
+        // which is whole too; waiting for each rename would slow a regeneration for nothing.
+        out->Close();
+        replacement.commit(false);
     }
     areas->Close();
     return static_cast<int16_t>(count);

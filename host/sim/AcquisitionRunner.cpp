@@ -44,6 +44,9 @@ void AcquisitionRunner::load(const QString& path)
 {
     if (!QFileInfo(path).isFile())
         throw HostError(QStringLiteral("LoadScript"), path, QStringLiteral("script file not found"));
+    if (m_chainAt)
+        dropChainScript(m_state.clock.utcNow().toMSecsSinceEpoch(),
+                        QStringLiteral("a new script was loaded"));
     m_loaded = path;
 }
 
@@ -58,16 +61,15 @@ void AcquisitionRunner::run()
 
 void AcquisitionRunner::start(qint64 now)
 {
-    if (m_chainAt) {
-        // Its marker would be taken for the new plan's.
-        log(now, {QStringLiteral("error"),
-                  QStringLiteral("chain script not run, a new script started: ") + m_chainPath});
-        m_chainAt.reset();
-    }
+    if (m_chainAt)
+        dropChainScript(now, QStringLiteral("a new script started"));
+    m_handOver.reset();
     QString planPath;
     try {
-        m_plan = readHandedOverPlan(m_state.settings.planDir, planPath);
+        m_handOver = HandOver::take(m_state.settings.planDir + QStringLiteral("/runplanonce.txt"));
+        m_plan = readHandedOverPlan(*m_handOver, planPath);
     } catch (const HostError& e) {
+        m_handOver.reset();
         log(now, {QStringLiteral("error"), e.message()});
         return;
     }
@@ -144,6 +146,8 @@ void AcquisitionRunner::catchUp(const QDateTime& nowUtc)
             if (!m_plan.chainScript.isEmpty()) {
                 m_chainAt = m_end + toMs(m_state.settings.chainScriptDelay);
                 m_chainPath = m_plan.chainScript;
+            } else {
+                m_handOver.reset();
             }
         }
     }
@@ -162,6 +166,9 @@ void AcquisitionRunner::abort()
 void AcquisitionRunner::endScript(qint64 at, const QString& event, const QString& detail)
 {
     m_active = false;
+    // Only a plan that ran to its end keeps its hand-over, for its chain script.
+    if (event != QStringLiteral("end"))
+        m_handOver.reset();
     QStringList fields{event, m_plan.target};
     if (!detail.isEmpty())
         fields << detail;
@@ -170,13 +177,29 @@ void AcquisitionRunner::endScript(qint64 at, const QString& event, const QString
 
 void AcquisitionRunner::runChainScript(qint64 at)
 {
+    // Once the loop has deleted or replaced the hand-over it has given up on this plan, and the marker
+    // would be taken for the next one's.
+    const QString why = m_handOver ? m_handOver->whyNotInPlace() : QStringLiteral("is gone");
+    if (!why.isEmpty()) {
+        dropChainScript(at, QStringLiteral("its hand-over runplanonce.txt ") + why);
+        return;
+    }
     m_chainAt.reset();
+    m_handOver.reset();
     try {
         runChainScriptFile(m_chainPath);
         log(at, {QStringLiteral("chainscript"), m_chainPath});
     } catch (const HostError& e) {
         log(at, {QStringLiteral("error"), e.message()});
     }
+}
+
+void AcquisitionRunner::dropChainScript(qint64 at, const QString& why)
+{
+    m_chainAt.reset();
+    m_handOver.reset();
+    log(at, {QStringLiteral("error"),
+             QStringLiteral("chain script not run, ") + why + QStringLiteral(": ") + m_chainPath});
 }
 
 void AcquisitionRunner::log(qint64 at, const QStringList& fields) noexcept

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "host/HandOver.h"
 #include "host/PlanReader.h"
 
 #include <QDateTime>
@@ -20,7 +21,8 @@ class AcquisitionRunner
 public:
     explicit AcquisitionRunner(SimState& state);
 
-    // Fails for a path that is not an existing file.
+    // Fails for a path that is not an existing file. A chain script still pending is dropped: its
+    // marker would be taken for the plan of the new script.
     void load(const QString& path);
     // Starts the loaded script and returns at once. A plan it cannot read ends it at once, with the
     // error in the acquisition log.
@@ -36,6 +38,7 @@ private:
     void start(qint64 now);
     void endScript(qint64 at, const QString& event, const QString& detail);
     void runChainScript(qint64 at);
+    void dropChainScript(qint64 at, const QString& why);
     // Appends a line; a log that cannot be written must not stop the simulation.
     void log(qint64 at, const QStringList& fields) noexcept;
     qint64 exposureEnd(int image) const;
@@ -55,6 +58,9 @@ private:
     int m_nextImage = 0;
     std::optional<qint64> m_chainAt;
     QString m_chainPath;
+    // The "runplanonce.txt" the running or ended plan was started from; its chain script runs only
+    // while this is still in place.
+    std::optional<HandOver> m_handOver;
 };
 
 } // namespace kestrove::sim

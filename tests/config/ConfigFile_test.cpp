@@ -1,10 +1,13 @@
+#include "app/SimSurvey.h"
 #include "app/SurveyCore.h"
+#include "host/HostError.h"
 #include "support/FakeHost.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace kestrove {
@@ -389,3 +392,64 @@ TEST_F(ConfigFileTest, TextsKeepTheirBlanksAndLatin1Characters)
 
 } // namespace
 } // namespace kestrove
+
+namespace kestrove::test {
+namespace {
+
+// When the bad file cannot be kept as "config.ini.bad", nothing may save over it: the user's values
+// after the bad one would be lost for good. The run ends with the error before any save.
+TEST(ConfigFileBadCopy, AFileThatCannotBeKeptIsNeverSavedOver)
+{
+    SimSurvey sim;
+    QStringList lines = defaultLines();
+    lines[2] = "SNeEnabled,x";
+    lines[16] = "exposureSNe,12.5";
+    lines[26] = "fovDecMPS,21";
+    const QByteArray bytes = crlfLines(lines);
+    const QString config = sim.programFile("config.ini");
+    writeBytes(config, bytes);
+    ASSERT_TRUE(QDir().mkpath(sim.programFile("config.ini.bad")));
+    // A pass that plans an autofocus would save the settings.
+    sim.writeProgramFile("SNeTargets.txt", {"SN2024abc\t" + sim.onMeridian(20), "**** "});
+    sim.enable(SurveyKind::SNe);
+
+    const struct
+    {
+        const char* what;
+        std::function<void()> act;
+        bool throws;
+    } cases[] = {
+        {"a pass", [&] { sim.run(1); }, true},
+        {"a load", [&] { sim.core->LoadConfig(); }, true},
+        {"a save after it", [&] { sim.core->SaveConfig(); }, true},
+        {"the window's unload", [&] { sim.core->unload(); }, false},
+    };
+    for (const auto& c : cases) {
+        sim.view.messages.clear();
+        if (c.throws) {
+            try {
+                c.act();
+                ADD_FAILURE() << c.what << ": no error";
+            } catch (const HostError& e) {
+                EXPECT_TRUE(e.message().contains("config.ini.bad"))
+                    << c.what << ": " << e.message().toStdString();
+            }
+        } else {
+            EXPECT_NO_THROW(c.act()) << c.what;
+        }
+        EXPECT_EQ(readBytes(config), bytes) << c.what;
+        EXPECT_TRUE(sim.view.messages.isEmpty()) << c.what;
+    }
+    EXPECT_FALSE(QFile::exists(sim.planPath())); // the pass ended before its plan
+
+    // Once the file is mended, saving works again.
+    lines[2] = "SNeEnabled,1";
+    writeBytes(config, crlfLines(lines));
+    sim.core->LoadConfig();
+    sim.core->settings.focusInterval = 45;
+    sim.core->SaveConfig();
+    EXPECT_TRUE(readBytes(config).contains("focusInterval,45\r\n"));
+}
+
+} // namespace
+} // namespace kestrove::test

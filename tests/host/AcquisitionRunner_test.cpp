@@ -7,8 +7,11 @@
 #include "host/sim/AcquisitionRunner.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -183,6 +186,54 @@ TEST_F(AcquisitionTest, ChainScriptWaitsForItsDelay)
     EXPECT_FALSE(marker());
     advance(1);
     EXPECT_TRUE(marker());
+}
+
+// A chain script takes effect only while the hand-over that started its plan is in place: the run
+// loop deletes "runplanonce.txt" at the top of every pass and writes a new one for the next plan, and
+// a late marker would be taken for that plan's.
+TEST_F(AcquisitionTest, ALateChainScriptIsDroppedOnceItsHandOverIsGone)
+{
+    const QString planDir = dir.filePath(QStringLiteral("obs/Plans"));
+    const QString runPlanOnce = planDir + QStringLiteral("/runplanonce.txt");
+    const struct
+    {
+        const char* what;
+        std::function<void()> act; // between the plan's end and its chain script
+        bool runs;
+    } cases[] = {
+        {"nothing changes", [] {}, true},
+        {"the hand-over is deleted", [&] { QFile::remove(runPlanOnce); }, false},
+        // What the loop does: the same bytes, at once, in a new file.
+        {"the hand-over is deleted and written again",
+         [&] {
+             QFile::remove(runPlanOnce);
+             handOver(standardPlan());
+         },
+         false},
+        {"the hand-over is rewritten with another plan",
+         [&] { test::writeBytes(runPlanOnce, test::crlfLines({planDir + QStringLiteral("/other.txt")})); },
+         false},
+        {"a new script is loaded", [&] { util->LoadScript(program + QStringLiteral("completed.vbs")); },
+         false},
+        {"a new script is run", [&] { runScript(); }, false},
+    };
+    for (const auto& c : cases) {
+        ObservatorySettings s = settings();
+        s.chainScriptDelay = 19;
+        QFile::remove(observatory ? observatory->acquisitionLogPath() : QString());
+        open(s);
+        QFile::remove(program + QStringLiteral("completed.txt"));
+        handOver(standardPlan());
+        runScript();
+        advance(standardSeconds);
+        ASSERT_FALSE(util->ScriptActive()) << c.what;
+        c.act();
+        advance(19);
+        EXPECT_EQ(marker(), c.runs) << c.what;
+        const QStringList dropped = log().filter(QStringLiteral("chain script not run"));
+        EXPECT_EQ(dropped.size(), c.runs ? 0 : 1) << c.what;
+        EXPECT_EQ(linesOfKind(log(), QStringLiteral("chainscript")).size(), c.runs ? 1 : 0) << c.what;
+    }
 }
 
 TEST_F(AcquisitionTest, ClockCallbackCatchesUpWithoutAnyRead)

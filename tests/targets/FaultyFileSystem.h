@@ -7,6 +7,7 @@
 #include "host/FileSystem.h"
 #include "host/HostError.h"
 
+#include <functional>
 #include <memory>
 
 namespace kestrove::test {
@@ -27,6 +28,9 @@ public:
 
     int calls() const { return m_calls; }
     bool failed() const { return m_failed; }
+    // Called at the chosen call, before the failure is thrown: what is on the disk then is what a
+    // kill -9 at that point would leave.
+    std::function<void()> onFailure;
 
     bool FileExists(const QString& path) override { return m_inner.FileExists(path); }
     std::unique_ptr<File> GetFile(const QString& path) override
@@ -45,6 +49,12 @@ public:
         return step(QStringLiteral("CreateTextFile"), [&] {
             return std::make_unique<FaultyStream>(*this, m_inner.CreateTextFile(path, overwrite));
         });
+    }
+    std::optional<FileStatus> Status(const QString& path) override { return m_inner.Status(path); }
+    QString ResolvedPath(const QString& path) override { return m_inner.ResolvedPath(path); }
+    void SetPermissions(const QString& path, unsigned permissions) override
+    {
+        stepVoid(QStringLiteral("SetPermissions"), [&] { m_inner.SetPermissions(path, permissions); });
     }
 
 private:
@@ -68,6 +78,8 @@ private:
     [[noreturn]] void injected(const QString& call)
     {
         m_failed = true;
+        if (onFailure)
+            onFailure();
         throw HostError(call, QString(), QStringLiteral("injected failure"));
     }
 
@@ -119,6 +131,10 @@ private:
         void Replace(const QString& destination) override
         {
             m_fs.stepVoid(QStringLiteral("Replace"), [&] { m_inner->Replace(destination); });
+        }
+        void ReplaceUnsynced(const QString& destination) override
+        {
+            m_fs.stepVoid(QStringLiteral("Replace"), [&] { m_inner->ReplaceUnsynced(destination); });
         }
 
     private:

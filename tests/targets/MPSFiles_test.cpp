@@ -1,11 +1,14 @@
+#include "FaultyFileSystem.h"
 #include "TargetsTestHost.h"
 #include "app/SurveyCore.h"
 #include "config/NumberText.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <map>
 
 namespace kestrove {
 namespace {
@@ -227,20 +230,155 @@ TEST_F(MPSFiles, AFieldOfViewThatCannotAdvanceMakesNoGridAndDoesNotHang)
     }
 }
 
-TEST_F(MPSFiles, AnAreaThatFailsHalfWayLeavesNoFieldFileThatLooksCurrent)
+// What a kill -9 at any point of the generation leaves on the disk, and what the next call makes of
+// it: no field file may start with its area line and lack fields.
+TEST_F(MPSFiles, AFieldFileIsWholeWhereverTheProgramIsKilled)
 {
-    // The host cannot read the end declination: the error ends the call, and the field file must not
-    // be left holding the area line, or the next call would take the area as laid out and skip it.
-    const QStringList areas{QStringLiteral("1:00:00 +10:00:00 1:06:00 north")};
+    // 2001 rows: more than the stream's buffer holds, so a plain write reaches the disk half done.
+    core.settings.fovDecMPS = 0.6;
+    const QStringList areas{QStringLiteral("1:00:00 0 1:00:00 20"), QStringLiteral("2 10 2 10")};
     writeAreas(areas);
-    EXPECT_THROW(core.createMPSFiles(), HostError);
-    EXPECT_FALSE(QFile::exists(fieldPath(1)));
-    EXPECT_THROW(core.createMPSFiles(), HostError);
+    ASSERT_EQ(core.createMPSFiles(), 2);
+    const QByteArray whole1 = field(1), whole2 = field(2);
+    ASSERT_GT(whole1.size(), 1 << 16);
+    // The state before: field files of other areas, with history.
+    const QByteArray old1 = crlfLines({QStringLiteral("1 1 1 1"), QStringLiteral("1!x\t1\t1"),
+                                       QStringLiteral("**** lastImageJD=2461000.5 imageCount=2")});
+    const QDir folder(core.GetEXEPath());
 
-    // Once the line is mended the area is laid out as usual.
-    writeAreas({QStringLiteral("1:00:00 +10:00:00 1:00:00 +10:00:00")});
+    auto disk = host.createFileSystem();
+    int points = 0;
+    for (int failAt = 1;; failAt += failAt < 40 ? 1 : 97) {
+        ASSERT_LT(failAt, 100000);
+        for (const QString& name : folder.entryList(QDir::Files))
+            QFile::remove(folder.filePath(name));
+        writeAreas(areas);
+        writeBytes(fieldPath(1), old1);
+
+        test::FaultyFileSystem faulty(*disk, failAt, test::FaultyFileSystem::When::Before);
+        std::map<QString, QByteArray> killed; // the folder as the killed program left it
+        faulty.onFailure = [&] {
+            for (const QString& name : folder.entryList(QDir::Files))
+                killed[name] = readBytes(folder.filePath(name));
+        };
+        std::unique_ptr<FileSystem> real = std::move(core.fileSystem);
+        core.fileSystem = std::unique_ptr<FileSystem>(&faulty);
+        try {
+            core.createMPSFiles();
+        } catch (const HostError&) {
+        }
+        core.fileSystem.release();
+        core.fileSystem = std::move(real);
+        if (!faulty.failed())
+            break;
+        ++points;
+
+        // The restart: the folder as it was left, then a call as usual.
+        for (const QString& name : folder.entryList(QDir::Files))
+            QFile::remove(folder.filePath(name));
+        for (const auto& [name, bytes] : killed) {
+            writeBytes(folder.filePath(name), bytes);
+            // A field file is either the old one or the whole new one.
+            if (name == QStringLiteral("MPSfov1.txt")) {
+                EXPECT_TRUE(bytes == old1 || bytes == whole1) << "killed at call " << failAt;
+            } else if (name == QStringLiteral("MPSfov2.txt")) {
+                EXPECT_EQ(bytes, whole2) << "killed at call " << failAt;
+            }
+        }
+        ASSERT_EQ(core.createMPSFiles(), 2);
+        ASSERT_EQ(field(1), whole1) << "killed at call " << failAt;
+        ASSERT_EQ(field(2), whole2) << "killed at call " << failAt;
+    }
+    EXPECT_GT(points, 60);
+}
+
+// An area line whose positions the host cannot read is reported like a malformed line, with its text
+// made printable; the area has no fields, and the call and every later area go on.
+TEST_F(MPSFiles, AnAreaLineTheHostCannotReadIsReportedAndHasNoFields)
+{
+    const struct
+    {
+        QByteArray line;
+        const char* shown; // the text as the message gives it
+    } cases[] = {
+        {"1:00:00 abc 1:06:00 +11:00:00", "1:00:00 abc 1:06:00 +11:00:00"},
+        {"1:00:00 +10:00:00\tx 1:06:00 +11:00:00", "1:00:00 +10:00:00\\tx 1:06:00 +11:00:00"},
+        {QByteArray("1:00:00 +10 1:0\r6 +11\x00z", 23), "1:00:00 +10 1:0\\r6 +11\\x00z"},
+        {"1:00:00 +10 1:06:00 north", "1:00:00 +10 1:06:00 north"},
+    };
+    for (const auto& c : cases) {
+        view.messages.clear();
+        QFile::remove(fieldPath(1));
+        QFile::remove(fieldPath(2));
+        writeBytes(core.programFile(QStringLiteral("MPSTargets.txt")), c.line + "\r\n2 10 2 10\r\n");
+        int16_t count = 0;
+        ASSERT_NO_THROW(count = core.createMPSFiles()) << c.shown;
+        EXPECT_EQ(count, 2);
+        EXPECT_EQ(field(1), c.line + "\r\n") << c.shown;
+        EXPECT_EQ(fieldLines(2).size(), 3) << c.shown;
+        ASSERT_EQ(view.messages.size(), 1) << c.shown;
+        const QString& message = view.messages[0];
+        EXPECT_TRUE(message.contains(QStringLiteral("MPSTargets.txt")) &&
+                    message.contains(QStringLiteral("line 1")) && message.contains(QLatin1String(c.shown)))
+            << message.toStdString();
+    }
+}
+
+// Corners off the sky or a grid too large to be meant are reported, and the area gets no fields:
+// the grid is counted before a line of it is written.
+TEST_F(MPSFiles, AnAbsurdAreaIsReportedAndHasNoFields)
+{
+    const QString huge = QStringLiteral("1") + QString(300, QLatin1Char('0'));
+    const struct
+    {
+        QString area;
+        double fovRA, fovDec;
+        const char* why;
+    } cases[] = {
+        {QStringLiteral("25 10 26 11"), 47, 38, "0 to 24 hours"},
+        {QStringLiteral("1 -91 1 10"), 47, 38, "-90 to 90 degrees"},
+        {QStringLiteral("1 10 1 90.5"), 47, 38, "-90 to 90 degrees"},
+        {QStringLiteral("-0.5 10 1 11"), 47, 38, "0 to 24 hours"},
+        {QStringLiteral("1 10 ") + huge + QStringLiteral(" 11"), 47, 38, "0 to 24 hours"},
+        // 12 hours by 90 degrees of 1' fields: 10,800 columns of 5,401 rows.
+        {QStringLiteral("0 0 12 90"), 1, 1, "more than 1000000 fields"},
+        // No rows at all, yet 21.6 million columns to pass through.
+        {QStringLiteral("0 10 24 -10"), 0.001, 38, "more than 1000000 columns"},
+    };
+    for (const auto& c : cases) {
+        view.messages.clear();
+        QFile::remove(fieldPath(1));
+        QFile::remove(fieldPath(2));
+        core.settings.fovRAMPS = c.fovRA;
+        core.settings.fovDecMPS = c.fovDec;
+        writeAreas({c.area, QStringLiteral("2 10 2 10")});
+        EXPECT_EQ(core.createMPSFiles(), 2);
+        // Stops at the first case the call gets wrong, before the ones that would fill the disk.
+        ASSERT_EQ(view.messages.size(), 1) << c.area.left(40).toStdString();
+        ASSERT_EQ(field(1), crlfLines({c.area})) << c.area.left(40).toStdString();
+        EXPECT_EQ(fieldLines(2).size(), 3);
+        const QString& message = view.messages[0];
+        EXPECT_TRUE(message.contains(QStringLiteral("MPSTargets.txt line 1")) && message.contains(c.area) &&
+                    message.contains(QLatin1String(c.why)) && message.contains(QStringLiteral("area 1 ")))
+            << message.toStdString();
+    }
+}
+
+// A field file the user made read-only is kept as it is, and the call says so.
+TEST_F(MPSFiles, AReadOnlyFieldFileIsNotLaidOutAnew)
+{
+    const QByteArray old = crlfLines({QStringLiteral("1 10 1 10"), QStringLiteral("1!x\t1\t10"),
+                                      QStringLiteral("**** lastImageJD=2461000.5 imageCount=2")});
+    writeBytes(fieldPath(1), old);
+    ASSERT_TRUE(QFile::setPermissions(fieldPath(1), QFile::ReadOwner | QFile::ReadGroup));
+    writeAreas({QStringLiteral("1 10 1 11")});
     EXPECT_EQ(core.createMPSFiles(), 1);
-    EXPECT_EQ(fieldLines(1).size(), 3);
+    EXPECT_EQ(field(1), old);
+    ASSERT_EQ(view.messages.size(), 1);
+    EXPECT_TRUE(view.messages[0].contains(QStringLiteral("MPSTargets.txt line 1: \"1 10 1 11\"")) &&
+                view.messages[0].contains(QStringLiteral("read-only")))
+        << view.messages[0].toStdString();
+    EXPECT_FALSE(QFile::exists(core.programFile(QStringLiteral("newtargets.txt"))));
 }
 
 TEST_F(MPSFiles, AFieldIsUpdatedInTheFileOfItsArea)

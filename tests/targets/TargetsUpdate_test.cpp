@@ -5,7 +5,10 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <cstdio>
 #include <gtest/gtest.h>
 
 namespace kestrove {
@@ -183,6 +186,139 @@ TEST_F(TargetsUpdate, AMissingTargetsFileIsAnErrorAndCreatesNothingInItsPlace)
 {
     EXPECT_THROW(core.updateSNe(QStringLiteral("M31\t00:42:44\t+41:16:09")), HostError);
     EXPECT_FALSE(QFile::exists(path(sneFile)));
+}
+
+// An observer saves an entry while the update copies the file (the update dispatches events between
+// lines, so this really happens): both the edit and the observation are kept.
+TEST_F(TargetsUpdate, AnEditSavedDuringTheRewriteIsKeptWithTheObservation)
+{
+    QStringList lines;
+    for (int i = 0; i < 40; ++i)
+        lines << QStringLiteral("SN%1\t%2:00:00\t+10:00:00").arg(i).arg(i % 24)
+              << QStringLiteral("**** lastImageJD=2461000.%1").arg(i % 10);
+    const QString chosen = lines[20];
+    const QString added = QStringLiteral("SN2026new\t03:00:00\t+20:00:00");
+
+    // Editors save either over the file in place or through a copy renamed over it.
+    const auto saveInPlace = [&](const QStringList& content) {
+        writeBytes(path(sneFile), crlfLines(content));
+    };
+    const auto saveByRename = [&](const QStringList& content) {
+        writeBytes(path(QStringLiteral("edit.tmp")), crlfLines(content));
+        ASSERT_TRUE(::rename(QFile::encodeName(path(QStringLiteral("edit.tmp"))).constData(),
+                             QFile::encodeName(path(sneFile)).constData()) == 0);
+    };
+    QStringList sameSize = lines; // an edit that only the modification time shows
+    sameSize[3] = QStringLiteral("**** lastImageJD=2461000.9");
+    QStringList withEntry = lines;
+    withEntry << added << QStringLiteral("**** ");
+
+    const struct
+    {
+        const char* what;
+        int atDispatch; // the edit is saved while the update dispatches events for the nth time
+        bool inPlace;
+        QStringList edited;
+    } cases[] = {
+        {"an entry added in place before the first line", 1, true, withEntry},
+        {"an entry added through a rename in the middle", 41, false, withEntry},
+        {"a value changed in place at the last line", 80, true, sameSize},
+        {"a value changed through a rename at the last line", 80, false, sameSize},
+    };
+    for (const auto& c : cases) {
+        log.clear();
+        view.messages.clear();
+        writeBytes(path(sneFile), crlfLines(lines));
+        int dispatches = 0;
+        view.onProcessEvents = [&] {
+            if (++dispatches == c.atDispatch)
+                c.inPlace ? saveInPlace(c.edited) : saveByRename(c.edited);
+        };
+        core.updateSNe(chosen);
+        view.onProcessEvents = nullptr;
+
+        QStringList expected = c.edited;
+        expected[21] = QStringLiteral("**** lastImageJD=") + jd();
+        EXPECT_EQ(readBytes(path(sneFile)), crlfLines(expected)) << c.what;
+        EXPECT_EQ(log, QStringList({QStringLiteral("Updating targets file"), lastObs("SNe")})) << c.what;
+        EXPECT_TRUE(view.messages.isEmpty()) << c.what;
+        EXPECT_FALSE(QFile::exists(path(QStringLiteral("newtargets.txt")))) << c.what;
+    }
+
+    // A file that changes during every copy is left to the observer, and the update says so.
+    log.clear();
+    writeBytes(path(sneFile), crlfLines(lines));
+    QStringList growing = lines;
+    int dispatches = 0;
+    view.onProcessEvents = [&] {
+        if (++dispatches % 20 == 0)
+            saveInPlace(growing << QStringLiteral("E%1\t1\t2").arg(dispatches) << QStringLiteral("**** "));
+    };
+    core.updateSNe(chosen);
+    view.onProcessEvents = nullptr;
+    EXPECT_EQ(readBytes(path(sneFile)), crlfLines(growing));
+    EXPECT_FALSE(log.contains(lastObs("SNe")));
+    ASSERT_EQ(view.messages.size(), 1);
+    EXPECT_TRUE(view.messages[0].contains(path(sneFile)) && view.messages[0].contains(QStringLiteral("SN10")))
+        << view.messages[0].toStdString();
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("newtargets.txt"))));
+}
+
+// The rewrite keeps what makes the file the user's: its permissions, and a link stays a link to the
+// file it names. A file made read-only is not rewritten; the update says so and returns.
+TEST_F(TargetsUpdate, TheRewriteKeepsTheFilesPermissionsAndLinks)
+{
+    const QString t = QStringLiteral("M31\t00:42:44\t+41:16:09");
+    const QByteArray old = crlfLines({t, QStringLiteral("**** reshoot=1")});
+    const QByteArray updated = crlfLines({t, QStringLiteral("**** lastImageJD=") + jd()});
+    const QString elsewhere =
+        test::madeFolder(dir.filePath(QStringLiteral("catalogues"))) + QStringLiteral("/sne.txt");
+    const struct
+    {
+        const char* what;
+        bool link; // SNeTargets.txt is a symbolic link to a file in another folder
+        QFile::Permissions permissions;
+        bool readOnly;
+    } cases[] = {
+        {"owner only", false, QFile::ReadOwner | QFile::WriteOwner, false},
+        {"group readable", false, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup, false},
+        {"read-only", false, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther, true},
+        {"a link", true, QFile::ReadOwner | QFile::WriteOwner, false},
+        {"a link to a read-only file", true, QFile::ReadOwner, true},
+    };
+    for (const auto& c : cases) {
+        view.messages.clear();
+        for (const QString& f : {path(sneFile), elsewhere}) {
+            QFile::setPermissions(f, QFile::ReadOwner | QFile::WriteOwner);
+            QFile::remove(f);
+        }
+        const QString file = c.link ? elsewhere : path(sneFile);
+        writeBytes(file, old);
+        ASSERT_TRUE(QFile::setPermissions(file, c.permissions));
+        if (c.link) {
+            ASSERT_TRUE(QFile::link(elsewhere, path(sneFile)));
+        }
+
+        EXPECT_NO_THROW(core.updateSNe(t)) << c.what;
+
+        EXPECT_EQ(readBytes(file), c.readOnly ? old : updated) << c.what;
+        // Without the flags of the user running the test.
+        const QFile::Permissions user = QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
+        EXPECT_EQ(QFile::permissions(file) & ~user, c.permissions) << c.what;
+        EXPECT_EQ(QFileInfo(path(sneFile)).isSymLink(), c.link) << c.what;
+        if (c.link) {
+            EXPECT_EQ(QFileInfo(path(sneFile)).symLinkTarget(), elsewhere) << c.what;
+        }
+        EXPECT_EQ(view.messages.size(), c.readOnly ? 1 : 0) << c.what;
+        if (c.readOnly && !view.messages.isEmpty()) {
+            EXPECT_TRUE(view.messages[0].contains(sneFile) &&
+                        view.messages[0].contains(QStringLiteral("read-only")))
+                << view.messages[0].toStdString();
+        }
+        EXPECT_FALSE(QFile::exists(path(QStringLiteral("newtargets.txt")))) << c.what;
+        EXPECT_FALSE(QFile::exists(QFileInfo(elsewhere).path() + QStringLiteral("/newtargets.txt")))
+            << c.what;
+    }
 }
 
 // A failure at any file operation, before or after it reached the disk, leaves the targets file
