@@ -17,6 +17,8 @@ public:
     virtual QString ReadLine() = 0;
     virtual void Write(const QString& text) = 0;
     virtual void WriteLine(const QString& text) = 0;
+    // Hands what was written so far to the operating system, so that readers of the file see it.
+    virtual void Flush() {}
     // Flushes what was written to the disk and closes; a stream closes itself on destruction too.
     virtual void Close() = 0;
 };
@@ -33,7 +35,11 @@ public:
     virtual void Replace(const QString& destination) = 0;
 };
 
-enum class IOMode { ForReading = 1, ForAppending = 8 };
+enum class IOMode
+{
+    ForReading = 1,
+    ForAppending = 8
+};
 
 class FileSystem
 {
@@ -42,7 +48,8 @@ public:
     // True for an existing file; false for a folder, a missing path or any failure. Never throws.
     virtual bool FileExists(const QString& path) = 0;
     virtual std::unique_ptr<File> GetFile(const QString& path) = 0;
-    virtual std::unique_ptr<TextStream> OpenTextFile(const QString& path, IOMode mode, bool create = false) = 0;
+    virtual std::unique_ptr<TextStream> OpenTextFile(const QString& path, IOMode mode,
+                                                     bool create = false) = 0;
     virtual std::unique_ptr<TextStream> CreateTextFile(const QString& path, bool overwrite) = 0;
 };
 

@@ -28,6 +28,9 @@ public:
     // Ends a running script at once; its chain script never runs.
     void abort();
     bool active() const { return m_active; }
+    // How the last run ended ("completed", "failed (simulated fault)" ...), "running", or empty
+    // before the first run.
+    const QString& outcome() const { return m_outcome; }
     void catchUp(const QDateTime& now);
     // "AcquireImages.log" in the host's log folder.
     QString logPath() const;
@@ -55,6 +58,7 @@ private:
     int m_nextImage = 0;
     std::optional<qint64> m_chainAt;
     QString m_chainPath;
+    QString m_outcome;
 };
 
 } // namespace kestrove::sim
