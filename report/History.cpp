@@ -140,6 +140,8 @@ QString planResult(bool completed, const QString& hostOutcome, bool stopped)
     if (completed)
         return QStringLiteral("completed");
     QString result = QStringLiteral("failed");
+    if (stopped && hostOutcome == QLatin1String("running"))
+        return QStringLiteral("failed: the survey stopped while the plan ran");
     if (hostOutcome == QLatin1String("completed"))
         result += QStringLiteral(": the plan ended but left no completion marker");
     else if (!hostOutcome.isEmpty())

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTime>
 
 #include <algorithm>
 
@@ -95,6 +96,14 @@ void copyProgramFiles(const QString& from, const QString& to)
     }
 }
 
+// A night writes and syncs hundreds of small files: in memory, where there is room for them, that
+// costs nothing.
+QString scratchParent()
+{
+    const QFileInfo shm(QStringLiteral("/dev/shm"));
+    return shm.isDir() && shm.isWritable() ? shm.absoluteFilePath() : QDir::tempPath();
+}
+
 } // namespace
 
 ObservatorySettings userObservatory(const QString& observatoryFolder)
@@ -131,7 +140,7 @@ NightReport runPreview(const PreviewRequest& request, const std::function<bool(d
     if (!(request.span.startUtc < request.span.endUtc))
         throw HostError(QStringLiteral("preview"), QString(),
                         QStringLiteral("the span ends before it begins"));
-    QTemporaryDir scratch;
+    QTemporaryDir scratch(scratchParent() + QStringLiteral("/kestrove-preview-XXXXXX"));
     if (!scratch.isValid())
         throw HostError(QStringLiteral("preview"), scratch.path(),
                         QStringLiteral("cannot create a scratch folder"));
@@ -155,6 +164,10 @@ NightReport runPreview(const PreviewRequest& request, const std::function<bool(d
     settings.logDir = observatoryFolder + QStringLiteral("/Logs");
     settings.hostPath = observatoryFolder;
     sim::SimObservatory host(observatoryFolder, settings);
+    // The preview's survey log would grow by the catalogue's size every pass and nobody reads it:
+    // its lines go where they cost no memory. The reasons tell its story.
+    if (QFileInfo::exists(QStringLiteral("/dev/null")))
+        QFile::link(QStringLiteral("/dev/null"), settings.logDir + QStringLiteral("/Kestrove.log"));
 
     PreviewView view(request, progress);
     NightReasons reasons;
@@ -184,6 +197,31 @@ NightReport runPreview(const PreviewRequest& request, const std::function<bool(d
     report.passes = reasons.passes();
     report.idlePasses = reasons.idlePasses();
     report.messages = view.messages;
+    return report;
+}
+
+NightReport observedNight(const ObservatorySettings& observatory, const QDate& night)
+{
+    NightReport report;
+    report.preview = false;
+    report.night = night;
+    report.site = siteOf(observatory);
+    report.zone = siteTimeZone(observatory);
+    report.dark = darkWindow(report.site, report.zone, night);
+    report.span = report.dark ? *report.dark
+                              : TimeSpan{QDateTime(night, QTime(12, 0), report.zone).toUTC(),
+                                         QDateTime(night.addDays(1), QTime(12, 0), report.zone).toUTC()};
+    report.horizon = observatory.horizon;
+    report.minimumElevation = observatory.minimumElevation;
+    const QString path = historyPath(observatory.logDir);
+    const History history = readHistory(path);
+    for (const HistoryEntry& entry : entriesOfNight(history.entries, night, report.zone))
+        report.plans << observedPlan(entry, report.site);
+    if (history.unreadable > 0)
+        report.messages
+            << QStringLiteral("%1 lines of %2 could not be read").arg(history.unreadable).arg(path);
+    if (report.plans.isEmpty())
+        report.messages << QStringLiteral("No plan ran that night (%1)").arg(path);
     return report;
 }
 

@@ -43,4 +43,7 @@ TimeSpan darkSpan(const ObservatorySettings& settings, const QDate& night);
 // throws (HostError).
 NightReport runPreview(const PreviewRequest& request, const std::function<bool(double)>& progress = {});
 
+// What the survey did in a night, from "history.csv" in the observatory's log folder.
+NightReport observedNight(const ObservatorySettings& observatory, const QDate& night);
+
 } // namespace kestrove
