@@ -53,6 +53,7 @@ int runWindow(const CommandLine& commandLine)
         return 1;
     }
     window->core.runLimits = commandLine.limits;
+    window->setObservatoryFolder(commandLine.observatory);
     window->show();
     if (commandLine.start)
         QTimer::singleShot(0, window.get(), &frmMain::startClicked);
