@@ -118,9 +118,9 @@ QChart* nightChart(const NightReport& report)
 {
     auto* chart = new QChart;
     chart->setAnimationOptions(QChart::NoAnimation);
-    chart->setTitle(QStringLiteral("%1 of the night of %2")
-                        .arg(report.preview ? QStringLiteral("Preview") : QStringLiteral("Observed"),
-                             report.night.toString(Qt::ISODate)));
+    chart->setTitle((report.preview ? QStringLiteral("Preview of the night of %1")
+                                    : QStringLiteral("Observed in the night of %1"))
+                        .arg(report.night.toString(Qt::ISODate)));
 
     QDateTime start = report.span.startUtc;
     QDateTime end = report.span.endUtc;
