@@ -89,6 +89,7 @@ QLineSeries* stepLine(const QList<double>& xs, const QList<bool>& on, double hig
 QAreaSeries* filledArea(QChart* chart, QLineSeries* upper, const QString& name, const QColor& colour)
 {
     auto* area = new QAreaSeries(upper);
+    upper->setParent(area); // an area series does not own its lines
     area->setName(name);
     area->setBrush(colour);
     area->setPen(Qt::NoPen);
@@ -278,6 +279,8 @@ QChart* skyChart(const NightReport& report)
         edge->append(az, 90);
     }
     auto* below = new QAreaSeries(horizon, edge);
+    horizon->setParent(below);
+    edge->setParent(below);
     below->setName(QStringLiteral("Horizon"));
     below->setBrush(QColor(110, 110, 110, 110));
     below->setPen(QPen(QColor(80, 80, 80), 1));
