@@ -99,11 +99,60 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
                             .arg(value);
                 return std::nullopt;
             }
+        } else if (option == QLatin1String("--preview") || option == QLatin1String("--report")) {
+            if (!noValue())
+                return std::nullopt;
+            (option == QLatin1String("--preview") ? result.preview : result.report) = true;
+        } else if (option == QLatin1String("--night")) {
+            if (!takeValue())
+                return std::nullopt;
+            result.night = QDate::fromString(value, Qt::ISODate);
+            if (!result.night.isValid()) {
+                error = QStringLiteral("--night needs a date such as 2024-03-02, not \"%1\"").arg(value);
+                return std::nullopt;
+            }
+        } else if (option == QLatin1String("--from") || option == QLatin1String("--to")) {
+            if (!takeValue())
+                return std::nullopt;
+            QDateTime& instant = option == QLatin1String("--from") ? result.fromUtc : result.toUtc;
+            instant = parseUtcInstant(value);
+            if (!instant.isValid()) {
+                error =
+                    QStringLiteral("%1 needs an ISO 8601 instant such as 2024-03-02T21:00:00Z, not \"%2\"")
+                        .arg(option, value);
+                return std::nullopt;
+            }
+        } else if (option == QLatin1String("--out")) {
+            if (!takeValue())
+                return std::nullopt;
+            result.out = value;
         } else {
             error = QStringLiteral("unknown option \"%1\"").arg(option);
             return std::nullopt;
         }
     }
+
+    // Options that belong to one mode only, and the modes that exclude each other.
+    const bool night = result.preview || result.report;
+    if (result.preview && result.report)
+        error = QStringLiteral("--preview and --report cannot be combined");
+    else if (night && (result.start || result.limits.passes > 0 || result.limits.untilUtc.isValid()))
+        error =
+            QStringLiteral("--start, --passes and --until belong to a survey, not to --preview or --report");
+    else if (!night && (result.night.isValid() || !result.out.isEmpty()))
+        error = QStringLiteral("--night and --out need --preview or --report");
+    else if (!result.preview && (result.fromUtc.isValid() || result.toUtc.isValid()))
+        error = QStringLiteral("--from and --to need --preview");
+    else if (result.fromUtc.isValid() != result.toUtc.isValid())
+        error = QStringLiteral("--from and --to go together");
+    else if (result.fromUtc.isValid() && result.night.isValid())
+        error = QStringLiteral("give either --night or --from and --to");
+    else if (result.fromUtc.isValid() && !(result.fromUtc < result.toUtc))
+        error = QStringLiteral("--to must come after --from");
+    else if (result.fromUtc.isValid() && result.fromUtc.secsTo(result.toUtc) > 7 * 24 * 3600)
+        error = QStringLiteral("--from and --to may span at most a week");
+    if (!error.isEmpty())
+        return std::nullopt;
     return result;
 }
 

@@ -2,6 +2,8 @@
 
 #include "app/SurveyCore.h"
 
+#include <QDate>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -14,8 +16,14 @@ struct CommandLine
     QString folder;      // program folder; empty: the executable's folder
     QString observatory; // simulated observatory folder; empty: "observatory/" in the program folder
     bool headless = false;
-    bool start = false;  // press "Start Survey" once the window is shown
-    RunLimits limits;    // --passes N, --until INSTANT (ISO 8601 UTC)
+    bool start = false;   // press "Start Survey" once the window is shown
+    RunLimits limits;     // --passes N, --until INSTANT (ISO 8601 UTC)
+    bool preview = false; // --preview: a night in virtual time, no window
+    bool report = false;  // --report: what a night did, no window
+    QDate night;          // --night YYYY-MM-DD
+    QDateTime fromUtc;    // --from INSTANT --to INSTANT
+    QDateTime toUtc;
+    QString out; // --out DIR
 };
 
 // Parses the arguments after the program name; on a bad argument returns nothing and sets `error`.

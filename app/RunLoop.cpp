@@ -2,6 +2,7 @@
 #include "config/NumberText.h"
 #include "host/Clock.h"
 #include "host/HostError.h"
+#include "report/History.h"
 
 #include <QLoggingCategory>
 #include <QSaveFile>
@@ -19,21 +20,6 @@ constexpr int kScriptStartLimitSeconds = 60;
 constexpr int kMarkerWaitSeconds = 10;
 constexpr int kNoTargetSleepSeconds = 301;
 
-QString kindName(SurveyKind kind)
-{
-    switch (kind) {
-    case SurveyKind::SNe:
-        return QStringLiteral("SNe");
-    case SurveyKind::MPS:
-        return QStringLiteral("MPS");
-    case SurveyKind::MPF:
-        return QStringLiteral("MPF");
-    case SurveyKind::SLC:
-        return QStringLiteral("SLC");
-    }
-    return {};
-}
-
 // The chain script that the host runs at the end of a plan: it leaves the marker "completed.txt".
 QByteArray chainScript(const QString& programFolder)
 {
@@ -46,6 +32,32 @@ QByteArray chainScript(const QString& programFolder)
     script += "  objFile.Close\r\n";
     script += "end sub\r\n";
     return script;
+}
+
+// The morning report's records: a copy of the plan in the night's folder and a line of history.
+// They are the user's record, not the survey's: a failure to keep them is reported and the night
+// goes on.
+QString archivePlan(SurveyCore& core, const QString& planPath, SurveyKind kind, const QString& name)
+{
+    try {
+        const QString copy = archivedPlanPath(core.acpUtil->Prefs().LocalUser().DefaultPlanDir(), core.now(),
+                                              core.host().clock().utcNow(), kind, name);
+        copyTextFile(*core.fileSystem, planPath, copy);
+        return copy;
+    } catch (const std::exception& error) {
+        qCWarning(lcRunLoop) << "cannot keep a copy of the plan:" << error.what();
+        return planPath;
+    }
+}
+
+void recordHistory(SurveyCore& core, const HistoryEntry& entry)
+{
+    try {
+        appendHistory(*core.fileSystem, historyPath(core.acpUtil->Prefs().LocalUser().DefaultLogDir()),
+                      entry);
+    } catch (const std::exception& error) {
+        qCWarning(lcRunLoop) << "cannot append to the plan history:" << error.what();
+    }
 }
 
 void writeWholeFile(const QString& path, const QByteArray& bytes)
@@ -83,6 +95,7 @@ void SurveyCore::startSurvey()
 
     const auto waitOneSecond = [this] {
         m_view.processEvents();
+        flushLogIfDue();
         WaitSeconds(1);
     };
     const auto planDir = [this] { return acpUtil->Prefs().LocalUser().DefaultPlanDir(); };
@@ -154,6 +167,8 @@ void SurveyCore::startSurvey()
         logLine(QStringLiteral("**** Searching for new target ") +
                 acpUtil->FormatVar(now(), QStringLiteral("General Date")));
         logLine(stars);
+        if (observer)
+            observer->passStarted(m_host.clock().utcNow());
 
         float score = 0;
         QString target;
@@ -167,9 +182,12 @@ void SurveyCore::startSurvey()
             const QString weightText = m_view.weightText(step.kind);
             const std::optional<double> weight = parseNumber(weightText);
             if (!weight)
-                throw HostError(QStringLiteral("weight"), kindName(step.kind),
+                throw HostError(QStringLiteral("weight"), kindText(step.kind),
                                 QStringLiteral("the weight \"%1\" is not a number").arg(weightText));
+            const float rawScore = score;
             score = static_cast<float>(static_cast<double>(score) * *weight);
+            if (observer)
+                observer->kindBest(step.kind, target, rawScore, score);
             if (score > overallBest) {
                 overallBest = score;
                 chosenTarget = target;
@@ -177,6 +195,9 @@ void SurveyCore::startSurvey()
             }
         }
 
+        if (observer)
+            observer->passChosen(!stopRequested && overallBest > kNoTarget,
+                                 chosenKind ? chosenKind->kind : SurveyKind::MPF, chosenTarget, overallBest);
         if (stopRequested) {
             stopPath();
             return;
@@ -184,6 +205,19 @@ void SurveyCore::startSurvey()
 
         if (overallBest > kNoTarget) {
             (this->*chosenKind->plan)(chosenTarget);
+            HistoryEntry record;
+            record.kind = chosenKind->kind;
+            record.score = overallBest;
+            QString name;
+            extractName(chosenTarget, name);
+            record.target = name;
+            float ra = 0, dec = 0;
+            if (parseTarget(chosenTarget, name, ra, dec)) {
+                record.rightAscension = ra;
+                record.declination = dec;
+            }
+            record.planFile =
+                archivePlan(*this, planDir() + QStringLiteral("/surveyplan.txt"), record.kind, record.target);
 
             std::unique_ptr<TextStream> handOver = fileSystem->CreateTextFile(runPlanOnce, true);
             handOver->WriteLine(planDir() + QStringLiteral("/surveyplan.txt"));
@@ -197,12 +231,12 @@ void SurveyCore::startSurvey()
             if (!FileExists(chainScriptPath))
                 writeWholeFile(chainScriptPath, chainScript(GetEXEPath()));
 
-            QString name;
-            extractName(chosenTarget, name);
+            name = record.target;
             setStatus(QStringLiteral("Running ACP plan for selected target: ") + name);
             logLine(QStringLiteral("Running ACP plan for selected target:") + name);
 
             acpUtil->LoadScript(acpApplication->Path() + QStringLiteral("/Scripts/AcquireImages.js"));
+            record.startUtc = m_host.clock().utcNow();
             acpUtil->RunScript();
 
             // A host that never reports the script running must not hold the night: after the limit
@@ -221,11 +255,15 @@ void SurveyCore::startSurvey()
             for (int count = kMarkerWaitSeconds; !stopRequested && count > 0 && !FileExists(marker); --count)
                 waitOneSecond();
 
-            if (FileExists(marker))
+            const bool completed = FileExists(marker);
+            if (completed)
                 (this->*chosenKind->update)(chosenTarget);
             else
                 logLine(
                     QStringLiteral("ACP did not successfully complete the plan - not updating targets file"));
+            record.endUtc = m_host.clock().utcNow();
+            record.result = planResult(completed, m_host.lastPlanOutcome(), stopRequested);
+            recordHistory(*this, record);
         } else {
             setStatus(QStringLiteral("No viable target - sleeping for 5 minutes"));
             logLine(QStringLiteral("No viable target - sleeping for 5 minutes"));

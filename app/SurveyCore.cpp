@@ -21,6 +21,7 @@ SurveyCore::SurveyCore(Host& host, SurveyView& view, const QString& programFolde
     : m_host(host), m_view(view), m_programFolder(withTrailingSeparator(programFolder))
 {
     m_sincePump.start();
+    m_sinceFlush.start();
 }
 
 SurveyCore::~SurveyCore() = default;
@@ -57,8 +58,22 @@ bool SurveyCore::FileExists(const QString& fileName)
 
 void SurveyCore::logLine(const QString& line)
 {
-    if (surveyLog)
-        surveyLog->WriteLine(line);
+    if (!surveyLog)
+        return;
+    surveyLog->WriteLine(line);
+    // The clock is looked at every few lines only: a long pass writes lines by the hundred thousand.
+    if (++m_linesSinceFlushCheck >= 32) {
+        m_linesSinceFlushCheck = 0;
+        flushLogIfDue();
+    }
+}
+
+void SurveyCore::flushLogIfDue()
+{
+    if (!surveyLog || m_sinceFlush.elapsed() < 1000)
+        return;
+    surveyLog->Flush();
+    m_sinceFlush.restart();
 }
 
 void SurveyCore::pumpEvents()
@@ -67,6 +82,7 @@ void SurveyCore::pumpEvents()
         return;
     m_view.processEvents();
     m_sincePump.restart();
+    flushLogIfDue();
 }
 
 QDateTime SurveyCore::now() const

@@ -4,6 +4,7 @@
 #include "config/SurveySettings.h"
 #include "host/FileSystem.h"
 #include "host/Observatory.h"
+#include "selection/SelectionObserver.h"
 #include "targets/TargetConfig.h"
 
 #include <QDateTime>
@@ -103,6 +104,9 @@ public:
     void setStatus(const QString& text) { m_view.showStatus(text); }
     // Dispatches window events when eventPumpIntervalMs of scanning have passed since the last time.
     void pumpEvents();
+    // Writes what the survey log holds to the disk when a second of wall time has passed since it
+    // last did, so that someone following the file sees the pass as it goes.
+    void flushLogIfDue();
     // The site's civil date and time from the host's clock.
     QDateTime now() const;
     // A file of the program folder.
@@ -122,6 +126,8 @@ public:
     bool stopRequested = false;
     bool firstPass = false;
     RunLimits runLimits;
+    // Told of every rejection and choice of the selection; none by default.
+    SelectionObserver* observer = nullptr;
     // 0 dispatches before every line of a scan; tests use it to act at an exact line.
     int eventPumpIntervalMs = 5;
 
@@ -130,6 +136,8 @@ private:
     SurveyView& m_view;
     QString m_programFolder;
     QElapsedTimer m_sincePump;
+    QElapsedTimer m_sinceFlush;
+    unsigned m_linesSinceFlushCheck = 0;
     bool m_running = false;
     // "config.ini" holds a fault and could not be copied to "config.ini.bad": nothing saves over it.
     bool m_configMustBeKept = false;

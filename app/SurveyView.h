@@ -4,7 +4,29 @@
 
 namespace kestrove {
 
-enum class SurveyKind { SNe = 1, MPS = 2, MPF = 3, SLC = 4 };
+enum class SurveyKind
+{
+    SNe = 1,
+    MPS = 2,
+    MPF = 3,
+    SLC = 4
+};
+
+// "SNe", "MPS", "MPF", "SLC".
+inline QString kindText(SurveyKind kind)
+{
+    switch (kind) {
+    case SurveyKind::SNe:
+        return QStringLiteral("SNe");
+    case SurveyKind::MPS:
+        return QStringLiteral("MPS");
+    case SurveyKind::MPF:
+        return QStringLiteral("MPF");
+    case SurveyKind::SLC:
+        return QStringLiteral("SLC");
+    }
+    return {};
+}
 
 // What the survey core needs from whoever shows it: the main window, a headless run, or a test.
 class SurveyView

@@ -1,11 +1,13 @@
 #include "app/frmMain.h"
 
 #include "Version.h"
+#include "app/frmPreview.h"
 #include "config/NumberText.h"
 #include "config/frmMPSSetup.h"
 #include "config/frmPrefs.h"
 #include "config/frmSLCSetup.h"
 #include "config/frmSNeSetup.h"
+#include "report/History.h"
 #include "ui_frmMain.h"
 
 #include <QCloseEvent>
@@ -32,6 +34,7 @@ frmMain::frmMain(Host& host, const QString& programFolder, QWidget* parent)
     connect(ui->MPSSetup, &QPushButton::clicked, this, &frmMain::MPSSetupClicked);
     connect(ui->SLCSetup, &QPushButton::clicked, this, &frmMain::SLCSetupClicked);
     connect(ui->About, &QPushButton::clicked, this, &frmMain::aboutClicked);
+    connect(ui->PreviewButton, &QPushButton::clicked, this, &frmMain::previewClicked);
     // MPFSetup has no action.
 
     core.load();
@@ -49,6 +52,50 @@ frmMain::frmMain(Host& host, const QString& programFolder, QWidget* parent)
     fSNeSetupForm = new frmSNeSetup(this);
     fMPSSetupForm = new frmMPSSetup(this);
     fSLCSetupForm = new frmSLCSetup(this);
+
+    m_observatoryFolder = core.GetEXEPath() + QStringLiteral("observatory");
+    core.observer = &m_passPanel;
+    // The panel looks at the log once a second, however many lines a pass writes.
+    ui->LogPanel->setMaximumBlockCount(500);
+    m_logTimer.setInterval(1000);
+    connect(&m_logTimer, &QTimer::timeout, this, &frmMain::followLog);
+    m_logTimer.start();
+}
+
+void frmMain::followLog()
+{
+    if (!core.acpUtil)
+        return;
+    const QString path = core.acpUtil->Prefs().LocalUser().DefaultLogDir() + QStringLiteral("/Kestrove.log");
+    if (path != m_logTail.path())
+        m_logTail.follow(path);
+    QStringList lines = m_logTail.poll();
+    if (lines.isEmpty())
+        return;
+    if (lines.size() > ui->LogPanel->maximumBlockCount())
+        lines = lines.mid(lines.size() - ui->LogPanel->maximumBlockCount());
+    ui->LogPanel->appendPlainText(lines.join(u'\n'));
+}
+
+void frmMain::PassPanel::passStarted(const QDateTime&)
+{
+    m_best.clear();
+}
+
+void frmMain::PassPanel::kindBest(SurveyKind kind, const QString& targetLine, float, float weightedScore)
+{
+    m_best << QStringLiteral("%1 %2 (%3)")
+                  .arg(kindText(kind), targetLine.section(u'\t', 0, 0), singleText(weightedScore));
+}
+
+void frmMain::PassPanel::passChosen(bool found, SurveyKind kind, const QString& targetLine, float)
+{
+    m_window.ui->PassWinnersLabel->setText(
+        QStringLiteral("Best of the last pass: ") +
+        (m_best.isEmpty() ? QStringLiteral("none") : m_best.join(QStringLiteral(", "))));
+    m_window.ui->CurrentTargetLabel->setText(
+        QStringLiteral("Current target: ") +
+        (found ? kindText(kind) + u' ' + targetLine.section(u'\t', 0, 0) : QStringLiteral("none")));
 }
 
 frmMain::~frmMain() = default;
@@ -104,6 +151,8 @@ void frmMain::showRunning(bool running)
     ui->StartButton->setEnabled(!running);
     ui->StopButton->setEnabled(running);
     ui->StopAndAbortButton->setEnabled(running);
+    // A preview in the middle of a run would hold the run for as long as its window stays open.
+    ui->PreviewButton->setEnabled(!running);
 }
 
 void frmMain::guarded(const std::function<void()>& handler)
@@ -240,6 +289,17 @@ void frmMain::aboutClicked()
                              .arg(kestrove::versionRevision);
     QMessageBox box(QMessageBox::NoIcon, programTitle, text, QMessageBox::Ok, this);
     box.exec();
+}
+
+void frmMain::previewClicked()
+{
+    guarded([this] {
+        std::map<SurveyKind, PreviewRequest::Control> controls;
+        for (const SurveyKind kind : {SurveyKind::SNe, SurveyKind::MPS, SurveyKind::MPF, SurveyKind::SLC})
+            controls[kind] = {isKindChecked(kind), weightText(kind)};
+        frmPreview dialog(core.GetEXEPath(), m_observatoryFolder, controls, nightDateOf(core.now()), this);
+        dialog.exec();
+    });
 }
 
 void frmMain::unloadControls()

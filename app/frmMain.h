@@ -2,8 +2,10 @@
 
 #include "app/SurveyCore.h"
 #include "app/SurveyView.h"
+#include "report/LogTail.h"
 
 #include <QMainWindow>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -32,6 +34,10 @@ public:
 
     // 0 normally; 1 once an error has ended the program.
     int exitStatus() const { return m_exitStatus; }
+    // The observatory's folder, which a preview copies its settings from.
+    void setObservatoryFolder(const QString& folder) { m_observatoryFolder = folder; }
+    // Reads what the survey log gained since the last look into the log panel.
+    void followLog();
 
     void showStatus(const QString& text) override;
     void showMessage(const QString& text) override;
@@ -55,6 +61,7 @@ public slots:
     void MPSSetupClicked();
     void SLCSetupClicked();
     void aboutClicked();
+    void previewClicked();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -64,7 +71,25 @@ private:
     void guarded(const std::function<void()>& handler);
     void unloadControls();
 
+    // Shows in the window what each pass chose.
+    class PassPanel : public SelectionObserver
+    {
+    public:
+        explicit PassPanel(frmMain& window) : m_window(window) {}
+        void passStarted(const QDateTime& utc) override;
+        void kindBest(SurveyKind kind, const QString& targetLine, float score, float weightedScore) override;
+        void passChosen(bool found, SurveyKind kind, const QString& targetLine, float weightedScore) override;
+
+    private:
+        frmMain& m_window;
+        QStringList m_best;
+    };
+
     std::unique_ptr<Ui::frmMain> ui;
+    PassPanel m_passPanel{*this};
+    LogTail m_logTail;
+    QTimer m_logTimer;
+    QString m_observatoryFolder;
     bool m_unloaded = false;
     bool m_closeWhenStopped = false;
     int m_exitStatus = 0;

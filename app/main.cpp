@@ -3,6 +3,7 @@
 #include "app/ProgramFolder.h"
 #include "app/frmMain.h"
 #include "host/HostFactory.h"
+#include "report/charts/NightOutput.h"
 
 #include <QApplication>
 #include <QDir>
@@ -18,8 +19,12 @@ namespace {
 
 using namespace kestrove;
 
-const char* const usage = "usage: kestrove [--folder DIR] [--observatory DIR] [--headless] [--start]\n"
-                          "                [--passes N] [--until INSTANT]\n";
+const char* const usage =
+    "usage: kestrove [--folder DIR] [--observatory DIR] [--headless] [--start]\n"
+    "                [--passes N] [--until INSTANT]\n"
+    "       kestrove --preview [--night YYYY-MM-DD | --from INSTANT --to INSTANT] [--out DIR]\n"
+    "                [--folder DIR] [--observatory DIR]\n"
+    "       kestrove --report [--night YYYY-MM-DD] [--out DIR] [--folder DIR] [--observatory DIR]\n";
 
 // Parses what the toolkit left; fills in the folders the command line leaves open.
 std::optional<CommandLine> readCommandLine()
@@ -56,6 +61,7 @@ int runWindow(const CommandLine& commandLine)
         return 1;
     }
     window->core.runLimits = commandLine.limits;
+    window->setObservatoryFolder(commandLine.observatory);
     window->show();
     if (commandLine.start)
         QTimer::singleShot(0, window.get(), &frmMain::startClicked);
@@ -68,8 +74,24 @@ int runWindow(const CommandLine& commandLine)
 int main(int argc, char* argv[])
 {
     bool headless = false;
-    for (int i = 1; i < argc; ++i)
-        headless = headless || QByteArray(argv[i]) == "--headless";
+    bool night = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        night = night || argument == "--preview" || argument == "--report";
+        headless = headless || argument == "--headless";
+    }
+
+    if (night) {
+        // The charts need a QApplication; without a display it draws offscreen.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+            qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        const auto commandLine = readCommandLine();
+        if (!commandLine)
+            return 2;
+        return commandLine->preview ? runPreviewCommand(*commandLine) : runReportCommand(*commandLine);
+    }
 
     QCoreApplication::setApplicationName(QStringLiteral("kestrove"));
     if (headless) {

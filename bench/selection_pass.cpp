@@ -1,11 +1,13 @@
 // Time of one selection pass over synthetic catalogues of 1,000 to 100,000 entries, on the
 // simulated observatory in virtual time, against a floor that only reads the same file and
-// computes the same elevations with ERFA. Run from a Release build on an idle machine.
+// computes the same elevations with ERFA, and with the preview's reasons observer attached.
+// Run from a Release build on an idle machine.
 
 #include "BenchSupport.h"
 #include "app/SurveyCore.h"
 #include "config/NumberText.h"
 #include "host/sim/SimObservatory.h"
+#include "report/NightReasons.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -131,10 +133,15 @@ double seconds(const std::function<void()>& run, int repeats)
 
 int main(int argc, char** argv)
 {
-    // selection_pass [repeats [kind [N]]]: a single kind and size is handy under a profiler.
+    // selection_pass [repeats [kind [N [plain|observed]]]]: a single kind and size, and only the
+    // pass without or with the observer, is handy under a profiler (callgrind counts instructions
+    // where a shared machine makes the clock useless).
     const int repeats = argc > 1 ? std::atoi(argv[1]) : 3;
     const QString onlyKind = argc > 2 ? QString::fromLatin1(argv[2]) : QString();
     const int onlyN = argc > 3 ? std::atoi(argv[3]) : 0;
+    const QString passes = argc > 4 ? QString::fromLatin1(argv[4]) : QString();
+    const bool plain = passes != QLatin1String("observed");
+    const bool watched = passes != QLatin1String("plain");
     QTemporaryDir dir;
     const QString observatoryFolder = dir.filePath(QStringLiteral("observatory"));
     sim::SimObservatory observatory(observatoryFolder, site(observatoryFolder));
@@ -161,8 +168,8 @@ int main(int argc, char** argv)
     eraApco13(utc1, utc2, 0, s.longitude * ERFA_DD2R, s.latitude * ERFA_DD2R, s.elevation, 0, 0, 0, 0, 0, 0,
               &astrom, &eo);
 
-    std::printf("%-4s %8s %12s %12s %8s %10s %12s\n", "kind", "N", "pass (s)", "us/entry", "floor x",
-                "entries", "peak RSS kB");
+    std::printf("%-4s %8s %12s %12s %8s %10s %12s %14s\n", "kind", "N", "pass (s)", "us/entry", "floor x",
+                "entries", "peak RSS kB", "observed (s)");
     const QString area = QStringLiteral("0 0 0 0");
     for (const int n : {1000, 10000, 100000}) {
         if (onlyN && n != onlyN)
@@ -198,22 +205,42 @@ int main(int argc, char** argv)
 
             float bestScore = 0;
             QString bestTarget;
-            const double pass = seconds(
-                [&] {
-                    QFile::remove(logPath);
-                    core.surveyLog = core.fileSystem->OpenTextFile(logPath, IOMode::ForAppending, true);
-                    select(bestScore, bestTarget);
-                    core.surveyLog->Close();
-                    core.surveyLog.reset();
-                },
-                repeats);
+            const double pass = !plain ? 0
+                                       : seconds(
+                                             [&] {
+                                                 QFile::remove(logPath);
+                                                 core.surveyLog = core.fileSystem->OpenTextFile(
+                                                     logPath, IOMode::ForAppending, true);
+                                                 select(bestScore, bestTarget);
+                                                 core.surveyLog->Close();
+                                                 core.surveyLog.reset();
+                                             },
+                                             repeats);
+            // The same pass told to the reasons observer of a preview.
+            NightReasons reasons;
+            const double observed =
+                !watched ? 0
+                         : seconds(
+                               [&] {
+                                   QFile::remove(logPath);
+                                   core.surveyLog =
+                                       core.fileSystem->OpenTextFile(logPath, IOMode::ForAppending, true);
+                                   core.observer = &reasons;
+                                   reasons.passStarted(observatory.clock().utcNow());
+                                   select(bestScore, bestTarget);
+                                   reasons.passChosen(false, SurveyKind::SNe, QString(), 0);
+                                   core.observer = nullptr;
+                                   core.surveyLog->Close();
+                                   core.surveyLog.reset();
+                               },
+                               repeats);
             long counted = 0;
             double checksum = 0;
             const double floor = seconds([&] { checksum += floorPass(file, astrom, counted); }, repeats);
-            std::printf("%-4s %8d %12.4f %12.3f %8.2f %10ld %12ld   floor %.3f us/entry, best %s (%s)\n",
-                        name, n, pass, pass / n * 1e6, pass / floor, counted, peakKiB(), floor / n * 1e6,
-                        qPrintable(singleText(bestScore)),
-                        qPrintable(bestTarget.section(QLatin1Char('\t'), 0, 0)));
+            std::printf(
+                "%-4s %8d %12.4f %12.3f %8.2f %10ld %12ld %14.4f   floor %.3f us/entry, best %s (%s)\n", name,
+                n, pass, pass / n * 1e6, pass / floor, counted, peakKiB(), observed, floor / n * 1e6,
+                qPrintable(singleText(bestScore)), qPrintable(bestTarget.section(QLatin1Char('\t'), 0, 0)));
             if (checksum == 12345.678)
                 std::printf("\n");
             QFile::remove(file);

@@ -37,6 +37,9 @@ SkyInstant::SkyInstant(const QDateTime& utc, const Site& site) : m_site(site)
                   0.0, 0.0, 0.0, 0.0, 0.0, &m_astrom, &m_eo) < 0)
         throw HostError(QStringLiteral("NewCTHereAndNow"), u.toString(Qt::ISODate),
                         QStringLiteral("date out of range"));
+    double tai1 = 0, tai2 = 0;
+    eraUtctai(utc1, utc2, &tai1, &tai2);
+    eraTaitt(tai1, tai2, &m_tt1, &m_tt2);
 }
 
 double SkyInstant::localSiderealTime() const
@@ -70,17 +73,56 @@ Horizontal SkyInstant::observedAt(double rightAscension, double declination, dou
 
 Horizontal SkyInstant::sun() const
 {
-    // The context holds the Earth's heliocentric direction; the Sun lies opposite.
-    double toSun[3] = {-m_astrom.eh[0], -m_astrom.eh[1], -m_astrom.eh[2]};
-    double ra = 0;
-    double dec = 0;
-    eraC2s(toSun, &ra, &dec);
+    // eh is the heliocentric direction of the observer, so the Sun lies the other way; the
+    // observer's own position puts the diurnal parallax in.
+    double towardsSun[3];
+    eraSxp(-1.0, m_astrom.eh, towardsSun);
+    double ra = 0, dec = 0;
+    eraC2s(towardsSun, &ra, &dec);
     return observed(eraAnp(ra) / hoursToRad, dec * ERFA_DR2D);
+}
+
+std::optional<Horizontal> SkyInstant::moon() const
+{
+#ifdef KESTROVE_HAVE_MOON98
+    double moonGeo[2][3];
+    eraMoon98(m_tt1, m_tt2, moonGeo);
+    // The observer's geocentric position: heliocentric observer less heliocentric Earth. The
+    // Moon's parallax reaches a degree, so it matters here.
+    double earthHelio[2][3], earthBary[2][3];
+    eraEpv00(m_tt1, m_tt2, earthHelio, earthBary);
+    double observerHelio[3], observerGeo[3], topocentric[3];
+    eraSxp(m_astrom.em, m_astrom.eh, observerHelio);
+    eraPmp(observerHelio, earthHelio[0], observerGeo);
+    eraPmp(moonGeo[0], observerGeo, topocentric);
+    double ra = 0, dec = 0;
+    eraC2s(topocentric, &ra, &dec);
+    return observed(eraAnp(ra) / hoursToRad, dec * ERFA_DR2D);
+#else
+    return std::nullopt;
+#endif
+}
+
+bool haveMoonEphemeris()
+{
+#ifdef KESTROVE_HAVE_MOON98
+    return true;
+#else
+    return false;
+#endif
 }
 
 double sunAltitude(const QDateTime& utc, const Site& site)
 {
     return SkyInstant(utc, site).sun().elevation;
+}
+
+std::optional<double> moonAltitude(const QDateTime& utc, const Site& site)
+{
+    const auto place = SkyInstant(utc, site).moon();
+    if (!place)
+        return std::nullopt;
+    return place->elevation;
 }
 
 double separation(double ra1Hours, double dec1, double ra2Hours, double dec2)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <optional>
 
 #include <erfa.h>
 #include <erfam.h>
@@ -37,19 +38,28 @@ public:
     // The same place seen from `latitude` at local apparent sidereal time `siderealTime` (hours).
     Horizontal observedAt(double rightAscension, double declination, double latitude,
                           double siderealTime) const;
-    // Where the Sun's centre stands, without refraction (good to a few arcseconds).
+
+    // Topocentric apparent places of the Sun and, when this ERFA has a lunar ephemeris, the Moon;
+    // without refraction.
     Horizontal sun() const;
+    std::optional<Horizontal> moon() const;
 
 private:
     qint64 m_msecs;
     Site m_site;
     // eraAtioq takes the context by non-const pointer but does not change it.
     mutable eraASTROM m_astrom;
-    double m_eo = 0; // equation of the origins, ERA - GST
+    double m_eo = 0;  // equation of the origins, ERA - GST
+    double m_tt1 = 0; // the instant in TT, as ERFA's two-part date
+    double m_tt2 = 0;
 };
 
-// The Sun's altitude at a site and instant, degrees, without refraction.
+// Whether SkyInstant::moon() gives anything.
+bool haveMoonEphemeris();
+// The altitude (degrees) of the Sun and of the Moon at a site; no value for the Moon without an
+// ephemeris.
 double sunAltitude(const QDateTime& utc, const Site& site);
+std::optional<double> moonAltitude(const QDateTime& utc, const Site& site);
 
 // Angular distance between two J2000 positions, degrees.
 double separation(double ra1Hours, double dec1, double ra2Hours, double dec2);

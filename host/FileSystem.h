@@ -19,6 +19,8 @@ public:
     virtual QString ReadLine() = 0;
     virtual void Write(const QString& text) = 0;
     virtual void WriteLine(const QString& text) = 0;
+    // Hands what was written so far to the operating system, so that readers of the file see it.
+    virtual void Flush() {}
     // Flushes what was written to the disk and closes; a stream closes itself on destruction too.
     virtual void Close() = 0;
 };

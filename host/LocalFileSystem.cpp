@@ -95,6 +95,12 @@ public:
 
     void WriteLine(const QString& text) override { put(text, true); }
 
+    void Flush() override
+    {
+        if (m_fd >= 0 && m_writing && !writeAll(m_fd))
+            throw HostError(QStringLiteral("Flush"), m_path, systemReason());
+    }
+
     void Close() override
     {
         if (m_fd < 0)

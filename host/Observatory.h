@@ -119,6 +119,9 @@ public:
     virtual std::unique_ptr<AcpTelescope> createTelescope() = 0;
     virtual std::unique_ptr<AcpApplication> createApplication() = 0;
     virtual Clock& clock() = 0;
+    // How the last plan handed to the acquisition script ended, in a few words ("completed",
+    // "failed (simulated fault)", "aborted, weather unsafe" ...); empty when the host cannot tell.
+    virtual QString lastPlanOutcome() { return {}; }
 };
 
 } // namespace kestrove

@@ -2,8 +2,8 @@
 # Installs the Debian packages Kestrove builds, runs and tests with; installs only what is missing.
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config qt6-base-dev liberfa-dev libgtest-dev googletest tzdata
-          dpkg-dev lintian clang libclang-rt-14-dev)
+packages=(build-essential cmake pkg-config qt6-base-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev
+          liberfa-dev libgtest-dev googletest tzdata dpkg-dev lintian clang libclang-rt-14-dev)
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then

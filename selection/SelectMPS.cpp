@@ -26,10 +26,19 @@ bool SurveyCore::selectMPS(float& bestScore, QString& bestTarget)
         config.binning = settings.cameraBinningMPS;
         config.filter = settings.cameraFilterMPS;
         parseTargetConfig(configLine, config);
-        if (!readTargetPosition(*this, targetLine, target))
+        if (!readTargetPosition(*this, targetLine, target)) {
+            noteRejected(*this, SurveyKind::MPS, targetLine, Outcome::NoPosition);
             return;
+        }
 
         bool rejected = false;
+        Outcome rule = Outcome::Chosen;
+        const auto reject = [&](Outcome why) {
+            if (!rejected)
+                rule = why;
+            rejected = true;
+        };
+        Outcome whyNot = Outcome::Chosen;
         // A new set must still be observable when its last image is taken, plus 5 minutes.
         if (config.imageCount == 0) {
             const double latitude = acpTelescope->SiteLatitude();
@@ -37,16 +46,18 @@ bool SurveyCore::selectMPS(float& bestScore, QString& bestTarget)
                                   static_cast<double>((settings.imagesMPS - 1) * config.interval) / 60 +
                                   5.0 / 60;
             coordTransform = acpUtil->NewCT(latitude, setEnd);
-            if (!isObservable(*this, *coordTransform, target))
-                rejected = true;
+            if (!isObservable(*this, *coordTransform, target, whyNot))
+                reject(whyNot);
         }
         coordTransform = acpUtil->NewCTHereAndNow();
-        if (!isObservable(*this, *coordTransform, target))
-            rejected = true;
+        if (!isObservable(*this, *coordTransform, target, whyNot))
+            reject(whyNot);
         if (config.imageCount >= settings.imagesMPS)
-            rejected = true;
-        if (rejected)
+            reject(Outcome::SetComplete);
+        if (rejected) {
+            noteRejected(*this, SurveyKind::MPS, targetLine, rule);
             return;
+        }
 
         logTarget(*this, QStringLiteral("MPS"), target);
         const double interval = config.interval;
@@ -65,6 +76,10 @@ bool SurveyCore::selectMPS(float& bestScore, QString& bestTarget)
             score = noScore;
         score = scoreOrNone(score);
         logScore(*this, score, elevation, slew.slewTime, minsSinceLast);
+        if (minsSinceLast < interval)
+            noteRejected(*this, SurveyKind::MPS, targetLine, Outcome::NotDue);
+        else
+            noteScored(*this, SurveyKind::MPS, targetLine, score);
         if (chooseBest(*this, score, targetLine, bestScore, bestTarget))
             found = true;
     };

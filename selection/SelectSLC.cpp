@@ -28,24 +28,33 @@ bool SurveyCore::selectSLC(float& bestScore, QString& bestTarget)
             config.binning = settings.cameraBinningSLC;
             config.filter = settings.cameraFilterSLC;
             parseTargetConfig(configLine, config);
-            if (!readTargetPosition(*this, targetLine, target))
+            if (!readTargetPosition(*this, targetLine, target)) {
+                noteRejected(*this, SurveyKind::SLC, targetLine, Outcome::NoPosition);
                 return;
+            }
 
             coordTransform = acpUtil->NewCTHereAndNow();
-            bool rejected = !isObservable(*this, *coordTransform, target);
+            Outcome rule = Outcome::Chosen;
+            bool rejected = !isObservable(*this, *coordTransform, target, rule);
             // Elevation at the meridian; past the zenith it is measured from the other side.
             const float decFromPole = target.dec + 90.0f;
             float transit = static_cast<float>(decFromPole - acpTelescope->SiteLatitude());
             if (transit > 90)
                 transit = 180 - transit;
             const double elevation = coordTransform->Elevation();
-            if (elevation < transit * settings.minElevationSLC)
+            if (elevation < transit * settings.minElevationSLC && !rejected) {
+                rule = Outcome::TransitElevation;
                 rejected = true;
+            }
             // A star that culminates on the horizon gives no elevation ratio to score with.
-            if (!std::isfinite(elevation / transit))
+            if (!std::isfinite(elevation / transit) && !rejected) {
+                rule = Outcome::NoPosition;
                 rejected = true;
-            if (rejected)
+            }
+            if (rejected) {
+                noteRejected(*this, SurveyKind::SLC, targetLine, rule);
                 return;
+            }
 
             logTarget(*this, QStringLiteral("SLC"), target);
             const double minsSinceLast = minutesSinceLast(*this, config.lastImageJD, config.interval);
@@ -60,6 +69,7 @@ bool SurveyCore::selectSLC(float& bestScore, QString& bestTarget)
             score = adjustForPointing(target.ra, target.dec, score, slew);
             score = scoreOrNone(score);
             logScore(*this, score, elevation, slew.slewTime, minsSinceLast);
+            noteScored(*this, SurveyKind::SLC, targetLine, score);
             if (chooseBest(*this, score, targetLine, bestScore, bestTarget))
                 found = true;
         });

@@ -25,19 +25,25 @@ bool SurveyCore::selectSNe(float& bestScore, QString& bestTarget)
                         config.binning = settings.cameraBinningSNe;
                         config.filter = settings.cameraFilterSNe;
                         parseTargetConfig(configLine, config);
-                        if (!readTargetPosition(*this, targetLine, target))
+                        if (!readTargetPosition(*this, targetLine, target)) {
+                            noteRejected(*this, SurveyKind::SNe, targetLine, Outcome::NoPosition);
                             return;
+                        }
 
                         // Each target is imaged at most once in 12 hours.
                         if (!(acpUtil->Date_Julian(now()) - config.lastImageJD > 0.5)) {
                             logTarget(*this, QStringLiteral("SNe"), target);
                             logLine(QStringLiteral("  Skipping - imaged within last 12 hours"));
+                            noteRejected(*this, SurveyKind::SNe, targetLine, Outcome::ImagedWithin12h);
                             return;
                         }
 
                         coordTransform = acpUtil->NewCTHereAndNow();
-                        if (!isObservable(*this, *coordTransform, target))
+                        Outcome rule = Outcome::Chosen;
+                        if (!isObservable(*this, *coordTransform, target, rule)) {
+                            noteRejected(*this, SurveyKind::SNe, targetLine, rule);
                             return;
+                        }
                         logTarget(*this, QStringLiteral("SNe"), target);
                         const double elevation = coordTransform->Elevation();
                         float score = static_cast<float>(elevation) * 100.0f / 90.0f;
@@ -48,6 +54,7 @@ bool SurveyCore::selectSNe(float& bestScore, QString& bestTarget)
                             score = score * 1.5f;
                         score = scoreOrNone(score);
                         logScore(*this, score, elevation, slew.slewTime);
+                        noteScored(*this, SurveyKind::SNe, targetLine, score);
                         if (chooseBest(*this, score, targetLine, bestScore, bestTarget))
                             found = true;
                     });

@@ -15,33 +15,40 @@ bool readTargetPosition(SurveyCore& core, const QString& targetLine, TargetPosit
     return std::isfinite(position.ra) && std::isfinite(position.dec);
 }
 
-bool isObservable(SurveyCore& core, CoordTransform& transform, const TargetPosition& target)
+bool isObservable(SurveyCore& core, CoordTransform& transform, const TargetPosition& target, Outcome& rule)
 {
     transform.setRightAscension(target.ra);
     transform.setDeclination(target.dec);
     const double elevation = transform.Elevation();
     const double azimuth = transform.Azimuth();
-    if (!std::isfinite(elevation) || !std::isfinite(azimuth))
+    if (!std::isfinite(elevation) || !std::isfinite(azimuth)) {
+        rule = Outcome::NoPosition;
         return false;
+    }
     AcpPrefs& prefs = core.acpUtil->Prefs();
     const SurveySettings& settings = core.settings;
 
     bool rejected = false;
+    const auto reject = [&](Outcome why) {
+        if (!rejected)
+            rule = why;
+        rejected = true;
+    };
     // Mount limit: an alt-azimuth mount by elevation, an equatorial one by declination.
     if (core.acpTelescope->AlignmentMode() == 0) {
         if (elevation > prefs.TiltUpLimit())
-            rejected = true;
+            reject(Outcome::MountLimit);
     } else if (target.dec > prefs.TiltUpLimit()) {
-        rejected = true;
+        reject(Outcome::MountLimit);
     }
     // Observation window; the bounds lie inside and the azimuth range does not wrap.
     if (elevation > settings.maxElevation || azimuth < settings.minAzimuth || azimuth > settings.maxAzimuth)
-        rejected = true;
+        reject(Outcome::ObservationWindow);
     // Horizon limits.
     if (elevation <= prefs.MinimumElevation() + 1)
-        rejected = true;
+        reject(Outcome::MinimumElevation);
     else if (elevation <= prefs.GetHorizon(azimuth) + 5)
-        rejected = true;
+        reject(Outcome::Horizon);
     return !rejected;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/SurveyCore.h"
+#include "selection/SelectionObserver.h"
 
 #include <QString>
 
@@ -23,8 +24,21 @@ template <typename Evaluate> void scanTargetsFile(SurveyCore& core, const QStrin
 bool readTargetPosition(SurveyCore& core, const QString& targetLine, TargetPosition& position);
 
 // Points the transform at the target and applies the mount limit, the observation window and the
-// horizon limits. A transform that cannot place the target (NaN) counts as unobservable.
-bool isObservable(SurveyCore& core, CoordTransform& transform, const TargetPosition& target);
+// horizon limits. A transform that cannot place the target (NaN) counts as unobservable. When it
+// rejects, `rule` is the first rule that did (all are still evaluated, in their order).
+bool isObservable(SurveyCore& core, CoordTransform& transform, const TargetPosition& target, Outcome& rule);
+
+// Tell the observer, if there is one.
+inline void noteRejected(SurveyCore& core, SurveyKind kind, const QString& targetLine, Outcome rule)
+{
+    if (core.observer)
+        core.observer->rejected(kind, targetLine, rule);
+}
+inline void noteScored(SurveyCore& core, SurveyKind kind, const QString& targetLine, float score)
+{
+    if (core.observer)
+        core.observer->scored(kind, targetLine, score);
+}
 
 // "<kind> Target: <name> RA=<ra>, DEC=<dec>"
 void logTarget(SurveyCore& core, const QString& kind, const TargetPosition& target);

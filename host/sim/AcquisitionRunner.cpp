@@ -71,6 +71,7 @@ void AcquisitionRunner::start(qint64 now)
     } catch (const HostError& e) {
         m_handOver.reset();
         log(now, {QStringLiteral("error"), e.message()});
+        m_outcome = QStringLiteral("failed, plan not readable: ") + e.message();
         return;
     }
 
@@ -113,6 +114,7 @@ void AcquisitionRunner::start(qint64 now)
         }
     }
     m_active = true;
+    m_outcome = QStringLiteral("running");
     log(now, {QStringLiteral("start"), m_plan.target, planPath});
 }
 
@@ -141,8 +143,10 @@ void AcquisitionRunner::catchUp(const QDateTime& nowUtc)
         }
         if (m_cutoff && *m_cutoff <= now) {
             endScript(*m_cutoff, m_cutoffReason, QString());
+            m_outcome = m_cutoffReason;
         } else if (m_end <= now) {
             endScript(m_end, QStringLiteral("end"), QStringLiteral("%1 images").arg(m_nextImage));
+            m_outcome = QStringLiteral("completed");
             if (!m_plan.chainScript.isEmpty()) {
                 m_chainAt = m_end + toMs(m_state.settings.chainScriptDelay);
                 m_chainPath = m_plan.chainScript;
@@ -161,6 +165,7 @@ void AcquisitionRunner::abort()
         return;
     endScript(m_state.clock.utcNow().toMSecsSinceEpoch(), QStringLiteral("aborted"),
               QStringLiteral("AbortScript"));
+    m_outcome = QStringLiteral("aborted (AbortScript)");
 }
 
 void AcquisitionRunner::endScript(qint64 at, const QString& event, const QString& detail)

@@ -30,6 +30,9 @@ public:
     // Ends a running script at once; its chain script never runs.
     void abort();
     bool active() const { return m_active; }
+    // How the last run ended ("completed", "failed (simulated fault)" ...), "running", or empty
+    // before the first run.
+    const QString& outcome() const { return m_outcome; }
     void catchUp(const QDateTime& now);
     // "AcquireImages.log" in the host's log folder.
     QString logPath() const;
@@ -61,6 +64,7 @@ private:
     // The "runplanonce.txt" the running or ended plan was started from; its chain script runs only
     // while this is still in place.
     std::optional<HandOver> m_handOver;
+    QString m_outcome;
 };
 
 } // namespace kestrove::sim

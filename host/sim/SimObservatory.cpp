@@ -161,6 +161,12 @@ Clock& SimObservatory::clock()
     return m_state->clock;
 }
 
+QString SimObservatory::lastPlanOutcome()
+{
+    m_state->catchUp();
+    return m_state->runner.outcome();
+}
+
 SiteClock& SimObservatory::simClock()
 {
     return m_state->clock;

@@ -28,6 +28,7 @@ public:
     std::unique_ptr<AcpTelescope> createTelescope() override;
     std::unique_ptr<AcpApplication> createApplication() override;
     Clock& clock() override;
+    QString lastPlanOutcome() override;
 
     SiteClock& simClock();
     const ObservatorySettings& settings() const;

@@ -59,6 +59,23 @@ TEST(CommandLineTest, ToolkitOptionsPassThrough)
     EXPECT_EQ(commandLine->limits.passes, 2);
 }
 
+TEST(CommandLineTest, PreviewAndReportTakeTheirNightAndFolder)
+{
+    auto commandLine = parse(
+        {"--preview", "--from", "2024-12-07T19:10:00Z", "--to=2024-12-08T06:57:00Z", "--out", "/tmp/night"});
+    ASSERT_TRUE(commandLine);
+    EXPECT_TRUE(commandLine->preview);
+    EXPECT_FALSE(commandLine->report);
+    EXPECT_EQ(commandLine->fromUtc, QDateTime(QDate(2024, 12, 7), QTime(19, 10), QTimeZone::utc()));
+    EXPECT_EQ(commandLine->toUtc, QDateTime(QDate(2024, 12, 8), QTime(6, 57), QTimeZone::utc()));
+    EXPECT_EQ(commandLine->out, "/tmp/night");
+
+    commandLine = parse({"--report", "--night", "2024-12-07"});
+    ASSERT_TRUE(commandLine);
+    EXPECT_TRUE(commandLine->report);
+    EXPECT_EQ(commandLine->night, QDate(2024, 12, 7));
+}
+
 struct BadArguments
 {
     const char* name;
@@ -77,17 +94,33 @@ TEST_P(CommandLineBadTest, IsRefusedWithAReason)
     EXPECT_TRUE(error.contains(GetParam().mentions)) << error.toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(Arguments, CommandLineBadTest,
-                         ::testing::Values(BadArguments{"UnknownOption", {"--fast"}, "--fast"},
-                                           BadArguments{"StrayArgument", {"folder"}, "folder"},
-                                           BadArguments{"FolderWithoutValue", {"--folder"}, "--folder"},
-                                           BadArguments{"EmptyFolder", {"--folder="}, "--folder"},
-                                           BadArguments{"PassesNotANumber", {"--passes", "many"}, "many"},
-                                           BadArguments{"PassesZero", {"--passes", "0"}, "--passes"},
-                                           BadArguments{
-                                               "UntilNotAnInstant", {"--until", "tomorrow"}, "tomorrow"},
-                                           BadArguments{"ValueForAFlag", {"--start=yes"}, "--start"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, CommandLineBadTest,
+    ::testing::Values(
+        BadArguments{"UnknownOption", {"--fast"}, "--fast"},
+        BadArguments{"StrayArgument", {"folder"}, "folder"},
+        BadArguments{"FolderWithoutValue", {"--folder"}, "--folder"},
+        BadArguments{"EmptyFolder", {"--folder="}, "--folder"},
+        BadArguments{"PassesNotANumber", {"--passes", "many"}, "many"},
+        BadArguments{"PassesZero", {"--passes", "0"}, "--passes"},
+        BadArguments{"UntilNotAnInstant", {"--until", "tomorrow"}, "tomorrow"},
+        BadArguments{"ValueForAFlag", {"--start=yes"}, "--start"},
+        BadArguments{"PreviewAndReport", {"--preview", "--report"}, "--report"},
+        BadArguments{"PreviewWithPasses", {"--preview", "--passes", "2"}, "--passes"},
+        BadArguments{"NightWithoutMode", {"--night", "2024-12-07"}, "--night"},
+        BadArguments{"NotADate", {"--preview", "--night", "7 Dec"}, "7 Dec"},
+        BadArguments{"FromWithoutTo", {"--preview", "--from", "2024-12-07T19:00:00Z"}, "--to"},
+        BadArguments{"ToBeforeFrom",
+                     {"--preview", "--from", "2024-12-08T01:00:00Z", "--to", "2024-12-07T23:00:00Z"},
+                     "after"},
+        BadArguments{"NightAndSpan",
+                     {"--preview", "--night", "2024-12-07", "--from", "2024-12-07T19:00:00Z", "--to",
+                      "2024-12-08T01:00:00Z"},
+                     "--night"},
+        BadArguments{"ReportWithSpan",
+                     {"--report", "--from", "2024-12-07T19:00:00Z", "--to", "2024-12-08T01:00:00Z"},
+                     "--preview"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace kestrove

@@ -1,0 +1,198 @@
+#include "app/frmPreview.h"
+
+#include "report/Csv.h"
+#include "report/NightFiles.h"
+#include "report/charts/NightCharts.h"
+#include "report/charts/NightOutput.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QCoreApplication>
+#include <QDateEdit>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <exception>
+
+namespace kestrove {
+
+namespace {
+
+// A table from CSV lines: the first is the header.
+void fillTable(QTableWidget* table, const QByteArray& csv)
+{
+    QStringList lines = QString::fromLatin1(csv).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    table->clear();
+    if (lines.isEmpty())
+        return;
+    const QStringList header = splitCsvLine(lines.takeFirst());
+    table->setColumnCount(static_cast<int>(header.size()));
+    table->setHorizontalHeaderLabels(header);
+    table->setRowCount(static_cast<int>(lines.size()));
+    for (int row = 0; row < lines.size(); ++row) {
+        const QStringList fields = splitCsvLine(lines[row]);
+        for (int column = 0; column < fields.size(); ++column)
+            table->setItem(row, column, new QTableWidgetItem(fields[column]));
+    }
+    table->resizeColumnsToContents();
+}
+
+QChartView* chartView(const QString& name, QWidget* parent)
+{
+    auto* view = new QChartView(parent);
+    view->setObjectName(name);
+    view->setRenderHint(QPainter::Antialiasing);
+    return view;
+}
+
+// The view takes the chart and lets go of its old one, which goes.
+void replaceChart(QChartView* view, QChart* chart)
+{
+    QChart* old = view->chart();
+    view->setChart(chart);
+    delete old;
+}
+
+} // namespace
+
+frmPreview::frmPreview(const QString& programFolder, const QString& observatoryFolder,
+                       const std::map<SurveyKind, PreviewRequest::Control>& controls, const QDate& night,
+                       QWidget* parent)
+    : QDialog(parent), m_programFolder(programFolder), m_observatoryFolder(observatoryFolder),
+      m_controls(controls)
+{
+    setWindowTitle(QStringLiteral("Preview Night"));
+    resize(1100, 760);
+
+    m_night = new QDateEdit(night, this);
+    m_night->setObjectName(QStringLiteral("NightEdit"));
+    m_night->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    m_night->setCalendarPopup(true);
+    m_runButton = new QPushButton(QStringLiteral("Preview"), this);
+    m_runButton->setObjectName(QStringLiteral("RunButton"));
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("ProgressBar"));
+    m_progress->setRange(0, 1000);
+    m_files = new QLabel(this);
+    m_files->setObjectName(QStringLiteral("FilesLabel"));
+    m_files->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("ResultTabs"));
+    m_summary = new QPlainTextEdit(this);
+    m_summary->setObjectName(QStringLiteral("SummaryText"));
+    m_summary->setReadOnly(true);
+    m_plans = new QTableWidget(this);
+    m_plans->setObjectName(QStringLiteral("PlansTable"));
+    m_reasons = new QTableWidget(this);
+    m_reasons->setObjectName(QStringLiteral("ReasonsTable"));
+    for (QTableWidget* table : {m_plans, m_reasons})
+        table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_nightChart = chartView(QStringLiteral("NightChart"), this);
+    m_skyChart = chartView(QStringLiteral("SkyChart"), this);
+    m_tabs->addTab(m_nightChart, QStringLiteral("Night"));
+    m_tabs->addTab(m_skyChart, QStringLiteral("Sky"));
+    m_tabs->addTab(m_plans, QStringLiteral("Plans"));
+    m_tabs->addTab(m_reasons, QStringLiteral("Reasons"));
+    m_tabs->addTab(m_summary, QStringLiteral("Summary"));
+    m_tabs->setCurrentWidget(m_summary);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(new QLabel(QStringLiteral("Night of"), this));
+    top->addWidget(m_night);
+    top->addWidget(m_runButton);
+    top->addWidget(m_progress, 1);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(m_tabs, 1);
+    layout->addWidget(m_files);
+    layout->addWidget(buttons);
+
+    connect(m_runButton, &QPushButton::clicked, this, &frmPreview::run);
+    connect(buttons, &QDialogButtonBox::rejected, this, &frmPreview::reject);
+}
+
+void frmPreview::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // The night of the window's clock is previewed as soon as the dialog is up.
+    if (!m_started) {
+        m_started = true;
+        QTimer::singleShot(0, this, &frmPreview::run);
+    }
+}
+
+void frmPreview::reject()
+{
+    // The preview runs inside this dialog's event handling: it ends first, then the dialog.
+    if (m_running) {
+        m_stop = true;
+        m_closeWhenStopped = true;
+        return;
+    }
+    QDialog::reject();
+}
+
+void frmPreview::run()
+{
+    if (m_running) {
+        m_stop = true;
+        return;
+    }
+    m_running = true;
+    m_stop = false;
+    m_runButton->setText(QStringLiteral("Stop"));
+    m_night->setEnabled(false);
+    m_progress->setValue(0);
+    m_files->clear();
+    try {
+        const ObservatorySettings observatory = userObservatory(m_observatoryFolder);
+        PreviewRequest request;
+        request.programFolder = m_programFolder;
+        request.observatoryFolder = m_observatoryFolder;
+        request.night = m_night->date();
+        request.span = darkSpan(observatory, request.night);
+        request.controls = m_controls;
+        const NightReport report = runPreview(request, [this](double fraction) {
+            m_progress->setValue(static_cast<int>(fraction * 1000));
+            QCoreApplication::processEvents();
+            return !m_stop;
+        });
+        m_progress->setValue(1000);
+        m_filesFolder =
+            newDatedFolder(QDir(m_programFolder).filePath(QStringLiteral("preview")), request.night);
+        writePreviewFiles(report, m_filesFolder);
+        showReport(report);
+        m_files->setText(QStringLiteral("Files: ") + QDir::toNativeSeparators(m_filesFolder));
+    } catch (const std::exception& error) {
+        m_summary->setPlainText(QStringLiteral("The preview failed: ") + QString::fromUtf8(error.what()));
+        m_tabs->setCurrentWidget(m_summary);
+    }
+    m_running = false;
+    m_runButton->setText(QStringLiteral("Preview"));
+    m_night->setEnabled(true);
+    if (m_closeWhenStopped)
+        QDialog::reject();
+}
+
+void frmPreview::showReport(const NightReport& report)
+{
+    replaceChart(m_nightChart, charts::nightChart(report));
+    replaceChart(m_skyChart, charts::skyChart(report));
+    fillTable(m_plans, plansCsv(report));
+    fillTable(m_reasons, reasonsCsv(report));
+    m_summary->setPlainText(nightSummary(report));
+    m_tabs->setCurrentWidget(m_nightChart);
+}
+
+} // namespace kestrove

@@ -1,0 +1,184 @@
+#include "report/NightFiles.h"
+
+#include "config/NumberText.h"
+#include "host/ConfigValues.h"
+#include "host/HostError.h"
+#include "report/Csv.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <map>
+
+namespace kestrove {
+
+namespace {
+
+QString localText(const QDateTime& utc, const QTimeZone& zone)
+{
+    return utc.toTimeZone(zone).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString clockText(const QDateTime& utc, const QTimeZone& zone)
+{
+    return utc.toTimeZone(zone).toString(QStringLiteral("HH:mm"));
+}
+
+QString durationText(qint64 seconds)
+{
+    const qint64 minutes = (seconds + 30) / 60;
+    return QStringLiteral("%1 h %2 min").arg(minutes / 60).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString fixed(double value, int decimals)
+{
+    return QString::number(value, 'f', decimals);
+}
+
+QByteArray csvBytes(const QList<QStringList>& rows)
+{
+    QByteArray bytes;
+    for (const QStringList& row : rows)
+        bytes += csvLine(row).toLatin1() + "\r\n";
+    return bytes;
+}
+
+// The part of [start, end) that lies inside the span, in seconds.
+qint64 overlapSeconds(const QDateTime& start, const QDateTime& end, const TimeSpan& span)
+{
+    const QDateTime from = std::max(start, span.startUtc);
+    const QDateTime to = std::min(end, span.endUtc);
+    return from < to ? from.secsTo(to) : 0;
+}
+
+} // namespace
+
+QByteArray plansCsv(const NightReport& report)
+{
+    QList<QStringList> rows{
+        {QStringLiteral("start (UTC)"), QStringLiteral("end (UTC)"), QStringLiteral("start (local)"),
+         QStringLiteral("end (local)"), QStringLiteral("kind"), QStringLiteral("target"),
+         QStringLiteral("weighted score"), QStringLiteral("elevation (deg)"), QStringLiteral("azimuth (deg)"),
+         QStringLiteral("airmass"), QStringLiteral("duration (min)"), QStringLiteral("result")}};
+    for (const ObservedPlan& plan : report.plans) {
+        const HistoryEntry& e = plan.entry;
+        rows << QStringList{utcInstantText(e.startUtc),
+                            utcInstantText(e.endUtc),
+                            localText(e.startUtc, report.zone),
+                            localText(e.endUtc, report.zone),
+                            kindText(e.kind),
+                            e.target,
+                            singleText(e.score),
+                            fixed(plan.atStart.elevation, 2),
+                            fixed(plan.atStart.azimuth, 2),
+                            plan.airmass ? fixed(*plan.airmass, 3) : QString(),
+                            fixed(e.startUtc.secsTo(e.endUtc) / 60.0, 1),
+                            e.result};
+    }
+    return csvBytes(rows);
+}
+
+QByteArray reasonsCsv(const NightReport& report)
+{
+    QList<QStringList> rows{
+        {QStringLiteral("kind"), QStringLiteral("target"), QStringLiteral("passes considered"),
+         QStringLiteral("passes chosen"), QStringLiteral("mount limit"), QStringLiteral("observation window"),
+         QStringLiteral("minimum elevation"), QStringLiteral("horizon"), QStringLiteral("transit elevation"),
+         QStringLiteral("imaged within 12 h"), QStringLiteral("set complete"), QStringLiteral("not due"),
+         QStringLiteral("no position"), QStringLiteral("lower score")}};
+    for (const TargetReasons& target : report.reasons) {
+        QStringList row{kindText(target.kind), target.name, QString::number(target.considered)};
+        for (const Outcome outcome :
+             {Outcome::Chosen, Outcome::MountLimit, Outcome::ObservationWindow, Outcome::MinimumElevation,
+              Outcome::Horizon, Outcome::TransitElevation, Outcome::ImagedWithin12h, Outcome::SetComplete,
+              Outcome::NotDue, Outcome::NoPosition, Outcome::LowerScore})
+            row << QString::number(target.count(outcome));
+        rows << row;
+    }
+    return csvBytes(rows);
+}
+
+QString nightSummary(const NightReport& report)
+{
+    QStringList lines;
+    const QString zoneName = QString::fromUtf8(report.zone.id());
+    lines << QStringLiteral("%1 of the night of %2 at latitude %3, longitude %4 (%5)")
+                 .arg(report.preview ? QStringLiteral("Preview") : QStringLiteral("Report"),
+                      report.night.toString(Qt::ISODate), doubleText(report.site.latitude),
+                      doubleText(report.site.longitude), zoneName);
+    lines << QStringLiteral("Covered: %1 to %2 local (%3 to %4)")
+                 .arg(localText(report.span.startUtc, report.zone),
+                      localText(report.span.endUtc, report.zone), utcInstantText(report.span.startUtc),
+                      utcInstantText(report.span.endUtc));
+
+    std::map<SurveyKind, int> perKind;
+    int completed = 0;
+    for (const ObservedPlan& plan : report.plans) {
+        ++perKind[plan.entry.kind];
+        completed += plan.entry.result == QLatin1String("completed");
+    }
+    QStringList kinds;
+    for (const auto& [kind, count] : perKind)
+        kinds << QStringLiteral("%1 %2").arg(kindText(kind)).arg(count);
+    lines << QStringLiteral("Plans: %1%2; %3 completed, %4 not")
+                 .arg(report.plans.size())
+                 .arg(kinds.isEmpty() ? QString()
+                                      : QStringLiteral(" (") + kinds.join(QStringLiteral(", ")) + u')')
+                 .arg(completed)
+                 .arg(report.plans.size() - completed);
+
+    if (report.dark) {
+        qint64 used = 0;
+        for (const ObservedPlan& plan : report.plans)
+            used += overlapSeconds(plan.entry.startUtc, plan.entry.endUtc, *report.dark);
+        const qint64 dark = report.dark->startUtc.secsTo(report.dark->endUtc);
+        lines << QStringLiteral(
+                     "Dark time (Sun below %1 degrees, %2 to %3 local): %4, of which plans used %5 (%6%)")
+                     .arg(doubleText(darkSunAltitude), clockText(report.dark->startUtc, report.zone),
+                          clockText(report.dark->endUtc, report.zone), durationText(dark), durationText(used),
+                          QString::number(
+                              dark > 0 ? 100.0 * static_cast<double>(used) / static_cast<double>(dark) : 0.0,
+                              'f', 0));
+    } else {
+        lines << QStringLiteral("Dark time: none, the Sun stays above %1 degrees")
+                     .arg(doubleText(darkSunAltitude));
+    }
+    if (report.preview)
+        lines << QStringLiteral("Passes: %1, of which idle (no viable target): %2")
+                     .arg(report.passes)
+                     .arg(report.idlePasses);
+    const auto describe = [&report](const ObservedPlan& plan) {
+        const HistoryEntry& e = plan.entry;
+        return QStringLiteral("%1 local, %2 %3, weighted score %4, elevation %5, %6")
+            .arg(localText(e.startUtc, report.zone), kindText(e.kind), e.target, singleText(e.score),
+                 fixed(plan.atStart.elevation, 1), e.result);
+    };
+    if (!report.plans.isEmpty()) {
+        lines << QStringLiteral("First plan: ") + describe(report.plans.first());
+        lines << QStringLiteral("Last plan: ") + describe(report.plans.last());
+    }
+    for (const QString& message : report.messages)
+        lines << QStringLiteral("Message: ") + message;
+    return lines.join(u'\n') + u'\n';
+}
+
+void writeWholeTextFile(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        throw HostError(QStringLiteral("write"), path, file.errorString());
+}
+
+QString newDatedFolder(const QString& parent, const QDate& night)
+{
+    const QString base = QDir(parent).filePath(night.toString(Qt::ISODate));
+    QString folder = base;
+    for (int n = 2; QFileInfo::exists(folder); ++n)
+        folder = base + u'-' + QString::number(n);
+    if (!QDir().mkpath(folder))
+        throw HostError(QStringLiteral("preview"), folder, QStringLiteral("cannot create the folder"));
+    return folder;
+}
+
+} // namespace kestrove

@@ -1,0 +1,78 @@
+#include "report/NightReasons.h"
+
+#include <algorithm>
+
+namespace kestrove {
+
+void NightReasons::passStarted(const QDateTime& utc)
+{
+    // A pass cut short before its choice leaves its scored targets unsettled.
+    if (!m_scoredThisPass.empty())
+        settlePass(false, SurveyKind::SNe, QString());
+    m_passUtc = utc;
+    ++m_passes;
+}
+
+int NightReasons::row(SurveyKind kind, const QString& targetLine)
+{
+    QHash<QString, int>& rows = m_rows[static_cast<int>(kind)];
+    const auto it = rows.constFind(targetLine);
+    if (it != rows.constEnd())
+        return *it;
+    TargetReasons target;
+    target.kind = kind;
+    target.targetLine = targetLine;
+    const qsizetype tab = targetLine.indexOf(u'\t');
+    target.name = tab < 0 ? targetLine : targetLine.left(tab);
+    m_targets << target;
+    rows.insert(targetLine, static_cast<int>(m_targets.size() - 1));
+    return static_cast<int>(m_targets.size() - 1);
+}
+
+void NightReasons::rejected(SurveyKind kind, const QString& targetLine, Outcome rule)
+{
+    TargetReasons& target = m_targets[row(kind, targetLine)];
+    ++target.considered;
+    ++target.outcomes[static_cast<int>(rule)];
+}
+
+void NightReasons::scored(SurveyKind kind, const QString& targetLine, float)
+{
+    const int index = row(kind, targetLine);
+    ++m_targets[index].considered;
+    m_scoredThisPass.push_back(index);
+}
+
+void NightReasons::passChosen(bool found, SurveyKind kind, const QString& targetLine, float weightedScore)
+{
+    if (found)
+        m_choices << PassChoice{m_passUtc, kind, targetLine, weightedScore};
+    else
+        ++m_idlePasses;
+    settlePass(found, kind, targetLine);
+}
+
+void NightReasons::settlePass(bool found, SurveyKind kind, const QString& targetLine)
+{
+    bool chosen = false;
+    for (const int index : m_scoredThisPass) {
+        TargetReasons& target = m_targets[index];
+        // A target line twice in its file is read twice; only one reading can be the plan.
+        const bool isWinner = found && !chosen && target.kind == kind && target.targetLine == targetLine;
+        chosen = chosen || isWinner;
+        ++target.outcomes[static_cast<int>(isWinner ? Outcome::Chosen : Outcome::LowerScore)];
+    }
+    m_scoredThisPass.clear();
+}
+
+QList<TargetReasons> NightReasons::targets() const
+{
+    QList<TargetReasons> sorted = m_targets;
+    // The kinds' codes follow the order of selection.
+    std::stable_sort(sorted.begin(), sorted.end(), [](const TargetReasons& a, const TargetReasons& b) {
+        return static_cast<int>(a.kind) < static_cast<int>(b.kind);
+    });
+    return sorted;
+}
+
+} // namespace kestrove

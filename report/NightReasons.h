@@ -1,0 +1,64 @@
+#pragma once
+
+#include "selection/SelectionObserver.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <array>
+#include <vector>
+
+namespace kestrove {
+
+// What became of one target over a night: how many passes read it, and how each of them ended.
+struct TargetReasons
+{
+    SurveyKind kind = SurveyKind::SNe;
+    QString name;
+    QString targetLine;
+    int considered = 0;
+    std::array<int, outcomeCount> outcomes{};
+
+    int count(Outcome outcome) const { return outcomes[static_cast<int>(outcome)]; }
+};
+
+// One pass's choice.
+struct PassChoice
+{
+    QDateTime utc;
+    SurveyKind kind = SurveyKind::SNe;
+    QString targetLine;
+    float weightedScore = 0;
+};
+
+// Tallies the selection's reasons target by target over a whole run: every target read in a pass
+// gets exactly one outcome, the pass's winner "chosen" and every other scored target "lower score".
+class NightReasons : public SelectionObserver
+{
+public:
+    void passStarted(const QDateTime& utc) override;
+    void rejected(SurveyKind kind, const QString& targetLine, Outcome rule) override;
+    void scored(SurveyKind kind, const QString& targetLine, float score) override;
+    void passChosen(bool found, SurveyKind kind, const QString& targetLine, float weightedScore) override;
+
+    // In the order the kinds are selected, then as first read.
+    QList<TargetReasons> targets() const;
+    int passes() const { return m_passes; }
+    // Passes that found no viable target.
+    int idlePasses() const { return m_idlePasses; }
+    const QList<PassChoice>& choices() const { return m_choices; }
+
+private:
+    int row(SurveyKind kind, const QString& targetLine);
+    void settlePass(bool found, SurveyKind kind, const QString& targetLine);
+
+    QList<TargetReasons> m_targets;
+    std::array<QHash<QString, int>, 5> m_rows; // by kind, target line to index
+    std::vector<int> m_scoredThisPass;
+    QList<PassChoice> m_choices;
+    QDateTime m_passUtc;
+    int m_passes = 0;
+    int m_idlePasses = 0;
+};
+
+} // namespace kestrove

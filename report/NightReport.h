@@ -1,0 +1,54 @@
+#pragma once
+
+#include "host/Astronomy.h"
+#include "report/History.h"
+#include "report/NightReasons.h"
+#include "report/NightWindow.h"
+
+#include <QList>
+#include <QPointF>
+#include <QStringList>
+#include <QTimeZone>
+#include <optional>
+
+namespace kestrove {
+
+// A plan of the night with where its target stood when it began.
+struct ObservedPlan
+{
+    HistoryEntry entry;
+    Horizontal atStart;
+    std::optional<double> airmass; // none at or below the horizon
+};
+
+// A night as previewed or as observed: what the files, the charts and the summary are made of.
+struct NightReport
+{
+    bool preview = true;
+    QDate night;
+    Site site;
+    QTimeZone zone;
+    TimeSpan span;                // the time covered
+    std::optional<TimeSpan> dark; // the night's dark window, Sun below -12
+    // The host's limits and the survey's observation window.
+    QList<QPointF> horizon;
+    double minimumElevation = 0;
+    double minAzimuth = 0;
+    double maxAzimuth = 360;
+    double maxElevation = 90;
+
+    QList<ObservedPlan> plans;
+    // The selection's reasons; a preview has them, a report of a real night does not.
+    QList<TargetReasons> reasons;
+    int passes = 0;
+    int idlePasses = 0;
+    // Messages the survey would have shown (a target line it could not read, say).
+    QStringList messages;
+};
+
+// Airmass for an apparent elevation in degrees (Kasten and Young 1989); none at or below 0.
+std::optional<double> airmassAt(double elevation);
+// The plan with its target's place at its start.
+ObservedPlan observedPlan(const HistoryEntry& entry, const Site& site);
+
+} // namespace kestrove

@@ -1,0 +1,228 @@
+#include "report/Preview.h"
+
+#include "app/SurveyCore.h"
+#include "config/NumberText.h"
+#include "host/ConfigValues.h"
+#include "host/HostError.h"
+#include "host/SiteClock.h"
+#include "host/sim/SimObservatory.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTime>
+
+#include <algorithm>
+
+namespace kestrove {
+
+namespace {
+
+// Stands in for the window during a preview: the controls come from the request or the settings,
+// messages are gathered instead of shown, and event dispatch reports progress.
+class PreviewView : public SurveyView
+{
+public:
+    PreviewView(const PreviewRequest& request, const std::function<bool(double)>& progress)
+        : m_request(request), m_progress(progress)
+    {
+        m_sinceProgress.start();
+    }
+    void attach(SurveyCore& core) { m_core = &core; }
+
+    void showStatus(const QString&) override {}
+    void showMessage(const QString& text) override
+    {
+        if (!messages.contains(text))
+            messages << text;
+    }
+    bool isKindChecked(SurveyKind kind) override
+    {
+        if (m_request.controls) {
+            const auto it = m_request.controls->find(kind);
+            return it != m_request.controls->end() && it->second.checked;
+        }
+        const SurveySettings& s = m_core->settings;
+        const int16_t flags[] = {s.SNeEnabled, s.MPSEnabled, s.MPFEnabled, s.SLCEnabled};
+        return flags[static_cast<int>(kind) - 1] != 0;
+    }
+    QString weightText(SurveyKind kind) override
+    {
+        if (m_request.controls) {
+            const auto it = m_request.controls->find(kind);
+            return it == m_request.controls->end() ? QStringLiteral("100") : it->second.weight;
+        }
+        const SurveySettings& s = m_core->settings;
+        const int16_t weights[] = {s.SNeWeight, s.MPSWeight, s.MPFWeight, s.SLCWeight};
+        return integerText(weights[static_cast<int>(kind) - 1]);
+    }
+    void processEvents() override
+    {
+        // In virtual time every second of waiting dispatches; the caller hears of it a few times a
+        // second of wall time.
+        if (!m_progress || m_sinceProgress.elapsed() < 40)
+            return;
+        m_sinceProgress.restart();
+        const TimeSpan& span = m_request.span;
+        const double total = static_cast<double>(span.startUtc.msecsTo(span.endUtc));
+        const double done = static_cast<double>(span.startUtc.msecsTo(m_core->host().clock().utcNow()));
+        if (!m_progress(total > 0 ? std::clamp(done / total, 0.0, 1.0) : 1.0) && !m_core->stopRequested)
+            m_core->stopSurvey();
+    }
+    void showRunning(bool) override {}
+
+    QStringList messages;
+
+private:
+    const PreviewRequest& m_request;
+    const std::function<bool(double)>& m_progress;
+    QElapsedTimer m_sinceProgress;
+    SurveyCore* m_core = nullptr;
+};
+
+// What the survey reads from the program folder; everything else stays behind.
+void copyProgramFiles(const QString& from, const QString& to)
+{
+    QStringList names{QStringLiteral("config.ini"), QStringLiteral("SNeTargets.txt"),
+                      QStringLiteral("SLCTargets.txt"), QStringLiteral("MPSTargets.txt")};
+    names << QDir(from).entryList({QStringLiteral("MPSfov*.txt")}, QDir::Files);
+    for (const QString& name : names) {
+        const QString source = QDir(from).filePath(name);
+        if (QFileInfo(source).isFile() && !QFile::copy(source, QDir(to).filePath(name)))
+            throw HostError(QStringLiteral("preview"), source,
+                            QStringLiteral("cannot copy it to a scratch folder"));
+    }
+}
+
+// A night writes and syncs hundreds of small files: in memory, where there is room for them, that
+// costs nothing.
+QString scratchParent()
+{
+    const QFileInfo shm(QStringLiteral("/dev/shm"));
+    return shm.isDir() && shm.isWritable() ? shm.absoluteFilePath() : QDir::tempPath();
+}
+
+} // namespace
+
+ObservatorySettings userObservatory(const QString& observatoryFolder)
+{
+    if (QFileInfo::exists(observatoryIniPath(observatoryFolder)))
+        return readObservatorySettings(observatoryFolder);
+    return resolvedIn(observatoryFolder, observatoryDefaults(observatoryFolder));
+}
+
+Site siteOf(const ObservatorySettings& settings)
+{
+    return Site{settings.latitude, settings.longitude, settings.elevation};
+}
+
+QDate currentNight(const ObservatorySettings& settings)
+{
+    const SiteClock clock(clockStartInstant(settings), settings.clockSpeed, siteTimeZone(settings));
+    return nightDateOf(clock.localNow());
+}
+
+TimeSpan darkSpan(const ObservatorySettings& settings, const QDate& night)
+{
+    const auto dark = darkWindow(siteOf(settings), siteTimeZone(settings), night);
+    if (!dark)
+        throw HostError(QStringLiteral("preview"), night.toString(Qt::ISODate),
+                        QStringLiteral("the Sun does not sink to %1 degrees that night at latitude %2; give "
+                                       "--from and --to")
+                            .arg(doubleText(darkSunAltitude), doubleText(settings.latitude)));
+    return *dark;
+}
+
+NightReport runPreview(const PreviewRequest& request, const std::function<bool(double)>& progress)
+{
+    if (!(request.span.startUtc < request.span.endUtc))
+        throw HostError(QStringLiteral("preview"), QString(),
+                        QStringLiteral("the span ends before it begins"));
+    QTemporaryDir scratch(scratchParent() + QStringLiteral("/kestrove-preview-XXXXXX"));
+    if (!scratch.isValid())
+        throw HostError(QStringLiteral("preview"), scratch.path(),
+                        QStringLiteral("cannot create a scratch folder"));
+    const QString programFolder = scratch.filePath(QStringLiteral("program"));
+    const QString observatoryFolder = scratch.filePath(QStringLiteral("observatory"));
+    QDir().mkpath(programFolder);
+    copyProgramFiles(request.programFolder, programFolder);
+
+    // The user's observatory in every respect that shapes the night, on a clock of its own; clear
+    // skies, and no simulated faults.
+    const ObservatorySettings user = userObservatory(request.observatoryFolder);
+    ObservatorySettings settings = user;
+    settings.kind = HostKind::Sim;
+    settings.clockStart = utcInstantText(request.span.startUtc);
+    settings.clockSpeed = 0;
+    settings.weatherConnected =
+        user.kind == HostKind::Sim ? user.weatherConnected : !user.indi.weather.isEmpty();
+    settings.unsafe.clear();
+    settings.failureRate = 0;
+    settings.planDir = observatoryFolder + QStringLiteral("/Plans");
+    settings.logDir = observatoryFolder + QStringLiteral("/Logs");
+    settings.hostPath = observatoryFolder;
+    sim::SimObservatory host(observatoryFolder, settings);
+    // The preview's survey log would grow by the catalogue's size every pass and nobody reads it:
+    // its lines go where they cost no memory. The reasons tell its story.
+    if (QFileInfo::exists(QStringLiteral("/dev/null")))
+        QFile::link(QStringLiteral("/dev/null"), settings.logDir + QStringLiteral("/Kestrove.log"));
+
+    PreviewView view(request, progress);
+    NightReasons reasons;
+    SurveyCore core(host, view, programFolder);
+    view.attach(core);
+    core.load();
+    core.observer = &reasons;
+    core.runLimits.untilUtc = request.span.endUtc;
+    core.startSurvey();
+
+    NightReport report;
+    report.preview = true;
+    report.night = request.night;
+    report.site = siteOf(settings);
+    report.zone = siteTimeZone(settings);
+    report.span = request.span;
+    report.dark = darkWindow(report.site, report.zone, request.night);
+    report.horizon = settings.horizon;
+    report.minimumElevation = settings.minimumElevation;
+    report.minAzimuth = core.settings.minAzimuth;
+    report.maxAzimuth = core.settings.maxAzimuth;
+    report.maxElevation = core.settings.maxElevation;
+    const History history = readHistory(historyPath(settings.logDir));
+    for (const HistoryEntry& entry : history.entries)
+        report.plans << observedPlan(entry, report.site);
+    report.reasons = reasons.targets();
+    report.passes = reasons.passes();
+    report.idlePasses = reasons.idlePasses();
+    report.messages = view.messages;
+    return report;
+}
+
+NightReport observedNight(const ObservatorySettings& observatory, const QDate& night)
+{
+    NightReport report;
+    report.preview = false;
+    report.night = night;
+    report.site = siteOf(observatory);
+    report.zone = siteTimeZone(observatory);
+    report.dark = darkWindow(report.site, report.zone, night);
+    report.span = report.dark ? *report.dark
+                              : TimeSpan{QDateTime(night, QTime(12, 0), report.zone).toUTC(),
+                                         QDateTime(night.addDays(1), QTime(12, 0), report.zone).toUTC()};
+    report.horizon = observatory.horizon;
+    report.minimumElevation = observatory.minimumElevation;
+    const QString path = historyPath(observatory.logDir);
+    const History history = readHistory(path);
+    for (const HistoryEntry& entry : entriesOfNight(history.entries, night, report.zone))
+        report.plans << observedPlan(entry, report.site);
+    if (history.unreadable > 0)
+        report.messages
+            << QStringLiteral("%1 lines of %2 could not be read").arg(history.unreadable).arg(path);
+    if (report.plans.isEmpty())
+        report.messages << QStringLiteral("No plan ran that night (%1)").arg(path);
+    return report;
+}
+
+} // namespace kestrove

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "report/NightReport.h"
+
+#include <QSize>
+#include <QString>
+
+QT_BEGIN_NAMESPACE
+class QChart;
+QT_END_NAMESPACE
+
+namespace kestrove::charts {
+
+// The night: the altitude of every observed target against the site's local time, each plan as a
+// block coloured by kind, the twilights shaded, and the Moon where ERFA can place it. The caller
+// owns the chart.
+QChart* nightChart(const NightReport& report);
+// The sky: the observed positions on a polar altitude-azimuth chart, with the horizon, the
+// elevation limit and the observation window. The caller owns the chart.
+QChart* skyChart(const NightReport& report);
+
+// Draws a chart into a PNG and, when `svgPath` is given, an SVG file. Takes the chart. Needs a
+// QApplication (the offscreen platform will do).
+void saveChart(QChart* chart, const QSize& size, const QString& pngPath, const QString& svgPath = {});
+
+// The names the charts give their series, for whoever looks for them.
+QString plansSeriesName(SurveyKind kind);     // "SNe plans"
+QString positionsSeriesName(SurveyKind kind); // "SNe"
+
+} // namespace kestrove::charts

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "app/SurveyView.h"
+
+#include <QDateTime>
+#include <QString>
+#include <cstdint>
+
+namespace kestrove {
+
+// What became of one target in one pass: chosen for the plan, or the first rule that turned it
+// down. Every target the selection reads gets exactly one outcome per pass.
+enum class Outcome : uint8_t
+{
+    Chosen,
+    MountLimit,
+    ObservationWindow,
+    MinimumElevation, // the host's minimum elevation + 1
+    Horizon,          // the host's horizon at the azimuth + 5
+    TransitElevation, // SLC: below the set fraction of its transit elevation
+    ImagedWithin12h,  // SNe
+    SetComplete,      // MPS
+    NotDue,           // MPS: the next image of its set is not due yet
+    NoPosition,       // the target line or the transform gives no usable position
+    LowerScore,       // scored, and something scored higher
+};
+inline constexpr int outcomeCount = static_cast<int>(Outcome::LowerScore) + 1;
+
+// Watches the selection at work: why each target was turned down, what each kind offered and
+// what the pass chose. Called on the survey's thread; the survey core holds at most one, and none
+// by default, so an unwatched pass costs a test of a pointer per target.
+class SelectionObserver
+{
+public:
+    virtual ~SelectionObserver() = default;
+
+    // A pass begins selecting, at this instant of the host's clock.
+    virtual void passStarted(const QDateTime& utc) {}
+    // A target turned down by a rule, before it was scored.
+    virtual void rejected(SurveyKind kind, const QString& targetLine, Outcome rule) {}
+    // A target scored (and compared with the kind's best so far).
+    virtual void scored(SurveyKind kind, const QString& targetLine, float score) {}
+    // The best a kind offered this pass, raw and multiplied by the kind's weight.
+    virtual void kindBest(SurveyKind kind, const QString& targetLine, float score, float weightedScore) {}
+    // The pass's choice; `found` is false when no target was viable (or the pass was stopped).
+    virtual void passChosen(bool found, SurveyKind kind, const QString& targetLine, float weightedScore) {}
+};
+
+} // namespace kestrove

@@ -1,0 +1,240 @@
+#include "GuiTestSupport.h"
+#include "app/frmMain.h"
+#include "app/frmPreview.h"
+#include "host/ConfigValues.h"
+#include "host/sim/SimObservatory.h"
+#include "report/charts/NightCharts.h"
+#include "support/TestSupport.h"
+
+#include <QAbstractSeries>
+#include <QAreaSeries>
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QLineSeries>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QXYSeries>
+#include <QtTest>
+#include <map>
+#include <memory>
+
+using namespace kestrove;
+
+namespace {
+
+QString samplesFolder()
+{
+    return QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../../samples"));
+}
+
+// Series of a chart by name, with how many points each has (areas by their upper line).
+std::map<QString, int> seriesOf(QChart* chart)
+{
+    std::map<QString, int> found;
+    for (QAbstractSeries* series : chart->series()) {
+        int points = 0;
+        if (auto* xy = qobject_cast<QXYSeries*>(series))
+            points = static_cast<int>(xy->count());
+        else if (auto* area = qobject_cast<QAreaSeries*>(series))
+            points = static_cast<int>(area->upperSeries()->count());
+        found[series->name()] = points;
+    }
+    return found;
+}
+
+HistoryEntry plan(const char* start, int minutes, SurveyKind kind, const char* target, double ra, double dec)
+{
+    HistoryEntry entry;
+    entry.startUtc = QDateTime::fromString(QString::fromLatin1(start), Qt::ISODate).toUTC();
+    entry.endUtc = entry.startUtc.addSecs(60 * minutes);
+    entry.kind = kind;
+    entry.target = QString::fromLatin1(target);
+    entry.rightAscension = ra;
+    entry.declination = dec;
+    entry.score = 100;
+    entry.result = QStringLiteral("completed");
+    return entry;
+}
+
+} // namespace
+
+class tst_night : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<sim::SimObservatory> m_host;
+    QString m_program;
+    QString m_observatory;
+
+    std::unique_ptr<frmMain> openWindow()
+    {
+        auto window = std::make_unique<frmMain>(*m_host, m_program);
+        window->setObservatoryFolder(m_observatory);
+        window->show();
+        return window;
+    }
+    QString logPath() const { return m_host->settings().logDir + QStringLiteral("/Kestrove.log"); }
+
+private slots:
+    // The sample catalogues, and a simulated observatory in virtual time on the evening of 7 December
+    // 2024 at its default site.
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_program = m_dir->filePath(QStringLiteral("program/"));
+        m_observatory = m_dir->filePath(QStringLiteral("observatory"));
+        QDir().mkpath(m_program);
+        for (const QString& name : QDir(samplesFolder()).entryList(QDir::Files))
+            QFile::copy(QDir(samplesFolder()).filePath(name), m_program + name);
+        ObservatorySettings settings = observatoryDefaults(m_observatory);
+        settings.clockStart = QStringLiteral("2024-12-07T20:00:00Z");
+        settings.clockSpeed = 0;
+        writeObservatorySettings(m_observatory, settings);
+        m_host = std::make_unique<sim::SimObservatory>(m_observatory);
+    }
+
+    void chartsHaveTheirSeriesAndRender()
+    {
+        NightReport report;
+        report.night = QDate(2024, 12, 7);
+        report.site = {28.7606, -17.8816, 2396};
+        report.zone = QTimeZone("Atlantic/Canary");
+        report.span = {QDateTime(QDate(2024, 12, 7), QTime(19, 10), QTimeZone::utc()),
+                       QDateTime(QDate(2024, 12, 8), QTime(6, 57), QTimeZone::utc())};
+        report.horizon = {QPointF(0, 10), QPointF(180, 20)};
+        report.minAzimuth = 20;
+        report.maxAzimuth = 340;
+        for (const HistoryEntry& entry :
+             {plan("2024-12-07T20:00:00Z", 3, SurveyKind::SNe, "M31", 0.712, 41.27),
+              plan("2024-12-07T20:05:00Z", 10, SurveyKind::SLC, "Algol", 3.136, 40.96),
+              plan("2024-12-08T01:00:00Z", 2, SurveyKind::SNe, "M74", 1.611, 15.78)})
+            report.plans << observedPlan(entry, report.site);
+
+        std::unique_ptr<QChart> night(charts::nightChart(report));
+        const auto nightSeries = seriesOf(night.get());
+        for (const QString& name :
+             {QStringLiteral("SNe plans"), QStringLiteral("SLC plans"), QStringLiteral("M31"),
+              QStringLiteral("Algol"), QStringLiteral("Sun above -12\u00b0")}) {
+            QVERIFY2(nightSeries.count(name), qPrintable(name));
+            QVERIFY2(nightSeries.at(name) > 0, qPrintable(name));
+        }
+        QVERIFY(!nightSeries.count(QStringLiteral("MPS plans")));
+        QCOMPARE(nightSeries.count(QStringLiteral("Moon")), haveMoonEphemeris() ? 1u : 0u);
+
+        std::unique_ptr<QChart> sky(charts::skyChart(report));
+        const auto skySeries = seriesOf(sky.get());
+        QCOMPARE(skySeries.at(QStringLiteral("SNe")), 2);
+        QCOMPARE(skySeries.at(QStringLiteral("SLC")), 1);
+        QVERIFY(skySeries.at(QStringLiteral("Horizon")) > 100);
+        QVERIFY(skySeries.count(QStringLiteral("Observation window")));
+
+        QTemporaryDir out;
+        charts::saveChart(night.release(), QSize(800, 500), out.filePath("night.png"),
+                          out.filePath("night.svg"));
+        const QImage picture(out.filePath("night.png"));
+        QCOMPARE(picture.size(), QSize(800, 500));
+        // Something besides the white page was drawn: the twilights shade the evening and the morning.
+        int drawn = 0;
+        for (int y = 0; y < picture.height(); y += 5)
+            for (int x = 0; x < picture.width(); x += 5)
+                drawn += picture.pixelColor(x, y) != QColor(Qt::white);
+        QVERIFY2(drawn > picture.width() * picture.height() / 25 / 10, qPrintable(QString::number(drawn)));
+        QFile svg(out.filePath("night.svg"));
+        QVERIFY(svg.open(QIODevice::ReadOnly));
+        QVERIFY(svg.readAll().contains("<svg"));
+    }
+
+    void previewNightShowsAndWritesTheNight()
+    {
+        auto window = openWindow();
+        window->findChild<QCheckBox*>("SNeCheck")->setChecked(true);
+        window->findChild<QCheckBox*>("SLCCheck")->setChecked(true);
+        auto* button = window->findChild<QPushButton*>("PreviewButton");
+        QVERIFY(button);
+        QCOMPARE(button->text(), QStringLiteral("Preview Night"));
+        QVERIFY(button->isEnabled());
+
+        QPointer<frmPreview> dialog;
+        test::onNextModal([&dialog](QWidget* modal) { dialog = qobject_cast<frmPreview*>(modal); });
+        std::map<QString, int> series;
+        QString files;
+        int progress = 0;
+        // The preview runs inside the dialog; it is looked at, and closed, once it is done.
+        QTimer watch;
+        watch.setInterval(20);
+        connect(&watch, &QTimer::timeout, this, [&] {
+            if (!dialog || dialog->isRunning())
+                return;
+            const QString summary = dialog->findChild<QPlainTextEdit*>("SummaryText")->toPlainText();
+            if (summary.isEmpty())
+                return;
+            series = seriesOf(dialog->findChild<QChartView*>("NightChart")->chart());
+            files = dialog->filesFolder();
+            progress = dialog->findChild<QProgressBar*>("ProgressBar")->value();
+            dialog->reject();
+        });
+        watch.start();
+        button->click();
+
+        QVERIFY2(!files.isEmpty(), "the preview wrote its files");
+        QCOMPARE(progress, 1000);
+        QVERIFY(series.count(QStringLiteral("SNe plans")));
+        QVERIFY(series.count(QStringLiteral("SLC plans")));
+        QVERIFY(!series.count(QStringLiteral("MPS plans"))); // its box is clear
+        for (const char* name : {"plans.csv", "reasons.csv", "night.png", "night.svg", "sky.png"})
+            QVERIFY2(QFile::exists(QDir(files).filePath(name)), name);
+        QVERIFY(files.startsWith(m_program + "preview/2024-12-07"));
+        // The window has not saved its settings yet; the preview saved none of its own here.
+        QVERIFY(!QFile::exists(m_program + "config.ini"));
+    }
+
+    void logPanelFollowsTheLogBounded()
+    {
+        auto window = openWindow();
+        auto* panel = window->findChild<QPlainTextEdit*>("LogPanel");
+        QVERIFY(panel);
+        QFile log(logPath());
+        QVERIFY(log.open(QIODevice::Append));
+        log.write("**** Searching for new target\r\n");
+        log.flush();
+        QVERIFY(
+            QTest::qWaitFor([&] { return panel->toPlainText().contains("Searching for new target"); }, 5000));
+
+        QByteArray many;
+        for (int i = 0; i < 100000; ++i)
+            many += "SNe Target: SN" + QByteArray::number(i) + " RA=1, DEC=2\r\n";
+        log.write(many);
+        log.flush();
+        QVERIFY(QTest::qWaitFor([&] { return panel->toPlainText().endsWith("SN99999 RA=1, DEC=2"); }, 5000));
+        QVERIFY(panel->blockCount() <= 500);
+    }
+
+    void passPanelShowsEachKindsBestAndTheChoice()
+    {
+        auto window = openWindow();
+        window->findChild<QCheckBox*>("SNeCheck")->setChecked(true);
+        window->findChild<QCheckBox*>("SLCCheck")->setChecked(true);
+        window->core.runLimits.passes = 1;
+        window->findChild<QPushButton*>("StartButton")->click();
+
+        const QString best = window->findChild<QLabel*>("PassWinnersLabel")->text();
+        const QString current = window->findChild<QLabel*>("CurrentTargetLabel")->text();
+        QVERIFY2(best.contains("SNe ") && best.contains("SLC "), qPrintable(best));
+        QVERIFY2(current.startsWith("Current target: S"), qPrintable(current));
+        // The kind and name of the choice are among the bests shown.
+        QVERIFY2(best.contains(current.mid(QStringLiteral("Current target: ").size())), qPrintable(best));
+        QVERIFY(window->findChild<QPushButton*>("PreviewButton")->isEnabled());
+    }
+};
+
+QTEST_MAIN(tst_night)
+#include "tst_night.moc"
