@@ -29,12 +29,17 @@ void rewriteTargets(SurveyCore& core, const QString& bestTarget, const QString& 
 
         const QString lastObs =
             QStringLiteral("Last obs time for best ") + kind + QStringLiteral(" target = ");
+        const ReadingFile reading(core, targetsPath);
+        qint64 lineNumber = 0;
         bool found = false;
         while (!in->AtEndOfStream()) {
             core.pumpEvents();
             const QString line = in->ReadLine();
+            ++lineNumber;
             if (found) {
                 found = false;
+                core.entryPlace.targetLine = lineNumber - 1;
+                core.entryPlace.configLine = lineNumber;
                 const bool isConfig = line.startsWith(QLatin1String("****"));
                 out->WriteLine(build(isConfig ? line : QString()));
                 core.logLine(lastObs + doubleText(core.acpUtil->Date_Julian(core.now())));
