@@ -61,8 +61,9 @@ public:
     // Lets n seconds of the host's clock pass while window events are dispatched.
     void WaitSeconds(int n);
 
-    // The "Start Survey" button: runs passes until a stop is requested, then returns.
-    void startSurvey();
+    // The "Start Survey" button: runs passes until a stop is requested, then returns. False when the
+    // run did not start: one is running already, or the program folder cannot be named in a plan.
+    bool startSurvey();
     // "Stop Survey" and "Stop Survey and ACP".
     void stopSurvey();
     void stopSurveyAndAcp();
