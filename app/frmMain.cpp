@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "Version.h"
+#include "app/StopSignals.h"
 #include "config/NumberText.h"
 #include "config/frmMPSSetup.h"
 #include "config/frmPrefs.h"
@@ -33,6 +34,11 @@ frmMain::frmMain(Host& host, const QString& programFolder, QWidget* parent)
     connect(ui->SLCSetup, &QPushButton::clicked, this, &frmMain::SLCSetupClicked);
     connect(ui->About, &QPushButton::clicked, this, &frmMain::aboutClicked);
     // MPFSetup has no action.
+
+    // SIGINT and SIGTERM close the window as the user would: the unload saves the settings and a
+    // run ends at its next check.
+    auto* stopSignals = new StopSignalNotifier(this);
+    connect(stopSignals, &StopSignalNotifier::received, this, [this] { close(); });
 
     core.load();
     const SurveySettings& s = core.settings;
