@@ -13,7 +13,7 @@ namespace {
 // The writing end of the pair of the notifier in place; the handler may touch nothing else.
 volatile std::sig_atomic_t g_writeFd = -1;
 
-extern "C" void onStopSignal(int signal)
+extern "C" void onWindowStopSignal(int signal)
 {
     const int savedErrno = errno;
     const unsigned char byte = static_cast<unsigned char>(signal);
@@ -34,7 +34,7 @@ StopSignalNotifier::StopSignalNotifier(QObject* parent) : QObject(parent)
     connect(m_notifier, &QSocketNotifier::activated, this, &StopSignalNotifier::readSignal);
 
     struct sigaction action = {};
-    action.sa_handler = onStopSignal;
+    action.sa_handler = onWindowStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESETHAND | SA_RESTART;
     sigaction(SIGINT, &action, &m_oldInt);
