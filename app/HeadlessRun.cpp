@@ -2,6 +2,7 @@
 
 #include "app/SurveyCore.h"
 #include "config/NumberText.h"
+#include "host/Clock.h"
 #include "host/HostError.h"
 #include "host/HostFactory.h"
 
@@ -117,6 +118,33 @@ private:
 
 } // namespace
 
+QStringList startWarnings(const SurveySettings& settings, const Clock& clock, const RunLimits& limits)
+{
+    QStringList warnings;
+    if (settings.SNeEnabled == 0 && settings.MPSEnabled == 0 && settings.SLCEnabled == 0)
+        warnings << QStringLiteral(
+                        "No survey kind is enabled: SNeEnabled, MPSEnabled and SLCEnabled are 0 in "
+                        "config.ini%1, so every pass will find no target and sleep for 5 minutes.")
+                        .arg(settings.MPFEnabled != 0 ? QStringLiteral(" (MPF has no targets of its own)")
+                                                      : QString());
+    const double speed = clock.speed();
+    if (limits.untilUtc.isValid() && speed > 0) {
+        const double aheadSeconds = static_cast<double>(clock.utcNow().secsTo(limits.untilUtc));
+        const double wallSeconds = aheadSeconds / speed;
+        if (wallSeconds > 3600) {
+            const QString pace = speed == 1 ? QStringLiteral("in real time")
+                                            : QStringLiteral("at %1 times real time").arg(doubleText(speed));
+            warnings << QStringLiteral("The observatory's clock runs %1 and --until %2 lies %3 hours ahead: "
+                                       "the run will take %4 hours. For a preview in seconds, set speed=0 "
+                                       "under [clock] in observatory.ini.")
+                            .arg(pace, limits.untilUtc.toString(Qt::ISODate),
+                                 QString::number(aheadSeconds / 3600, 'f', 1),
+                                 QString::number(wallSeconds / 3600, 'f', 1));
+        }
+    }
+    return warnings;
+}
+
 int runHeadless(const CommandLine& commandLine)
 {
     try {
@@ -128,17 +156,22 @@ int runHeadless(const CommandLine& commandLine)
                                               ? programFolder + QStringLiteral("observatory")
                                               : commandLine.observatory;
 
-        const std::unique_ptr<Host> host = createHost(observatoryFolder);
+        QStringList notes;
+        const std::unique_ptr<Host> host = createHost(observatoryFolder, &notes);
         HeadlessView view;
+        for (const QString& note : notes)
+            view.showMessage(note);
         SurveyCore core(*host, view, programFolder);
         view.attach(core);
         core.load();
         core.runLimits = commandLine.limits;
+        for (const QString& warning : startWarnings(core.settings, host->clock(), core.runLimits))
+            view.showMessage(warning);
 
         StopSignals stopSignals;
-        core.startSurvey();
+        const bool ran = core.startSurvey();
         core.unload();
-        return 0;
+        return ran ? 0 : 1;
     } catch (const std::exception& error) {
         printLine(stderr, QStringLiteral("Kestrove: ") + QString::fromUtf8(error.what()));
         return 1;

@@ -4,8 +4,10 @@
 #include "host/HostError.h"
 #include "report/History.h"
 
+#include <QFile>
 #include <QLoggingCategory>
 #include <QSaveFile>
+#include <algorithm>
 #include <exception>
 
 namespace kestrove {
@@ -23,10 +25,13 @@ constexpr int kNoTargetSleepSeconds = 301;
 // The chain script that the host runs at the end of a plan: it leaves the marker "completed.txt".
 QByteArray chainScript(const QString& programFolder)
 {
+    // Inside a VBScript string a double quote is written twice.
+    QString folder = programFolder;
+    folder.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     QByteArray script;
     script += "sub main()\r\n";
     script += "  Set objFSO = CreateObject(\"Scripting.FileSystemObject\")\r\n";
-    script += "  Set objFile = objFSO.OpenTextFile(\"" + programFolder.toLatin1() +
+    script += "  Set objFile = objFSO.OpenTextFile(\"" + folder.toLatin1() +
               "completed.txt\", 8, True) ' 8=append\r\n";
     script += "  objFile.Write(\"completed\")\r\n";
     script += "  objFile.Close\r\n";
@@ -60,6 +65,12 @@ void recordHistory(SurveyCore& core, const HistoryEntry& entry)
     }
 }
 
+// True when a single-byte file can hold the text: every character lies in Latin-1.
+bool fitsSingleByte(const QString& text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 0xff; });
+}
+
 void writeWholeFile(const QString& path, const QByteArray& bytes)
 {
     QSaveFile file(path);
@@ -67,12 +78,51 @@ void writeWholeFile(const QString& path, const QByteArray& bytes)
         throw HostError(QStringLiteral("write"), path, file.errorString());
 }
 
+// Writes "completed.vbs" unless it already holds what this folder needs. One that differs (copied
+// with the folder from elsewhere, damaged or edited) would report no plan of the night as
+// completed, so it is kept as "completed.vbs.old", replaced, and the observer is told.
+void ensureChainScript(SurveyCore& core)
+{
+    const QString path = core.programFile(QStringLiteral("completed.vbs"));
+    const QByteArray wanted = chainScript(core.GetEXEPath());
+    if (!SurveyCore::FileExists(path)) {
+        writeWholeFile(path, wanted);
+        return;
+    }
+    QFile existing(path);
+    if (!existing.open(QIODevice::ReadOnly))
+        throw HostError(QStringLiteral("read"), path, existing.errorString());
+    const QByteArray bytes = existing.readAll();
+    existing.close();
+    if (bytes == wanted)
+        return;
+    const QString oldPath = core.programFile(QStringLiteral("completed.vbs.old"));
+    writeWholeFile(oldPath, bytes);
+    writeWholeFile(path, wanted);
+    core.setStatus(QStringLiteral("completed.vbs written anew; the old one is kept as completed.vbs.old"));
+    core.view().showMessage(
+        QStringLiteral("\"%1\" was not the chain script this program folder needs: it would not report "
+                       "completed plans to \"%2\". It was kept as \"%3\" and written anew.")
+            .arg(path, core.programFile(QStringLiteral("completed.txt")), oldPath));
+}
+
 } // namespace
 
-void SurveyCore::startSurvey()
+bool SurveyCore::startSurvey()
 {
     if (m_running)
-        return; // the Start button is disabled during a run; runs never nest
+        return false; // the Start button is disabled during a run; runs never nest
+
+    // The plan and the chain script name the folder in single-byte text: with a character beyond
+    // Latin-1 they would name another folder, and no plan of the night could be recorded.
+    if (!fitsSingleByte(GetEXEPath())) {
+        m_view.showMessage(QStringLiteral("The program folder \"%1\" holds characters beyond Western "
+                                          "(Latin-1) ones, which the single-byte plan and chain script "
+                                          "cannot name: no completed plan could be recorded. Move the "
+                                          "program folder to a path of Latin-1 characters.")
+                               .arg(GetEXEPath()));
+        return false;
+    }
 
     m_running = true;
     m_view.showRunning(true);
@@ -115,6 +165,8 @@ void SurveyCore::startSurvey()
 
     LoadConfig();
     stopRequested = false;
+    // A wrong chain script is put right while the observer is still there to read why.
+    ensureChainScript(*this);
 
     while (!stopRequested && acpUtil->ScriptActive()) {
         setStatus(QStringLiteral("Waiting for ACP"));
@@ -200,7 +252,7 @@ void SurveyCore::startSurvey()
                                  chosenKind ? chosenKind->kind : SurveyKind::MPF, chosenTarget, overallBest);
         if (stopRequested) {
             stopPath();
-            return;
+            return true;
         }
 
         if (overallBest > kNoTarget) {
@@ -227,9 +279,7 @@ void SurveyCore::startSurvey()
             const QString marker = programFile(QStringLiteral("completed.txt"));
             if (FileExists(marker))
                 fileSystem->GetFile(marker)->Delete();
-            const QString chainScriptPath = programFile(QStringLiteral("completed.vbs"));
-            if (!FileExists(chainScriptPath))
-                writeWholeFile(chainScriptPath, chainScript(GetEXEPath()));
+            ensureChainScript(*this);
 
             name = record.target;
             setStatus(QStringLiteral("Running ACP plan for selected target: ") + name);
@@ -271,7 +321,7 @@ void SurveyCore::startSurvey()
                 waitOneSecond();
                 if (stopRequested) {
                     stopPath();
-                    return;
+                    return true;
                 }
             }
         }
@@ -285,6 +335,7 @@ void SurveyCore::startSurvey()
             stopSurvey();
     }
     endRun();
+    return true;
 }
 
 void SurveyCore::stopSurvey()

@@ -1,9 +1,12 @@
 #include "app/SurveyCore.h"
 
+#include "config/FileMessage.h"
 #include "host/Clock.h"
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <utility>
 
 namespace kestrove {
 
@@ -74,6 +77,16 @@ void SurveyCore::flushLogIfDue()
         return;
     surveyLog->Flush();
     m_sinceFlush.restart();
+}
+
+void SurveyCore::reportLine(qint64 line, const QString& message, const QString& text)
+{
+    m_view.showMessage(lineMessage(entryPlace.file, line, message, text));
+}
+
+ReadingFile::ReadingFile(SurveyCore& core, const QString& path)
+    : m_core(core), m_saved(std::exchange(core.entryPlace, EntryPlace{QFileInfo(path).fileName()}))
+{
 }
 
 void SurveyCore::pumpEvents()

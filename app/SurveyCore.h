@@ -23,6 +23,15 @@ struct RunLimits
     QDateTime untilUtc;
 };
 
+// Where the entry being read stands in its file, so that a message about one of its lines can name
+// the file and the line. An empty file name: no file is being read, and messages give the text alone.
+struct EntryPlace
+{
+    QString file;          // the file's name, without its folder
+    qint64 targetLine = 0; // 1-based; 0 when unknown
+    qint64 configLine = 0;
+};
+
 // The survey core: owns the shared state of a survey (settings, host objects, survey log, flags)
 // and performs every operation on it. It knows nothing of widgets; the main window, a headless run
 // and the tests each drive it through a SurveyView. Failures of the host or the files propagate as
@@ -53,8 +62,9 @@ public:
     // Lets n seconds of the host's clock pass while window events are dispatched.
     void WaitSeconds(int n);
 
-    // The "Start Survey" button: runs passes until a stop is requested, then returns.
-    void startSurvey();
+    // The "Start Survey" button: runs passes until a stop is requested, then returns. False when the
+    // run did not start: one is running already, or the program folder cannot be named in a plan.
+    bool startSurvey();
     // "Stop Survey" and "Stop Survey and ACP".
     void stopSurvey();
     void stopSurveyAndAcp();
@@ -65,6 +75,8 @@ public:
     bool parseTarget(const QString& target, QString& targetName, float& targetRA, float& targetDec);
     bool extractName(const QString& target, QString& targetName);
     void parseTargetConfig(const QString& targetConfig, TargetConfig& config);
+    // Shows a message about a line of the file being read (entryPlace), with the line's text.
+    void reportLine(qint64 line, const QString& message, const QString& text);
 
     // Recording a completed plan in its targets file.
     void updateSNe(const QString& bestTarget);
@@ -128,6 +140,8 @@ public:
     RunLimits runLimits;
     // Told of every rejection and choice of the selection; none by default.
     SelectionObserver* observer = nullptr;
+    // Set while a targets file is read; see EntryPlace.
+    EntryPlace entryPlace;
     // 0 dispatches before every line of a scan; tests use it to act at an exact line.
     int eventPumpIntervalMs = 5;
 
@@ -141,6 +155,21 @@ private:
     bool m_running = false;
     // "config.ini" holds a fault and could not be copied to "config.ini.bad": nothing saves over it.
     bool m_configMustBeKept = false;
+};
+
+// Names the file being read in the core's entryPlace for the life of the scope, then restores what
+// was there.
+class ReadingFile
+{
+public:
+    ReadingFile(SurveyCore& core, const QString& path);
+    ~ReadingFile() { m_core.entryPlace = std::move(m_saved); }
+    ReadingFile(const ReadingFile&) = delete;
+    ReadingFile& operator=(const ReadingFile&) = delete;
+
+private:
+    SurveyCore& m_core;
+    EntryPlace m_saved;
 };
 
 } // namespace kestrove

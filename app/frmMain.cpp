@@ -2,6 +2,7 @@
 
 #include "Version.h"
 #include "app/frmPreview.h"
+#include "app/StopSignals.h"
 #include "config/NumberText.h"
 #include "config/frmMPSSetup.h"
 #include "config/frmPrefs.h"
@@ -36,6 +37,11 @@ frmMain::frmMain(Host& host, const QString& programFolder, QWidget* parent)
     connect(ui->About, &QPushButton::clicked, this, &frmMain::aboutClicked);
     connect(ui->PreviewButton, &QPushButton::clicked, this, &frmMain::previewClicked);
     // MPFSetup has no action.
+
+    // SIGINT and SIGTERM close the window as the user would: the unload saves the settings and a
+    // run ends at its next check.
+    auto* stopSignals = new StopSignalNotifier(this);
+    connect(stopSignals, &StopSignalNotifier::received, this, [this] { close(); });
 
     core.load();
     const SurveySettings& s = core.settings;

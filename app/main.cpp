@@ -53,8 +53,9 @@ int runWindow(const CommandLine& commandLine)
 {
     std::unique_ptr<Host> observatory;
     std::unique_ptr<frmMain> window;
+    QStringList notes;
     try {
-        observatory = createHost(commandLine.observatory);
+        observatory = createHost(commandLine.observatory, &notes);
         window = std::make_unique<frmMain>(*observatory, commandLine.folder);
     } catch (const std::exception& error) {
         QMessageBox::critical(nullptr, QStringLiteral("Kestrove"), QString::fromUtf8(error.what()));
@@ -63,6 +64,8 @@ int runWindow(const CommandLine& commandLine)
     window->core.runLimits = commandLine.limits;
     window->setObservatoryFolder(commandLine.observatory);
     window->show();
+    if (!notes.isEmpty())
+        QTimer::singleShot(0, window.get(), [&window, notes] { window->showMessage(notes.join(u'\n')); });
     if (commandLine.start)
         QTimer::singleShot(0, window.get(), &frmMain::startClicked);
     const int status = QApplication::exec();

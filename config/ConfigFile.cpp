@@ -1,4 +1,5 @@
 #include "app/SurveyCore.h"
+#include "config/FileMessage.h"
 #include "config/NumberText.h"
 #include "host/HostError.h"
 
@@ -22,6 +23,7 @@ struct Field
 {
     QString text;
     int line = 0;
+    QString lineText; // the whole line, for messages
 };
 
 // The file as a sequence of fields separated by commas or line ends (CR LF or LF).
@@ -38,7 +40,7 @@ QList<Field> splitFields(const QByteArray& bytes)
         if (i == lines.size() - 1 && line.isEmpty())
             break;
         for (const QString& piece : line.split(QLatin1Char(',')))
-            fields.append({piece, i + 1});
+            fields.append({piece, i + 1, line});
     }
     return fields;
 }
@@ -180,22 +182,21 @@ void SurveyCore::LoadConfig()
     for (int i = 0; i < table.size(); ++i) {
         const int valueIndex = 2 * i + 1;
         if (valueIndex >= fields.size()) {
-            const int lastLine = fields.isEmpty() ? 0 : fields.last().line;
-            fault = QStringLiteral("\"%1\" ends at line %2, before the setting %3 (setting %4 of %5).")
-                        .arg(configFileName)
-                        .arg(lastLine)
-                        .arg(table[i].key)
-                        .arg(i + 1)
-                        .arg(table.size());
+            const Field last = fields.isEmpty() ? Field() : fields.last();
+            fault = lineMessage(configFileName, last.line,
+                                QStringLiteral("the file ends before %1, setting %2 of %3")
+                                    .arg(table[i].key)
+                                    .arg(i + 1)
+                                    .arg(table.size()),
+                                last.lineText);
             break;
         }
         const Field& value = fields[valueIndex];
         if (!table[i].read(loaded, value.text)) {
-            fault = QStringLiteral("\"%1\" line %2: the value \"%3\" cannot be read as %4.")
-                        .arg(configFileName)
-                        .arg(value.line)
-                        .arg(value.text)
-                        .arg(table[i].key);
+            fault = lineMessage(
+                configFileName, value.line,
+                QStringLiteral("the value \"%1\" cannot be read as %2").arg(value.text, table[i].key),
+                value.lineText);
             break;
         }
     }

@@ -15,6 +15,9 @@ public:
     // Lets n seconds of this clock pass, dispatching pending Qt events meanwhile (when an event loop
     // exists) and using no processor time while it sleeps. In virtual time it returns at once.
     virtual void sleepSeconds(int n) = 0;
+    // Seconds of this clock per second of wall time: 1 real time (a real observatory), N faster,
+    // 0 virtual time.
+    virtual double speed() const { return 1; }
 };
 
 } // namespace kestrove

@@ -6,9 +6,11 @@
 
 namespace kestrove {
 
-std::unique_ptr<Host> createHost(const QString& observatoryFolder)
+std::unique_ptr<Host> createHost(const QString& observatoryFolder, QStringList* notes)
 {
     const ObservatorySettings settings = readObservatorySettings(observatoryFolder);
+    if (notes)
+        *notes = settings.notes;
     switch (settings.kind) {
     case HostKind::Sim:
         return std::make_unique<sim::SimObservatory>(observatoryFolder, settings);

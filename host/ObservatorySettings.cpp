@@ -1,5 +1,6 @@
 #include "host/ObservatorySettings.h"
 
+#include "config/FileMessage.h"
 #include "config/NumberText.h"
 #include "host/ConfigValues.h"
 #include "host/HostError.h"
@@ -10,6 +11,7 @@
 #include <QSettings>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <cmath>
 
 namespace kestrove {
@@ -18,6 +20,99 @@ namespace {
 
 const QString iniName = QStringLiteral("observatory.ini");
 const QString call = QStringLiteral("observatory.ini");
+
+// Every key of the file, as section/key. A key the reader learns is added here as well, or it is
+// reported as unknown at start.
+const QStringList& knownKeys()
+{
+    static const QStringList keys = {
+        QStringLiteral("host/kind"),
+        QStringLiteral("site/latitude"),
+        QStringLiteral("site/longitude"),
+        QStringLiteral("site/elevation"),
+        QStringLiteral("site/timeZone"),
+        QStringLiteral("clock/start"),
+        QStringLiteral("clock/speed"),
+        QStringLiteral("mount/alignmentMode"),
+        QStringLiteral("mount/rightAscension"),
+        QStringLiteral("mount/declination"),
+        QStringLiteral("mount/slewRate"),
+        QStringLiteral("mount/settleTime"),
+        QStringLiteral("mount/tiltUpLimit"),
+        QStringLiteral("limits/minimumElevation"),
+        QStringLiteral("limits/sunAltitude"),
+        QStringLiteral("limits/horizon"),
+        QStringLiteral("weather/connected"),
+        QStringLiteral("weather/unsafe"),
+        QStringLiteral("folders/planDir"),
+        QStringLiteral("folders/logDir"),
+        QStringLiteral("folders/hostPath"),
+        QStringLiteral("acquisition/autofocusSeconds"),
+        QStringLiteral("acquisition/downloadSeconds"),
+        QStringLiteral("acquisition/failureRate"),
+        QStringLiteral("acquisition/failureSeed"),
+        QStringLiteral("acquisition/chainScriptDelay"),
+        QStringLiteral("indi/server"),
+        QStringLiteral("indi/mount"),
+        QStringLiteral("indi/camera"),
+        QStringLiteral("indi/filterWheel"),
+        QStringLiteral("indi/focuser"),
+        QStringLiteral("indi/weather"),
+        QStringLiteral("indi/autofocusCommand"),
+        QStringLiteral("indi/connectTimeout"),
+        QStringLiteral("indi/slewMargin"),
+        QStringLiteral("indi/downloadMargin"),
+    };
+    return keys;
+}
+
+bool knownSection(const QString& section)
+{
+    const QString prefix = section + u'/';
+    return std::any_of(knownKeys().begin(), knownKeys().end(),
+                       [&](const QString& key) { return key.startsWith(prefix); });
+}
+
+// The lines that QSettings would drop without a word: a misspelt section or key, or a line that is
+// none of "[section]", "key=value", a comment or blank. Sections and keys compare exactly, as
+// QSettings compares them.
+QStringList unusedLines(const QString& path)
+{
+    QStringList notes;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return notes;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n');
+    QString section;
+    bool sectionKnown = true;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QString raw = lines[i];
+        if (raw.endsWith(u'\r'))
+            raw.chop(1);
+        const QString line = raw.trimmed();
+        const auto note = [&](const QString& what) { notes << lineMessage(iniName, i + 1, what, raw); };
+        if (line.isEmpty() || line.startsWith(u';') || line.startsWith(u'#'))
+            continue;
+        if (line.startsWith(u'[') && line.endsWith(u']')) {
+            section = line.mid(1, line.size() - 2).trimmed();
+            sectionKnown = knownSection(section);
+            if (!sectionKnown)
+                note(QStringLiteral("unknown section"));
+            continue;
+        }
+        const qsizetype eq = line.indexOf(u'=');
+        if (eq < 0) {
+            note(QStringLiteral("neither a [section], a key=value nor a comment"));
+            continue;
+        }
+        const QString key = line.left(eq).trimmed();
+        if (section.isEmpty())
+            note(QStringLiteral("key \"%1\" outside a section").arg(key));
+        else if (sectionKnown && !knownKeys().contains(section + u'/' + key))
+            note(QStringLiteral("unknown key \"%1\" in [%2]").arg(key, section));
+    }
+    return notes;
+}
 
 QString absoluteIn(const QString& folder, const QString& path)
 {
@@ -297,6 +392,7 @@ ObservatorySettings readObservatorySettings(const QString& folder)
     IniReader ini(path);
     if (ini.status() != QSettings::NoError)
         throw HostError(call, path, QStringLiteral("not a readable INI file"));
+    s.notes = unusedLines(path);
 
     QString text;
     if (ini.text("host/kind", text)) {

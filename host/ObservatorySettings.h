@@ -5,6 +5,7 @@
 #include <QPair>
 #include <QPointF>
 #include <QString>
+#include <QStringList>
 #include <QTimeZone>
 
 #include <optional>
@@ -77,6 +78,10 @@ struct ObservatorySettings
     double chainScriptDelay = 0; // seconds between the end of a plan and its chain script's effect
     // [indi]
     IndiSettings indi;
+
+    // What the file holds that the reader did not use: an unknown section or key, or a line of no
+    // known form, one message each naming its line. Reported at start; the rest is read as usual.
+    QStringList notes;
 };
 
 // What a new "observatory.ini" holds where it differs from the defaults for a missing key: a

@@ -21,7 +21,7 @@ public:
     QDateTime localNow() const override;
     void sleepSeconds(int n) override;
 
-    double speed() const { return m_speed; }
+    double speed() const override { return m_speed; }
     const QTimeZone& zone() const { return m_zone; }
     // Sets the clock to an instant; it runs on from there at its speed.
     void setUtc(const QDateTime& utc);

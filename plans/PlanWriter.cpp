@@ -83,16 +83,21 @@ void planFromFile(SurveyCore& core, const QString& bestTarget, const PlanRecipe&
         core.fileSystem->OpenTextFile(core.programFile(recipe.lookupFile), IOMode::ForReading);
     core.logLine(QStringLiteral("Creating plan file"));
 
+    const ReadingFile reading(core, recipe.lookupFile);
+    qint64 lineNumber = 0;
     QString targetName;
     while (!lookup->AtEndOfStream()) {
         core.pumpEvents();
+        ++lineNumber;
         if (lookup->ReadLine() != bestTarget)
             continue;
+        core.entryPlace.targetLine = lineNumber;
         core.extractName(bestTarget, targetName);
         if (lookup->AtEndOfStream())
             break; // a target line without a config line gets no plan
         core.pumpEvents();
         const QString targetConfig = lookup->ReadLine();
+        core.entryPlace.configLine = ++lineNumber;
         TargetConfig config = recipe.defaults;
         core.parseTargetConfig(targetConfig, config);
         writePlan(core, bestTarget, targetName, config, recipe);

@@ -65,8 +65,10 @@ double minutesSinceLast(SurveyCore& core, double lastImageJD, int16_t interval);
 template <typename Evaluate> void scanTargetsFile(SurveyCore& core, const QString& path, Evaluate&& evaluate)
 {
     auto stream = core.fileSystem->OpenTextFile(path, IOMode::ForReading);
+    const ReadingFile reading(core, path);
     QString previous;
     QString current;
+    qint64 lineNumber = 0;
     while (!core.stopRequested && !stream->AtEndOfStream()) {
         core.pumpEvents();
         // A stop pressed while events were dispatched ends the scan before the next line.
@@ -74,8 +76,12 @@ template <typename Evaluate> void scanTargetsFile(SurveyCore& core, const QStrin
             break;
         previous = std::move(current);
         current = stream->ReadLine();
-        if (current.startsWith(QLatin1String("****")))
+        ++lineNumber;
+        if (current.startsWith(QLatin1String("****"))) {
+            core.entryPlace.targetLine = lineNumber - 1;
+            core.entryPlace.configLine = lineNumber;
             evaluate(previous, current);
+        }
     }
     stream->Close();
 }

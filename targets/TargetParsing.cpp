@@ -1,5 +1,6 @@
 #include "app/SurveyCore.h"
 #include "config/NumberText.h"
+#include "host/HostError.h"
 
 #include <cfloat>
 #include <cmath>
@@ -88,19 +89,38 @@ QString assignItem(const QString& key, const QString& value, TargetConfig& confi
 
 bool SurveyCore::parseTarget(const QString& target, QString& targetName, float& targetRA, float& targetDec)
 {
+    const auto report = [&](const QString& message) { reportLine(entryPlace.targetLine, message, target); };
     const qsizetype p1 = target.indexOf(tab);
     if (p1 < 0) {
-        view().showMessage(QStringLiteral("Parse error - First tab missing"));
+        report(QStringLiteral("Parse error - First tab missing"));
         return false;
     }
     const qsizetype p2 = target.indexOf(tab, p1 + 1);
     if (p2 < 0) {
-        view().showMessage(QStringLiteral("Parse error - Second tab missing"));
+        report(QStringLiteral("Parse error - Second tab missing"));
         return false;
     }
-    // Convert both before assigning anything, so a failing conversion leaves the caller's values.
-    const float ra = static_cast<float>(acpUtil->HMS_Hours(target.mid(p1 + 1, p2 - p1 - 1)));
-    const float dec = static_cast<float>(acpUtil->DMS_Degrees(target.mid(p2 + 1)));
+    // A position the host cannot convert is a malformed line like any other: reported, and the
+    // entry skipped, rather than the end of the night. Both are converted before anything is
+    // assigned, so that a failure leaves the caller's values.
+    const auto convert = [&](double (AcpUtil::*conversion)(const QString&), const QString& text,
+                             const char* what, float& out) {
+        try {
+            out = static_cast<float>((acpUtil.get()->*conversion)(text));
+        } catch (const HostError& error) {
+            report(QStringLiteral("Invalid ") + QLatin1String(what) + QStringLiteral(" - ") + error.reason());
+            return false;
+        }
+        if (std::isfinite(out))
+            return true;
+        report(QStringLiteral("Invalid ") + QLatin1String(what) + QStringLiteral(" - too large"));
+        return false;
+    };
+    float ra = 0;
+    float dec = 0;
+    if (!convert(&AcpUtil::HMS_Hours, target.mid(p1 + 1, p2 - p1 - 1), "right ascension", ra) ||
+        !convert(&AcpUtil::DMS_Degrees, target.mid(p2 + 1), "declination", dec))
+        return false;
     targetName = target.left(p1);
     targetRA = ra;
     targetDec = dec;
@@ -111,7 +131,7 @@ bool SurveyCore::extractName(const QString& target, QString& targetName)
 {
     const qsizetype p1 = target.indexOf(tab);
     if (p1 < 0) {
-        view().showMessage(QStringLiteral("Parse error - First tab missing"));
+        reportLine(entryPlace.targetLine, QStringLiteral("Parse error - First tab missing"), target);
         return false;
     }
     targetName = target.left(p1);
@@ -120,6 +140,9 @@ bool SurveyCore::extractName(const QString& target, QString& targetName)
 
 void SurveyCore::parseTargetConfig(const QString& targetConfig, TargetConfig& config)
 {
+    const auto report = [&](const QString& message) {
+        reportLine(entryPlace.configLine, message, targetConfig);
+    };
     // Items start at the sixth character: four asterisks and one separator come first.
     qsizetype start = 5;
     while (start < targetConfig.size()) {
@@ -130,15 +153,15 @@ void SurveyCore::parseTargetConfig(const QString& targetConfig, TargetConfig& co
             return;
         const qsizetype eq = item.indexOf(QLatin1Char('='));
         if (eq < 0) {
-            view().showMessage(QStringLiteral("Invalid item ") + item + QStringLiteral(" - no \"=\" in it"));
+            report(QStringLiteral("Invalid item ") + item + QStringLiteral(" - no \"=\" in it"));
         } else {
             const QString key = item.left(eq);
             bool known = true;
             const QString problem = assignItem(key, item.mid(eq + 1), config, known);
             if (!known)
-                view().showMessage(QStringLiteral("Unknown item name ") + key);
+                report(QStringLiteral("Unknown item name ") + key);
             else if (!problem.isEmpty())
-                view().showMessage(QStringLiteral("Invalid item ") + item + QStringLiteral(" - ") + problem);
+                report(QStringLiteral("Invalid item ") + item + QStringLiteral(" - ") + problem);
         }
         if (q < 0)
             return;

@@ -53,12 +53,18 @@ void rewriteTargets(SurveyCore& core, const QString& bestTarget, const QString& 
             if (attempt == 1)
                 core.logLine(QStringLiteral("Updating targets file"));
 
+            // Messages about the entry's config line name the file and the line.
+            const ReadingFile reading(core, targetsPath);
+            qint64 lineNumber = 0;
             bool found = false;
             while (!in->AtEndOfStream()) {
                 core.pumpEvents();
                 const QString line = in->ReadLine();
+                ++lineNumber;
                 if (found) {
                     found = false;
+                    core.entryPlace.targetLine = lineNumber - 1;
+                    core.entryPlace.configLine = lineNumber;
                     const bool isConfig = line.startsWith(QLatin1String("****"));
                     out->WriteLine(build(isConfig ? line : QString(), log));
                     log << lastObs + doubleText(core.acpUtil->Date_Julian(core.now()));

@@ -1,7 +1,11 @@
 #include "app/HeadlessRun.h"
 #include "app/SimSurvey.h"
+#include "host/ObservatorySettings.h"
+#include "host/SiteClock.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QTimeZone>
 #include <QTimer>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -57,7 +61,10 @@ TEST_F(HeadlessRunTest, StatusGoesToStandardOutputAndAStopSavesTheSettings)
     EXPECT_EQ(out, QStringList({QStringLiteral("No viable target - sleeping for 5 minutes"),
                                 QStringLiteral("No viable target - sleeping for 5 minutes"),
                                 QStringLiteral("Survey stopping"), QStringLiteral("Survey stopped")}));
-    EXPECT_TRUE(err.isEmpty());
+    // Nothing is enabled, and the run says so before its first pass.
+    ASSERT_EQ(err.size(), 1);
+    EXPECT_TRUE(err[0].startsWith(QStringLiteral("Kestrove: No survey kind is enabled")))
+        << err[0].toStdString();
     EXPECT_EQ(sim.logLines().count(QStringLiteral("No viable target - sleeping for 5 minutes")), 2);
     sim.core->LoadConfig();
     EXPECT_EQ(sim.core->settings.SNeWeight, 250);
@@ -116,6 +123,67 @@ TEST_F(HeadlessRunTest, InterruptActsAsStopSurvey)
     struct sigaction current = {};
     sigaction(SIGINT, nullptr, &current);
     EXPECT_EQ(current.sa_handler, SIG_DFL);
+}
+
+TEST(HeadlessStartWarnings, SayWhenARunCanOnlySleepOrWillTakeAllNight)
+{
+    struct Case
+    {
+        const char* name;
+        int16_t SNe, MPS, MPF, SLC;
+        double speed;
+        int untilMinutes;   // ahead of the clock; 0: no --until
+        QStringList starts; // of the warnings, in order
+    };
+    const QString none = QStringLiteral("No survey kind is enabled");
+    const QString slow = QStringLiteral("The observatory's clock runs ");
+    const Case cases[] = {
+        {"SNe enabled, virtual time", 1, 0, 0, 0, 0, 600, {}},
+        {"MPS enabled, no limit", 0, 1, 0, 0, 1, 0, {}},
+        {"nothing enabled", 0, 0, 0, 0, 0, 0, {none}},
+        {"MPF alone has no targets", 0, 0, 1, 0, 0, 0, {none}},
+        {"real time, an hour ahead", 0, 0, 0, 1, 1, 60, {}},
+        {"real time, a night ahead", 0, 0, 0, 1, 1, 600, {slow + "in real time and --until "}},
+        {"ten times faster, a night ahead", 0, 0, 0, 1, 10, 660, {slow + "at 10 times real time"}},
+        {"sixty times faster, a night ahead", 1, 0, 0, 0, 60, 660, {}},
+        {"both", 0, 0, 0, 0, 1, 120, {none, slow}},
+    };
+    for (const Case& c : cases) {
+        SurveySettings settings;
+        settings.SNeEnabled = c.SNe;
+        settings.MPSEnabled = c.MPS;
+        settings.MPFEnabled = c.MPF;
+        settings.SLCEnabled = c.SLC;
+        const QDateTime start(QDate(2026, 12, 7), QTime(20, 0), QTimeZone::utc());
+        SiteClock clock(start, c.speed, QTimeZone::utc());
+        RunLimits limits;
+        if (c.untilMinutes > 0)
+            limits.untilUtc = start.addSecs(c.untilMinutes * 60);
+
+        const QStringList warnings = startWarnings(settings, clock, limits);
+
+        ASSERT_EQ(warnings.size(), c.starts.size()) << c.name << ": " << warnings.join('\n').toStdString();
+        for (qsizetype i = 0; i < warnings.size(); ++i)
+            EXPECT_TRUE(warnings[i].startsWith(c.starts[i])) << c.name << ": " << warnings[i].toStdString();
+    }
+}
+
+TEST_F(HeadlessRunTest, LinesOfObservatoryIniThatAreNotUsedAreNamedOnStandardError)
+{
+    QFile ini(observatoryIniPath(observatoryFolder));
+    ASSERT_TRUE(ini.open(QIODevice::Append));
+    ini.write("[clock]\r\ns\"peed=1\r\n");
+    ini.close();
+    sim.saveSettings([](SurveySettings& s) { s.SLCEnabled = 1; });
+    sim.writeProgramFile(QStringLiteral("SLCTargets.txt"), {});
+    commandLine.limits.passes = 1;
+
+    ASSERT_EQ(run(), 0) << err.join('\n').toStdString();
+
+    ASSERT_EQ(err.size(), 1);
+    EXPECT_TRUE(err[0].startsWith(QStringLiteral("Kestrove: observatory.ini line ")));
+    EXPECT_TRUE(err[0].endsWith(QStringLiteral(": unknown key \"s\"peed\" in [clock]: \"s\"peed=1\"")))
+        << err[0].toStdString();
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace kestrove::test {
 namespace {
 
@@ -83,30 +85,102 @@ TEST(RunLoop, ACompletedPlanIsRecordedInItsTargetsFile)
     EXPECT_TRUE(QFile::exists(sim.host->acquisitionLogPath()));
 }
 
-TEST(RunLoop, TheChainScriptIsWrittenByteExactOnlyWhenMissing)
+// The chain script that reports a completed plan to a program folder.
+QByteArray chainScriptFor(const QString& programFolder)
 {
-    SimSurvey sim;
-    writeOneSupernova(sim);
-    sim.enable(SurveyKind::SNe);
+    QString folder = programFolder;
+    folder.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return "sub main()\r\n"
+           "  Set objFSO = CreateObject(\"Scripting.FileSystemObject\")\r\n"
+           "  Set objFile = objFSO.OpenTextFile(\"" +
+           folder.toLatin1() +
+           "completed.txt\", 8, True) ' 8=append\r\n"
+           "  objFile.Write(\"completed\")\r\n"
+           "  objFile.Close\r\n"
+           "end sub\r\n";
+}
 
-    sim.run(1);
+// Whatever "completed.vbs" held, every completed plan of the night is recorded: a script that is
+// not the one this folder needs is kept aside once, with a word to the observer, and written anew.
+TEST(RunLoop, TheChainScriptAlwaysReportsToThisFolder)
+{
+    struct Case
+    {
+        const char* name;
+        QString programName;
+        std::function<QByteArray(const QString& folder)> existing; // null: no script yet
+    };
+    const Case cases[] = {
+        {"missing", QStringLiteral("program"), {}},
+        {"right", QStringLiteral("program"), [](const QString& f) { return chainScriptFor(f); }},
+        {"copied from another folder", QStringLiteral("program"),
+         [](const QString&) { return chainScriptFor(QStringLiteral("/home/observer/demo/")); }},
+        {"damaged", QStringLiteral("program"),
+         [](const QString& f) { return chainScriptFor(f).left(40) + "\r\n"; }},
+        {"edited", QStringLiteral("program"),
+         [](const QString& f) { return chainScriptFor(f) + "' edited\r\n"; }},
+        {"quote in the folder", QStringLiteral("my \"best\" program"), {}},
+        {"quote, undoubled script", QStringLiteral("a\"b"),
+         [](const QString& f) {
+             return chainScriptFor(QStringLiteral("x"))
+                 .replace("\"xcompleted", "\"" + f.toLatin1() + "completed");
+         }},
+    };
+    for (const Case& c : cases) {
+        SimSurvey sim({}, c.programName);
+        const QString script = sim.programFile(QStringLiteral("completed.vbs"));
+        const QString old = sim.programFile(QStringLiteral("completed.vbs.old"));
+        QByteArray before;
+        if (c.existing) {
+            before = c.existing(sim.programFolder);
+            writeBytes(script, before);
+        }
+        const bool replaced = c.existing && before != chainScriptFor(sim.programFolder);
+        writeOneSupernova(sim);
+        sim.enable(SurveyKind::SNe);
+        sim.saveSettings([](SurveySettings& s) { s.lastFocusJD = 1e9; });
 
-    const QByteArray expected = "sub main()\r\n"
-                                "  Set objFSO = CreateObject(\"Scripting.FileSystemObject\")\r\n"
-                                "  Set objFile = objFSO.OpenTextFile(\"" +
-                                sim.programFolder.toLatin1() +
-                                "completed.txt\", 8, True) ' 8=append\r\n"
-                                "  objFile.Write(\"completed\")\r\n"
-                                "  objFile.Close\r\n"
-                                "end sub\r\n";
-    EXPECT_EQ(readBytes(sim.programFile(QStringLiteral("completed.vbs"))), expected);
+        sim.run(2);
 
-    // An existing one is the observer's and stays as it is.
-    writeBytes(sim.programFile(QStringLiteral("completed.vbs")), expected + "' edited\r\n");
-    writeOneSupernova(sim, QStringLiteral("SN2024xyz"));
-    sim.run(1);
-    ASSERT_TRUE(sim.logLines().contains(QStringLiteral("Running ACP plan for selected target:SN2024xyz")));
-    EXPECT_EQ(readBytes(sim.programFile(QStringLiteral("completed.vbs"))), expected + "' edited\r\n");
+        EXPECT_EQ(readBytes(script), chainScriptFor(sim.programFolder)) << c.name;
+        EXPECT_FALSE(sim.logLines().contains(kFailure)) << c.name;
+        EXPECT_TRUE(
+            sim.programLines(QStringLiteral("SNeTargets.txt")).value(1).startsWith("**** lastImageJD="))
+            << c.name;
+        EXPECT_EQ(QFile::exists(old), replaced) << c.name;
+        if (replaced) {
+            EXPECT_EQ(readBytes(old), before) << c.name;
+            // Said once, naming both files.
+            ASSERT_EQ(sim.view.messages.size(), 1) << c.name;
+            EXPECT_TRUE(sim.view.messages[0].contains(script)) << sim.view.messages[0].toStdString();
+            EXPECT_TRUE(sim.view.messages[0].contains(old)) << sim.view.messages[0].toStdString();
+            EXPECT_EQ(sim.view.statuses.filter(QStringLiteral("completed.vbs.old")).size(), 1) << c.name;
+        } else {
+            EXPECT_TRUE(sim.view.messages.isEmpty()) << c.name;
+        }
+    }
+}
+
+// A folder whose name a single-byte file cannot hold could never be named in the plan or the
+// script; the survey does not start.
+TEST(RunLoop, AProgramFolderBeyondLatin1IsRefusedAtStart)
+{
+    const QString names[] = {QStringLiteral("\u5929\u6587"), QStringLiteral("\u03a9mega")};
+    for (const QString& name : names) {
+        SimSurvey sim({}, name);
+        writeOneSupernova(sim);
+        sim.enable(SurveyKind::SNe);
+
+        EXPECT_FALSE(sim.core->startSurvey());
+
+        ASSERT_EQ(sim.view.messages.size(), 1);
+        EXPECT_TRUE(sim.view.messages[0].contains(sim.programFolder)) << sim.view.messages[0].toStdString();
+        EXPECT_FALSE(sim.core->isRunning());
+        EXPECT_FALSE(sim.view.running);
+        EXPECT_FALSE(QFile::exists(sim.logPath()));
+        EXPECT_FALSE(QFile::exists(sim.programFile(QStringLiteral("completed.vbs"))));
+        EXPECT_FALSE(QFile::exists(sim.planPath()));
+    }
 }
 
 // Two kinds offer the same position; the lightcurve target's priority puts its raw score just

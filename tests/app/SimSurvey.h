@@ -20,9 +20,10 @@ namespace kestrove::test {
 class SimSurvey
 {
 public:
-    explicit SimSurvey(const std::function<void(ObservatorySettings&)>& adjust = {})
+    explicit SimSurvey(const std::function<void(ObservatorySettings&)>& adjust = {},
+                       const QString& programName = QStringLiteral("program"))
     {
-        programFolder = dir.path() + QStringLiteral("/program/");
+        programFolder = dir.path() + QLatin1Char('/') + programName + QLatin1Char('/');
         QDir().mkpath(programFolder);
         const QString observatoryFolder = dir.path() + QStringLiteral("/observatory");
         simSettings = observatoryDefaults(observatoryFolder);

@@ -139,7 +139,7 @@ private slots:
             const QByteArray tag = form.toLatin1();
             QTest::newRow(tag + " exposure") << form << "exposureText"
                                              << "Exposure Duration"
-                                             << "";
+                                             << "Exposure duration, seconds";
             QTest::newRow(tag + " binning") << form << "cameraBinningText"
                                             << "Camera Binning" << binningTip;
             QTest::newRow(tag + " filter") << form << "cameraFilterText"
@@ -156,15 +156,15 @@ private slots:
         QTest::newRow("MPS interval") << "MPS"
                                       << "intervalText"
                                       << "Image interval"
-                                      << "";
+                                      << "Minutes between the images of a set";
         QTest::newRow("MPS RA fov") << "MPS"
                                     << "cameraRAfovText"
                                     << "Camera RA field of view"
-                                    << "";
+                                    << "Field of view in right ascension, arcminutes";
         QTest::newRow("MPS Dec fov") << "MPS"
                                      << "cameraDecfovText"
                                      << "Camera Dec field of view"
-                                     << "";
+                                     << "Field of view in declination, arcminutes";
         QTest::newRow("SLC subframe") << "SLC"
                                       << "cameraSubframeText"
                                       << "Camera Subframe fraction" << subframeTip;
@@ -176,6 +176,19 @@ private slots:
                                            << "minElevationText"
                                            << "Min fraction of transit elevation"
                                            << "";
+        // The Preferences boxes give their units too.
+        const char* prefs[][3] = {
+            {"focusIntervalText", "Autofocus interval in minutes:", "Minutes between autofocus runs"},
+            {"slewRateText", "Slew rate (Degrees per sec)", "Mount slew rate, degrees per second"},
+            {"flipTimeText", "Mount flip time", "Time added for a meridian flip, seconds"},
+            {"maxElevationText", "maximum Elevation [Degrees]", "Upper elevation limit, degrees"},
+            {"minAzimuthText", "minimum Azimuth [Degrees]",
+             "Lower azimuth limit, degrees from north through east"},
+            {"maxAzimuthText", "maximum Azimuth [Degrees]",
+             "Upper azimuth limit, degrees from north through east"},
+        };
+        for (const auto& row : prefs)
+            QTest::newRow(QByteArray("Prefs ") + row[0]) << "Prefs" << row[0] << row[1] << row[2];
     }
 
     void setupDialogsShowTheirCaptionsLabelsAndTooltips()
@@ -184,10 +197,12 @@ private slots:
         QFETCH(QString, boxName);
         QFETCH(QString, caption);
         QFETCH(QString, toolTip);
-        QDialog* dialog = dialogName == "SNe"   ? static_cast<QDialog*>(m_window->fSNeSetupForm)
-                          : dialogName == "MPS" ? static_cast<QDialog*>(m_window->fMPSSetupForm)
-                                                : static_cast<QDialog*>(m_window->fSLCSetupForm);
-        const QMap<QString, QString> titles = {{"SNe", "SuperNova Survey Setup"},
+        QDialog* dialog = dialogName == "SNe"     ? static_cast<QDialog*>(m_window->fSNeSetupForm)
+                          : dialogName == "MPS"   ? static_cast<QDialog*>(m_window->fMPSSetupForm)
+                          : dialogName == "Prefs" ? static_cast<QDialog*>(m_window->fPrefsForm)
+                                                  : static_cast<QDialog*>(m_window->fSLCSetupForm);
+        const QMap<QString, QString> titles = {{"Prefs", "Preferences"},
+                                               {"SNe", "SuperNova Survey Setup"},
                                                {"MPS", "MinorPlanet Survey Setup"},
                                                {"SLC", "Stellar Lightcurve Setup"}};
         QCOMPARE(dialog->windowTitle(), titles[dialogName]);

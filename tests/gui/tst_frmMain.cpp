@@ -17,6 +17,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 #include <memory>
 
 using namespace kestrove;
@@ -368,6 +369,58 @@ private slots:
         QCOMPARE(window.core.settings.slewRate, 4.5f);
         QCOMPARE(configLine(test::readBytes(configPath()), 11), QByteArray("slewRate,4.5\r"));
         QCOMPARE(window.exitStatus(), 0);
+    }
+
+    void stopSignalsCloseTheWindowAndSaveTheSettings_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<bool>("duringARun");
+        QTest::newRow("SIGTERM, idle") << SIGTERM << false;
+        QTest::newRow("SIGINT, idle") << SIGINT << false;
+        QTest::newRow("SIGTERM, during a run") << SIGTERM << true;
+        QTest::newRow("SIGINT, during a run") << SIGINT << true;
+    }
+
+    // Raised in this process, as a shutdown or Ctrl-C would: the window closes as if the user had
+    // closed it, and what it showed is saved.
+    void stopSignalsCloseTheWindowAndSaveTheSettings()
+    {
+        QFETCH(int, signal);
+        QFETCH(bool, duringARun);
+        ObservatorySettings settings = observatoryDefaults(m_folder->filePath("observatory"));
+        settings.clockStart = "2024-03-01T22:00:00Z";
+        settings.clockSpeed = 0;
+        sim::SimObservatory observatory(m_folder->filePath("observatory"), settings);
+        frmMain window(observatory, m_folder->path());
+        window.show();
+        control<QCheckBox>(&window, "SLCCheck")->setChecked(true);
+        control<QLineEdit>(&window, "SLCWeighting")->setText("75");
+        test::writeBytes(m_folder->filePath("SLCTargets.txt"), QByteArray());
+
+        if (duringARun) {
+            const QDateTime started = observatory.clock().utcNow();
+            QTimer::singleShot(0, &window, [&] { control<QPushButton>(&window, "StartButton")->click(); });
+            QTimer* raiser = new QTimer(&window);
+            raiser->setInterval(0);
+            connect(raiser, &QTimer::timeout, &window, [&, raiser, signal] {
+                if (!window.core.isRunning() || observatory.clock().utcNow() < started.addSecs(30))
+                    return;
+                raiser->stop();
+                std::raise(signal);
+            });
+            raiser->start();
+            QCOMPARE(QApplication::exec(), 0);
+            QVERIFY(!window.core.isRunning());
+            QVERIFY(started.secsTo(observatory.clock().utcNow()) < 301);
+        } else {
+            std::raise(signal);
+            QTRY_VERIFY(!window.isVisible());
+        }
+
+        QVERIFY(!window.isVisible());
+        const QByteArray config = test::readBytes(configPath());
+        QCOMPARE(configLine(config, 5), QByteArray("SLCEnabled,1\r"));
+        QCOMPARE(configLine(config, 9), QByteArray("SLCWeight,75\r"));
     }
 
     void closingDuringARunEndsTheRunThenTheProgram()

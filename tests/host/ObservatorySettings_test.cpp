@@ -252,3 +252,53 @@ TEST(ObservatorySettings, SunLimitAndTheMinimumElevationOfANewFile)
     EXPECT_TRUE(text.contains("\r\nminimumElevation=20\r\n"));
     EXPECT_TRUE(text.contains("\r\nsunAltitude=-12\r\n"));
 }
+
+// A line that the reader cannot use is named at start, with its line number and text; what could
+// be read is used.
+TEST(ObservatorySettings, LinesThatAreNotUsedAreReportedWithTheirNumbers)
+{
+    struct Case
+    {
+        const char* name;
+        QByteArray text;
+        QStringList notes;
+    };
+    const Case cases[] = {
+        {"a new file", QByteArray(), {}},
+        {"known lines, comments and blanks",
+         "; comment\r\n# also\r\n\r\n[clock]\r\nstart=2026-12-07T20:00:00Z\r\n  speed = "
+         "0\r\n[weather]\r\nunsafe=\r\n",
+         {}},
+        {"a garbled key",
+         "[clock]\r\n[clock]s\"tart=2026-12-07T20:00:00Z\r\nspeed=0\r\n",
+         {"observatory.ini line 2: unknown key \"[clock]s\"tart\" in [clock]: "
+          "\"[clock]s\"tart=2026-12-07T20:00:00Z\""}},
+        {"an unknown section and its keys",
+         "[clok]\r\nspeed=0\r\nstart=now\r\n[site]\r\nlatitude=10\r\nlatitud=11\r\n",
+         {"observatory.ini line 1: unknown section: \"[clok]\"",
+          "observatory.ini line 6: unknown key \"latitud\" in [site]: \"latitud=11\""}},
+        {"sections are case-sensitive",
+         "[Clock]\nspeed=0\n",
+         {"observatory.ini line 1: unknown section: \"[Clock]\""}},
+        {"a key before any section",
+         "speed=0\r\n[clock]\r\n",
+         {"observatory.ini line 1: key \"speed\" outside a section: \"speed=0\""}},
+        {"neither section, key nor comment",
+         "[clock]\r\nspeed 0\r\n\tx\r\n",
+         {"observatory.ini line 2: neither a [section], a key=value nor a comment: \"speed 0\"",
+          "observatory.ini line 3: neither a [section], a key=value nor a comment: \"\\tx\""}},
+    };
+    for (const Case& c : cases) {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("obs"));
+        if (!c.text.isNull())
+            writeIni(folder, c.text);
+        const ObservatorySettings s = readObservatorySettings(folder);
+        EXPECT_EQ(s.notes, c.notes) << c.name;
+    }
+
+    // The line that could be read still counts.
+    QTemporaryDir dir;
+    writeIni(dir.path(), "[clock]\r\nstar=now\r\nspeed=0\r\n");
+    EXPECT_EQ(readObservatorySettings(dir.path()).clockSpeed, 0);
+}

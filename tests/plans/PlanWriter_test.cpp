@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace kestrove::test {
 namespace {
 
@@ -274,6 +276,37 @@ TEST_F(PlanWriterTest, FollowUpWritesNothing)
     sim.core->planMPF(kTarget);
     EXPECT_FALSE(QFile::exists(sim.planPath()));
     EXPECT_TRUE(sim.view.statuses.isEmpty());
+}
+
+// The plan writer and the update read the chosen entry's config line again; what they report about
+// it names the file and the line too.
+TEST_F(PlanWriterTest, MessagesAboutTheChosenEntryNameItsFileAndLine)
+{
+    struct Case
+    {
+        const char* kind;
+        std::function<void(SurveyCore&)> act;
+    };
+    const Case cases[] = {
+        {"plan", [](SurveyCore& core) { core.planSNe(kTarget); }},
+        {"update", [](SurveyCore& core) { core.updateSNe(kTarget); }},
+    };
+    for (const Case& c : cases) {
+        sim.writeProgramFile(QStringLiteral("SNeTargets.txt"),
+                             {QStringLiteral("M51\t13:29:52.7\t+47:11:43"), QStringLiteral("**** "), kTarget,
+                              QStringLiteral("**** colour=red")});
+        sim.view.messages.clear();
+        c.act(*sim.core);
+        EXPECT_EQ(sim.view.messages,
+                  QStringList{
+                      QStringLiteral("SNeTargets.txt line 4: Unknown item name colour: \"**** colour=red\"")})
+            << c.kind;
+    }
+    // Outside a file the text alone is shown.
+    sim.view.messages.clear();
+    QString name;
+    sim.core->extractName(QStringLiteral("no tab"), name);
+    EXPECT_EQ(sim.view.messages, QStringList{QStringLiteral("Parse error - First tab missing: \"no tab\"")});
 }
 
 } // namespace

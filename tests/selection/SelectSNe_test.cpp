@@ -269,7 +269,8 @@ TEST_F(SelectSNeTest, UnreadableTargetLineIsSkippedNotScoredWithThePreviousPosit
                   QStringLiteral("B\t3"), "****"});
     EXPECT_TRUE(select());
     EXPECT_EQ(view.messages,
-              QStringList({"Parse error - First tab missing", "Parse error - Second tab missing"}));
+              QStringList({"SNeTargets.txt line 3: Parse error - First tab missing: \"no tabs here\"",
+                           "SNeTargets.txt line 5: Parse error - Second tab missing: \"B\\t3\""}));
     EXPECT_EQ(sky.hereAndNowTransforms, 1);
     EXPECT_EQ(logText(), crlfText({"SNe Target: A RA=1, DEC=0", "  Score=50 Elev=45 slewTime=0",
                                    "  >>> New bestscore = 50"}));

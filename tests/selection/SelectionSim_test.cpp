@@ -7,11 +7,13 @@
 #include "config/NumberText.h"
 #include "host/sim/SimObservatory.h"
 
+#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 namespace kestrove::test {
 namespace {
@@ -177,6 +179,101 @@ TEST_F(SelectionSimTest, LightcurveOnTheMeridianStandsAtItsTransitElevation)
     EXPECT_EQ(bestTarget, line("Transit", ra, 20));
     EXPECT_EQ(bestScore, static_cast<float>(100 * (elevation / static_cast<double>(transit))) * 10.0f);
     EXPECT_EQ(logLines().size(), 3);
+}
+
+// A kind's targets file with its first lines (the area line of an MPS field file).
+struct KindFile
+{
+    const char* file;
+    const char* prefix; // of the target names
+    QStringList head;
+    std::function<bool(SurveyCore&, float&, QString&)> select;
+};
+
+std::vector<KindFile> kindFiles()
+{
+    return {
+        {"SNeTargets.txt", "", {}, [](SurveyCore& c, float& s, QString& t) { return c.selectSNe(s, t); }},
+        {"SLCTargets.txt", "", {}, [](SurveyCore& c, float& s, QString& t) { return c.selectSLC(s, t); }},
+        {"MPSfov1.txt",
+         "1!",
+         {QStringLiteral("0 0 0 0")},
+         [](SurveyCore& c, float& s, QString& t) { return c.selectMPS(s, t); }},
+    };
+}
+
+TEST_F(SelectionSimTest, AnUnreadableEntryIsReportedWithItsPlaceAndTheScanGoesOn)
+{
+    writeBytes(dir.filePath(QStringLiteral("MPSTargets.txt")), crlfLines({QStringLiteral("0 0 0 0")}));
+    const float ra = static_cast<float>(hourAngleRA(siderealTime));
+    for (const KindFile& kind : kindFiles()) {
+        const QString prefix = QString::fromLatin1(kind.prefix);
+        const QStringList entries = {line(prefix + "High", ra, 30),
+                                     "****",
+                                     prefix + "Bad\tabc\t+45:16:49",
+                                     "**** bogus=1",
+                                     prefix + "NoTab",
+                                     "****",
+                                     prefix + "Empty\t1:00:00\t",
+                                     "****",
+                                     line(prefix + "Lower", hourAngleRA(siderealTime - 2), 30),
+                                     "****"};
+        writeBytes(dir.filePath(QString::fromLatin1(kind.file)), crlfLines(kind.head + entries));
+        view.messages.clear();
+        bestTarget.clear();
+
+        ASSERT_NO_THROW(EXPECT_TRUE(kind.select(core, bestScore, bestTarget))) << kind.file;
+
+        const QString at = QString::fromLatin1(kind.file) + QStringLiteral(" line %1: ");
+        const qsizetype first = kind.head.size();
+        EXPECT_EQ(view.messages,
+                  QStringList({at.arg(first + 4) + "Unknown item name bogus: \"**** bogus=1\"",
+                               at.arg(first + 3) + "Invalid right ascension - not a sexagesimal number: \"" +
+                                   prefix + "Bad\\tabc\\t+45:16:49\"",
+                               at.arg(first + 5) + "Parse error - First tab missing: \"" + prefix + "NoTab\"",
+                               at.arg(first + 7) + "Invalid declination - no number: \"" + prefix +
+                                   "Empty\\t1:00:00\\t\""}))
+            << kind.file;
+        EXPECT_EQ(bestTarget, line(prefix + "High", ra, 30)) << kind.file;
+        // The skipped entries are not scored with the position of the one before them.
+        const QStringList lines = logLines();
+        EXPECT_EQ(lines.filter(QStringLiteral(" Target: ")).size(), 2) << lines.join('\n').toStdString();
+        QFile::remove(logPath());
+        core.surveyLog = core.fileSystem->OpenTextFile(logPath(), IOMode::ForAppending, true);
+    }
+}
+
+// Fuzzed catalogues: whatever their lines hold, a pass reads them to the end, and every message
+// names its file and line and shows the text in printable characters.
+TEST_F(SelectionSimTest, FuzzedCataloguesNeverEndThePass)
+{
+    writeBytes(dir.filePath(QStringLiteral("MPSTargets.txt")), crlfLines({QStringLiteral("0 0 0 0")}));
+    const char alphabet[] = "0123456789:+-. .e\t\t\t*=abchmsd\x00\x01\r\x7f\xe9";
+    std::mt19937 random(20240414);
+    std::uniform_int_distribution<int> pick(0, sizeof alphabet - 2);
+    std::uniform_int_distribution<int> length(0, 24);
+    for (const KindFile& kind : kindFiles()) {
+        for (int round = 0; round < 60; ++round) {
+            QByteArray bytes = crlfLines(kind.head);
+            for (int i = 0; i < 12; ++i) {
+                QByteArray text = i % 2 == 1 ? QByteArray("**** ") : QByteArray(kind.prefix);
+                for (int n = length(random); n > 0; --n)
+                    text += alphabet[pick(random)];
+                text.replace('\r', ' '); // a line end here would only shift the lines
+                bytes += text + "\r\n";
+            }
+            writeBytes(dir.filePath(QString::fromLatin1(kind.file)), bytes);
+            view.messages.clear();
+            ASSERT_NO_THROW(kind.select(core, bestScore, bestTarget)) << kind.file << "\n"
+                                                                      << bytes.toStdString();
+            for (const QString& message : view.messages) {
+                EXPECT_TRUE(message.startsWith(QString::fromLatin1(kind.file) + QStringLiteral(" line ")))
+                    << message.toStdString();
+                for (QChar c : message)
+                    ASSERT_TRUE(c.isPrint()) << message.toStdString();
+            }
+        }
+    }
 }
 
 } // namespace

@@ -9,6 +9,14 @@
 #include <functional>
 #include <map>
 
+#include <ostream>
+
+// Readable text in the failure messages of the tests.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace kestrove::test {
 
 // A SurveyView that records what the core showed and lets a test act during event dispatch.

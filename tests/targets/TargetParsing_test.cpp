@@ -40,15 +40,36 @@ TEST_F(TargetParsing, SplitsTheThreeColumnsWholeAndConvertsThePositions)
     EXPECT_TRUE(view.messages.isEmpty());
 }
 
-TEST_F(TargetParsing, AFurtherTabBelongsToTheDeclinationText)
+TEST_F(TargetParsing, APositionTheHostCannotConvertIsReportedAndAssignsNothing)
 {
-    // The declination text "+10:00:00\tx" is not a position, so the host's conversion fails.
-    QString name = QStringLiteral("kept");
-    float ra = 7, dec = 8;
-    EXPECT_THROW(core.parseTarget(QStringLiteral("A\t1:00:00\t+10:00:00\tx"), name, ra, dec), HostError);
-    EXPECT_EQ(name, QStringLiteral("kept"));
-    EXPECT_EQ(ra, 7);
-    EXPECT_EQ(dec, 8);
+    struct Case
+    {
+        QString line;
+        QString message;
+    };
+    const Case cases[] = {
+        {QStringLiteral("Bad\tabc\t+45:16:49"),
+         QStringLiteral("Invalid right ascension - not a sexagesimal number: \"Bad\\tabc\\t+45:16:49\"")},
+        {QStringLiteral("Empty\t1:00:00\t"),
+         QStringLiteral("Invalid declination - no number: \"Empty\\t1:00:00\\t\"")},
+        // A further TAB belongs to the declination text, which is then no position.
+        {QStringLiteral("A\t1:00:00\t+10:00:00\tx"),
+         QStringLiteral("Invalid declination - more than three fields: \"A\\t1:00:00\\t+10:00:00\\tx\"")},
+        {QStringLiteral("Huge\t1e39\t0"),
+         QStringLiteral("Invalid right ascension - too large: \"Huge\\t1e39\\t0\"")},
+        {QStringLiteral("Nul\t1\0\t2"),
+         QStringLiteral("Invalid right ascension - unexpected character '\\x00': \"Nul\\t1\\x00\\t2\"")},
+    };
+    for (const Case& c : cases) {
+        view.messages.clear();
+        QString name = QStringLiteral("kept");
+        float ra = 7, dec = 8;
+        EXPECT_FALSE(core.parseTarget(c.line, name, ra, dec)) << c.line.toStdString();
+        EXPECT_EQ(view.messages, QStringList{c.message});
+        EXPECT_EQ(name, QStringLiteral("kept"));
+        EXPECT_EQ(ra, 7);
+        EXPECT_EQ(dec, 8);
+    }
 }
 
 TEST_F(TargetParsing, MalformedTargetLinesAreReportedAndAssignNothing)
@@ -60,9 +81,9 @@ TEST_F(TargetParsing, MalformedTargetLinesAreReportedAndAssignNothing)
         bool nameExtracted;
     };
     const Case cases[] = {
-        {"M31 00:42:44 +41:16:09", "Parse error - First tab missing", false},
-        {"", "Parse error - First tab missing", false},
-        {"M31\t00:42:44 +41:16:09", "Parse error - Second tab missing", true},
+        {"M31 00:42:44 +41:16:09", "Parse error - First tab missing: \"M31 00:42:44 +41:16:09\"", false},
+        {"", "Parse error - First tab missing: \"\"", false},
+        {"M31\t00:42:44 +41:16:09", "Parse error - Second tab missing: \"M31\\t00:42:44 +41:16:09\"", true},
     };
     for (const Case& c : cases) {
         view.messages.clear();
@@ -82,7 +103,7 @@ TEST_F(TargetParsing, MalformedTargetLinesAreReportedAndAssignNothing)
             EXPECT_TRUE(view.messages.isEmpty());
         } else {
             EXPECT_EQ(extracted, QStringLiteral("kept"));
-            EXPECT_EQ(view.messages, QStringList{QStringLiteral("Parse error - First tab missing")});
+            EXPECT_EQ(view.messages, QStringList{QString::fromLatin1(c.parseMessage)});
         }
     }
 }
@@ -176,7 +197,10 @@ TEST_F(TargetParsing, ReadsConfigItemsAsTheFileFormatDefinesThem)
         c.expect(expected);
         core.parseTargetConfig(QString::fromLatin1(c.line), config);
         EXPECT_TRUE(sameConfig(config, expected)) << c.line;
-        EXPECT_EQ(view.messages, c.messages) << c.line;
+        QStringList messages;
+        for (const QString& m : c.messages)
+            messages << m + QStringLiteral(": \"") + QString::fromLatin1(c.line) + QLatin1Char('"');
+        EXPECT_EQ(view.messages, messages) << c.line;
     }
 }
 
@@ -216,7 +240,10 @@ TEST_F(TargetParsing, UnreadableItemsAreReportedSkippedAndTheRestIsRead)
         c.expect(expected);
         core.parseTargetConfig(QString::fromLatin1(c.line), config);
         EXPECT_TRUE(sameConfig(config, expected)) << c.line;
-        EXPECT_EQ(view.messages, c.messages) << c.line;
+        QStringList messages;
+        for (const QString& m : c.messages)
+            messages << m + QStringLiteral(": \"") + QString::fromLatin1(c.line) + QLatin1Char('"');
+        EXPECT_EQ(view.messages, messages) << c.line;
     }
 }
 
