@@ -1,4 +1,5 @@
 #include "app/SurveyCore.h"
+#include "config/FileMessage.h"
 #include "config/NumberText.h"
 #include "host/HostError.h"
 #include "targets/FileReplacement.h"
@@ -22,35 +23,12 @@ double roundTo6(double x)
     return std::floor(x * 1000000.0 + 0.5) / 1000000.0;
 }
 
-// The text with what a message cannot show escaped (\t, \r, \x00), so that it shows what the line
-// holds.
-QString printable(const QString& text)
-{
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u == u'\\')
-            out += QStringLiteral("\\\\");
-        else if (u == u'\t')
-            out += QStringLiteral("\\t");
-        else if (u == u'\r')
-            out += QStringLiteral("\\r");
-        else if (u == u'\n')
-            out += QStringLiteral("\\n");
-        else if (u < 0x20 || (u >= 0x7f && u < 0xa0))
-            out += QStringLiteral("\\x%1").arg(static_cast<unsigned>(u), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
-}
-
-// A message about line k of "MPSTargets.txt", naming the file, the line and its text.
+// A message about line k of "MPSTargets.txt" in the form of every message about a file's line.
 QString areaMessage(const QString& areaNumber, const QString& areaLine, const QString& problem)
 {
-    return QStringLiteral("MPSTargets.txt line %1: \"%2\" %3, so survey area %1 has no fields.")
-        .arg(areaNumber, printable(areaLine), problem);
+    return lineMessage(QStringLiteral("MPSTargets.txt"), areaNumber.toLongLong(),
+                       QStringLiteral("Survey area %1 %2, so it has no fields").arg(areaNumber, problem),
+                       areaLine);
 }
 
 // A survey area: the corners of its grid.
@@ -102,13 +80,11 @@ std::optional<Area> readArea(SurveyCore& core, const QString& areaNumber, const 
     AcpUtil& util = *core.acpUtil;
     for (int i = 0; i < 4; ++i) {
         const auto& f = fields[i];
-        const QString named =
-            QStringLiteral("has the %1 \"%2\"").arg(QLatin1String(f.name), printable(f.text));
+        const QString named = QStringLiteral("has the %1 \"%2\"").arg(QLatin1String(f.name), f.text);
         try {
             values[i] = f.rightAscension ? util.HMS_Hours(f.text) : util.DMS_Degrees(f.text);
         } catch (const HostError& e) {
-            return refuse(named + QStringLiteral(", which cannot be read (") + printable(e.reason()) +
-                          QLatin1Char(')'));
+            return refuse(named + QStringLiteral(", which cannot be read (") + e.reason() + QLatin1Char(')'));
         }
         // Written so that a NaN fails as well.
         if (f.rightAscension && !(values[i] >= 0 && values[i] <= 24))
@@ -233,10 +209,12 @@ int16_t SurveyCore::createMPSFiles()
         // line and pass for a finished one on every later call.
         FileReplacement replacement(*fileSystem, fieldPath, programFile(QStringLiteral("newtargets.txt")));
         if (replacement.readOnly()) {
-            view().showMessage(
-                QStringLiteral("MPSTargets.txt line %1: \"%2\" is not laid out anew, because its "
-                               "field file \"%3\" is read-only.")
-                    .arg(areaNumber, printable(areaLine), fieldPath));
+            view().showMessage(lineMessage(
+                QStringLiteral("MPSTargets.txt"), count,
+                QStringLiteral(
+                    "Survey area %1 is not laid out anew, because its field file \"%2\" is read-only")
+                    .arg(areaNumber, fieldPath),
+                areaLine));
             continue;
         }
         auto out = fileSystem->CreateTextFile(replacement.newPath(), true);
