@@ -13,6 +13,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -37,8 +38,14 @@ public:
     void showMessage(const QString& text) override
     {
         FUZZ_CHECK(!text.isEmpty(), "an empty message");
+        // Whatever the file held, a message shows it escaped: no carriage return, NUL or other
+        // control character (a line break only where the message itself starts a paragraph).
+        for (const QChar c : text)
+            FUZZ_CHECK(c == QLatin1Char('\n') || (c.unicode() >= 0x20 && c.unicode() != 0x7f),
+                       "an unprintable character in a message");
+        last = text;
         ++messages;
-        messageChars += text.size();
+        longestMessage = std::max<long>(longestMessage, text.size());
     }
     bool isKindChecked(SurveyKind) override { return false; }
     QString weightText(SurveyKind) override { return QStringLiteral("100"); }
@@ -48,11 +55,12 @@ public:
     void reset()
     {
         messages = 0;
-        messageChars = 0;
+        longestMessage = 0;
     }
 
     long messages = 0;
-    long messageChars = 0;
+    long longestMessage = 0;
+    QString last;
 };
 
 // A survey core on the simulated observatory in virtual time, in a scratch folder that lives as long
