@@ -107,19 +107,7 @@ public:
         writeAll(m_program + QStringLiteral("SLCTargets.txt"), slc);
         writeAll(m_program + QStringLiteral("MPSTargets.txt"), areaLine + "\r\n");
 
-        // SNe, MPS and SLC enabled; 6 arcminute fields; everything else at its default.
-        const QList<QByteArray> config = {
-            "lastFocusJD,0",      "focusInterval,120",  "SNeEnabled,1",        "MPSEnabled,1",
-            "MPFEnabled,0",       "SLCEnabled,1",       "SNeWeight,100",       "MPSWeight,100",
-            "MPFWeight,100",      "SLCWeight,100",      "baseDir,/tmp/",       "slewRate,2",
-            "flipTime,60",        "maxElevation,90",    "minAzimuth,0",        "maxAzimuth,360",
-            "exposureSNe,30",     "cameraBinningSNe,1", "cameraFilterSNe,",    "cameraSubframeSNe,1",
-            "exposureMPS,30",     "cameraBinningMPS,1", "cameraFilterMPS,",    "intervalMPS,10",
-            "imagesMPS,3",        "fovRAMPS,6",         "fovDecMPS,6",         "exposureSLC,30",
-            "cameraBinningSLC,1", "cameraFilterSLC,",   "cameraSubframeSLC,1", "setSizeSLC,1",
-            "minElevationSLC,20",
-        };
-        writeAll(m_program + QStringLiteral("config.ini"), config.join("\r\n") + "\r\n");
+        writeConfig(0);
         // A virtual night of many nights: the clock runs as fast as the program works.
         writeAll(m_observatory + QStringLiteral("/observatory.ini"),
                  "[clock]\r\nstart=2026-12-07T22:00:00Z\r\nspeed=0\r\n"
@@ -138,6 +126,8 @@ public:
     // One start killed after a random time; then the checks. Returns the passes the start began.
     int trial()
     {
+        // Each start favours one kind, so that kills fall into the rewrite of every kind of file.
+        writeConfig(m_random.bounded(3));
         // Now and then the field file must be laid out again at start, so that kills fall into it.
         m_fieldFileMayBeMissing = m_random.bounded(4) == 0;
         if (m_fieldFileMayBeMissing)
@@ -184,6 +174,49 @@ public:
     }
 
 private:
+    // SNe, MPS and SLC enabled, the favoured one (0, 1, 2) weighted far above the others; 6 arcminute
+    // fields; everything else at its default.
+    void writeConfig(int favoured)
+    {
+        const auto weight = [&](int kind) { return QByteArray(kind == favoured ? "1000" : "1"); };
+        const QList<QByteArray> config = {
+            "lastFocusJD,0",
+            "focusInterval,120",
+            "SNeEnabled,1",
+            "MPSEnabled,1",
+            "MPFEnabled,0",
+            "SLCEnabled,1",
+            "SNeWeight," + weight(0),
+            "MPSWeight," + weight(1),
+            "MPFWeight,100",
+            "SLCWeight," + weight(2),
+            "baseDir,/tmp/",
+            "slewRate,2",
+            "flipTime,60",
+            "maxElevation,90",
+            "minAzimuth,0",
+            "maxAzimuth,360",
+            "exposureSNe,30",
+            "cameraBinningSNe,1",
+            "cameraFilterSNe,",
+            "cameraSubframeSNe,1",
+            "exposureMPS,30",
+            "cameraBinningMPS,1",
+            "cameraFilterMPS,",
+            "intervalMPS,10",
+            "imagesMPS,3",
+            "fovRAMPS,6",
+            "fovDecMPS,6",
+            "exposureSLC,30",
+            "cameraBinningSLC,1",
+            "cameraFilterSLC,",
+            "cameraSubframeSLC,1",
+            "setSizeSLC,1",
+            "minElevationSLC,0.3",
+        };
+        writeAll(m_program + QStringLiteral("config.ini"), config.join("\r\n") + "\r\n");
+    }
+
     void check()
     {
         for (const auto& [name, entries] : m_entries) {
