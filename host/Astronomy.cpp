@@ -106,8 +106,8 @@ Equatorial j2000ToJnow(const Equatorial& j2000, const QDateTime& utc)
     terrestrialTime(utc, QStringLiteral("j2000ToJnow"), tt1, tt2);
     double ri = 0, di = 0, eo = 0;
     // TT stands in for TDB: they differ by under 2 ms.
-    eraAtci13(j2000.rightAscension * hoursToRad, j2000.declination * ERFA_DD2R, 0, 0, 0, 0, tt1, tt2, &ri, &di,
-              &eo);
+    eraAtci13(j2000.rightAscension * hoursToRad, j2000.declination * ERFA_DD2R, 0, 0, 0, 0, tt1, tt2, &ri,
+              &di, &eo);
     return {eraAnp(ri - eo) / hoursToRad, di * ERFA_DR2D};
 }
 

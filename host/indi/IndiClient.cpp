@@ -1,7 +1,7 @@
 #include "host/indi/IndiClient.h"
 
-#include <libindi/basedevice.h>
 #include <libindi/baseclient.h>
+#include <libindi/basedevice.h>
 #include <libindi/indiproperty.h>
 #include <libindi/indipropertyblob.h>
 #include <libindi/indipropertylight.h>
@@ -12,6 +12,7 @@
 #include <QLoggingCategory>
 #include <QMetaObject>
 
+#include <atomic>
 #include <cmath>
 
 Q_LOGGING_CATEGORY(lcIndi, "kestrove.indi")
@@ -131,8 +132,14 @@ protected:
     {
         qCDebug(lcIndi) << "server disconnected, code" << exitCode;
         IndiClient* owner = &m_owner;
-        QMetaObject::invokeMethod(owner, [owner] { owner->lost(); }, Qt::QueuedConnection);
+        const int generation = connections.load();
+        QMetaObject::invokeMethod(
+            owner, [owner, generation] { owner->lost(generation); }, Qt::QueuedConnection);
     }
+
+public:
+    // Counts connection attempts, so that the loss of an earlier connection is told apart.
+    std::atomic<int> connections{0};
 
 private:
     void deliver(INDI::Property property)
@@ -150,7 +157,8 @@ private:
                     owner, [owner, blob] { owner->receiveBlob(blob); }, Qt::QueuedConnection);
             }
         }
-        QMetaObject::invokeMethod(owner, [owner, copy] { owner->receive(copy); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            owner, [owner, copy] { owner->receive(copy); }, Qt::QueuedConnection);
     }
 
     IndiClient& m_owner;
@@ -167,14 +175,16 @@ IndiClient::~IndiClient()
 
 bool IndiClient::connectToServer(const ServerAddress& address, double timeoutSeconds)
 {
-    if (m_listener->isServerConnected()) {
-        m_connected = true;
+    if (m_connected && m_listener->isServerConnected())
         return true;
-    }
+    // The library still counts a connection that the server ended as open until it is closed.
+    if (m_listener->isServerConnected())
+        m_listener->disconnectServer();
     m_listener->setServer(address.host.toUtf8().constData(), static_cast<unsigned>(address.port));
     const double whole = std::floor(timeoutSeconds);
     m_listener->setConnectionTimeout(static_cast<uint32_t>(whole),
                                      static_cast<uint32_t>((timeoutSeconds - whole) * 1e6));
+    ++m_listener->connections;
     m_connected = m_listener->connectServer();
     if (m_connected) {
         // What arrived under an earlier connection is stale.
@@ -273,10 +283,10 @@ void IndiClient::remove(const QString& device, const QString& name)
     emit propertyChanged(device, name);
 }
 
-void IndiClient::lost()
+void IndiClient::lost(int generation)
 {
     // A report of an earlier connection can arrive after a new one was made.
-    if (!m_connected || m_listener->isServerConnected())
+    if (!m_connected || generation != m_listener->connections.load())
         return;
     m_connected = false;
     m_properties.clear();

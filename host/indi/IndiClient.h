@@ -89,7 +89,7 @@ private:
     void receive(const IndiProperty& property);
     void receiveBlob(const IndiBlob& blob);
     void remove(const QString& device, const QString& name);
-    void lost();
+    void lost(int generation);
 
     std::unique_ptr<Listener> m_listener;
     bool m_connected = false;

@@ -145,8 +145,7 @@ bool IndiLink::mountJ2000(const QDateTime& utc, Equatorial& position)
 
 double IndiLink::siteLatitude() const
 {
-    const IndiProperty* place =
-        m_client.property(m_settings.indi.mount, QStringLiteral("GEOGRAPHIC_COORD"));
+    const IndiProperty* place = m_client.property(m_settings.indi.mount, QStringLiteral("GEOGRAPHIC_COORD"));
     if (place)
         if (const auto lat = place->number(QStringLiteral("LAT")))
             return *lat;

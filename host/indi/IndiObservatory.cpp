@@ -136,7 +136,8 @@ IndiObservatory::IndiObservatory(const QString& folder, const ObservatorySetting
     IndiLink& link = m_state->link;
     QString error;
     if (!link.connectServer(error))
-        throw HostError(QStringLiteral("INDI"), link.serverText(), error + QStringLiteral(" (is indiserver running?)"));
+        throw HostError(QStringLiteral("INDI"), link.serverText(),
+                        error + QStringLiteral(" (is indiserver running?)"));
     QList<Need> needs;
     for (const QString& device : link.devices())
         needs << Need{device, QString()};
@@ -153,6 +154,13 @@ IndiObservatory::IndiObservatory(const QString& folder, const ObservatorySetting
     }
     if (!missing.isEmpty())
         throw HostError(QStringLiteral("INDI"), link.serverText(), missing);
+    // A mount that has just connected may define its position before it has read it; its first
+    // update follows within a poll.
+    const IndiClient& client = m_state->client;
+    waited.restart();
+    while (client.property(settings.indi.mount, QStringLiteral("EQUATORIAL_EOD_COORD"))->updates < 2 &&
+           waited.elapsed() < 2000)
+        waitWallMilliseconds(50);
 }
 
 IndiObservatory::~IndiObservatory() = default;

@@ -24,7 +24,7 @@ namespace {
 // Drivers answer a property change within a few seconds; a filter wheel turns within two minutes.
 constexpr double kFilterLimitSeconds = 120;
 // A slew that never reports Busy but ends at the target counts after this long.
-constexpr double kSilentSlewSeconds = 5;
+constexpr double kSilentSlewSeconds = 2;
 // The mount must stand this close to the target after settling, degrees.
 constexpr double kPointingTolerance = 0.5;
 constexpr int kTickMs = 100;
@@ -104,7 +104,8 @@ void PlanExecutor::begin()
     if (m_plan.count > 0)
         m_needs << Need{indi.camera, QStringLiteral("CCD_EXPOSURE")}
                 << Need{indi.camera, QStringLiteral("CCD_BINNING")}
-                << Need{indi.camera, QStringLiteral("CCD_FRAME")} << Need{indi.camera, QStringLiteral("CCD_INFO")};
+                << Need{indi.camera, QStringLiteral("CCD_FRAME")}
+                << Need{indi.camera, QStringLiteral("CCD_INFO")};
     if (!m_plan.filter.isEmpty()) {
         if (indi.filterWheel.isEmpty()) {
             fail(QStringLiteral("the plan asks for filter \"%1\" and [indi] filterWheel names no device")
@@ -178,10 +179,11 @@ void PlanExecutor::advance()
         return;
     }
     if (secondsInStep() > m_limitSeconds) {
-        const QString why = m_step == Step::Connecting
-                                ? m_limitText + QStringLiteral(" within %1 s: ").arg(doubleText(m_limitSeconds)) +
-                                      m_link.missing(m_needs)
-                                : m_limitText + QStringLiteral(" within %1 s").arg(doubleText(m_limitSeconds));
+        const QString why =
+            m_step == Step::Connecting
+                ? m_limitText + QStringLiteral(" within %1 s: ").arg(doubleText(m_limitSeconds)) +
+                      m_link.missing(m_needs)
+                : m_limitText + QStringLiteral(" within %1 s").arg(doubleText(m_limitSeconds));
         fail(why);
         return;
     }
@@ -238,7 +240,8 @@ void PlanExecutor::propertyChanged(const QString& device, const QString& name)
             fail(QStringLiteral("slew failed: the mount reported Alert"));
         else if (result == CommandWatch::Result::Done)
             enter(Step::Settling, m_settings.settleTime + 5, QStringLiteral("the mount did not settle"));
-    } else if (m_step == Step::Filter && device == indi.filterWheel && name == QStringLiteral("FILTER_SLOT")) {
+    } else if (m_step == Step::Filter && device == indi.filterWheel &&
+               name == QStringLiteral("FILTER_SLOT")) {
         const auto result = m_watch.update(p->state);
         if (result == CommandWatch::Result::Failed) {
             fail(QStringLiteral("filter change failed: the wheel reported Alert"));
@@ -270,8 +273,8 @@ void PlanExecutor::startSlew()
     const QString& mount = m_settings.indi.mount;
     m_client.sendSwitch(mount, QStringLiteral("ON_COORD_SET"), QStringLiteral("TRACK"));
     // A standalone copy: the library's own object is overwritten by the mount's position updates.
-    m_client.sendNumbers(mount, EOD, {{QStringLiteral("RA"), jnow.rightAscension},
-                                      {QStringLiteral("DEC"), jnow.declination}});
+    m_client.sendNumbers(
+        mount, EOD, {{QStringLiteral("RA"), jnow.rightAscension}, {QStringLiteral("DEC"), jnow.declination}});
     m_watch.sent();
     const double limit = slewLimitSeconds(distance, m_settings.slewRate, m_settings.indi.slewMargin);
     log({QStringLiteral("slew"), m_plan.target, coordinatesText(m_target),
@@ -338,7 +341,8 @@ void PlanExecutor::startFocus()
         }
     });
     log({QStringLiteral("autofocus"), m_plan.target, command});
-    enter(Step::Focusing, m_settings.indi.autofocusTimeout, QStringLiteral("the autofocus command did not end"));
+    enter(Step::Focusing, m_settings.indi.autofocusTimeout,
+          QStringLiteral("the autofocus command did not end"));
     m_focus->start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
 }
 
@@ -454,9 +458,9 @@ void PlanExecutor::saveImage()
     const QDateTime now = m_clock.utcNow();
     // NewOnly: an existing file is never overwritten, not even one made meanwhile.
     for (int attempt = 1; attempt < 1000; ++attempt) {
-        const QString path = folder + u'/' +
-                             imageFileName(m_plan.target, m_plan.filter, m_plan.binning, now, m_image + 1,
-                                           attempt, extension);
+        const QString path =
+            folder + u'/' +
+            imageFileName(m_plan.target, m_plan.filter, m_plan.binning, now, m_image + 1, attempt, extension);
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
             if (QFileInfo::exists(path))
@@ -518,7 +522,8 @@ void PlanExecutor::fail(const QString& reason)
     end(QStringLiteral("failed"), reason, QStringLiteral("failed"), reason);
 }
 
-void PlanExecutor::end(const QString& event, const QString& reason, const QString& verdict, const QString& why)
+void PlanExecutor::end(const QString& event, const QString& reason, const QString& verdict,
+                       const QString& why)
 {
     stopDevices();
     m_step = Step::Idle;
@@ -546,7 +551,8 @@ void PlanExecutor::stopDevices()
         m_client.sendSwitch(m_settings.indi.mount, QStringLiteral("TELESCOPE_ABORT_MOTION"),
                             QStringLiteral("ABORT"));
     if (m_step == Step::Exposing)
-        m_client.sendSwitch(m_settings.indi.camera, QStringLiteral("CCD_ABORT_EXPOSURE"), QStringLiteral("ABORT"));
+        m_client.sendSwitch(m_settings.indi.camera, QStringLiteral("CCD_ABORT_EXPOSURE"),
+                            QStringLiteral("ABORT"));
     if (m_step == Step::Filter)
         qCDebug(lcIndi) << "plan ended while the filter wheel turns";
 }

@@ -1,6 +1,6 @@
 #include "host/Astronomy.h"
-#include "host/indi/IndiMapping.h"
 #include "host/TestSite.h"
+#include "host/indi/IndiMapping.h"
 
 #include <gtest/gtest.h>
 
@@ -51,10 +51,8 @@ TEST(IndiMapping, CommandEndsOnlyAfterBusy)
         R result;
     } cases[] = {
         {{S::Ok}, R::Pending}, // the old state, before the command was taken
-        {{S::Ok, S::Busy}, R::Pending},
-        {{S::Ok, S::Busy, S::Busy, S::Ok}, R::Done},
-        {{S::Busy, S::Idle}, R::Done},
-        {{S::Busy, S::Alert}, R::Failed},
+        {{S::Ok, S::Busy}, R::Pending}, {{S::Ok, S::Busy, S::Busy, S::Ok}, R::Done},
+        {{S::Busy, S::Idle}, R::Done},  {{S::Busy, S::Alert}, R::Failed},
         {{S::Alert}, R::Failed},
     };
     for (const auto& c : cases) {
@@ -133,10 +131,13 @@ TEST(IndiMapping, WeatherFiltersAndServer)
 TEST(IndiMapping, ImageNamesAreSafeAndNeverRepeat)
 {
     const QDateTime t = test::utc("2026-12-07T22:15:30Z");
-    EXPECT_EQ(imageFileName("SN2026abc", "Red", 2, t, 1, 1, ".fits"), "SN2026abc-20261207T221530Z-Red-2x2-001.fits");
-    EXPECT_EQ(imageFileName("SN2026abc", "", 1, t, 12, 3, ".fits"), "SN2026abc-20261207T221530Z-1x1-012-3.fits");
+    EXPECT_EQ(imageFileName("SN2026abc", "Red", 2, t, 1, 1, ".fits"),
+              "SN2026abc-20261207T221530Z-Red-2x2-001.fits");
+    EXPECT_EQ(imageFileName("SN2026abc", "", 1, t, 12, 3, ".fits"),
+              "SN2026abc-20261207T221530Z-1x1-012-3.fits");
     // Separators and traversal in a target name stay inside the folder.
-    EXPECT_EQ(imageFileName("../a b/c", "H/a", 1, t, 1, 1, ".fits"), "_.._a_b_c-20261207T221530Z-H_a-1x1-001.fits");
+    EXPECT_EQ(imageFileName("../a b/c", "H/a", 1, t, 1, 1, ".fits"),
+              "_.._a_b_c-20261207T221530Z-H_a-1x1-001.fits");
     EXPECT_NE(imageFileName("T", "", 1, t, 1, 1, ".fits"), imageFileName("T", "", 1, t, 1, 2, ".fits"));
 
     EXPECT_EQ(blobExtension(".fits"), ".fits");
