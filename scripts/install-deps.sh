@@ -2,7 +2,8 @@
 # Installs the Debian packages Kestrove builds, runs and tests with; installs only what is missing.
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config qt6-base-dev liberfa-dev libgtest-dev googletest tzdata)
+packages=(build-essential cmake pkg-config qt6-base-dev liberfa-dev libgtest-dev googletest tzdata
+    indi-bin libindi-dev)
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
