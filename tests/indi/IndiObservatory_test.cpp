@@ -192,23 +192,55 @@ TEST(IndiObservatory, OnePassImagesTheTargetAndRecordsIt)
     }
 }
 
-TEST(IndiObservatory, StopSurveyAndAcpAbortsTheExposure)
-{
-    test::IndiServer server;
-    IndiSurvey survey(server);
-    survey.core->settings.exposureSNe = 5;
-    survey.core->SaveConfig();
-    survey.onceLogged(QStringLiteral("\tcamera\t"), [&] { survey.core->stopSurveyAndAcp(); });
-    survey.run(0);
+namespace {
 
-    EXPECT_FALSE(survey.marker());
-    EXPECT_FALSE(survey.catalogueUpdated());
-    EXPECT_TRUE(survey.images().isEmpty());
-    EXPECT_TRUE(survey.acquisitionLog().contains(QStringLiteral("\taborted\tSNtest\tAbortScript")));
-    EXPECT_FALSE(survey.acquisitionLog().contains(QStringLiteral("\tchainscript\t")));
-    EXPECT_TRUE(survey.host->lastPlanOutcome().startsWith(QStringLiteral("aborted: SNtest")));
-    EXPECT_TRUE(survey.surveyLog().contains(
-        QStringLiteral("ACP did not successfully complete the plan - not updating targets file")));
+void setRain(test::IndiServer& server, int precipitation)
+{
+    ASSERT_TRUE(server.set(
+        QStringLiteral("Weather Simulator.WEATHER_CONTROL.Weather;Temperature;Wind;Gust;Precip=0;15;0;0;%1")
+            .arg(precipitation)));
+    ASSERT_TRUE(server.set(QStringLiteral("Weather Simulator.WEATHER_REFRESH.REFRESH=On")));
+}
+
+} // namespace
+
+TEST(IndiObservatory, AnAbortDuringTheExposureEndsThePlanWithoutItsMarker)
+{
+    const struct
+    {
+        const char* cause;
+        const char* logged;
+        const char* outcome;
+    } cases[] = {
+        {"Stop Survey and ACP", "\taborted\tSNtest\tAbortScript", "aborted: SNtest: Stop Survey and ACP"},
+        {"rain", "\taborted, weather unsafe\tSNtest", "aborted: SNtest: weather unsafe"},
+    };
+    for (const auto& c : cases) {
+        test::IndiServer server;
+        IndiSurvey survey(
+            server, [](ObservatorySettings& s) { s.indi.weather = QStringLiteral("Weather Simulator"); });
+        survey.core->settings.exposureSNe = 5;
+        survey.core->SaveConfig();
+        const bool rain = QByteArray(c.cause) == "rain";
+        survey.onceLogged(QStringLiteral("\tcamera\t"), [&] {
+            if (rain)
+                setRain(server, 10);
+            else
+                survey.core->stopSurveyAndAcp();
+        });
+        survey.run(1);
+
+        const QString log = survey.acquisitionLog();
+        EXPECT_TRUE(log.contains(QString::fromLatin1(c.logged))) << c.cause << qPrintable(log);
+        EXPECT_FALSE(log.contains(QStringLiteral("\tchainscript\t"))) << c.cause;
+        EXPECT_EQ(survey.host->lastPlanOutcome(), QString::fromLatin1(c.outcome)) << c.cause;
+        EXPECT_FALSE(survey.marker()) << c.cause;
+        EXPECT_FALSE(survey.catalogueUpdated()) << c.cause;
+        EXPECT_TRUE(survey.images().isEmpty()) << c.cause;
+        EXPECT_TRUE(survey.surveyLog().contains(
+            QStringLiteral("ACP did not successfully complete the plan - not updating targets file")))
+            << c.cause;
+    }
 }
 
 TEST(IndiObservatory, UnsafeWeatherHoldsThePass)
