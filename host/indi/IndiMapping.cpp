@@ -19,7 +19,7 @@ CommandWatch::Result CommandWatch::update(PropertyState state)
         m_seenBusy = true;
         return Result::Pending;
     case PropertyState::Alert:
-        return Result::Failed;
+        return m_seenBusy || m_before != PropertyState::Alert ? Result::Failed : Result::Pending;
     case PropertyState::Ok:
         return m_seenBusy ? Result::Done : Result::Pending;
     case PropertyState::Idle:

@@ -22,7 +22,8 @@ enum class PropertyState
 bool weatherSafe(bool deviceConnected, std::optional<PropertyState> status);
 
 // A commanded property (a slew, a filter move, an exposure) is done when it has gone Busy and then
-// Ok. An update with the old state can arrive before Busy and must not count.
+// Ok. An update with the old state can arrive before Busy and must not count: not even an Alert
+// left by an earlier command.
 class CommandWatch
 {
 public:
@@ -32,12 +33,18 @@ public:
         Done,
         Failed
     };
-    void sent() { m_seenBusy = false; }
+    // `before`: the property's state when the command was sent.
+    void sent(PropertyState before = PropertyState::Idle)
+    {
+        m_seenBusy = false;
+        m_before = before;
+    }
     Result update(PropertyState state);
     bool seenBusy() const { return m_seenBusy; }
 
 private:
     bool m_seenBusy = false;
+    PropertyState m_before = PropertyState::Idle;
 };
 
 // A subframe centred on the chip: `fraction` of each axis, in unbinned pixels. A fraction outside

@@ -275,7 +275,7 @@ void PlanExecutor::startSlew()
     // A standalone copy: the library's own object is overwritten by the mount's position updates.
     m_client.sendNumbers(
         mount, EOD, {{QStringLiteral("RA"), jnow.rightAscension}, {QStringLiteral("DEC"), jnow.declination}});
-    m_watch.sent();
+    m_watch.sent(stateOf(mount, EOD));
     const double limit = slewLimitSeconds(distance, m_settings.slewRate, m_settings.indi.slewMargin);
     log({QStringLiteral("slew"), m_plan.target, coordinatesText(m_target),
          QStringLiteral("%1 deg").arg(QString::number(distance, 'f', 3))});
@@ -372,7 +372,7 @@ void PlanExecutor::startFilter()
     }
     m_client.sendNumbers(wheel, QStringLiteral("FILTER_SLOT"),
                          {{QStringLiteral("FILTER_SLOT_VALUE"), static_cast<double>(*slot)}});
-    m_watch.sent();
+    m_watch.sent(current ? current->state : PropertyState::Idle);
     enter(Step::Filter, kFilterLimitSeconds, QStringLiteral("the filter wheel did not stop"));
 }
 
@@ -384,8 +384,8 @@ void PlanExecutor::startCamera()
     }
     const QString& camera = m_settings.indi.camera;
     const IndiProperty* info = m_client.property(camera, QStringLiteral("CCD_INFO"));
-    const int width = static_cast<int>(info->number(QStringLiteral("CCD_MAX_X")).value_or(0));
-    const int height = static_cast<int>(info->number(QStringLiteral("CCD_MAX_Y")).value_or(0));
+    const int width = info ? static_cast<int>(info->number(QStringLiteral("CCD_MAX_X")).value_or(0)) : 0;
+    const int height = info ? static_cast<int>(info->number(QStringLiteral("CCD_MAX_Y")).value_or(0)) : 0;
     if (width <= 0 || height <= 0) {
         fail(QStringLiteral("the camera reports no chip size"));
         return;
@@ -430,7 +430,7 @@ void PlanExecutor::startExposure()
     m_blobsBefore = m_client.blobCount(camera);
     m_client.sendNumbers(camera, QStringLiteral("CCD_EXPOSURE"),
                          {{QStringLiteral("CCD_EXPOSURE_VALUE"), m_plan.interval}});
-    m_watch.sent();
+    m_watch.sent(stateOf(camera, QStringLiteral("CCD_EXPOSURE")));
     enter(Step::Exposing, m_plan.interval + m_settings.indi.downloadMargin,
           QStringLiteral("exposure %1 did not arrive").arg(m_image + 1));
 }
@@ -555,6 +555,12 @@ void PlanExecutor::stopDevices()
                             QStringLiteral("ABORT"));
     if (m_step == Step::Filter)
         qCDebug(lcIndi) << "plan ended while the filter wheel turns";
+}
+
+PropertyState PlanExecutor::stateOf(const QString& device, const QString& name) const
+{
+    const IndiProperty* p = m_client.property(device, name);
+    return p ? p->state : PropertyState::Idle;
 }
 
 QString PlanExecutor::logPath() const

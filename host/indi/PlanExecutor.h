@@ -77,6 +77,7 @@ private:
     void fail(const QString& reason);
     void stopDevices();
     QString imageFolder() const;
+    PropertyState stateOf(const QString& device, const QString& name) const;
     double secondsInStep() const;
     void log(const QStringList& fields) noexcept;
 
