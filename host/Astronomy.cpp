@@ -125,6 +125,44 @@ std::optional<double> moonAltitude(const QDateTime& utc, const Site& site)
     return place->elevation;
 }
 
+namespace {
+
+// Terrestrial time of a UTC instant as an ERFA two-part date.
+void terrestrialTime(const QDateTime& utc, const QString& call, double& tt1, double& tt2)
+{
+    const QDateTime u = utc.toUTC();
+    const QDate d = u.date();
+    const QTime t = u.time();
+    double utc1 = 0, utc2 = 0, tai1 = 0, tai2 = 0;
+    if (eraDtf2d("UTC", d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second() + t.msec() / 1000.0,
+                 &utc1, &utc2) < 0 ||
+        eraUtctai(utc1, utc2, &tai1, &tai2) < 0 || eraTaitt(tai1, tai2, &tt1, &tt2) < 0)
+        throw HostError(call, u.toString(Qt::ISODate), QStringLiteral("date out of range"));
+}
+
+} // namespace
+
+Equatorial j2000ToJnow(const Equatorial& j2000, const QDateTime& utc)
+{
+    double tt1 = 0, tt2 = 0;
+    terrestrialTime(utc, QStringLiteral("j2000ToJnow"), tt1, tt2);
+    double ri = 0, di = 0, eo = 0;
+    // TT stands in for TDB: they differ by under 2 ms.
+    eraAtci13(j2000.rightAscension * hoursToRad, j2000.declination * ERFA_DD2R, 0, 0, 0, 0, tt1, tt2, &ri,
+              &di, &eo);
+    return {eraAnp(ri - eo) / hoursToRad, di * ERFA_DR2D};
+}
+
+Equatorial jnowToJ2000(const Equatorial& jnow, const QDateTime& utc)
+{
+    double tt1 = 0, tt2 = 0;
+    terrestrialTime(utc, QStringLiteral("jnowToJ2000"), tt1, tt2);
+    const double ri = eraAnp(jnow.rightAscension * hoursToRad + eraEo06a(tt1, tt2));
+    double rc = 0, dc = 0, eo = 0;
+    eraAtic13(ri, jnow.declination * ERFA_DD2R, tt1, tt2, &rc, &dc, &eo);
+    return {eraAnp(rc) / hoursToRad, dc * ERFA_DR2D};
+}
+
 double separation(double ra1Hours, double dec1, double ra2Hours, double dec2)
 {
     return eraSeps(ra1Hours * hoursToRad, dec1 * ERFA_DD2R, ra2Hours * hoursToRad, dec2 * ERFA_DD2R) *

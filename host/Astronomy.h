@@ -61,6 +61,18 @@ bool haveMoonEphemeris();
 double sunAltitude(const QDateTime& utc, const Site& site);
 std::optional<double> moonAltitude(const QDateTime& utc, const Site& site);
 
+// An equatorial position: right ascension in hours, declination in degrees.
+struct Equatorial
+{
+    double rightAscension = 0;
+    double declination = 0;
+};
+
+// A J2000 (ICRS) position as the apparent place of the true equator and equinox of date (JNow),
+// the frame INDI mounts speak; and back. Light deflection and aberration included, no refraction.
+Equatorial j2000ToJnow(const Equatorial& j2000, const QDateTime& utc);
+Equatorial jnowToJ2000(const Equatorial& jnow, const QDateTime& utc);
+
 // Angular distance between two J2000 positions, degrees.
 double separation(double ra1Hours, double dec1, double ra2Hours, double dec2);
 

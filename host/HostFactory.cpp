@@ -1,7 +1,7 @@
 #include "host/HostFactory.h"
 
-#include "host/HostError.h"
 #include "host/ObservatorySettings.h"
+#include "host/indi/IndiObservatory.h"
 #include "host/sim/SimObservatory.h"
 
 namespace kestrove {
@@ -17,8 +17,7 @@ std::unique_ptr<Host> createHost(const QString& observatoryFolder, QStringList* 
     case HostKind::Indi:
         break;
     }
-    throw HostError(QStringLiteral("observatory.ini"), observatoryIniPath(observatoryFolder),
-                    QStringLiteral("[host] kind=indi: this build has no INDI host"));
+    return std::make_unique<indi::IndiObservatory>(observatoryFolder, settings);
 }
 
 } // namespace kestrove

@@ -62,6 +62,8 @@ const QStringList& knownKeys()
         QStringLiteral("indi/connectTimeout"),
         QStringLiteral("indi/slewMargin"),
         QStringLiteral("indi/downloadMargin"),
+        QStringLiteral("indi/autofocusTimeout"),
+        QStringLiteral("indi/sendSite"),
     };
     return keys;
 }
@@ -348,6 +350,10 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("connectTimeout=") + doubleText(s.indi.connectTimeout),
         QStringLiteral("slewMargin=") + doubleText(s.indi.slewMargin),
         QStringLiteral("downloadMargin=") + doubleText(s.indi.downloadMargin),
+        QStringLiteral("; seconds the autofocus command may run"),
+        QStringLiteral("autofocusTimeout=") + doubleText(s.indi.autofocusTimeout),
+        QStringLiteral("; true: [site] is sent to the mount when its own location differs"),
+        QStringLiteral("sendSite=") + boolText(s.indi.sendSite),
     };
     QByteArray bytes;
     for (const QString& line : lines)
@@ -475,6 +481,8 @@ ObservatorySettings readObservatorySettings(const QString& folder)
     ini.number("indi/connectTimeout", s.indi.connectTimeout, 0.1, 3600);
     ini.number("indi/slewMargin", s.indi.slewMargin, 0, 86400);
     ini.number("indi/downloadMargin", s.indi.downloadMargin, 0, 86400);
+    ini.number("indi/autofocusTimeout", s.indi.autofocusTimeout, 1, 86400);
+    ini.boolean("indi/sendSite", s.indi.sendSite);
     return s;
 }
 
@@ -523,6 +531,8 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("indi/connectTimeout", doubleText(settings.indi.connectTimeout));
     set("indi/slewMargin", doubleText(settings.indi.slewMargin));
     set("indi/downloadMargin", doubleText(settings.indi.downloadMargin));
+    set("indi/autofocusTimeout", doubleText(settings.indi.autofocusTimeout));
+    set("indi/sendSite", boolText(settings.indi.sendSite));
     ini.sync();
     if (ini.status() != QSettings::NoError)
         throw HostError(call, path, QStringLiteral("cannot write the file"));

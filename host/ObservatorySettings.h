@@ -30,9 +30,12 @@ struct IndiSettings
     QString weather;
     // Run for "#autofocus"; empty: autofocus is skipped, and the acquisition log says so.
     QString autofocusCommand;
-    double connectTimeout = 10; // seconds to reach the server and see each needed property
-    double slewMargin = 30;     // seconds a slew may take beyond distance / slewRate
-    double downloadMargin = 30; // seconds an exposure may take beyond its length
+    double connectTimeout = 10;    // seconds to reach the server and see each needed property
+    double slewMargin = 30;        // seconds a slew may take beyond distance / slewRate
+    double downloadMargin = 30;    // seconds an exposure may take beyond its length
+    double autofocusTimeout = 600; // seconds the autofocus command may run
+    // Send [site] to the mount when its GEOGRAPHIC_COORD differs, as INDI clients do on connecting.
+    bool sendSite = true;
 };
 
 // Everything "observatory.ini" configures, for every kind of host: one reading, each host taking

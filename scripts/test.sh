@@ -10,6 +10,8 @@ jobs="$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# The INDI client library leaks a little at exit by itself; that alone is forgiven.
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan-suppressions.txt"
 
 status=0
 for variant in build build-sanitize; do

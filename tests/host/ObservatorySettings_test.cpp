@@ -71,7 +71,9 @@ TEST(ObservatorySettings, NewFolderGetsDefaultsWrittenAndReadBack)
                             "indi/autofocusCommand",
                             "indi/connectTimeout",
                             "indi/slewMargin",
-                            "indi/downloadMargin"})
+                            "indi/downloadMargin",
+                            "indi/autofocusTimeout",
+                            "indi/sendSite"})
         EXPECT_TRUE(settings.contains(QString::fromLatin1(key))) << key;
     EXPECT_EQ(settings.value(QStringLiteral("clock/start")).toString(), QStringLiteral("now"));
     EXPECT_EQ(settings.value(QStringLiteral("folders/planDir")).toString(), QStringLiteral("Plans"));
@@ -116,7 +118,7 @@ TEST(ObservatorySettings, ReadsEditedValues)
              "[indi]\nserver=observatory.local:7625\nmount=Telescope Simulator\ncamera=CCD Simulator\n"
              "filterWheel=Filter Simulator\nfocuser=Focuser Simulator\nweather=Weather Simulator\n"
              "autofocusCommand=/usr/local/bin/focus --fast\nconnectTimeout=5\nslewMargin=60\n"
-             "downloadMargin=12\n");
+             "downloadMargin=12\nautofocusTimeout=90\nsendSite=false\n");
     const ObservatorySettings s = readObservatorySettings(dir.path());
     EXPECT_EQ(s.latitude, -24.6272);
     EXPECT_EQ(s.timeZone, QStringLiteral("America/Santiago"));
@@ -152,6 +154,8 @@ TEST(ObservatorySettings, ReadsEditedValues)
     EXPECT_EQ(s.indi.connectTimeout, 5);
     EXPECT_EQ(s.indi.slewMargin, 60);
     EXPECT_EQ(s.indi.downloadMargin, 12);
+    EXPECT_EQ(s.indi.autofocusTimeout, 90);
+    EXPECT_FALSE(s.indi.sendSite);
 
     SimObservatory observatory(dir.path());
     EXPECT_EQ(observatory.simClock().utcNow(), test::utc("2026-12-07T20:00:00Z"));
@@ -183,6 +187,8 @@ TEST(ObservatorySettings, MalformedValueNamesKeyAndFile)
         {"acquisition", "failureSeed=-1", "failureSeed"},
         {"host", "kind=ascom", "kind"},
         {"indi", "connectTimeout=0", "connectTimeout"},
+        {"indi", "autofocusTimeout=0", "autofocusTimeout"},
+        {"indi", "sendSite=maybe", "sendSite"},
         {"limits", "sunAltitude=dusk", "sunAltitude"},
         {"limits", "sunAltitude=-91", "sunAltitude"},
     };
@@ -211,6 +217,7 @@ TEST(ObservatorySettings, WrittenSettingsReadBack)
     s.planDir = dir.path() + QStringLiteral("/p;q");
     s.kind = HostKind::Indi;
     s.indi.camera = QStringLiteral("CCD Simulator");
+    s.indi.sendSite = false;
     writeObservatorySettings(dir.path(), s);
     const ObservatorySettings back = readObservatorySettings(dir.path());
     EXPECT_EQ(back.horizon, s.horizon);
@@ -220,6 +227,7 @@ TEST(ObservatorySettings, WrittenSettingsReadBack)
     EXPECT_EQ(back.clockStart, s.clockStart);
     EXPECT_EQ(back.kind, HostKind::Indi);
     EXPECT_EQ(back.indi.camera, s.indi.camera);
+    EXPECT_FALSE(back.indi.sendSite);
     EXPECT_EQ(back.planDir, s.planDir);
 }
 

@@ -1,0 +1,208 @@
+#include "host/indi/IndiObservatory.h"
+
+#include "host/HostError.h"
+#include "host/LocalFileSystem.h"
+#include "host/SiteClock.h"
+#include "host/SkyUtil.h"
+#include "host/indi/IndiClient.h"
+#include "host/indi/IndiLink.h"
+#include "host/indi/PlanExecutor.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+
+namespace kestrove::indi {
+
+namespace {
+
+// How often a lost server is tried again while the survey waits for safe weather, seconds.
+constexpr double kWeatherReconnectSeconds = 30;
+
+ServerAddress addressOf(const QString& folder, const ObservatorySettings& settings)
+{
+    const auto address = parseServerAddress(settings.indi.server);
+    if (!address)
+        throw HostError(QStringLiteral("observatory.ini"), observatoryIniPath(folder),
+                        QStringLiteral("[indi] server \"%1\" is not host:port").arg(settings.indi.server));
+    return *address;
+}
+
+} // namespace
+
+class IndiState
+{
+public:
+    IndiState(const QString& folder, const ObservatorySettings& given)
+        : settings(given), clock(QDateTime(), 1, siteTimeZone(given)),
+          sky(Site{given.latitude, given.longitude, given.elevation}, clock),
+          link(client, settings, addressOf(folder, given)), executor(link, sky, clock)
+    {
+    }
+
+    ObservatorySettings settings;
+    SiteClock clock;
+    SiteSky sky;
+    IndiClient client;
+    IndiLink link;
+    PlanExecutor executor;
+};
+
+namespace {
+
+class IndiUtil : public SkyUtil
+{
+public:
+    explicit IndiUtil(std::shared_ptr<IndiState> state)
+        : SkyUtil(state->sky, state->settings.sunAltitude), m_state(std::move(state)),
+          m_prefs(m_state->settings)
+    {
+    }
+
+    bool ScriptActive() override { return m_state->executor.active(); }
+    AcpPrefs& Prefs() override { return m_prefs; }
+    void LoadScript(const QString& path) override { m_state->executor.load(path); }
+    void RunScript() override { m_state->executor.run(); }
+    void AbortScript() override { m_state->executor.abort(); }
+
+protected:
+    // A configured weather device counts as connected even while it is lost: a lost device reports
+    // unsafe, so that the survey waits instead of observing blind.
+    bool deviceWeatherConnected() override { return m_state->link.weatherConfigured(); }
+    bool deviceWeatherSafe() override
+    {
+        if (!m_state->executor.active()) {
+            m_state->link.reconnectEvery(kWeatherReconnectSeconds);
+            m_state->link.requestDevices();
+        }
+        return m_state->link.weatherSafe();
+    }
+
+private:
+    std::shared_ptr<IndiState> m_state;
+    SettingsPrefs m_prefs;
+};
+
+class IndiTelescope : public AcpTelescope
+{
+public:
+    explicit IndiTelescope(std::shared_ptr<IndiState> state) : m_state(std::move(state)) {}
+    double RightAscension() override { return position().rightAscension; }
+    double Declination() override { return position().declination; }
+    int AlignmentMode() override { return m_state->settings.alignmentMode; }
+    double SiteLatitude() override { return m_state->link.siteLatitude(); }
+    double SiderealTime() override { return m_state->sky.siderealTimeNow(); }
+
+private:
+    Equatorial position()
+    {
+        Equatorial at;
+        if (!m_state->link.mountJ2000(m_state->clock.utcNow(), at))
+            throw HostError(QStringLiteral("RightAscension"), m_state->settings.indi.mount,
+                            QStringLiteral("the mount has reported no position"));
+        return at;
+    }
+
+    std::shared_ptr<IndiState> m_state;
+};
+
+class IndiApplication : public AcpApplication
+{
+public:
+    explicit IndiApplication(std::shared_ptr<IndiState> state) : m_state(std::move(state)) {}
+    QString Path() override { return m_state->settings.hostPath; }
+
+private:
+    std::shared_ptr<IndiState> m_state;
+};
+
+} // namespace
+
+IndiObservatory::IndiObservatory(const QString& folder, const ObservatorySettings& given)
+{
+    const QString abs = QDir::cleanPath(QDir(folder).absolutePath());
+    const ObservatorySettings settings = resolvedIn(abs, given);
+    const auto missingKey = [&](const char* key) {
+        return HostError(QStringLiteral("observatory.ini"), observatoryIniPath(abs),
+                         QStringLiteral("[indi] %1 names no device; an INDI observatory needs one")
+                             .arg(QString::fromLatin1(key)));
+    };
+    if (settings.indi.mount.isEmpty())
+        throw missingKey("mount");
+    if (settings.indi.camera.isEmpty())
+        throw missingKey("camera");
+    makeObservatoryFolders(settings);
+    m_state = std::make_shared<IndiState>(abs, settings);
+
+    IndiLink& link = m_state->link;
+    QString error;
+    if (!link.connectServer(error))
+        throw HostError(QStringLiteral("INDI"), link.serverText(),
+                        error + QStringLiteral(" (is indiserver running?)"));
+    QList<Need> needs;
+    for (const QString& device : link.devices())
+        needs << Need{device, QString()};
+    needs << Need{settings.indi.mount, QStringLiteral("EQUATORIAL_EOD_COORD")};
+    QElapsedTimer waited;
+    waited.start();
+    QString missing;
+    for (;;) {
+        link.requestDevices();
+        missing = link.missing(needs);
+        if (missing.isEmpty() || waited.elapsed() > settings.indi.connectTimeout * 1000)
+            break;
+        waitWallMilliseconds(50);
+    }
+    if (!missing.isEmpty())
+        throw HostError(QStringLiteral("INDI"), link.serverText(), missing);
+    // A mount that has just connected may define its position before it has read it; its first
+    // update follows within a poll.
+    const IndiClient& client = m_state->client;
+    waited.restart();
+    while (client.property(settings.indi.mount, QStringLiteral("EQUATORIAL_EOD_COORD"))->updates < 2 &&
+           waited.elapsed() < 2000)
+        waitWallMilliseconds(50);
+}
+
+IndiObservatory::~IndiObservatory() = default;
+
+std::unique_ptr<FileSystem> IndiObservatory::createFileSystem()
+{
+    return std::make_unique<LocalFileSystem>();
+}
+
+std::unique_ptr<AcpUtil> IndiObservatory::createUtil()
+{
+    return std::make_unique<IndiUtil>(m_state);
+}
+
+std::unique_ptr<AcpTelescope> IndiObservatory::createTelescope()
+{
+    return std::make_unique<IndiTelescope>(m_state);
+}
+
+std::unique_ptr<AcpApplication> IndiObservatory::createApplication()
+{
+    return std::make_unique<IndiApplication>(m_state);
+}
+
+Clock& IndiObservatory::clock()
+{
+    return m_state->clock;
+}
+
+QString IndiObservatory::lastPlanOutcome()
+{
+    return m_state->executor.active() ? QStringLiteral("running") : m_state->executor.lastOutcome();
+}
+
+QString IndiObservatory::acquisitionLogPath() const
+{
+    return m_state->executor.logPath();
+}
+
+const ObservatorySettings& IndiObservatory::settings() const
+{
+    return m_state->settings;
+}
+
+} // namespace kestrove::indi

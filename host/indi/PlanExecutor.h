@@ -1,0 +1,109 @@
+#pragma once
+
+#include "host/Astronomy.h"
+#include "host/PlanReader.h"
+#include "host/indi/IndiLink.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QProcess>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+namespace kestrove {
+class Clock;
+class SiteSky;
+} // namespace kestrove
+
+namespace kestrove::indi {
+
+// The acquisition script of an INDI observatory: runs the plan that "runplanonce.txt" names against
+// the devices, on the Qt thread. It advances as a state machine driven by the client's queued
+// updates and a timer, so no step blocks the run loop; every step has a time limit. The chain script
+// runs at the plan's end, before the script reports that it has ended, and never after a failure
+// or an abort. Every step, image and failure goes to "AcquireImages.log" with its UTC time.
+class PlanExecutor : public QObject
+{
+    Q_OBJECT
+
+public:
+    PlanExecutor(IndiLink& link, SiteSky& sky, Clock& clock);
+    ~PlanExecutor() override;
+
+    // Fails for a path that is not an existing file.
+    void load(const QString& path);
+    // Starts the loaded script and returns at once; it is active from here until it ends.
+    void run();
+    // Stops the slew and the exposure and ends the plan without its chain script.
+    void abort();
+    bool active() const { return m_step != Step::Idle; }
+    // completed / failed and why / aborted and why, for the last plan; empty before the first.
+    QString lastOutcome() const { return m_outcome; }
+    QString logPath() const;
+
+private:
+    enum class Step
+    {
+        Idle,
+        Starting,
+        Connecting,
+        Slewing,
+        Settling,
+        Focusing,
+        Filter,
+        Camera,
+        Exposing
+    };
+
+    void begin();
+    void tick();
+    void advance();
+    void propertyChanged(const QString& device, const QString& name);
+    void enter(Step step, double limitSeconds, const QString& limitText);
+    void startSlew();
+    void afterSettle();
+    void startFocus();
+    void startFilter();
+    void startCamera();
+    bool cameraReady() const;
+    void startExposure();
+    void saveImage();
+    void finish();
+    // Ends the plan: the devices are stopped, the event logged, the outcome kept.
+    // `verdict` is "failed" or "aborted", `why` the reason shown in the outcome.
+    void end(const QString& event, const QString& reason, const QString& verdict, const QString& why);
+    void fail(const QString& reason);
+    void stopDevices();
+    QString imageFolder() const;
+    PropertyState stateOf(const QString& device, const QString& name) const;
+    double secondsInStep() const;
+    void log(const QStringList& fields) noexcept;
+
+    IndiLink& m_link;
+    IndiClient& m_client;
+    const ObservatorySettings& m_settings;
+    SiteSky& m_sky;
+    Clock& m_clock;
+    QTimer m_timer;
+    std::unique_ptr<QProcess> m_focus;
+
+    QString m_loaded;
+    Step m_step = Step::Idle;
+    QDateTime m_stepStart;
+    double m_limitSeconds = 0;
+    QString m_limitText;
+    QString m_outcome;
+
+    AcquisitionPlan m_plan;
+    QString m_planPath;
+    Equatorial m_target;
+    CommandWatch m_watch;
+    int m_filterSlot = 0;
+    int m_image = 0; // images saved
+    quint64 m_blobsBefore = 0;
+    QList<Need> m_needs;
+};
+
+} // namespace kestrove::indi

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Kestrove, starts indiserver with Debian's INDI simulators on a
+# free local port and runs Kestrove against it with the sample catalogues, in demo-indi/ (prepared
+# without overwriting your edits). The server is stopped when Kestrove ends. Extra arguments go to
+# the program, e.g. --start, or --headless --passes 3.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DKESTROVE_TESTS=OFF >/dev/null
+cmake --build build-release --target kestrove -j"$(nproc)"
+
+demo="$PWD/demo-indi"
+mkdir -p "$demo/home" "$demo/observatory"
+cp -rn samples/. "$demo/"
+
+port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+port=7624
+while ! port_free "$port"; do port=$((20000 + RANDOM % 40000)); done
+
+# The drivers keep their settings under $HOME/.indi: the demo gets its own.
+HOME="$demo/home" indiserver -p "$port" -u "$demo/indi.sock" -r 0 \
+    indi_simulator_telescope indi_simulator_ccd indi_simulator_wheel indi_simulator_focus \
+    indi_simulator_weather >"$demo/indiserver.log" 2>&1 &
+server=$!
+trap 'kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true' EXIT
+for _ in $(seq 100); do port_free "$port" || break; sleep 0.1; done
+if port_free "$port"; then
+    echo "indiserver did not start; see $demo/indiserver.log" >&2
+    exit 1
+fi
+echo "indiserver with the simulators on localhost:$port (log: $demo/indiserver.log)"
+
+# The simulated wheel gets the filter names the sample catalogues ask for.
+indi_setprop -p "$port" "Filter Simulator.CONNECTION.CONNECT=On"
+indi_setprop -p "$port" \
+    "Filter Simulator.FILTER_NAME.FILTER_SLOT_NAME_1;FILTER_SLOT_NAME_2;FILTER_SLOT_NAME_3;FILTER_SLOT_NAME_4=L;R;V;B"
+
+ini="$demo/observatory/observatory.ini"
+if [ ! -f "$ini" ]; then
+    cat >"$ini" <<INI
+; Kestrove on Debian's INDI simulators (scripts/run-indi.sh). Missing keys take their defaults.
+[host]
+kind=indi
+
+[limits]
+; no darkness gate, so that the demo also runs by day; a real site wants e.g. -12
+sunAltitude=
+
+[mount]
+settleTime=2
+
+[indi]
+server=localhost:$port
+mount=Telescope Simulator
+camera=CCD Simulator
+filterWheel=Filter Simulator
+focuser=Focuser Simulator
+weather=Weather Simulator
+INI
+else
+    # The server gets a new port each run.
+    sed -i "s/^server=localhost:[0-9]*/server=localhost:$port/" "$ini"
+fi
+
+build-release/kestrove --folder "$demo" --observatory "$demo/observatory" "$@"

@@ -1,0 +1,329 @@
+#include "app/SurveyCore.h"
+#include "host/Astronomy.h"
+#include "host/HostError.h"
+#include "host/SiteClock.h"
+#include "host/indi/IndiObservatory.h"
+#include "indi/IndiServer.h"
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+using namespace kestrove;
+
+namespace {
+
+// A survey core on an INDI observatory of simulators: a site at latitude 60, no darkness gate (the
+// tests run at any hour), one SNe target on the meridian at declination 80, 10 degrees from where
+// the simulated mount starts, so the slew is short.
+class IndiSurvey
+{
+public:
+    IndiSurvey(test::IndiServer& server, const std::function<void(ObservatorySettings&)>& adjust = {})
+    {
+        programFolder = dir.path() + QStringLiteral("/program/");
+        QDir().mkpath(programFolder);
+        const QString folder = dir.path() + QStringLiteral("/observatory");
+        ObservatorySettings s = observatoryDefaults(folder);
+        s.kind = HostKind::Indi;
+        s.latitude = 60;
+        s.longitude = 10;
+        s.elevation = 100;
+        s.timeZone = QStringLiteral("Europe/Oslo");
+        s.sunAltitude.reset();
+        s.minimumElevation = 10;
+        s.settleTime = 1;
+        s.slewRate = 3;
+        s.indi.server = server.address();
+        s.indi.mount = QStringLiteral("Telescope Simulator");
+        s.indi.camera = QStringLiteral("CCD Simulator");
+        s.indi.filterWheel = QStringLiteral("Filter Simulator");
+        s.indi.connectTimeout = 15;
+        s.indi.downloadMargin = 20;
+        if (adjust)
+            adjust(s);
+        host = std::make_unique<indi::IndiObservatory>(folder, s);
+        core = std::make_unique<SurveyCore>(*host, view, programFolder);
+        core->load();
+        core->settings.exposureSNe = 1;
+        core->settings.cameraBinningSNe = 2;
+        core->settings.cameraSubframeSNe = 0.5;
+        core->settings.cameraFilterSNe = QStringLiteral("Green");
+        core->settings.baseDir = dir.path() + QStringLiteral("/images/");
+        core->SaveConfig();
+        view.checked[SurveyKind::SNe] = true;
+
+        target = {core->acpTelescope->SiderealTime(), 80};
+        test::writeBytes(programFolder + QStringLiteral("SNeTargets.txt"),
+                         test::crlfLines({QStringLiteral("SNtest\t%1\t%2")
+                                              .arg(target.rightAscension, 0, 'f', 6)
+                                              .arg(target.declination, 0, 'f', 6),
+                                          QStringLiteral("**** imageCount=2")}));
+        syncBeside(server);
+    }
+
+    // Slews cannot be sped up: the mount is synced a fifth of a degree from the target instead.
+    void syncBeside(test::IndiServer& server)
+    {
+        const Equatorial jnow =
+            j2000ToJnow({target.rightAscension, target.declination + 0.2}, QDateTime::currentDateTimeUtc());
+        ASSERT_TRUE(server.set(QStringLiteral("Telescope Simulator.ON_COORD_SET.SYNC=On")));
+        ASSERT_TRUE(server.set(QStringLiteral("Telescope Simulator.EQUATORIAL_EOD_COORD.RA;DEC=%1;%2")
+                                   .arg(jnow.rightAscension, 0, 'f', 6)
+                                   .arg(jnow.declination, 0, 'f', 6)));
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 10000 &&
+               std::abs(core->acpTelescope->Declination() - target.declination - 0.2) > 0.01)
+            waitWallMilliseconds(50);
+        ASSERT_LT(std::abs(core->acpTelescope->Declination() - target.declination - 0.2), 0.01);
+    }
+
+    void run(int passes)
+    {
+        core->runLimits.passes = passes;
+        core->startSurvey();
+    }
+    QString acquisitionLog() const
+    {
+        const QString path = host->acquisitionLogPath();
+        return QFile::exists(path) ? QString::fromLatin1(test::readBytes(path)) : QString();
+    }
+    QString surveyLog() const
+    {
+        return QString::fromLatin1(
+            test::readBytes(host->settings().logDir + QStringLiteral("/Kestrove.log")));
+    }
+    bool marker() const { return QFile::exists(programFolder + QStringLiteral("completed.txt")); }
+    bool catalogueUpdated() const
+    {
+        return test::readBytes(programFolder + QStringLiteral("SNeTargets.txt")).contains("lastImageJD=");
+    }
+    QStringList images() const
+    {
+        QStringList found;
+        QDirIterator it(dir.path() + QStringLiteral("/images"), {QStringLiteral("*.fits")}, QDir::Files,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            found << it.next();
+        return found;
+    }
+    // Calls `action` once, as soon as the acquisition log holds `text`.
+    void onceLogged(const QString& text, std::function<void()> action)
+    {
+        auto* timer = new QTimer(&context);
+        QObject::connect(timer, &QTimer::timeout, &context, [this, timer, text, action] {
+            if (acquisitionLog().contains(text)) {
+                timer->stop();
+                action();
+            }
+        });
+        timer->start(100);
+    }
+
+    QTemporaryDir dir;
+    QString programFolder;
+    std::unique_ptr<indi::IndiObservatory> host;
+    test::RecordingView view;
+    std::unique_ptr<SurveyCore> core;
+    Equatorial target;
+    QObject context;
+};
+
+// The value of a FITS header card, or empty.
+QString fitsValue(const QByteArray& fits, const char* keyword)
+{
+    for (qsizetype at = 0; at + 80 <= fits.size() && at < 2880 * 10; at += 80) {
+        const QByteArray card = fits.mid(at, 80);
+        if (card.left(8).trimmed() == keyword && card.mid(8, 2) == "= ")
+            return QString::fromLatin1(card.mid(10).split('/').first()).trimmed();
+        if (card.left(8).trimmed() == "END")
+            break;
+    }
+    return {};
+}
+
+} // namespace
+
+TEST(IndiObservatory, OnePassImagesTheTargetAndRecordsIt)
+{
+    test::IndiServer server;
+    IndiSurvey survey(server);
+    QElapsedTimer timed;
+    timed.start();
+    survey.run(1);
+    const double seconds = timed.elapsed() / 1000.0;
+    std::printf("one pass with a two-exposure plan: %.1f s\n", seconds);
+
+    const QString log = survey.acquisitionLog();
+    EXPECT_TRUE(survey.marker()) << qPrintable(log);
+    EXPECT_TRUE(survey.catalogueUpdated());
+    EXPECT_EQ(survey.host->lastPlanOutcome(), QStringLiteral("completed"))
+        << qPrintable(survey.host->lastPlanOutcome());
+    EXPECT_TRUE(log.contains(QStringLiteral("\tautofocus\tSNtest\tskipped: no [indi] autofocusCommand")));
+    EXPECT_TRUE(log.contains(QStringLiteral("\tcalibrate\tSNtest\tskipped")));
+    EXPECT_TRUE(log.contains(QStringLiteral("\tfilter\tSNtest\tGreen\tslot 2")));
+    EXPECT_TRUE(log.contains(QStringLiteral("\tend\tSNtest\t2 images")));
+
+    const double off =
+        separation(survey.core->acpTelescope->RightAscension(), survey.core->acpTelescope->Declination(),
+                   survey.target.rightAscension, survey.target.declination);
+    EXPECT_LT(off * 60, 1.0);
+
+    const QStringList images = survey.images();
+    ASSERT_EQ(images.size(), 2) << qPrintable(log);
+    for (const QString& path : images) {
+        EXPECT_TRUE(path.contains(QStringLiteral("/images/SNe/SNtest/"))) << qPrintable(path);
+        const QByteArray fits = test::readBytes(path);
+        EXPECT_TRUE(fits.startsWith("SIMPLE  =")) << qPrintable(path);
+        EXPECT_EQ(fitsValue(fits, "NAXIS1"), QStringLiteral("320")); // half of 1280, binned 2
+        EXPECT_EQ(fitsValue(fits, "NAXIS2"), QStringLiteral("256"));
+        EXPECT_EQ(fitsValue(fits, "XBINNING"), QStringLiteral("2"));
+        EXPECT_TRUE(log.contains(path));
+    }
+}
+
+namespace {
+
+void setRain(test::IndiServer& server, int precipitation)
+{
+    ASSERT_TRUE(server.set(
+        QStringLiteral("Weather Simulator.WEATHER_CONTROL.Weather;Temperature;Wind;Gust;Precip=0;15;0;0;%1")
+            .arg(precipitation)));
+    ASSERT_TRUE(server.set(QStringLiteral("Weather Simulator.WEATHER_REFRESH.REFRESH=On")));
+}
+
+} // namespace
+
+TEST(IndiObservatory, AnAbortDuringTheExposureEndsThePlanWithoutItsMarker)
+{
+    const struct
+    {
+        const char* cause;
+        const char* logged;
+        const char* outcome;
+    } cases[] = {
+        {"Stop Survey and ACP", "\taborted\tSNtest\tAbortScript", "aborted, Stop Survey and ACP"},
+        {"rain", "\taborted, weather unsafe\tSNtest", "aborted, weather unsafe"},
+    };
+    for (const auto& c : cases) {
+        test::IndiServer server;
+        IndiSurvey survey(
+            server, [](ObservatorySettings& s) { s.indi.weather = QStringLiteral("Weather Simulator"); });
+        survey.core->settings.exposureSNe = 5;
+        survey.core->SaveConfig();
+        const bool rain = QByteArray(c.cause) == "rain";
+        survey.onceLogged(QStringLiteral("\tcamera\t"), [&] {
+            if (rain)
+                setRain(server, 10);
+            else
+                survey.core->stopSurveyAndAcp();
+        });
+        survey.run(1);
+
+        const QString log = survey.acquisitionLog();
+        EXPECT_TRUE(log.contains(QString::fromLatin1(c.logged))) << c.cause << qPrintable(log);
+        EXPECT_FALSE(log.contains(QStringLiteral("\tchainscript\t"))) << c.cause;
+        EXPECT_EQ(survey.host->lastPlanOutcome(), QString::fromLatin1(c.outcome)) << c.cause;
+        EXPECT_FALSE(survey.marker()) << c.cause;
+        EXPECT_FALSE(survey.catalogueUpdated()) << c.cause;
+        EXPECT_TRUE(survey.images().isEmpty()) << c.cause;
+        EXPECT_TRUE(survey.surveyLog().contains(
+            QStringLiteral("ACP did not successfully complete the plan - not updating targets file")))
+            << c.cause;
+    }
+}
+
+TEST(IndiObservatory, UnsafeWeatherHoldsThePass)
+{
+    test::IndiServer server;
+    IndiSurvey survey(server,
+                      [](ObservatorySettings& s) { s.indi.weather = QStringLiteral("Weather Simulator"); });
+    const auto rain = [&](int precipitation) {
+        ASSERT_TRUE(server.set(
+            QStringLiteral(
+                "Weather Simulator.WEATHER_CONTROL.Weather;Temperature;Wind;Gust;Precip=0;15;0;0;%1")
+                .arg(precipitation)));
+        ASSERT_TRUE(server.set(QStringLiteral("Weather Simulator.WEATHER_REFRESH.REFRESH=On")));
+    };
+    rain(10);
+    QElapsedTimer waited;
+    waited.start();
+    while (survey.core->acpUtil->Weather().Safe() && waited.elapsed() < 20000)
+        waitWallMilliseconds(100);
+    ASSERT_FALSE(survey.core->acpUtil->Weather().Safe());
+    EXPECT_TRUE(survey.core->acpUtil->WeatherConnected());
+
+    QDateTime madeSafe;
+    QTimer later;
+    later.setSingleShot(true);
+    QObject::connect(&later, &QTimer::timeout, [&] {
+        EXPECT_TRUE(survey.view.statuses.contains(QStringLiteral("Waiting for weather to be safe")));
+        EXPECT_FALSE(survey.acquisitionLog().contains(QStringLiteral("\tstart\t")));
+        madeSafe = QDateTime::currentDateTimeUtc();
+        rain(0);
+    });
+    later.start(3000);
+    survey.run(1);
+
+    EXPECT_TRUE(madeSafe.isValid());
+    EXPECT_TRUE(survey.marker()) << qPrintable(survey.acquisitionLog());
+    EXPECT_TRUE(survey.catalogueUpdated());
+}
+
+TEST(IndiObservatory, ServerKilledMidPlanFailsItAndTheNextPassReconnects)
+{
+    test::IndiServer server;
+    IndiSurvey survey(server);
+    survey.core->settings.exposureSNe = 3;
+    survey.core->SaveConfig();
+    survey.onceLogged(QStringLiteral("\tcamera\t"), [&] {
+        server.kill();
+        server.start();
+    });
+    survey.run(2);
+
+    const QString log = survey.acquisitionLog();
+    EXPECT_TRUE(log.contains(QStringLiteral("\tfailed\tSNtest\t"))) << qPrintable(log);
+    EXPECT_EQ(log.count(QStringLiteral("\tstart\t")), 2) << qPrintable(log);
+    EXPECT_TRUE(log.contains(QStringLiteral("\tend\tSNtest\t2 images"))) << qPrintable(log);
+    EXPECT_EQ(survey.surveyLog().count(QStringLiteral("ACP did not successfully complete the plan")), 1);
+    EXPECT_TRUE(survey.marker());
+    EXPECT_TRUE(survey.catalogueUpdated());
+}
+
+TEST(IndiObservatory, UnreachableServerIsNamedAtStart)
+{
+    const int port = test::IndiServer::freePort();
+    QTemporaryDir dir;
+    ObservatorySettings s = observatoryDefaults(dir.path());
+    s.kind = HostKind::Indi;
+    s.indi.server = QStringLiteral("127.0.0.1:%1").arg(port);
+    s.indi.mount = QStringLiteral("Telescope Simulator");
+    s.indi.camera = QStringLiteral("CCD Simulator");
+    s.indi.connectTimeout = 2;
+    try {
+        indi::IndiObservatory observatory(dir.path(), s);
+        ADD_FAILURE() << "connected to nothing";
+    } catch (const HostError& e) {
+        EXPECT_TRUE(
+            e.message().contains(QStringLiteral("cannot reach the INDI server at 127.0.0.1:%1").arg(port)))
+            << e.what();
+    }
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
