@@ -148,7 +148,11 @@ public:
         if (process.state() != QProcess::Running)
             throw Failure{QStringLiteral("kestrove ended by itself (status %1); see stderr.txt")
                               .arg(process.exitCode())};
-        ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
+        // A pid of 0 would signal this whole process group, the harness with it.
+        const qint64 pid = process.processId();
+        if (pid <= 0)
+            throw Failure{QStringLiteral("kestrove ended by itself; see stderr.txt")};
+        ::kill(static_cast<pid_t>(pid), SIGKILL);
         process.waitForFinished(10000);
         check();
         return banners();
@@ -275,6 +279,8 @@ private:
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    // Progress must reach a log file line by line, whatever ends the harness.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QCommandLineParser parser;
     parser.addOptions(
         {{QStringLiteral("kestrove"), QStringLiteral("The program."), QStringLiteral("PATH")},
