@@ -129,9 +129,10 @@ public:
         // Each start favours one kind, so that kills fall into the rewrite of every kind of file.
         writeConfig(m_random.bounded(3));
         // Now and then the field file must be laid out again at start, so that kills fall into it.
-        m_fieldFileMayBeMissing = m_random.bounded(4) == 0;
-        if (m_fieldFileMayBeMissing)
+        if (m_random.bounded(4) == 0)
             QFile::remove(fieldFile());
+        // A start that finds no field file lays it out; killed before the rename, it leaves none.
+        m_fieldFileMayBeMissing = !QFileInfo::exists(fieldFile());
         // The survey log gains some ten megabytes a pass here; each start gets a fresh one.
         QFile::remove(logFile());
         QProcess process;
