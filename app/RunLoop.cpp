@@ -112,6 +112,7 @@ bool SurveyCore::startSurvey()
 {
     if (m_running)
         return false; // the Start button is disabled during a run; runs never nest
+    m_reported.clear();
 
     // The plan and the chain script name the folder in single-byte text: with a character beyond
     // Latin-1 they would name another folder, and no plan of the night could be recorded.

@@ -89,6 +89,14 @@ ReadingFile::ReadingFile(SurveyCore& core, const QString& path)
 {
 }
 
+void SurveyCore::reportOnce(const QString& subject, const QString& message)
+{
+    if (!m_reported.contains(subject)) {
+        m_reported.insert(subject);
+        m_view.showMessage(message);
+    }
+}
+
 void SurveyCore::pumpEvents()
 {
     if (eventPumpIntervalMs > 0 && m_sincePump.elapsed() < eventPumpIntervalMs)

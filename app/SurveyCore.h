@@ -9,6 +9,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QSet>
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -77,6 +78,9 @@ public:
     void parseTargetConfig(const QString& targetConfig, TargetConfig& config);
     // Shows a message about a line of the file being read (entryPlace), with the line's text.
     void reportLine(qint64 line, const QString& message, const QString& text);
+    // Shows a message about `subject` once in a run: a fault met on every pass (a read-only
+    // catalogue) must not hold an unattended night with a message box each time.
+    void reportOnce(const QString& subject, const QString& message);
 
     // Recording a completed plan in its targets file.
     void updateSNe(const QString& bestTarget);
@@ -153,6 +157,7 @@ private:
     QElapsedTimer m_sinceFlush;
     unsigned m_linesSinceFlushCheck = 0;
     bool m_running = false;
+    QSet<QString> m_reported;
     // "config.ini" holds a fault and could not be copied to "config.ini.bad": nothing saves over it.
     bool m_configMustBeKept = false;
 };

@@ -34,8 +34,17 @@ SiteClock::SiteClock(const QDateTime& startUtc, double speed, const QTimeZone& z
 {
 }
 
+SiteClock SiteClock::systemTime(const QTimeZone& zone)
+{
+    SiteClock clock(QDateTime(), 1, zone);
+    clock.m_systemTime = true;
+    return clock;
+}
+
 QDateTime SiteClock::utcNow() const
 {
+    if (m_systemTime)
+        return QDateTime::currentDateTimeUtc();
     double ms = m_virtualOffsetMs;
     if (m_speed > 0)
         ms += static_cast<double>(wallMs() - m_startWallMs) * m_speed;
@@ -70,6 +79,7 @@ void SiteClock::sleepSeconds(int n)
 
 void SiteClock::setUtc(const QDateTime& utc)
 {
+    m_systemTime = false;
     m_startUtc = utc.toUTC();
     m_startWallMs = wallMs();
     m_virtualOffsetMs = 0;

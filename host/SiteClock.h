@@ -16,6 +16,9 @@ class SiteClock : public Clock
 public:
     // An invalid start instant means "now" by the system clock.
     SiteClock(const QDateTime& startUtc, double speed, const QTimeZone& zone);
+    // A real observatory's clock: the system's own time, read anew at every call, so that it follows
+    // the time service's corrections (a computer may start before its clock is set).
+    static SiteClock systemTime(const QTimeZone& zone);
 
     QDateTime utcNow() const override;
     QDateTime localNow() const override;
@@ -36,6 +39,7 @@ private:
     double m_virtualOffsetMs = 0;
     double m_speed;
     QTimeZone m_zone;
+    bool m_systemTime = false;
     std::function<void()> m_onAdvance;
     mutable QDateTime m_lastUtc;
     mutable QDateTime m_lastLocal;

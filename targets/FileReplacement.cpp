@@ -10,7 +10,8 @@ FileReplacement::FileReplacement(FileSystem& fs, const QString& path, const QStr
       m_newPath(m_filePath == path
                     ? plainNewPath
                     : QFileInfo(m_filePath).absolutePath() + QStringLiteral("/newtargets.txt")),
-      m_before(fs.Status(m_filePath))
+      m_before(fs.Status(m_filePath)),
+      m_folderWritable(QFileInfo(QFileInfo(m_newPath).absolutePath()).isWritable())
 {
 }
 

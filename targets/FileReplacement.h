@@ -19,8 +19,9 @@ public:
     // The file that is replaced: the path itself, or the end of its chain of links.
     const QString& filePath() const { return m_filePath; }
     const QString& newPath() const { return m_newPath; }
-    // The user made it read-only: it is not to be replaced.
-    bool readOnly() const { return m_before && !m_before->writable; }
+    // The user made it read-only, or the folder its replacement is written in: it is not to be
+    // replaced.
+    bool readOnly() const { return !m_folderWritable || (m_before && !m_before->writable); }
     // The file is still the one looked at, unchanged (true when the file system cannot tell).
     bool unchanged() const;
     // Puts the new content in the file's place. `synced`: the rename itself reaches the disk before
@@ -32,6 +33,7 @@ private:
     QString m_filePath;
     QString m_newPath;
     std::optional<FileStatus> m_before;
+    bool m_folderWritable;
 };
 
 } // namespace kestrove

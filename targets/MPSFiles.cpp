@@ -209,12 +209,14 @@ int16_t SurveyCore::createMPSFiles()
         // line and pass for a finished one on every later call.
         FileReplacement replacement(*fileSystem, fieldPath, programFile(QStringLiteral("newtargets.txt")));
         if (replacement.readOnly()) {
-            view().showMessage(lineMessage(
-                QStringLiteral("MPSTargets.txt"), count,
-                QStringLiteral(
-                    "Survey area %1 is not laid out anew, because its field file \"%2\" is read-only")
-                    .arg(areaNumber, fieldPath),
-                areaLine));
+            reportOnce(
+                fieldPath,
+                lineMessage(
+                    QStringLiteral("MPSTargets.txt"), count,
+                    QStringLiteral(
+                        "Survey area %1 is not laid out anew, because its field file \"%2\" is read-only")
+                        .arg(areaNumber, fieldPath),
+                    areaLine));
             continue;
         }
         auto out = fileSystem->CreateTextFile(replacement.newPath(), true);

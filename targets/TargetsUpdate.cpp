@@ -39,9 +39,11 @@ void rewriteTargets(SurveyCore& core, const QString& bestTarget, const QString& 
     for (int attempt = 1;; ++attempt) {
         FileReplacement replacement(fs, targetsPath, core.programFile(QStringLiteral("newtargets.txt")));
         if (replacement.readOnly()) {
-            core.view().showMessage(
-                QStringLiteral("The targets file \"%1\" is read-only, so it was not updated: the observation "
-                               "of %2 is not recorded.")
+            core.reportOnce(
+                replacement.filePath(),
+                QStringLiteral("The targets file \"%1\" (or its folder) is read-only, so it was not "
+                               "updated: the observation of %2 is not recorded, nor any other of "
+                               "this file while it stays read-only.")
                     .arg(targetsPath, targetName));
             return;
         }

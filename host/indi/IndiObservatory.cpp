@@ -33,7 +33,7 @@ class IndiState
 {
 public:
     IndiState(const QString& folder, const ObservatorySettings& given)
-        : settings(given), clock(QDateTime(), 1, siteTimeZone(given)),
+        : settings(given), clock(SiteClock::systemTime(siteTimeZone(given))),
           sky(Site{given.latitude, given.longitude, given.elevation}, clock),
           link(client, settings, addressOf(folder, given)), executor(link, sky, clock)
     {
@@ -158,9 +158,17 @@ IndiObservatory::IndiObservatory(const QString& folder, const ObservatorySetting
     // update follows within a poll.
     const IndiClient& client = m_state->client;
     waited.restart();
-    while (client.property(settings.indi.mount, QStringLiteral("EQUATORIAL_EOD_COORD"))->updates < 2 &&
-           waited.elapsed() < 2000)
+    for (;;) {
+        // Looked up anew each time: a server lost meanwhile takes its properties with it.
+        const IndiProperty* position =
+            client.property(settings.indi.mount, QStringLiteral("EQUATORIAL_EOD_COORD"));
+        if (!position)
+            throw HostError(QStringLiteral("INDI"), link.serverText(),
+                            QStringLiteral("the connection was lost while the mount's position was awaited"));
+        if (position->updates >= 2 || waited.elapsed() >= 2000)
+            break;
         waitWallMilliseconds(50);
+    }
 }
 
 IndiObservatory::~IndiObservatory() = default;

@@ -300,6 +300,10 @@ TEST_F(TargetsUpdate, TheRewriteKeepsTheFilesPermissionsAndLinks)
         }
 
         EXPECT_NO_THROW(core.updateSNe(t)) << c.what;
+        if (c.readOnly) {
+            // Said once: a night is not held by a message box after every plan.
+            EXPECT_NO_THROW(core.updateSNe(t)) << c.what;
+        }
 
         EXPECT_EQ(readBytes(file), c.readOnly ? old : updated) << c.what;
         // Without the flags of the user running the test.
