@@ -208,9 +208,9 @@ bool IndiClient::deviceConnected(const QString& device) const
            connection->state != PropertyState::Alert;
 }
 
-const IndiBlob* IndiClient::lastBlob(const QString& device) const
+const IndiBlob* IndiClient::lastBlob(const QString& device, const QString& property) const
 {
-    const auto it = m_lastBlobs.constFind(device);
+    const auto it = m_lastBlobs.constFind(device + u'\n' + property);
     return it == m_lastBlobs.cend() ? nullptr : &it.value();
 }
 
@@ -267,8 +267,9 @@ void IndiClient::receiveBlob(const IndiBlob& blob)
 {
     if (!m_connected)
         return;
-    m_lastBlobs[blob.device] = blob;
-    ++m_blobCounts[blob.device];
+    const QString key = blob.device + u'\n' + blob.property;
+    m_lastBlobs[key] = blob;
+    ++m_blobCounts[key];
 }
 
 void IndiClient::remove(const QString& device, const QString& name)

@@ -70,8 +70,13 @@ public:
     // The device's CONNECTION switch is on and not failed.
     bool deviceConnected(const QString& device) const;
     // BLOBs received from the device since the program started, and the last of them.
-    quint64 blobCount(const QString& device) const { return m_blobCounts.value(device); }
-    const IndiBlob* lastBlob(const QString& device) const;
+    // BLOBs of one property of a device (a camera's main chip is "CCD1"; a guide chip or a video
+    // stream sends others).
+    quint64 blobCount(const QString& device, const QString& property) const
+    {
+        return m_blobCounts.value(device + u'\n' + property);
+    }
+    const IndiBlob* lastBlob(const QString& device, const QString& property) const;
 
     void sendNumbers(const QString& device, const QString& property,
                      const QList<QPair<QString, double>>& values);

@@ -30,6 +30,8 @@ constexpr double kPointingTolerance = 0.5;
 constexpr int kTickMs = 100;
 
 const QString EOD = QStringLiteral("EQUATORIAL_EOD_COORD");
+// The BLOB property of a camera's main chip; a guide chip or a video stream sends others.
+const QString mainChip = QStringLiteral("CCD1");
 
 QString coordinatesText(const Equatorial& e)
 {
@@ -98,6 +100,11 @@ void PlanExecutor::begin()
         return;
     }
     log({QStringLiteral("start"), m_plan.target, m_planPath});
+    // The folder comes from a target's name in a catalogue: it may not climb out of the image tree.
+    if (QString(m_plan.dir).replace(u'\\', u'/').split(u'/').contains(QStringLiteral(".."))) {
+        fail(QStringLiteral("the image folder \"%1\" holds \"..\"; it is not written").arg(m_plan.dir));
+        return;
+    }
 
     const IndiSettings& indi = m_settings.indi;
     m_needs = {{indi.mount, EOD}, {indi.mount, QStringLiteral("ON_COORD_SET")}};
@@ -209,15 +216,22 @@ void PlanExecutor::advance()
             afterSettle();
         break;
     case Step::Camera:
-        if (cameraReady()) {
+        switch (cameraAnswer()) {
+        case CameraAnswer::Waiting:
+            break;
+        case CameraAnswer::Refused:
+            fail(QStringLiteral("the camera refused the binning %1 or the frame").arg(m_plan.binning));
+            break;
+        case CameraAnswer::Taken:
             log({QStringLiteral("camera"), m_plan.target, QStringLiteral("binning %1").arg(m_plan.binning),
-                 QStringLiteral("subframe %1").arg(doubleText(m_plan.subframe))});
+                 QStringLiteral("subframe %1").arg(doubleText(m_plan.subframe)), frameText()});
             m_image = 0;
             startExposure();
+            break;
         }
         break;
     case Step::Exposing:
-        if (m_client.blobCount(m_settings.indi.camera) > m_blobsBefore)
+        if (m_client.blobCount(m_settings.indi.camera, mainChip) > m_blobsBefore)
             saveImage();
         break;
     case Step::Idle:
@@ -390,6 +404,11 @@ void PlanExecutor::startCamera()
         fail(QStringLiteral("the camera reports no chip size"));
         return;
     }
+    // A driver answers each with an update; it may round the frame to what its chip can do.
+    const IndiProperty* binning = m_client.property(camera, QStringLiteral("CCD_BINNING"));
+    const IndiProperty* frame = m_client.property(camera, QStringLiteral("CCD_FRAME"));
+    m_binningUpdates = binning ? binning->updates : 0;
+    m_frameUpdates = frame ? frame->updates : 0;
     m_client.sendNumbers(camera, QStringLiteral("CCD_BINNING"),
                          {{QStringLiteral("HOR_BIN"), static_cast<double>(m_plan.binning)},
                           {QStringLiteral("VER_BIN"), static_cast<double>(m_plan.binning)}});
@@ -403,31 +422,36 @@ void PlanExecutor::startCamera()
           QStringLiteral("the camera did not take the binning and frame"));
 }
 
-bool PlanExecutor::cameraReady() const
+PlanExecutor::CameraAnswer PlanExecutor::cameraAnswer() const
 {
     const QString& camera = m_settings.indi.camera;
-    const IndiProperty* info = m_client.property(camera, QStringLiteral("CCD_INFO"));
     const IndiProperty* binning = m_client.property(camera, QStringLiteral("CCD_BINNING"));
     const IndiProperty* frame = m_client.property(camera, QStringLiteral("CCD_FRAME"));
-    if (!info || !binning || !frame || binning->state == PropertyState::Busy ||
-        frame->state == PropertyState::Busy)
-        return false;
-    const Frame f = centredFrame(static_cast<int>(info->number(QStringLiteral("CCD_MAX_X")).value_or(0)),
-                                 static_cast<int>(info->number(QStringLiteral("CCD_MAX_Y")).value_or(0)),
-                                 m_plan.subframe);
-    const auto is = [](const IndiProperty* p, const char* element, double value) {
-        const auto v = p->number(QString::fromLatin1(element));
-        return v && std::abs(*v - value) < 0.5;
-    };
-    return is(binning, "HOR_BIN", m_plan.binning) && is(binning, "VER_BIN", m_plan.binning) &&
-           is(frame, "X", f.x) && is(frame, "Y", f.y) && is(frame, "WIDTH", f.width) &&
-           is(frame, "HEIGHT", f.height);
+    if (!binning || !frame)
+        return CameraAnswer::Waiting;
+    if (binning->state == PropertyState::Alert || frame->state == PropertyState::Alert)
+        return CameraAnswer::Refused;
+    const bool answered = binning->updates > m_binningUpdates && frame->updates > m_frameUpdates;
+    if (!answered || binning->state == PropertyState::Busy || frame->state == PropertyState::Busy)
+        return CameraAnswer::Waiting;
+    return CameraAnswer::Taken;
+}
+
+QString PlanExecutor::frameText() const
+{
+    const IndiProperty* frame = m_client.property(m_settings.indi.camera, QStringLiteral("CCD_FRAME"));
+    if (!frame)
+        return {};
+    QStringList values;
+    for (const char* element : {"X", "Y", "WIDTH", "HEIGHT"})
+        values << doubleText(frame->number(QString::fromLatin1(element)).value_or(0));
+    return QStringLiteral("frame ") + values.join(u' ');
 }
 
 void PlanExecutor::startExposure()
 {
     const QString& camera = m_settings.indi.camera;
-    m_blobsBefore = m_client.blobCount(camera);
+    m_blobsBefore = m_client.blobCount(camera, mainChip);
     m_client.sendNumbers(camera, QStringLiteral("CCD_EXPOSURE"),
                          {{QStringLiteral("CCD_EXPOSURE_VALUE"), m_plan.interval}});
     m_watch.sent(stateOf(camera, QStringLiteral("CCD_EXPOSURE")));
@@ -446,7 +470,7 @@ QString PlanExecutor::imageFolder() const
 
 void PlanExecutor::saveImage()
 {
-    const IndiBlob* blob = m_client.lastBlob(m_settings.indi.camera);
+    const IndiBlob* blob = m_client.lastBlob(m_settings.indi.camera, mainChip);
     const QString folder = imageFolder();
     if (!QDir().mkpath(folder)) {
         fail(QStringLiteral("cannot create the image folder %1").arg(folder));

@@ -67,7 +67,16 @@ private:
     void startFocus();
     void startFilter();
     void startCamera();
-    bool cameraReady() const;
+    // Whether the camera has answered the binning and frame sent to it.
+    enum class CameraAnswer
+    {
+        Waiting,
+        Taken,
+        Refused
+    };
+    CameraAnswer cameraAnswer() const;
+    // The frame the camera set, for the acquisition log.
+    QString frameText() const;
     void startExposure();
     void saveImage();
     void finish();
@@ -103,6 +112,8 @@ private:
     int m_filterSlot = 0;
     int m_image = 0; // images saved
     quint64 m_blobsBefore = 0;
+    quint64 m_binningUpdates = 0;
+    quint64 m_frameUpdates = 0;
     QList<Need> m_needs;
 };
 

@@ -301,6 +301,25 @@ TEST(IndiObservatory, ServerKilledMidPlanFailsItAndTheNextPassReconnects)
     EXPECT_TRUE(survey.catalogueUpdated());
 }
 
+// The image folder is built from the catalogue's target name: a name cannot send images elsewhere.
+TEST(IndiObservatory, ATargetNameCannotSendImagesOutOfTheImageTree)
+{
+    test::IndiServer server;
+    IndiSurvey survey(server);
+    test::writeBytes(survey.programFolder + QStringLiteral("SNeTargets.txt"),
+                     test::crlfLines({QStringLiteral("../../escape\t%1\t%2")
+                                          .arg(survey.target.rightAscension, 0, 'f', 6)
+                                          .arg(survey.target.declination, 0, 'f', 6),
+                                      QStringLiteral("**** imageCount=2")}));
+    survey.run(1);
+    const QString log = survey.acquisitionLog();
+    EXPECT_TRUE(log.contains(QStringLiteral("holds \"..\"; it is not written"))) << qPrintable(log);
+    EXPECT_FALSE(log.contains(QStringLiteral("\tslew"))) << qPrintable(log);
+    EXPECT_FALSE(survey.marker());
+    EXPECT_FALSE(survey.catalogueUpdated());
+    EXPECT_FALSE(QFileInfo::exists(survey.dir.path() + QStringLiteral("/escape")));
+}
+
 TEST(IndiObservatory, UnreachableServerIsNamedAtStart)
 {
     const int port = test::IndiServer::freePort();
