@@ -128,7 +128,8 @@ QStringList startWarnings(const SurveySettings& settings, const Clock& clock, co
                         .arg(settings.MPFEnabled != 0 ? QStringLiteral(" (MPF has no targets of its own)")
                                                       : QString());
     const double speed = clock.speed();
-    if (limits.untilUtc.isValid() && speed > 0) {
+    // A real observatory runs in real time; only a simulated one can be told to hurry.
+    if (limits.untilUtc.isValid() && speed > 0 && !clock.isSystemTime()) {
         const double aheadSeconds = static_cast<double>(clock.utcNow().secsTo(limits.untilUtc));
         const double wallSeconds = aheadSeconds / speed;
         if (wallSeconds > 3600) {

@@ -18,6 +18,8 @@ public:
     // Seconds of this clock per second of wall time: 1 real time (a real observatory), N faster,
     // 0 virtual time.
     virtual double speed() const { return 1; }
+    // True for a real observatory's clock, which is the computer's own time.
+    virtual bool isSystemTime() const { return false; }
 };
 
 } // namespace kestrove

@@ -25,6 +25,7 @@ public:
     void sleepSeconds(int n) override;
 
     double speed() const override { return m_speed; }
+    bool isSystemTime() const override { return m_systemTime; }
     const QTimeZone& zone() const { return m_zone; }
     // Sets the clock to an instant; it runs on from there at its speed.
     void setUtc(const QDateTime& utc);

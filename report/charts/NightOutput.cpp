@@ -1,5 +1,6 @@
 #include "report/charts/NightOutput.h"
 
+#include "app/StopSignals.h"
 #include "host/HostError.h"
 #include "report/NightFiles.h"
 #include "report/Preview.h"
@@ -83,7 +84,15 @@ int runPreviewCommand(const CommandLine& commandLine)
         request.night = nightOf(commandLine, observatory);
         request.span = commandLine.fromUtc.isValid() ? TimeSpan{commandLine.fromUtc, commandLine.toUtc}
                                                      : darkSpan(observatory, request.night);
-        const NightReport report = runPreview(request);
+        // Ctrl-C ends the preview as Stop Survey would, so that its scratch copy is removed.
+        StopSignalNotifier stopSignals;
+        bool stopped = false;
+        QObject::connect(&stopSignals, &StopSignalNotifier::received, [&stopped] { stopped = true; });
+        const NightReport report = runPreview(request, [&stopped](double) { return !stopped; });
+        if (stopped) {
+            print(stderr, QStringLiteral("Kestrove: the preview was stopped; it wrote no files\n"));
+            return 1;
+        }
         const QString folder = outputFolder(commandLine, QStringLiteral("preview"), request.night, true);
         writePreviewFiles(report, folder);
         print(stdout, nightSummary(report) + QStringLiteral("Files: ") + folder + u'\n');

@@ -131,7 +131,7 @@ TEST(HeadlessStartWarnings, SayWhenARunCanOnlySleepOrWillTakeAllNight)
     {
         const char* name;
         int16_t SNe, MPS, MPF, SLC;
-        double speed;
+        double speed;       // -1: a real observatory's clock, the computer's own time
         int untilMinutes;   // ahead of the clock; 0: no --until
         QStringList starts; // of the warnings, in order
     };
@@ -147,6 +147,7 @@ TEST(HeadlessStartWarnings, SayWhenARunCanOnlySleepOrWillTakeAllNight)
         {"ten times faster, a night ahead", 0, 0, 0, 1, 10, 660, {slow + "at 10 times real time"}},
         {"sixty times faster, a night ahead", 1, 0, 0, 0, 60, 660, {}},
         {"both", 0, 0, 0, 0, 1, 120, {none, slow}},
+        {"a real observatory, a night ahead", 1, 0, 0, 0, -1, 600, {}},
     };
     for (const Case& c : cases) {
         SurveySettings settings;
@@ -155,10 +156,11 @@ TEST(HeadlessStartWarnings, SayWhenARunCanOnlySleepOrWillTakeAllNight)
         settings.MPFEnabled = c.MPF;
         settings.SLCEnabled = c.SLC;
         const QDateTime start(QDate(2026, 12, 7), QTime(20, 0), QTimeZone::utc());
-        SiteClock clock(start, c.speed, QTimeZone::utc());
+        const SiteClock clock = c.speed < 0 ? SiteClock::systemTime(QTimeZone::utc())
+                                            : SiteClock(start, c.speed, QTimeZone::utc());
         RunLimits limits;
         if (c.untilMinutes > 0)
-            limits.untilUtc = start.addSecs(c.untilMinutes * 60);
+            limits.untilUtc = clock.utcNow().addSecs(c.untilMinutes * 60);
 
         const QStringList warnings = startWarnings(settings, clock, limits);
 
