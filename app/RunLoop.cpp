@@ -306,6 +306,8 @@ bool SurveyCore::startSurvey()
             for (int count = kMarkerWaitSeconds; !stopRequested && count > 0 && !FileExists(marker); --count)
                 waitOneSecond();
 
+            // Asked before the marker is looked at: asking lets a running simulation catch up.
+            const QString outcome = m_host.lastPlanOutcome();
             const bool completed = FileExists(marker);
             if (completed)
                 (this->*chosenKind->update)(chosenTarget);
@@ -313,7 +315,7 @@ bool SurveyCore::startSurvey()
                 logLine(
                     QStringLiteral("ACP did not successfully complete the plan - not updating targets file"));
             record.endUtc = m_host.clock().utcNow();
-            record.result = planResult(completed, m_host.lastPlanOutcome(), stopRequested);
+            record.result = planResult(completed, outcome, stopRequested);
             recordHistory(*this, record);
         } else {
             setStatus(QStringLiteral("No viable target - sleeping for 5 minutes"));

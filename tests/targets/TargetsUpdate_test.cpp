@@ -229,6 +229,14 @@ TEST_F(TargetsUpdate, AnEditSavedDuringTheRewriteIsKeptWithTheObservation)
         log.clear();
         view.messages.clear();
         writeBytes(path(sneFile), crlfLines(lines));
+        {
+            // A minute in the past: a same-size edit in place must show by its time even where
+            // the file system keeps coarse times.
+            QFile file(path(sneFile));
+            ASSERT_TRUE(file.open(QIODevice::ReadWrite) &&
+                        file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-60),
+                                         QFileDevice::FileModificationTime));
+        }
         int dispatches = 0;
         view.onProcessEvents = [&] {
             if (++dispatches == c.atDispatch)
