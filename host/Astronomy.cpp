@@ -117,14 +117,6 @@ double sunAltitude(const QDateTime& utc, const Site& site)
     return SkyInstant(utc, site).sun().elevation;
 }
 
-std::optional<double> moonAltitude(const QDateTime& utc, const Site& site)
-{
-    const auto place = SkyInstant(utc, site).moon();
-    if (!place)
-        return std::nullopt;
-    return place->elevation;
-}
-
 namespace {
 
 // Terrestrial time of a UTC instant as an ERFA two-part date.
@@ -161,6 +153,47 @@ Equatorial jnowToJ2000(const Equatorial& jnow, const QDateTime& utc)
     double rc = 0, dc = 0, eo = 0;
     eraAtic13(ri, jnow.declination * ERFA_DD2R, tt1, tt2, &rc, &dc, &eo);
     return {eraAnp(rc) / hoursToRad, dc * ERFA_DR2D};
+}
+
+namespace {
+
+// Coarse enough to be cheap, fine enough that the Sun cannot cross an altitude twice in one step
+// anywhere but within a few degrees of a pole.
+constexpr int stepSeconds = 600;
+
+// Bisects down to a second between an instant on one side of the altitude and one on the other.
+QDateTime crossingBetween(const Site& site, QDateTime before, QDateTime after, double altitude)
+{
+    const bool wasAbove = sunAltitude(before, site) >= altitude;
+    while (before.secsTo(after) > 1) {
+        const QDateTime middle = before.addSecs(before.secsTo(after) / 2);
+        if ((sunAltitude(middle, site) >= altitude) == wasAbove)
+            before = middle;
+        else
+            after = middle;
+    }
+    return after;
+}
+
+} // namespace
+
+QList<QDateTime> sunCrossings(const Site& site, const QDateTime& fromUtc, const QDateTime& toUtc,
+                              double sunAltitudeLimit)
+{
+    QList<QDateTime> crossings;
+    QDateTime previous = fromUtc.toUTC();
+    bool previousAbove = sunAltitude(previous, site) >= sunAltitudeLimit;
+    while (previous < toUtc) {
+        QDateTime next = previous.addSecs(stepSeconds);
+        if (next > toUtc)
+            next = toUtc.toUTC();
+        const bool above = sunAltitude(next, site) >= sunAltitudeLimit;
+        if (above != previousAbove)
+            crossings << crossingBetween(site, previous, next, sunAltitudeLimit);
+        previous = next;
+        previousAbove = above;
+    }
+    return crossings;
 }
 
 double separation(double ra1Hours, double dec1, double ra2Hours, double dec2)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QList>
 #include <optional>
 
 #include <erfa.h>
@@ -56,10 +57,8 @@ private:
 
 // Whether SkyInstant::moon() gives anything.
 bool haveMoonEphemeris();
-// The altitude (degrees) of the Sun and of the Moon at a site; no value for the Moon without an
-// ephemeris.
+// The Sun's altitude (degrees) at a site.
 double sunAltitude(const QDateTime& utc, const Site& site);
-std::optional<double> moonAltitude(const QDateTime& utc, const Site& site);
 
 // An equatorial position: right ascension in hours, declination in degrees.
 struct Equatorial
@@ -72,6 +71,11 @@ struct Equatorial
 // the frame INDI mounts speak; and back. Light deflection and aberration included, no refraction.
 Equatorial j2000ToJnow(const Equatorial& j2000, const QDateTime& utc);
 Equatorial jnowToJ2000(const Equatorial& jnow, const QDateTime& utc);
+
+// The instants between two others at which the Sun's centre crosses an altitude, rising or
+// setting, in order, to a second.
+QList<QDateTime> sunCrossings(const Site& site, const QDateTime& fromUtc, const QDateTime& toUtc,
+                              double sunAltitude);
 
 // Angular distance between two J2000 positions, degrees.
 double separation(double ra1Hours, double dec1, double ra2Hours, double dec2);

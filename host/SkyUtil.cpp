@@ -7,13 +7,6 @@
 
 namespace kestrove {
 
-void SiteSky::setSite(const Site& site)
-{
-    m_site = site;
-    m_sky.reset();
-    m_haveSun = false;
-}
-
 double SiteSky::sunAltitudeNow()
 {
     const qint64 now = m_clock.utcNow().toMSecsSinceEpoch();
@@ -83,30 +76,12 @@ std::optional<QDateTime> firstSunAboveLimit(const Site& site, const std::optiona
 {
     if (!limit || to < from)
         return std::nullopt;
-    const auto above = [&](const QDateTime& t) { return sunAltitude(t, site) > *limit; };
-    if (above(from))
+    if (sunAltitude(from, site) > *limit)
         return from;
-    // The Sun climbs at most a quarter of a degree a minute: a rise above the limit lasts far longer
-    // than a step, so stepping cannot pass over one.
-    constexpr qint64 stepMs = 60 * 1000;
-    QDateTime below = from;
-    for (;;) {
-        QDateTime next = below.addMSecs(stepMs);
-        if (next > to)
-            next = to;
-        if (above(next)) {
-            // Halve the bracket down to a second.
-            QDateTime high = next;
-            while (below.msecsTo(high) > 1000) {
-                const QDateTime middle = below.addMSecs(below.msecsTo(high) / 2);
-                (above(middle) ? high : below) = middle;
-            }
-            return high;
-        }
-        if (next == to)
-            return std::nullopt;
-        below = next;
-    }
+    const QList<QDateTime> crossings = sunCrossings(site, from, to, *limit);
+    if (crossings.isEmpty())
+        return std::nullopt;
+    return crossings.front();
 }
 
 SkyUtil::SkyUtil(SiteSky& sky, std::optional<double> sunLimit)

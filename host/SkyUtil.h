@@ -19,7 +19,6 @@ public:
     SiteSky(const Site& site, const Clock& clock) : m_site(site), m_clock(clock) {}
 
     const Site& site() const { return m_site; }
-    void setSite(const Site& site);
     // The sky context for the clock's current instant.
     std::shared_ptr<const SkyInstant> now();
     // Local apparent sidereal time now, hours. On a running clock it is carried forward from a

@@ -27,8 +27,4 @@ inline constexpr double darkSunAltitude = -12;
 std::optional<TimeSpan> darkWindow(const Site& site, const QTimeZone& zone, const QDate& night,
                                    double sunAltitude = darkSunAltitude);
 
-// The instants between two others at which the Sun crosses an altitude, in order.
-QList<QDateTime> sunCrossings(const Site& site, const QDateTime& fromUtc, const QDateTime& toUtc,
-                              double sunAltitude);
-
 } // namespace kestrove

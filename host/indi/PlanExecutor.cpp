@@ -1,6 +1,7 @@
 #include "host/indi/PlanExecutor.h"
 
 #include "config/NumberText.h"
+#include "host/AcquisitionLog.h"
 #include "host/ChainScript.h"
 #include "host/ConfigValues.h"
 #include "host/HostError.h"
@@ -590,19 +591,12 @@ PropertyState PlanExecutor::stateOf(const QString& device, const QString& name) 
 
 QString PlanExecutor::logPath() const
 {
-    return m_settings.logDir + QStringLiteral("/AcquireImages.log");
+    return acquisitionLogPath(m_settings.logDir);
 }
 
 void PlanExecutor::log(const QStringList& fields) noexcept
 {
-    try {
-        LocalFileSystem fs;
-        auto stream = fs.OpenTextFile(logPath(), IOMode::ForAppending, true);
-        stream->WriteLine(utcInstantText(m_clock.utcNow()) + u'\t' + fields.join(u'\t'));
-        stream->Close();
-    } catch (const std::exception& e) {
-        qCWarning(lcIndi) << "acquisition log:" << e.what();
-    }
+    appendAcquisitionLog(m_settings.logDir, m_clock.utcNow(), fields);
 }
 
 } // namespace kestrove::indi

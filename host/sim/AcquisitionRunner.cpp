@@ -1,24 +1,21 @@
 #include "host/sim/AcquisitionRunner.h"
 
 #include "config/NumberText.h"
+#include "host/AcquisitionLog.h"
 #include "host/ChainScript.h"
 #include "host/ConfigValues.h"
 #include "host/HostError.h"
 #include "host/HostText.h"
-#include "host/LocalFileSystem.h"
 #include "host/SkyUtil.h"
 #include "host/sim/SimState.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QTimeZone>
 
 #include <cmath>
 #include <limits>
-
-Q_DECLARE_LOGGING_CATEGORY(lcSim)
 
 namespace kestrove::sim {
 
@@ -27,11 +24,6 @@ namespace {
 qint64 toMs(double seconds)
 {
     return std::llround(seconds * 1000.0);
-}
-
-QString utcText(qint64 ms)
-{
-    return utcInstantText(QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()));
 }
 
 } // namespace
@@ -209,19 +201,13 @@ void AcquisitionRunner::dropChainScript(qint64 at, const QString& why)
 
 void AcquisitionRunner::log(qint64 at, const QStringList& fields) noexcept
 {
-    try {
-        LocalFileSystem fs;
-        auto stream = fs.OpenTextFile(logPath(), IOMode::ForAppending, true);
-        stream->WriteLine(utcText(at) + u'\t' + fields.join(u'\t'));
-        stream->Close();
-    } catch (const std::exception& e) {
-        qCWarning(lcSim) << "acquisition log:" << e.what();
-    }
+    appendAcquisitionLog(m_state.settings.logDir, QDateTime::fromMSecsSinceEpoch(at, QTimeZone::utc()),
+                         fields);
 }
 
 QString AcquisitionRunner::logPath() const
 {
-    return m_state.settings.logDir + QStringLiteral("/AcquireImages.log");
+    return acquisitionLogPath(m_state.settings.logDir);
 }
 
 } // namespace kestrove::sim
