@@ -2,11 +2,11 @@
 #include "config/NumberText.h"
 #include "host/Clock.h"
 #include "host/HostError.h"
+#include "host/LocalFileSystem.h"
 #include "report/History.h"
 
 #include <QFile>
 #include <QLoggingCategory>
-#include <QSaveFile>
 #include <algorithm>
 #include <exception>
 
@@ -69,13 +69,6 @@ void recordHistory(SurveyCore& core, const HistoryEntry& entry)
 bool fitsSingleByte(const QString& text)
 {
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 0xff; });
-}
-
-void writeWholeFile(const QString& path, const QByteArray& bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw HostError(QStringLiteral("write"), path, file.errorString());
 }
 
 // Writes "completed.vbs" unless it already holds what this folder needs. One that differs (copied

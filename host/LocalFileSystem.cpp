@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 #include <cerrno>
 #include <cstdio>
@@ -328,6 +329,13 @@ void LocalFileSystem::SetPermissions(const QString& path, unsigned permissions)
 {
     if (::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(permissions & 07777)) != 0)
         throw HostError(QStringLiteral("SetPermissions"), path, systemReason());
+}
+
+void writeWholeFile(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        throw HostError(QStringLiteral("write"), path, file.errorString());
 }
 
 } // namespace kestrove

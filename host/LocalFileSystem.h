@@ -18,4 +18,8 @@ public:
     void SetPermissions(const QString& path, unsigned permissions) override;
 };
 
+// Writes a whole file in one step: afterwards it holds these bytes or what it held before. Throws
+// HostError naming the path when it cannot.
+void writeWholeFile(const QString& path, const QByteArray& bytes);
+
 } // namespace kestrove

@@ -7,7 +7,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <map>
 
@@ -161,13 +160,6 @@ QString nightSummary(const NightReport& report)
     for (const QString& message : report.messages)
         lines << QStringLiteral("Message: ") + message;
     return lines.join(u'\n') + u'\n';
-}
-
-void writeWholeTextFile(const QString& path, const QByteArray& bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw HostError(QStringLiteral("write"), path, file.errorString());
 }
 
 QString newDatedFolder(const QString& parent, const QDate& night)

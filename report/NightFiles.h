@@ -15,8 +15,6 @@ QByteArray reasonsCsv(const NightReport& report);
 // plan.
 QString nightSummary(const NightReport& report);
 
-// Writes a file whole (CR LF text), replacing any earlier one in one step.
-void writeWholeTextFile(const QString& path, const QByteArray& bytes);
 // A folder of its own for a night's output under `parent`: the night's date, then -2, -3 ... when
 // that is taken.
 QString newDatedFolder(const QString& parent, const QDate& night);

@@ -2,6 +2,7 @@
 
 #include "app/StopSignals.h"
 #include "host/HostError.h"
+#include "host/LocalFileSystem.h"
 #include "report/NightFiles.h"
 #include "report/Preview.h"
 #include "report/charts/NightCharts.h"
@@ -60,8 +61,8 @@ QStringList writePreviewFiles(const NightReport& report, const QString& folder)
         dir.filePath(QStringLiteral("plans.csv")), dir.filePath(QStringLiteral("reasons.csv")),
         dir.filePath(QStringLiteral("night.png")), dir.filePath(QStringLiteral("night.svg")),
         dir.filePath(QStringLiteral("sky.png"))};
-    writeWholeTextFile(paths[0], plansCsv(report));
-    writeWholeTextFile(paths[1], reasonsCsv(report));
+    writeWholeFile(paths[0], plansCsv(report));
+    writeWholeFile(paths[1], reasonsCsv(report));
     charts::saveChart(charts::nightChart(report), nightSize, paths[2], paths[3]);
     charts::saveChart(charts::skyChart(report), skySize, paths[4]);
     return paths;
