@@ -2,17 +2,21 @@
 # Runs every libFuzzer target of a build (configured with -DKESTROVE_FUZZ=ON, as the sanitizer build
 # of scripts/test.sh is) on its seed corpus, for a time or a number of inputs each, and prints how
 # many inputs each one ran. A crash, a sanitizer report, a failed check, a hang (10 s per input) or
-# a leak ends with status 1; the input is kept in BUILD/fuzz-findings/.
-#   scripts/fuzz.sh [--seconds N | --runs N] [BUILD]      (default: --seconds 20 build-sanitize)
+# a leak ends with status 1; the input is kept in BUILD/fuzz-findings/. --target NAME (repeatable)
+# runs only those targets, so that long runs can share the cores.
+#   scripts/fuzz.sh [--seconds N | --runs N] [--target NAME]... [BUILD]
+#   (default: --seconds 20, every target, build-sanitize)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 limit=(-max_total_time=20)
 build=build-sanitize
+only=()
 while [ $# -gt 0 ]; do
     case "$1" in
         --seconds) limit=(-max_total_time="$2"); shift 2 ;;
         --runs) limit=(-runs="$2"); shift 2 ;;
+        --target) only+=("${2%_fuzz}_fuzz"); shift 2 ;;
         *) build="$1"; shift ;;
     esac
 done
@@ -22,6 +26,9 @@ mkdir -p "$findings"
 status=0
 for target in "$build"/fuzz/*_fuzz; do
     name=$(basename "$target")
+    if [ ${#only[@]} -gt 0 ] && [[ " ${only[*]} " != *" $name "* ]]; then
+        continue
+    fi
     # New inputs go to a scratch corpus; the seeds in the repository are only read.
     scratch=$(mktemp -d)
     log="$build/fuzz-$name.log"
