@@ -87,9 +87,9 @@ public:
     }
 
     // indi_setprop "Device.PROPERTY.ELEMENT;ELEMENT=value;value".
-    bool set(const QString& spec) const
+    bool set(const QString& assignment) const
     {
-        return QProcess::execute(QStringLiteral("indi_setprop"), {"-p", QString::number(m_port), spec}) == 0;
+        return QProcess::execute(QStringLiteral("indi_setprop"), {"-p", QString::number(m_port), assignment}) == 0;
     }
 
 private:
