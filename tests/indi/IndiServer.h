@@ -89,7 +89,8 @@ public:
     // indi_setprop "Device.PROPERTY.ELEMENT;ELEMENT=value;value".
     bool set(const QString& assignment) const
     {
-        return QProcess::execute(QStringLiteral("indi_setprop"), {"-p", QString::number(m_port), assignment}) == 0;
+        return QProcess::execute(QStringLiteral("indi_setprop"),
+                                 {"-p", QString::number(m_port), assignment}) == 0;
     }
 
 private:
