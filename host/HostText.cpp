@@ -65,6 +65,9 @@ double parseSexagesimal(const QString& call, const QString& text, QChar first)
         if (number.isEmpty() || number == QStringLiteral("."))
             throw bad(QStringLiteral("not a sexagesimal number"));
         fields[count] = number.toDouble();
+        // Hundreds of digits overflow to infinity, which no caller can point a mount at.
+        if (!std::isfinite(fields[count]))
+            throw bad(QStringLiteral("number out of range"));
         const int field = count++;
 
         // One separator: ':', the field's unit letter, or blanks (blanks may also follow a letter).

@@ -493,6 +493,7 @@ TEST(AcquisitionPlan, ReadsDirectivesAndTarget)
           QStringList{QStringLiteral("#count x"), QStringLiteral("T\t1\t2")},
           QStringList{QStringLiteral("#binning 1.5"), QStringLiteral("T\t1\t2")},
           QStringList{QStringLiteral("T\t1")}, QStringList{QStringLiteral("T\tx\t2")},
-          QStringList{QStringLiteral("T\t1\t2"), QStringLiteral("U\t1\t2")}})
+          QStringList{QStringLiteral("T\t1\t2"), QStringLiteral("U\t1\t2")},
+          QStringList{QStringLiteral("T\t5\t") + QString(400, u'9')}})
         EXPECT_THROW(parsePlan(QStringLiteral("p.txt"), bad), HostError) << bad.join(u'|').toStdString();
 }

@@ -3,6 +3,9 @@
 
 #include <QTimeZone>
 
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 using namespace kestrove;
@@ -64,13 +67,18 @@ TEST(HostText, ReadsSexagesimalAndDecimalText)
 
 TEST(HostText, RejectsMalformedTextNamingIt)
 {
-    for (const char* text : {"", "  ", "abc", "12:", "12::30", "12:30:40:50", "12.5:30", "12:60", "12:30:60",
-                             "12x30", "1O:30", "12h30d", "--5", "12:3a"}) {
+    const std::string overflowing(400, '9'); // parses to infinity
+    const std::vector<std::string> texts = {
+        "",         "  ",          "abc",       "12:",
+        "12::30",   "12:30:40:50", "12.5:30",   "12:60",
+        "12:30:60", "12x30",       "1O:30",     "12h30d",
+        "--5",      "12:3a",       overflowing, "-" + overflowing + ":30"};
+    for (const std::string& text : texts) {
         try {
-            hours(text);
+            hours(text.c_str());
             ADD_FAILURE() << "accepted " << text;
         } catch (const HostError& e) {
-            EXPECT_EQ(e.subject(), QString::fromLatin1(text));
+            EXPECT_EQ(e.subject(), QString::fromStdString(text));
             EXPECT_EQ(e.call(), QStringLiteral("HMS_Hours"));
         }
     }
