@@ -64,10 +64,12 @@ double parseSexagesimal(const QString& call, const QString& text, QChar first)
         const QString number = t.mid(start, i - start);
         if (number.isEmpty() || number == QStringLiteral("."))
             throw bad(QStringLiteral("not a sexagesimal number"));
-        fields[count] = number.toDouble();
-        // Hundreds of digits overflow to infinity, which no caller can point a mount at.
-        if (!std::isfinite(fields[count]))
+        // The field is digits with at most one point, so the checked reader refuses only an
+        // overflow: hundreds of digits, which no caller can point a mount at.
+        const auto value = parseNumber(number);
+        if (!value)
             throw bad(QStringLiteral("number out of range"));
+        fields[count] = *value;
         const int field = count++;
 
         // One separator: ':', the field's unit letter, or blanks (blanks may also follow a letter).
