@@ -75,6 +75,10 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
             if (!noValue())
                 return std::nullopt;
             result.headless = true;
+        } else if (option == QLatin1String("--close")) {
+            if (!noValue())
+                return std::nullopt;
+            result.close = true;
         } else if (option == QLatin1String("--start")) {
             if (!noValue())
                 return std::nullopt;
@@ -136,6 +140,10 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
     const bool night = result.preview || result.report;
     if (result.preview && result.report)
         error = QStringLiteral("--preview and --report cannot be combined");
+    else if (result.close &&
+             (night || result.start || result.limits.passes > 0 || result.limits.untilUtc.isValid()))
+        error = QStringLiteral(
+            "--close closes the observatory and ends; it takes --folder and --observatory only");
     else if (night && (result.start || result.limits.passes > 0 || result.limits.untilUtc.isValid()))
         error =
             QStringLiteral("--start, --passes and --until belong to a survey, not to --preview or --report");

@@ -23,7 +23,8 @@ struct CommandLine
     QDate night;          // --night YYYY-MM-DD
     QDateTime fromUtc;    // --from INSTANT --to INSTANT
     QDateTime toUtc;
-    QString out; // --out DIR
+    QString out;        // --out DIR
+    bool close = false; // --close: park, close and warm the observatory at once, then end
 };
 
 // Parses the arguments after the program name; on a bad argument returns nothing and sets `error`.

@@ -1,4 +1,5 @@
 #include "app/HeadlessRun.h"
+#include "host/ObservatoryControl.h"
 
 #include "app/SurveyCore.h"
 #include "config/NumberText.h"
@@ -170,6 +171,17 @@ int runHeadless(const CommandLine& commandLine)
             view.showMessage(warning);
 
         StopSignals stopSignals;
+        if (commandLine.close) {
+            if (!host->observatoryControl()) {
+                view.showMessage(QStringLiteral("This observatory has nothing to close."));
+                return 1;
+            }
+            core.closeObservatory();
+            const QString fault = host->observatoryControl()->fault();
+            if (!fault.isEmpty())
+                view.showMessage(QStringLiteral("The observatory did not close: ") + fault);
+            return fault.isEmpty() ? 0 : 1;
+        }
         const bool ran = core.startSurvey();
         core.unload();
         return ran ? 0 : 1;

@@ -3,6 +3,7 @@
 #include "host/Clock.h"
 #include "host/HostError.h"
 #include "host/LocalFileSystem.h"
+#include "host/ObservatoryControl.h"
 #include "report/History.h"
 
 #include <QFile>
@@ -99,12 +100,99 @@ void ensureChainScript(SurveyCore& core)
             .arg(path, core.programFile(QStringLiteral("completed.txt")), oldPath));
 }
 
+// What the observatory did and why, in the survey log and the plan history, as it happens.
+void recordObservatoryEvent(SurveyCore& core, const QString& event) noexcept
+{
+    try {
+        const QString line = QStringLiteral("Observatory: ") + event + QStringLiteral(" (") +
+                             core.acpUtil->FormatVar(core.now(), QStringLiteral("General Date")) +
+                             QStringLiteral(")");
+        if (core.surveyLog) {
+            core.logLine(line);
+        } else {
+            auto log = core.fileSystem->OpenTextFile(core.acpUtil->Prefs().LocalUser().DefaultLogDir() +
+                                                         QStringLiteral("/Kestrove.log"),
+                                                     IOMode::ForAppending, true);
+            log->WriteLine(line);
+            log->Close();
+        }
+        appendObservatoryEvent(*core.fileSystem,
+                               historyPath(core.acpUtil->Prefs().LocalUser().DefaultLogDir()),
+                               core.host().clock().utcNow(), event);
+    } catch (const std::exception& error) {
+        qCWarning(lcRunLoop) << "cannot record what the observatory did:" << error.what();
+    }
+}
+
 } // namespace
 
 bool SurveyCore::startSurvey()
 {
-    if (m_running)
+    if (m_running || m_shuttingDown)
         return false; // the Start button is disabled during a run; runs never nest
+    try {
+        return runSurvey();
+    } catch (...) {
+        // An error ends the run; the observatory is still shut before it is reported.
+        shutDownObservatory();
+        throw;
+    }
+}
+
+void SurveyCore::shutDownObservatory()
+{
+    ObservatoryControl* observatory = m_host.observatoryControl();
+    if (!observatory)
+        return;
+    m_shuttingDown = true;
+    struct Done
+    {
+        SurveyCore& core;
+        ~Done() { core.m_shuttingDown = false; }
+    } done{*this};
+    if (observatory->running())
+        observatory->runEnded();
+    // Every motion has its time limit, so this ends.
+    while (observatory->busy()) {
+        setStatus(observatory->stateText());
+        m_view.processEvents();
+        flushLogIfDue();
+        m_host.clock().sleepSeconds(1);
+    }
+    observatory->onEvent = nullptr;
+}
+
+void SurveyCore::closeObservatory()
+{
+    ObservatoryControl* observatory = m_host.observatoryControl();
+    if (!observatory)
+        return;
+    if (m_running) {
+        // The run ends at its next check; the shut-down waits for nothing.
+        stopSurveyAndAcp();
+    }
+    observatory->onEvent = [this](const QString& event) { recordObservatoryEvent(*this, event); };
+    observatory->closeNow(QStringLiteral("closed by the observer"));
+    if (m_running)
+        return;
+    m_shuttingDown = true;
+    struct Done
+    {
+        SurveyCore& core;
+        ~Done() { core.m_shuttingDown = false; }
+    } done{*this};
+    while (observatory->busy()) {
+        setStatus(observatory->stateText());
+        m_view.processEvents();
+        m_host.clock().sleepSeconds(1);
+        observatory->update();
+    }
+    setStatus(observatory->stateText());
+    observatory->onEvent = nullptr;
+}
+
+bool SurveyCore::runSurvey()
+{
     m_reported.clear();
 
     // The plan and the chain script name the folder in single-byte text: with a character beyond
@@ -144,6 +232,7 @@ bool SurveyCore::startSurvey()
     };
     const auto planDir = [this] { return acpUtil->Prefs().LocalUser().DefaultPlanDir(); };
     const auto endRun = [this] {
+        shutDownObservatory();
         setStatus(QStringLiteral("Survey stopped"));
         m_view.showRunning(false);
         m_running = false;
@@ -161,6 +250,11 @@ bool SurveyCore::startSurvey()
     stopRequested = false;
     // A wrong chain script is put right while the observer is still there to read why.
     ensureChainScript(*this);
+    ObservatoryControl* observatory = m_host.observatoryControl();
+    if (observatory) {
+        observatory->onEvent = [this](const QString& event) { recordObservatoryEvent(*this, event); };
+        observatory->runStarted();
+    }
 
     while (!stopRequested && acpUtil->ScriptActive()) {
         setStatus(QStringLiteral("Waiting for ACP"));
@@ -196,7 +290,12 @@ bool SurveyCore::startSurvey()
 
         if (acpUtil->WeatherConnected()) {
             while (!stopRequested && !acpUtil->Weather().Safe()) {
-                setStatus(QStringLiteral("Waiting for weather to be safe"));
+                // The words the survey has always shown, and why, where the observatory can tell.
+                QString status = QStringLiteral("Waiting for weather to be safe");
+                const QString why = observatory ? observatory->waitReason() : QString();
+                if (!why.isEmpty())
+                    status += QStringLiteral(": ") + why;
+                setStatus(status);
                 waitOneSecond();
             }
         }

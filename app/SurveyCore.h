@@ -69,6 +69,9 @@ public:
     // "Stop Survey" and "Stop Survey and ACP".
     void stopSurvey();
     void stopSurveyAndAcp();
+    // "Close Observatory": aborts a running plan, ends the run and parks, closes and warms the
+    // observatory at once; returns when it is shut (or, during a run, leaves that to the run's end).
+    void closeObservatory();
     bool isRunning() const { return m_running; }
 
     // Reading target lines and config lines. parseTarget and extractName return whether they
@@ -150,6 +153,11 @@ public:
     int eventPumpIntervalMs = 5;
 
 private:
+    bool runSurvey();
+    // The run has ended: the observatory shuts down when its settings say so, and this returns
+    // once it is shut (each motion has its time limit).
+    void shutDownObservatory();
+
     Host& m_host;
     SurveyView& m_view;
     QString m_programFolder;
@@ -157,6 +165,7 @@ private:
     QElapsedTimer m_sinceFlush;
     unsigned m_linesSinceFlushCheck = 0;
     bool m_running = false;
+    bool m_shuttingDown = false;
     QSet<QString> m_reported;
     // "config.ini" holds a fault and could not be copied to "config.ini.bad": nothing saves over it.
     bool m_configMustBeKept = false;

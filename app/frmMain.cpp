@@ -1,8 +1,8 @@
 #include "app/frmMain.h"
 
 #include "Version.h"
-#include "app/frmPreview.h"
 #include "app/StopSignals.h"
+#include "app/frmPreview.h"
 #include "config/NumberText.h"
 #include "config/frmMPSSetup.h"
 #include "config/frmPrefs.h"
@@ -30,6 +30,8 @@ frmMain::frmMain(Host& host, const QString& programFolder, QWidget* parent)
     connect(ui->StartButton, &QPushButton::clicked, this, &frmMain::startClicked);
     connect(ui->StopButton, &QPushButton::clicked, this, &frmMain::stopClicked);
     connect(ui->StopAndAbortButton, &QPushButton::clicked, this, &frmMain::stopAndAbortClicked);
+    connect(ui->CloseObservatoryButton, &QPushButton::clicked, this, &frmMain::closeObservatoryClicked);
+    ui->CloseObservatoryButton->setEnabled(host.observatoryControl() != nullptr);
     connect(ui->PrefsButton, &QPushButton::clicked, this, &frmMain::prefsClicked);
     connect(ui->SNeSetup, &QPushButton::clicked, this, &frmMain::SNeSetupClicked);
     connect(ui->MPSSetup, &QPushButton::clicked, this, &frmMain::MPSSetupClicked);
@@ -197,6 +199,11 @@ void frmMain::stopClicked()
 void frmMain::stopAndAbortClicked()
 {
     guarded([this] { core.stopSurveyAndAcp(); });
+}
+
+void frmMain::closeObservatoryClicked()
+{
+    guarded([this] { core.closeObservatory(); });
 }
 
 void frmMain::prefsClicked()

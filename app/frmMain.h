@@ -56,6 +56,7 @@ public slots:
     void startClicked();
     void stopClicked();
     void stopAndAbortClicked();
+    void closeObservatoryClicked();
     void prefsClicked();
     void SNeSetupClicked();
     void MPSSetupClicked();

@@ -22,6 +22,7 @@ using namespace kestrove;
 const char* const usage =
     "usage: kestrove [--folder DIR] [--observatory DIR] [--headless] [--start]\n"
     "                [--passes N] [--until INSTANT]\n"
+    "       kestrove --close [--folder DIR] [--observatory DIR]\n"
     "       kestrove --preview [--night YYYY-MM-DD | --from INSTANT --to INSTANT] [--out DIR]\n"
     "                [--folder DIR] [--observatory DIR]\n"
     "       kestrove --report [--night YYYY-MM-DD] [--out DIR] [--folder DIR] [--observatory DIR]\n";
@@ -81,7 +82,7 @@ int main(int argc, char* argv[])
     for (int i = 1; i < argc; ++i) {
         const QByteArray argument(argv[i]);
         night = night || argument == "--preview" || argument == "--report";
-        headless = headless || argument == "--headless";
+        headless = headless || argument == "--headless" || argument == "--close";
     }
 
     if (night) {

@@ -8,6 +8,7 @@ namespace kestrove {
 
 class Clock;
 class FileSystem;
+class ObservatoryControl;
 
 // The observatory host's automation objects. Member names follow the host's own. Every call is
 // synchronous; a failure throws HostError.
@@ -122,6 +123,8 @@ public:
     // How the last plan handed to the acquisition script ended, in a few words ("completed",
     // "failed (simulated fault)", "aborted, weather unsafe" ...); empty when the host cannot tell.
     virtual QString lastPlanOutcome() { return {}; }
+    // What opens, closes and parks the observatory; nullptr for a host that has none.
+    virtual ObservatoryControl* observatoryControl() { return nullptr; }
 };
 
 } // namespace kestrove

@@ -64,6 +64,17 @@ const QStringList& knownKeys()
         QStringLiteral("indi/downloadMargin"),
         QStringLiteral("indi/autofocusTimeout"),
         QStringLiteral("indi/sendSite"),
+        QStringLiteral("indi/roof"),
+        QStringLiteral("indi/watchdog"),
+        QStringLiteral("indi/heartbeat"),
+        QStringLiteral("indi/coolTo"),
+        QStringLiteral("indi/warmTo"),
+        QStringLiteral("safety/closeDelay"),
+        QStringLiteral("safety/reopenDelay"),
+        QStringLiteral("safety/closeAtEnd"),
+        QStringLiteral("roof/openSeconds"),
+        QStringLiteral("roof/closeSeconds"),
+        QStringLiteral("mount/parkSeconds"),
     };
     return keys;
 }
@@ -302,6 +313,21 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("slewRate=") + doubleText(s.slewRate),
         QStringLiteral("settleTime=") + doubleText(s.settleTime),
         QStringLiteral("tiltUpLimit=") + doubleText(s.tiltUpLimit),
+        QStringLiteral("; seconds the simulated mount takes to park"),
+        QStringLiteral("parkSeconds=") + doubleText(s.parkSeconds),
+        QString(),
+        QStringLiteral("[roof]"),
+        QStringLiteral("; seconds the simulated roof takes to open and to close"),
+        QStringLiteral("openSeconds=") + doubleText(s.roofOpenSeconds),
+        QStringLiteral("closeSeconds=") + doubleText(s.roofCloseSeconds),
+        QString(),
+        QStringLiteral("[safety]"),
+        QStringLiteral("; seconds unsafe weather must last before the observatory closes (0: at once),"),
+        QStringLiteral("; and seconds it must stay safe before it opens again"),
+        QStringLiteral("closeDelay=") + doubleText(s.safety.closeDelay),
+        QStringLiteral("reopenDelay=") + doubleText(s.safety.reopenDelay),
+        QStringLiteral("; true: park, close and warm up when a run ends"),
+        QStringLiteral("closeAtEnd=") + boolText(s.safety.closeAtEnd),
         QString(),
         QStringLiteral("[limits]"),
         QStringLiteral("; degrees; no target lower than this (plus one degree) is chosen"),
@@ -354,6 +380,15 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("autofocusTimeout=") + doubleText(s.indi.autofocusTimeout),
         QStringLiteral("; true: [site] is sent to the mount when its own location differs"),
         QStringLiteral("sendSite=") + boolText(s.indi.sendSite),
+        QStringLiteral("; the roll-off roof or dome, and the indi_watchdog device (empty: none)"),
+        QStringLiteral("roof=") + s.indi.roof,
+        QStringLiteral("watchdog=") + s.indi.watchdog,
+        QStringLiteral("; seconds without a heartbeat after which the watchdog parks and closes"),
+        QStringLiteral("heartbeat=") + doubleText(s.indi.heartbeat),
+        QStringLiteral("; degrees C: the camera's temperature while open (empty: the cooler is left alone),"),
+        QStringLiteral("; and the one it is warmed to at a shut-down"),
+        QStringLiteral("coolTo=") + optionalText(s.indi.coolTo),
+        QStringLiteral("warmTo=") + doubleText(s.indi.warmTo),
     };
     QByteArray bytes;
     for (const QString& line : lines)
@@ -390,6 +425,9 @@ ObservatorySettings readObservatorySettings(const QString& folder)
         QFile file(path);
         ObservatorySettings fresh = s;
         fresh.minimumElevation = newFileMinimumElevation;
+        fresh.roofOpenSeconds = newFileRoofSeconds;
+        fresh.roofCloseSeconds = newFileRoofSeconds;
+        fresh.parkSeconds = newFileParkSeconds;
         if (!file.open(QIODevice::WriteOnly) || file.write(defaultFileText(fresh, abs)) < 0)
             throw HostError(call, path, file.errorString());
         file.close();
@@ -429,6 +467,12 @@ ObservatorySettings readObservatorySettings(const QString& folder)
     ini.number("mount/slewRate", s.slewRate, 1e-6, 1e6);
     ini.number("mount/settleTime", s.settleTime, 0, 1e6);
     ini.number("mount/tiltUpLimit", s.tiltUpLimit, -90, 90);
+    ini.number("mount/parkSeconds", s.parkSeconds, 0, 3600);
+    ini.number("roof/openSeconds", s.roofOpenSeconds, 0, 3600);
+    ini.number("roof/closeSeconds", s.roofCloseSeconds, 0, 3600);
+    ini.number("safety/closeDelay", s.safety.closeDelay, 0, 86400);
+    ini.number("safety/reopenDelay", s.safety.reopenDelay, 0, 86400);
+    ini.boolean("safety/closeAtEnd", s.safety.closeAtEnd);
 
     ini.number("limits/minimumElevation", s.minimumElevation, -90, 90);
     if (ini.text("limits/sunAltitude", text) && text.trimmed().isEmpty()) {
@@ -474,7 +518,8 @@ ObservatorySettings readObservatorySettings(const QString& folder)
          {std::pair{"indi/server", &s.indi.server}, std::pair{"indi/mount", &s.indi.mount},
           std::pair{"indi/camera", &s.indi.camera}, std::pair{"indi/filterWheel", &s.indi.filterWheel},
           std::pair{"indi/focuser", &s.indi.focuser}, std::pair{"indi/weather", &s.indi.weather},
-          std::pair{"indi/autofocusCommand", &s.indi.autofocusCommand}}) {
+          std::pair{"indi/autofocusCommand", &s.indi.autofocusCommand}, std::pair{"indi/roof", &s.indi.roof},
+          std::pair{"indi/watchdog", &s.indi.watchdog}}) {
         if (ini.text(key, text))
             *target = text.trimmed();
     }
@@ -483,6 +528,13 @@ ObservatorySettings readObservatorySettings(const QString& folder)
     ini.number("indi/downloadMargin", s.indi.downloadMargin, 0, 86400);
     ini.number("indi/autofocusTimeout", s.indi.autofocusTimeout, 1, 86400);
     ini.boolean("indi/sendSite", s.indi.sendSite);
+    ini.number("indi/heartbeat", s.indi.heartbeat, 3, 3600);
+    if (ini.text("indi/coolTo", text) && !text.trimmed().isEmpty()) {
+        double cool = 0;
+        ini.number("indi/coolTo", cool, -100, 50);
+        s.indi.coolTo = cool;
+    }
+    ini.number("indi/warmTo", s.indi.warmTo, -100, 50);
     return s;
 }
 
@@ -533,6 +585,17 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("indi/downloadMargin", doubleText(settings.indi.downloadMargin));
     set("indi/autofocusTimeout", doubleText(settings.indi.autofocusTimeout));
     set("indi/sendSite", boolText(settings.indi.sendSite));
+    set("indi/roof", settings.indi.roof);
+    set("indi/watchdog", settings.indi.watchdog);
+    set("indi/heartbeat", doubleText(settings.indi.heartbeat));
+    set("indi/coolTo", optionalText(settings.indi.coolTo));
+    set("indi/warmTo", doubleText(settings.indi.warmTo));
+    set("safety/closeDelay", doubleText(settings.safety.closeDelay));
+    set("safety/reopenDelay", doubleText(settings.safety.reopenDelay));
+    set("safety/closeAtEnd", boolText(settings.safety.closeAtEnd));
+    set("roof/openSeconds", doubleText(settings.roofOpenSeconds));
+    set("roof/closeSeconds", doubleText(settings.roofCloseSeconds));
+    set("mount/parkSeconds", doubleText(settings.parkSeconds));
     ini.sync();
     if (ini.status() != QSettings::NoError)
         throw HostError(call, path, QStringLiteral("cannot write the file"));

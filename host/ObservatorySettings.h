@@ -36,6 +36,22 @@ struct IndiSettings
     double autofocusTimeout = 600; // seconds the autofocus command may run
     // Send [site] to the mount when its GEOGRAPHIC_COORD differs, as INDI clients do on connecting.
     bool sendSite = true;
+    // A roll-off roof or a dome (its DOME_PARK, and DOME_SHUTTER where it has one); empty: none.
+    QString roof;
+    // The indi_watchdog device, which parks and closes when the heartbeat stops; empty: none.
+    QString watchdog;
+    double heartbeat = 60; // seconds of silence after which the watchdog shuts the observatory
+    // CCD_TEMPERATURE while open, degrees C; none: the cooler is left alone.
+    std::optional<double> coolTo;
+    double warmTo = 10; // CCD_TEMPERATURE at a shut-down, degrees C (with coolTo only)
+};
+
+// When the observatory closes and opens again.
+struct SafetySettings
+{
+    double closeDelay = 10;   // seconds unsafe weather must last before closing; 0: at once
+    double reopenDelay = 900; // seconds of continuous safe weather before opening again
+    bool closeAtEnd = true;   // shut down when a run ends
 };
 
 // Everything "observatory.ini" configures, for every kind of host: one reading, each host taking
@@ -81,6 +97,12 @@ struct ObservatorySettings
     double chainScriptDelay = 0; // seconds between the end of a plan and its chain script's effect
     // [indi]
     IndiSettings indi;
+    // [safety]
+    SafetySettings safety;
+    // [roof] and [mount] parkSeconds: how long the simulated roof and mount park take.
+    double roofOpenSeconds = 0;
+    double roofCloseSeconds = 0;
+    double parkSeconds = 0;
 
     // What the file holds that the reader did not use: an unknown section or key, or a line of no
     // known form, one message each naming its line. Reported at start; the rest is read as usual.
@@ -88,8 +110,11 @@ struct ObservatorySettings
 };
 
 // What a new "observatory.ini" holds where it differs from the defaults for a missing key: a
-// minimum elevation of 20 degrees (an existing file keeps its own).
+// minimum elevation of 20 degrees, and a simulated roof and mount park that take their time (an
+// existing file keeps its own).
 inline constexpr double newFileMinimumElevation = 20;
+inline constexpr double newFileRoofSeconds = 30;
+inline constexpr double newFileParkSeconds = 20;
 
 // The defaults for an observatory kept in `folder`.
 ObservatorySettings observatoryDefaults(const QString& folder);

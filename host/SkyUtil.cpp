@@ -1,5 +1,7 @@
 #include "host/SkyUtil.h"
 
+#include "host/ObservatoryControl.h"
+
 #include "host/ConfigValues.h"
 #include "host/HostText.h"
 
@@ -84,19 +86,27 @@ std::optional<QDateTime> firstSunAboveLimit(const Site& site, const std::optiona
     return crossings.front();
 }
 
-SkyUtil::SkyUtil(SiteSky& sky, std::optional<double> sunLimit)
-    : m_sky(sky), m_sunLimit(sunLimit), m_weather(*this)
+SkyUtil::SkyUtil(SiteSky& sky, std::optional<double> sunLimit, ObservatoryControl* control)
+    : m_sky(sky), m_sunLimit(sunLimit), m_control(control), m_weather(*this)
 {
+}
+
+bool SkyUtil::observatoryHolds()
+{
+    if (!m_control)
+        return false;
+    m_control->update();
+    return m_control->holdsSurvey();
 }
 
 bool SkyUtil::WeatherConnected()
 {
-    return deviceWeatherConnected() || sunAboveLimit(m_sky, m_sunLimit);
+    return deviceWeatherConnected() || sunAboveLimit(m_sky, m_sunLimit) || observatoryHolds();
 }
 
 bool SkyUtil::GatedWeather::Safe()
 {
-    if (sunAboveLimit(m_util.m_sky, m_util.m_sunLimit))
+    if (sunAboveLimit(m_util.m_sky, m_util.m_sunLimit) || m_util.observatoryHolds())
         return false;
     return !m_util.deviceWeatherConnected() || m_util.deviceWeatherSafe();
 }

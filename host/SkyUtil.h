@@ -79,8 +79,9 @@ class SkyUtil : public AcpUtil
 {
 public:
     // While the Sun stands above `sunLimit` the weather is reported connected and unsafe, whatever
-    // the host's own weather device says.
-    SkyUtil(SiteSky& sky, std::optional<double> sunLimit);
+    // the host's own weather device says; so it is while `control` holds the survey because the
+    // observatory is not open.
+    SkyUtil(SiteSky& sky, std::optional<double> sunLimit, ObservatoryControl* control = nullptr);
 
     bool WeatherConnected() final;
     AcpWeather& Weather() final { return m_weather; }
@@ -113,7 +114,12 @@ private:
         SkyUtil& m_util;
     };
 
+    // Asks the controller, once it has looked at the weather and the devices, whether it holds the
+    // survey.
+    bool observatoryHolds();
+
     std::optional<double> m_sunLimit;
+    ObservatoryControl* m_control;
     GatedWeather m_weather;
 };
 

@@ -19,6 +19,8 @@ const QStringList historyHeader{
     QStringLiteral("target"),   QStringLiteral("ra"),       QStringLiteral("dec"),
     QStringLiteral("score"),    QStringLiteral("planFile"), QStringLiteral("result")};
 
+const QString observatoryKind = QStringLiteral("Observatory");
+
 std::optional<SurveyKind> kindFromText(const QString& text)
 {
     for (SurveyKind kind : {SurveyKind::SNe, SurveyKind::MPS, SurveyKind::MPF, SurveyKind::SLC})
@@ -56,6 +58,18 @@ void appendHistory(FileSystem& fileSystem, const QString& path, const HistoryEnt
     stream->Close();
 }
 
+void appendObservatoryEvent(FileSystem& fileSystem, const QString& path, const QDateTime& utc,
+                            const QString& event)
+{
+    const bool isNew = !fileSystem.FileExists(path);
+    auto stream = fileSystem.OpenTextFile(path, IOMode::ForAppending, true);
+    if (isNew)
+        stream->WriteLine(csvLine(historyHeader));
+    stream->WriteLine(csvLine({utcInstantText(utc), utcInstantText(utc), observatoryKind, event, QString(),
+                               QString(), QString(), QString(), QString()}));
+    stream->Close();
+}
+
 History readHistory(const QString& path)
 {
     History history;
@@ -75,6 +89,10 @@ History readHistory(const QString& path)
             continue;
         HistoryEntry entry;
         const auto start = fields.size() == historyHeader.size() ? parseUtcInstant(fields[0]) : std::nullopt;
+        if (start && fields[2] == observatoryKind) {
+            history.events << ObservatoryEvent{*start, fields[3]};
+            continue;
+        }
         const auto end = start ? parseUtcInstant(fields[1]) : std::nullopt;
         const auto kind = end ? kindFromText(fields[2]) : std::nullopt;
         const auto ra = kind ? parseNumber(fields[4]) : std::nullopt;

@@ -29,9 +29,22 @@ QString historyPath(const QString& logDir);
 // Appends the entry, writing the header line first into a new file.
 void appendHistory(FileSystem& fileSystem, const QString& path, const HistoryEntry& entry);
 
+// Appends what the observatory did ("Roof closed", "Closing: weather unsafe") as a line of its own:
+// kind "Observatory", the event as its target, no position, score or plan.
+void appendObservatoryEvent(FileSystem& fileSystem, const QString& path, const QDateTime& utc,
+                            const QString& event);
+
+// One such line, as read back.
+struct ObservatoryEvent
+{
+    QDateTime utc;
+    QString text;
+};
+
 struct History
 {
     QList<HistoryEntry> entries;
+    QList<ObservatoryEvent> events;
     int unreadable = 0; // lines that were not history lines
 };
 // Every entry of the file, in its order; a missing file is an empty history.

@@ -241,6 +241,36 @@ void IndiClient::sendSwitch(const QString& device, const QString& property, cons
     m_listener->sendNewSwitch(out);
 }
 
+void IndiClient::sendSwitches(const QString& device, const QString& property,
+                              const QList<QPair<QString, bool>>& states)
+{
+    if (!m_connected)
+        return;
+    INDI::PropertySwitch out(static_cast<size_t>(states.size()));
+    for (qsizetype i = 0; i < states.size(); ++i) {
+        out[static_cast<size_t>(i)].setName(states[i].first.toUtf8().constData());
+        out[static_cast<size_t>(i)].setState(states[i].second ? ISS_ON : ISS_OFF);
+    }
+    out.setDeviceName(device.toUtf8().constData());
+    out.setName(property.toUtf8().constData());
+    m_listener->sendNewSwitch(out);
+}
+
+void IndiClient::sendTexts(const QString& device, const QString& property,
+                           const QList<QPair<QString, QString>>& values)
+{
+    if (!m_connected)
+        return;
+    INDI::PropertyText out(static_cast<size_t>(values.size()));
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        out[static_cast<size_t>(i)].setName(values[i].first.toUtf8().constData());
+        out[static_cast<size_t>(i)].setText(values[i].second.toUtf8().constData());
+    }
+    out.setDeviceName(device.toUtf8().constData());
+    out.setName(property.toUtf8().constData());
+    m_listener->sendNewText(out);
+}
+
 void IndiClient::connectDevice(const QString& device)
 {
     sendSwitch(device, QStringLiteral("CONNECTION"), QStringLiteral("CONNECT"));

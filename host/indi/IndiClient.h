@@ -81,6 +81,11 @@ public:
     void sendNumbers(const QString& device, const QString& property,
                      const QList<QPair<QString, double>>& values);
     void sendSwitch(const QString& device, const QString& property, const QString& element);
+    // Several elements of a switch at once, each on or off (a switch that allows any number on).
+    void sendSwitches(const QString& device, const QString& property,
+                      const QList<QPair<QString, bool>>& states);
+    void sendTexts(const QString& device, const QString& property,
+                   const QList<QPair<QString, QString>>& values);
     void connectDevice(const QString& device);
 
 signals:

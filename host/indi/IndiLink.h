@@ -39,7 +39,8 @@ public:
     void requestDevices();
     // The first of the needs that is not met, as text; empty when all are.
     QString missing(const QList<Need>& needs) const;
-    // The configured devices (mount, camera, filter wheel, focuser, weather), without duplicates.
+    // The configured devices (mount, camera, filter wheel, focuser, weather, roof), without
+    // duplicates. The watchdog is not among them: it is configured before it connects.
     QStringList devices() const;
 
     // The mount's position, J2000, at `utc`; the last one known when the mount is gone. False when

@@ -2,14 +2,17 @@
 
 #include "host/HostError.h"
 #include "host/LocalFileSystem.h"
+#include "host/ObservatoryControl.h"
 #include "host/SiteClock.h"
 #include "host/SkyUtil.h"
 #include "host/indi/IndiClient.h"
+#include "host/indi/IndiDevices.h"
 #include "host/indi/IndiLink.h"
 #include "host/indi/PlanExecutor.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QTimer>
 
 namespace kestrove::indi {
 
@@ -17,6 +20,8 @@ namespace {
 
 // How often a lost server is tried again while the survey waits for safe weather, seconds.
 constexpr double kWeatherReconnectSeconds = 30;
+// How often the observatory controller looks at the weather and the devices, milliseconds.
+constexpr int kControlTickMs = 1000;
 
 ServerAddress addressOf(const QString& folder, const ObservatorySettings& settings)
 {
@@ -35,8 +40,24 @@ public:
     IndiState(const QString& folder, const ObservatorySettings& given)
         : settings(given), clock(SiteClock::systemTime(siteTimeZone(given))),
           sky(Site{given.latitude, given.longitude, given.elevation}, clock),
-          link(client, settings, addressOf(folder, given)), executor(link, sky, clock)
+          link(client, settings, addressOf(folder, given)), executor(link, sky, clock),
+          devices(link, executor),
+          control(devices, sky, clock, siteTimeZone(given), given.sunAltitude, given.safety)
     {
+        executor.setGate([this] { return control.holdsSurvey() ? control.waitReason() : QString(); });
+        if (!settings.indi.watchdog.isEmpty())
+            watchdog = std::make_unique<IndiWatchdog>(link);
+        tick.setInterval(kControlTickMs);
+        QObject::connect(&tick, &QTimer::timeout, &tick, [this] {
+            try {
+                control.update();
+                if (watchdog)
+                    watchdog->prepare();
+            } catch (const std::exception& e) {
+                executor.log({QStringLiteral("error"), QString::fromUtf8(e.what())});
+            }
+        });
+        tick.start();
     }
 
     ObservatorySettings settings;
@@ -45,6 +66,10 @@ public:
     IndiClient client;
     IndiLink link;
     PlanExecutor executor;
+    IndiDevices devices;
+    ObservatoryControl control;
+    std::unique_ptr<IndiWatchdog> watchdog;
+    QTimer tick;
 };
 
 namespace {
@@ -53,7 +78,7 @@ class IndiUtil : public SkyUtil
 {
 public:
     explicit IndiUtil(std::shared_ptr<IndiState> state)
-        : SkyUtil(state->sky, state->settings.sunAltitude), m_state(std::move(state)),
+        : SkyUtil(state->sky, state->settings.sunAltitude, &state->control), m_state(std::move(state)),
           m_prefs(m_state->settings)
     {
     }
@@ -169,6 +194,16 @@ IndiObservatory::IndiObservatory(const QString& folder, const ObservatorySetting
             break;
         waitWallMilliseconds(50);
     }
+    if (IndiWatchdog* watchdog = m_state->watchdog.get()) {
+        waited.restart();
+        while (!watchdog->prepare()) {
+            if (waited.elapsed() > settings.indi.connectTimeout * 1000)
+                throw HostError(
+                    QStringLiteral("INDI"), link.serverText(),
+                    QStringLiteral("the watchdog \"%1\" did not connect").arg(settings.indi.watchdog));
+            waitWallMilliseconds(50);
+        }
+    }
 }
 
 IndiObservatory::~IndiObservatory() = default;
@@ -201,6 +236,11 @@ Clock& IndiObservatory::clock()
 QString IndiObservatory::lastPlanOutcome()
 {
     return m_state->executor.active() ? QStringLiteral("running") : m_state->executor.lastOutcome();
+}
+
+ObservatoryControl* IndiObservatory::observatoryControl()
+{
+    return &m_state->control;
 }
 
 QString IndiObservatory::acquisitionLogPath() const

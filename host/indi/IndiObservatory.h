@@ -30,6 +30,7 @@ public:
 
     // completed / failed and why / aborted and why, for the last plan; empty before the first.
     QString lastPlanOutcome() override;
+    ObservatoryControl* observatoryControl() override;
     QString acquisitionLogPath() const;
     const ObservatorySettings& settings() const;
 

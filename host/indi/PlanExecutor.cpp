@@ -101,6 +101,13 @@ void PlanExecutor::begin()
         return;
     }
     log({QStringLiteral("start"), m_plan.target, m_planPath});
+    if (m_whyNotReady) {
+        const QString why = m_whyNotReady();
+        if (!why.isEmpty()) {
+            fail(QStringLiteral("the observatory is not open: ") + why);
+            return;
+        }
+    }
     // The folder comes from a target's name in a catalogue: it may not climb out of the image tree.
     if (QString(m_plan.dir).replace(u'\\', u'/').split(u'/').contains(QStringLiteral(".."))) {
         fail(QStringLiteral("the image folder \"%1\" holds \"..\"; it is not written").arg(m_plan.dir));
@@ -538,6 +545,13 @@ void PlanExecutor::abort()
         return;
     end(QStringLiteral("aborted"), QStringLiteral("AbortScript"), QStringLiteral("aborted"),
         QStringLiteral("Stop Survey and ACP"));
+}
+
+void PlanExecutor::abortFor(const QString& why)
+{
+    if (!active())
+        return;
+    end(QStringLiteral("aborted, ") + why, QString(), QStringLiteral("aborted"), why);
 }
 
 void PlanExecutor::fail(const QString& reason)

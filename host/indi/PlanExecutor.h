@@ -10,6 +10,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 namespace kestrove {
@@ -38,10 +39,16 @@ public:
     void run();
     // Stops the slew and the exposure and ends the plan without its chain script.
     void abort();
+    // The same, for a reason of the observatory's ("weather unsafe", "closed by the observer").
+    void abortFor(const QString& why);
+    // Asked before a plan starts: why the observatory cannot take it now; empty when it can.
+    void setGate(std::function<QString()> whyNotReady) { m_whyNotReady = std::move(whyNotReady); }
     bool active() const { return m_step != Step::Idle; }
     // completed / failed and why / aborted and why, for the last plan; empty before the first.
     QString lastOutcome() const { return m_outcome; }
     QString logPath() const;
+    // Appends a line with the UTC time to "AcquireImages.log".
+    void log(const QStringList& fields) noexcept;
 
 private:
     enum class Step
@@ -88,7 +95,6 @@ private:
     QString imageFolder() const;
     PropertyState stateOf(const QString& device, const QString& name) const;
     double secondsInStep() const;
-    void log(const QStringList& fields) noexcept;
 
     IndiLink& m_link;
     IndiClient& m_client;
@@ -115,6 +121,7 @@ private:
     quint64 m_binningUpdates = 0;
     quint64 m_frameUpdates = 0;
     QList<Need> m_needs;
+    std::function<QString()> m_whyNotReady;
 };
 
 } // namespace kestrove::indi

@@ -151,10 +151,15 @@ void AcquisitionRunner::catchUp(const QDateTime& nowUtc)
         runChainScript(*m_chainAt);
 }
 
-void AcquisitionRunner::abort()
+void AcquisitionRunner::abort(const QString& outcome)
 {
     if (!m_active)
         return;
+    if (!outcome.isEmpty()) {
+        endScript(m_state.clock.utcNow().toMSecsSinceEpoch(), outcome, QString());
+        m_outcome = outcome;
+        return;
+    }
     endScript(m_state.clock.utcNow().toMSecsSinceEpoch(), QStringLiteral("aborted"),
               QStringLiteral("AbortScript"));
     m_outcome = QStringLiteral("aborted (AbortScript)");

@@ -27,8 +27,9 @@ public:
     // Starts the loaded script and returns at once. A plan it cannot read ends it at once, with the
     // error in the acquisition log.
     void run();
-    // Ends a running script at once; its chain script never runs.
-    void abort();
+    // Ends a running script at once; its chain script never runs. `outcome` says why, for the
+    // acquisition log and the plan's history ("aborted, weather unsafe"); empty: AbortScript.
+    void abort(const QString& outcome = {});
     bool active() const { return m_active; }
     // How the last run ended ("completed", "failed (simulated fault)" ...), "running", or empty
     // before the first run.

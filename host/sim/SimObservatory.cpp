@@ -20,7 +20,7 @@ class SimUtil : public SkyUtil
 {
 public:
     explicit SimUtil(std::shared_ptr<SimState> state)
-        : SkyUtil(state->sky, state->settings.sunAltitude), m_state(std::move(state)),
+        : SkyUtil(state->sky, state->settings.sunAltitude, &state->control), m_state(std::move(state)),
           m_prefs(m_state->settings)
     {
     }
@@ -100,7 +100,8 @@ SimState::SimState(const QString& folder, const ObservatorySettings& settings)
       clock(clockStartInstant(settings), settings.clockSpeed, siteTimeZone(settings)),
       sky(Site{settings.latitude, settings.longitude, settings.elevation}, clock),
       mountRightAscension(settings.mountRightAscension), mountDeclination(settings.mountDeclination),
-      runner(*this)
+      runner(*this), devices(*this),
+      control(devices, sky, clock, siteTimeZone(settings), settings.sunAltitude, settings.safety)
 {
 }
 
@@ -108,6 +109,7 @@ void SimState::catchUp() noexcept
 {
     try {
         runner.catchUp(clock.utcNow());
+        control.update();
     } catch (const std::exception& e) {
         qCWarning(lcSim) << "acquisition script:" << e.what();
     }
@@ -159,6 +161,11 @@ std::unique_ptr<AcpApplication> SimObservatory::createApplication()
 Clock& SimObservatory::clock()
 {
     return m_state->clock;
+}
+
+ObservatoryControl* SimObservatory::observatoryControl()
+{
+    return &m_state->control;
 }
 
 QString SimObservatory::lastPlanOutcome()

@@ -29,6 +29,7 @@ public:
     std::unique_ptr<AcpApplication> createApplication() override;
     Clock& clock() override;
     QString lastPlanOutcome() override;
+    ObservatoryControl* observatoryControl() override;
 
     SiteClock& simClock();
     const ObservatorySettings& settings() const;

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "host/ObservatoryControl.h"
 #include "host/ObservatorySettings.h"
 #include "host/SiteClock.h"
 #include "host/SkyUtil.h"
 #include "host/sim/AcquisitionRunner.h"
+#include "host/sim/SimDevices.h"
 
 namespace kestrove::sim {
 
@@ -13,7 +15,8 @@ class SimState
 public:
     SimState(const QString& folder, const ObservatorySettings& settings);
 
-    // Brings the acquisition script up to the clock's current instant. Never throws.
+    // Brings the acquisition script, the roof and the mount up to the clock's current instant.
+    // Never throws.
     void catchUp() noexcept;
 
     QString folder;
@@ -23,6 +26,8 @@ public:
     double mountRightAscension = 0;
     double mountDeclination = 0;
     AcquisitionRunner runner;
+    SimDevices devices;
+    ObservatoryControl control;
 };
 
 } // namespace kestrove::sim

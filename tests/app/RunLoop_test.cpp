@@ -423,7 +423,7 @@ TEST(RunLoop, NoWeatherWaitWithoutAWeatherSource)
 
         sim.run(1);
 
-        EXPECT_EQ(sim.view.statuses.contains(QStringLiteral("Waiting for weather to be safe")), connected);
+        EXPECT_EQ(sim.view.showed(QStringLiteral("Waiting for weather to be safe")), connected);
         EXPECT_EQ(secondsSince(sim, start) >= 600 + 301, connected) << secondsSince(sim, start);
     }
 }

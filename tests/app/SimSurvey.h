@@ -35,6 +35,8 @@ public:
         simSettings.clockSpeed = 0;
         simSettings.alignmentMode = 1;
         simSettings.weatherConnected = false;
+        // The run loop's own behaviour; shutting down at the end has tests of its own.
+        simSettings.safety.closeAtEnd = false;
         if (adjust)
             adjust(simSettings);
         host = std::make_unique<sim::SimObservatory>(observatoryFolder, simSettings);
@@ -62,7 +64,20 @@ public:
             lines.removeLast();
         return lines;
     }
-    QStringList logLines() { return readLines(logPath()); }
+    // The survey's lines of its log; what the observatory did is left to observatoryLines().
+    QStringList logLines()
+    {
+        QStringList lines = readLines(logPath());
+        lines.removeIf([](const QString& line) { return line.startsWith(kObservatory); });
+        return lines;
+    }
+    QStringList observatoryLines()
+    {
+        QStringList lines = readLines(logPath());
+        lines.removeIf([](const QString& line) { return !line.startsWith(kObservatory); });
+        return lines;
+    }
+    static inline const QString kObservatory = QStringLiteral("Observatory: ");
     QStringList programLines(const QString& name) { return readLines(programFile(name)); }
     void writeProgramFile(const QString& name, const QStringList& lines)
     {

@@ -169,7 +169,7 @@ TEST(VirtualNight, NoImageWhileTheSunIsUp)
     sim.core->runLimits.untilUtc = sim.utc().addSecs(20 * 3600);
     sim.run(0);
 
-    EXPECT_TRUE(sim.view.statuses.contains(QStringLiteral("Waiting for weather to be safe")));
+    EXPECT_TRUE(sim.view.showed(QStringLiteral("Waiting for weather to be safe")));
     const Site site{sim.simSettings.latitude, sim.simSettings.longitude, sim.simSettings.elevation};
     int images = 0;
     for (const QString& line : SimSurvey::readLines(sim.host->acquisitionLogPath())) {

@@ -49,6 +49,8 @@ public:
         s.indi.filterWheel = QStringLiteral("Filter Simulator");
         s.indi.connectTimeout = 15;
         s.indi.downloadMargin = 20;
+        // These check plans; the shut-down at the end has tests of its own.
+        s.safety.closeAtEnd = false;
         if (adjust)
             adjust(s);
         host = std::make_unique<indi::IndiObservatory>(folder, s);
@@ -248,8 +250,10 @@ TEST(IndiObservatory, AnAbortDuringTheExposureEndsThePlanWithoutItsMarker)
 TEST(IndiObservatory, UnsafeWeatherHoldsThePass)
 {
     test::IndiServer server;
-    IndiSurvey survey(server,
-                      [](ObservatorySettings& s) { s.indi.weather = QStringLiteral("Weather Simulator"); });
+    IndiSurvey survey(server, [](ObservatorySettings& s) {
+        s.indi.weather = QStringLiteral("Weather Simulator");
+        s.safety.reopenDelay = 2;
+    });
     const auto rain = [&](int precipitation) {
         ASSERT_TRUE(server.set(
             QStringLiteral(
@@ -269,7 +273,7 @@ TEST(IndiObservatory, UnsafeWeatherHoldsThePass)
     QTimer later;
     later.setSingleShot(true);
     QObject::connect(&later, &QTimer::timeout, [&] {
-        EXPECT_TRUE(survey.view.statuses.contains(QStringLiteral("Waiting for weather to be safe")));
+        EXPECT_TRUE(survey.view.showed(QStringLiteral("Waiting for weather to be safe")));
         EXPECT_FALSE(survey.acquisitionLog().contains(QStringLiteral("\tstart\t")));
         madeSafe = QDateTime::currentDateTimeUtc();
         rain(0);

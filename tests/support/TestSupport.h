@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <functional>
 #include <map>
 
@@ -40,6 +41,12 @@ public:
     void showRunning(bool isRunning) override { running = isRunning; }
 
     QString status() const { return statuses.isEmpty() ? QString() : statuses.last(); }
+    // Whether a status began with the text (the weather wait adds its reason after a colon).
+    bool showed(const QString& start) const
+    {
+        return std::any_of(statuses.begin(), statuses.end(),
+                           [&](const QString& s) { return s.startsWith(start); });
+    }
 
     QStringList statuses;
     QStringList messages;

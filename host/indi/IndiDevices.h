@@ -1,0 +1,85 @@
+#pragma once
+
+#include "host/ObservatoryControl.h"
+#include "host/indi/IndiLink.h"
+
+#include <QHash>
+#include <QObject>
+#include <QTimer>
+
+namespace kestrove::indi {
+
+class PlanExecutor;
+
+// The roof (a roll-off roof's or a dome's DOME_PARK, and DOME_SHUTTER where there is one), the
+// mount's TELESCOPE_PARK and the camera's CCD_TEMPERATURE, for the observatory controller. Every
+// state is read back from the device, never assumed: a motion is done when the property shows the
+// wanted element on and is neither Busy nor Alert.
+class IndiDevices : public ObservatoryDevices
+{
+public:
+    IndiDevices(IndiLink& link, PlanExecutor& executor);
+
+    bool has(Motion motion) const override;
+    QString deviceText(Motion motion) const override;
+    void command(Motion motion) override;
+    MotionProgress progress(Motion motion) override;
+    void stopImaging(const QString& why) override;
+    bool weatherSafe() override;
+    void log(const QStringList& fields) override;
+
+private:
+    // One switch element to bring on, as commanded.
+    struct Target
+    {
+        QString device;
+        QString property;
+        QString element;
+    };
+    // The steps of a motion in their order: a dome's shutter closes before it parks, and opens
+    // after it unparks.
+    QList<Target> stepsOf(Motion motion) const;
+    bool reached(const Target& target) const;
+    // Sends the switch unless the device already stands there or is carrying out this very command.
+    void send(const Target& target);
+    MotionProgress temperature(Motion motion);
+
+    IndiLink& m_link;
+    IndiClient& m_client;
+    const ObservatorySettings& m_settings;
+    PlanExecutor& m_executor;
+    // Per property: the element last commanded and the property's update count when it was sent.
+    struct Sent
+    {
+        QString element;
+        quint64 updates = 0;
+    };
+    QHash<QString, Sent> m_sent;
+};
+
+// The indi_watchdog device: configured at start to park the mount and the roof when Kestrove's
+// heartbeat stops, then fed from the Qt thread, so that a hung run loop stops the heartbeat too.
+class IndiWatchdog : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit IndiWatchdog(IndiLink& link);
+    // Turns the heartbeat off: the program ends cleanly.
+    ~IndiWatchdog() override;
+
+    // Configures the device once it is there (again after a lost server) and connects it. True once
+    // it is connected and beating.
+    bool prepare();
+
+private:
+    void beat();
+
+    IndiLink& m_link;
+    IndiClient& m_client;
+    const ObservatorySettings& m_settings;
+    QTimer m_timer;
+    bool m_configured = false;
+};
+
+} // namespace kestrove::indi
