@@ -240,8 +240,10 @@ void ObservatoryControl::advance()
             m_commanded = true;
             ++m_tries;
             m_motionStart = now;
-            m_devices.log({verbOf(motion), m_devices.deviceText(motion),
-                           m_tries > 1 ? QStringLiteral("try %1").arg(m_tries) : QString()});
+            QStringList fields{verbOf(motion), m_devices.deviceText(motion)};
+            if (m_tries > 1)
+                fields << QStringLiteral("try %1").arg(m_tries);
+            m_devices.log(fields);
             m_devices.command(motion);
         }
         const MotionProgress progress = m_devices.progress(motion);

@@ -253,6 +253,8 @@ void IndiClient::sendSwitches(const QString& device, const QString& property,
     }
     out.setDeviceName(device.toUtf8().constData());
     out.setName(property.toUtf8().constData());
+    // Under the default one-of-many rule the library would send the first element that is on alone.
+    out.setRule(ISR_NOFMANY);
     m_listener->sendNewSwitch(out);
 }
 

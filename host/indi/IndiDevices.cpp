@@ -215,24 +215,42 @@ bool IndiWatchdog::prepare()
         m_client.sendTexts(dog, QStringLiteral("ACTIVE_DEVICES"),
                            {{QStringLiteral("ACTIVE_TELESCOPE"), m_settings.indi.mount},
                             {QStringLiteral("ACTIVE_DOME"), m_settings.indi.roof}});
-        m_client.sendSwitches(dog, QStringLiteral("WATCHDOG_SHUTDOWN"),
-                              {{QStringLiteral("PARK_MOUNT"), true},
-                               {QStringLiteral("PARK_DOME"), !m_settings.indi.roof.isEmpty()},
-                               {QStringLiteral("EXECUTE_SCRIPT"), false}});
-        m_client.sendSwitch(dog, QStringLiteral("WATCHDOG_MOUNT_POLICY"), QStringLiteral("MOUNT_LOCKS"));
-        m_client.sendSwitches(dog, QStringLiteral("WATCHDOG_Trigger"),
-                              {{QStringLiteral("TRIGGER_CLIENT"), true}});
         m_configured = true;
+        m_lastSend.invalidate();
     }
     if (!m_client.deviceConnected(dog)) {
-        m_client.connectDevice(dog);
+        if (!m_lastSend.isValid() || m_lastSend.elapsed() > 1000) {
+            m_client.connectDevice(dog);
+            m_lastSend.start();
+        }
         return false;
     }
     if (!m_timer.isActive()) {
         beat();
         m_timer.start();
     }
-    return true;
+    // What to do when the heartbeat stops, read back: the driver takes some of it only once it
+    // is connected and beating.
+    const bool roof = !m_settings.indi.roof.isEmpty();
+    const IndiProperty* shutdown = m_client.property(dog, QStringLiteral("WATCHDOG_SHUTDOWN"));
+    const IndiProperty* trigger = m_client.property(dog, QStringLiteral("WATCHDOG_Trigger"));
+    const IndiProperty* policy = m_client.property(dog, QStringLiteral("WATCHDOG_MOUNT_POLICY"));
+    const bool ready = shutdown && trigger && policy && shutdown->isOn(QStringLiteral("PARK_MOUNT")) &&
+                       shutdown->isOn(QStringLiteral("PARK_DOME")) == roof &&
+                       trigger->isOn(QStringLiteral("TRIGGER_CLIENT")) &&
+                       policy->isOn(QStringLiteral("MOUNT_LOCKS"));
+    if (!ready && (!m_lastSend.isValid() || m_lastSend.elapsed() > 1000)) {
+        m_client.sendSwitches(dog, QStringLiteral("WATCHDOG_SHUTDOWN"),
+                              {{QStringLiteral("PARK_MOUNT"), true},
+                               {QStringLiteral("PARK_DOME"), roof},
+                               {QStringLiteral("EXECUTE_SCRIPT"), false}});
+        m_client.sendSwitch(dog, QStringLiteral("WATCHDOG_MOUNT_POLICY"), QStringLiteral("MOUNT_LOCKS"));
+        m_client.sendSwitches(
+            dog, QStringLiteral("WATCHDOG_Trigger"),
+            {{QStringLiteral("TRIGGER_CLIENT"), true}, {QStringLiteral("TRIGGER_WEATHER"), false}});
+        m_lastSend.start();
+    }
+    return ready;
 }
 
 void IndiWatchdog::beat()

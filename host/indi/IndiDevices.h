@@ -3,6 +3,7 @@
 #include "host/ObservatoryControl.h"
 #include "host/indi/IndiLink.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QTimer>
@@ -68,8 +69,8 @@ public:
     // Turns the heartbeat off: the program ends cleanly.
     ~IndiWatchdog() override;
 
-    // Configures the device once it is there (again after a lost server) and connects it. True once
-    // it is connected and beating.
+    // Configures the device once it is there (again after a lost server), connects it and starts
+    // the heartbeat. True once the device reads back that it will park the mount and the roof.
     bool prepare();
 
 private:
@@ -79,6 +80,7 @@ private:
     IndiClient& m_client;
     const ObservatorySettings& m_settings;
     QTimer m_timer;
+    QElapsedTimer m_lastSend;
     bool m_configured = false;
 };
 

@@ -93,6 +93,50 @@ public:
                                  {"-p", QString::number(m_port), assignment}) == 0;
     }
 
+    // indi_getprop of one element or "_STATE" ("Device.PROPERTY.ELEMENT"): its value, or empty.
+    QString get(const QString& element) const
+    {
+        QProcess getprop;
+        getprop.start(QStringLiteral("indi_getprop"), {"-p", QString::number(m_port), "-1", element});
+        if (!getprop.waitForFinished(10000))
+            return {};
+        return QString::fromUtf8(getprop.readAllStandardOutput()).trimmed();
+    }
+
+    // Waits until the element reads `value`; false after `seconds`.
+    bool waitFor(const QString& element, const QString& value, double seconds) const
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < seconds * 1000) {
+            if (get(element) == value)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        }
+        return false;
+    }
+
+    // Ends one driver of this server at once, as a crash would (the server is run with -r 0, so it
+    // stays away). False when the server has no such driver.
+    bool killDriver(const QString& executable) const
+    {
+        const QString parent = QString::number(m_process.processId());
+        for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            if (!stat.open(QIODevice::ReadOnly) || !cmdline.open(QIODevice::ReadOnly))
+                continue;
+            // pid (comm) state ppid ...: the name may hold spaces, so the fields count from ')'.
+            const QByteArray line = stat.readAll();
+            const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+            if (fields.size() < 2 || fields[1] != parent.toLatin1() ||
+                !cmdline.readAll().split('\0').first().endsWith(executable.toLatin1()))
+                continue;
+            return QProcess::execute(QStringLiteral("kill"), {"-9", pid}) == 0;
+        }
+        return false;
+    }
+
 private:
     QStringList m_drivers;
     QTemporaryDir m_dir;

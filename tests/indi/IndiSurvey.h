@@ -1,0 +1,162 @@
+#pragma once
+
+#include "app/SurveyCore.h"
+#include "host/Astronomy.h"
+#include "host/SiteClock.h"
+#include "host/indi/IndiObservatory.h"
+#include "indi/IndiServer.h"
+#include "support/TestSupport.h"
+
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+namespace kestrove::test {
+
+// A survey core on an INDI observatory of simulators: a site at latitude 60, no darkness gate (the
+// tests run at any hour), one SNe target on the meridian at declination 80, 10 degrees from where
+// the simulated mount starts, so the slew is short.
+class IndiSurvey
+{
+public:
+    IndiSurvey(IndiServer& server, const std::function<void(ObservatorySettings&)>& adjust = {})
+    {
+        programFolder = dir.path() + QStringLiteral("/program/");
+        QDir().mkpath(programFolder);
+        const QString folder = dir.path() + QStringLiteral("/observatory");
+        ObservatorySettings s = observatoryDefaults(folder);
+        s.kind = HostKind::Indi;
+        s.latitude = 60;
+        s.longitude = 10;
+        s.elevation = 100;
+        s.timeZone = QStringLiteral("Europe/Oslo");
+        s.sunAltitude.reset();
+        s.minimumElevation = 10;
+        s.settleTime = 1;
+        s.slewRate = 3;
+        s.indi.server = server.address();
+        s.indi.mount = QStringLiteral("Telescope Simulator");
+        s.indi.camera = QStringLiteral("CCD Simulator");
+        s.indi.filterWheel = QStringLiteral("Filter Simulator");
+        s.indi.connectTimeout = 15;
+        s.indi.downloadMargin = 20;
+        // These check plans; the shut-down at the end has tests of its own.
+        s.safety.closeAtEnd = false;
+        if (adjust)
+            adjust(s);
+        host = std::make_unique<indi::IndiObservatory>(folder, s);
+        core = std::make_unique<SurveyCore>(*host, view, programFolder);
+        core->load();
+        core->settings.exposureSNe = 1;
+        core->settings.cameraBinningSNe = 2;
+        core->settings.cameraSubframeSNe = 0.5;
+        core->settings.cameraFilterSNe = QStringLiteral("Green");
+        core->settings.baseDir = dir.path() + QStringLiteral("/images/");
+        core->SaveConfig();
+        view.checked[SurveyKind::SNe] = true;
+
+        target = {core->acpTelescope->SiderealTime(), 80};
+        writeBytes(programFolder + QStringLiteral("SNeTargets.txt"),
+                   crlfLines({QStringLiteral("SNtest\t%1\t%2")
+                                  .arg(target.rightAscension, 0, 'f', 6)
+                                  .arg(target.declination, 0, 'f', 6),
+                              QStringLiteral("**** imageCount=2")}));
+        syncBeside(server);
+    }
+
+    // Slews cannot be sped up: the mount is synced a fifth of a degree from the target instead.
+    void syncBeside(IndiServer& server)
+    {
+        const Equatorial jnow =
+            j2000ToJnow({target.rightAscension, target.declination + 0.2}, QDateTime::currentDateTimeUtc());
+        ASSERT_TRUE(server.set(QStringLiteral("Telescope Simulator.ON_COORD_SET.SYNC=On")));
+        ASSERT_TRUE(server.set(QStringLiteral("Telescope Simulator.EQUATORIAL_EOD_COORD.RA;DEC=%1;%2")
+                                   .arg(jnow.rightAscension, 0, 'f', 6)
+                                   .arg(jnow.declination, 0, 'f', 6)));
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 10000 &&
+               std::abs(core->acpTelescope->Declination() - target.declination - 0.2) > 0.01)
+            waitWallMilliseconds(50);
+        ASSERT_LT(std::abs(core->acpTelescope->Declination() - target.declination - 0.2), 0.01);
+    }
+
+    void run(int passes)
+    {
+        core->runLimits.passes = passes;
+        core->startSurvey();
+    }
+    QString acquisitionLog() const
+    {
+        const QString path = host->acquisitionLogPath();
+        return QFile::exists(path) ? QString::fromLatin1(readBytes(path)) : QString();
+    }
+    QString surveyLog() const
+    {
+        return QString::fromLatin1(readBytes(host->settings().logDir + QStringLiteral("/Kestrove.log")));
+    }
+    bool marker() const { return QFile::exists(programFolder + QStringLiteral("completed.txt")); }
+    bool catalogueUpdated() const
+    {
+        return readBytes(programFolder + QStringLiteral("SNeTargets.txt")).contains("lastImageJD=");
+    }
+    QStringList images() const
+    {
+        QStringList found;
+        QDirIterator it(dir.path() + QStringLiteral("/images"), {QStringLiteral("*.fits")}, QDir::Files,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            found << it.next();
+        return found;
+    }
+    // Calls `action` once, as soon as the acquisition log holds `text`.
+    void onceLogged(const QString& text, std::function<void()> action)
+    {
+        auto* timer = new QTimer(&context);
+        QObject::connect(timer, &QTimer::timeout, &context, [this, timer, text, action] {
+            if (acquisitionLog().contains(text)) {
+                timer->stop();
+                action();
+            }
+        });
+        timer->start(100);
+    }
+
+    QTemporaryDir dir;
+    QString programFolder;
+    std::unique_ptr<indi::IndiObservatory> host;
+    RecordingView view;
+    std::unique_ptr<SurveyCore> core;
+    Equatorial target;
+    QObject context;
+};
+
+// The value of a FITS header card, or empty.
+inline QString fitsValue(const QByteArray& fits, const char* keyword)
+{
+    for (qsizetype at = 0; at + 80 <= fits.size() && at < 2880 * 10; at += 80) {
+        const QByteArray card = fits.mid(at, 80);
+        if (card.left(8).trimmed() == keyword && card.mid(8, 2) == "= ")
+            return QString::fromLatin1(card.mid(10).split('/').first()).trimmed();
+        if (card.left(8).trimmed() == "END")
+            break;
+    }
+    return {};
+}
+
+inline void setRain(IndiServer& server, int precipitation)
+{
+    ASSERT_TRUE(server.set(
+        QStringLiteral("Weather Simulator.WEATHER_CONTROL.Weather;Temperature;Wind;Gust;Precip=0;15;0;0;%1")
+            .arg(precipitation)));
+    ASSERT_TRUE(server.set(QStringLiteral("Weather Simulator.WEATHER_REFRESH.REFRESH=On")));
+}
+
+} // namespace kestrove::test
