@@ -294,7 +294,10 @@ void ObservatoryControl::finishSequence()
         m_fault.clear();
         QString text = QStringLiteral("Closed: ") + m_closeWhy;
         if (m_running && m_closeWhy.startsWith(QStringLiteral("weather")))
-            text += QStringLiteral("; reopens at %1 if it stays safe").arg(localTime(reopenAt()));
+            text += m_weatherSafe
+                        ? QStringLiteral("; reopens at %1 if it stays safe").arg(localTime(reopenAt()))
+                        : QStringLiteral("; reopens %1 min after it turns safe")
+                              .arg(doubleText(m_safety.reopenDelay / 60));
         tell(text);
     }
 }
@@ -342,7 +345,10 @@ QString ObservatoryControl::waitReason()
     if (m_state == ObservatoryState::Opening)
         return QStringLiteral("opening: ") + doingText(m_sequence.front());
     if (!m_weatherSafe)
-        return QStringLiteral("weather unsafe");
+        return m_state == ObservatoryState::Closed && m_lastUnsafe
+                   ? QStringLiteral("closed for weather, reopens %1 min after it turns safe")
+                         .arg(doubleText(m_safety.reopenDelay / 60))
+                   : QStringLiteral("weather unsafe");
     if (m_lastUnsafe && m_clock.utcNow() < reopenAt())
         return QStringLiteral("closed for weather, reopens at %1 if it stays safe")
             .arg(localTime(reopenAt()));

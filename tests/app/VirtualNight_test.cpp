@@ -1,6 +1,7 @@
 #include "app/SimSurvey.h"
 
 #include "host/Astronomy.h"
+#include "host/TestSite.h"
 
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
@@ -180,6 +181,72 @@ TEST(VirtualNight, NoImageWhileTheSunIsUp)
         EXPECT_LE(sunAltitude(at, site), -12) << line.toStdString();
     }
     EXPECT_GT(images, 20);
+}
+
+// A shower in the night on a roof and a mount that take their time: the survey waits while they
+// move, closing parks before the roof moves, reopening waits for the dry spell, and no plan starts
+// while the roof is not open.
+TEST(VirtualNight, TheRoofSpendsItsTimeAndNoPlanStartsWhileItIsShut)
+{
+    const QDateTime rain = utc("2024-04-14T05:00:00Z");
+    const QDateTime dry = utc("2024-04-14T05:30:00Z");
+    SimSurvey sim([&](ObservatorySettings& s) {
+        s.clockStart = QStringLiteral("2024-04-14T03:30:00Z"); // 21:30 local
+        s.weatherConnected = true;
+        s.unsafe = {{rain, dry}};
+        s.roofOpenSeconds = 60;
+        s.roofCloseSeconds = 90;
+        s.parkSeconds = 30;
+        s.safety.closeDelay = 0;
+        s.safety.reopenDelay = 600;
+        s.safety.closeAtEnd = true;
+    });
+    QStringList sne;
+    for (int i = 0; i < 150; ++i)
+        sne << QStringLiteral("SN%1\t%2\t%3").arg(i).arg(8 + i * 0.05, 0, 'f', 2).arg(10 + i % 40)
+            << QStringLiteral("**** ");
+    sim.writeProgramFile(QStringLiteral("SNeTargets.txt"), sne);
+    sim.enable(SurveyKind::SNe);
+    const QDateTime start = sim.utc();
+    sim.core->runLimits.untilUtc = utc("2024-04-14T07:00:00Z");
+    sim.run(0);
+
+    // Each event of the acquisition log: its instant and its words.
+    std::vector<std::pair<QDateTime, QString>> events;
+    for (const QString& line : SimSurvey::readLines(sim.host->acquisitionLogPath()))
+        events.emplace_back(QDateTime::fromString(line.section(u'\t', 0, 0), Qt::ISODate),
+                            line.section(u'\t', 1, 2));
+    const auto first = [&](const QString& words, const QDateTime& from) {
+        for (const auto& [at, text] : events)
+            if (at >= from && text.startsWith(words))
+                return at;
+        return QDateTime();
+    };
+    const QDateTime opened = first(QStringLiteral("done\tRoof open"), start);
+    EXPECT_EQ(start.secsTo(opened), 60);
+    EXPECT_GE(first(QStringLiteral("start"), start), opened);
+
+    const QDateTime parkStart = first(QStringLiteral("park"), rain);
+    const QDateTime closeStart = first(QStringLiteral("close"), rain);
+    const QDateTime closed = first(QStringLiteral("done\tRoof closed"), rain);
+    const QDateTime reopened = first(QStringLiteral("done\tRoof open"), rain);
+    EXPECT_LE(rain.secsTo(parkStart), 1);
+    EXPECT_EQ(parkStart.secsTo(closeStart), 30) << "the roof waits for the mount to park";
+    EXPECT_EQ(closeStart.secsTo(closed), 90);
+    // The last unsafe reading is the second before the dry spell.
+    EXPECT_GE(dry.secsTo(reopened), 600 + 60 - 1);
+    EXPECT_LE(dry.secsTo(reopened), 600 + 60 + 1);
+    for (const auto& [at, text] : events)
+        if (text.startsWith(QStringLiteral("start\t")))
+            EXPECT_TRUE(at < rain || at >= reopened) << qPrintable(at.toString(Qt::ISODate));
+    EXPECT_TRUE(first(QStringLiteral("start\t"), reopened).isValid()) << "the survey goes on by itself";
+    EXPECT_TRUE(first(QStringLiteral("done\tRoof closed"), sim.core->runLimits.untilUtc).isValid())
+        << "shut at the end of the run";
+    const QStringList observatory = sim.observatoryLines();
+    EXPECT_TRUE(std::any_of(observatory.begin(), observatory.end(), [](const QString& line) {
+        return line.startsWith(
+            QStringLiteral("Observatory: Closed: weather unsafe; reopens 10 min after it turns safe"));
+    })) << qPrintable(observatory.join(u'\n'));
 }
 
 } // namespace
