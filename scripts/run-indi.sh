@@ -21,7 +21,7 @@ while ! port_free "$port"; do port=$((20000 + RANDOM % 40000)); done
 # The drivers keep their settings under $HOME/.indi: the demo gets its own.
 HOME="$demo/home" indiserver -p "$port" -u "$demo/indi.sock" -r 0 \
     indi_simulator_telescope indi_simulator_ccd indi_simulator_wheel indi_simulator_focus \
-    indi_simulator_weather >"$demo/indiserver.log" 2>&1 &
+    indi_simulator_weather indi_rolloff_dome indi_watchdog >"$demo/indiserver.log" 2>&1 &
 server=$!
 trap 'kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true' EXIT
 for _ in $(seq 100); do port_free "$port" || break; sleep 0.1; done
@@ -61,6 +61,21 @@ INI
 else
     # The server gets a new port each run.
     sed -i "s/^server=localhost:[0-9]*/server=localhost:$port/" "$ini"
+fi
+# The roof, the watchdog and the cooler, also for a demo folder made before they existed ([indi]
+# is the file's last section).
+if ! grep -q '^roof=' "$ini"; then
+    cat >>"$ini" <<INI
+roof=RollOff Simulator
+watchdog=WatchDog
+heartbeat=30
+coolTo=-10
+warmTo=10
+
+[safety]
+; a short wait before reopening, so that the demo shows it
+reopenDelay=60
+INI
 fi
 
 build-release/kestrove --folder "$demo" --observatory "$demo/observatory" "$@"

@@ -117,6 +117,8 @@ INSTANTIATE_TEST_SUITE_P(
                      {"--preview", "--night", "2024-12-07", "--from", "2024-12-07T19:00:00Z", "--to",
                       "2024-12-08T01:00:00Z"},
                      "--night"},
+        BadArguments{"CloseWithPreview", {"--close", "--preview"}, "--close"},
+        BadArguments{"CloseWithPasses", {"--close", "--passes", "2"}, "--close"},
         BadArguments{"ReportWithSpan",
                      {"--report", "--from", "2024-12-07T19:00:00Z", "--to", "2024-12-08T01:00:00Z"},
                      "--preview"}),
