@@ -1,3 +1,4 @@
+#include "app/ProgramLock.h"
 #include "app/SurveyCore.h"
 #include "config/NumberText.h"
 #include "host/Clock.h"
@@ -6,6 +7,7 @@
 #include "report/History.h"
 
 #include <QFile>
+#include <QLockFile>
 #include <QLoggingCategory>
 #include <algorithm>
 #include <exception>
@@ -118,6 +120,12 @@ bool SurveyCore::startSurvey()
         return false;
     }
 
+    QString refusal;
+    m_lock = lockProgramFolder(GetEXEPath(), refusal);
+    if (!m_lock) {
+        m_view.showMessage(refusal);
+        return false;
+    }
     m_running = true;
     m_view.showRunning(true);
 
@@ -129,6 +137,7 @@ bool SurveyCore::startSurvey()
         int uncaught = std::uncaught_exceptions();
         ~RunGuard()
         {
+            core.m_lock.reset();
             core.surveyLog.reset();
             core.coordTransform.reset();
             if (core.m_running && std::uncaught_exceptions() > uncaught)

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <memory>
 
+class QLockFile;
+
 namespace kestrove {
 
 // Ends a run as "Stop Survey" would: after a number of passes, or when the host's clock reaches an
@@ -160,6 +162,8 @@ private:
     QSet<QString> m_reported;
     // "config.ini" holds a fault and could not be copied to "config.ini.bad": nothing saves over it.
     bool m_configMustBeKept = false;
+    // Held on the program folder while a run lasts.
+    std::unique_ptr<QLockFile> m_lock;
 };
 
 // Names the file being read in the core's entryPlace for the life of the scope, then restores what
