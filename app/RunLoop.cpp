@@ -6,6 +6,7 @@
 #include "host/LocalFileSystem.h"
 #include "report/History.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLockFile>
 #include <QLoggingCategory>
@@ -214,9 +215,12 @@ bool SurveyCore::startSurvey()
         if (fileSystem->FileExists(runPlanOnce))
             fileSystem->GetFile(runPlanOnce)->Delete();
 
-        surveyLog = fileSystem->OpenTextFile(acpUtil->Prefs().LocalUser().DefaultLogDir() +
-                                                 QStringLiteral("/Kestrove.log"),
-                                             IOMode::ForAppending, true);
+        // Folders removed during the night are made again.
+        const QString logDir = acpUtil->Prefs().LocalUser().DefaultLogDir();
+        QDir().mkpath(logDir);
+        QDir().mkpath(planDir());
+        surveyLog =
+            fileSystem->OpenTextFile(logDir + QStringLiteral("/Kestrove.log"), IOMode::ForAppending, true);
         const QString stars(64, QLatin1Char('*'));
         logLine(stars);
         logLine(QStringLiteral("**** Searching for new target ") +

@@ -45,6 +45,8 @@ QString historyPath(const QString& logDir)
 
 void appendHistory(FileSystem& fileSystem, const QString& path, const HistoryEntry& entry)
 {
+    // The log folder may have been removed during the night.
+    QDir().mkpath(QFileInfo(path).absolutePath());
     const bool isNew = !fileSystem.FileExists(path);
     auto stream = fileSystem.OpenTextFile(path, IOMode::ForAppending, true);
     if (isNew)

@@ -26,7 +26,7 @@ struct HistoryEntry
 
 // "history.csv" in the log folder.
 QString historyPath(const QString& logDir);
-// Appends the entry, writing the header line first into a new file.
+// Appends the entry, writing the header line first into a new file (and its folder).
 void appendHistory(FileSystem& fileSystem, const QString& path, const HistoryEntry& entry);
 
 struct History

@@ -3,6 +3,8 @@
 #include "report/History.h"
 #include "report/NightReasons.h"
 
+#include <QDir>
+#include <QFile>
 #include <gtest/gtest.h>
 
 namespace kestrove::test {
@@ -91,6 +93,34 @@ TEST(RunLoopRecords, AFlushedLogIsReadableWhileItStaysOpen)
     log->WriteLine(QStringLiteral("second"));
     log->Close();
     EXPECT_EQ(readBytes(path), QByteArray("first\r\nsecond\r\n"));
+}
+
+// A log or plan folder removed during a night is made again: the run, its log and its history go on.
+TEST(RunLoopRecords, AFolderRemovedDuringTheNightIsMadeAgain)
+{
+    for (const bool logFolder : {true, false}) {
+        SimSurvey sim;
+        sim.writeProgramFile(QStringLiteral("SNeTargets.txt"),
+                             {QStringLiteral("SN1\t") + sim.onMeridian(20), QStringLiteral("**** "),
+                              QStringLiteral("SN2\t") + sim.onMeridian(30), QStringLiteral("**** ")});
+        sim.enable(SurveyKind::SNe);
+        const QString logDir = sim.core->acpUtil->Prefs().LocalUser().DefaultLogDir();
+        const QString folder = logFolder ? logDir : sim.planDir();
+        bool removed = false;
+        sim.view.onProcessEvents = [&] {
+            if (!removed && sim.view.status().startsWith(QStringLiteral("Running ACP plan")))
+                removed = QDir(folder).removeRecursively();
+        };
+
+        EXPECT_NO_THROW(sim.run(2)) << folder.toStdString();
+
+        EXPECT_TRUE(removed);
+        EXPECT_EQ(readHistory(historyPath(logDir)).entries.size(), 2) << folder.toStdString();
+        EXPECT_EQ(sim.logLines().filter(QStringLiteral("Running ACP plan for selected target:")).size(),
+                  logFolder ? 1 : 2)
+            << folder.toStdString();
+        EXPECT_EQ(sim.view.status(), QStringLiteral("Survey stopped"));
+    }
 }
 
 } // namespace
