@@ -168,6 +168,7 @@ bool SurveyCore::startSurvey()
     };
 
     LoadConfig();
+    loadPendingRecords();
     stopRequested = false;
     // A wrong chain script is put right while the observer is still there to read why.
     ensureChainScript(*this);
@@ -183,13 +184,12 @@ bool SurveyCore::startSurvey()
         SurveyKind kind;
         bool (SurveyCore::*select)(float&, QString&);
         void (SurveyCore::*plan)(const QString&);
-        void (SurveyCore::*update)(const QString&);
     };
     static const KindStep kinds[] = {
-        {SurveyKind::SNe, &SurveyCore::selectSNe, &SurveyCore::planSNe, &SurveyCore::updateSNe},
-        {SurveyKind::MPS, &SurveyCore::selectMPS, &SurveyCore::planMPS, &SurveyCore::updateMPS},
-        {SurveyKind::MPF, &SurveyCore::selectMPF, &SurveyCore::planMPF, &SurveyCore::updateMPF},
-        {SurveyKind::SLC, &SurveyCore::selectSLC, &SurveyCore::planSLC, &SurveyCore::updateSLC},
+        {SurveyKind::SNe, &SurveyCore::selectSNe, &SurveyCore::planSNe},
+        {SurveyKind::MPS, &SurveyCore::selectMPS, &SurveyCore::planMPS},
+        {SurveyKind::MPF, &SurveyCore::selectMPF, &SurveyCore::planMPF},
+        {SurveyKind::SLC, &SurveyCore::selectSLC, &SurveyCore::planSLC},
     };
 
     int passesDone = 0;
@@ -261,6 +261,7 @@ bool SurveyCore::startSurvey()
             stopPath();
             return true;
         }
+        writePendingRecords();
 
         if (overallBest > kNoTarget) {
             (this->*chosenKind->plan)(chosenTarget);
@@ -315,13 +316,13 @@ bool SurveyCore::startSurvey()
             // Asked before the marker is looked at: asking lets a running simulation catch up.
             const QString outcome = m_host.lastPlanOutcome();
             const bool completed = FileExists(marker);
+            record.endUtc = m_host.clock().utcNow();
+            record.result = planResult(completed, outcome, stopRequested);
             if (completed)
-                (this->*chosenKind->update)(chosenTarget);
+                recordObservation(chosenKind->kind, chosenTarget, &record);
             else
                 logLine(
                     QStringLiteral("ACP did not successfully complete the plan - not updating targets file"));
-            record.endUtc = m_host.clock().utcNow();
-            record.result = planResult(completed, outcome, stopRequested);
             recordHistory(*this, record);
         } else {
             setStatus(QStringLiteral("No viable target - sleeping for 5 minutes"));

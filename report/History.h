@@ -21,7 +21,7 @@ struct HistoryEntry
     double declination = 0;    // J2000 degrees
     float score = 0;           // weighted
     QString planFile;          // the copy of the plan kept in the night's folder
-    QString result;            // "completed", or "failed" with what the host said
+    QString result;            // "completed", or "failed" with what the host said; see below
 };
 
 // "history.csv" in the log folder.
@@ -34,7 +34,9 @@ struct History
     QList<HistoryEntry> entries;
     int unreadable = 0; // lines that were not history lines
 };
-// Every entry of the file, in its order; a missing file is an empty history.
+// Every entry of the file, in its order; a missing file is an empty history. A completed plan whose
+// record could not be written has the result "completed; record pending: <why>"; the line that
+// later says "record written <instant>" or "record dropped: <why>" is added to its result.
 History readHistory(const QString& path);
 
 // The date of the night a local time belongs to: the night runs from noon to the next noon.
