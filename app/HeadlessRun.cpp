@@ -182,9 +182,11 @@ int runHeadless(const CommandLine& commandLine)
                 view.showMessage(QStringLiteral("The observatory did not close: ") + fault);
             return fault.isEmpty() ? 0 : 1;
         }
-        const bool ran = core.startSurvey();
+        // A run that did not start saves nothing: the folder may be another run's.
+        if (!core.startSurvey())
+            return 1;
         core.unload();
-        return ran ? 0 : 1;
+        return 0;
     } catch (const std::exception& error) {
         printLine(stderr, QStringLiteral("Kestrove: ") + QString::fromUtf8(error.what()));
         return 1;

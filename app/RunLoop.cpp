@@ -1,3 +1,4 @@
+#include "app/ProgramLock.h"
 #include "app/SurveyCore.h"
 #include "config/NumberText.h"
 #include "host/Clock.h"
@@ -6,7 +7,9 @@
 #include "host/ObservatoryControl.h"
 #include "report/History.h"
 
+#include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QLoggingCategory>
 #include <algorithm>
 #include <exception>
@@ -206,6 +209,12 @@ bool SurveyCore::runSurvey()
         return false;
     }
 
+    QString refusal;
+    m_lock = lockProgramFolder(GetEXEPath(), refusal);
+    if (!m_lock) {
+        m_view.showMessage(refusal);
+        return false;
+    }
     m_running = true;
     m_view.showRunning(true);
 
@@ -217,6 +226,7 @@ bool SurveyCore::runSurvey()
         int uncaught = std::uncaught_exceptions();
         ~RunGuard()
         {
+            core.m_lock.reset();
             core.surveyLog.reset();
             core.coordTransform.reset();
             if (core.m_running && std::uncaught_exceptions() > uncaught)
@@ -247,6 +257,7 @@ bool SurveyCore::runSurvey()
     };
 
     LoadConfig();
+    loadPendingRecords();
     stopRequested = false;
     // A wrong chain script is put right while the observer is still there to read why.
     ensureChainScript(*this);
@@ -267,13 +278,12 @@ bool SurveyCore::runSurvey()
         SurveyKind kind;
         bool (SurveyCore::*select)(float&, QString&);
         void (SurveyCore::*plan)(const QString&);
-        void (SurveyCore::*update)(const QString&);
     };
     static const KindStep kinds[] = {
-        {SurveyKind::SNe, &SurveyCore::selectSNe, &SurveyCore::planSNe, &SurveyCore::updateSNe},
-        {SurveyKind::MPS, &SurveyCore::selectMPS, &SurveyCore::planMPS, &SurveyCore::updateMPS},
-        {SurveyKind::MPF, &SurveyCore::selectMPF, &SurveyCore::planMPF, &SurveyCore::updateMPF},
-        {SurveyKind::SLC, &SurveyCore::selectSLC, &SurveyCore::planSLC, &SurveyCore::updateSLC},
+        {SurveyKind::SNe, &SurveyCore::selectSNe, &SurveyCore::planSNe},
+        {SurveyKind::MPS, &SurveyCore::selectMPS, &SurveyCore::planMPS},
+        {SurveyKind::MPF, &SurveyCore::selectMPF, &SurveyCore::planMPF},
+        {SurveyKind::SLC, &SurveyCore::selectSLC, &SurveyCore::planSLC},
     };
 
     int passesDone = 0;
@@ -304,9 +314,12 @@ bool SurveyCore::runSurvey()
         if (fileSystem->FileExists(runPlanOnce))
             fileSystem->GetFile(runPlanOnce)->Delete();
 
-        surveyLog = fileSystem->OpenTextFile(acpUtil->Prefs().LocalUser().DefaultLogDir() +
-                                                 QStringLiteral("/Kestrove.log"),
-                                             IOMode::ForAppending, true);
+        // Folders removed during the night are made again.
+        const QString logDir = acpUtil->Prefs().LocalUser().DefaultLogDir();
+        QDir().mkpath(logDir);
+        QDir().mkpath(planDir());
+        surveyLog =
+            fileSystem->OpenTextFile(logDir + QStringLiteral("/Kestrove.log"), IOMode::ForAppending, true);
         const QString stars(64, QLatin1Char('*'));
         logLine(stars);
         logLine(QStringLiteral("**** Searching for new target ") +
@@ -347,6 +360,7 @@ bool SurveyCore::runSurvey()
             stopPath();
             return true;
         }
+        writePendingRecords();
 
         if (overallBest > kNoTarget) {
             (this->*chosenKind->plan)(chosenTarget);
@@ -401,13 +415,13 @@ bool SurveyCore::runSurvey()
             // Asked before the marker is looked at: asking lets a running simulation catch up.
             const QString outcome = m_host.lastPlanOutcome();
             const bool completed = FileExists(marker);
+            record.endUtc = m_host.clock().utcNow();
+            record.result = planResult(completed, outcome, stopRequested);
             if (completed)
-                (this->*chosenKind->update)(chosenTarget);
+                recordObservation(chosenKind->kind, chosenTarget, &record);
             else
                 logLine(
                     QStringLiteral("ACP did not successfully complete the plan - not updating targets file"));
-            record.endUtc = m_host.clock().utcNow();
-            record.result = planResult(completed, outcome, stopRequested);
             recordHistory(*this, record);
         } else {
             setStatus(QStringLiteral("No viable target - sleeping for 5 minutes"));

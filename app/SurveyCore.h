@@ -5,14 +5,19 @@
 #include "host/FileSystem.h"
 #include "host/Observatory.h"
 #include "selection/SelectionObserver.h"
+#include "targets/PendingRecords.h"
 #include "targets/TargetConfig.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QHash>
+#include <QList>
 #include <QSet>
 #include <QString>
 #include <cstdint>
 #include <memory>
+
+class QLockFile;
 
 namespace kestrove {
 
@@ -85,11 +90,18 @@ public:
     // catalogue) must not hold an unattended night with a message box each time.
     void reportOnce(const QString& subject, const QString& message);
 
-    // Recording a completed plan in its targets file.
+    // Recording an observation made now in its targets file, as recordObservation without a plan.
     void updateSNe(const QString& bestTarget);
     void updateMPS(const QString& bestTarget);
     void updateSLC(const QString& bestTarget);
     void updateMPF(const QString& bestTarget);
+    // Records the observation of a completed plan in its targets file, after the file's pending
+    // records. One that cannot be written now is kept pending and the log says why; so does the
+    // plan's result. Without a plan a file that cannot be read is an error, as for the updates, and
+    // the record is not kept.
+    void recordObservation(SurveyKind kind, const QString& bestTarget, HistoryEntry* plan);
+    // Writes the pending records of every targets file this run has read whole, where it can.
+    void writePendingRecords();
 
     // Lays out the survey areas of "MPSTargets.txt" as field files; returns the number of areas.
     int16_t createMPSFiles();
@@ -151,12 +163,19 @@ public:
     EntryPlace entryPlace;
     // 0 dispatches before every line of a scan; tests use it to act at an exact line.
     int eventPumpIntervalMs = 5;
+    // Observations not yet in their targets files, oldest first, and what this run last read of
+    // each targets file (targets/PendingRecords.h).
+    QList<PendingRecord> pendingRecords;
+    QHash<QString, FileRead> targetsReads;
 
 private:
     bool runSurvey();
     // The run has ended: the observatory shuts down when its settings say so, and this returns
     // once it is shut (each motion has its time limit).
     void shutDownObservatory();
+    // The journal of pending records: read at the start of a run, written when they change.
+    void loadPendingRecords();
+    void savePendingRecords();
 
     Host& m_host;
     SurveyView& m_view;
@@ -169,6 +188,10 @@ private:
     QSet<QString> m_reported;
     // "config.ini" holds a fault and could not be copied to "config.ini.bad": nothing saves over it.
     bool m_configMustBeKept = false;
+    // Held on the program folder while a run lasts.
+    std::unique_ptr<QLockFile> m_lock;
+    // Lines of the pending journal that belong to other program folders.
+    QStringList m_otherPending;
 };
 
 // Names the file being read in the core's entryPlace for the life of the scope, then restores what

@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QTimeZone>
 
+#include <algorithm>
+
 namespace kestrove {
 
 namespace {
@@ -47,6 +49,8 @@ QString historyPath(const QString& logDir)
 
 void appendHistory(FileSystem& fileSystem, const QString& path, const HistoryEntry& entry)
 {
+    // The log folder may have been removed during the night.
+    QDir().mkpath(QFileInfo(path).absolutePath());
     const bool isNew = !fileSystem.FileExists(path);
     auto stream = fileSystem.OpenTextFile(path, IOMode::ForAppending, true);
     if (isNew)
@@ -111,6 +115,17 @@ History readHistory(const QString& path)
         entry.score = static_cast<float>(*score);
         entry.planFile = fields[7];
         entry.result = fields[8];
+        // What became of a pending record is told later, and belongs to its plan's line.
+        if (entry.result.startsWith(QLatin1String("record "))) {
+            const auto plan =
+                std::find_if(history.entries.rbegin(), history.entries.rend(), [&](const HistoryEntry& e) {
+                    return e.startUtc == entry.startUtc && e.kind == entry.kind && e.target == entry.target;
+                });
+            if (plan != history.entries.rend()) {
+                plan->result += QStringLiteral("; ") + entry.result;
+                continue;
+            }
+        }
         history.entries << entry;
     }
     return history;

@@ -21,12 +21,12 @@ struct HistoryEntry
     double declination = 0;    // J2000 degrees
     float score = 0;           // weighted
     QString planFile;          // the copy of the plan kept in the night's folder
-    QString result;            // "completed", or "failed" with what the host said
+    QString result;            // "completed", or "failed" with what the host said; see below
 };
 
 // "history.csv" in the log folder.
 QString historyPath(const QString& logDir);
-// Appends the entry, writing the header line first into a new file.
+// Appends the entry, writing the header line first into a new file (and its folder).
 void appendHistory(FileSystem& fileSystem, const QString& path, const HistoryEntry& entry);
 
 // Appends what the observatory did ("Roof closed", "Closing: weather unsafe") as a line of its own:
@@ -47,7 +47,9 @@ struct History
     QList<ObservatoryEvent> events;
     int unreadable = 0; // lines that were not history lines
 };
-// Every entry of the file, in its order; a missing file is an empty history.
+// Every entry of the file, in its order; a missing file is an empty history. A completed plan whose
+// record could not be written has the result "completed; record pending: <why>"; the line that
+// later says "record written <instant>" or "record dropped: <why>" is added to its result.
 History readHistory(const QString& path);
 
 // The date of the night a local time belongs to: the night runs from noon to the next noon.

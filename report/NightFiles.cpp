@@ -115,7 +115,7 @@ QString nightSummary(const NightReport& report)
     int completed = 0;
     for (const ObservedPlan& plan : report.plans) {
         ++perKind[plan.entry.kind];
-        completed += plan.entry.result == QLatin1String("completed");
+        completed += plan.entry.result.startsWith(QLatin1String("completed"));
     }
     QStringList kinds;
     for (const auto& [kind, count] : perKind)

@@ -15,8 +15,9 @@ struct TargetPosition
     float dec = 0; // degrees
 };
 
-// Reads a targets file top to bottom and calls evaluate(targetLine, configLine) for every entry.
-// A stop request ends the scan before the next line is read.
+// Reads a targets file top to bottom and calls evaluate(targetLine, configLine) for every entry,
+// with the entry's pending records written into its config line. A stop request ends the scan
+// before the next line is read. A whole read is noted for the rewrites that follow.
 template <typename Evaluate> void scanTargetsFile(SurveyCore& core, const QString& path, Evaluate&& evaluate);
 
 // Parses the target line of an entry; false (after parseTarget's own message) when it cannot be
@@ -64,6 +65,7 @@ double minutesSinceLast(SurveyCore& core, double lastImageJD, int16_t interval);
 
 template <typename Evaluate> void scanTargetsFile(SurveyCore& core, const QString& path, Evaluate&& evaluate)
 {
+    TargetsRead read(core, path);
     auto stream = core.fileSystem->OpenTextFile(path, IOMode::ForReading);
     const ReadingFile reading(core, path);
     QString previous;
@@ -80,10 +82,11 @@ template <typename Evaluate> void scanTargetsFile(SurveyCore& core, const QStrin
         if (current.startsWith(QLatin1String("****"))) {
             core.entryPlace.targetLine = lineNumber - 1;
             core.entryPlace.configLine = lineNumber;
-            evaluate(previous, current);
+            evaluate(previous, read.configLine(previous, current));
         }
     }
     stream->Close();
+    read.finish(lineNumber, !core.stopRequested);
 }
 
 } // namespace kestrove::selection

@@ -1,170 +1,419 @@
 #include "app/SurveyCore.h"
 #include "config/NumberText.h"
+#include "host/Clock.h"
+#include "host/ConfigValues.h"
 #include "host/HostError.h"
+#include "report/History.h"
 #include "targets/FileReplacement.h"
+#include "targets/PendingRecords.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <limits>
+#include <optional>
 
 namespace kestrove {
+
+Q_LOGGING_CATEGORY(lcTargets, "kestrove.targets")
 
 namespace {
 
 // How often the update starts again on a targets file that changed while it was copied.
 constexpr int kUpdateAttempts = 5;
+// How long a rewrite waits for a targets file that another program is writing to hold still.
+constexpr int kSteadySeconds = 10;
 
-// Builds the new config line of the chosen target from its old one. `oldLine` is null when the line
-// after the target line is not a config line; the presets then stand alone. Lines for the survey log
-// go to `log`.
-using ConfigLineBuilder = std::function<QString(const QString& oldLine, QStringList& log)>;
+QString fileName(const QString& path)
+{
+    return QFileInfo(path).fileName();
+}
 
-// Copies the targets file through "newtargets.txt", replacing the config line after every line
-// equal to bestTarget, then renames the copy over the targets file in one atomic step: at every
-// moment the targets file is complete, either old or new.
+QString nameOf(const QString& targetLine)
+{
+    return targetLine.section(QLatin1Char('\t'), 0, 0);
+}
+
+// The targets file that holds an entry: a minor planet field lives in its survey area's file.
+QString targetsFileOf(SurveyCore& core, SurveyKind kind, const QString& targetLine)
+{
+    switch (kind) {
+    case SurveyKind::MPS: {
+        const auto area = parseInt16(targetLine.section(QLatin1Char('!'), 0, 0));
+        if (!area)
+            throw HostError(QStringLiteral("updateMPS"), targetLine,
+                            QStringLiteral("the name does not begin with an area number"));
+        return core.programFile(QStringLiteral("MPSfov") + integerText(*area) + QStringLiteral(".txt"));
+    }
+    case SurveyKind::SLC:
+        return core.programFile(QStringLiteral("SLCTargets.txt"));
+    default:
+        return core.programFile(QStringLiteral("SNeTargets.txt"));
+    }
+}
+
+// Waits a second at a time until the file holds still: the same status a second apart (a file
+// that stays missing holds still too, and its reading says so). False when it still changes
+// after kSteadySeconds.
+bool waitUntilSteady(SurveyCore& core, const QString& path)
+{
+    std::optional<FileStatus> last = core.fileSystem->Status(path);
+    for (int second = 0; second < kSteadySeconds; ++second) {
+        core.WaitSeconds(1);
+        const std::optional<FileStatus> now = core.fileSystem->Status(path);
+        if (now ? last && now->sameAs(*last) : !last)
+            return true;
+        last = now;
+    }
+    return false;
+}
+
+void appendRecordHistory(SurveyCore& core, const PendingRecord& record, const QString& result)
+{
+    if (!record.plan.startUtc.isValid())
+        return;
+    HistoryEntry entry = record.plan;
+    entry.result = result;
+    try {
+        appendHistory(*core.fileSystem, historyPath(core.acpUtil->Prefs().LocalUser().DefaultLogDir()),
+                      entry);
+    } catch (const HostError& error) {
+        qCWarning(lcTargets) << "cannot append to the plan history:" << error.what();
+    }
+}
+
+// Copies the targets file through "newtargets.txt" with the config line after every line equal to
+// the target line of one of its pending records rebuilt from its old one, the records in their
+// order, then renames the copy over the targets file in one atomic step: at every moment the
+// targets file is complete, either old or new. Returns why the records stay pending, or nothing
+// when they were written.
+//
+// Another program may be rewriting the file in place: a copy built from what it has written so far
+// would lose the rest. So the copy is made from a file that holds still, and it is not put in place
+// when it lacks an entry being recorded or has fewer lines than the pass read (without a read of the
+// pass, as for a direct update, only the entries are checked). A record whose entry neither the
+// pass's read nor the copy holds was deleted by the user, and is dropped.
 //
 // The file stays the user's: a file made read-only is left alone, a copy takes the permissions of the
 // file it replaces, and a symbolic link stays in place while the file it names is replaced. An edit
 // saved while the file was copied is not overwritten: the copy is made again from the new content.
-void rewriteTargets(SurveyCore& core, const QString& bestTarget, const QString& kind,
-                    const QString& targetsPath, const ConfigLineBuilder& build)
+std::optional<QString> writeRecordsOf(SurveyCore& core, const QString& path)
 {
-    core.setStatus(QStringLiteral("Updating ") + kind + QStringLiteral(" targets file"));
     FileSystem& fs = *core.fileSystem;
-    const QString targetName = bestTarget.section(QLatin1Char('\t'), 0, 0);
-    const QString lastObs = QStringLiteral("Last obs time for best ") + kind + QStringLiteral(" target = ");
+    const QString name = fileName(path);
+    const bool passRead = core.targetsReads.contains(path);
+    const FileRead read = core.targetsReads.value(path);
 
     for (int attempt = 1;; ++attempt) {
-        FileReplacement replacement(fs, targetsPath, core.programFile(QStringLiteral("newtargets.txt")));
+        if (passRead) {
+            const std::optional<FileStatus> status = fs.Status(path);
+            const bool sinceRead = read.steady && status && read.status && status->sameAs(*read.status);
+            if (!sinceRead && !waitUntilSteady(core, path))
+                return name + QStringLiteral(" was still being written");
+        }
+        FileReplacement replacement(fs, path, core.programFile(QStringLiteral("newtargets.txt")));
+        QList<qsizetype> records;
+        for (qsizetype i = 0; i < core.pendingRecords.size(); ++i)
+            if (core.pendingRecords[i].file == path)
+                records << i;
         if (replacement.readOnly()) {
             core.reportOnce(
                 replacement.filePath(),
                 QStringLiteral("The targets file \"%1\" (or its folder) is read-only, so it was not "
-                               "updated: the observation of %2 is not recorded, nor any other of "
-                               "this file while it stays read-only.")
-                    .arg(targetsPath, targetName));
-            return;
+                               "updated: the observation of %2 is kept pending, as is any other "
+                               "of this file, and written once the file can be written.")
+                    .arg(path, nameOf(core.pendingRecords[records.last()].targetLine)));
+            return name + QStringLiteral(" is read-only");
         }
         // Written once the new file is in place, so that a copy made again does not repeat them.
         QStringList log;
+        QList<bool> recorded(records.size(), false);
+        qint64 linesRead = 0, linesWritten = 0;
         {
             auto in = fs.OpenTextFile(replacement.filePath(), IOMode::ForReading);
             auto out = fs.CreateTextFile(replacement.newPath(), true);
             if (attempt == 1)
                 core.logLine(QStringLiteral("Updating targets file"));
 
-            // Messages about the entry's config line name the file and the line.
-            const ReadingFile reading(core, targetsPath);
-            qint64 lineNumber = 0;
-            bool found = false;
+            // Messages about an entry's config line name the file and the line.
+            const ReadingFile reading(core, path);
+            QList<qsizetype> after; // the records of the entry whose target line came last
             while (!in->AtEndOfStream()) {
                 core.pumpEvents();
                 const QString line = in->ReadLine();
-                ++lineNumber;
-                if (found) {
-                    found = false;
-                    core.entryPlace.targetLine = lineNumber - 1;
-                    core.entryPlace.configLine = lineNumber;
+                ++linesRead;
+                if (!after.isEmpty()) {
+                    core.entryPlace.targetLine = linesRead - 1;
+                    core.entryPlace.configLine = linesRead;
                     const bool isConfig = line.startsWith(QLatin1String("****"));
-                    out->WriteLine(build(isConfig ? line : QString(), log));
-                    log << lastObs + doubleText(core.acpUtil->Date_Julian(core.now()));
+                    QString config = isConfig ? line : QString();
+                    for (const qsizetype k : after) {
+                        const PendingRecord& record = core.pendingRecords[records[k]];
+                        recorded[k] = true;
+                        if (const auto next = recordedConfigLine(core, record, config, log)) {
+                            config = *next;
+                            log << QStringLiteral("Last obs time for best ") + kindText(record.kind) +
+                                       QStringLiteral(" target = ") + doubleText(record.observedJD);
+                        }
+                    }
+                    after.clear();
                     // A line that is not a config line is the user's; keep it after the new one.
+                    if (!config.isNull()) {
+                        out->WriteLine(config);
+                        ++linesWritten;
+                    }
                     if (isConfig)
                         continue;
                 }
                 out->WriteLine(line);
-                if (line == bestTarget)
-                    found = true;
+                ++linesWritten;
+                for (qsizetype k = 0; k < records.size(); ++k)
+                    if (core.pendingRecords[records[k]].targetLine == line)
+                        after << k;
             }
             in->Close();
             // Close flushes the copy to the disk before it may take the targets file's place.
             out->Close();
         }
 
-        if (replacement.unchanged()) {
-            replacement.commit();
-            for (const QString& line : log)
-                core.logLine(line);
-            return;
-        }
-        if (attempt == kUpdateAttempts) {
+        if (!replacement.unchanged()) {
+            if (attempt < kUpdateAttempts)
+                continue;
             fs.GetFile(replacement.newPath())->Delete();
             core.view().showMessage(
                 QStringLiteral("The targets file \"%1\" changed each of the %2 times it was copied for the "
-                               "update, so it was left as it is: the observation of %3 is not recorded.")
-                    .arg(targetsPath)
+                               "update, so it was left as it is: the observation of %3 is kept pending.")
+                    .arg(path)
                     .arg(kUpdateAttempts)
-                    .arg(targetName));
-            return;
+                    .arg(nameOf(core.pendingRecords[records.last()].targetLine)));
+            return name + QStringLiteral(" changed each time it was copied");
         }
+
+        QString refusal;
+        if (passRead && linesRead < read.lines)
+            refusal = QStringLiteral("%1 holds %2 lines, fewer than the %3 the pass read")
+                          .arg(name)
+                          .arg(linesRead)
+                          .arg(read.lines);
+        for (qsizetype k = 0; k < records.size() && refusal.isEmpty(); ++k) {
+            const PendingRecord& record = core.pendingRecords[records[k]];
+            if (!recorded[k] && !(passRead && record.missedByLastRead))
+                refusal = QStringLiteral("%1 lacks the entry of %2").arg(name, nameOf(record.targetLine));
+        }
+        if (!refusal.isEmpty()) {
+            fs.GetFile(replacement.newPath())->Delete();
+            return refusal;
+        }
+
+        // Only dropped records: nothing to write, and a copy of a file someone may still be writing
+        // is best not put in its place.
+        if (std::find(recorded.begin(), recorded.end(), true) == recorded.end())
+            fs.GetFile(replacement.newPath())->Delete();
+        else
+            replacement.commit();
+        for (const QString& line : log)
+            core.logLine(line);
+        const QString nowText = utcInstantText(core.host().clock().utcNow());
+        for (qsizetype k = records.size() - 1; k >= 0; --k) {
+            const PendingRecord record = core.pendingRecords.takeAt(records[k]);
+            const QString what = QStringLiteral("Pending observation of ") + nameOf(record.targetLine);
+            if (!recorded[k]) {
+                core.logLine(what + QStringLiteral(" dropped - ") + name +
+                             QStringLiteral(" no longer holds its entry"));
+                appendRecordHistory(core, record, QStringLiteral("record dropped: the entry was deleted"));
+            } else if (record.announced) {
+                core.logLine(what + QStringLiteral(" written to ") + name);
+                appendRecordHistory(core, record, QStringLiteral("record written ") + nowText);
+            }
+        }
+        // The copy is what the next check of this pass compares with.
+        if (passRead)
+            core.targetsReads[path] = FileRead{fs.Status(path), linesWritten, true};
+        return std::nullopt;
     }
 }
 
 } // namespace
 
+std::optional<QString> recordedConfigLine(SurveyCore& core, const PendingRecord& record,
+                                          const QString& oldLine, QStringList& log)
+{
+    const SurveySettings& settings = core.settings;
+    TargetConfig config;
+    config.lastImageJD = 0;
+    config.imageCount = 0;
+    if (record.kind == SurveyKind::SLC) {
+        config.priority = 100;
+        config.interval = 60;
+        config.exposure = settings.exposureSLC;
+        config.binning = settings.cameraBinningSLC;
+        config.filter = settings.cameraFilterSLC;
+    }
+    if (!oldLine.isNull())
+        core.parseTargetConfig(oldLine, config);
+    if (config.lastImageJD == record.observedJD)
+        return std::nullopt;
+
+    const QString head = QStringLiteral("**** lastImageJD=") + doubleText(record.observedJD);
+    switch (record.kind) {
+    case SurveyKind::MPS: {
+        // A count at the 16-bit limit stays there rather than wrapping.
+        int16_t count = config.imageCount;
+        if (count < std::numeric_limits<int16_t>::max())
+            ++count;
+        if (record.observedJD - config.lastImageJD > 0.5) {
+            log << QStringLiteral("Resetting image count on this target");
+            count = 1;
+        }
+        return head + QStringLiteral(" imageCount=") + integerText(count);
+    }
+    case SurveyKind::SLC:
+        return head + QStringLiteral(" priority=") + singleText(config.priority) +
+               QStringLiteral(" interval=") + integerText(config.interval) + QStringLiteral(" exposure=") +
+               singleText(config.exposure) + QStringLiteral(" binning=") + integerText(config.binning) +
+               QStringLiteral(" filter=") + config.filter;
+    default:
+        return head;
+    }
+}
+
+void SurveyCore::recordObservation(SurveyKind kind, const QString& bestTarget, HistoryEntry* plan)
+{
+    // Minor planet follow-up has no targets file.
+    if (kind == SurveyKind::MPF)
+        return;
+    PendingRecord record;
+    record.kind = kind;
+    record.file = targetsFileOf(*this, kind, bestTarget);
+    record.targetLine = bestTarget;
+    // As its config line will give it back, so that a record already written is known again.
+    const double jd = acpUtil->Date_Julian(now());
+    record.observedJD = parseNumber(doubleText(jd)).value_or(jd);
+    if (plan)
+        record.plan = *plan;
+    setStatus(QStringLiteral("Updating ") + kindText(kind) + QStringLiteral(" targets file"));
+    pendingRecords << record;
+
+    const auto fresh = [&] {
+        return std::find_if(pendingRecords.begin(), pendingRecords.end(), [&](const PendingRecord& r) {
+            return r.file == record.file && r.targetLine == record.targetLine &&
+                   r.observedJD == record.observedJD;
+        });
+    };
+    const auto keepPending = [&](const QString& why) {
+        const auto kept = fresh();
+        if (kept == pendingRecords.end())
+            return;
+        kept->announced = true;
+        logLine(QStringLiteral("Observation of ") + nameOf(bestTarget) + QStringLiteral(" kept pending - ") +
+                why);
+        if (plan)
+            plan->result += QStringLiteral("; record pending: ") + why;
+        savePendingRecords();
+    };
+    std::optional<QString> pending;
+    try {
+        pending = writeRecordsOf(*this, record.file);
+    } catch (const HostError& error) {
+        // Without a plan the caller hears of it, as of any failed update, and nothing is kept.
+        if (!plan) {
+            if (const auto kept = fresh(); kept != pendingRecords.end())
+                pendingRecords.erase(kept);
+            throw;
+        }
+        // With one the night goes on: the record is written once the file can be read again.
+        keepPending(error.message());
+        return;
+    }
+    if (pending)
+        keepPending(*pending);
+    else
+        savePendingRecords();
+}
+
+void SurveyCore::writePendingRecords()
+{
+    QStringList files;
+    for (const PendingRecord& record : pendingRecords)
+        if (!files.contains(record.file) && targetsReads.contains(record.file))
+            files << record.file;
+    if (files.isEmpty())
+        return;
+    for (const QString& file : files) {
+        setStatus(QStringLiteral("Writing pending observations to ") + fileName(file));
+        try {
+            // Records that stay pending were said to be when they were made.
+            if (const auto pending = writeRecordsOf(*this, file))
+                qCDebug(lcTargets) << "still pending:" << *pending;
+        } catch (const HostError& error) {
+            qCWarning(lcTargets) << "pending records stay pending:" << error.what();
+        }
+    }
+    savePendingRecords();
+}
+
+void SurveyCore::loadPendingRecords()
+{
+    targetsReads.clear();
+    const QString path = pendingJournalPath(acpUtil->Prefs().LocalUser().DefaultLogDir());
+    QList<PendingRecord> journal;
+    try {
+        journal = readPendingJournal(path, GetEXEPath(), m_otherPending);
+    } catch (const HostError& error) {
+        reportOnce(path, QStringLiteral("The pending observations could not be read from \"%1\" (%2); they "
+                                        "are not written into their targets files.")
+                             .arg(path, error.reason()));
+    }
+    // Records of an earlier run of this process that the journal lacks are kept as well.
+    for (const PendingRecord& record : journal) {
+        const bool known =
+            std::any_of(pendingRecords.begin(), pendingRecords.end(), [&](const PendingRecord& r) {
+                return r.file == record.file && r.targetLine == record.targetLine &&
+                       r.observedJD == record.observedJD;
+            });
+        if (!known)
+            pendingRecords << record;
+    }
+    std::stable_sort(
+        pendingRecords.begin(), pendingRecords.end(),
+        [](const PendingRecord& a, const PendingRecord& b) { return a.observedJD < b.observedJD; });
+}
+
+void SurveyCore::savePendingRecords()
+{
+    const QString logDir = acpUtil->Prefs().LocalUser().DefaultLogDir();
+    const QString path = pendingJournalPath(logDir);
+    try {
+        writePendingJournal(path, pendingRecords, m_otherPending);
+    } catch (const HostError& error) {
+        reportOnce(path, QStringLiteral("The pending observations could not be kept in \"%1\" (%2): they are "
+                                        "written while this run lasts, but a restart will not know them.")
+                             .arg(path, error.reason()));
+    }
+}
+
 void SurveyCore::updateSNe(const QString& bestTarget)
 {
-    rewriteTargets(*this, bestTarget, QStringLiteral("SNe"), programFile(QStringLiteral("SNeTargets.txt")),
-                   [this](const QString& oldLine, QStringList&) {
-                       TargetConfig config;
-                       if (!oldLine.isNull())
-                           parseTargetConfig(oldLine, config);
-                       return QStringLiteral("**** lastImageJD=") + doubleText(acpUtil->Date_Julian(now()));
-                   });
+    recordObservation(SurveyKind::SNe, bestTarget, nullptr);
 }
 
 void SurveyCore::updateMPS(const QString& bestTarget)
 {
-    const QString areaText = bestTarget.section(QLatin1Char('!'), 0, 0);
-    const auto area = parseInt16(areaText);
-    if (!area)
-        throw HostError(QStringLiteral("updateMPS"), bestTarget,
-                        QStringLiteral("the name does not begin with an area number"));
-    const QString path = programFile(QStringLiteral("MPSfov") + integerText(*area) + QStringLiteral(".txt"));
-
-    rewriteTargets(*this, bestTarget, QStringLiteral("MPS"), path,
-                   [this](const QString& oldLine, QStringList& log) {
-                       TargetConfig config;
-                       config.lastImageJD = 0;
-                       config.imageCount = 0;
-                       if (!oldLine.isNull())
-                           parseTargetConfig(oldLine, config);
-                       // A count at the 16-bit limit stays there rather than wrapping.
-                       int16_t count = config.imageCount;
-                       if (count < std::numeric_limits<int16_t>::max())
-                           ++count;
-                       if (acpUtil->Date_Julian(now()) - config.lastImageJD > 0.5) {
-                           log << QStringLiteral("Resetting image count on this target");
-                           count = 1;
-                       }
-                       return QStringLiteral("**** lastImageJD=") + doubleText(acpUtil->Date_Julian(now())) +
-                              QStringLiteral(" imageCount=") + integerText(count);
-                   });
+    recordObservation(SurveyKind::MPS, bestTarget, nullptr);
 }
 
 void SurveyCore::updateSLC(const QString& bestTarget)
 {
-    rewriteTargets(*this, bestTarget, QStringLiteral("SLC"), programFile(QStringLiteral("SLCTargets.txt")),
-                   [this](const QString& oldLine, QStringList&) {
-                       TargetConfig config;
-                       config.priority = 100;
-                       config.interval = 60;
-                       config.exposure = settings.exposureSLC;
-                       config.binning = settings.cameraBinningSLC;
-                       config.filter = settings.cameraFilterSLC;
-                       if (!oldLine.isNull())
-                           parseTargetConfig(oldLine, config);
-                       return QStringLiteral("**** lastImageJD=") + doubleText(acpUtil->Date_Julian(now())) +
-                              QStringLiteral(" priority=") + singleText(config.priority) +
-                              QStringLiteral(" interval=") + integerText(config.interval) +
-                              QStringLiteral(" exposure=") + singleText(config.exposure) +
-                              QStringLiteral(" binning=") + integerText(config.binning) +
-                              QStringLiteral(" filter=") + config.filter;
-                   });
+    recordObservation(SurveyKind::SLC, bestTarget, nullptr);
 }
 
-void SurveyCore::updateMPF(const QString&) {}
+void SurveyCore::updateMPF(const QString& bestTarget)
+{
+    recordObservation(SurveyKind::MPF, bestTarget, nullptr);
+}
 
 } // namespace kestrove

@@ -4,11 +4,16 @@
 #include "host/SiteClock.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QSysInfo>
+#include <QTemporaryDir>
 #include <QTimeZone>
 #include <QTimer>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace kestrove::test {
 namespace {
@@ -186,6 +191,65 @@ TEST_F(HeadlessRunTest, LinesOfObservatoryIniThatAreNotUsedAreNamedOnStandardErr
     EXPECT_TRUE(err[0].startsWith(QStringLiteral("Kestrove: observatory.ini line ")));
     EXPECT_TRUE(err[0].endsWith(QStringLiteral(": unknown key \"s\"peed\" in [clock]: \"s\"peed=1\"")))
         << err[0].toStdString();
+}
+
+// Two runs on one program folder would overwrite each other's records: the program itself, started
+// a second time on the folder, is refused and names the run that holds it. The lock of a run that
+// was killed does not block the next one.
+TEST(HeadlessLock, ASecondRunOnOneProgramFolderIsRefused)
+{
+    std::optional<QCoreApplication> app;
+    int argc = 1;
+    char name[] = "kestrove_tests";
+    char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        app.emplace(argc, argv);
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("program"));
+    QDir().mkpath(program);
+    // An observatory whose first pass sleeps in real time, and one whose pass is over at once.
+    const auto observatory = [&](const QString& folder, const QByteArray& ini) {
+        QDir().mkpath(dir.filePath(folder));
+        writeBytes(dir.filePath(folder + QStringLiteral("/observatory.ini")), ini);
+        return dir.filePath(folder);
+    };
+    const QString sleeping =
+        observatory(QStringLiteral("sleeping"), "[clock]\r\nspeed=1\r\n[limits]\r\nsunAltitude=\r\n");
+    const QString virtualTime =
+        observatory(QStringLiteral("virtual"), "[clock]\r\nstart=2026-12-07T22:00:00Z\r\nspeed=0\r\n");
+    const auto start = [&](QProcess& process, const QString& observatoryFolder, const QStringList& more) {
+        process.start(QStringLiteral(KESTROVE_EXECUTABLE),
+                      QStringList{QStringLiteral("--headless"), QStringLiteral("--folder"), program,
+                                  QStringLiteral("--observatory"), observatoryFolder} +
+                          more);
+        return process.waitForStarted(10000);
+    };
+    const QStringList onePass{QStringLiteral("--passes"), QStringLiteral("1")};
+
+    QProcess first;
+    ASSERT_TRUE(start(first, sleeping, {}));
+    QByteArray said;
+    while (!said.contains("No viable target") && first.waitForReadyRead(60000))
+        said += first.readAllStandardOutput();
+    ASSERT_TRUE(said.contains("No viable target")) << said.toStdString();
+
+    QProcess second;
+    ASSERT_TRUE(start(second, virtualTime, onePass));
+    ASSERT_TRUE(second.waitForFinished(60000));
+    const QString refusal = QString::fromLocal8Bit(second.readAllStandardError());
+    EXPECT_EQ(second.exitCode(), 1) << refusal.toStdString();
+    EXPECT_TRUE(refusal.contains(
+        QStringLiteral("process %1 on %2").arg(first.processId()).arg(QSysInfo::machineHostName())))
+        << refusal.toStdString();
+
+    ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+    ASSERT_TRUE(first.waitForFinished(10000));
+    ASSERT_TRUE(QFile::exists(program + QStringLiteral("/Kestrove.lock")));
+    QProcess third;
+    ASSERT_TRUE(start(third, virtualTime, onePass));
+    ASSERT_TRUE(third.waitForFinished(60000));
+    EXPECT_EQ(third.exitCode(), 0) << third.readAllStandardError().toStdString();
+    EXPECT_FALSE(QFile::exists(program + QStringLiteral("/Kestrove.lock")));
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 #include "report/History.h"
 #include "report/NightReasons.h"
 
+#include <QDir>
+#include <QFile>
 #include <gtest/gtest.h>
 
 namespace kestrove::test {
@@ -91,6 +93,115 @@ TEST(RunLoopRecords, AFlushedLogIsReadableWhileItStaysOpen)
     log->WriteLine(QStringLiteral("second"));
     log->Close();
     EXPECT_EQ(readBytes(path), QByteArray("first\r\nsecond\r\n"));
+}
+
+// A catalogue that cannot be written does not hold the night on one target: its records wait,
+// where the selection sees them and a restart finds them, and land once the file can be written.
+TEST(RunLoopRecords, TheRecordsOfAReadOnlyCatalogueWaitAndLandLater)
+{
+    SimSurvey sim;
+    QStringList sne;
+    for (int i = 0; i < 3; ++i)
+        sne << QStringLiteral("SN%1\t").arg(i) + sim.onMeridian(10 + 15 * i) << QStringLiteral("**** ");
+    sim.writeProgramFile(QStringLiteral("SNeTargets.txt"), sne);
+    const QString catalogue = sim.programFile(QStringLiteral("SNeTargets.txt"));
+    ASSERT_TRUE(QFile::setPermissions(catalogue, QFile::ReadOwner | QFile::ReadGroup));
+    sim.enable(SurveyKind::SNe);
+    const QString logDir = sim.core->acpUtil->Prefs().LocalUser().DefaultLogDir();
+
+    sim.run(8);
+
+    QStringList observed;
+    for (const HistoryEntry& entry : readHistory(historyPath(logDir)).entries) {
+        observed << entry.target;
+        EXPECT_EQ(entry.result, QStringLiteral("completed; record pending: SNeTargets.txt is read-only"));
+    }
+    observed.sort();
+    // Each once: the 12-hour rule sees the pending records.
+    EXPECT_EQ(observed, QStringList({QStringLiteral("SN0"), QStringLiteral("SN1"), QStringLiteral("SN2")}));
+    EXPECT_EQ(sim.programLines(QStringLiteral("SNeTargets.txt")), sne);
+
+    // A new start on a catalogue made writable.
+    ASSERT_TRUE(QFile::setPermissions(catalogue, QFile::ReadOwner | QFile::WriteOwner));
+    sim.core = std::make_unique<SurveyCore>(*sim.host, sim.view, sim.programFolder);
+    sim.core->eventPumpIntervalMs = 0;
+    sim.core->load();
+    sim.run(1);
+
+    const QStringList written = sim.programLines(QStringLiteral("SNeTargets.txt"));
+    ASSERT_EQ(written.size(), sne.size());
+    for (qsizetype i = 1; i < written.size(); i += 2)
+        EXPECT_TRUE(written[i].startsWith(QStringLiteral("**** lastImageJD="))) << written[i].toStdString();
+    const History history = readHistory(historyPath(logDir));
+    ASSERT_EQ(history.entries.size(), 3);
+    for (const HistoryEntry& entry : history.entries)
+        EXPECT_TRUE(entry.result.startsWith(
+            QStringLiteral("completed; record pending: SNeTargets.txt is read-only; record written ")))
+            << entry.result.toStdString();
+    const QStringList log = sim.logLines();
+    EXPECT_EQ(log.filter(QStringLiteral(" kept pending - SNeTargets.txt is read-only")).size(), 3);
+    EXPECT_EQ(log.filter(QStringLiteral(" written to SNeTargets.txt")).size(), 3);
+    EXPECT_FALSE(QFile::exists(logDir + QStringLiteral("/pending.txt")));
+}
+
+// An editor that saves by deleting the file and writing it anew: a completed plan whose file
+// vanished during the rewrite still has its line of history, saying why its record waits, and the
+// record lands once the file is back.
+TEST(RunLoopRecords, ACatalogueThatVanishesDuringTheRewriteKeepsThePlansHistory)
+{
+    SimSurvey sim;
+    const QString target = QStringLiteral("SN2024abc\t") + sim.onMeridian(20);
+    sim.writeProgramFile(QStringLiteral("SNeTargets.txt"), {target, QStringLiteral("**** ")});
+    const QString catalogue = sim.programFile(QStringLiteral("SNeTargets.txt"));
+    sim.enable(SurveyKind::SNe);
+    sim.view.onProcessEvents = [&] {
+        if (sim.view.status() == QStringLiteral("Updating SNe targets file"))
+            QFile::remove(catalogue);
+    };
+
+    EXPECT_NO_THROW(sim.run(1));
+
+    const QString logDir = sim.core->acpUtil->Prefs().LocalUser().DefaultLogDir();
+    const History history = readHistory(historyPath(logDir));
+    ASSERT_EQ(history.entries.size(), 1);
+    EXPECT_TRUE(history.entries[0].result.startsWith(QStringLiteral("completed; record pending: ")) &&
+                history.entries[0].result.contains(catalogue))
+        << history.entries[0].result.toStdString();
+
+    sim.view.onProcessEvents = nullptr;
+    sim.writeProgramFile(QStringLiteral("SNeTargets.txt"), {target, QStringLiteral("**** ")});
+    sim.run(1);
+    EXPECT_TRUE(sim.programLines(QStringLiteral("SNeTargets.txt"))
+                    .value(1)
+                    .startsWith(QStringLiteral("**** lastImageJD=")));
+}
+
+// A log or plan folder removed during a night is made again: the run, its log and its history go on.
+TEST(RunLoopRecords, AFolderRemovedDuringTheNightIsMadeAgain)
+{
+    for (const bool logFolder : {true, false}) {
+        SimSurvey sim;
+        sim.writeProgramFile(QStringLiteral("SNeTargets.txt"),
+                             {QStringLiteral("SN1\t") + sim.onMeridian(20), QStringLiteral("**** "),
+                              QStringLiteral("SN2\t") + sim.onMeridian(30), QStringLiteral("**** ")});
+        sim.enable(SurveyKind::SNe);
+        const QString logDir = sim.core->acpUtil->Prefs().LocalUser().DefaultLogDir();
+        const QString folder = logFolder ? logDir : sim.planDir();
+        bool removed = false;
+        sim.view.onProcessEvents = [&] {
+            if (!removed && sim.view.status().startsWith(QStringLiteral("Running ACP plan")))
+                removed = QDir(folder).removeRecursively();
+        };
+
+        EXPECT_NO_THROW(sim.run(2)) << folder.toStdString();
+
+        EXPECT_TRUE(removed);
+        EXPECT_EQ(readHistory(historyPath(logDir)).entries.size(), 2) << folder.toStdString();
+        EXPECT_EQ(sim.logLines().filter(QStringLiteral("Running ACP plan for selected target:")).size(),
+                  logFolder ? 1 : 2)
+            << folder.toStdString();
+        EXPECT_EQ(sim.view.status(), QStringLiteral("Survey stopped"));
+    }
 }
 
 } // namespace

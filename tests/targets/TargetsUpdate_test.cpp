@@ -1,7 +1,9 @@
 #include "FaultyFileSystem.h"
 #include "TargetsTestHost.h"
+#include "app/SimSurvey.h"
 #include "app/SurveyCore.h"
 #include "config/NumberText.h"
+#include "host/LocalFileSystem.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -66,7 +68,10 @@ TEST_F(TargetsUpdate, AFileWithoutTheChosenLineComesOutIdentical)
         writeBytes(path(sneFile), bytes);
         core.updateSNe(QStringLiteral("M51\t13:29:52\t+47:11:43"));
         EXPECT_EQ(readBytes(path(sneFile)), bytes);
-        EXPECT_EQ(log, QStringList{QStringLiteral("Updating targets file")});
+        // The record waits for a file that holds its entry.
+        EXPECT_EQ(log, QStringList({QStringLiteral("Updating targets file"),
+                                    QStringLiteral("Observation of M51 kept pending - SNeTargets.txt lacks "
+                                                   "the entry of M51")}));
     }
 }
 
@@ -377,6 +382,88 @@ TEST_F(TargetsUpdate, TheTargetsFileIsWholeAfterAFailureAtAnyStep)
         EXPECT_GT(sawOld, 60); // every line read and written is a point of failure
         // Only a failure reported after the rename has already happened leaves the new file.
         EXPECT_EQ(sawNew, when == test::FaultyFileSystem::When::After ? 1 : 0);
+    }
+}
+
+// The disk, with a hook called before every file is opened for reading.
+class HookedFileSystem : public FileSystem
+{
+public:
+    std::function<void(const QString& path)> beforeReading;
+
+    bool FileExists(const QString& path) override { return m_disk.FileExists(path); }
+    std::unique_ptr<File> GetFile(const QString& path) override { return m_disk.GetFile(path); }
+    std::unique_ptr<TextStream> OpenTextFile(const QString& path, IOMode mode, bool create) override
+    {
+        if (mode == IOMode::ForReading && beforeReading)
+            beforeReading(path);
+        return m_disk.OpenTextFile(path, mode, create);
+    }
+    std::unique_ptr<TextStream> CreateTextFile(const QString& path, bool overwrite) override
+    {
+        return m_disk.CreateTextFile(path, overwrite);
+    }
+    std::optional<FileStatus> Status(const QString& path) override { return m_disk.Status(path); }
+    QString ResolvedPath(const QString& path) override { return m_disk.ResolvedPath(path); }
+    void SetPermissions(const QString& path, unsigned permissions) override
+    {
+        m_disk.SetPermissions(path, permissions);
+    }
+
+private:
+    LocalFileSystem m_disk;
+};
+
+// Shell redirection, sort -o and most editors truncate a catalogue and then write it anew. A plan
+// recorded in between must not build its rewrite from what the writer has written so far: the rest
+// would go into the file the rewrite replaced. The writer stops at a share of the file just as the
+// update opens it; once it has finished, every entry is there, and the next pass writes the record.
+TEST(TargetsUpdateWithAWriter, AWriterInPlaceLosesNoEntry)
+{
+    constexpr int entries = 20000;
+    const auto targetLines = [](const QStringList& lines) {
+        return std::count_if(lines.begin(), lines.end(),
+                             [](const QString& l) { return !l.startsWith(QLatin1String("****")); });
+    };
+    for (const int percent : {0, 50, 90}) {
+        test::SimSurvey sim;
+        // One target on the meridian; the others never rise.
+        QByteArray catalogue =
+            test::crlfLines({QStringLiteral("SN0\t") + sim.onMeridian(20), QStringLiteral("**** ")});
+        for (int i = 1; i < entries; ++i)
+            catalogue += QStringLiteral("SN%1\t%2\t-80\r\n**** \r\n").arg(i).arg(i % 24).toLatin1();
+        const QString path = sim.programFile(sneFile);
+        writeBytes(path, catalogue);
+        sim.enable(SurveyKind::SNe);
+
+        QFile writer(path);
+        const qsizetype stop = catalogue.size() * percent / 100;
+        auto hooked = std::make_unique<HookedFileSystem>();
+        hooked->beforeReading = [&](const QString& opened) {
+            // The plan has ended (its marker is there) and the update opens the file.
+            if (opened != path || writer.isOpen() ||
+                !QFile::exists(sim.programFile(QStringLiteral("completed.txt"))))
+                return;
+            ASSERT_TRUE(writer.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            writer.write(catalogue.left(stop));
+            writer.flush();
+        };
+        sim.core->fileSystem = std::move(hooked);
+
+        sim.run(1);
+        ASSERT_TRUE(writer.isOpen()) << percent;
+        writer.write(catalogue.mid(stop));
+        writer.close();
+        EXPECT_EQ(targetLines(sim.programLines(sneFile)), entries)
+            << "entries lost, writer at " << percent << "%";
+        EXPECT_EQ(sim.logLines().filter(QStringLiteral("Observation of SN0 kept pending - ")).size(), 1)
+            << percent;
+
+        sim.core->fileSystem = std::make_unique<LocalFileSystem>();
+        sim.run(1);
+        const QStringList after = sim.programLines(sneFile);
+        EXPECT_EQ(targetLines(after), entries) << percent;
+        EXPECT_TRUE(after.value(1).startsWith(QStringLiteral("**** lastImageJD="))) << percent;
     }
 }
 

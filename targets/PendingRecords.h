@@ -1,0 +1,75 @@
+#pragma once
+
+#include "app/SurveyView.h"
+#include "host/FileSystem.h"
+#include "report/History.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace kestrove {
+
+class SurveyCore;
+
+// An observation not yet written into its targets file. The selection reads it as if it were
+// written, and it is written, after the older ones of its file, as soon as the file can be.
+struct PendingRecord
+{
+    SurveyKind kind = SurveyKind::SNe;
+    QString file;                  // the targets file, as the program folder names it
+    QString targetLine;            // the observed entry's target line
+    double observedJD = 0;         // when the plan was seen completed; exactly what its config line will hold
+    HistoryEntry plan;             // the plan's line of history; no start instant when no plan was run
+    bool announced = false;        // the log and the history already said it is pending
+    bool missedByLastRead = false; // the latest whole read of its file did not hold the entry
+};
+
+// What this run last read of a targets file, whole: what a rewrite is checked against.
+struct FileRead
+{
+    std::optional<FileStatus> status; // when the read ended
+    qint64 lines = 0;
+    bool steady = false; // the file did not change while it was read
+};
+
+// The config line of an entry with the record written into it, built from its old one (null when
+// the line after the target line is no config line). Nothing when the old line holds this very
+// observation already, so that a record is never counted twice. Lines for the survey log go to `log`.
+std::optional<QString> recordedConfigLine(SurveyCore& core, const PendingRecord& record,
+                                          const QString& oldLine, QStringList& log);
+
+// "pending.txt" in the log folder: the pending records, so that a restart knows them.
+QString pendingJournalPath(const QString& logDir);
+// The records of the journal for this program folder, oldest first. The lines of other program
+// folders go to `others`, to be written back unchanged; unreadable lines are dropped.
+QList<PendingRecord> readPendingJournal(const QString& path, const QString& programFolder,
+                                        QStringList& others);
+// Replaces the journal atomically with these records and the other folders' lines; removes it
+// when nothing is left. Throws HostError when it cannot.
+void writePendingJournal(const QString& path, const QList<PendingRecord>& records, const QStringList& others);
+
+// A pass's read of a targets file: it shows each entry with its pending records written and
+// notes what was read, for the rewrites that follow.
+class TargetsRead
+{
+public:
+    TargetsRead(SurveyCore& core, const QString& path);
+    TargetsRead(const TargetsRead&) = delete;
+    TargetsRead& operator=(const TargetsRead&) = delete;
+
+    // The config line as the entry will hold it once its pending records are written.
+    QString configLine(const QString& targetLine, const QString& configLine);
+    // The read is over: `whole` when it reached the end of the file.
+    void finish(qint64 lines, bool whole);
+
+private:
+    SurveyCore& m_core;
+    QString m_path;
+    std::optional<FileStatus> m_before;
+    QList<qsizetype> m_records; // indices of the file's pending records
+    QList<bool> m_seen;
+};
+
+} // namespace kestrove
