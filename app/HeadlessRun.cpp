@@ -16,27 +16,29 @@ namespace kestrove {
 
 namespace {
 
-// Set by SIGINT or SIGTERM; looked at whenever events are dispatched, which a run does at least
+// Counts SIGINT and SIGTERM; looked at whenever events are dispatched, which a run does at least
 // once a second.
-volatile std::sig_atomic_t g_stopSignal = 0;
+volatile std::sig_atomic_t g_stopSignals = 0;
 
-extern "C" void onStopSignal(int)
+extern "C" void onStopSignal(int signal)
 {
-    g_stopSignal = 1;
+    // The first acts as "Stop Survey", the second stops at once; after that the default action
+    // ends a program that no longer answers.
+    g_stopSignals = g_stopSignals + 1;
+    if (g_stopSignals >= 2)
+        std::signal(signal, SIG_DFL);
 }
 
-// Installs the stop handlers for the life of a run and restores the earlier ones afterwards. The
-// handler resets itself, so a second Ctrl-C ends a program that no longer answers.
+// Installs the stop handlers for the life of a run and restores the earlier ones afterwards.
 class StopSignals
 {
 public:
     StopSignals()
     {
-        g_stopSignal = 0;
+        g_stopSignals = 0;
         struct sigaction action = {};
         action.sa_handler = onStopSignal;
         sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESETHAND;
         sigaction(SIGINT, &action, &m_oldInt);
         sigaction(SIGTERM, &action, &m_oldTerm);
     }
@@ -74,8 +76,9 @@ public:
     void processEvents() override
     {
         QCoreApplication::processEvents();
-        if (g_stopSignal && m_core && m_core->isRunning() && !m_core->stopRequested) {
-            g_stopSignal = 0;
+        // Each signal is one press of "Stop Survey".
+        while (m_handledSignals < g_stopSignals && m_core && m_core->isRunning() && !m_core->stopRequested) {
+            ++m_handledSignals;
             m_core->stopSurvey();
         }
     }
@@ -114,6 +117,7 @@ private:
     }
 
     SurveyCore* m_core = nullptr;
+    std::sig_atomic_t m_handledSignals = 0;
 };
 
 } // namespace

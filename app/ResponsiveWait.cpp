@@ -28,7 +28,7 @@ void SurveyCore::WaitSeconds(int n)
     }
 
     // --until: the run ends as if "Stop Survey" had been pressed once the clock reaches the instant.
-    if (m_running && !stopRequested && runLimits.untilUtc.isValid() &&
+    if (m_running && !stopPending() && runLimits.untilUtc.isValid() &&
         m_host.clock().utcNow() >= runLimits.untilUtc)
         stopSurvey();
 }

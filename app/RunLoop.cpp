@@ -3,6 +3,7 @@
 #include "host/Clock.h"
 #include "host/HostError.h"
 #include "host/LocalFileSystem.h"
+#include "host/PlanReader.h"
 #include "report/History.h"
 
 #include <QFile>
@@ -65,6 +66,26 @@ void recordHistory(SurveyCore& core, const HistoryEntry& entry)
     }
 }
 
+// How long the plan just written is expected to run, seconds: its exposures and their downloads,
+// plus the slew and settle the selection charges for its target. Nothing when it cannot be read
+// back; the host will say why when it is handed over.
+std::optional<double> expectedPlanSeconds(SurveyCore& core, const QString& planPath, float ra, float dec)
+{
+    try {
+        QStringList lines;
+        const auto stream = core.fileSystem->OpenTextFile(planPath, IOMode::ForReading);
+        while (!stream->AtEndOfStream())
+            lines << stream->ReadLine();
+        stream->Close();
+        const AcquisitionPlan plan = parsePlan(planPath, lines);
+        const double images = plan.count * (plan.interval + core.acpUtil->Prefs().downloadSeconds());
+        return images + core.slewSeconds(ra, dec, core.flipsFor(ra));
+    } catch (const std::exception& error) {
+        qCWarning(lcRunLoop) << "cannot estimate the plan's length:" << error.what();
+        return std::nullopt;
+    }
+}
+
 // True when a single-byte file can hold the text: every character lies in Latin-1.
 bool fitsSingleByte(const QString& text)
 {
@@ -99,6 +120,17 @@ void ensureChainScript(SurveyCore& core)
             .arg(path, core.programFile(QStringLiteral("completed.txt")), oldPath));
 }
 
+// "Survey stopping: waiting for M51 to end, about 12 min left"; the time left while the plan's
+// expected end lies ahead.
+QString stoppingStatus(const QString& target, const QDateTime& expectedEnd, const QDateTime& utcNow)
+{
+    QString text = QStringLiteral("Survey stopping: waiting for %1 to end").arg(target);
+    const qint64 left = expectedEnd.isValid() ? utcNow.secsTo(expectedEnd) : 0;
+    if (left > 0)
+        text += QStringLiteral(", about %1 min left").arg((left + 59) / 60);
+    return text;
+}
+
 } // namespace
 
 bool SurveyCore::startSurvey()
@@ -131,6 +163,7 @@ bool SurveyCore::startSurvey()
         {
             core.surveyLog.reset();
             core.coordTransform.reset();
+            core.m_runningPlan.reset();
             if (core.m_running && std::uncaught_exceptions() > uncaught)
                 core.m_view.showRunning(false);
             core.m_running = false;
@@ -159,6 +192,7 @@ bool SurveyCore::startSurvey()
 
     LoadConfig();
     stopRequested = false;
+    m_stopAfterPlan = false;
     // A wrong chain script is put right while the observer is still there to read why.
     ensureChainScript(*this);
 
@@ -185,7 +219,7 @@ bool SurveyCore::startSurvey()
     int passesDone = 0;
     while (true) {
         // A pass may pass no wait at all, so the --until instant is looked at here as well.
-        if (!stopRequested && runLimits.untilUtc.isValid() && m_host.clock().utcNow() >= runLimits.untilUtc)
+        if (!stopPending() && runLimits.untilUtc.isValid() && m_host.clock().utcNow() >= runLimits.untilUtc)
             stopSurvey();
         if (stopRequested)
             break;
@@ -251,6 +285,11 @@ bool SurveyCore::startSurvey()
 
         if (overallBest > kNoTarget) {
             (this->*chosenKind->plan)(chosenTarget);
+            // A stop pressed while the plan was written comes before anything is handed over.
+            if (stopRequested) {
+                stopPath();
+                return true;
+            }
             HistoryEntry record;
             record.kind = chosenKind->kind;
             record.score = overallBest;
@@ -262,6 +301,8 @@ bool SurveyCore::startSurvey()
                 record.rightAscension = ra;
                 record.declination = dec;
             }
+            const std::optional<double> planSeconds =
+                expectedPlanSeconds(*this, planDir() + QStringLiteral("/surveyplan.txt"), ra, dec);
             record.planFile =
                 archivePlan(*this, planDir() + QStringLiteral("/surveyplan.txt"), record.kind, record.target);
 
@@ -282,6 +323,15 @@ bool SurveyCore::startSurvey()
             acpUtil->LoadScript(acpApplication->Path() + QStringLiteral("/Scripts/AcquireImages.js"));
             record.startUtc = m_host.clock().utcNow();
             acpUtil->RunScript();
+            m_runningPlan = RunningPlan{
+                record.target, planSeconds ? record.startUtc.addSecs(qRound64(*planSeconds)) : QDateTime()};
+            // While "Stop Survey" waits for the plan, the status says for what and how long.
+            const auto waitForPlan = [&] {
+                if (m_stopAfterPlan)
+                    setStatus(stoppingStatus(m_runningPlan->target, m_runningPlan->expectedEnd,
+                                             m_host.clock().utcNow()));
+                waitOneSecond();
+            };
 
             // A host that never reports the script running must not hold the night: after the limit
             // the pass goes on as if the script had ended, and the missing marker fails the plan.
@@ -292,12 +342,13 @@ bool SurveyCore::startSurvey()
                                          << kScriptStartLimitSeconds << "seconds";
                     break;
                 }
-                waitOneSecond();
+                waitForPlan();
             }
             while (!stopRequested && acpUtil->ScriptActive())
-                waitOneSecond();
+                waitForPlan();
             for (int count = kMarkerWaitSeconds; !stopRequested && count > 0 && !FileExists(marker); --count)
-                waitOneSecond();
+                waitForPlan();
+            m_runningPlan.reset();
 
             // Asked before the marker is looked at: asking lets a running simulation catch up.
             const QString outcome = m_host.lastPlanOutcome();
@@ -310,6 +361,9 @@ bool SurveyCore::startSurvey()
             record.endUtc = m_host.clock().utcNow();
             record.result = planResult(completed, outcome, stopRequested);
             recordHistory(*this, record);
+            // "Stop Survey" waited for this plan; it is recorded, and the run ends here.
+            if (m_stopAfterPlan)
+                stopRequested = true;
         } else {
             setStatus(QStringLiteral("No viable target - sleeping for 5 minutes"));
             logLine(QStringLiteral("No viable target - sleeping for 5 minutes"));
@@ -327,7 +381,7 @@ bool SurveyCore::startSurvey()
         coordTransform.reset();
 
         ++passesDone;
-        if (runLimits.passes > 0 && passesDone >= runLimits.passes && !stopRequested)
+        if (runLimits.passes > 0 && passesDone >= runLimits.passes && !stopPending())
             stopSurvey();
     }
     endRun();
@@ -336,6 +390,11 @@ bool SurveyCore::startSurvey()
 
 void SurveyCore::stopSurvey()
 {
+    if (m_runningPlan && !m_stopAfterPlan) {
+        m_stopAfterPlan = true;
+        setStatus(stoppingStatus(m_runningPlan->target, m_runningPlan->expectedEnd, m_host.clock().utcNow()));
+        return;
+    }
     stopRequested = true;
     setStatus(QStringLiteral("Survey stopping"));
 }

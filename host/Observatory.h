@@ -45,6 +45,8 @@ public:
     // Elevation of the local horizon at an azimuth, degrees.
     virtual double GetHorizon(double azimuth) = 0;
     virtual double SlewsettleTime() = 0;
+    // Seconds the host expects an image's download to take; 0 when it cannot tell.
+    virtual double downloadSeconds() { return 0; }
 };
 
 class AcpWeather

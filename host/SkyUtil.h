@@ -128,6 +128,7 @@ public:
     double MinimumElevation() override { return m_settings.minimumElevation; }
     double GetHorizon(double azimuth) override;
     double SlewsettleTime() override { return m_settings.settleTime; }
+    double downloadSeconds() override { return m_settings.downloadSeconds; }
 
 private:
     QString DefaultPlanDir() override { return m_settings.planDir; }

@@ -125,6 +125,50 @@ TEST_F(HeadlessRunTest, InterruptActsAsStopSurvey)
     EXPECT_EQ(current.sa_handler, SIG_DFL);
 }
 
+// Each SIGINT is one press of "Stop Survey": the first lets the running plan end and records it,
+// the second stops at once.
+TEST_F(HeadlessRunTest, InterruptsDuringAPlanActAsPressesOfStopSurvey)
+{
+    int argc = 1;
+    char name[] = "kestrove_tests";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    sim.saveSettings([](SurveySettings& s) {
+        s.SNeEnabled = 1;
+        s.lastFocusJD = 1e9; // no autofocus
+        s.exposureSNe = 600;
+    });
+    commandLine.limits.untilUtc = sim.utc().addSecs(3600);
+    const QString target = QStringLiteral("SN2024abc\t") + sim.onMeridian(20);
+    const QString runPlanOnce = sim.planDir() + QStringLiteral("/runplanonce.txt");
+    for (const int interrupts : {1, 2}) {
+        sim.writeProgramFile(QStringLiteral("SNeTargets.txt"), {target, QStringLiteral("**** ")});
+        QFile::remove(runPlanOnce);
+        // Raised once the plan has been handed over.
+        QTimer watch;
+        watch.setInterval(0);
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (!QFile::exists(runPlanOnce))
+                return;
+            watch.stop();
+            for (int i = 0; i < interrupts; ++i)
+                std::raise(SIGINT);
+        });
+        watch.start();
+
+        ASSERT_EQ(run(), 0) << err.join('\n').toStdString();
+
+        EXPECT_EQ(sim.programLines(QStringLiteral("SNeTargets.txt"))[1].startsWith(
+                      QStringLiteral("**** lastImageJD=")),
+                  interrupts == 1)
+            << interrupts;
+        if (interrupts == 1)
+            EXPECT_FALSE(
+                out.filter(QStringLiteral("Survey stopping: waiting for SN2024abc to end")).isEmpty());
+        EXPECT_TRUE(out.last().endsWith(QStringLiteral("Survey stopped"))) << out.last().toStdString();
+    }
+}
+
 TEST(HeadlessStartWarnings, SayWhenARunCanOnlySleepOrWillTakeAllNight)
 {
     struct Case

@@ -2,6 +2,7 @@
 #include "host/FileSystem.h"
 #include "host/HostError.h"
 
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -287,29 +288,99 @@ void actAt(SimSurvey& sim, const QDateTime& when, std::function<void()> action)
     };
 }
 
-TEST(RunLoop, StopDuringAPlanLeavesTheScriptRunningAndTheTargetUnrecorded)
+// When the acquisition log says the plan on a target ended.
+QDateTime planEnd(SimSurvey& sim, const QString& target)
 {
-    SimSurvey sim([](ObservatorySettings& s) { s.autofocusSeconds = 600; });
-    sim.saveSettings([](SurveySettings& s) { s.lastFocusJD = 0; });
-    const QString target = writeOneSupernova(sim);
-    sim.enable(SurveyKind::SNe);
-    const QDateTime start = sim.utc();
-    actAt(sim, start.addSecs(120), [&] {
-        ASSERT_TRUE(sim.core->acpUtil->ScriptActive());
-        sim.core->stopSurvey();
-    });
+    for (const QString& line : SimSurvey::readLines(sim.host->acquisitionLogPath())) {
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        if (fields.value(1) == QStringLiteral("end") && fields.value(2) == target)
+            return QDateTime::fromString(fields[0], Qt::ISODate);
+    }
+    return {};
+}
 
-    sim.run(0);
+// "Stop Survey" lets a running plan end and records it; a second press, closing the window and
+// "Stop Survey and ACP" stop at once; --until reached during a plan acts as one press.
+TEST(RunLoop, StopDuringAPlanWaitsForItUnlessPressedAgain)
+{
+    enum class Stop
+    {
+        Once,
+        Twice,
+        Unload,
+        Until
+    };
+    struct Case
+    {
+        const char* name;
+        Stop stop;
+        bool waits; // the plan ends and is recorded before the run ends
+    };
+    const Case cases[] = {
+        {"Stop Survey", Stop::Once, true},
+        {"Stop Survey twice", Stop::Twice, false},
+        {"window closed", Stop::Unload, false},
+        {"--until reached", Stop::Until, true},
+    };
+    for (const Case& c : cases) {
+        SimSurvey sim;
+        sim.saveSettings([](SurveySettings& s) {
+            s.lastFocusJD = 1e9; // no autofocus
+            s.exposureSNe = 600;
+        });
+        const QString target = writeOneSupernova(sim);
+        sim.enable(SurveyKind::SNe);
+        const QDateTime start = sim.utc();
+        const QDateTime stopAt = start.addSecs(120);
+        QString shownAtStop;
+        if (c.stop == Stop::Until)
+            sim.core->runLimits.untilUtc = stopAt;
+        else
+            actAt(sim, stopAt, [&] {
+                ASSERT_TRUE(sim.core->acpUtil->ScriptActive());
+                if (c.stop == Stop::Unload) {
+                    sim.core->unload();
+                    return;
+                }
+                sim.core->stopSurvey();
+                shownAtStop = sim.view.status();
+                if (c.stop == Stop::Twice)
+                    sim.core->stopSurvey();
+            });
 
-    EXPECT_LE(secondsSince(sim, start), 121);
-    EXPECT_TRUE(sim.core->acpUtil->ScriptActive());
-    const QStringList log = sim.logLines();
-    EXPECT_EQ(log.last(), kFailure);
-    EXPECT_EQ(sim.programLines(QStringLiteral("SNeTargets.txt")),
-              QStringList({target, QStringLiteral("**** ")}));
-    EXPECT_TRUE(sim.view.statuses.contains(QStringLiteral("Survey stopping")));
-    EXPECT_EQ(sim.view.status(), QStringLiteral("Survey stopped"));
-    EXPECT_FALSE(sim.view.running);
+        sim.run(0);
+
+        const QStringList log = sim.logLines();
+        const QStringList targets = sim.programLines(QStringLiteral("SNeTargets.txt"));
+        EXPECT_EQ(sim.view.status(), QStringLiteral("Survey stopped")) << c.name;
+        EXPECT_FALSE(sim.view.running) << c.name;
+        if (c.waits) {
+            const QDateTime end = planEnd(sim, QStringLiteral("SN2024abc"));
+            ASSERT_TRUE(end.isValid()) << c.name;
+            EXPECT_GE(sim.utc(), end) << c.name;
+            EXPECT_FALSE(log.contains(kFailure)) << c.name;
+            EXPECT_TRUE(targets.value(1).startsWith(QStringLiteral("**** lastImageJD="))) << c.name;
+            EXPECT_EQ(count(log, kStars), 2) << c.name; // no second pass
+            // The status names the plan and the minutes it has left, as the plan turned out.
+            const QStringList waiting =
+                sim.view.statuses.filter(QStringLiteral("Survey stopping: waiting for SN2024abc to end"));
+            ASSERT_FALSE(waiting.isEmpty()) << c.name;
+            const QRegularExpressionMatch left =
+                QRegularExpression(QStringLiteral(", about (\\d+) min left$")).match(waiting.first());
+            ASSERT_TRUE(left.hasMatch()) << waiting.first().toStdString();
+            EXPECT_NEAR(left.captured(1).toInt() * 60, stopAt.secsTo(end), 62) << c.name;
+            if (c.stop == Stop::Once)
+                EXPECT_EQ(shownAtStop, waiting.first());
+        } else {
+            EXPECT_LE(secondsSince(sim, start), 121) << c.name;
+            EXPECT_TRUE(sim.core->acpUtil->ScriptActive()) << c.name;
+            EXPECT_EQ(log.last(), kFailure) << c.name;
+            EXPECT_EQ(targets, QStringList({target, QStringLiteral("**** ")})) << c.name;
+            if (c.stop == Stop::Twice)
+                EXPECT_EQ(sim.view.statuses.filter(QStringLiteral("Survey stopping")).last(),
+                          QStringLiteral("Survey stopping"));
+        }
+    }
 }
 
 TEST(RunLoop, StopSurveyAndAcpAlsoAbortsTheScript)
