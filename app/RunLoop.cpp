@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QLoggingCategory>
+#include <QTimeZone>
 #include <algorithm>
 #include <exception>
 
@@ -84,6 +85,22 @@ std::optional<double> expectedPlanSeconds(SurveyCore& core, const QString& planP
         qCWarning(lcRunLoop) << "cannot estimate the plan's length:" << error.what();
         return std::nullopt;
     }
+}
+
+// Why a plan must not start now: the Sun would reach the host's limit before its images end, and
+// the observatory would abort it. Empty when it may start.
+QString sunUpBeforePlanEnds(SurveyCore& core, const QString& target, double planSeconds)
+{
+    const std::optional<double> limit = core.acpUtil->sunLimit();
+    if (!limit)
+        return {};
+    const QDateTime now = core.host().clock().utcNow();
+    const auto sunUp = core.acpUtil->sunAboveLimitBetween(now, now.addMSecs(qRound64(planSeconds * 1000)));
+    if (!sunUp)
+        return {};
+    return QStringLiteral("Not starting %1: the Sun reaches %2 deg at %3, before the plan would end")
+        .arg(target, doubleText(*limit),
+             sunUp->toTimeZone(core.now().timeZone()).toString(QStringLiteral("HH:mm")));
 }
 
 // True when a single-byte file can hold the text: every character lies in Latin-1.
@@ -283,14 +300,17 @@ bool SurveyCore::startSurvey()
             return true;
         }
 
-        if (overallBest > kNoTarget) {
+        bool handOverPlan = overallBest > kNoTarget;
+        HistoryEntry record;
+        std::optional<double> planSeconds;
+        if (handOverPlan) {
+            const double focusBefore = settings.lastFocusJD;
             (this->*chosenKind->plan)(chosenTarget);
             // A stop pressed while the plan was written comes before anything is handed over.
             if (stopRequested) {
                 stopPath();
                 return true;
             }
-            HistoryEntry record;
             record.kind = chosenKind->kind;
             record.score = overallBest;
             QString name;
@@ -301,8 +321,25 @@ bool SurveyCore::startSurvey()
                 record.rightAscension = ra;
                 record.declination = dec;
             }
-            const std::optional<double> planSeconds =
-                expectedPlanSeconds(*this, planDir() + QStringLiteral("/surveyplan.txt"), ra, dec);
+            planSeconds = expectedPlanSeconds(*this, planDir() + QStringLiteral("/surveyplan.txt"), ra, dec);
+            // A plan cut short at dawn would image for nothing: the pass counts as finding nothing.
+            const QString tooLate =
+                planSeconds ? sunUpBeforePlanEnds(*this, record.target, *planSeconds) : QString();
+            if (!tooLate.isEmpty()) {
+                setStatus(tooLate);
+                logLine(tooLate);
+                if (observer)
+                    observer->planRefused(record.kind, chosenTarget);
+                // No autofocus ran.
+                if (settings.lastFocusJD != focusBefore) {
+                    settings.lastFocusJD = focusBefore;
+                    SaveConfig();
+                }
+                handOverPlan = false;
+            }
+        }
+
+        if (handOverPlan) {
             record.planFile =
                 archivePlan(*this, planDir() + QStringLiteral("/surveyplan.txt"), record.kind, record.target);
 
@@ -316,9 +353,8 @@ bool SurveyCore::startSurvey()
                 fileSystem->GetFile(marker)->Delete();
             ensureChainScript(*this);
 
-            name = record.target;
-            setStatus(QStringLiteral("Running ACP plan for selected target: ") + name);
-            logLine(QStringLiteral("Running ACP plan for selected target:") + name);
+            setStatus(QStringLiteral("Running ACP plan for selected target: ") + record.target);
+            logLine(QStringLiteral("Running ACP plan for selected target:") + record.target);
 
             acpUtil->LoadScript(acpApplication->Path() + QStringLiteral("/Scripts/AcquireImages.js"));
             record.startUtc = m_host.clock().utcNow();

@@ -1,8 +1,8 @@
 #include "app/frmMain.h"
 
 #include "Version.h"
-#include "app/frmPreview.h"
 #include "app/StopSignals.h"
+#include "app/frmPreview.h"
 #include "config/NumberText.h"
 #include "config/frmMPSSetup.h"
 #include "config/frmPrefs.h"
@@ -102,6 +102,11 @@ void frmMain::PassPanel::passChosen(bool found, SurveyKind kind, const QString& 
     m_window.ui->CurrentTargetLabel->setText(
         QStringLiteral("Current target: ") +
         (found ? kindText(kind) + u' ' + targetLine.section(u'\t', 0, 0) : QStringLiteral("none")));
+}
+
+void frmMain::PassPanel::planRefused(SurveyKind, const QString&)
+{
+    m_window.ui->CurrentTargetLabel->setText(QStringLiteral("Current target: none"));
 }
 
 frmMain::~frmMain() = default;

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QString>
 #include <memory>
+#include <optional>
 
 namespace kestrove {
 
@@ -81,6 +82,15 @@ public:
     virtual double DMS_Degrees(const QString& text) = 0;
     virtual QString Hours_HMS(double hours, const QString& h, const QString& m, const QString& s) = 0;
     virtual QString Degrees_DMS(double degrees, const QString& d, const QString& m, const QString& s) = 0;
+
+    // The Sun altitude (degrees) above which the host counts the weather unsafe, and the first
+    // instant in [fromUtc, toUtc] at which the Sun stands above it; nothing without a limit, or
+    // when the Sun stays below it.
+    virtual std::optional<double> sunLimit() { return std::nullopt; }
+    virtual std::optional<QDateTime> sunAboveLimitBetween(const QDateTime& fromUtc, const QDateTime& toUtc)
+    {
+        return std::nullopt;
+    }
 
     virtual void LoadScript(const QString& path) = 0;
     // Starts the loaded script and returns at once.

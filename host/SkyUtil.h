@@ -94,6 +94,11 @@ public:
     double DMS_Degrees(const QString& text) override;
     QString Hours_HMS(double hours, const QString& h, const QString& m, const QString& s) override;
     QString Degrees_DMS(double degrees, const QString& d, const QString& m, const QString& s) override;
+    std::optional<double> sunLimit() override { return m_sunLimit; }
+    std::optional<QDateTime> sunAboveLimitBetween(const QDateTime& fromUtc, const QDateTime& toUtc) override
+    {
+        return firstSunAboveLimit(m_sky.site(), m_sunLimit, fromUtc, toUtc);
+    }
 
 protected:
     // The host's own weather source: whether one is connected and whether it reports safe.

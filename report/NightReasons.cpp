@@ -52,6 +52,17 @@ void NightReasons::passChosen(bool found, SurveyKind kind, const QString& target
     settlePass(found, kind, targetLine);
 }
 
+void NightReasons::planRefused(SurveyKind kind, const QString& targetLine)
+{
+    TargetReasons& target = m_targets[row(kind, targetLine)];
+    if (target.count(Outcome::Chosen) == 0 || m_choices.isEmpty())
+        return;
+    --target.outcomes[static_cast<int>(Outcome::Chosen)];
+    ++target.outcomes[static_cast<int>(Outcome::SunLimit)];
+    m_choices.removeLast();
+    ++m_idlePasses;
+}
+
 void NightReasons::settlePass(bool found, SurveyKind kind, const QString& targetLine)
 {
     bool chosen = false;

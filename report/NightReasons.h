@@ -40,6 +40,7 @@ public:
     void rejected(SurveyKind kind, const QString& targetLine, Outcome rule) override;
     void scored(SurveyKind kind, const QString& targetLine, float score) override;
     void passChosen(bool found, SurveyKind kind, const QString& targetLine, float weightedScore) override;
+    void planRefused(SurveyKind kind, const QString& targetLine) override;
 
     // In the order the kinds are selected, then as first read.
     QList<TargetReasons> targets() const;

@@ -22,6 +22,7 @@ enum class Outcome : uint8_t
     SetComplete,      // MPS
     NotDue,           // MPS: the next image of its set is not due yet
     NoPosition,       // the target line or the transform gives no usable position
+    SunLimit,         // chosen, but its plan would end after the Sun reaches the host's limit
     LowerScore,       // scored, and something scored higher
 };
 inline constexpr int outcomeCount = static_cast<int>(Outcome::LowerScore) + 1;
@@ -44,6 +45,9 @@ public:
     virtual void kindBest(SurveyKind kind, const QString& targetLine, float score, float weightedScore) {}
     // The pass's choice; `found` is false when no target was viable (or the pass was stopped).
     virtual void passChosen(bool found, SurveyKind kind, const QString& targetLine, float weightedScore) {}
+    // The pass's choice was not handed over after all: its plan would end after the Sun reaches the
+    // host's limit, so the pass counts as having found nothing.
+    virtual void planRefused(SurveyKind kind, const QString& targetLine) {}
 };
 
 } // namespace kestrove

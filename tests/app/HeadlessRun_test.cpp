@@ -162,9 +162,10 @@ TEST_F(HeadlessRunTest, InterruptsDuringAPlanActAsPressesOfStopSurvey)
                       QStringLiteral("**** lastImageJD=")),
                   interrupts == 1)
             << interrupts;
-        if (interrupts == 1)
+        if (interrupts == 1) {
             EXPECT_FALSE(
                 out.filter(QStringLiteral("Survey stopping: waiting for SN2024abc to end")).isEmpty());
+        }
         EXPECT_TRUE(out.last().endsWith(QStringLiteral("Survey stopped"))) << out.last().toStdString();
     }
 }

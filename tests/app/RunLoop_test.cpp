@@ -1,8 +1,12 @@
 #include "app/SimSurvey.h"
+#include "host/ConfigValues.h"
 #include "host/FileSystem.h"
 #include "host/HostError.h"
+#include "host/SkyUtil.h"
+#include "report/NightReasons.h"
 
 #include <QRegularExpression>
+#include <QTimeZone>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -369,17 +373,85 @@ TEST(RunLoop, StopDuringAPlanWaitsForItUnlessPressedAgain)
                 QRegularExpression(QStringLiteral(", about (\\d+) min left$")).match(waiting.first());
             ASSERT_TRUE(left.hasMatch()) << waiting.first().toStdString();
             EXPECT_NEAR(left.captured(1).toInt() * 60, stopAt.secsTo(end), 62) << c.name;
-            if (c.stop == Stop::Once)
+            if (c.stop == Stop::Once) {
                 EXPECT_EQ(shownAtStop, waiting.first());
+            }
         } else {
             EXPECT_LE(secondsSince(sim, start), 121) << c.name;
             EXPECT_TRUE(sim.core->acpUtil->ScriptActive()) << c.name;
             EXPECT_EQ(log.last(), kFailure) << c.name;
             EXPECT_EQ(targets, QStringList({target, QStringLiteral("**** ")})) << c.name;
-            if (c.stop == Stop::Twice)
+            if (c.stop == Stop::Twice) {
                 EXPECT_EQ(sim.view.statuses.filter(QStringLiteral("Survey stopping")).last(),
                           QStringLiteral("Survey stopping"));
+            }
         }
+    }
+}
+
+// Half an hour before the Sun reaches -12 degrees, a plan is handed over only when its images,
+// their downloads and the slew and settle end before then; one that would not is logged, not run,
+// and the pass counts as idle.
+TEST(RunLoop, APlanThatWouldOutlastTheNightIsNotStarted)
+{
+    struct Case
+    {
+        const char* name;
+        std::optional<double> sunLimit;
+        float exposure;
+        int images;
+        double downloadSeconds;
+        double slewSeconds; // what the selection's slew model charges, settle included
+        bool refused;
+    };
+    const Case cases[] = {
+        {"ends in time", -12, 600, 1, 5, 50, false},
+        {"exposure past the limit", -12, 2400, 1, 5, 50, true},
+        {"downloads past the limit", -12, 150, 10, 60, 50, true},
+        {"slew past the limit", -12, 1200, 1, 5, 1000, true},
+        {"no limit", std::nullopt, 2400, 1, 5, 50, false},
+    };
+    const Site site{40, -105, 1600};
+    const QDateTime night(QDate(2024, 4, 14), QTime(7, 0), QTimeZone::utc());
+    const QDateTime dawn = *firstSunAboveLimit(site, -12, night, night.addSecs(8 * 3600));
+    for (const Case& c : cases) {
+        SimSurvey sim([&](ObservatorySettings& s) {
+            s.clockStart = utcInstantText(dawn.addSecs(-1800));
+            s.sunAltitude = c.sunLimit;
+            s.downloadSeconds = c.downloadSeconds;
+            s.settleTime = 10;
+        });
+        const QString target = writeOneSupernova(sim, QStringLiteral("SN2024abc"),
+                                                 QStringLiteral("**** imageCount=%1").arg(c.images));
+        // The mount stands at 0h, 0 degrees.
+        const double distance = separation(0, 0, sim.siderealTime(), 20);
+        sim.saveSettings([&](SurveySettings& s) {
+            s.lastFocusJD = 0; // autofocus due
+            s.exposureSNe = c.exposure;
+            s.slewRate = static_cast<float>(distance / (c.slewSeconds - 10));
+        });
+        sim.enable(SurveyKind::SNe);
+        NightReasons reasons;
+        sim.core->observer = &reasons;
+
+        sim.run(1);
+
+        const QStringList log = sim.logLines();
+        const QString why =
+            QStringLiteral("Not starting SN2024abc: the Sun reaches -12 deg at %1, before the plan would end")
+                .arg(dawn.toTimeZone(QTimeZone("America/Denver")).toString(QStringLiteral("HH:mm")));
+        EXPECT_EQ(log.contains(why), c.refused) << c.name << "\n" << log.join('\n').toStdString();
+        EXPECT_EQ(log.contains(kNoTarget), c.refused) << c.name;
+        EXPECT_EQ(SimSurvey::readLines(sim.host->acquisitionLogPath()).filter("\tstart\t").size(),
+                  c.refused ? 0 : 1)
+            << c.name;
+        EXPECT_EQ(reasons.idlePasses(), c.refused ? 1 : 0) << c.name;
+        ASSERT_EQ(reasons.targets().size(), 1) << c.name;
+        EXPECT_EQ(reasons.targets()[0].count(Outcome::SunLimit), c.refused ? 1 : 0) << c.name;
+        EXPECT_EQ(reasons.targets()[0].count(Outcome::Chosen), c.refused ? 0 : 1) << c.name;
+        // A plan not run did no autofocus.
+        sim.core->LoadConfig();
+        EXPECT_EQ(sim.core->settings.lastFocusJD > 0, !c.refused) << c.name;
     }
 }
 
