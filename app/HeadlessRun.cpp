@@ -3,6 +3,7 @@
 #include "app/SurveyCore.h"
 #include "config/NumberText.h"
 #include "host/Clock.h"
+#include "host/ConfigValues.h"
 #include "host/HostError.h"
 #include "host/HostFactory.h"
 
@@ -19,9 +20,11 @@ namespace {
 // Counts SIGINT and SIGTERM; looked at whenever events are dispatched, which a run does at least
 // once a second.
 volatile std::sig_atomic_t g_stopSignals = 0;
+volatile std::sig_atomic_t g_lastSignal = 0;
 
 extern "C" void onStopSignal(int signal)
 {
+    g_lastSignal = signal;
     // The first acts as "Stop Survey", the second stops at once; after that the default action
     // ends a program that no longer answers.
     g_stopSignals = g_stopSignals + 1;
@@ -55,6 +58,13 @@ private:
     struct sigaction m_oldTerm = {};
 };
 
+QString signalName(int signal)
+{
+    return signal == SIGINT    ? QStringLiteral("SIGINT")
+           : signal == SIGTERM ? QStringLiteral("SIGTERM")
+                               : QStringLiteral("a signal");
+}
+
 void printLine(std::FILE* stream, const QString& text)
 {
     const QByteArray bytes = text.toLocal8Bit();
@@ -69,7 +79,15 @@ class HeadlessView : public SurveyView
 public:
     void attach(SurveyCore& core) { m_core = &core; }
 
-    void showStatus(const QString& text) override { printLine(stdout, text); }
+    // A status line only when its text changes, with the observatory's time: an unsafe night
+    // would otherwise repeat its one status every second.
+    void showStatus(const QString& text) override
+    {
+        if (text == m_lastStatus)
+            return;
+        m_lastStatus = text;
+        printLine(stdout, m_core ? utcInstantText(m_core->host().clock().utcNow()) + u' ' + text : text);
+    }
     void showMessage(const QString& text) override { printLine(stderr, QStringLiteral("Kestrove: ") + text); }
     bool isKindChecked(SurveyKind kind) override { return enabled(kind) != 0; }
     QString weightText(SurveyKind kind) override { return integerText(weight(kind)); }
@@ -79,6 +97,7 @@ public:
         // Each signal is one press of "Stop Survey".
         while (m_handledSignals < g_stopSignals && m_core && m_core->isRunning() && !m_core->stopRequested) {
             ++m_handledSignals;
+            m_core->stopReason = QStringLiteral("stopped by %1").arg(signalName(g_lastSignal));
             m_core->stopSurvey();
         }
     }
@@ -118,6 +137,7 @@ private:
 
     SurveyCore* m_core = nullptr;
     std::sig_atomic_t m_handledSignals = 0;
+    QString m_lastStatus;
 };
 
 } // namespace
@@ -175,6 +195,9 @@ int runHeadless(const CommandLine& commandLine)
 
         StopSignals stopSignals;
         const bool ran = core.startSurvey();
+        if (ran)
+            view.showStatus(core.stopReason.isEmpty() ? QStringLiteral("Run ended")
+                                                      : QStringLiteral("Run ended: ") + core.stopReason);
         core.unload();
         return ran ? 0 : 1;
     } catch (const std::exception& error) {

@@ -1,6 +1,7 @@
 #include "app/SurveyCore.h"
 #include "config/NumberText.h"
 #include "host/Clock.h"
+#include "host/ConfigValues.h"
 #include "host/HostError.h"
 #include "host/LocalFileSystem.h"
 #include "host/PlanReader.h"
@@ -210,6 +211,7 @@ bool SurveyCore::startSurvey()
     LoadConfig();
     stopRequested = false;
     m_stopAfterPlan = false;
+    stopReason.clear();
     // A wrong chain script is put right while the observer is still there to read why.
     ensureChainScript(*this);
 
@@ -237,7 +239,7 @@ bool SurveyCore::startSurvey()
     while (true) {
         // A pass may pass no wait at all, so the --until instant is looked at here as well.
         if (!stopPending() && runLimits.untilUtc.isValid() && m_host.clock().utcNow() >= runLimits.untilUtc)
-            stopSurvey();
+            stopAtLimit(QStringLiteral("--until %1 reached").arg(utcInstantText(runLimits.untilUtc)));
         if (stopRequested)
             break;
 
@@ -418,7 +420,7 @@ bool SurveyCore::startSurvey()
 
         ++passesDone;
         if (runLimits.passes > 0 && passesDone >= runLimits.passes && !stopPending())
-            stopSurvey();
+            stopAtLimit(QStringLiteral("--passes %1 done").arg(runLimits.passes));
     }
     endRun();
     return true;
@@ -433,6 +435,12 @@ void SurveyCore::stopSurvey()
     }
     stopRequested = true;
     setStatus(QStringLiteral("Survey stopping"));
+}
+
+void SurveyCore::stopAtLimit(const QString& reason)
+{
+    stopReason = reason;
+    stopSurvey();
 }
 
 void SurveyCore::stopSurveyAndAcp()

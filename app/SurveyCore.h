@@ -75,6 +75,8 @@ public:
     bool isRunning() const { return m_running; }
     // True once a stop of either kind has been asked for.
     bool stopPending() const { return stopRequested || m_stopAfterPlan; }
+    // Stops as "Stop Survey" would once --passes or --until is reached, saying which.
+    void stopAtLimit(const QString& reason);
 
     // Reading target lines and config lines. parseTarget and extractName return whether they
     // assigned their outputs.
@@ -153,6 +155,9 @@ public:
     bool stopRequested = false;
     bool firstPass = false;
     RunLimits runLimits;
+    // Why the last run ended when a limit or whoever drives the core ended it ("--passes 3 done");
+    // empty after a button.
+    QString stopReason;
     // Told of every rejection and choice of the selection; none by default.
     SelectionObserver* observer = nullptr;
     // Set while a targets file is read; see EntryPlace.

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTimeZone>
 #include <QTimer>
 #include <csignal>
@@ -36,8 +37,18 @@ protected:
         ::testing::internal::CaptureStdout();
         ::testing::internal::CaptureStderr();
         const int status = runHeadless(commandLine);
-        out = QString::fromLocal8Bit(::testing::internal::GetCapturedStdout())
-                  .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        out.clear();
+        outTimes.clear();
+        // Each status line starts with the observatory's time.
+        static const QRegularExpression timed(
+            QStringLiteral("^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ) (.*)$"));
+        for (const QString& line : QString::fromLocal8Bit(::testing::internal::GetCapturedStdout())
+                                       .split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            const QRegularExpressionMatch match = timed.match(line);
+            out << (match.hasMatch() ? match.captured(2) : line);
+            outTimes << (match.hasMatch() ? QDateTime::fromString(match.captured(1), Qt::ISODate)
+                                          : QDateTime());
+        }
         err = QString::fromLocal8Bit(::testing::internal::GetCapturedStderr())
                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         return status;
@@ -47,7 +58,8 @@ protected:
     SimSurvey sim;
     QString observatoryFolder;
     CommandLine commandLine;
-    QStringList out;
+    QStringList out; // status texts, without their times
+    QList<QDateTime> outTimes;
     QStringList err;
 };
 
@@ -59,8 +71,8 @@ TEST_F(HeadlessRunTest, StatusGoesToStandardOutputAndAStopSavesTheSettings)
     ASSERT_EQ(run(), 0) << err.join('\n').toStdString();
 
     EXPECT_EQ(out, QStringList({QStringLiteral("No viable target - sleeping for 5 minutes"),
-                                QStringLiteral("No viable target - sleeping for 5 minutes"),
-                                QStringLiteral("Survey stopping"), QStringLiteral("Survey stopped")}));
+                                QStringLiteral("Survey stopping"), QStringLiteral("Survey stopped"),
+                                QStringLiteral("Run ended: --passes 2 done")}));
     // Nothing is enabled, and the run says so before its first pass.
     ASSERT_EQ(err.size(), 1);
     EXPECT_TRUE(err[0].startsWith(QStringLiteral("Kestrove: No survey kind is enabled")))
@@ -68,6 +80,62 @@ TEST_F(HeadlessRunTest, StatusGoesToStandardOutputAndAStopSavesTheSettings)
     EXPECT_EQ(sim.logLines().count(QStringLiteral("No viable target - sleeping for 5 minutes")), 2);
     sim.core->LoadConfig();
     EXPECT_EQ(sim.core->settings.SNeWeight, 250);
+}
+
+// A status is printed once, when its text changes, after the observatory's time; the last line
+// says why the run ended.
+TEST_F(HeadlessRunTest, StatusLinesAreTimedAndNeverRepeated)
+{
+    struct Case
+    {
+        const char* name;
+        int unsafeSeconds; // from the start
+        int passes;
+        int untilSeconds;                     // 0: no --until
+        QList<std::pair<int, QString>> lines; // seconds after the start, text
+    };
+    const QString waiting = QStringLiteral("Waiting for weather to be safe");
+    const QString idle = QStringLiteral("No viable target - sleeping for 5 minutes");
+    const QString stopping = QStringLiteral("Survey stopping");
+    const QString stopped = QStringLiteral("Survey stopped");
+    const Case cases[] = {
+        {"an hour of unsafe weather",
+         3600,
+         1,
+         0,
+         {{0, waiting},
+          {3600, idle},
+          {3901, stopping},
+          {3901, stopped},
+          {3901, "Run ended: --passes 1 done"}}},
+        {"--until",
+         0,
+         0,
+         700,
+         {{0, idle},
+          {700, stopping},
+          {700, stopped},
+          {700, "Run ended: --until 2024-04-14T09:21:40Z reached"}}},
+    };
+    const QDateTime start = sim.utc();
+    for (const Case& c : cases) {
+        ObservatorySettings settings = observatorySettings;
+        settings.planDir = sim.planDir();
+        settings.logDir = sim.core->acpUtil->Prefs().LocalUser().DefaultLogDir();
+        settings.hostPath = sim.core->acpApplication->Path();
+        settings.weatherConnected = c.unsafeSeconds > 0;
+        settings.unsafe = {{start.addSecs(-60), start.addSecs(c.unsafeSeconds)}};
+        writeObservatorySettings(observatoryFolder, settings);
+        commandLine.limits.passes = c.passes;
+        commandLine.limits.untilUtc = c.untilSeconds > 0 ? start.addSecs(c.untilSeconds) : QDateTime();
+
+        ASSERT_EQ(run(), 0) << err.join('\n').toStdString();
+
+        QList<std::pair<int, QString>> lines;
+        for (qsizetype i = 0; i < out.size(); ++i)
+            lines.append({outTimes[i].isValid() ? static_cast<int>(start.secsTo(outTimes[i])) : -1, out[i]});
+        EXPECT_EQ(lines, c.lines) << c.name;
+    }
 }
 
 TEST_F(HeadlessRunTest, TheSettingsStandInForTheCheckBoxes)
@@ -116,8 +184,9 @@ TEST_F(HeadlessRunTest, InterruptActsAsStopSurvey)
 
     ASSERT_EQ(run(), 0) << err.join('\n').toStdString();
 
-    EXPECT_EQ(out.mid(out.size() - 2),
-              QStringList({QStringLiteral("Survey stopping"), QStringLiteral("Survey stopped")}));
+    EXPECT_EQ(out.mid(out.size() - 3),
+              QStringList({QStringLiteral("Survey stopping"), QStringLiteral("Survey stopped"),
+                           QStringLiteral("Run ended: stopped by SIGINT")}));
     EXPECT_EQ(sim.logLines().count(QStringLiteral("No viable target - sleeping for 5 minutes")), 1);
     // The handler is put back afterwards.
     struct sigaction current = {};
@@ -166,7 +235,7 @@ TEST_F(HeadlessRunTest, InterruptsDuringAPlanActAsPressesOfStopSurvey)
             EXPECT_FALSE(
                 out.filter(QStringLiteral("Survey stopping: waiting for SN2024abc to end")).isEmpty());
         }
-        EXPECT_TRUE(out.last().endsWith(QStringLiteral("Survey stopped"))) << out.last().toStdString();
+        EXPECT_EQ(out.last(), QStringLiteral("Run ended: stopped by SIGINT")) << interrupts;
     }
 }
 
