@@ -355,9 +355,10 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("; true: [site] is sent to the mount when its own location differs"),
         QStringLiteral("sendSite=") + boolText(s.indi.sendSite),
     };
+    // Kestrove's own file, edited with Linux tools: LF line ends (the reader takes CR LF as well).
     QByteArray bytes;
     for (const QString& line : lines)
-        bytes += line.toUtf8() + "\r\n";
+        bytes += line.toUtf8() + '\n';
     return bytes;
 }
 

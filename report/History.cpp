@@ -47,12 +47,14 @@ void appendHistory(FileSystem& fileSystem, const QString& path, const HistoryEnt
 {
     const bool isNew = !fileSystem.FileExists(path);
     auto stream = fileSystem.OpenTextFile(path, IOMode::ForAppending, true);
+    // Kestrove's own file, read with Linux tools: LF line ends. An older file's CR LF lines are
+    // still read.
     if (isNew)
-        stream->WriteLine(csvLine(historyHeader));
-    stream->WriteLine(
-        csvLine({utcInstantText(entry.startUtc), utcInstantText(entry.endUtc), kindText(entry.kind),
-                 entry.target, doubleText(entry.rightAscension), doubleText(entry.declination),
-                 singleText(entry.score), entry.planFile, entry.result}));
+        stream->Write(csvLine(historyHeader) + u'\n');
+    stream->Write(csvLine({utcInstantText(entry.startUtc), utcInstantText(entry.endUtc), kindText(entry.kind),
+                           entry.target, doubleText(entry.rightAscension), doubleText(entry.declination),
+                           singleText(entry.score), entry.planFile, entry.result}) +
+                  u'\n');
     stream->Close();
 }
 

@@ -39,7 +39,7 @@ QByteArray csvBytes(const QList<QStringList>& rows)
 {
     QByteArray bytes;
     for (const QStringList& row : rows)
-        bytes += csvLine(row).toLatin1() + "\r\n";
+        bytes += csvLine(row).toLatin1() + '\n';
     return bytes;
 }
 

@@ -257,8 +257,8 @@ TEST(ObservatorySettings, SunLimitAndTheMinimumElevationOfANewFile)
     EXPECT_EQ(fresh.minimumElevation, 20);
     EXPECT_EQ(fresh.sunAltitude, -12.0);
     const QByteArray text = test::readBytes(dir.filePath(QStringLiteral("observatory.ini")));
-    EXPECT_TRUE(text.contains("\r\nminimumElevation=20\r\n"));
-    EXPECT_TRUE(text.contains("\r\nsunAltitude=-12\r\n"));
+    EXPECT_TRUE(text.contains("\nminimumElevation=20\n"));
+    EXPECT_TRUE(text.contains("\nsunAltitude=-12\n"));
 }
 
 // A line that the reader cannot use is named at start, with its line number and text; what could
