@@ -1,5 +1,6 @@
 #include "app/SurveyCore.h"
 #include "config/NumberText.h"
+#include "host/ChainScript.h"
 #include "host/Clock.h"
 #include "host/ConfigValues.h"
 #include "host/HostError.h"
@@ -7,6 +8,7 @@
 #include "host/PlanReader.h"
 #include "report/History.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
 #include <QTimeZone>
@@ -110,9 +112,20 @@ bool fitsSingleByte(const QString& text)
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 0xff; });
 }
 
-// Writes "completed.vbs" unless it already holds what this folder needs. One that differs (copied
-// with the folder from elsewhere, damaged or edited) would report no plan of the night as
-// completed, so it is kept as "completed.vbs.old", replaced, and the observer is told.
+// True when the chain-script interpreter reads the script as leaving the marker at `markerPath`:
+// an observer's own script (a comment added, other line ends) does the work as well as ours.
+bool leavesMarker(const QString& scriptPath, const QByteArray& script, const QString& markerPath)
+{
+    try {
+        return QDir::cleanPath(parseChainScript(scriptPath, script).path) == QDir::cleanPath(markerPath);
+    } catch (const HostError&) {
+        return false;
+    }
+}
+
+// Writes "completed.vbs" unless it already leaves this folder's marker. One that would not (copied
+// with the folder from elsewhere, damaged) would report no plan of the night as completed, so it
+// is kept as "completed.vbs.old", replaced, and the observer is told.
 void ensureChainScript(SurveyCore& core)
 {
     const QString path = core.programFile(QStringLiteral("completed.vbs"));
@@ -126,7 +139,7 @@ void ensureChainScript(SurveyCore& core)
         throw HostError(QStringLiteral("read"), path, existing.errorString());
     const QByteArray bytes = existing.readAll();
     existing.close();
-    if (bytes == wanted)
+    if (bytes == wanted || leavesMarker(path, bytes, core.programFile(QStringLiteral("completed.txt"))))
         return;
     const QString oldPath = core.programFile(QStringLiteral("completed.vbs.old"));
     writeWholeFile(oldPath, bytes);

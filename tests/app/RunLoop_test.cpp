@@ -105,8 +105,9 @@ QByteArray chainScriptFor(const QString& programFolder)
            "end sub\r\n";
 }
 
-// Whatever "completed.vbs" held, every completed plan of the night is recorded: a script that is
-// not the one this folder needs is kept aside once, with a word to the observer, and written anew.
+// Whatever "completed.vbs" held, every completed plan of the night is recorded: a script the
+// interpreter reads as leaving this folder's marker is kept as the observer wrote it; one that is
+// not is kept aside once, with a word to the observer, and written anew.
 TEST(RunLoop, TheChainScriptAlwaysReportsToThisFolder)
 {
     struct Case
@@ -114,22 +115,37 @@ TEST(RunLoop, TheChainScriptAlwaysReportsToThisFolder)
         const char* name;
         QString programName;
         std::function<QByteArray(const QString& folder)> existing; // null: no script yet
+        bool replaced;
     };
     const Case cases[] = {
-        {"missing", QStringLiteral("program"), {}},
-        {"right", QStringLiteral("program"), [](const QString& f) { return chainScriptFor(f); }},
+        {"missing", QStringLiteral("program"), {}, false},
+        {"right", QStringLiteral("program"), [](const QString& f) { return chainScriptFor(f); }, false},
         {"copied from another folder", QStringLiteral("program"),
-         [](const QString&) { return chainScriptFor(QStringLiteral("/home/observer/demo/")); }},
+         [](const QString&) { return chainScriptFor(QStringLiteral("/home/observer/demo/")); }, true},
         {"damaged", QStringLiteral("program"),
-         [](const QString& f) { return chainScriptFor(f).left(40) + "\r\n"; }},
-        {"edited", QStringLiteral("program"),
-         [](const QString& f) { return chainScriptFor(f) + "' edited\r\n"; }},
-        {"quote in the folder", QStringLiteral("my \"best\" program"), {}},
+         [](const QString& f) { return chainScriptFor(f).left(40) + "\r\n"; }, true},
+        {"a comment added", QStringLiteral("program"),
+         [](const QString& f) { return "' mine, do not touch\r\n" + chainScriptFor(f) + "' edited\r\n"; },
+         false},
+        {"LF line ends and other case", QStringLiteral("program"),
+         [](const QString& f) {
+             return chainScriptFor(f).replace("\r\n", "\n").replace("sub main", "Sub Main");
+         },
+         false},
+        {"another file of this folder", QStringLiteral("program"),
+         [](const QString& f) { return chainScriptFor(f).replace("completed.txt", "done.txt"); }, true},
+        {"a statement added", QStringLiteral("program"),
+         [](const QString& f) {
+             return chainScriptFor(f).replace("end sub", "  MsgBox \"done\"\r\nend sub");
+         },
+         true},
+        {"quote in the folder", QStringLiteral("my \"best\" program"), {}, false},
         {"quote, undoubled script", QStringLiteral("a\"b"),
          [](const QString& f) {
              return chainScriptFor(QStringLiteral("x"))
                  .replace("\"xcompleted", "\"" + f.toLatin1() + "completed");
-         }},
+         },
+         true},
     };
     for (const Case& c : cases) {
         SimSurvey sim({}, c.programName);
@@ -140,20 +156,20 @@ TEST(RunLoop, TheChainScriptAlwaysReportsToThisFolder)
             before = c.existing(sim.programFolder);
             writeBytes(script, before);
         }
-        const bool replaced = c.existing && before != chainScriptFor(sim.programFolder);
         writeOneSupernova(sim);
         sim.enable(SurveyKind::SNe);
         sim.saveSettings([](SurveySettings& s) { s.lastFocusJD = 1e9; });
 
         sim.run(2);
 
-        EXPECT_EQ(readBytes(script), chainScriptFor(sim.programFolder)) << c.name;
+        EXPECT_EQ(readBytes(script), c.existing && !c.replaced ? before : chainScriptFor(sim.programFolder))
+            << c.name;
         EXPECT_FALSE(sim.logLines().contains(kFailure)) << c.name;
         EXPECT_TRUE(
             sim.programLines(QStringLiteral("SNeTargets.txt")).value(1).startsWith("**** lastImageJD="))
             << c.name;
-        EXPECT_EQ(QFile::exists(old), replaced) << c.name;
-        if (replaced) {
+        EXPECT_EQ(QFile::exists(old), c.replaced) << c.name;
+        if (c.replaced) {
             EXPECT_EQ(readBytes(old), before) << c.name;
             // Said once, naming both files.
             ASSERT_EQ(sim.view.messages.size(), 1) << c.name;
