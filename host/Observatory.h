@@ -48,6 +48,8 @@ public:
     virtual double SlewsettleTime() = 0;
     // Seconds the host expects an image's download to take; 0 when it cannot tell.
     virtual double downloadSeconds() { return 0; }
+    // How far from the Moon (degrees) a target must stand while the Moon is up; none: no limit.
+    virtual std::optional<double> moonSeparation() { return std::nullopt; }
 };
 
 class AcpWeather
@@ -87,6 +89,9 @@ public:
     // instant in [fromUtc, toUtc] at which the Sun stands above it; nothing without a limit, or
     // when the Sun stays below it.
     virtual std::optional<double> sunLimit() { return std::nullopt; }
+    // The Moon's apparent elevation and azimuth now, degrees, as CoordTransform places a target;
+    // false when the host cannot place it.
+    virtual bool moonPlace(double& elevation, double& azimuth) { return false; }
     virtual std::optional<QDateTime> sunAboveLimitBetween(const QDateTime& fromUtc, const QDateTime& toUtc)
     {
         return std::nullopt;

@@ -41,6 +41,7 @@ const QStringList& knownKeys()
         QStringLiteral("mount/tiltUpLimit"),
         QStringLiteral("limits/minimumElevation"),
         QStringLiteral("limits/sunAltitude"),
+        QStringLiteral("limits/moonSeparation"),
         QStringLiteral("limits/horizon"),
         QStringLiteral("weather/connected"),
         QStringLiteral("weather/unsafe"),
@@ -309,6 +310,8 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral(
             "; degrees; while the Sun stands higher the weather counts as unsafe (empty: no limit)"),
         QStringLiteral("sunAltitude=") + optionalText(s.sunAltitude),
+        QStringLiteral("; degrees; while the Moon is up, no target closer to it is chosen (empty: no limit)"),
+        QStringLiteral("moonSeparation=") + optionalText(s.moonSeparation),
         QStringLiteral(
             "; azimuth:elevation pairs in degrees, e.g. 0:10 90:25 180:5 270:15; empty is flat at 0"),
         QStringLiteral("horizon=") + horizonText(s.horizon),
@@ -439,6 +442,11 @@ ObservatorySettings readObservatorySettings(const QString& folder)
         ini.number("limits/sunAltitude", limit, -90, 90);
         s.sunAltitude = limit;
     }
+    if (ini.text("limits/moonSeparation", text) && !text.trimmed().isEmpty()) {
+        double separation = 0;
+        ini.number("limits/moonSeparation", separation, 0, 180);
+        s.moonSeparation = separation;
+    }
     if (ini.text("limits/horizon", text)) {
         const auto horizon = parseHorizon(text);
         if (!horizon)
@@ -512,6 +520,7 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("limits/minimumElevation", doubleText(settings.minimumElevation));
     set("limits/horizon", horizonText(settings.horizon));
     set("limits/sunAltitude", optionalText(settings.sunAltitude));
+    set("limits/moonSeparation", optionalText(settings.moonSeparation));
     set("weather/connected", boolText(settings.weatherConnected));
     set("weather/unsafe", intervalsText(settings.unsafe));
     set("folders/planDir", relativeTo(abs, settings.planDir));

@@ -83,15 +83,17 @@ QByteArray reasonsCsv(const NightReport& report)
     QList<QStringList> rows{
         {QStringLiteral("kind"), QStringLiteral("target"), QStringLiteral("passes considered"),
          QStringLiteral("passes chosen"), QStringLiteral("mount limit"), QStringLiteral("observation window"),
-         QStringLiteral("minimum elevation"), QStringLiteral("horizon"), QStringLiteral("transit elevation"),
-         QStringLiteral("imaged within 12 h"), QStringLiteral("set complete"), QStringLiteral("not due"),
-         QStringLiteral("no position"), QStringLiteral("sun limit"), QStringLiteral("lower score")}};
+         QStringLiteral("minimum elevation"), QStringLiteral("horizon"), QStringLiteral("moon"),
+         QStringLiteral("transit elevation"), QStringLiteral("imaged within 12 h"),
+         QStringLiteral("set complete"), QStringLiteral("not due"), QStringLiteral("no position"),
+         QStringLiteral("sun limit"), QStringLiteral("lower score")}};
     for (const TargetReasons& target : report.reasons) {
         QStringList row{kindText(target.kind), target.name, QString::number(target.considered)};
         for (const Outcome outcome :
              {Outcome::Chosen, Outcome::MountLimit, Outcome::ObservationWindow, Outcome::MinimumElevation,
-              Outcome::Horizon, Outcome::TransitElevation, Outcome::ImagedWithin12h, Outcome::SetComplete,
-              Outcome::NotDue, Outcome::NoPosition, Outcome::SunLimit, Outcome::LowerScore})
+              Outcome::Horizon, Outcome::Moon, Outcome::TransitElevation, Outcome::ImagedWithin12h,
+              Outcome::SetComplete, Outcome::NotDue, Outcome::NoPosition, Outcome::SunLimit,
+              Outcome::LowerScore})
             row << QString::number(target.count(outcome));
         rows << row;
     }

@@ -17,6 +17,7 @@ enum class Outcome : uint8_t
     ObservationWindow,
     MinimumElevation, // the host's minimum elevation + 1
     Horizon,          // the host's horizon at the azimuth + 5
+    Moon,             // closer to the Moon than the host's limit while the Moon is up
     TransitElevation, // SLC: below the set fraction of its transit elevation
     ImagedWithin12h,  // SNe
     SetComplete,      // MPS
