@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <cmath>
 #include <map>
 
 namespace kestrove {
@@ -33,6 +35,13 @@ QString durationText(qint64 seconds)
 QString fixed(double value, int decimals)
 {
     return QString::number(value, 'f', decimals);
+}
+
+// Three significant digits without an exponent: 71.3, 0.823, 7130.
+QString significant(double value)
+{
+    const int digits = value == 0 ? 2 : 2 - static_cast<int>(std::floor(std::log10(std::abs(value))));
+    return QString::number(value, 'f', std::clamp(digits, 0, 6));
 }
 
 QByteArray csvBytes(const QList<QStringList>& rows)
@@ -149,6 +158,16 @@ QString nightSummary(const NightReport& report)
         lines << QStringLiteral("Passes: %1, of which idle (no viable target): %2")
                      .arg(report.passes)
                      .arg(report.idlePasses);
+    // What weights to set: each kind's typical best, before and after its weight.
+    if (!report.kindScores.isEmpty()) {
+        QStringList kinds;
+        for (const KindScore& k : report.kindScores)
+            kinds << QStringLiteral("%1 %2 (weighted %3, %4 passes)")
+                         .arg(kindText(k.kind), significant(k.score), significant(k.weightedScore))
+                         .arg(k.passes);
+        lines << QStringLiteral("Typical winning score per kind (the median of its best target's score): ") +
+                     kinds.join(QStringLiteral(", "));
+    }
     const auto describe = [&report](const ObservedPlan& plan) {
         const HistoryEntry& e = plan.entry;
         return QStringLiteral("%1 local, %2 %3, weighted score %4, elevation %5, %6")
