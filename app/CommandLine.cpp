@@ -36,6 +36,8 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
                 option.truncate(equals);
                 hasValue = true;
             }
+        } else if (option == QLatin1String("-h")) {
+            option = QStringLiteral("--help");
         } else if (option.startsWith(QLatin1Char('-')) && option.size() > 1) {
             // A toolkit option (-platform offscreen, -style fusion, -reverse): the toolkit reads
             // it; skip it and the value that follows it.
@@ -63,7 +65,11 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
             return !hasValue;
         };
 
-        if (option == QLatin1String("--folder")) {
+        if (option == QLatin1String("--help") || option == QLatin1String("--version")) {
+            if (!noValue())
+                return std::nullopt;
+            (option == QLatin1String("--help") ? result.help : result.version) = true;
+        } else if (option == QLatin1String("--folder")) {
             if (!takeValue())
                 return std::nullopt;
             result.folder = value;
@@ -136,6 +142,9 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
         }
     }
 
+    // Asked for help or the version, the rest is not looked at.
+    if (result.help || result.version)
+        return result;
     // Options that belong to one mode only, and the modes that exclude each other.
     const bool night = result.preview || result.report;
     if (result.preview && result.report)
@@ -162,6 +171,38 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
     if (!error.isEmpty())
         return std::nullopt;
     return result;
+}
+
+QString helpText()
+{
+    return QStringLiteral(
+        "usage: kestrove [--folder DIR] [--observatory DIR] [--headless] [--start]\n"
+        "                [--passes N] [--until INSTANT]\n"
+        "       kestrove --close [--folder DIR] [--observatory DIR]\n"
+        "       kestrove --preview [--night YYYY-MM-DD | --from INSTANT --to INSTANT] [--out DIR]\n"
+        "                [--folder DIR] [--observatory DIR]\n"
+        "       kestrove --report [--night YYYY-MM-DD] [--out DIR] [--folder DIR] [--observatory DIR]\n"
+        "       kestrove --help | --version\n"
+        "\n"
+        "Runs a sky survey pass after pass on the observatory that observatory.ini describes.\n"
+        "\n"
+        "  --folder DIR          the program folder (config.ini, the targets files)\n"
+        "  --observatory DIR     the observatory's folder (default: observatory/ in the program folder)\n"
+        "  --headless            no window: config.ini says which kinds are on; the survey starts at once\n"
+        "  --start               press \"Start Survey\" once the window is shown\n"
+        "  --passes N            stop after N passes, as \"Stop Survey\" would\n"
+        "  --until INSTANT       stop when the observatory's clock reaches an ISO 8601 UTC instant\n"
+        "  --close               park the mount, close the roof and warm the camera now, then end\n"
+        "  --preview             preview a night in virtual time; print its summary, write its files\n"
+        "  --report              report what a night did, from history.csv\n"
+        "  --night YYYY-MM-DD    with --preview or --report: the night that begins that evening\n"
+        "  --from INSTANT --to INSTANT\n"
+        "                        with --preview: this span instead of the night's dark hours\n"
+        "  --out DIR             with --preview or --report: where the files go\n"
+        "  --help                print this and exit\n"
+        "  --version             print the version and exit\n"
+        "\n"
+        "Only the window needs a display; --headless, --close, --preview and --report run without one.\n");
 }
 
 } // namespace kestrove

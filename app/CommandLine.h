@@ -23,11 +23,17 @@ struct CommandLine
     QDate night;          // --night YYYY-MM-DD
     QDateTime fromUtc;    // --from INSTANT --to INSTANT
     QDateTime toUtc;
-    QString out;        // --out DIR
-    bool close = false; // --close: park, close and warm the observatory at once, then end
+    QString out;          // --out DIR
+    bool help = false;    // --help: print the options and exit
+    bool version = false; // --version: print the version and exit
+    bool close = false;   // --close: park, close and warm the observatory at once, then end
 };
 
 // Parses the arguments after the program name; on a bad argument returns nothing and sets `error`.
+// Needs no application object, so it can decide which one to make.
 std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QString& error);
+
+// What --help prints: the usage and a line for every option.
+QString helpText();
 
 } // namespace kestrove

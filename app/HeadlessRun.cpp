@@ -4,6 +4,7 @@
 #include "app/SurveyCore.h"
 #include "config/NumberText.h"
 #include "host/Clock.h"
+#include "host/ConfigValues.h"
 #include "host/HostError.h"
 #include "host/HostFactory.h"
 
@@ -17,27 +18,31 @@ namespace kestrove {
 
 namespace {
 
-// Set by SIGINT or SIGTERM; looked at whenever events are dispatched, which a run does at least
+// Counts SIGINT and SIGTERM; looked at whenever events are dispatched, which a run does at least
 // once a second.
-volatile std::sig_atomic_t g_stopSignal = 0;
+volatile std::sig_atomic_t g_stopSignals = 0;
+volatile std::sig_atomic_t g_lastSignal = 0;
 
-extern "C" void onStopSignal(int)
+extern "C" void onStopSignal(int signal)
 {
-    g_stopSignal = 1;
+    g_lastSignal = signal;
+    // The first acts as "Stop Survey", the second stops at once; after that the default action
+    // ends a program that no longer answers.
+    g_stopSignals = g_stopSignals + 1;
+    if (g_stopSignals >= 2)
+        std::signal(signal, SIG_DFL);
 }
 
-// Installs the stop handlers for the life of a run and restores the earlier ones afterwards. The
-// handler resets itself, so a second Ctrl-C ends a program that no longer answers.
+// Installs the stop handlers for the life of a run and restores the earlier ones afterwards.
 class StopSignals
 {
 public:
     StopSignals()
     {
-        g_stopSignal = 0;
+        g_stopSignals = 0;
         struct sigaction action = {};
         action.sa_handler = onStopSignal;
         sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESETHAND;
         sigaction(SIGINT, &action, &m_oldInt);
         sigaction(SIGTERM, &action, &m_oldTerm);
     }
@@ -54,6 +59,13 @@ private:
     struct sigaction m_oldTerm = {};
 };
 
+QString signalName(int signal)
+{
+    return signal == SIGINT    ? QStringLiteral("SIGINT")
+           : signal == SIGTERM ? QStringLiteral("SIGTERM")
+                               : QStringLiteral("a signal");
+}
+
 void printLine(std::FILE* stream, const QString& text)
 {
     const QByteArray bytes = text.toLocal8Bit();
@@ -68,15 +80,25 @@ class HeadlessView : public SurveyView
 public:
     void attach(SurveyCore& core) { m_core = &core; }
 
-    void showStatus(const QString& text) override { printLine(stdout, text); }
+    // A status line only when its text changes, with the observatory's time: an unsafe night
+    // would otherwise repeat its one status every second.
+    void showStatus(const QString& text) override
+    {
+        if (text == m_lastStatus)
+            return;
+        m_lastStatus = text;
+        printLine(stdout, m_core ? utcInstantText(m_core->host().clock().utcNow()) + u' ' + text : text);
+    }
     void showMessage(const QString& text) override { printLine(stderr, QStringLiteral("Kestrove: ") + text); }
     bool isKindChecked(SurveyKind kind) override { return enabled(kind) != 0; }
     QString weightText(SurveyKind kind) override { return integerText(weight(kind)); }
     void processEvents() override
     {
         QCoreApplication::processEvents();
-        if (g_stopSignal && m_core && m_core->isRunning() && !m_core->stopRequested) {
-            g_stopSignal = 0;
+        // Each signal is one press of "Stop Survey".
+        while (m_handledSignals < g_stopSignals && m_core && m_core->isRunning() && !m_core->stopRequested) {
+            ++m_handledSignals;
+            m_core->stopReason = QStringLiteral("stopped by %1").arg(signalName(g_lastSignal));
             m_core->stopSurvey();
         }
     }
@@ -115,6 +137,8 @@ private:
     }
 
     SurveyCore* m_core = nullptr;
+    std::sig_atomic_t m_handledSignals = 0;
+    QString m_lastStatus;
 };
 
 } // namespace
@@ -185,6 +209,8 @@ int runHeadless(const CommandLine& commandLine)
         // A run that did not start saves nothing: the folder may be another run's.
         if (!core.startSurvey())
             return 1;
+        view.showStatus(core.stopReason.isEmpty() ? QStringLiteral("Run ended")
+                                                  : QStringLiteral("Run ended: ") + core.stopReason);
         core.unload();
         return 0;
     } catch (const std::exception& error) {

@@ -1,5 +1,6 @@
 #include "app/SurveyCore.h"
 #include "host/Clock.h"
+#include "host/ConfigValues.h"
 
 namespace kestrove {
 
@@ -28,9 +29,9 @@ void SurveyCore::WaitSeconds(int n)
     }
 
     // --until: the run ends as if "Stop Survey" had been pressed once the clock reaches the instant.
-    if (m_running && !stopRequested && runLimits.untilUtc.isValid() &&
+    if (m_running && !stopPending() && runLimits.untilUtc.isValid() &&
         m_host.clock().utcNow() >= runLimits.untilUtc)
-        stopSurvey();
+        stopAtLimit(QStringLiteral("--until %1 reached").arg(utcInstantText(runLimits.untilUtc)));
 }
 
 } // namespace kestrove

@@ -1,16 +1,20 @@
 #include "app/ProgramLock.h"
 #include "app/SurveyCore.h"
 #include "config/NumberText.h"
+#include "host/ChainScript.h"
 #include "host/Clock.h"
+#include "host/ConfigValues.h"
 #include "host/HostError.h"
 #include "host/LocalFileSystem.h"
 #include "host/ObservatoryControl.h"
+#include "host/PlanReader.h"
 #include "report/History.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
 #include <QLoggingCategory>
+#include <QTimeZone>
 #include <algorithm>
 #include <exception>
 
@@ -69,15 +73,62 @@ void recordHistory(SurveyCore& core, const HistoryEntry& entry)
     }
 }
 
+// How long the plan just written is expected to run, seconds: its exposures and their downloads,
+// plus the slew and settle the selection charges for its target. Nothing when it cannot be read
+// back; the host will say why when it is handed over.
+std::optional<double> expectedPlanSeconds(SurveyCore& core, const QString& planPath, float ra, float dec)
+{
+    try {
+        QStringList lines;
+        const auto stream = core.fileSystem->OpenTextFile(planPath, IOMode::ForReading);
+        while (!stream->AtEndOfStream())
+            lines << stream->ReadLine();
+        stream->Close();
+        const AcquisitionPlan plan = parsePlan(planPath, lines);
+        const double images = plan.count * (plan.interval + core.acpUtil->Prefs().downloadSeconds());
+        return images + core.slewSeconds(ra, dec, core.flipsFor(ra));
+    } catch (const std::exception& error) {
+        qCWarning(lcRunLoop) << "cannot estimate the plan's length:" << error.what();
+        return std::nullopt;
+    }
+}
+
+// Why a plan must not start now: the Sun would reach the host's limit before its images end, and
+// the observatory would abort it. Empty when it may start.
+QString sunUpBeforePlanEnds(SurveyCore& core, const QString& target, double planSeconds)
+{
+    const std::optional<double> limit = core.acpUtil->sunLimit();
+    if (!limit)
+        return {};
+    const QDateTime now = core.host().clock().utcNow();
+    const auto sunUp = core.acpUtil->sunAboveLimitBetween(now, now.addMSecs(qRound64(planSeconds * 1000)));
+    if (!sunUp)
+        return {};
+    return QStringLiteral("Not starting %1: the Sun reaches %2 deg at %3, before the plan would end")
+        .arg(target, doubleText(*limit),
+             sunUp->toTimeZone(core.now().timeZone()).toString(QStringLiteral("HH:mm")));
+}
+
 // True when a single-byte file can hold the text: every character lies in Latin-1.
 bool fitsSingleByte(const QString& text)
 {
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 0xff; });
 }
 
-// Writes "completed.vbs" unless it already holds what this folder needs. One that differs (copied
-// with the folder from elsewhere, damaged or edited) would report no plan of the night as
-// completed, so it is kept as "completed.vbs.old", replaced, and the observer is told.
+// True when the chain-script interpreter reads the script as leaving the marker at `markerPath`:
+// an observer's own script (a comment added, other line ends) does the work as well as ours.
+bool leavesMarker(const QString& scriptPath, const QByteArray& script, const QString& markerPath)
+{
+    try {
+        return QDir::cleanPath(parseChainScript(scriptPath, script).path) == QDir::cleanPath(markerPath);
+    } catch (const HostError&) {
+        return false;
+    }
+}
+
+// Writes "completed.vbs" unless it already leaves this folder's marker. One that would not (copied
+// with the folder from elsewhere, damaged) would report no plan of the night as completed, so it
+// is kept as "completed.vbs.old", replaced, and the observer is told.
 void ensureChainScript(SurveyCore& core)
 {
     const QString path = core.programFile(QStringLiteral("completed.vbs"));
@@ -91,7 +142,7 @@ void ensureChainScript(SurveyCore& core)
         throw HostError(QStringLiteral("read"), path, existing.errorString());
     const QByteArray bytes = existing.readAll();
     existing.close();
-    if (bytes == wanted)
+    if (bytes == wanted || leavesMarker(path, bytes, core.programFile(QStringLiteral("completed.txt"))))
         return;
     const QString oldPath = core.programFile(QStringLiteral("completed.vbs.old"));
     writeWholeFile(oldPath, bytes);
@@ -125,6 +176,17 @@ void recordObservatoryEvent(SurveyCore& core, const QString& event) noexcept
     } catch (const std::exception& error) {
         qCWarning(lcRunLoop) << "cannot record what the observatory did:" << error.what();
     }
+}
+
+// "Survey stopping: waiting for M51 to end, about 12 min left"; the time left while the plan's
+// expected end lies ahead.
+QString stoppingStatus(const QString& target, const QDateTime& expectedEnd, const QDateTime& utcNow)
+{
+    QString text = QStringLiteral("Survey stopping: waiting for %1 to end").arg(target);
+    const qint64 left = expectedEnd.isValid() ? utcNow.secsTo(expectedEnd) : 0;
+    if (left > 0)
+        text += QStringLiteral(", about %1 min left").arg((left + 59) / 60);
+    return text;
 }
 
 } // namespace
@@ -229,6 +291,7 @@ bool SurveyCore::runSurvey()
             core.m_lock.reset();
             core.surveyLog.reset();
             core.coordTransform.reset();
+            core.m_runningPlan.reset();
             if (core.m_running && std::uncaught_exceptions() > uncaught)
                 core.m_view.showRunning(false);
             core.m_running = false;
@@ -259,6 +322,8 @@ bool SurveyCore::runSurvey()
     LoadConfig();
     loadPendingRecords();
     stopRequested = false;
+    m_stopAfterPlan = false;
+    stopReason.clear();
     // A wrong chain script is put right while the observer is still there to read why.
     ensureChainScript(*this);
     ObservatoryControl* observatory = m_host.observatoryControl();
@@ -289,8 +354,8 @@ bool SurveyCore::runSurvey()
     int passesDone = 0;
     while (true) {
         // A pass may pass no wait at all, so the --until instant is looked at here as well.
-        if (!stopRequested && runLimits.untilUtc.isValid() && m_host.clock().utcNow() >= runLimits.untilUtc)
-            stopSurvey();
+        if (!stopPending() && runLimits.untilUtc.isValid() && m_host.clock().utcNow() >= runLimits.untilUtc)
+            stopAtLimit(QStringLiteral("--until %1 reached").arg(utcInstantText(runLimits.untilUtc)));
         if (stopRequested)
             break;
 
@@ -362,9 +427,17 @@ bool SurveyCore::runSurvey()
         }
         writePendingRecords();
 
-        if (overallBest > kNoTarget) {
+        bool handOverPlan = overallBest > kNoTarget;
+        HistoryEntry record;
+        std::optional<double> planSeconds;
+        if (handOverPlan) {
+            const double focusBefore = settings.lastFocusJD;
             (this->*chosenKind->plan)(chosenTarget);
-            HistoryEntry record;
+            // A stop pressed while the plan was written comes before anything is handed over.
+            if (stopRequested) {
+                stopPath();
+                return true;
+            }
             record.kind = chosenKind->kind;
             record.score = overallBest;
             QString name;
@@ -375,6 +448,25 @@ bool SurveyCore::runSurvey()
                 record.rightAscension = ra;
                 record.declination = dec;
             }
+            planSeconds = expectedPlanSeconds(*this, planDir() + QStringLiteral("/surveyplan.txt"), ra, dec);
+            // A plan cut short at dawn would image for nothing: the pass counts as finding nothing.
+            const QString tooLate =
+                planSeconds ? sunUpBeforePlanEnds(*this, record.target, *planSeconds) : QString();
+            if (!tooLate.isEmpty()) {
+                setStatus(tooLate);
+                logLine(tooLate);
+                if (observer)
+                    observer->planRefused(record.kind, chosenTarget);
+                // No autofocus ran.
+                if (settings.lastFocusJD != focusBefore) {
+                    settings.lastFocusJD = focusBefore;
+                    SaveConfig();
+                }
+                handOverPlan = false;
+            }
+        }
+
+        if (handOverPlan) {
             record.planFile =
                 archivePlan(*this, planDir() + QStringLiteral("/surveyplan.txt"), record.kind, record.target);
 
@@ -388,13 +480,21 @@ bool SurveyCore::runSurvey()
                 fileSystem->GetFile(marker)->Delete();
             ensureChainScript(*this);
 
-            name = record.target;
-            setStatus(QStringLiteral("Running ACP plan for selected target: ") + name);
-            logLine(QStringLiteral("Running ACP plan for selected target:") + name);
+            setStatus(QStringLiteral("Running ACP plan for selected target: ") + record.target);
+            logLine(QStringLiteral("Running ACP plan for selected target:") + record.target);
 
             acpUtil->LoadScript(acpApplication->Path() + QStringLiteral("/Scripts/AcquireImages.js"));
             record.startUtc = m_host.clock().utcNow();
             acpUtil->RunScript();
+            m_runningPlan = RunningPlan{
+                record.target, planSeconds ? record.startUtc.addSecs(qRound64(*planSeconds)) : QDateTime()};
+            // While "Stop Survey" waits for the plan, the status says for what and how long.
+            const auto waitForPlan = [&] {
+                if (m_stopAfterPlan)
+                    setStatus(stoppingStatus(m_runningPlan->target, m_runningPlan->expectedEnd,
+                                             m_host.clock().utcNow()));
+                waitOneSecond();
+            };
 
             // A host that never reports the script running must not hold the night: after the limit
             // the pass goes on as if the script had ended, and the missing marker fails the plan.
@@ -405,12 +505,13 @@ bool SurveyCore::runSurvey()
                                          << kScriptStartLimitSeconds << "seconds";
                     break;
                 }
-                waitOneSecond();
+                waitForPlan();
             }
             while (!stopRequested && acpUtil->ScriptActive())
-                waitOneSecond();
+                waitForPlan();
             for (int count = kMarkerWaitSeconds; !stopRequested && count > 0 && !FileExists(marker); --count)
-                waitOneSecond();
+                waitForPlan();
+            m_runningPlan.reset();
 
             // Asked before the marker is looked at: asking lets a running simulation catch up.
             const QString outcome = m_host.lastPlanOutcome();
@@ -423,6 +524,9 @@ bool SurveyCore::runSurvey()
                 logLine(
                     QStringLiteral("ACP did not successfully complete the plan - not updating targets file"));
             recordHistory(*this, record);
+            // "Stop Survey" waited for this plan; it is recorded, and the run ends here.
+            if (m_stopAfterPlan)
+                stopRequested = true;
         } else {
             setStatus(QStringLiteral("No viable target - sleeping for 5 minutes"));
             logLine(QStringLiteral("No viable target - sleeping for 5 minutes"));
@@ -440,8 +544,8 @@ bool SurveyCore::runSurvey()
         coordTransform.reset();
 
         ++passesDone;
-        if (runLimits.passes > 0 && passesDone >= runLimits.passes && !stopRequested)
-            stopSurvey();
+        if (runLimits.passes > 0 && passesDone >= runLimits.passes && !stopPending())
+            stopAtLimit(QStringLiteral("--passes %1 done").arg(runLimits.passes));
     }
     endRun();
     return true;
@@ -449,8 +553,19 @@ bool SurveyCore::runSurvey()
 
 void SurveyCore::stopSurvey()
 {
+    if (m_runningPlan && !m_stopAfterPlan) {
+        m_stopAfterPlan = true;
+        setStatus(stoppingStatus(m_runningPlan->target, m_runningPlan->expectedEnd, m_host.clock().utcNow()));
+        return;
+    }
     stopRequested = true;
     setStatus(QStringLiteral("Survey stopping"));
+}
+
+void SurveyCore::stopAtLimit(const QString& reason)
+{
+    stopReason = reason;
+    stopSurvey();
 }
 
 void SurveyCore::stopSurveyAndAcp()

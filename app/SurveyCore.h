@@ -16,6 +16,7 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class QLockFile;
 
@@ -71,13 +72,19 @@ public:
     // The "Start Survey" button: runs passes until a stop is requested, then returns. False when the
     // run did not start: one is running already, or the program folder cannot be named in a plan.
     bool startSurvey();
-    // "Stop Survey" and "Stop Survey and ACP".
+    // "Stop Survey": a plan the observatory is running is let end and recorded, and the run ends
+    // after it; pressed again, or with no plan running, the run ends at its next check.
     void stopSurvey();
+    // "Stop Survey and ACP": the run ends at its next check and the running plan is aborted.
     void stopSurveyAndAcp();
     // "Close Observatory": aborts a running plan, ends the run and parks, closes and warms the
     // observatory at once; returns when it is shut (or, during a run, leaves that to the run's end).
     void closeObservatory();
     bool isRunning() const { return m_running; }
+    // True once a stop of either kind has been asked for.
+    bool stopPending() const { return stopRequested || m_stopAfterPlan; }
+    // Stops as "Stop Survey" would once --passes or --until is reached, saying which.
+    void stopAtLimit(const QString& reason);
 
     // Reading target lines and config lines. parseTarget and extractName return whether they
     // assigned their outputs.
@@ -117,6 +124,12 @@ public:
     };
     // The pier-side bonus and the slew penalty for a target (hours, degrees); returns the new score.
     float adjustForPointing(float targetRA, float targetDec, float score, SlewState& state);
+    // The slew and settle the selection charges for a target (hours, degrees), seconds: the distance
+    // over the slew rate, the host's settle time and, with `flip`, the flip time. 0 when a mount
+    // cannot be charged.
+    float slewSeconds(float targetRA, float targetDec, bool flip);
+    // True when a German equatorial mount changes pier side for the target.
+    bool flipsFor(float targetRA);
 
     // Target selection, one per survey kind.
     bool selectSNe(float& bestScore, QString& bestTarget);
@@ -157,6 +170,9 @@ public:
     bool stopRequested = false;
     bool firstPass = false;
     RunLimits runLimits;
+    // Why the last run ended when a limit or whoever drives the core ended it ("--passes 3 done");
+    // empty after a button.
+    QString stopReason;
     // Told of every rejection and choice of the selection; none by default.
     SelectionObserver* observer = nullptr;
     // Set while a targets file is read; see EntryPlace.
@@ -185,6 +201,15 @@ private:
     unsigned m_linesSinceFlushCheck = 0;
     bool m_running = false;
     bool m_shuttingDown = false;
+    // "Stop Survey" was pressed while a plan ran: the run ends once the plan has been recorded.
+    bool m_stopAfterPlan = false;
+    // The plan the observatory is running, while the run waits for it.
+    struct RunningPlan
+    {
+        QString target;
+        QDateTime expectedEnd; // invalid when unknown
+    };
+    std::optional<RunningPlan> m_runningPlan;
     QSet<QString> m_reported;
     // "config.ini" holds a fault and could not be copied to "config.ini.bad": nothing saves over it.
     bool m_configMustBeKept = false;

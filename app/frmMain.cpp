@@ -106,6 +106,11 @@ void frmMain::PassPanel::passChosen(bool found, SurveyKind kind, const QString& 
         (found ? kindText(kind) + u' ' + targetLine.section(u'\t', 0, 0) : QStringLiteral("none")));
 }
 
+void frmMain::PassPanel::planRefused(SurveyKind, const QString&)
+{
+    m_window.ui->CurrentTargetLabel->setText(QStringLiteral("Current target: none"));
+}
+
 frmMain::~frmMain() = default;
 
 void frmMain::showStatus(const QString& text)

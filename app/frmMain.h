@@ -80,6 +80,7 @@ private:
         void passStarted(const QDateTime& utc) override;
         void kindBest(SurveyKind kind, const QString& targetLine, float score, float weightedScore) override;
         void passChosen(bool found, SurveyKind kind, const QString& targetLine, float weightedScore) override;
+        void planRefused(SurveyKind kind, const QString& targetLine) override;
 
     private:
         frmMain& m_window;

@@ -1,3 +1,4 @@
+#include "Version.h"
 #include "app/CommandLine.h"
 #include "app/HeadlessRun.h"
 #include "app/ProgramFolder.h"
@@ -19,35 +20,52 @@ namespace {
 
 using namespace kestrove;
 
-const char* const usage =
-    "usage: kestrove [--folder DIR] [--observatory DIR] [--headless] [--start]\n"
-    "                [--passes N] [--until INSTANT]\n"
-    "       kestrove --close [--folder DIR] [--observatory DIR]\n"
-    "       kestrove --preview [--night YYYY-MM-DD | --from INSTANT --to INSTANT] [--out DIR]\n"
-    "                [--folder DIR] [--observatory DIR]\n"
-    "       kestrove --report [--night YYYY-MM-DD] [--out DIR] [--folder DIR] [--observatory DIR]\n";
-
-// Parses what the toolkit left; fills in the folders the command line leaves open.
-std::optional<CommandLine> readCommandLine()
+void print(std::FILE* stream, const QString& text)
 {
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+}
+
+// The command line is read before any application object exists: which one to make depends on it,
+// and one that needs a display must not be made without one.
+std::optional<CommandLine> parseArguments(int argc, char* argv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
     QString error;
-    auto commandLine = parseCommandLine(QCoreApplication::arguments().mid(1), error);
+    auto commandLine = parseCommandLine(arguments, error);
     if (!commandLine) {
-        std::fprintf(stderr, "kestrove: %s\n%s", qPrintable(error), usage);
-        return std::nullopt;
+        const QString help = helpText();
+        print(stderr, QStringLiteral("kestrove: %1\n").arg(error) + help.left(help.indexOf(u"\n\n") + 1));
     }
+    return commandLine;
+}
+
+// Fills in the folders the command line leaves open; needs the application object.
+void resolveFolders(CommandLine& commandLine)
+{
     const QString executableFolder = QCoreApplication::applicationDirPath();
     const QString programFolder =
-        commandLine->folder.isEmpty()
+        commandLine.folder.isEmpty()
             ? defaultProgramFolder(executableFolder,
                                    QStandardPaths::writableLocation(QStandardPaths::AppDataLocation),
                                    QFileInfo(executableFolder).isWritable())
-            : QDir(commandLine->folder).absolutePath();
-    commandLine->folder = programFolder;
-    commandLine->observatory = commandLine->observatory.isEmpty()
-                                   ? QDir(programFolder).filePath(QStringLiteral("observatory"))
-                                   : QDir(commandLine->observatory).absolutePath();
-    return commandLine;
+            : QDir(commandLine.folder).absolutePath();
+    commandLine.folder = programFolder;
+    commandLine.observatory = commandLine.observatory.isEmpty()
+                                  ? QDir(programFolder).filePath(QStringLiteral("observatory"))
+                                  : QDir(commandLine.observatory).absolutePath();
+}
+
+// True when the toolkit has somewhere to show a window: a platform named, or a display to reach.
+bool haveDisplay(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i)
+        if (QByteArray(argv[i]) == "-platform")
+            return true;
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
 int runWindow(const CommandLine& commandLine)
@@ -77,34 +95,43 @@ int runWindow(const CommandLine& commandLine)
 
 int main(int argc, char* argv[])
 {
-    bool headless = false;
-    bool night = false;
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray argument(argv[i]);
-        night = night || argument == "--preview" || argument == "--report";
-        headless = headless || argument == "--headless" || argument == "--close";
+    std::optional<CommandLine> commandLine = parseArguments(argc, argv);
+    if (!commandLine)
+        return 2;
+    if (commandLine->help) {
+        print(stdout, helpText());
+        return 0;
     }
-
-    if (night) {
-        // The charts need a QApplication; without a display it draws offscreen.
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
-            qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        QApplication app(argc, argv);
-        const auto commandLine = readCommandLine();
-        if (!commandLine)
-            return 2;
-        return commandLine->preview ? runPreviewCommand(*commandLine) : runReportCommand(*commandLine);
+    if (commandLine->version) {
+        print(stdout,
+              QStringLiteral("kestrove %1.%2.%3\n").arg(versionMajor).arg(versionMinor).arg(versionRevision));
+        return 0;
     }
 
     QCoreApplication::setApplicationName(QStringLiteral("kestrove"));
-    if (headless) {
+    if (commandLine->headless || commandLine->close) {
         QCoreApplication app(argc, argv);
-        const auto commandLine = readCommandLine();
-        return commandLine ? runHeadless(*commandLine) : 2;
+        resolveFolders(*commandLine);
+        return runHeadless(*commandLine);
+    }
+    if (commandLine->preview || commandLine->report) {
+        // The charts need a QApplication, but they go to files: they are drawn offscreen unless the
+        // user names a platform.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        resolveFolders(*commandLine);
+        return commandLine->preview ? runPreviewCommand(*commandLine) : runReportCommand(*commandLine);
+    }
+
+    if (!haveDisplay(argc, argv)) {
+        print(stderr, QStringLiteral("kestrove: the window needs a display, and there is none (DISPLAY and "
+                                     "WAYLAND_DISPLAY are not set). Without one, use --headless, --preview "
+                                     "or --report; --help lists the options.\n"));
+        return 1;
     }
     // The toolkit takes its own options (-platform and the like) out of the arguments first.
     QApplication app(argc, argv);
-    const auto commandLine = readCommandLine();
-    return commandLine ? runWindow(*commandLine) : 2;
+    resolveFolders(*commandLine);
+    return runWindow(*commandLine);
 }

@@ -22,6 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(std::isfinite(s.slewRate) && s.slewRate > 0, "a slew rate that cannot move the mount");
         FUZZ_CHECK(s.clockSpeed >= 0 && std::isfinite(s.clockSpeed), "a clock speed out of range");
         FUZZ_CHECK(!s.planDir.isEmpty() && !s.logDir.isEmpty(), "an empty folder");
+        FUZZ_CHECK(!s.moonSeparation || (*s.moonSeparation >= 0 && *s.moonSeparation <= 180),
+                   "a Moon separation out of range");
         // Every line it did not use is reported once, by its number, escaped.
         FUZZ_CHECK(s.notes.size() <= fuzz::bytesOf(data, size).count('\n') + 1, "more notes than lines");
         for (const QString& note : s.notes) {

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QString>
 #include <memory>
+#include <optional>
 
 namespace kestrove {
 
@@ -46,6 +47,10 @@ public:
     // Elevation of the local horizon at an azimuth, degrees.
     virtual double GetHorizon(double azimuth) = 0;
     virtual double SlewsettleTime() = 0;
+    // Seconds the host expects an image's download to take; 0 when it cannot tell.
+    virtual double downloadSeconds() { return 0; }
+    // How far from the Moon (degrees) a target must stand while the Moon is up; none: no limit.
+    virtual std::optional<double> moonSeparation() { return std::nullopt; }
 };
 
 class AcpWeather
@@ -80,6 +85,18 @@ public:
     virtual double DMS_Degrees(const QString& text) = 0;
     virtual QString Hours_HMS(double hours, const QString& h, const QString& m, const QString& s) = 0;
     virtual QString Degrees_DMS(double degrees, const QString& d, const QString& m, const QString& s) = 0;
+
+    // The Sun altitude (degrees) above which the host counts the weather unsafe, and the first
+    // instant in [fromUtc, toUtc] at which the Sun stands above it; nothing without a limit, or
+    // when the Sun stays below it.
+    virtual std::optional<double> sunLimit() { return std::nullopt; }
+    // The Moon's apparent elevation and azimuth now, degrees, as CoordTransform places a target;
+    // false when the host cannot place it.
+    virtual bool moonPlace(double& elevation, double& azimuth) { return false; }
+    virtual std::optional<QDateTime> sunAboveLimitBetween(const QDateTime& fromUtc, const QDateTime& toUtc)
+    {
+        return std::nullopt;
+    }
 
     virtual void LoadScript(const QString& path) = 0;
     // Starts the loaded script and returns at once.

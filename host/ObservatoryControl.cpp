@@ -326,6 +326,13 @@ void ObservatoryControl::failSequence(Motion motion, const QString& why)
               : QString()));
 }
 
+QString ObservatoryControl::reopensAfterText() const
+{
+    if (m_safety.reopenDelay <= 0)
+        return QStringLiteral("reopens when it turns safe");
+    return QStringLiteral("reopens %1 min after it turns safe").arg(doubleText(m_safety.reopenDelay / 60));
+}
+
 QString ObservatoryControl::localTime(const QDateTime& utc) const
 {
     return utc.isValid() ? utc.toTimeZone(m_zone).toString(QStringLiteral("HH:mm")) : QString();
@@ -346,8 +353,7 @@ QString ObservatoryControl::waitReason()
         return QStringLiteral("opening: ") + doingText(m_sequence.front());
     if (!m_weatherSafe)
         return m_state == ObservatoryState::Closed && m_lastUnsafe
-                   ? QStringLiteral("closed for weather, reopens %1 min after it turns safe")
-                         .arg(doubleText(m_safety.reopenDelay / 60))
+                   ? QStringLiteral("closed for weather, ") + reopensAfterText()
                    : QStringLiteral("weather unsafe");
     if (m_lastUnsafe && m_clock.utcNow() < reopenAt())
         return QStringLiteral("closed for weather, reopens at %1 if it stays safe")

@@ -133,6 +133,8 @@ private:
     QString closeReason() const;
     bool mayOpen() const;
     QString localTime(const QDateTime& utc) const;
+    // "reopens 15 min after it turns safe"
+    QString reopensAfterText() const;
     QDateTime reopenAt() const;
     void tell(const QString& event);
 

@@ -41,6 +41,7 @@ const QStringList& knownKeys()
         QStringLiteral("mount/tiltUpLimit"),
         QStringLiteral("limits/minimumElevation"),
         QStringLiteral("limits/sunAltitude"),
+        QStringLiteral("limits/moonSeparation"),
         QStringLiteral("limits/horizon"),
         QStringLiteral("weather/connected"),
         QStringLiteral("weather/unsafe"),
@@ -335,6 +336,8 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral(
             "; degrees; while the Sun stands higher the weather counts as unsafe (empty: no limit)"),
         QStringLiteral("sunAltitude=") + optionalText(s.sunAltitude),
+        QStringLiteral("; degrees; while the Moon is up, no target closer to it is chosen (empty: no limit)"),
+        QStringLiteral("moonSeparation=") + optionalText(s.moonSeparation),
         QStringLiteral(
             "; azimuth:elevation pairs in degrees, e.g. 0:10 90:25 180:5 270:15; empty is flat at 0"),
         QStringLiteral("horizon=") + horizonText(s.horizon),
@@ -390,9 +393,10 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("coolTo=") + optionalText(s.indi.coolTo),
         QStringLiteral("warmTo=") + doubleText(s.indi.warmTo),
     };
+    // Kestrove's own file, edited with Linux tools: LF line ends (the reader takes CR LF as well).
     QByteArray bytes;
     for (const QString& line : lines)
-        bytes += line.toUtf8() + "\r\n";
+        bytes += line.toUtf8() + '\n';
     return bytes;
 }
 
@@ -482,6 +486,11 @@ ObservatorySettings readObservatorySettings(const QString& folder)
         ini.number("limits/sunAltitude", limit, -90, 90);
         s.sunAltitude = limit;
     }
+    if (ini.text("limits/moonSeparation", text) && !text.trimmed().isEmpty()) {
+        double separation = 0;
+        ini.number("limits/moonSeparation", separation, 0, 180);
+        s.moonSeparation = separation;
+    }
     if (ini.text("limits/horizon", text)) {
         const auto horizon = parseHorizon(text);
         if (!horizon)
@@ -563,6 +572,7 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("limits/minimumElevation", doubleText(settings.minimumElevation));
     set("limits/horizon", horizonText(settings.horizon));
     set("limits/sunAltitude", optionalText(settings.sunAltitude));
+    set("limits/moonSeparation", optionalText(settings.moonSeparation));
     set("weather/connected", boolText(settings.weatherConnected));
     set("weather/unsafe", intervalsText(settings.unsafe));
     set("folders/planDir", relativeTo(abs, settings.planDir));

@@ -82,6 +82,9 @@ struct ObservatorySettings
     QList<QPointF> horizon; // (azimuth, elevation) pairs; empty: flat 0
     // While the Sun stands above this altitude (degrees) the weather counts as unsafe; none: no gate.
     std::optional<double> sunAltitude = -12;
+    // A target closer to the Moon than this (degrees), while the Moon is up, is not chosen; none: the
+    // Moon is not looked at.
+    std::optional<double> moonSeparation;
     // [weather]
     bool weatherConnected = false;
     QList<QPair<QDateTime, QDateTime>> unsafe; // UTC intervals in which the weather is unsafe

@@ -20,6 +20,18 @@ double SiteSky::sunAltitudeNow()
     return m_sunAltitude;
 }
 
+std::optional<Horizontal> SiteSky::moonNow()
+{
+    // The Moon moves across the sky as fast as the stars: ten seconds move it a twentieth of a degree.
+    const qint64 now = m_clock.utcNow().toMSecsSinceEpoch();
+    if (!m_haveMoon || std::abs(now - m_moonMs) > 10000) {
+        m_moon = this->now()->moon();
+        m_moonMs = now;
+        m_haveMoon = true;
+    }
+    return m_moon;
+}
+
 std::shared_ptr<const SkyInstant> SiteSky::now()
 {
     const QDateTime utc = m_clock.utcNow();
@@ -109,6 +121,16 @@ bool SkyUtil::GatedWeather::Safe()
     if (sunAboveLimit(m_util.m_sky, m_util.m_sunLimit) || m_util.observatoryHolds())
         return false;
     return !m_util.deviceWeatherConnected() || m_util.deviceWeatherSafe();
+}
+
+bool SkyUtil::moonPlace(double& elevation, double& azimuth)
+{
+    const std::optional<Horizontal> moon = m_sky.moonNow();
+    if (!moon)
+        return false;
+    elevation = moon->elevation;
+    azimuth = moon->azimuth;
+    return true;
 }
 
 QString SkyUtil::FormatVar(const QDateTime& value, const QString& format)

@@ -27,6 +27,8 @@ public:
     // The Sun's altitude now, degrees; reused for up to ten seconds of the clock, in which the Sun
     // moves less than a twentieth of a degree.
     double sunAltitudeNow();
+    // The Moon's place now, when this ERFA can place it; reused for up to ten seconds of the clock.
+    std::optional<Horizontal> moonNow();
 
 private:
     Site m_site;
@@ -35,6 +37,9 @@ private:
     qint64 m_sunMs = 0;
     double m_sunAltitude = 0;
     bool m_haveSun = false;
+    qint64 m_moonMs = 0;
+    std::optional<Horizontal> m_moon;
+    bool m_haveMoon = false;
 };
 
 // A coordinate transform for one instant: here and now, or for a given latitude and sidereal time.
@@ -95,6 +100,12 @@ public:
     double DMS_Degrees(const QString& text) override;
     QString Hours_HMS(double hours, const QString& h, const QString& m, const QString& s) override;
     QString Degrees_DMS(double degrees, const QString& d, const QString& m, const QString& s) override;
+    std::optional<double> sunLimit() override { return m_sunLimit; }
+    bool moonPlace(double& elevation, double& azimuth) override;
+    std::optional<QDateTime> sunAboveLimitBetween(const QDateTime& fromUtc, const QDateTime& toUtc) override
+    {
+        return firstSunAboveLimit(m_sky.site(), m_sunLimit, fromUtc, toUtc);
+    }
 
 protected:
     // The host's own weather source: whether one is connected and whether it reports safe.
@@ -134,6 +145,8 @@ public:
     double MinimumElevation() override { return m_settings.minimumElevation; }
     double GetHorizon(double azimuth) override;
     double SlewsettleTime() override { return m_settings.settleTime; }
+    std::optional<double> moonSeparation() override { return m_settings.moonSeparation; }
+    double downloadSeconds() override { return m_settings.downloadSeconds; }
 
 private:
     QString DefaultPlanDir() override { return m_settings.planDir; }

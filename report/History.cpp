@@ -47,31 +47,37 @@ QString historyPath(const QString& logDir)
     return logDir + QStringLiteral("/history.csv");
 }
 
-void appendHistory(FileSystem& fileSystem, const QString& path, const HistoryEntry& entry)
+namespace {
+
+// Kestrove's own file, read with Linux tools: LF line ends. An older file's CR LF lines are still
+// read. The log folder may have been removed during the night.
+void appendHistoryLine(FileSystem& fileSystem, const QString& path, const QStringList& fields)
 {
-    // The log folder may have been removed during the night.
     QDir().mkpath(QFileInfo(path).absolutePath());
     const bool isNew = !fileSystem.FileExists(path);
     auto stream = fileSystem.OpenTextFile(path, IOMode::ForAppending, true);
     if (isNew)
-        stream->WriteLine(csvLine(historyHeader));
-    stream->WriteLine(
-        csvLine({utcInstantText(entry.startUtc), utcInstantText(entry.endUtc), kindText(entry.kind),
-                 entry.target, doubleText(entry.rightAscension), doubleText(entry.declination),
-                 singleText(entry.score), entry.planFile, entry.result}));
+        stream->Write(csvLine(historyHeader) + u'\n');
+    stream->Write(csvLine(fields) + u'\n');
     stream->Close();
+}
+
+} // namespace
+
+void appendHistory(FileSystem& fileSystem, const QString& path, const HistoryEntry& entry)
+{
+    appendHistoryLine(fileSystem, path,
+                      {utcInstantText(entry.startUtc), utcInstantText(entry.endUtc), kindText(entry.kind),
+                       entry.target, doubleText(entry.rightAscension), doubleText(entry.declination),
+                       singleText(entry.score), entry.planFile, entry.result});
 }
 
 void appendObservatoryEvent(FileSystem& fileSystem, const QString& path, const QDateTime& utc,
                             const QString& event)
 {
-    const bool isNew = !fileSystem.FileExists(path);
-    auto stream = fileSystem.OpenTextFile(path, IOMode::ForAppending, true);
-    if (isNew)
-        stream->WriteLine(csvLine(historyHeader));
-    stream->WriteLine(csvLine({utcInstantText(utc), utcInstantText(utc), observatoryKind, event, QString(),
-                               QString(), QString(), QString(), QString()}));
-    stream->Close();
+    appendHistoryLine(fileSystem, path,
+                      {utcInstantText(utc), utcInstantText(utc), observatoryKind, event, QString(), QString(),
+                       QString(), QString(), QString()});
 }
 
 History readHistory(const QString& path)

@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <cmath>
 #include <map>
 
 namespace kestrove {
@@ -35,11 +37,18 @@ QString fixed(double value, int decimals)
     return QString::number(value, 'f', decimals);
 }
 
+// Three significant digits without an exponent: 71.3, 0.823, 7130.
+QString significant(double value)
+{
+    const int digits = value == 0 ? 2 : 2 - static_cast<int>(std::floor(std::log10(std::abs(value))));
+    return QString::number(value, 'f', std::clamp(digits, 0, 6));
+}
+
 QByteArray csvBytes(const QList<QStringList>& rows)
 {
     QByteArray bytes;
     for (const QStringList& row : rows)
-        bytes += csvLine(row).toLatin1() + "\r\n";
+        bytes += csvLine(row).toLatin1() + '\n';
     return bytes;
 }
 
@@ -83,15 +92,17 @@ QByteArray reasonsCsv(const NightReport& report)
     QList<QStringList> rows{
         {QStringLiteral("kind"), QStringLiteral("target"), QStringLiteral("passes considered"),
          QStringLiteral("passes chosen"), QStringLiteral("mount limit"), QStringLiteral("observation window"),
-         QStringLiteral("minimum elevation"), QStringLiteral("horizon"), QStringLiteral("transit elevation"),
-         QStringLiteral("imaged within 12 h"), QStringLiteral("set complete"), QStringLiteral("not due"),
-         QStringLiteral("no position"), QStringLiteral("lower score")}};
+         QStringLiteral("minimum elevation"), QStringLiteral("horizon"), QStringLiteral("moon"),
+         QStringLiteral("transit elevation"), QStringLiteral("imaged within 12 h"),
+         QStringLiteral("set complete"), QStringLiteral("not due"), QStringLiteral("no position"),
+         QStringLiteral("sun limit"), QStringLiteral("lower score")}};
     for (const TargetReasons& target : report.reasons) {
         QStringList row{kindText(target.kind), target.name, QString::number(target.considered)};
         for (const Outcome outcome :
              {Outcome::Chosen, Outcome::MountLimit, Outcome::ObservationWindow, Outcome::MinimumElevation,
-              Outcome::Horizon, Outcome::TransitElevation, Outcome::ImagedWithin12h, Outcome::SetComplete,
-              Outcome::NotDue, Outcome::NoPosition, Outcome::LowerScore})
+              Outcome::Horizon, Outcome::Moon, Outcome::TransitElevation, Outcome::ImagedWithin12h,
+              Outcome::SetComplete, Outcome::NotDue, Outcome::NoPosition, Outcome::SunLimit,
+              Outcome::LowerScore})
             row << QString::number(target.count(outcome));
         rows << row;
     }
@@ -147,6 +158,16 @@ QString nightSummary(const NightReport& report)
         lines << QStringLiteral("Passes: %1, of which idle (no viable target): %2")
                      .arg(report.passes)
                      .arg(report.idlePasses);
+    // What weights to set: each kind's typical best, before and after its weight.
+    if (!report.kindScores.isEmpty()) {
+        QStringList kinds;
+        for (const KindScore& k : report.kindScores)
+            kinds << QStringLiteral("%1 %2 (weighted %3, %4 passes)")
+                         .arg(kindText(k.kind), significant(k.score), significant(k.weightedScore))
+                         .arg(k.passes);
+        lines << QStringLiteral("Typical winning score per kind (the median of its best target's score): ") +
+                     kinds.join(QStringLiteral(", "));
+    }
     const auto describe = [&report](const ObservedPlan& plan) {
         const HistoryEntry& e = plan.entry;
         return QStringLiteral("%1 local, %2 %3, weighted score %4, elevation %5, %6")

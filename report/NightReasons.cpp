@@ -52,6 +52,17 @@ void NightReasons::passChosen(bool found, SurveyKind kind, const QString& target
     settlePass(found, kind, targetLine);
 }
 
+void NightReasons::planRefused(SurveyKind kind, const QString& targetLine)
+{
+    TargetReasons& target = m_targets[row(kind, targetLine)];
+    if (target.count(Outcome::Chosen) == 0 || m_choices.isEmpty())
+        return;
+    --target.outcomes[static_cast<int>(Outcome::Chosen)];
+    ++target.outcomes[static_cast<int>(Outcome::SunLimit)];
+    m_choices.removeLast();
+    ++m_idlePasses;
+}
+
 void NightReasons::settlePass(bool found, SurveyKind kind, const QString& targetLine)
 {
     bool chosen = false;
@@ -63,6 +74,36 @@ void NightReasons::settlePass(bool found, SurveyKind kind, const QString& target
         ++target.outcomes[static_cast<int>(isWinner ? Outcome::Chosen : Outcome::LowerScore)];
     }
     m_scoredThisPass.clear();
+}
+
+void NightReasons::kindBest(SurveyKind kind, const QString&, float score, float weightedScore)
+{
+    m_best[static_cast<int>(kind)].push_back(score);
+    m_weightedBest[static_cast<int>(kind)].push_back(weightedScore);
+}
+
+namespace {
+
+double median(std::vector<float> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle]
+                                  : (static_cast<double>(values[middle - 1]) + values[middle]) / 2;
+}
+
+} // namespace
+
+QList<KindScore> NightReasons::kindScores() const
+{
+    QList<KindScore> scores;
+    for (const SurveyKind kind : {SurveyKind::SNe, SurveyKind::MPS, SurveyKind::MPF, SurveyKind::SLC}) {
+        const int index = static_cast<int>(kind);
+        if (!m_best[index].empty())
+            scores << KindScore{kind, static_cast<int>(m_best[index].size()), median(m_best[index]),
+                                median(m_weightedBest[index])};
+    }
+    return scores;
 }
 
 QList<TargetReasons> NightReasons::targets() const

@@ -31,6 +31,16 @@ struct PassChoice
     float weightedScore = 0;
 };
 
+// What a kind's best target typically scored in the passes it offered one: the median, before and
+// after its weight.
+struct KindScore
+{
+    SurveyKind kind = SurveyKind::SNe;
+    int passes = 0;
+    double score = 0;
+    double weightedScore = 0;
+};
+
 // Tallies the selection's reasons target by target over a whole run: every target read in a pass
 // gets exactly one outcome, the pass's winner "chosen" and every other scored target "lower score".
 class NightReasons : public SelectionObserver
@@ -40,6 +50,8 @@ public:
     void rejected(SurveyKind kind, const QString& targetLine, Outcome rule) override;
     void scored(SurveyKind kind, const QString& targetLine, float score) override;
     void passChosen(bool found, SurveyKind kind, const QString& targetLine, float weightedScore) override;
+    void planRefused(SurveyKind kind, const QString& targetLine) override;
+    void kindBest(SurveyKind kind, const QString& targetLine, float score, float weightedScore) override;
 
     // In the order the kinds are selected, then as first read.
     QList<TargetReasons> targets() const;
@@ -47,6 +59,8 @@ public:
     // Passes that found no viable target.
     int idlePasses() const { return m_idlePasses; }
     const QList<PassChoice>& choices() const { return m_choices; }
+    // Each kind that offered a target, in the order the kinds are selected.
+    QList<KindScore> kindScores() const;
 
 private:
     int row(SurveyKind kind, const QString& targetLine);
@@ -56,6 +70,8 @@ private:
     std::array<QHash<QString, int>, 5> m_rows; // by kind, target line to index
     std::vector<int> m_scoredThisPass;
     QList<PassChoice> m_choices;
+    std::array<std::vector<float>, 5> m_best; // by kind, raw best scores
+    std::array<std::vector<float>, 5> m_weightedBest;
     QDateTime m_passUtc;
     int m_passes = 0;
     int m_idlePasses = 0;

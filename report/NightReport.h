@@ -42,6 +42,8 @@ struct NightReport
     QList<TargetReasons> reasons;
     int passes = 0;
     int idlePasses = 0;
+    // What each kind's best target typically scored; a preview has them.
+    QList<KindScore> kindScores;
     // Messages the survey would have shown (a target line it could not read, say).
     QStringList messages;
 };

@@ -196,6 +196,7 @@ NightReport runPreview(const PreviewRequest& request, const std::function<bool(d
     report.reasons = reasons.targets();
     report.passes = reasons.passes();
     report.idlePasses = reasons.idlePasses();
+    report.kindScores = reasons.kindScores();
     report.messages = view.messages;
     return report;
 }

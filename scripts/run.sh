@@ -5,9 +5,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+# What the set-up and the build say goes to standard error: standard output is the program's.
+scripts/install-deps.sh >&2
 cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DKESTROVE_TESTS=OFF >/dev/null
-cmake --build build-release --target kestrove -j"$(nproc)"
+cmake --build build-release --target kestrove -j"$(nproc)" >&2
 
 mkdir -p demo
 cp -rn samples/. demo/

@@ -46,7 +46,7 @@ bool SurveyCore::selectMPS(float& bestScore, QString& bestTarget)
                                   static_cast<double>((settings.imagesMPS - 1) * config.interval) / 60 +
                                   5.0 / 60;
             coordTransform = acpUtil->NewCT(latitude, setEnd);
-            if (!isObservable(*this, *coordTransform, target, whyNot))
+            if (!isObservable(*this, *coordTransform, target, whyNot, false))
                 reject(whyNot);
         }
         coordTransform = acpUtil->NewCTHereAndNow();

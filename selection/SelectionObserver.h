@@ -17,11 +17,13 @@ enum class Outcome : uint8_t
     ObservationWindow,
     MinimumElevation, // the host's minimum elevation + 1
     Horizon,          // the host's horizon at the azimuth + 5
+    Moon,             // closer to the Moon than the host's limit while the Moon is up
     TransitElevation, // SLC: below the set fraction of its transit elevation
     ImagedWithin12h,  // SNe
     SetComplete,      // MPS
     NotDue,           // MPS: the next image of its set is not due yet
     NoPosition,       // the target line or the transform gives no usable position
+    SunLimit,         // chosen, but its plan would end after the Sun reaches the host's limit
     LowerScore,       // scored, and something scored higher
 };
 inline constexpr int outcomeCount = static_cast<int>(Outcome::LowerScore) + 1;
@@ -44,6 +46,9 @@ public:
     virtual void kindBest(SurveyKind kind, const QString& targetLine, float score, float weightedScore) {}
     // The pass's choice; `found` is false when no target was viable (or the pass was stopped).
     virtual void passChosen(bool found, SurveyKind kind, const QString& targetLine, float weightedScore) {}
+    // The pass's choice was not handed over after all: its plan would end after the Sun reaches the
+    // host's limit, so the pass counts as having found nothing.
+    virtual void planRefused(SurveyKind kind, const QString& targetLine) {}
 };
 
 } // namespace kestrove

@@ -4,6 +4,7 @@
 
 #include <QStringBuilder>
 
+#include <algorithm>
 #include <cmath>
 
 namespace kestrove::selection {
@@ -15,7 +16,22 @@ bool readTargetPosition(SurveyCore& core, const QString& targetLine, TargetPosit
     return std::isfinite(position.ra) && std::isfinite(position.dec);
 }
 
-bool isObservable(SurveyCore& core, CoordTransform& transform, const TargetPosition& target, Outcome& rule)
+namespace {
+
+// Angular distance between two places given as elevation and azimuth, degrees.
+double horizontalSeparation(double elevation1, double azimuth1, double elevation2, double azimuth2)
+{
+    constexpr double toRadians = 3.14159265358979323846 / 180;
+    const double e1 = elevation1 * toRadians, e2 = elevation2 * toRadians;
+    const double cosine = std::sin(e1) * std::sin(e2) +
+                          std::cos(e1) * std::cos(e2) * std::cos((azimuth1 - azimuth2) * toRadians);
+    return std::acos(std::clamp(cosine, -1.0, 1.0)) / toRadians;
+}
+
+} // namespace
+
+bool isObservable(SurveyCore& core, CoordTransform& transform, const TargetPosition& target, Outcome& rule,
+                  bool avoidMoon)
 {
     transform.setRightAscension(target.ra);
     transform.setDeclination(target.dec);
@@ -49,6 +65,19 @@ bool isObservable(SurveyCore& core, CoordTransform& transform, const TargetPosit
         reject(Outcome::MinimumElevation);
     else if (elevation <= prefs.GetHorizon(azimuth) + 5)
         reject(Outcome::Horizon);
+    // Moon avoidance, when the host sets a limit: only a Moon above the horizon brightens the sky.
+    if (const std::optional<double> limit = avoidMoon ? prefs.moonSeparation() : std::nullopt) {
+        double moonElevation = 0, moonAzimuth = 0;
+        if (core.acpUtil->moonPlace(moonElevation, moonAzimuth) && moonElevation > 0) {
+            const double separation = horizontalSeparation(elevation, azimuth, moonElevation, moonAzimuth);
+            if (separation < *limit) {
+                if (!rejected)
+                    core.logLine(QLatin1String("  Skipping ") % target.name % QLatin1String(" - ") %
+                                 QString::number(separation, 'f', 1) % QLatin1String(" deg from the Moon"));
+                reject(Outcome::Moon);
+            }
+        }
+    }
     return !rejected;
 }
 

@@ -24,10 +24,13 @@ template <typename Evaluate> void scanTargetsFile(SurveyCore& core, const QStrin
 // read or gives no usable position, so the entry is skipped rather than scored with stale values.
 bool readTargetPosition(SurveyCore& core, const QString& targetLine, TargetPosition& position);
 
-// Points the transform at the target and applies the mount limit, the observation window and the
-// horizon limits. A transform that cannot place the target (NaN) counts as unobservable. When it
-// rejects, `rule` is the first rule that did (all are still evaluated, in their order).
-bool isObservable(SurveyCore& core, CoordTransform& transform, const TargetPosition& target, Outcome& rule);
+// Points the transform at the target and applies the mount limit, the observation window, the
+// horizon limits and, with `avoidMoon` and a limit from the host, the distance from the Moon (for a
+// transform of now: the Moon is placed now). A transform that cannot place the target (NaN) counts
+// as unobservable. When it rejects, `rule` is the first rule that did (all are still evaluated, in
+// their order).
+bool isObservable(SurveyCore& core, CoordTransform& transform, const TargetPosition& target, Outcome& rule,
+                  bool avoidMoon = true);
 
 // Tell the observer, if there is one.
 inline void noteRejected(SurveyCore& core, SurveyKind kind, const QString& targetLine, Outcome rule)

@@ -25,6 +25,30 @@ double SurveyCore::SlewDistance(double targetRA, double targetDec, double scopeR
     return Arccos(cosine) * 180 / pi;
 }
 
+float SurveyCore::slewSeconds(float targetRA, float targetDec, bool flip)
+{
+    // A rate of zero or less would make every slew endless; such a mount is charged nothing.
+    if (!(settings.slewRate > 0))
+        return 0;
+    const float targetAngle = targetRA * 15.0f;
+    const double scopeRA = acpTelescope->RightAscension();
+    const double scopeDec = acpTelescope->Declination();
+    const float distance = static_cast<float>(SlewDistance(targetAngle, targetDec, scopeRA * 15, scopeDec));
+    float slewTime = static_cast<float>(static_cast<double>(distance) / settings.slewRate +
+                                        acpUtil->Prefs().SlewsettleTime());
+    if (flip)
+        slewTime = slewTime + settings.flipTime;
+    // A mount that reports no position (NaN) cannot be charged for a slew.
+    return std::isnan(slewTime) ? 0 : slewTime;
+}
+
+bool SurveyCore::flipsFor(float targetRA)
+{
+    return acpTelescope->AlignmentMode() == 2 &&
+           acpUtil->IsGEMDestinationWest(targetRA) !=
+               acpUtil->IsGEMDestinationWest(acpTelescope->RightAscension());
+}
+
 float SurveyCore::adjustForPointing(float targetRA, float targetDec, float score, SlewState& state)
 {
     if (acpTelescope->AlignmentMode() == 2) {
@@ -35,25 +59,7 @@ float SurveyCore::adjustForPointing(float targetRA, float targetDec, float score
     }
     if (firstPass)
         return score;
-
-    // A rate of zero or less would make every slew endless; such a mount is charged nothing.
-    if (!(settings.slewRate > 0)) {
-        state.slewTime = 0;
-        return score;
-    }
-    const float targetAngle = targetRA * 15.0f;
-    const double scopeRA = acpTelescope->RightAscension();
-    const double scopeDec = acpTelescope->Declination();
-    const float distance = static_cast<float>(SlewDistance(targetAngle, targetDec, scopeRA * 15, scopeDec));
-    state.slewTime = static_cast<float>(static_cast<double>(distance) / settings.slewRate +
-                                        acpUtil->Prefs().SlewsettleTime());
-    if (state.flip)
-        state.slewTime = state.slewTime + settings.flipTime;
-    // A mount that reports no position (NaN) cannot be charged for a slew.
-    if (std::isnan(state.slewTime)) {
-        state.slewTime = 0;
-        return score;
-    }
+    state.slewTime = slewSeconds(targetRA, targetDec, state.flip);
     return score - state.slewTime / 2;
 }
 

@@ -17,6 +17,7 @@
 #include <QSvgGenerator>
 #include <QValueAxis>
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -25,7 +26,8 @@ namespace kestrove::charts {
 namespace {
 
 constexpr qint64 sampleSeconds = 300;
-constexpr double blockHeight = 4; // degrees of the altitude axis the plan blocks take at its foot
+constexpr double blockHeight = 4;         // degrees of the altitude axis the plan blocks take at its foot
+constexpr double rimZenithDistance = 100; // the sky chart's rim, 10 degrees below the horizon
 
 const SurveyKind chartKinds[] = {SurveyKind::SNe, SurveyKind::MPS, SurveyKind::MPF, SurveyKind::SLC};
 
@@ -115,6 +117,23 @@ QString positionsSeriesName(SurveyKind kind)
     return kindText(kind);
 }
 
+QString failedPlansSeriesName()
+{
+    return QStringLiteral("Failed or aborted plans");
+}
+
+QList<SkyBand> skyBands()
+{
+    const QChar degree(0x00b0);
+    return {
+        {QStringLiteral("Night (Sun below -18%1)").arg(degree), -90, -18, QColor(60, 70, 120, 70)},
+        {QStringLiteral("Astronomical twilight (Sun -18%1 to -12%1)").arg(degree), -18, -12,
+         QColor(90, 110, 160, 55)},
+        {QStringLiteral("Nautical twilight (Sun -12%1 to -6%1)").arg(degree), -12, -6,
+         QColor(130, 160, 205, 45)},
+        {QStringLiteral("Civil twilight (Sun -6%1 to 0%1)").arg(degree), -6, 0, QColor(185, 205, 235, 40)}};
+}
+
 QChart* nightChart(const NightReport& report)
 {
     auto* chart = new QChart;
@@ -159,18 +178,12 @@ QChart* nightChart(const NightReport& report)
         moon << (m ? std::optional<double>(m->elevation) : std::nullopt);
     }
 
-    // Twilights: the brighter the sky, the more layers shade it.
-    const struct
-    {
-        double sunAbove;
-        const char* name;
-    } twilights[] = {{-18, "Sun above -18\u00b0"}, {-12, "Sun above -12\u00b0"}, {-6, "Sun above -6\u00b0"}};
-    for (const auto& twilight : twilights) {
+    // The night darkest and each twilight lighter, one band each, so that the legend tells them apart.
+    for (const SkyBand& band : skyBands()) {
         QList<bool> on;
         for (double altitude : sun)
-            on << (altitude > twilight.sunAbove);
-        QAreaSeries* area = filledArea(chart, stepLine(xs, on, 90), QString::fromUtf8(twilight.name),
-                                       QColor(90, 110, 150, 45));
+            on << (altitude >= band.sunFrom && altitude < band.sunTo);
+        QAreaSeries* area = filledArea(chart, stepLine(xs, on, 90), band.name, band.colour);
         attach(area, xAxis, yAxis);
     }
 
@@ -242,6 +255,28 @@ QChart* nightChart(const NightReport& report)
         upper->append(scale.hours(end), 0);
         attach(filledArea(chart, upper, plansSeriesName(kind), kindColour(kind)), xAxis, yAxis);
     }
+    // Plans that did not complete are hatched over their kind's colour.
+    auto* failed = new QLineSeries;
+    failed->append(0, 0);
+    for (const ObservedPlan& plan : report.plans) {
+        if (plan.entry.result == QLatin1String("completed"))
+            continue;
+        const double a = scale.hours(plan.entry.startUtc);
+        const double b = scale.hours(plan.entry.endUtc);
+        failed->append(a, 0);
+        failed->append(a, blockHeight);
+        failed->append(b, blockHeight);
+        failed->append(b, 0);
+    }
+    if (failed->count() > 1) {
+        failed->append(scale.hours(end), 0);
+        QAreaSeries* area = filledArea(chart, failed, failedPlansSeriesName(), Qt::black);
+        area->setBrush(QBrush(Qt::black, Qt::BDiagPattern));
+        area->setPen(QPen(Qt::black, 1));
+        attach(area, xAxis, yAxis);
+    } else {
+        delete failed;
+    }
     chart->legend()->setAlignment(Qt::AlignBottom);
     return chart;
 }
@@ -258,9 +293,10 @@ QChart* skyChart(const NightReport& report)
     azimuth->setTickCount(9);
     azimuth->setLabelFormat(QStringLiteral("%d"));
     azimuth->setTitleText(QStringLiteral("Azimuth (degrees, north at the top, east to the right)"));
-    // The radius is the zenith distance; its labels give the altitude.
+    // The radius is the zenith distance; its labels give the altitude. The rim lies below the horizon,
+    // so that the altitude's 0, labelled on the north line, keeps clear of the azimuth's 0 above it.
     auto* radius = new QCategoryAxis;
-    radius->setRange(0, 90);
+    radius->setRange(0, rimZenithDistance);
     radius->setStartValue(0);
     radius->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     for (int altitude = 60; altitude >= 0; altitude -= 30)
@@ -268,7 +304,7 @@ QChart* skyChart(const NightReport& report)
     chart->addAxis(azimuth, QPolarChart::PolarOrientationAngular);
     chart->addAxis(radius, QPolarChart::PolarOrientationRadial);
 
-    const auto r = [](double elevation) { return 90 - std::clamp(elevation, 0.0, 90.0); };
+    const auto r = [](double elevation) { return 90 - std::clamp(elevation, 90 - rimZenithDistance, 90.0); };
     auto* horizon = new QLineSeries;
     auto* limit = new QLineSeries;
     auto* edge = new QLineSeries;
@@ -276,14 +312,15 @@ QChart* skyChart(const NightReport& report)
         const double h = horizonElevation(report.horizon, az);
         horizon->append(az, r(h));
         limit->append(az, r(std::max(h + 5, report.minimumElevation + 1)));
-        edge->append(az, 90);
+        edge->append(az, rimZenithDistance);
     }
     auto* below = new QAreaSeries(horizon, edge);
     horizon->setParent(below);
     edge->setParent(below);
     below->setName(QStringLiteral("Horizon"));
     below->setBrush(QColor(110, 110, 110, 110));
-    below->setPen(QPen(QColor(80, 80, 80), 1));
+    // No outline: it would draw the seam at north from the horizon to the rim.
+    below->setPen(Qt::NoPen);
     chart->addSeries(below);
     attach(below, azimuth, radius);
     limit->setName(QStringLiteral("Elevation limit"));
@@ -302,12 +339,12 @@ QChart* skyChart(const NightReport& report)
         const double from = std::clamp(report.minAzimuth, 0.0, 360.0);
         const double to = std::clamp(report.maxAzimuth, 0.0, 360.0);
         if (!allAzimuths)
-            window->append(from, 90);
+            window->append(from, rimZenithDistance);
         for (double az = from; az < to; az += 2)
             window->append(az, top);
         window->append(to, top);
         if (!allAzimuths)
-            window->append(to, 90);
+            window->append(to, rimZenithDistance);
         window->setPen(QPen(QColor(200, 140, 0), 2));
         chart->addSeries(window);
         attach(window, azimuth, radius);

@@ -2,6 +2,8 @@
 
 #include "report/NightReport.h"
 
+#include <QColor>
+#include <QList>
 #include <QSize>
 #include <QString>
 
@@ -26,5 +28,17 @@ void saveChart(QChart* chart, const QSize& size, const QString& pngPath, const Q
 // The names the charts give their series, for whoever looks for them.
 QString plansSeriesName(SurveyKind kind);     // "SNe plans"
 QString positionsSeriesName(SurveyKind kind); // "SNe"
+QString failedPlansSeriesName();              // the hatching over plans that did not complete
+
+// The night chart's shading of the sky by the Sun's altitude (degrees, from inclusive, to exclusive),
+// darkest first.
+struct SkyBand
+{
+    QString name;
+    double sunFrom;
+    double sunTo;
+    QColor colour;
+};
+QList<SkyBand> skyBands();
 
 } // namespace kestrove::charts

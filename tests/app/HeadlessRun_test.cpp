@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QSysInfo>
 #include <QTemporaryDir>
+#include <QRegularExpression>
 #include <QTimeZone>
 #include <QTimer>
 #include <csignal>
@@ -41,8 +42,18 @@ protected:
         ::testing::internal::CaptureStdout();
         ::testing::internal::CaptureStderr();
         const int status = runHeadless(commandLine);
-        out = QString::fromLocal8Bit(::testing::internal::GetCapturedStdout())
-                  .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        out.clear();
+        outTimes.clear();
+        // Each status line starts with the observatory's time.
+        static const QRegularExpression timed(
+            QStringLiteral("^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ) (.*)$"));
+        for (const QString& line : QString::fromLocal8Bit(::testing::internal::GetCapturedStdout())
+                                       .split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            const QRegularExpressionMatch match = timed.match(line);
+            out << (match.hasMatch() ? match.captured(2) : line);
+            outTimes << (match.hasMatch() ? QDateTime::fromString(match.captured(1), Qt::ISODate)
+                                          : QDateTime());
+        }
         err = QString::fromLocal8Bit(::testing::internal::GetCapturedStderr())
                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         return status;
@@ -52,7 +63,8 @@ protected:
     SimSurvey sim;
     QString observatoryFolder;
     CommandLine commandLine;
-    QStringList out;
+    QStringList out; // status texts, without their times
+    QList<QDateTime> outTimes;
     QStringList err;
 };
 
@@ -64,8 +76,8 @@ TEST_F(HeadlessRunTest, StatusGoesToStandardOutputAndAStopSavesTheSettings)
     ASSERT_EQ(run(), 0) << err.join('\n').toStdString();
 
     EXPECT_EQ(out, QStringList({QStringLiteral("No viable target - sleeping for 5 minutes"),
-                                QStringLiteral("No viable target - sleeping for 5 minutes"),
-                                QStringLiteral("Survey stopping"), QStringLiteral("Survey stopped")}));
+                                QStringLiteral("Survey stopping"), QStringLiteral("Survey stopped"),
+                                QStringLiteral("Run ended: --passes 2 done")}));
     // Nothing is enabled, and the run says so before its first pass.
     ASSERT_EQ(err.size(), 1);
     EXPECT_TRUE(err[0].startsWith(QStringLiteral("Kestrove: No survey kind is enabled")))
@@ -73,6 +85,63 @@ TEST_F(HeadlessRunTest, StatusGoesToStandardOutputAndAStopSavesTheSettings)
     EXPECT_EQ(sim.logLines().count(QStringLiteral("No viable target - sleeping for 5 minutes")), 2);
     sim.core->LoadConfig();
     EXPECT_EQ(sim.core->settings.SNeWeight, 250);
+}
+
+// A status is printed once, when its text changes, after the observatory's time; the last line
+// says why the run ended.
+TEST_F(HeadlessRunTest, StatusLinesAreTimedAndNeverRepeated)
+{
+    struct Case
+    {
+        const char* name;
+        int unsafeSeconds; // from the start
+        int passes;
+        int untilSeconds;                     // 0: no --until
+        QList<std::pair<int, QString>> lines; // seconds after the start, text
+    };
+    const QString waiting = QStringLiteral("Waiting for weather to be safe");
+    const QString idle = QStringLiteral("No viable target - sleeping for 5 minutes");
+    const QString stopping = QStringLiteral("Survey stopping");
+    const QString stopped = QStringLiteral("Survey stopped");
+    const Case cases[] = {
+        {"an hour of unsafe weather",
+         3600,
+         1,
+         0,
+         {{0, waiting + QStringLiteral(": closed for weather, reopens when it turns safe")},
+          {3600, idle},
+          {3901, stopping},
+          {3901, stopped},
+          {3901, "Run ended: --passes 1 done"}}},
+        {"--until",
+         0,
+         0,
+         700,
+         {{0, idle},
+          {700, stopping},
+          {700, stopped},
+          {700, "Run ended: --until 2024-04-14T09:21:40Z reached"}}},
+    };
+    const QDateTime start = sim.utc();
+    for (const Case& c : cases) {
+        ObservatorySettings settings = observatorySettings;
+        settings.planDir = sim.planDir();
+        settings.logDir = sim.core->acpUtil->Prefs().LocalUser().DefaultLogDir();
+        settings.hostPath = sim.core->acpApplication->Path();
+        settings.weatherConnected = c.unsafeSeconds > 0;
+        settings.safety.reopenDelay = 0;
+        settings.unsafe = {{start.addSecs(-60), start.addSecs(c.unsafeSeconds)}};
+        writeObservatorySettings(observatoryFolder, settings);
+        commandLine.limits.passes = c.passes;
+        commandLine.limits.untilUtc = c.untilSeconds > 0 ? start.addSecs(c.untilSeconds) : QDateTime();
+
+        ASSERT_EQ(run(), 0) << err.join('\n').toStdString();
+
+        QList<std::pair<int, QString>> lines;
+        for (qsizetype i = 0; i < out.size(); ++i)
+            lines.append({outTimes[i].isValid() ? static_cast<int>(start.secsTo(outTimes[i])) : -1, out[i]});
+        EXPECT_EQ(lines, c.lines) << c.name;
+    }
 }
 
 TEST_F(HeadlessRunTest, TheSettingsStandInForTheCheckBoxes)
@@ -121,13 +190,59 @@ TEST_F(HeadlessRunTest, InterruptActsAsStopSurvey)
 
     ASSERT_EQ(run(), 0) << err.join('\n').toStdString();
 
-    EXPECT_EQ(out.mid(out.size() - 2),
-              QStringList({QStringLiteral("Survey stopping"), QStringLiteral("Survey stopped")}));
+    EXPECT_EQ(out.mid(out.size() - 3),
+              QStringList({QStringLiteral("Survey stopping"), QStringLiteral("Survey stopped"),
+                           QStringLiteral("Run ended: stopped by SIGINT")}));
     EXPECT_EQ(sim.logLines().count(QStringLiteral("No viable target - sleeping for 5 minutes")), 1);
     // The handler is put back afterwards.
     struct sigaction current = {};
     sigaction(SIGINT, nullptr, &current);
     EXPECT_EQ(current.sa_handler, SIG_DFL);
+}
+
+// Each SIGINT is one press of "Stop Survey": the first lets the running plan end and records it,
+// the second stops at once.
+TEST_F(HeadlessRunTest, InterruptsDuringAPlanActAsPressesOfStopSurvey)
+{
+    int argc = 1;
+    char name[] = "kestrove_tests";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    sim.saveSettings([](SurveySettings& s) {
+        s.SNeEnabled = 1;
+        s.lastFocusJD = 1e9; // no autofocus
+        s.exposureSNe = 600;
+    });
+    commandLine.limits.untilUtc = sim.utc().addSecs(3600);
+    const QString target = QStringLiteral("SN2024abc\t") + sim.onMeridian(20);
+    const QString runPlanOnce = sim.planDir() + QStringLiteral("/runplanonce.txt");
+    for (const int interrupts : {1, 2}) {
+        sim.writeProgramFile(QStringLiteral("SNeTargets.txt"), {target, QStringLiteral("**** ")});
+        QFile::remove(runPlanOnce);
+        // Raised once the plan has been handed over.
+        QTimer watch;
+        watch.setInterval(0);
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (!QFile::exists(runPlanOnce))
+                return;
+            watch.stop();
+            for (int i = 0; i < interrupts; ++i)
+                std::raise(SIGINT);
+        });
+        watch.start();
+
+        ASSERT_EQ(run(), 0) << err.join('\n').toStdString();
+
+        EXPECT_EQ(sim.programLines(QStringLiteral("SNeTargets.txt"))[1].startsWith(
+                      QStringLiteral("**** lastImageJD=")),
+                  interrupts == 1)
+            << interrupts;
+        if (interrupts == 1) {
+            EXPECT_FALSE(
+                out.filter(QStringLiteral("Survey stopping: waiting for SN2024abc to end")).isEmpty());
+        }
+        EXPECT_EQ(out.last(), QStringLiteral("Run ended: stopped by SIGINT")) << interrupts;
+    }
 }
 
 TEST(HeadlessStartWarnings, SayWhenARunCanOnlySleepOrWillTakeAllNight)

@@ -1,7 +1,12 @@
 #include "app/SimSurvey.h"
+#include "host/ConfigValues.h"
 #include "host/FileSystem.h"
 #include "host/HostError.h"
+#include "host/SkyUtil.h"
+#include "report/NightReasons.h"
 
+#include <QRegularExpression>
+#include <QTimeZone>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -100,8 +105,9 @@ QByteArray chainScriptFor(const QString& programFolder)
            "end sub\r\n";
 }
 
-// Whatever "completed.vbs" held, every completed plan of the night is recorded: a script that is
-// not the one this folder needs is kept aside once, with a word to the observer, and written anew.
+// Whatever "completed.vbs" held, every completed plan of the night is recorded: a script the
+// interpreter reads as leaving this folder's marker is kept as the observer wrote it; one that is
+// not is kept aside once, with a word to the observer, and written anew.
 TEST(RunLoop, TheChainScriptAlwaysReportsToThisFolder)
 {
     struct Case
@@ -109,22 +115,37 @@ TEST(RunLoop, TheChainScriptAlwaysReportsToThisFolder)
         const char* name;
         QString programName;
         std::function<QByteArray(const QString& folder)> existing; // null: no script yet
+        bool replaced;
     };
     const Case cases[] = {
-        {"missing", QStringLiteral("program"), {}},
-        {"right", QStringLiteral("program"), [](const QString& f) { return chainScriptFor(f); }},
+        {"missing", QStringLiteral("program"), {}, false},
+        {"right", QStringLiteral("program"), [](const QString& f) { return chainScriptFor(f); }, false},
         {"copied from another folder", QStringLiteral("program"),
-         [](const QString&) { return chainScriptFor(QStringLiteral("/home/observer/demo/")); }},
+         [](const QString&) { return chainScriptFor(QStringLiteral("/home/observer/demo/")); }, true},
         {"damaged", QStringLiteral("program"),
-         [](const QString& f) { return chainScriptFor(f).left(40) + "\r\n"; }},
-        {"edited", QStringLiteral("program"),
-         [](const QString& f) { return chainScriptFor(f) + "' edited\r\n"; }},
-        {"quote in the folder", QStringLiteral("my \"best\" program"), {}},
+         [](const QString& f) { return chainScriptFor(f).left(40) + "\r\n"; }, true},
+        {"a comment added", QStringLiteral("program"),
+         [](const QString& f) { return "' mine, do not touch\r\n" + chainScriptFor(f) + "' edited\r\n"; },
+         false},
+        {"LF line ends and other case", QStringLiteral("program"),
+         [](const QString& f) {
+             return chainScriptFor(f).replace("\r\n", "\n").replace("sub main", "Sub Main");
+         },
+         false},
+        {"another file of this folder", QStringLiteral("program"),
+         [](const QString& f) { return chainScriptFor(f).replace("completed.txt", "done.txt"); }, true},
+        {"a statement added", QStringLiteral("program"),
+         [](const QString& f) {
+             return chainScriptFor(f).replace("end sub", "  MsgBox \"done\"\r\nend sub");
+         },
+         true},
+        {"quote in the folder", QStringLiteral("my \"best\" program"), {}, false},
         {"quote, undoubled script", QStringLiteral("a\"b"),
          [](const QString& f) {
              return chainScriptFor(QStringLiteral("x"))
                  .replace("\"xcompleted", "\"" + f.toLatin1() + "completed");
-         }},
+         },
+         true},
     };
     for (const Case& c : cases) {
         SimSurvey sim({}, c.programName);
@@ -135,20 +156,20 @@ TEST(RunLoop, TheChainScriptAlwaysReportsToThisFolder)
             before = c.existing(sim.programFolder);
             writeBytes(script, before);
         }
-        const bool replaced = c.existing && before != chainScriptFor(sim.programFolder);
         writeOneSupernova(sim);
         sim.enable(SurveyKind::SNe);
         sim.saveSettings([](SurveySettings& s) { s.lastFocusJD = 1e9; });
 
         sim.run(2);
 
-        EXPECT_EQ(readBytes(script), chainScriptFor(sim.programFolder)) << c.name;
+        EXPECT_EQ(readBytes(script), c.existing && !c.replaced ? before : chainScriptFor(sim.programFolder))
+            << c.name;
         EXPECT_FALSE(sim.logLines().contains(kFailure)) << c.name;
         EXPECT_TRUE(
             sim.programLines(QStringLiteral("SNeTargets.txt")).value(1).startsWith("**** lastImageJD="))
             << c.name;
-        EXPECT_EQ(QFile::exists(old), replaced) << c.name;
-        if (replaced) {
+        EXPECT_EQ(QFile::exists(old), c.replaced) << c.name;
+        if (c.replaced) {
             EXPECT_EQ(readBytes(old), before) << c.name;
             // Said once, naming both files.
             ASSERT_EQ(sim.view.messages.size(), 1) << c.name;
@@ -287,29 +308,167 @@ void actAt(SimSurvey& sim, const QDateTime& when, std::function<void()> action)
     };
 }
 
-TEST(RunLoop, StopDuringAPlanLeavesTheScriptRunningAndTheTargetUnrecorded)
+// When the acquisition log says the plan on a target ended.
+QDateTime planEnd(SimSurvey& sim, const QString& target)
 {
-    SimSurvey sim([](ObservatorySettings& s) { s.autofocusSeconds = 600; });
-    sim.saveSettings([](SurveySettings& s) { s.lastFocusJD = 0; });
-    const QString target = writeOneSupernova(sim);
-    sim.enable(SurveyKind::SNe);
-    const QDateTime start = sim.utc();
-    actAt(sim, start.addSecs(120), [&] {
-        ASSERT_TRUE(sim.core->acpUtil->ScriptActive());
-        sim.core->stopSurvey();
-    });
+    for (const QString& line : SimSurvey::readLines(sim.host->acquisitionLogPath())) {
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        if (fields.value(1) == QStringLiteral("end") && fields.value(2) == target)
+            return QDateTime::fromString(fields[0], Qt::ISODate);
+    }
+    return {};
+}
 
-    sim.run(0);
+// "Stop Survey" lets a running plan end and records it; a second press, closing the window and
+// "Stop Survey and ACP" stop at once; --until reached during a plan acts as one press.
+TEST(RunLoop, StopDuringAPlanWaitsForItUnlessPressedAgain)
+{
+    enum class Stop
+    {
+        Once,
+        Twice,
+        Unload,
+        Until
+    };
+    struct Case
+    {
+        const char* name;
+        Stop stop;
+        bool waits; // the plan ends and is recorded before the run ends
+    };
+    const Case cases[] = {
+        {"Stop Survey", Stop::Once, true},
+        {"Stop Survey twice", Stop::Twice, false},
+        {"window closed", Stop::Unload, false},
+        {"--until reached", Stop::Until, true},
+    };
+    for (const Case& c : cases) {
+        SimSurvey sim;
+        sim.saveSettings([](SurveySettings& s) {
+            s.lastFocusJD = 1e9; // no autofocus
+            s.exposureSNe = 600;
+        });
+        const QString target = writeOneSupernova(sim);
+        sim.enable(SurveyKind::SNe);
+        const QDateTime start = sim.utc();
+        const QDateTime stopAt = start.addSecs(120);
+        QString shownAtStop;
+        if (c.stop == Stop::Until)
+            sim.core->runLimits.untilUtc = stopAt;
+        else
+            actAt(sim, stopAt, [&] {
+                ASSERT_TRUE(sim.core->acpUtil->ScriptActive());
+                if (c.stop == Stop::Unload) {
+                    sim.core->unload();
+                    return;
+                }
+                sim.core->stopSurvey();
+                shownAtStop = sim.view.status();
+                if (c.stop == Stop::Twice)
+                    sim.core->stopSurvey();
+            });
 
-    EXPECT_LE(secondsSince(sim, start), 121);
-    EXPECT_TRUE(sim.core->acpUtil->ScriptActive());
-    const QStringList log = sim.logLines();
-    EXPECT_EQ(log.last(), kFailure);
-    EXPECT_EQ(sim.programLines(QStringLiteral("SNeTargets.txt")),
-              QStringList({target, QStringLiteral("**** ")}));
-    EXPECT_TRUE(sim.view.statuses.contains(QStringLiteral("Survey stopping")));
-    EXPECT_EQ(sim.view.status(), QStringLiteral("Survey stopped"));
-    EXPECT_FALSE(sim.view.running);
+        sim.run(0);
+
+        const QStringList log = sim.logLines();
+        const QStringList targets = sim.programLines(QStringLiteral("SNeTargets.txt"));
+        EXPECT_EQ(sim.view.status(), QStringLiteral("Survey stopped")) << c.name;
+        EXPECT_FALSE(sim.view.running) << c.name;
+        if (c.waits) {
+            const QDateTime end = planEnd(sim, QStringLiteral("SN2024abc"));
+            ASSERT_TRUE(end.isValid()) << c.name;
+            EXPECT_GE(sim.utc(), end) << c.name;
+            EXPECT_FALSE(log.contains(kFailure)) << c.name;
+            EXPECT_TRUE(targets.value(1).startsWith(QStringLiteral("**** lastImageJD="))) << c.name;
+            EXPECT_EQ(count(log, kStars), 2) << c.name; // no second pass
+            // The status names the plan and the minutes it has left, as the plan turned out.
+            const QStringList waiting =
+                sim.view.statuses.filter(QStringLiteral("Survey stopping: waiting for SN2024abc to end"));
+            ASSERT_FALSE(waiting.isEmpty()) << c.name;
+            const QRegularExpressionMatch left =
+                QRegularExpression(QStringLiteral(", about (\\d+) min left$")).match(waiting.first());
+            ASSERT_TRUE(left.hasMatch()) << waiting.first().toStdString();
+            EXPECT_NEAR(left.captured(1).toInt() * 60, stopAt.secsTo(end), 62) << c.name;
+            if (c.stop == Stop::Once) {
+                EXPECT_EQ(shownAtStop, waiting.first());
+            }
+        } else {
+            EXPECT_LE(secondsSince(sim, start), 121) << c.name;
+            EXPECT_TRUE(sim.core->acpUtil->ScriptActive()) << c.name;
+            EXPECT_EQ(log.last(), kFailure) << c.name;
+            EXPECT_EQ(targets, QStringList({target, QStringLiteral("**** ")})) << c.name;
+            if (c.stop == Stop::Twice) {
+                EXPECT_EQ(sim.view.statuses.filter(QStringLiteral("Survey stopping")).last(),
+                          QStringLiteral("Survey stopping"));
+            }
+        }
+    }
+}
+
+// Half an hour before the Sun reaches -12 degrees, a plan is handed over only when its images,
+// their downloads and the slew and settle end before then; one that would not is logged, not run,
+// and the pass counts as idle.
+TEST(RunLoop, APlanThatWouldOutlastTheNightIsNotStarted)
+{
+    struct Case
+    {
+        const char* name;
+        std::optional<double> sunLimit;
+        float exposure;
+        int images;
+        double downloadSeconds;
+        double slewSeconds; // what the selection's slew model charges, settle included
+        bool refused;
+    };
+    const Case cases[] = {
+        {"ends in time", -12, 600, 1, 5, 50, false},
+        {"exposure past the limit", -12, 2400, 1, 5, 50, true},
+        {"downloads past the limit", -12, 150, 10, 60, 50, true},
+        {"slew past the limit", -12, 1200, 1, 5, 1000, true},
+        {"no limit", std::nullopt, 2400, 1, 5, 50, false},
+    };
+    const Site site{40, -105, 1600};
+    const QDateTime night(QDate(2024, 4, 14), QTime(7, 0), QTimeZone::utc());
+    const QDateTime dawn = *firstSunAboveLimit(site, -12, night, night.addSecs(8 * 3600));
+    for (const Case& c : cases) {
+        SimSurvey sim([&](ObservatorySettings& s) {
+            s.clockStart = utcInstantText(dawn.addSecs(-1800));
+            s.sunAltitude = c.sunLimit;
+            s.downloadSeconds = c.downloadSeconds;
+            s.settleTime = 10;
+        });
+        const QString target = writeOneSupernova(sim, QStringLiteral("SN2024abc"),
+                                                 QStringLiteral("**** imageCount=%1").arg(c.images));
+        // The mount stands at 0h, 0 degrees.
+        const double distance = separation(0, 0, sim.siderealTime(), 20);
+        sim.saveSettings([&](SurveySettings& s) {
+            s.lastFocusJD = 0; // autofocus due
+            s.exposureSNe = c.exposure;
+            s.slewRate = static_cast<float>(distance / (c.slewSeconds - 10));
+        });
+        sim.enable(SurveyKind::SNe);
+        NightReasons reasons;
+        sim.core->observer = &reasons;
+
+        sim.run(1);
+
+        const QStringList log = sim.logLines();
+        const QString why =
+            QStringLiteral("Not starting SN2024abc: the Sun reaches -12 deg at %1, before the plan would end")
+                .arg(dawn.toTimeZone(QTimeZone("America/Denver")).toString(QStringLiteral("HH:mm")));
+        EXPECT_EQ(log.contains(why), c.refused) << c.name << "\n" << log.join('\n').toStdString();
+        EXPECT_EQ(log.contains(kNoTarget), c.refused) << c.name;
+        EXPECT_EQ(SimSurvey::readLines(sim.host->acquisitionLogPath()).filter("\tstart\t").size(),
+                  c.refused ? 0 : 1)
+            << c.name;
+        EXPECT_EQ(reasons.idlePasses(), c.refused ? 1 : 0) << c.name;
+        ASSERT_EQ(reasons.targets().size(), 1) << c.name;
+        EXPECT_EQ(reasons.targets()[0].count(Outcome::SunLimit), c.refused ? 1 : 0) << c.name;
+        EXPECT_EQ(reasons.targets()[0].count(Outcome::Chosen), c.refused ? 0 : 1) << c.name;
+        // A plan not run did no autofocus.
+        sim.core->LoadConfig();
+        EXPECT_EQ(sim.core->settings.lastFocusJD > 0, !c.refused) << c.name;
+    }
 }
 
 TEST(RunLoop, StopSurveyAndAcpAlsoAbortsTheScript)

@@ -13,6 +13,9 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QGraphicsScene>
+#include <QGraphicsSimpleTextItem>
+#include <QGraphicsTextItem>
 #include <QImage>
 #include <QLabel>
 #include <QLineSeries>
@@ -22,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QXYSeries>
 #include <QtTest>
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -123,7 +127,7 @@ private slots:
         const auto nightSeries = seriesOf(night.get());
         for (const QString& name :
              {QStringLiteral("SNe plans"), QStringLiteral("SLC plans"), QStringLiteral("M31"),
-              QStringLiteral("Algol"), QStringLiteral("Sun above -12\u00b0")}) {
+              QStringLiteral("Algol"), QStringLiteral("Nautical twilight (Sun -12\u00b0 to -6\u00b0)")}) {
             QVERIFY2(nightSeries.count(name), qPrintable(name));
             QVERIFY2(nightSeries.at(name) > 0, qPrintable(name));
         }
@@ -151,6 +155,97 @@ private slots:
         QFile svg(out.filePath("night.svg"));
         QVERIFY(svg.open(QIODevice::ReadOnly));
         QVERIFY(svg.readAll().contains("<svg"));
+    }
+
+    // Plans that did not complete are marked; the night and its twilights each have a band, named
+    // by the Sun's altitudes, the night darkest and every twilight lighter than the one before.
+    void nightChartMarksFailuresAndTellsTheTwilightsApart()
+    {
+        NightReport report;
+        report.night = QDate(2024, 12, 7);
+        report.site = {28.7606, -17.8816, 2396};
+        report.zone = QTimeZone("Atlantic/Canary");
+        report.span = {QDateTime(QDate(2024, 12, 7), QTime(19, 10), QTimeZone::utc()),
+                       QDateTime(QDate(2024, 12, 8), QTime(6, 57), QTimeZone::utc())};
+        HistoryEntry aborted = plan("2024-12-07T20:05:00Z", 10, SurveyKind::SLC, "Algol", 3.136, 40.96);
+        aborted.result = QStringLiteral("failed: aborted, weather unsafe");
+        HistoryEntry failed = plan("2024-12-08T01:00:00Z", 2, SurveyKind::SNe, "M74", 1.611, 15.78);
+        failed.result = QStringLiteral("failed (simulated fault)");
+        for (const HistoryEntry& entry :
+             {plan("2024-12-07T20:00:00Z", 3, SurveyKind::SNe, "M31", 0.712, 41.27), aborted, failed})
+            report.plans << observedPlan(entry, report.site);
+
+        std::unique_ptr<QChart> night(charts::nightChart(report));
+        const auto series = seriesOf(night.get());
+        // Two blocks of four corners between the ends of the foot line.
+        QCOMPARE(series.at(charts::failedPlansSeriesName()), 2 + 2 * 4);
+
+        QStringList names;
+        QList<double> lightness; // as drawn over the white page
+        for (const char* band : {"Night (Sun below -18", "Astronomical twilight (Sun -18",
+                                 "Nautical twilight (Sun -12", "Civil twilight (Sun -6"}) {
+            QAreaSeries* found = nullptr;
+            for (QAbstractSeries* s : night->series())
+                if (s->name().startsWith(QString::fromUtf8(band)))
+                    found = qobject_cast<QAreaSeries*>(s);
+            QVERIFY2(found, band);
+            QVERIFY2(found->upperSeries()->count() > 0, band);
+            names << found->name();
+            const QColor c = found->brush().color();
+            const double alpha = c.alphaF();
+            lightness << alpha * QColor(c.red(), c.green(), c.blue()).lightnessF() + (1 - alpha);
+        }
+        for (qsizetype i = 1; i < lightness.size(); ++i)
+            QVERIFY2(lightness[i] > lightness[i - 1] + 0.03, qPrintable(names[i]));
+        QVERIFY(lightness.last() < 0.98); // still seen on the white page
+    }
+
+    void skyChartZeroLabelsDoNotOverlap_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("the file") << QSize(900, 950);
+        QTest::newRow("a small window") << QSize(420, 440);
+        QTest::newRow("a wide window") << QSize(900, 500);
+    }
+
+    // The azimuth's 0 and the altitude's 0 meet at the top of the sky chart; their labels must
+    // keep clear of each other.
+    void skyChartZeroLabelsDoNotOverlap()
+    {
+        QFETCH(QSize, size);
+        NightReport report;
+        report.night = QDate(2024, 12, 7);
+        report.zone = QTimeZone::utc();
+        QGraphicsScene scene;
+        QChart* sky = charts::skyChart(report);
+        scene.addItem(sky);
+        sky->setGeometry(QRectF(QPointF(0, 0), size));
+        QCoreApplication::sendPostedEvents();
+        QImage picture(size, QImage::Format_ARGB32_Premultiplied);
+        QPainter painter(&picture);
+        scene.render(&painter);
+        painter.end();
+
+        QList<QRectF> zeros;
+        for (QGraphicsItem* item : scene.items()) {
+            QString text;
+            if (auto* rich = dynamic_cast<QGraphicsTextItem*>(item))
+                text = rich->toPlainText();
+            else if (auto* plain = dynamic_cast<QGraphicsSimpleTextItem*>(item))
+                text = plain->text();
+            if (item->isVisible() && text.trimmed() == QStringLiteral("0"))
+                zeros << item->sceneBoundingRect();
+        }
+        QVERIFY(!zeros.isEmpty());
+        // Apart by at least a label's height, so that they do not read as one label.
+        for (qsizetype i = 0; i < zeros.size(); ++i)
+            for (qsizetype j = i + 1; j < zeros.size(); ++j) {
+                const QRectF& a = zeros[i];
+                const QRectF& b = zeros[j];
+                const double gap = std::max(
+                    {a.top() - b.bottom(), b.top() - a.bottom(), a.left() - b.right(), b.left() - a.right()});
+                QVERIFY2(gap >= a.height(), qPrintable(QStringLiteral("%1 pixels apart").arg(gap)));
+            }
     }
 
     void previewNightShowsAndWritesTheNight()

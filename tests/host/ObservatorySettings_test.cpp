@@ -51,6 +51,7 @@ TEST(ObservatorySettings, NewFolderGetsDefaultsWrittenAndReadBack)
                             "mount/settleTime",
                             "mount/tiltUpLimit",
                             "limits/minimumElevation",
+                            "limits/moonSeparation",
                             "limits/horizon",
                             "weather/connected",
                             "weather/unsafe",
@@ -191,6 +192,8 @@ TEST(ObservatorySettings, MalformedValueNamesKeyAndFile)
         {"indi", "sendSite=maybe", "sendSite"},
         {"limits", "sunAltitude=dusk", "sunAltitude"},
         {"limits", "sunAltitude=-91", "sunAltitude"},
+        {"limits", "moonSeparation=far", "moonSeparation"},
+        {"limits", "moonSeparation=181", "moonSeparation"},
     };
     for (const auto& c : cases) {
         QTemporaryDir dir;
@@ -238,17 +241,19 @@ TEST(ObservatorySettings, SunLimitAndTheMinimumElevationOfANewFile)
     {
         const char* limits; // the [limits] section as the file holds it
         std::optional<double> sunAltitude;
+        std::optional<double> moonSeparation;
     } cases[] = {
-        {"minimumElevation=0\n", -12.0}, // a file from before the key keeps the gate
-        {"sunAltitude=\n", none},
-        {"sunAltitude=-18\n", -18.0},
-        {"sunAltitude= 0.5 \n", 0.5},
+        {"minimumElevation=0\n", -12.0, none}, // a file from before the keys keeps the gate, no Moon limit
+        {"sunAltitude=\n", none, none},        {"sunAltitude=-18\n", -18.0, none},
+        {"sunAltitude= 0.5 \n", 0.5, none},    {"moonSeparation=\n", -12.0, none},
+        {"moonSeparation=30\n", -12.0, 30.0},
     };
     for (const auto& c : cases) {
         QTemporaryDir dir;
         writeIni(dir.path(), QByteArray("[limits]\n") + c.limits);
         const ObservatorySettings s = readObservatorySettings(dir.path());
         EXPECT_EQ(s.sunAltitude, c.sunAltitude) << c.limits;
+        EXPECT_EQ(s.moonSeparation, c.moonSeparation) << c.limits;
         EXPECT_EQ(s.minimumElevation, 0) << c.limits;
     }
 
@@ -257,8 +262,10 @@ TEST(ObservatorySettings, SunLimitAndTheMinimumElevationOfANewFile)
     EXPECT_EQ(fresh.minimumElevation, 20);
     EXPECT_EQ(fresh.sunAltitude, -12.0);
     const QByteArray text = test::readBytes(dir.filePath(QStringLiteral("observatory.ini")));
-    EXPECT_TRUE(text.contains("\r\nminimumElevation=20\r\n"));
-    EXPECT_TRUE(text.contains("\r\nsunAltitude=-12\r\n"));
+    EXPECT_TRUE(text.contains("\nminimumElevation=20\n"));
+    EXPECT_TRUE(text.contains("\nsunAltitude=-12\n"));
+    EXPECT_TRUE(text.contains("\nmoonSeparation=\n"));
+    EXPECT_FALSE(fresh.moonSeparation);
 }
 
 // A line that the reader cannot use is named at start, with its line number and text; what could
