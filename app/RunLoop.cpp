@@ -209,22 +209,28 @@ void SurveyCore::shutDownObservatory()
     ObservatoryControl* observatory = m_host.observatoryControl();
     if (!observatory)
         return;
+    if (observatory->running())
+        observatory->runEnded();
+    waitForObservatory(*observatory);
+}
+
+void SurveyCore::waitForObservatory(ObservatoryControl& observatory)
+{
     m_shuttingDown = true;
     struct Done
     {
         SurveyCore& core;
         ~Done() { core.m_shuttingDown = false; }
     } done{*this};
-    if (observatory->running())
-        observatory->runEnded();
     // Every motion has its time limit, so this ends.
-    while (observatory->busy()) {
-        setStatus(observatory->stateText());
+    while (observatory.busy()) {
+        setStatus(observatory.stateText());
         m_view.processEvents();
         flushLogIfDue();
         m_host.clock().sleepSeconds(1);
+        observatory.update();
     }
-    observatory->onEvent = nullptr;
+    observatory.onEvent = nullptr;
 }
 
 void SurveyCore::closeObservatory()
@@ -240,20 +246,8 @@ void SurveyCore::closeObservatory()
     observatory->closeNow(QStringLiteral("closed by the observer"));
     if (m_running)
         return;
-    m_shuttingDown = true;
-    struct Done
-    {
-        SurveyCore& core;
-        ~Done() { core.m_shuttingDown = false; }
-    } done{*this};
-    while (observatory->busy()) {
-        setStatus(observatory->stateText());
-        m_view.processEvents();
-        m_host.clock().sleepSeconds(1);
-        observatory->update();
-    }
+    waitForObservatory(*observatory);
     setStatus(observatory->stateText());
-    observatory->onEvent = nullptr;
 }
 
 bool SurveyCore::runSurvey()

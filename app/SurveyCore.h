@@ -189,6 +189,8 @@ private:
     // The run has ended: the observatory shuts down when its settings say so, and this returns
     // once it is shut (each motion has its time limit).
     void shutDownObservatory();
+    // Lets the observatory's motions run to their end, the window alive meanwhile.
+    void waitForObservatory(ObservatoryControl& observatory);
     // The journal of pending records: read at the start of a run, written when they change.
     void loadPendingRecords();
     void savePendingRecords();

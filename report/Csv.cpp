@@ -1,5 +1,9 @@
 #include "report/Csv.h"
 
+#include "host/HostError.h"
+
+#include <QFile>
+
 namespace kestrove {
 
 QString csvField(const QString& text)
@@ -54,6 +58,24 @@ QStringList splitCsvLine(const QString& line)
     }
     fields << field;
     return fields;
+}
+
+QStringList readCsvFileLines(const QString& path, const QString& call)
+{
+    QStringList lines;
+    QFile file(path);
+    if (!file.exists())
+        return lines;
+    if (!file.open(QIODevice::ReadOnly))
+        throw HostError(call, path, file.errorString());
+    while (!file.atEnd()) {
+        QString line = QString::fromLatin1(file.readLine());
+        while (line.endsWith(u'\n') || line.endsWith(u'\r'))
+            line.chop(1);
+        if (!line.isEmpty())
+            lines << line;
+    }
+    return lines;
 }
 
 } // namespace kestrove

@@ -83,17 +83,7 @@ void appendObservatoryEvent(FileSystem& fileSystem, const QString& path, const Q
 History readHistory(const QString& path)
 {
     History history;
-    QFile file(path);
-    if (!file.exists())
-        return history;
-    if (!file.open(QIODevice::ReadOnly))
-        throw HostError(QStringLiteral("history"), path, file.errorString());
-    while (!file.atEnd()) {
-        QString line = QString::fromLatin1(file.readLine());
-        while (line.endsWith(u'\n') || line.endsWith(u'\r'))
-            line.chop(1);
-        if (line.isEmpty())
-            continue;
+    for (const QString& line : readCsvFileLines(path, QStringLiteral("history"))) {
         const QStringList fields = splitCsvLine(line);
         if (fields == historyHeader)
             continue;

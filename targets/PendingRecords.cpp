@@ -54,17 +54,7 @@ QList<PendingRecord> readPendingJournal(const QString& path, const QString& prog
 {
     QList<PendingRecord> records;
     others.clear();
-    QFile file(path);
-    if (!file.exists())
-        return records;
-    if (!file.open(QIODevice::ReadOnly))
-        throw HostError(QStringLiteral("read"), path, file.errorString());
-    while (!file.atEnd()) {
-        QString line = QString::fromLatin1(file.readLine());
-        while (line.endsWith(u'\n') || line.endsWith(u'\r'))
-            line.chop(1);
-        if (line.isEmpty())
-            continue;
+    for (const QString& line : readCsvFileLines(path, QStringLiteral("read"))) {
         const QStringList f = splitCsvLine(line);
         if (f == journalHeader)
             continue;

@@ -150,6 +150,10 @@ MotionProgress IndiDevices::progress(Motion motion)
         return temperature(motion);
     for (const Target& step : stepsOf(motion)) {
         const IndiProperty* p = m_client.property(step.device, step.property);
+        // A mount that cannot park has nothing to unpark; parking it stays an error, so that no
+        // roof closes on it.
+        if (!p && motion == Motion::UnparkMount && m_client.deviceConnected(step.device))
+            return MotionProgress::done();
         if (!p)
             return MotionProgress::failed(
                 m_client.hasDevice(step.device)

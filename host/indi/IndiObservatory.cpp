@@ -1,5 +1,6 @@
 #include "host/indi/IndiObservatory.h"
 
+#include "config/NumberText.h"
 #include "host/HostError.h"
 #include "host/LocalFileSystem.h"
 #include "host/ObservatoryControl.h"
@@ -200,7 +201,8 @@ IndiObservatory::IndiObservatory(const QString& folder, const ObservatorySetting
             if (waited.elapsed() > settings.indi.connectTimeout * 1000)
                 throw HostError(
                     QStringLiteral("INDI"), link.serverText(),
-                    QStringLiteral("the watchdog \"%1\" did not connect").arg(settings.indi.watchdog));
+                    QStringLiteral("the watchdog \"%1\" did not connect and take its settings within %2 s")
+                        .arg(settings.indi.watchdog, doubleText(settings.indi.connectTimeout)));
             waitWallMilliseconds(50);
         }
     }

@@ -236,9 +236,11 @@ TEST(VirtualNight, TheRoofSpendsItsTimeAndNoPlanStartsWhileItIsShut)
     // The last unsafe reading is the second before the dry spell.
     EXPECT_GE(dry.secsTo(reopened), 600 + 60 - 1);
     EXPECT_LE(dry.secsTo(reopened), 600 + 60 + 1);
-    for (const auto& [at, text] : events)
-        if (text.startsWith(QStringLiteral("start\t")))
+    for (const auto& [at, text] : events) {
+        if (text.startsWith(QStringLiteral("start\t"))) {
             EXPECT_TRUE(at < rain || at >= reopened) << qPrintable(at.toString(Qt::ISODate));
+        }
+    }
     EXPECT_TRUE(first(QStringLiteral("start\t"), reopened).isValid()) << "the survey goes on by itself";
     EXPECT_TRUE(first(QStringLiteral("done\tRoof closed"), sim.core->runLimits.untilUtc).isValid())
         << "shut at the end of the run";
