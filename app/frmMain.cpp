@@ -15,6 +15,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <utility>
 
 namespace kestrove {
 
@@ -41,10 +42,13 @@ frmMain::frmMain(Host& host, const QString& programFolder, QWidget* parent)
     connect(ui->PreviewButton, &QPushButton::clicked, this, &frmMain::previewClicked);
     // MPFSetup has no action.
 
-    // SIGINT and SIGTERM close the window as the user would: the unload saves the settings and a
-    // run ends at its next check.
+    // SIGINT and SIGTERM close the window as the user would, without the question nobody is there
+    // to answer: the unload saves the settings and a run ends at its next check.
     auto* stopSignals = new StopSignalNotifier(this);
-    connect(stopSignals, &StopSignalNotifier::received, this, [this] { close(); });
+    connect(stopSignals, &StopSignalNotifier::received, this, [this] {
+        m_closeFromSignal = true;
+        close();
+    });
 
     core.load();
     const SurveySettings& s = core.settings;
@@ -397,9 +401,25 @@ void frmMain::unloadControls()
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
+    const bool fromSignal = std::exchange(m_closeFromSignal, false);
+    if (!m_unloaded && core.isRunning() && !fromSignal && m_exitStatus == 0) {
+        QMessageBox box(QMessageBox::Question, programTitle,
+                        QStringLiteral("A survey is running. Stop it and close?"),
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setDefaultButton(QMessageBox::No);
+        if (box.exec() != QMessageBox::Yes) {
+            event->ignore();
+            return;
+        }
+    }
     if (!m_unloaded) {
         m_unloaded = true;
-        guarded([this] { unloadControls(); });
+        guarded([this] {
+            unloadControls();
+            // The plan the observatory is running goes with the window, and the host's log says so.
+            if (core.isRunning())
+                core.stopSurveyAndAcp();
+        });
         // The other windows go with this one.
         for (QDialog* form :
              std::initializer_list<QDialog*>{fSLCSetupForm, fMPSSetupForm, fSNeSetupForm, fPrefsForm})

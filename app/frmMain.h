@@ -95,6 +95,8 @@ private:
     QTimer m_observatoryTimer;
     // What Start warned of, shown with the observatory until the run ends.
     QString m_startWarning;
+    // SIGINT or SIGTERM asked for the close: nobody is there to answer a question.
+    bool m_closeFromSignal = false;
     PassPanel m_passPanel{*this};
     LogTail m_logTail;
     QTimer m_logTimer;

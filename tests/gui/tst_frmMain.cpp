@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -396,6 +397,10 @@ private slots:
         control<QCheckBox>(&window, "SLCCheck")->setChecked(true);
         control<QLineEdit>(&window, "SLCWeighting")->setText("75");
         test::writeBytes(m_folder->filePath("SLCTargets.txt"), QByteArray());
+        // Nobody is there to answer: a signal closes without asking.
+        ShownMessage asked;
+        QPointer<QTimer> watch =
+            test::onNextModal([&](QWidget* modal) { test::answerQuestion(modal, QMessageBox::Yes, asked); });
 
         if (duringARun) {
             const QDateTime started = observatory.clock().utcNow();
@@ -418,6 +423,8 @@ private slots:
         }
 
         QVERIFY(!window.isVisible());
+        delete watch.data();
+        QVERIFY2(!asked.shown, qPrintable(asked.text));
         const QByteArray config = test::readBytes(configPath());
         QCOMPARE(configLine(config, 5), QByteArray("SLCEnabled,1\r"));
         QCOMPARE(configLine(config, 9), QByteArray("SLCWeight,75\r"));
@@ -527,6 +534,7 @@ private slots:
         auto* weight = control<QLineEdit>(&window, "SLCWeighting");
 
         bool sawRunning = false;
+        ShownMessage question;
         bool stillOpenWhileRunning = false;
         int secondsBeforeClose = 0;
         QTimer::singleShot(0, &window, [&] { control<QPushButton>(&window, "StartButton")->click(); });
@@ -540,6 +548,8 @@ private slots:
             closer->stop();
             sawRunning = !control<QPushButton>(&window, "StartButton")->isEnabled();
             weight->setText("75");
+            test::onNextModal(
+                [&](QWidget* modal) { test::answerQuestion(modal, QMessageBox::Yes, question); });
             window.close();
             stillOpenWhileRunning = window.isVisible() && window.core.isRunning();
             secondsBeforeClose = static_cast<int>(started.secsTo(observatory.clock().utcNow()));
@@ -550,6 +560,7 @@ private slots:
 
         QCOMPARE(status, 0);
         QVERIFY(sawRunning);
+        QCOMPARE(question.text, QString("A survey is running. Stop it and close?"));
         QVERIFY(stillOpenWhileRunning);
         QVERIFY(!window.isVisible());
         QVERIFY(!window.core.isRunning());

@@ -341,6 +341,49 @@ private slots:
         QVERIFY2(best.contains(current.mid(QStringLiteral("Current target: ").size())), qPrintable(best));
         QVERIFY(window->findChild<QPushButton*>("PreviewButton")->isEnabled());
     }
+
+    void closingDuringAPlanAsksFirst_data()
+    {
+        QTest::addColumn<bool>("stop");
+        QTest::newRow("no: the run goes on") << false;
+        QTest::newRow("yes: the plan is aborted and logged") << true;
+    }
+
+    void closingDuringAPlanAsksFirst()
+    {
+        QFETCH(bool, stop);
+        auto window = openWindow();
+        window->findChild<QCheckBox*>("SNeCheck")->setChecked(true);
+        window->findChild<QCheckBox*>("SLCCheck")->setChecked(true);
+
+        test::ShownMessage question;
+        bool openAfterAnswer = false;
+        QTimer closer;
+        closer.setInterval(0);
+        connect(&closer, &QTimer::timeout, window.get(), [&] {
+            if (!window->core.isRunning() || !window->core.acpUtil->ScriptActive())
+                return;
+            closer.stop();
+            test::onNextModal([&](QWidget* modal) {
+                test::answerQuestion(modal, stop ? QMessageBox::Yes : QMessageBox::No, question);
+            });
+            window->close();
+            openAfterAnswer = window->isVisible() && window->core.isRunning() && !window->core.stopPending();
+            if (!stop)
+                window->findChild<QPushButton*>("StopButton")->click();
+        });
+        closer.start();
+        window->findChild<QPushButton*>("StartButton")->click(); // returns when the run has ended
+
+        QVERIFY(question.shown);
+        QCOMPARE(question.text, QStringLiteral("A survey is running. Stop it and close?"));
+        QCOMPARE(question.buttonCount, 2);
+        QCOMPARE(openAfterAnswer, !stop);
+        QCOMPARE(window->isVisible(), !stop);
+        QFile log(m_host->acquisitionLogPath());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll().contains("AbortScript"), stop);
+    }
 };
 
 QTEST_MAIN(tst_night)
