@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "Version.h"
+#include "app/HeadlessRun.h"
 #include "app/StopSignals.h"
 #include "app/frmPreview.h"
 #include "config/NumberText.h"
@@ -14,6 +15,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <utility>
 
 namespace kestrove {
 
@@ -40,10 +42,13 @@ frmMain::frmMain(Host& host, const QString& programFolder, QWidget* parent)
     connect(ui->PreviewButton, &QPushButton::clicked, this, &frmMain::previewClicked);
     // MPFSetup has no action.
 
-    // SIGINT and SIGTERM close the window as the user would: the unload saves the settings and a
-    // run ends at its next check.
+    // SIGINT and SIGTERM close the window as the user would, without the question nobody is there
+    // to answer: the unload saves the settings and a run ends at its next check.
     auto* stopSignals = new StopSignalNotifier(this);
-    connect(stopSignals, &StopSignalNotifier::received, this, [this] { close(); });
+    connect(stopSignals, &StopSignalNotifier::received, this, [this] {
+        m_closeFromSignal = true;
+        close();
+    });
 
     core.load();
     const SurveySettings& s = core.settings;
@@ -68,6 +73,28 @@ frmMain::frmMain(Host& host, const QString& programFolder, QWidget* parent)
     m_logTimer.setInterval(1000);
     connect(&m_logTimer, &QTimer::timeout, this, &frmMain::followLog);
     m_logTimer.start();
+
+    m_observatory = std::make_unique<ObservatoryStatus>(host);
+    m_observatoryTimer.setInterval(1000);
+    connect(&m_observatoryTimer, &QTimer::timeout, this, &frmMain::showObservatory);
+    m_observatoryTimer.start();
+    showObservatory();
+}
+
+void frmMain::showObservatory()
+{
+    if (!m_observatory)
+        return;
+    QString text;
+    try {
+        text = m_observatory->text();
+    } catch (const std::exception& error) {
+        text = QStringLiteral("The observatory's state cannot be read: ") + QString::fromUtf8(error.what());
+    }
+    if (!m_startWarning.isEmpty())
+        text = m_startWarning + u'\n' + text;
+    if (text != ui->ObservatoryLabel->text())
+        ui->ObservatoryLabel->setText(text);
 }
 
 void frmMain::followLog()
@@ -116,6 +143,7 @@ frmMain::~frmMain() = default;
 void frmMain::showStatus(const QString& text)
 {
     ui->sbStatusBar->showMessage(text);
+    showObservatory();
 }
 
 void frmMain::showMessage(const QString& text)
@@ -166,6 +194,11 @@ void frmMain::showRunning(bool running)
     ui->StopAndAbortButton->setEnabled(running);
     // A preview in the middle of a run would hold the run for as long as its window stays open.
     ui->PreviewButton->setEnabled(!running);
+    if (!running) {
+        ui->CurrentTargetLabel->setText(QStringLiteral("Current target: none"));
+        m_startWarning.clear();
+    }
+    showObservatory();
 }
 
 void frmMain::guarded(const std::function<void()>& handler)
@@ -190,7 +223,19 @@ void frmMain::guarded(const std::function<void()>& handler)
 
 void frmMain::startClicked()
 {
-    guarded([this] { core.startSurvey(); });
+    guarded([this] {
+        if (core.isRunning())
+            return;
+        // The window's check boxes stand for the enable flags; the run starts whatever it is told.
+        SurveySettings shown = core.settings;
+        shown.SNeEnabled = isKindChecked(SurveyKind::SNe) ? 1 : 0;
+        shown.MPSEnabled = isKindChecked(SurveyKind::MPS) ? 1 : 0;
+        shown.MPFEnabled = isKindChecked(SurveyKind::MPF) ? 1 : 0;
+        shown.SLCEnabled = isKindChecked(SurveyKind::SLC) ? 1 : 0;
+        m_startWarning = startWarnings(shown, core.host().clock(), core.runLimits).join(u'\n');
+        showObservatory();
+        core.startSurvey();
+    });
     // The window was closed during the run; the run has now left the stack.
     if (m_closeWhenStopped)
         close();
@@ -356,9 +401,25 @@ void frmMain::unloadControls()
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
+    const bool fromSignal = std::exchange(m_closeFromSignal, false);
+    if (!m_unloaded && core.isRunning() && !fromSignal && m_exitStatus == 0) {
+        QMessageBox box(QMessageBox::Question, programTitle,
+                        QStringLiteral("A survey is running. Stop it and close?"),
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setDefaultButton(QMessageBox::No);
+        if (box.exec() != QMessageBox::Yes) {
+            event->ignore();
+            return;
+        }
+    }
     if (!m_unloaded) {
         m_unloaded = true;
-        guarded([this] { unloadControls(); });
+        guarded([this] {
+            unloadControls();
+            // The plan the observatory is running goes with the window, and the host's log says so.
+            if (core.isRunning())
+                core.stopSurveyAndAcp();
+        });
         // The other windows go with this one.
         for (QDialog* form :
              std::initializer_list<QDialog*>{fSLCSetupForm, fMPSSetupForm, fSNeSetupForm, fPrefsForm})

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ObservatoryStatus.h"
 #include "app/SurveyCore.h"
 #include "app/SurveyView.h"
 #include "report/LogTail.h"
@@ -38,6 +39,8 @@ public:
     void setObservatoryFolder(const QString& folder) { m_observatoryFolder = folder; }
     // Reads what the survey log gained since the last look into the log panel.
     void followLog();
+    // Shows what the host reports about the observatory, under the buttons.
+    void showObservatory();
 
     void showStatus(const QString& text) override;
     void showMessage(const QString& text) override;
@@ -88,6 +91,12 @@ private:
     };
 
     std::unique_ptr<Ui::frmMain> ui;
+    std::unique_ptr<ObservatoryStatus> m_observatory;
+    QTimer m_observatoryTimer;
+    // What Start warned of, shown with the observatory until the run ends.
+    QString m_startWarning;
+    // SIGINT or SIGTERM asked for the close: nobody is there to answer a question.
+    bool m_closeFromSignal = false;
     PassPanel m_passPanel{*this};
     LogTail m_logTail;
     QTimer m_logTimer;

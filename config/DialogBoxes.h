@@ -21,6 +21,14 @@ template <typename Number> QString shortestText(Number value)
     return QString::fromLatin1(buffer, result.ptr - buffer);
 }
 
+// Shows a wrapped message in a dialog's label, or clears it. A dialog's layout does not grow the
+// dialog for the height a wrapped label needs at its width, so the label asks for it.
+inline void showError(QLabel* label, const QString& text)
+{
+    label->setText(text);
+    label->setMinimumHeight(text.isEmpty() ? 0 : label->heightForWidth(label->width()));
+}
+
 // Converts the text boxes of a dialog on OK. Every read returns nothing for a box that cannot be
 // converted; finish() then names the first such box beside the buttons and puts the cursor in it,
 // so that OK never hands back a value that is not a number of its type.
@@ -73,10 +81,10 @@ public:
     bool finish()
     {
         if (!m_failedBox) {
-            m_errorLabel->clear();
+            showError(m_errorLabel, QString());
             return true;
         }
-        m_errorLabel->setText(m_message);
+        showError(m_errorLabel, m_message);
         m_failedBox->setFocus();
         m_failedBox->selectAll();
         return false;

@@ -26,7 +26,7 @@ void frmMPSSetup::showEvent(QShowEvent* event)
         ui->intervalText->setText(integerText(m_interval));
         ui->cameraRAfovText->setText(shortestText(m_RAfov));
         ui->cameraDecfovText->setText(shortestText(m_Decfov));
-        ui->errorLabel->clear();
+        dialog::showError(ui->errorLabel, QString());
     }
     QDialog::showEvent(event);
 }

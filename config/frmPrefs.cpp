@@ -35,7 +35,7 @@ void frmPrefs::showEvent(QShowEvent* event)
         ui->maxElevationText->setText(shortestText(m_maxElevation));
         ui->minAzimuthText->setText(shortestText(m_minAzimuth));
         ui->maxAzimuthText->setText(shortestText(m_maxAzimuth));
-        ui->errorLabel->clear();
+        dialog::showError(ui->errorLabel, QString());
     }
     QDialog::showEvent(event);
 }

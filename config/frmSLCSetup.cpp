@@ -34,7 +34,7 @@ void frmSLCSetup::showEvent(QShowEvent* event)
         ui->cameraSubframeText->setText(shortestText(m_cameraSubframe));
         ui->setSizeText->setText(integerText(m_setSize));
         ui->minElevationText->setText(shortestText(m_minElevation));
-        ui->errorLabel->clear();
+        dialog::showError(ui->errorLabel, QString());
     }
     QDialog::showEvent(event);
 }

@@ -23,7 +23,7 @@ void frmSNeSetup::showEvent(QShowEvent* event)
     if (!event->spontaneous()) {
         showCameraBoxes(*ui);
         ui->cameraSubframeText->setText(shortestText(m_cameraSubframe));
-        ui->errorLabel->clear();
+        dialog::showError(ui->errorLabel, QString());
     }
     QDialog::showEvent(event);
 }

@@ -10,6 +10,7 @@ namespace kestrove {
 class Clock;
 class FileSystem;
 class ObservatoryControl;
+struct ObservatorySettings;
 
 // The observatory host's automation objects. Member names follow the host's own. Every call is
 // synchronous; a failure throws HostError.
@@ -142,6 +143,12 @@ public:
     virtual QString lastPlanOutcome() { return {}; }
     // What opens, closes and parks the observatory; nullptr for a host that has none.
     virtual ObservatoryControl* observatoryControl() { return nullptr; }
+    // Which observatory this is, for the window ("Simulated observatory", "INDI server host:7624").
+    virtual QString describe() { return {}; }
+    // What the host was made from (site, time zone, Sun limit); nullptr for a host without them.
+    virtual const ObservatorySettings* observatorySettings() const { return nullptr; }
+    // The weather source's verdict now, without the darkness gate; nothing when there is no source.
+    virtual std::optional<bool> weatherSafe() { return std::nullopt; }
 };
 
 } // namespace kestrove

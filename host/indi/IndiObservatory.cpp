@@ -245,6 +245,24 @@ ObservatoryControl* IndiObservatory::observatoryControl()
     return &m_state->control;
 }
 
+QString IndiObservatory::describe()
+{
+    return QStringLiteral("INDI server ") + m_state->link.serverText();
+}
+
+const ObservatorySettings* IndiObservatory::observatorySettings() const
+{
+    return &m_state->settings;
+}
+
+std::optional<bool> IndiObservatory::weatherSafe()
+{
+    // What the link last heard; the survey's own weather reads are what reconnect a lost server.
+    if (!m_state->link.weatherConfigured())
+        return std::nullopt;
+    return m_state->link.weatherSafe();
+}
+
 QString IndiObservatory::acquisitionLogPath() const
 {
     return m_state->executor.logPath();

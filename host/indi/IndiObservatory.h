@@ -31,6 +31,9 @@ public:
     // completed / failed and why / aborted and why, for the last plan; empty before the first.
     QString lastPlanOutcome() override;
     ObservatoryControl* observatoryControl() override;
+    QString describe() override;
+    const ObservatorySettings* observatorySettings() const override;
+    std::optional<bool> weatherSafe() override;
     QString acquisitionLogPath() const;
     const ObservatorySettings& settings() const;
 

@@ -168,6 +168,23 @@ ObservatoryControl* SimObservatory::observatoryControl()
     return &m_state->control;
 }
 
+QString SimObservatory::describe()
+{
+    return QStringLiteral("Simulated observatory");
+}
+
+const ObservatorySettings* SimObservatory::observatorySettings() const
+{
+    return &m_state->settings;
+}
+
+std::optional<bool> SimObservatory::weatherSafe()
+{
+    if (!m_state->settings.weatherConnected)
+        return std::nullopt;
+    return m_state->devices.weatherSafe();
+}
+
 QString SimObservatory::lastPlanOutcome()
 {
     m_state->catchUp();

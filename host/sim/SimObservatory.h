@@ -30,6 +30,9 @@ public:
     Clock& clock() override;
     QString lastPlanOutcome() override;
     ObservatoryControl* observatoryControl() override;
+    QString describe() override;
+    const ObservatorySettings* observatorySettings() const override;
+    std::optional<bool> weatherSafe() override;
 
     SiteClock& simClock();
     const ObservatorySettings& settings() const;

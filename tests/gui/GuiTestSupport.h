@@ -60,4 +60,19 @@ inline void recordAndCloseMessage(QWidget* modal, ShownMessage& out)
     box->button(QMessageBox::Ok)->click();
 }
 
+// What a question box showed, and closes it with the given answer.
+inline void answerQuestion(QWidget* modal, QMessageBox::StandardButton answer, ShownMessage& out)
+{
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    if (!box || !box->button(answer)) {
+        modal->close();
+        return;
+    }
+    out.shown = true;
+    out.title = box->windowTitle();
+    out.text = box->text();
+    out.buttonCount = static_cast<int>(box->buttons().size());
+    box->button(answer)->click();
+}
+
 } // namespace kestrove::test

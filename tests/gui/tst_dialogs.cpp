@@ -483,6 +483,7 @@ private slots:
         bool stayedOpen = false;
         QString shownError;
         bool focused = false;
+        bool wholeMessage = false;
         QVERIFY(runDialog(
             qPrintable(opener),
             [&](QWidget* dialog) {
@@ -490,6 +491,12 @@ private slots:
                 test::clickButton(dialog, "cmdOK");
                 stayedOpen = dialog->isVisible();
                 shownError = errorText(dialog);
+                // The whole message fits in the dialog once its layout has settled.
+                auto* label = dialog->findChild<QLabel*>("errorLabel");
+                wholeMessage = QTest::qWaitFor([&] {
+                    return label->height() >= label->heightForWidth(label->width()) &&
+                           dialog->rect().contains(label->geometry());
+                });
                 focused = box(dialog, boxName)->hasFocus() || dialog->focusWidget() == box(dialog, boxName);
             },
             "cmdCancel"));
@@ -497,6 +504,7 @@ private slots:
         QVERIFY2(shownError.contains(caption) && shownError.contains("\"" + text + "\""),
                  qPrintable(shownError));
         QVERIFY(focused);
+        QVERIFY2(wholeMessage, qPrintable(shownError));
         // Closed with Cancel afterwards: nothing changed.
         const SurveySettings& s = m_window->core.settings;
         QCOMPARE(s.focusInterval, before.focusInterval);

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -396,6 +397,10 @@ private slots:
         control<QCheckBox>(&window, "SLCCheck")->setChecked(true);
         control<QLineEdit>(&window, "SLCWeighting")->setText("75");
         test::writeBytes(m_folder->filePath("SLCTargets.txt"), QByteArray());
+        // Nobody is there to answer: a signal closes without asking.
+        ShownMessage asked;
+        QPointer<QTimer> watch =
+            test::onNextModal([&](QWidget* modal) { test::answerQuestion(modal, QMessageBox::Yes, asked); });
 
         if (duringARun) {
             const QDateTime started = observatory.clock().utcNow();
@@ -418,9 +423,103 @@ private slots:
         }
 
         QVERIFY(!window.isVisible());
+        delete watch.data();
+        QVERIFY2(!asked.shown, qPrintable(asked.text));
         const QByteArray config = test::readBytes(configPath());
         QCOMPARE(configLine(config, 5), QByteArray("SLCEnabled,1\r"));
         QCOMPARE(configLine(config, 9), QByteArray("SLCWeight,75\r"));
+    }
+
+    void runButtonsSayWhatTheyDo_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("start") << "StartButton"
+                               << "unattended survey";
+        QTest::newRow("stop") << "StopButton"
+                              << "finish and record it, then stop";
+        QTest::newRow("stop and abort") << "StopAndAbortButton"
+                                        << "Abort the running plan and stop the survey at once";
+    }
+
+    void runButtonsSayWhatTheyDo()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, says);
+        const auto window = openWindow();
+        const QString tip = control<QPushButton>(window.get(), qPrintable(button))->toolTip();
+        QVERIFY2(tip.contains(says), qPrintable(tip));
+    }
+
+    // The panel under the buttons shows the host's observatory and follows its clock on its own.
+    void observatoryPanelFollowsTheHostsClock()
+    {
+        ObservatorySettings settings = observatoryDefaults(m_folder->filePath("observatory"));
+        settings.clockStart = "2024-03-01T12:00:00Z";
+        settings.clockSpeed = 0;
+        settings.timeZone = "UTC";
+        sim::SimObservatory observatory(m_folder->filePath("observatory"), settings);
+        frmMain window(observatory, m_folder->path());
+        window.show();
+        auto* panel = control<QLabel>(&window, "ObservatoryLabel");
+        QVERIFY2(panel->text().startsWith("Simulated observatory, site "), qPrintable(panel->text()));
+        QVERIFY2(panel->text().contains("local time 2024-03-01 12:00:00"), qPrintable(panel->text()));
+        QVERIFY2(panel->text().contains("dark enough at "), qPrintable(panel->text()));
+        QVERIFY2(panel->text().contains("Roof and devices: Closed"), qPrintable(panel->text()));
+        QVERIFY(panel->y() > control<QPushButton>(&window, "StartButton")->geometry().bottom());
+
+        observatory.simClock().setUtc(QDateTime(QDate(2024, 3, 1), QTime(23, 0, 7), QTimeZone::utc()));
+        QTRY_VERIFY2(panel->text().contains("local time 2024-03-01 23:00:07"), qPrintable(panel->text()));
+        QVERIFY2(!panel->text().contains("dark enough at "), qPrintable(panel->text()));
+    }
+
+    // A label that grows wraps within the window instead of widening it.
+    void longLabelsDoNotWidenTheWindow()
+    {
+        const auto window = openWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        const int width = window->width();
+        const int minimumWidth = window->minimumSizeHint().width();
+        const QString longText =
+            QString("Current target: ") + QString("SLC very-long-target-name ").repeated(20);
+        for (const char* name : {"ObservatoryLabel", "CurrentTargetLabel", "PassWinnersLabel"}) {
+            control<QLabel>(window.get(), name)->setText(longText);
+            QApplication::processEvents();
+            QVERIFY2(window->width() == width, name);
+            QVERIFY2(window->minimumSizeHint().width() == minimumWidth, name);
+        }
+    }
+
+    // With no kind enabled every pass only sleeps: Start says so in the window, starts anyway, and
+    // the warning goes with the run.
+    void startWithNoKindEnabledWarnsAndStarts()
+    {
+        ObservatorySettings settings = observatoryDefaults(m_folder->filePath("observatory"));
+        settings.clockStart = "2024-03-01T22:00:00Z";
+        settings.clockSpeed = 0;
+        sim::SimObservatory observatory(m_folder->filePath("observatory"), settings);
+        frmMain window(observatory, m_folder->path());
+        window.show();
+        auto* panel = control<QLabel>(&window, "ObservatoryLabel");
+        auto* target = control<QLabel>(&window, "CurrentTargetLabel");
+
+        QString panelWhileRunning;
+        QTimer stopper;
+        stopper.setInterval(0);
+        connect(&stopper, &QTimer::timeout, &window, [&] {
+            if (!window.core.isRunning())
+                return;
+            stopper.stop();
+            panelWhileRunning = panel->text();
+            target->setText("Current target: SNe SN 2024abc"); // as a pass would show its choice
+            control<QPushButton>(&window, "StopButton")->click();
+        });
+        stopper.start();
+        control<QPushButton>(&window, "StartButton")->click(); // returns when the run has ended
+
+        QVERIFY2(panelWhileRunning.startsWith("No survey kind is enabled"), qPrintable(panelWhileRunning));
+        QVERIFY2(!panel->text().contains("No survey kind"), qPrintable(panel->text()));
+        QCOMPARE(target->text(), QString("Current target: none"));
     }
 
     void closingDuringARunEndsTheRunThenTheProgram()
@@ -435,6 +534,7 @@ private slots:
         auto* weight = control<QLineEdit>(&window, "SLCWeighting");
 
         bool sawRunning = false;
+        ShownMessage question;
         bool stillOpenWhileRunning = false;
         int secondsBeforeClose = 0;
         QTimer::singleShot(0, &window, [&] { control<QPushButton>(&window, "StartButton")->click(); });
@@ -448,6 +548,8 @@ private slots:
             closer->stop();
             sawRunning = !control<QPushButton>(&window, "StartButton")->isEnabled();
             weight->setText("75");
+            test::onNextModal(
+                [&](QWidget* modal) { test::answerQuestion(modal, QMessageBox::Yes, question); });
             window.close();
             stillOpenWhileRunning = window.isVisible() && window.core.isRunning();
             secondsBeforeClose = static_cast<int>(started.secsTo(observatory.clock().utcNow()));
@@ -458,6 +560,7 @@ private slots:
 
         QCOMPARE(status, 0);
         QVERIFY(sawRunning);
+        QCOMPARE(question.text, QString("A survey is running. Stop it and close?"));
         QVERIFY(stillOpenWhileRunning);
         QVERIFY(!window.isVisible());
         QVERIFY(!window.core.isRunning());

@@ -23,6 +23,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QXYSeries>
 #include <QtTest>
 #include <algorithm>
@@ -319,15 +320,69 @@ private slots:
         window->findChild<QCheckBox*>("SNeCheck")->setChecked(true);
         window->findChild<QCheckBox*>("SLCCheck")->setChecked(true);
         window->core.runLimits.passes = 1;
+        // The choice is shown while its plan runs; the run's end clears it.
+        auto* target = window->findChild<QLabel*>("CurrentTargetLabel");
+        QString current;
+        QTimer watch;
+        watch.setInterval(0);
+        connect(&watch, &QTimer::timeout, window.get(), [&] {
+            if (window->core.isRunning() && target->text() != QStringLiteral("Current target: none"))
+                current = target->text();
+        });
+        watch.start();
         window->findChild<QPushButton*>("StartButton")->click();
+        watch.stop();
 
         const QString best = window->findChild<QLabel*>("PassWinnersLabel")->text();
-        const QString current = window->findChild<QLabel*>("CurrentTargetLabel")->text();
+        QCOMPARE(target->text(), QStringLiteral("Current target: none"));
         QVERIFY2(best.contains("SNe ") && best.contains("SLC "), qPrintable(best));
         QVERIFY2(current.startsWith("Current target: S"), qPrintable(current));
         // The kind and name of the choice are among the bests shown.
         QVERIFY2(best.contains(current.mid(QStringLiteral("Current target: ").size())), qPrintable(best));
         QVERIFY(window->findChild<QPushButton*>("PreviewButton")->isEnabled());
+    }
+
+    void closingDuringAPlanAsksFirst_data()
+    {
+        QTest::addColumn<bool>("stop");
+        QTest::newRow("no: the run goes on") << false;
+        QTest::newRow("yes: the plan is aborted and logged") << true;
+    }
+
+    void closingDuringAPlanAsksFirst()
+    {
+        QFETCH(bool, stop);
+        auto window = openWindow();
+        window->findChild<QCheckBox*>("SNeCheck")->setChecked(true);
+        window->findChild<QCheckBox*>("SLCCheck")->setChecked(true);
+
+        test::ShownMessage question;
+        bool openAfterAnswer = false;
+        QTimer closer;
+        closer.setInterval(0);
+        connect(&closer, &QTimer::timeout, window.get(), [&] {
+            if (!window->core.isRunning() || !window->core.acpUtil->ScriptActive())
+                return;
+            closer.stop();
+            test::onNextModal([&](QWidget* modal) {
+                test::answerQuestion(modal, stop ? QMessageBox::Yes : QMessageBox::No, question);
+            });
+            window->close();
+            openAfterAnswer = window->isVisible() && window->core.isRunning() && !window->core.stopPending();
+            if (!stop)
+                window->findChild<QPushButton*>("StopButton")->click();
+        });
+        closer.start();
+        window->findChild<QPushButton*>("StartButton")->click(); // returns when the run has ended
+
+        QVERIFY(question.shown);
+        QCOMPARE(question.text, QStringLiteral("A survey is running. Stop it and close?"));
+        QCOMPARE(question.buttonCount, 2);
+        QCOMPARE(openAfterAnswer, !stop);
+        QCOMPARE(window->isVisible(), !stop);
+        QFile log(m_host->acquisitionLogPath());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll().contains("AbortScript"), stop);
     }
 };
 

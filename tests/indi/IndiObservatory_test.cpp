@@ -123,6 +123,9 @@ TEST(IndiObservatory, UnsafeWeatherHoldsThePass)
         waitWallMilliseconds(100);
     ASSERT_FALSE(survey.core->acpUtil->Weather().Safe());
     EXPECT_TRUE(survey.core->acpUtil->WeatherConnected());
+    // What the window shows: the server, and the weather source's own verdict.
+    EXPECT_EQ(survey.host->describe(), QStringLiteral("INDI server ") + server.address());
+    EXPECT_EQ(survey.host->weatherSafe(), std::optional<bool>(false));
 
     QDateTime madeSafe;
     QTimer later;
