@@ -46,20 +46,6 @@ struct ShownMessage
     bool shown = false;
 };
 
-inline void recordAndCloseMessage(QWidget* modal, ShownMessage& out)
-{
-    auto* box = qobject_cast<QMessageBox*>(modal);
-    if (!box) {
-        modal->close();
-        return;
-    }
-    out.shown = true;
-    out.title = box->windowTitle();
-    out.text = box->text();
-    out.buttonCount = static_cast<int>(box->buttons().size());
-    box->button(QMessageBox::Ok)->click();
-}
-
 // What a question box showed, and closes it with the given answer.
 inline void answerQuestion(QWidget* modal, QMessageBox::StandardButton answer, ShownMessage& out)
 {
@@ -73,6 +59,11 @@ inline void answerQuestion(QWidget* modal, QMessageBox::StandardButton answer, S
     out.text = box->text();
     out.buttonCount = static_cast<int>(box->buttons().size());
     box->button(answer)->click();
+}
+
+inline void recordAndCloseMessage(QWidget* modal, ShownMessage& out)
+{
+    answerQuestion(modal, QMessageBox::Ok, out);
 }
 
 } // namespace kestrove::test
