@@ -108,6 +108,7 @@ void ObservatoryControl::runStarted()
 {
     m_running = true;
     m_closedByObserver = false;
+    m_closedOutside.clear();
     m_verified = false;
     m_lastUnsafe.reset();
     m_unsafeSince.reset();
@@ -162,6 +163,12 @@ void ObservatoryControl::update()
     if (!m_running || (m_holdUntil.isValid() && now < m_holdUntil))
         return;
 
+    // Shut by someone else while open: taken as the observer's close, never undone by itself.
+    if (m_state == ObservatoryState::Open && !busy() && m_closedOutside.isEmpty()) {
+        m_closedOutside = m_devices.shutFromOutside();
+        if (!m_closedOutside.isEmpty())
+            tell(QStringLiteral("Found shut from outside: ") + m_closedOutside);
+    }
     const QString why = closeReason();
     if (busy()) {
         // An opening is cut short as soon as the observatory must close.
@@ -181,6 +188,8 @@ QString ObservatoryControl::closeReason() const
 {
     if (m_closedByObserver)
         return QStringLiteral("closed by the observer");
+    if (!m_closedOutside.isEmpty())
+        return QStringLiteral("found shut from outside (%1)").arg(m_closedOutside);
     if (sunAboveLimit(m_sky, m_sunLimit))
         return QStringLiteral("Sun above %1°").arg(doubleText(*m_sunLimit));
     if (!m_weatherSafe && m_unsafeSince &&
@@ -344,6 +353,9 @@ QString ObservatoryControl::waitReason()
         return {};
     if (!m_fault.isEmpty() && !busy())
         return m_fault;
+    if (!m_closedOutside.isEmpty() && m_state == ObservatoryState::Closed)
+        return QStringLiteral("found shut from outside (%1); it stays shut until the survey starts again")
+            .arg(m_closedOutside);
     if (sunAboveLimit(m_sky, m_sunLimit))
         return QStringLiteral("Sun at %1°, limit %2°")
             .arg(QString::asprintf("%+.0f", m_sky.sunAltitudeNow()), doubleText(*m_sunLimit));
@@ -375,6 +387,8 @@ QString ObservatoryControl::stateText() const
     case ObservatoryState::Closed:
         if (!m_fault.isEmpty())
             return QStringLiteral("Closed (%1)").arg(m_fault);
+        if (!m_closedOutside.isEmpty())
+            return QStringLiteral("Closed: found shut from outside (%1)").arg(m_closedOutside);
         if (m_running && m_lastUnsafe && m_clock.utcNow() < reopenAt())
             return QStringLiteral("Closed; reopens at %1 if it stays safe").arg(localTime(reopenAt()));
         return QStringLiteral("Closed");

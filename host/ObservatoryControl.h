@@ -63,6 +63,10 @@ public:
     virtual bool weatherSafe() = 0;
     // One step of what the observatory did, for the host's acquisition log.
     virtual void log(const QStringList& fields) = 0;
+    // What, if anything, the devices read as shut although nothing here shut them ("roof \"R\"
+    // parked"): another program, the watchdog or the observer by hand. Empty while they read open or
+    // cannot be read.
+    virtual QString shutFromOutside() { return {}; }
 };
 
 // The observatory's state as the controller keeps it.
@@ -150,7 +154,8 @@ private:
     bool m_verified = false; // the devices were brought to the state the controller believes in
     bool m_closedByObserver = false;
     bool m_updating = false;
-    QString m_closeWhy; // why the observatory closed, for the wait reason
+    QString m_closeWhy;      // why the observatory closed, for the wait reason
+    QString m_closedOutside; // what was found shut by someone else; it stays shut until a new run
     QString m_fault;
     bool m_weatherSafe = true;
     std::optional<QDateTime> m_unsafeSince; // start of the current stretch of unsafe weather

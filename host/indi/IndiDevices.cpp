@@ -172,6 +172,22 @@ MotionProgress IndiDevices::progress(Motion motion)
     return MotionProgress::done();
 }
 
+QString IndiDevices::shutFromOutside()
+{
+    const QString& roof = m_settings.indi.roof;
+    const QList<std::pair<Target, QString>> shut{
+        {{m_settings.indi.mount, TELESCOPE_PARK, PARK},
+         QStringLiteral("mount \"%1\" parked").arg(m_settings.indi.mount)},
+        {{roof, DOME_PARK, PARK}, QStringLiteral("roof \"%1\" parked").arg(roof)},
+        {{roof, DOME_SHUTTER, QStringLiteral("SHUTTER_CLOSE")},
+         QStringLiteral("shutter of \"%1\" closed").arg(roof)},
+    };
+    for (const auto& [target, text] : shut)
+        if (!target.device.isEmpty() && reached(target))
+            return text;
+    return {};
+}
+
 void IndiDevices::stopImaging(const QString& why)
 {
     if (m_executor.active())

@@ -28,6 +28,7 @@ public:
     void stopImaging(const QString& why) override;
     bool weatherSafe() override;
     void log(const QStringList& fields) override;
+    QString shutFromOutside() override;
 
 private:
     // One switch element to bring on, as commanded.

@@ -38,6 +38,7 @@ public:
     void stopImaging(const QString& why) override { stops.push_back(why); }
     bool weatherSafe() override { return safe; }
     void log(const QStringList&) override {}
+    QString shutFromOutside() override { return outside; }
 
     qint64 now() const { return m_clock.utcNow().toSecsSinceEpoch(); }
     std::vector<Motion> commanded() const
@@ -57,6 +58,7 @@ public:
     std::vector<std::pair<Motion, qint64>> commands;
     std::vector<QString> stops;
     bool safe = true;
+    QString outside;
 
 private:
     const SiteClock& m_clock;
@@ -217,20 +219,34 @@ TEST(ObservatoryControl, AStuckMotionIsWatchedNotResentAndFailsAfterBoundedRetri
     }
 }
 
-TEST(ObservatoryControl, TheObserversCloseStopsThePlanAndHoldsUntilTheNextRun)
+TEST(ObservatoryControl, AnObserversCloseStopsThePlanAndHoldsUntilTheNextRun)
 {
-    Observatory o;
-    o.control.runStarted();
-    o.step(5);
-    o.control.closeNow(QStringLiteral("closed by the observer"));
-    o.step(600);
-    EXPECT_EQ(o.devices.stops, std::vector<QString>{QStringLiteral("closed by the observer")});
-    EXPECT_EQ(o.control.state(), ObservatoryState::Closed);
-    EXPECT_EQ(o.devices.commanded().back(), Motion::WarmCamera);
-    const size_t commands = o.devices.commands.size();
-    o.step(600);
-    EXPECT_EQ(o.devices.commands.size(), commands) << "nothing opens it again by itself";
-    o.control.runStarted();
-    o.step(5);
-    EXPECT_TRUE(o.control.ready());
+    const struct
+    {
+        const char* how;
+        const char* why;
+    } cases[] = {
+        {"the Close Observatory button", "closed by the observer"},
+        {"a roof shut by another program", "found shut from outside (roof \"R\" parked)"},
+    };
+    for (const auto& c : cases) {
+        Observatory o;
+        o.control.runStarted();
+        o.step(5);
+        if (QByteArray(c.how).startsWith("the Close"))
+            o.control.closeNow(QStringLiteral("closed by the observer"));
+        else
+            o.devices.outside = QStringLiteral("roof \"R\" parked");
+        o.step(600);
+        o.devices.outside.clear();
+        EXPECT_EQ(o.devices.stops, std::vector<QString>{QString::fromUtf8(c.why)}) << c.how;
+        EXPECT_EQ(o.control.state(), ObservatoryState::Closed) << c.how;
+        EXPECT_EQ(o.devices.commanded().back(), Motion::WarmCamera) << c.how;
+        const size_t commands = o.devices.commands.size();
+        o.step(600);
+        EXPECT_EQ(o.devices.commands.size(), commands) << c.how << ": nothing opens it again by itself";
+        o.control.runStarted();
+        o.step(5);
+        EXPECT_TRUE(o.control.ready()) << c.how;
+    }
 }

@@ -205,6 +205,40 @@ TEST(IndiRoofFaults, ALostWeatherDeviceClosesAndADeadRoofIsNamedWithTheMountPark
     EXPECT_FALSE(survey.host->observatoryControl()->fault().isEmpty());
 }
 
+// The roof shut by another program (a second "kestrove --close", a hand at the controls) while the
+// survey has it open: the survey parks the mount too and keeps it all shut until the next Start.
+TEST(IndiRoofFaults, ARoofShutFromOutsideStaysShut)
+{
+    IndiServer server(driversWith(kRollOff));
+    IndiSurvey survey(server, [&](ObservatorySettings& s) {
+        s.indi.roof = QString::fromLatin1(kRollOff.device);
+        s.safety.closeAtEnd = true;
+    });
+    parkBesideTheTarget(server);
+    survey.view.checked.clear(); // the run only keeps the observatory open
+    survey.onceLogged(QStringLiteral("\tdone\tMount unparked"),
+                      [&] { server.set(QStringLiteral("RollOff Simulator.DOME_PARK.PARK=On")); });
+    QTimer stop;
+    QObject::connect(&stop, &QTimer::timeout, [&] {
+        if (survey.surveyLog().contains(QStringLiteral("Observatory: Closed: found shut from outside")))
+            QTimer::singleShot(3000, [&] { survey.core->stopSurvey(); });
+        if (survey.surveyLog().contains(QStringLiteral("Observatory: Closed: found shut from outside")))
+            stop.stop();
+    });
+    stop.start(200);
+    QTimer::singleShot(60000, [&] { survey.core->stopSurvey(); }); // when nothing notices
+    survey.run(0);
+
+    const QString surveyLog = survey.surveyLog();
+    EXPECT_TRUE(surveyLog.contains(
+        QStringLiteral("Observatory: Found shut from outside: roof \"RollOff Simulator\" parked")))
+        << qPrintable(surveyLog);
+    const QString log = survey.acquisitionLog();
+    EXPECT_EQ(log.count(QStringLiteral("\topen\troof")), 1) << "never reopened by itself\n"
+                                                            << qPrintable(log);
+    EXPECT_TRUE(waitParked(server, QStringLiteral("Telescope Simulator.TELESCOPE_PARK"), 10));
+}
+
 // Kestrove killed while the observatory is open: the watchdog, no longer fed, parks and closes.
 TEST(IndiRoofFaults, TheWatchdogShutsTheObservatoryWhenKestroveIsKilled)
 {
