@@ -91,13 +91,13 @@ public:
     // instant in [fromUtc, toUtc] at which the Sun stands above it; nothing without a limit, or
     // when the Sun stays below it.
     virtual std::optional<double> sunLimit() { return std::nullopt; }
-    // The Moon's apparent elevation and azimuth now, degrees, as CoordTransform places a target;
-    // false when the host cannot place it.
-    virtual bool moonPlace(double& elevation, double& azimuth) { return false; }
     virtual std::optional<QDateTime> sunAboveLimitBetween(const QDateTime& fromUtc, const QDateTime& toUtc)
     {
         return std::nullopt;
     }
+    // The Moon's apparent elevation and azimuth now, degrees, as CoordTransform places a target;
+    // false when the host cannot place it.
+    virtual bool moonPlace(double& elevation, double& azimuth) { return false; }
 
     virtual void LoadScript(const QString& path) = 0;
     // Starts the loaded script and returns at once.

@@ -1,9 +1,8 @@
 #include "host/SkyUtil.h"
 
-#include "host/ObservatoryControl.h"
-
 #include "host/ConfigValues.h"
 #include "host/HostText.h"
+#include "host/ObservatoryControl.h"
 
 #include <cmath>
 
