@@ -6,9 +6,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh >&2
 cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DKESTROVE_TESTS=OFF >/dev/null
-cmake --build build-release --target kestrove -j"$(nproc)"
+cmake --build build-release --target kestrove -j"$(nproc)" >&2
 
 demo="$PWD/demo-indi"
 mkdir -p "$demo/home" "$demo/observatory"
