@@ -33,6 +33,14 @@ private:
     test::FakeHost m_host;
 
     QString configPath() const { return m_folder->filePath("config.ini"); }
+    // A simulated observatory in this folder, in virtual time from `startUtc`.
+    ObservatorySettings virtualTime(const char* startUtc) const
+    {
+        ObservatorySettings settings = observatoryDefaults(m_folder->filePath("observatory"));
+        settings.clockStart = startUtc;
+        settings.clockSpeed = 0;
+        return settings;
+    }
     std::unique_ptr<frmMain> openWindow()
     {
         auto window = std::make_unique<frmMain>(m_host, m_folder->path());
@@ -316,9 +324,7 @@ private slots:
 
     void theRunButtonsDriveTheRunAndADialogPausesIt()
     {
-        ObservatorySettings settings = observatoryDefaults(m_folder->filePath("observatory"));
-        settings.clockStart = "2024-03-01T22:00:00Z";
-        settings.clockSpeed = 0;
+        ObservatorySettings settings = virtualTime("2024-03-01T22:00:00Z");
         sim::SimObservatory observatory(m_folder->filePath("observatory"), settings);
         frmMain window(observatory, m_folder->path());
         window.show();
@@ -388,9 +394,7 @@ private slots:
     {
         QFETCH(int, signal);
         QFETCH(bool, duringARun);
-        ObservatorySettings settings = observatoryDefaults(m_folder->filePath("observatory"));
-        settings.clockStart = "2024-03-01T22:00:00Z";
-        settings.clockSpeed = 0;
+        ObservatorySettings settings = virtualTime("2024-03-01T22:00:00Z");
         sim::SimObservatory observatory(m_folder->filePath("observatory"), settings);
         frmMain window(observatory, m_folder->path());
         window.show();
@@ -454,9 +458,7 @@ private slots:
     // The panel under the buttons shows the host's observatory and follows its clock on its own.
     void observatoryPanelFollowsTheHostsClock()
     {
-        ObservatorySettings settings = observatoryDefaults(m_folder->filePath("observatory"));
-        settings.clockStart = "2024-03-01T12:00:00Z";
-        settings.clockSpeed = 0;
+        ObservatorySettings settings = virtualTime("2024-03-01T12:00:00Z");
         settings.timeZone = "UTC";
         sim::SimObservatory observatory(m_folder->filePath("observatory"), settings);
         frmMain window(observatory, m_folder->path());
@@ -494,9 +496,7 @@ private slots:
     // the warning goes with the run.
     void startWithNoKindEnabledWarnsAndStarts()
     {
-        ObservatorySettings settings = observatoryDefaults(m_folder->filePath("observatory"));
-        settings.clockStart = "2024-03-01T22:00:00Z";
-        settings.clockSpeed = 0;
+        ObservatorySettings settings = virtualTime("2024-03-01T22:00:00Z");
         sim::SimObservatory observatory(m_folder->filePath("observatory"), settings);
         frmMain window(observatory, m_folder->path());
         window.show();
@@ -525,9 +525,7 @@ private slots:
     void closingDuringARunEndsTheRunThenTheProgram()
     {
         // The simulated observatory in virtual time; no kind is enabled, so every pass sleeps.
-        ObservatorySettings settings = observatoryDefaults(m_folder->filePath("observatory"));
-        settings.clockStart = "2024-03-01T22:00:00Z";
-        settings.clockSpeed = 0;
+        ObservatorySettings settings = virtualTime("2024-03-01T22:00:00Z");
         sim::SimObservatory observatory(m_folder->filePath("observatory"), settings);
         frmMain window(observatory, m_folder->path());
         window.show();

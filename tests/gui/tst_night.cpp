@@ -88,6 +88,17 @@ private:
         return window;
     }
     QString logPath() const { return m_host->settings().logDir + QStringLiteral("/Kestrove.log"); }
+    // The night of 2024-12-07 at La Palma, from dusk to dawn, with nothing in it yet.
+    static NightReport laPalmaNight()
+    {
+        NightReport report;
+        report.night = QDate(2024, 12, 7);
+        report.site = {28.7606, -17.8816, 2396};
+        report.zone = QTimeZone("Atlantic/Canary");
+        report.span = {QDateTime(QDate(2024, 12, 7), QTime(19, 10), QTimeZone::utc()),
+                       QDateTime(QDate(2024, 12, 8), QTime(6, 57), QTimeZone::utc())};
+        return report;
+    }
 
 private slots:
     // The sample catalogues, and a simulated observatory in virtual time on the evening of 7 December
@@ -109,12 +120,7 @@ private slots:
 
     void chartsHaveTheirSeriesAndRender()
     {
-        NightReport report;
-        report.night = QDate(2024, 12, 7);
-        report.site = {28.7606, -17.8816, 2396};
-        report.zone = QTimeZone("Atlantic/Canary");
-        report.span = {QDateTime(QDate(2024, 12, 7), QTime(19, 10), QTimeZone::utc()),
-                       QDateTime(QDate(2024, 12, 8), QTime(6, 57), QTimeZone::utc())};
+        NightReport report = laPalmaNight();
         report.horizon = {QPointF(0, 10), QPointF(180, 20)};
         report.minAzimuth = 20;
         report.maxAzimuth = 340;
@@ -162,12 +168,7 @@ private slots:
     // by the Sun's altitudes, the night darkest and every twilight lighter than the one before.
     void nightChartMarksFailuresAndTellsTheTwilightsApart()
     {
-        NightReport report;
-        report.night = QDate(2024, 12, 7);
-        report.site = {28.7606, -17.8816, 2396};
-        report.zone = QTimeZone("Atlantic/Canary");
-        report.span = {QDateTime(QDate(2024, 12, 7), QTime(19, 10), QTimeZone::utc()),
-                       QDateTime(QDate(2024, 12, 8), QTime(6, 57), QTimeZone::utc())};
+        NightReport report = laPalmaNight();
         HistoryEntry aborted = plan("2024-12-07T20:05:00Z", 10, SurveyKind::SLC, "Algol", 3.136, 40.96);
         aborted.result = QStringLiteral("failed: aborted, weather unsafe");
         HistoryEntry failed = plan("2024-12-08T01:00:00Z", 2, SurveyKind::SNe, "M74", 1.611, 15.78);
