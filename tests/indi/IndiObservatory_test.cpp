@@ -109,13 +109,7 @@ TEST(IndiObservatory, UnsafeWeatherHoldsThePass)
         s.indi.weather = QStringLiteral("Weather Simulator");
         s.safety.reopenDelay = 2;
     });
-    const auto rain = [&](int precipitation) {
-        ASSERT_TRUE(server.set(
-            QStringLiteral(
-                "Weather Simulator.WEATHER_CONTROL.Weather;Temperature;Wind;Gust;Precip=0;15;0;0;%1")
-                .arg(precipitation)));
-        ASSERT_TRUE(server.set(QStringLiteral("Weather Simulator.WEATHER_REFRESH.REFRESH=On")));
-    };
+    const auto rain = [&](int precipitation) { setRain(server, precipitation); };
     rain(10);
     QElapsedTimer waited;
     waited.start();

@@ -156,6 +156,9 @@ inline void setRain(IndiServer& server, int precipitation)
     ASSERT_TRUE(server.set(
         QStringLiteral("Weather Simulator.WEATHER_CONTROL.Weather;Temperature;Wind;Gust;Precip=0;15;0;0;%1")
             .arg(precipitation)));
+    // Each indi_setprop is a connection of its own: the refresh could overtake the new values.
+    ASSERT_TRUE(server.waitFor(QStringLiteral("Weather Simulator.WEATHER_CONTROL.Precip"),
+                               QString::number(precipitation), 10));
     ASSERT_TRUE(server.set(QStringLiteral("Weather Simulator.WEATHER_REFRESH.REFRESH=On")));
 }
 
