@@ -69,6 +69,15 @@ double slewLimitSeconds(double distanceDegrees, double slewRate, double margin)
     return std::abs(distanceDegrees) / slewRate + margin;
 }
 
+bool crossesMeridian(double fromHourAngle, double toHourAngle)
+{
+    const auto signedHours = [](double hours) { return std::remainder(hours, 24.0); };
+    const double from = signedHours(fromHourAngle);
+    const double to = signedHours(toHourAngle);
+    // Across the lower meridian, below the pole, no mount turns over.
+    return std::abs(from) < 6 && std::abs(to) < 6 && (from < 0) != (to < 0);
+}
+
 QString imageFileName(const QString& target, const QString& filter, int binning, const QDateTime& utc,
                       int image, int attempt, const QString& extension)
 {

@@ -72,6 +72,10 @@ std::optional<ServerAddress> parseServerAddress(const QString& text);
 // Seconds a slew may take: its distance at the configured rate plus the margin.
 double slewLimitSeconds(double distanceDegrees, double slewRate, double margin);
 
+// Whether a slew between two hour angles (hours) crosses the upper meridian. A German mount then
+// turns over, and its axes travel about half a turn more than the distance between the places.
+bool crossesMeridian(double fromHourAngle, double toHourAngle);
+
 // The name of image `image` (1-based) of a plan: target, UTC instant, filter, binning and number,
 // with characters that are unsafe in a file name replaced. `attempt` 1 is the plain name; later
 // attempts (the name was taken) add "-2", "-3", ... so that no file is ever overwritten.

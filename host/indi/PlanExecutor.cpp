@@ -292,13 +292,18 @@ void PlanExecutor::startSlew()
             ? separation(from.rightAscension, from.declination, m_target.rightAscension, m_target.declination)
             : 180;
     const Equatorial jnow = j2000ToJnow(m_target, now);
+    // A turn-over on the way is a long slew, not a hung mount.
+    const double lst = m_sky.now()->localSiderealTime();
+    const bool flip = distance < 180 && crossesMeridian(lst - j2000ToJnow(from, now).rightAscension,
+                                                        lst - jnow.rightAscension);
     const QString& mount = m_settings.indi.mount;
     m_client.sendSwitch(mount, QStringLiteral("ON_COORD_SET"), QStringLiteral("TRACK"));
     // A standalone copy: the library's own object is overwritten by the mount's position updates.
     m_client.sendNumbers(
         mount, EOD, {{QStringLiteral("RA"), jnow.rightAscension}, {QStringLiteral("DEC"), jnow.declination}});
     m_watch.sent(stateOf(mount, EOD));
-    const double limit = slewLimitSeconds(distance, m_settings.slewRate, m_settings.indi.slewMargin);
+    const double limit =
+        slewLimitSeconds(distance + (flip ? 180 : 0), m_settings.slewRate, m_settings.indi.slewMargin);
     log({QStringLiteral("slew"), m_plan.target, coordinatesText(m_target),
          QStringLiteral("%1 deg").arg(QString::number(distance, 'f', 3))});
     enter(Step::Slewing, limit, QStringLiteral("the slew did not end"));

@@ -128,6 +128,20 @@ TEST(IndiMapping, WeatherFiltersAndServer)
     EXPECT_DOUBLE_EQ(slewLimitSeconds(60, 2.5, 30), 54);
 }
 
+TEST(IndiMapping, OnlyTheUpperMeridianTurnsTheMountOver)
+{
+    const struct
+    {
+        double from, to;
+        bool flip;
+    } slews[] = {
+        {-0.1, 0.1, true}, {0.1, -0.1, true}, {23.9, 0.1, true}, {-0.1, 24.1, true},
+        {0.1, 3, false},   {-3, -0.1, false}, {11, 13, false},   {-5, 7, false},
+    };
+    for (const auto& s : slews)
+        EXPECT_EQ(crossesMeridian(s.from, s.to), s.flip) << s.from << " to " << s.to;
+}
+
 TEST(IndiMapping, ImageNamesAreSafeAndNeverRepeat)
 {
     const QDateTime t = test::utc("2026-12-07T22:15:30Z");

@@ -15,14 +15,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <memory>
 
 namespace kestrove::test {
 
 // A survey core on an INDI observatory of simulators: a site at latitude 60, no darkness gate (the
-// tests run at any hour), one SNe target on the meridian at declination 80, 10 degrees from where
-// the simulated mount starts, so the slew is short.
+// tests run at any hour), one SNe target at declination 80, 10 degrees from where the simulated
+// mount starts, so the slew is short. The target stands 0.3 h west of the meridian: near the
+// meridian the mount may take either pier side, and a slew across it is a turn-over.
 class IndiSurvey
 {
 public:
@@ -62,7 +64,7 @@ public:
         core->SaveConfig();
         view.checked[SurveyKind::SNe] = true;
 
-        target = {core->acpTelescope->SiderealTime(), 80};
+        target = {std::fmod(core->acpTelescope->SiderealTime() + 23.7, 24.0), 80};
         writeBytes(programFolder + QStringLiteral("SNeTargets.txt"),
                    crlfLines({QStringLiteral("SNtest\t%1\t%2")
                                   .arg(target.rightAscension, 0, 'f', 6)
