@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/SurveyCore.h"
+#include "core/SurveyCore.h"
 
 #include <QDate>
 #include <QDateTime>

@@ -1,8 +1,8 @@
 #include "app/HeadlessRun.h"
 #include "host/ObservatoryControl.h"
 
-#include "app/SurveyCore.h"
 #include "config/NumberText.h"
+#include "core/SurveyCore.h"
 #include "host/Clock.h"
 #include "host/ConfigValues.h"
 #include "host/HostError.h"

@@ -3,13 +3,13 @@
 #include "Version.h"
 #include "app/HeadlessRun.h"
 #include "app/StopSignals.h"
+#include "app/frmMPSSetup.h"
+#include "app/frmPrefs.h"
 #include "app/frmPreview.h"
+#include "app/frmSLCSetup.h"
+#include "app/frmSNeSetup.h"
 #include "config/NumberText.h"
-#include "config/frmMPSSetup.h"
-#include "config/frmPrefs.h"
-#include "config/frmSLCSetup.h"
-#include "config/frmSNeSetup.h"
-#include "report/History.h"
+#include "core/History.h"
 #include "ui_frmMain.h"
 
 #include <QCloseEvent>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/ObservatoryStatus.h"
-#include "app/SurveyCore.h"
-#include "app/SurveyView.h"
+#include "core/SurveyCore.h"
+#include "core/SurveyView.h"
 #include "report/LogTail.h"
 
 #include <QMainWindow>

@@ -1,6 +1,6 @@
 #include "app/frmPreview.h"
 
-#include "report/Csv.h"
+#include "core/Csv.h"
 #include "report/NightFiles.h"
 #include "report/charts/NightCharts.h"
 #include "report/charts/NightOutput.h"
@@ -156,12 +156,13 @@ void frmPreview::run()
     m_progress->setValue(0);
     m_files->clear();
     try {
-        const ObservatorySettings observatory = userObservatory(m_observatoryFolder);
+        // The observatory's settings are read and resolved once, for the whole preview.
         PreviewRequest request;
         request.programFolder = m_programFolder;
         request.observatoryFolder = m_observatoryFolder;
+        request.observatory = resolvedUserObservatory(m_observatoryFolder);
         request.night = m_night->date();
-        request.span = darkSpan(observatory, request.night);
+        request.span = darkSpan(*request.observatory, request.night);
         request.controls = m_controls;
         const NightReport report = runPreview(request, [this](double fraction) {
             m_progress->setValue(static_cast<int>(fraction * 1000));

@@ -1,10 +1,10 @@
 #include "Version.h"
 #include "app/CommandLine.h"
 #include "app/HeadlessRun.h"
+#include "app/NightCommands.h"
 #include "app/ProgramFolder.h"
 #include "app/frmMain.h"
 #include "host/HostFactory.h"
-#include "report/charts/NightOutput.h"
 
 #include <QApplication>
 #include <QDir>

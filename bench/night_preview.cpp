@@ -4,8 +4,8 @@
 // night_preview [SAMPLES_FOLDER]; run from a Release build on an idle machine.
 
 #include "BenchSupport.h"
-#include "app/SurveyCore.h"
 #include "config/NumberText.h"
+#include "core/SurveyCore.h"
 #include "host/ConfigValues.h"
 #include "host/sim/SimObservatory.h"
 #include "report/Preview.h"
@@ -84,7 +84,7 @@ int main(int argc, char* argv[])
         request.programFolder = program;
         request.observatoryFolder = observatory;
         request.night = QDate(2024, 12, 7);
-        request.span = darkSpan(userObservatory(observatory), request.night);
+        request.span = darkSpan(resolvedUserObservatory(observatory), request.night);
         QDir().mkpath(dir.filePath(QStringLiteral("out1")));
         measure("night_preview: the samples' night, every kind", request,
                 dir.filePath(QStringLiteral("out1")));

@@ -2,7 +2,7 @@
 // 1,000 lightcurve targets and one 500-field minor planet survey area enabled together. Reports
 // wall time, peak memory, and the resident memory at every pass to show that it stays flat.
 
-#include "app/SurveyCore.h"
+#include "core/SurveyCore.h"
 #include "host/Clock.h"
 #include "host/sim/SimObservatory.h"
 

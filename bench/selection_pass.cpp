@@ -4,8 +4,8 @@
 // Run from a Release build on an idle machine.
 
 #include "BenchSupport.h"
-#include "app/SurveyCore.h"
 #include "config/NumberText.h"
+#include "core/SurveyCore.h"
 #include "host/sim/SimObservatory.h"
 #include "report/NightReasons.h"
 

@@ -2,7 +2,7 @@
 // call over 100 survey areas.
 
 #include "BenchSupport.h"
-#include "app/SurveyCore.h"
+#include "core/SurveyCore.h"
 #include "host/sim/SimObservatory.h"
 
 #include <QElapsedTimer>

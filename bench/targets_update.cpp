@@ -1,7 +1,7 @@
 // updateSNe on a 100,000-entry targets file against copying the same file, in the same run.
 
 #include "BenchSupport.h"
-#include "app/SurveyCore.h"
+#include "core/SurveyCore.h"
 #include "host/sim/SimObservatory.h"
 
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/SurveyCore.h"
-#include "app/SurveyView.h"
+#include "core/SurveyCore.h"
+#include "core/SurveyView.h"
 #include "host/HostError.h"
 #include "host/ObservatorySettings.h"
 #include "host/sim/SimObservatory.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "selection/SelectionObserver.h"
+#include "core/SelectionObserver.h"
 
 #include <QDateTime>
 #include <QHash>

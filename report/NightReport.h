@@ -1,7 +1,7 @@
 #pragma once
 
+#include "core/History.h"
 #include "host/Astronomy.h"
-#include "report/History.h"
 #include "report/NightReasons.h"
 #include "report/NightWindow.h"
 

@@ -1,10 +1,9 @@
 #include "report/Preview.h"
 
-#include "app/SurveyCore.h"
 #include "config/NumberText.h"
+#include "core/SurveyCore.h"
 #include "host/ConfigValues.h"
 #include "host/HostError.h"
-#include "host/SiteClock.h"
 #include "host/sim/SimObservatory.h"
 
 #include <QDir>
@@ -113,26 +112,46 @@ ObservatorySettings userObservatory(const QString& observatoryFolder)
     return resolvedIn(observatoryFolder, observatoryDefaults(observatoryFolder));
 }
 
+ResolvedObservatory resolveObservatory(const ObservatorySettings& settings)
+{
+    const QTimeZone zone = siteTimeZone(settings);
+    return ResolvedObservatory{settings,
+                               siteOf(settings),
+                               zone,
+                               SiteClock(clockStartInstant(settings), settings.clockSpeed, zone),
+                               settings.horizon,
+                               settings.minimumElevation};
+}
+
+ResolvedObservatory resolvedUserObservatory(const QString& observatoryFolder)
+{
+    return resolveObservatory(userObservatory(observatoryFolder));
+}
+
 Site siteOf(const ObservatorySettings& settings)
 {
     return Site{settings.latitude, settings.longitude, settings.elevation};
 }
 
-QDate currentNight(const ObservatorySettings& settings)
+QDate currentNight(const ResolvedObservatory& observatory)
 {
-    const SiteClock clock(clockStartInstant(settings), settings.clockSpeed, siteTimeZone(settings));
-    return nightDateOf(clock.localNow());
+    return nightDateOf(observatory.clock.localNow());
 }
 
-TimeSpan darkSpan(const ObservatorySettings& settings, const QDate& night)
+TimeSpan darkSpan(const ResolvedObservatory& observatory, const QDate& night)
 {
-    const auto dark = darkWindow(siteOf(settings), siteTimeZone(settings), night);
+    const auto dark = darkWindow(observatory.site, observatory.zone, night);
     if (!dark)
         throw HostError(QStringLiteral("preview"), night.toString(Qt::ISODate),
                         QStringLiteral("the Sun does not sink to %1 degrees that night at latitude %2; give "
                                        "--from and --to")
-                            .arg(doubleText(darkSunAltitude), doubleText(settings.latitude)));
+                            .arg(doubleText(darkSunAltitude), doubleText(observatory.site.latitude)));
     return *dark;
+}
+
+TimeSpan darkSpan(const ObservatorySettings& settings, const QDate& night)
+{
+    return darkSpan(resolveObservatory(settings), night);
 }
 
 NightReport runPreview(const PreviewRequest& request, const std::function<bool(double)>& progress)
@@ -151,7 +170,9 @@ NightReport runPreview(const PreviewRequest& request, const std::function<bool(d
 
     // The user's observatory in every respect that shapes the night, on a clock of its own; clear
     // skies, and no simulated faults.
-    const ObservatorySettings user = userObservatory(request.observatoryFolder);
+    const ResolvedObservatory resolved =
+        request.observatory ? *request.observatory : resolvedUserObservatory(request.observatoryFolder);
+    const ObservatorySettings& user = resolved.settings;
     ObservatorySettings settings = user;
     settings.kind = HostKind::Sim;
     settings.clockStart = utcInstantText(request.span.startUtc);
@@ -181,12 +202,12 @@ NightReport runPreview(const PreviewRequest& request, const std::function<bool(d
     NightReport report;
     report.preview = true;
     report.night = request.night;
-    report.site = siteOf(settings);
-    report.zone = siteTimeZone(settings);
+    report.site = resolved.site;
+    report.zone = resolved.zone;
     report.span = request.span;
     report.dark = darkWindow(report.site, report.zone, request.night);
-    report.horizon = settings.horizon;
-    report.minimumElevation = settings.minimumElevation;
+    report.horizon = resolved.horizon;
+    report.minimumElevation = resolved.minimumElevation;
     report.minAzimuth = core.settings.minAzimuth;
     report.maxAzimuth = core.settings.maxAzimuth;
     report.maxElevation = core.settings.maxElevation;
@@ -201,20 +222,20 @@ NightReport runPreview(const PreviewRequest& request, const std::function<bool(d
     return report;
 }
 
-NightReport observedNight(const ObservatorySettings& observatory, const QDate& night)
+NightReport observedNight(const ResolvedObservatory& observatory, const QDate& night)
 {
     NightReport report;
     report.preview = false;
     report.night = night;
-    report.site = siteOf(observatory);
-    report.zone = siteTimeZone(observatory);
+    report.site = observatory.site;
+    report.zone = observatory.zone;
     report.dark = darkWindow(report.site, report.zone, night);
     report.span = report.dark ? *report.dark
                               : TimeSpan{QDateTime(night, QTime(12, 0), report.zone).toUTC(),
                                          QDateTime(night.addDays(1), QTime(12, 0), report.zone).toUTC()};
     report.horizon = observatory.horizon;
     report.minimumElevation = observatory.minimumElevation;
-    const QString path = historyPath(observatory.logDir);
+    const QString path = historyPath(observatory.settings.logDir);
     const History history = readHistory(path);
     for (const HistoryEntry& entry : entriesOfNight(history.entries, night, report.zone))
         report.plans << observedPlan(entry, report.site);

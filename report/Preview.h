@@ -1,7 +1,8 @@
 #pragma once
 
-#include "app/SurveyView.h"
+#include "core/SurveyView.h"
 #include "host/ObservatorySettings.h"
+#include "host/SiteClock.h"
 #include "report/NightReport.h"
 
 #include <QString>
@@ -10,6 +11,19 @@
 #include <optional>
 
 namespace kestrove {
+
+// The user's observatory as a night's preview or report uses it, resolved from its settings once,
+// where a command or the window starts, and passed on: nothing below derives the site, its zone,
+// the clock or the limits from the raw settings again.
+struct ResolvedObservatory
+{
+    ObservatorySettings settings; // as read: what a preview's simulated observatory is copied from
+    Site site;
+    QTimeZone zone;
+    SiteClock clock;        // the observatory's clock, started when it was resolved
+    QList<QPointF> horizon; // the host's limits
+    double minimumElevation = 0;
+};
 
 // What to preview: the user's folders, the time span, and which kinds are on with what weights.
 struct PreviewRequest
@@ -25,16 +39,26 @@ struct PreviewRequest
         QString weight;
     };
     std::optional<std::map<SurveyKind, Control>> controls;
+    // The observatory of observatoryFolder, when whoever starts the preview resolved it already;
+    // none: the preview reads and resolves it.
+    std::optional<ResolvedObservatory> observatory;
 };
 
 // The user's observatory as "observatory.ini" in the folder describes it, read without creating
 // or changing anything: defaults when the file is missing.
 ObservatorySettings userObservatory(const QString& observatoryFolder);
-// The site of an observatory and its time zone.
+// The one place the settings become the typed values: the site with its zone, the clock, the
+// limits. Throws HostError when the settings name no valid zone or clock start.
+ResolvedObservatory resolveObservatory(const ObservatorySettings& settings);
+// The user's observatory of the folder (userObservatory), resolved.
+ResolvedObservatory resolvedUserObservatory(const QString& observatoryFolder);
+// The site of an observatory.
 Site siteOf(const ObservatorySettings& settings);
 // The night the observatory's clock is in now (or the coming one, before noon turns it over).
-QDate currentNight(const ObservatorySettings& settings);
+QDate currentNight(const ResolvedObservatory& observatory);
 // The dark window of a night at the observatory; throws HostError when the Sun does not get that low.
+TimeSpan darkSpan(const ResolvedObservatory& observatory, const QDate& night);
+// The same for settings not resolved yet (they are resolved for the call).
 TimeSpan darkSpan(const ObservatorySettings& settings, const QDate& night);
 
 // Runs the survey core in virtual time over the span on a simulated observatory configured like
@@ -44,6 +68,6 @@ TimeSpan darkSpan(const ObservatorySettings& settings, const QDate& night);
 NightReport runPreview(const PreviewRequest& request, const std::function<bool(double)>& progress = {});
 
 // What the survey did in a night, from "history.csv" in the observatory's log folder.
-NightReport observedNight(const ObservatorySettings& observatory, const QDate& night);
+NightReport observedNight(const ResolvedObservatory& observatory, const QDate& night);
 
 } // namespace kestrove

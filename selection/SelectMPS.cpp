@@ -1,4 +1,4 @@
-#include "app/SurveyCore.h"
+#include "core/SurveyCore.h"
 #include "selection/SelectionSkeleton.h"
 
 namespace kestrove {

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "app/SurveyCore.h"
-#include "selection/SelectionObserver.h"
+#include "core/SelectionObserver.h"
+#include "core/SurveyCore.h"
+#include "targets/PendingRecords.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "app/SurveyCore.h"
 #include "config/FileMessage.h"
 #include "config/NumberText.h"
+#include "core/SurveyCore.h"
 #include "host/HostError.h"
 #include "targets/FileReplacement.h"
 

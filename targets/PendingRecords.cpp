@@ -1,11 +1,11 @@
 #include "targets/PendingRecords.h"
 
-#include "app/SurveyCore.h"
 #include "config/NumberText.h"
+#include "core/Csv.h"
+#include "core/SurveyCore.h"
 #include "host/ConfigValues.h"
 #include "host/HostError.h"
 #include "host/LocalFileSystem.h"
-#include "report/Csv.h"
 
 #include <QDir>
 #include <QFile>

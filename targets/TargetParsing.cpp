@@ -1,5 +1,5 @@
-#include "app/SurveyCore.h"
 #include "config/NumberText.h"
+#include "core/SurveyCore.h"
 #include "host/HostError.h"
 
 #include <cfloat>

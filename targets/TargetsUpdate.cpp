@@ -1,9 +1,9 @@
-#include "app/SurveyCore.h"
 #include "config/NumberText.h"
+#include "core/History.h"
+#include "core/SurveyCore.h"
 #include "host/Clock.h"
 #include "host/ConfigValues.h"
 #include "host/HostError.h"
-#include "report/History.h"
 #include "targets/FileReplacement.h"
 #include "targets/PendingRecords.h"
 

@@ -1,5 +1,5 @@
 #include "app/HeadlessRun.h"
-#include "app/SimSurvey.h"
+#include "core/SimSurvey.h"
 #include "host/ObservatorySettings.h"
 #include "host/SiteClock.h"
 
@@ -7,9 +7,9 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSysInfo>
 #include <QTemporaryDir>
-#include <QRegularExpression>
 #include <QTimeZone>
 #include <QTimer>
 #include <csignal>

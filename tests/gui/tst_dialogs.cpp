@@ -1,9 +1,9 @@
 #include "GuiTestSupport.h"
+#include "app/frmMPSSetup.h"
 #include "app/frmMain.h"
-#include "config/frmMPSSetup.h"
-#include "config/frmPrefs.h"
-#include "config/frmSLCSetup.h"
-#include "config/frmSNeSetup.h"
+#include "app/frmPrefs.h"
+#include "app/frmSLCSetup.h"
+#include "app/frmSNeSetup.h"
 #include "support/FakeHost.h"
 #include "support/TestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "app/SurveyCore.h"
+#include "core/SurveyCore.h"
 #include "host/Astronomy.h"
 #include "host/HostError.h"
 #include "host/SiteClock.h"

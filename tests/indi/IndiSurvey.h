@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/SurveyCore.h"
+#include "core/SurveyCore.h"
 #include "host/Astronomy.h"
 #include "host/SiteClock.h"
 #include "host/indi/IndiObservatory.h"

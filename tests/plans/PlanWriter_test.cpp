@@ -1,4 +1,4 @@
-#include "app/SimSurvey.h"
+#include "core/SimSurvey.h"
 #include "host/HostError.h"
 
 #include <gtest/gtest.h>

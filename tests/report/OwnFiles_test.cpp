@@ -1,6 +1,6 @@
+#include "core/History.h"
 #include "host/LocalFileSystem.h"
 #include "host/ObservatorySettings.h"
-#include "report/History.h"
 #include "report/NightFiles.h"
 #include "support/TestSupport.h"
 

@@ -1,5 +1,5 @@
 #include "app/HeadlessRun.h"
-#include "app/SimSurvey.h"
+#include "core/SimSurvey.h"
 #include "host/ConfigValues.h"
 #include "report/Preview.h"
 

@@ -1,5 +1,5 @@
-#include "app/SimSurvey.h"
 #include "config/NumberText.h"
+#include "core/SimSurvey.h"
 #include "report/NightReasons.h"
 
 #include <gtest/gtest.h>

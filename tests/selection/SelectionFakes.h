@@ -4,8 +4,8 @@
 // hand, keyed by its right ascension, so that limits can be hit exactly. The fakes record what
 // they were asked and implement only what target selection calls.
 
-#include "app/SurveyCore.h"
 #include "config/NumberText.h"
+#include "core/SurveyCore.h"
 #include "host/Clock.h"
 #include "host/HostError.h"
 #include "host/LocalFileSystem.h"

@@ -3,8 +3,8 @@
 
 #include "support/TestSupport.h"
 
-#include "app/SurveyCore.h"
 #include "config/NumberText.h"
+#include "core/SurveyCore.h"
 #include "host/sim/SimObservatory.h"
 
 #include <QFile>

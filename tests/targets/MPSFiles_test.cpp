@@ -1,7 +1,7 @@
 #include "FaultyFileSystem.h"
 #include "TargetsTestHost.h"
-#include "app/SurveyCore.h"
 #include "config/NumberText.h"
+#include "core/SurveyCore.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

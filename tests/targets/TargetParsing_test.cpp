@@ -1,5 +1,5 @@
 #include "TargetsTestHost.h"
-#include "app/SurveyCore.h"
+#include "core/SurveyCore.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "FaultyFileSystem.h"
 #include "TargetsTestHost.h"
-#include "app/SimSurvey.h"
-#include "app/SurveyCore.h"
 #include "config/NumberText.h"
+#include "core/SimSurvey.h"
+#include "core/SurveyCore.h"
 #include "host/LocalFileSystem.h"
 #include "support/TestSupport.h"
 

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "app/SurveyView.h"
 #include "config/SurveySettings.h"
+#include "core/PendingRecord.h"
+#include "core/SelectionObserver.h"
+#include "core/SurveyView.h"
+#include "core/TargetConfig.h"
 #include "host/FileSystem.h"
 #include "host/Observatory.h"
-#include "selection/SelectionObserver.h"
-#include "targets/PendingRecords.h"
-#include "targets/TargetConfig.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -180,7 +180,7 @@ public:
     // 0 dispatches before every line of a scan; tests use it to act at an exact line.
     int eventPumpIntervalMs = 5;
     // Observations not yet in their targets files, oldest first, and what this run last read of
-    // each targets file (targets/PendingRecords.h).
+    // each targets file (core/PendingRecord.h).
     QList<PendingRecord> pendingRecords;
     QHash<QString, FileRead> targetsReads;
 

@@ -1,4 +1,4 @@
-#include "app/ProgramLock.h"
+#include "core/ProgramLock.h"
 
 #include <QDir>
 #include <QLockFile>

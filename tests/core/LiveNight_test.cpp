@@ -1,4 +1,4 @@
-#include "app/SimSurvey.h"
+#include "core/SimSurvey.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "config/frmPrefs.h"
+#include "app/frmPrefs.h"
 
-#include "config/DialogBoxes.h"
+#include "app/DialogBoxes.h"
 #include "ui_frmPrefs.h"
 
 #include <QShowEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/DialogBoxes.h"
+#include "app/DialogBoxes.h"
 
 #include <QLabel>
 #include <QString>

@@ -1,6 +1,6 @@
+#include "core/Csv.h"
+#include "core/History.h"
 #include "host/LocalFileSystem.h"
-#include "report/Csv.h"
-#include "report/History.h"
 #include "report/LogTail.h"
 
 #include <QFile>

@@ -1,6 +1,7 @@
-#include "app/ProgramLock.h"
-#include "app/SurveyCore.h"
 #include "config/NumberText.h"
+#include "core/History.h"
+#include "core/ProgramLock.h"
+#include "core/SurveyCore.h"
 #include "host/ChainScript.h"
 #include "host/Clock.h"
 #include "host/ConfigValues.h"
@@ -8,7 +9,6 @@
 #include "host/LocalFileSystem.h"
 #include "host/ObservatoryControl.h"
 #include "host/PlanReader.h"
-#include "report/History.h"
 
 #include <QDir>
 #include <QFile>

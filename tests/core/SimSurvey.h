@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/SurveyCore.h"
+#include "core/SurveyCore.h"
 #include "host/Clock.h"
 #include "host/sim/SimObservatory.h"
 #include "support/TestSupport.h"

@@ -1,4 +1,4 @@
-#include "app/SurveyCore.h"
+#include "core/SurveyCore.h"
 
 #include "config/FileMessage.h"
 #include "host/Clock.h"

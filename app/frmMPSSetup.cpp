@@ -1,6 +1,6 @@
-#include "config/frmMPSSetup.h"
+#include "app/frmMPSSetup.h"
 
-#include "config/DialogBoxes.h"
+#include "app/DialogBoxes.h"
 #include "ui_frmMPSSetup.h"
 
 #include <QShowEvent>

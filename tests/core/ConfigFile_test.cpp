@@ -1,5 +1,5 @@
-#include "app/SimSurvey.h"
-#include "app/SurveyCore.h"
+#include "core/SimSurvey.h"
+#include "core/SurveyCore.h"
 #include "host/HostError.h"
 #include "support/FakeHost.h"
 #include "support/TestSupport.h"

@@ -1,6 +1,6 @@
-#include "config/frmSNeSetup.h"
+#include "app/frmSNeSetup.h"
 
-#include "config/DialogBoxes.h"
+#include "app/DialogBoxes.h"
 #include "ui_frmSNeSetup.h"
 
 #include <QShowEvent>

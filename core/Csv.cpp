@@ -1,4 +1,4 @@
-#include "report/Csv.h"
+#include "core/Csv.h"
 
 #include "host/HostError.h"
 

@@ -1,6 +1,6 @@
-#include "config/frmSLCSetup.h"
+#include "app/frmSLCSetup.h"
 
-#include "config/DialogBoxes.h"
+#include "app/DialogBoxes.h"
 #include "ui_frmSLCSetup.h"
 
 #include <QShowEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/SurveyView.h"
+#include "core/SurveyView.h"
 #include "host/FileSystem.h"
 
 #include <QDate>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/CameraSetup.h"
+#include "app/CameraSetup.h"
 
 #include <QDialog>
 #include <QString>

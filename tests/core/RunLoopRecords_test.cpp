@@ -1,6 +1,6 @@
-#include "app/SimSurvey.h"
+#include "core/History.h"
+#include "core/SimSurvey.h"
 #include "host/LocalFileSystem.h"
-#include "report/History.h"
 #include "report/NightReasons.h"
 
 #include <QDir>

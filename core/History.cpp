@@ -1,9 +1,9 @@
-#include "report/History.h"
+#include "core/History.h"
 
 #include "config/NumberText.h"
+#include "core/Csv.h"
 #include "host/ConfigValues.h"
 #include "host/HostError.h"
-#include "report/Csv.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "app/SurveyCore.h"
+#include "core/SurveyCore.h"
 #include "host/Clock.h"
 #include "host/ConfigValues.h"
 

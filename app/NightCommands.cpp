@@ -1,0 +1,98 @@
+#include "app/NightCommands.h"
+
+#include "app/StopSignals.h"
+#include "host/HostError.h"
+#include "report/NightFiles.h"
+#include "report/Preview.h"
+#include "report/charts/NightOutput.h"
+
+#include <QDir>
+#include <cstdio>
+#include <exception>
+
+namespace kestrove {
+
+namespace {
+
+void print(std::FILE* stream, const QString& text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, bytes.size(), stream);
+    std::fflush(stream);
+}
+
+// The night a command means: --night, the night --from falls in, or the observatory's current one.
+QDate nightOf(const CommandLine& commandLine, const ResolvedObservatory& observatory)
+{
+    if (commandLine.night.isValid())
+        return commandLine.night;
+    if (commandLine.fromUtc.isValid())
+        return nightDateOf(commandLine.fromUtc.toTimeZone(observatory.zone));
+    return currentNight(observatory);
+}
+
+QString outputFolder(const CommandLine& commandLine, const QString& kind, const QDate& night, bool fresh)
+{
+    if (!commandLine.out.isEmpty()) {
+        if (!QDir().mkpath(commandLine.out))
+            throw HostError(QStringLiteral("--out"), commandLine.out,
+                            QStringLiteral("cannot create the folder"));
+        return QDir(commandLine.out).absolutePath();
+    }
+    const QString parent = QDir(commandLine.folder).filePath(kind);
+    if (fresh)
+        return newDatedFolder(parent, night);
+    const QString folder = QDir(parent).filePath(night.toString(Qt::ISODate));
+    if (!QDir().mkpath(folder))
+        throw HostError(QStringLiteral("report"), folder, QStringLiteral("cannot create the folder"));
+    return folder;
+}
+
+} // namespace
+
+int runPreviewCommand(const CommandLine& commandLine)
+{
+    try {
+        // The observatory's settings are read and resolved here, once, for the whole command.
+        PreviewRequest request;
+        request.programFolder = commandLine.folder;
+        request.observatoryFolder = commandLine.observatory;
+        request.observatory = resolvedUserObservatory(commandLine.observatory);
+        request.night = nightOf(commandLine, *request.observatory);
+        request.span = commandLine.fromUtc.isValid() ? TimeSpan{commandLine.fromUtc, commandLine.toUtc}
+                                                     : darkSpan(*request.observatory, request.night);
+        // Ctrl-C ends the preview as Stop Survey would, so that its scratch copy is removed.
+        StopSignalNotifier stopSignals;
+        bool stopped = false;
+        QObject::connect(&stopSignals, &StopSignalNotifier::received, [&stopped] { stopped = true; });
+        const NightReport report = runPreview(request, [&stopped](double) { return !stopped; });
+        if (stopped) {
+            print(stderr, QStringLiteral("Kestrove: the preview was stopped; it wrote no files\n"));
+            return 1;
+        }
+        const QString folder = outputFolder(commandLine, QStringLiteral("preview"), request.night, true);
+        writePreviewFiles(report, folder);
+        print(stdout, nightSummary(report) + QStringLiteral("Files: ") + folder + u'\n');
+        return 0;
+    } catch (const std::exception& error) {
+        print(stderr, QStringLiteral("Kestrove: ") + QString::fromUtf8(error.what()) + u'\n');
+        return 1;
+    }
+}
+
+int runReportCommand(const CommandLine& commandLine)
+{
+    try {
+        const ResolvedObservatory observatory = resolvedUserObservatory(commandLine.observatory);
+        const NightReport report = observedNight(observatory, nightOf(commandLine, observatory));
+        const QString folder = outputFolder(commandLine, QStringLiteral("report"), report.night, false);
+        writeReportFiles(report, folder);
+        print(stdout, nightSummary(report) + QStringLiteral("Files: ") + folder + u'\n');
+        return 0;
+    } catch (const std::exception& error) {
+        print(stderr, QStringLiteral("Kestrove: ") + QString::fromUtf8(error.what()) + u'\n');
+        return 1;
+    }
+}
+
+} // namespace kestrove

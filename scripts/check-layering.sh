@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Lists the includes that run against the layering of the source folders and fails when there is
+# one. The rooms, lowest first; a folder may include its own room and the rooms below it, never one
+# above it nor a peer of its own level:
+#
+#   1 config         the settings record and the number text forms
+#   2 host           the observatory host (with host/sim and host/indi)
+#   3 core           SurveyCore and its state, the run loop, the responsive wait, SurveyView
+#   4 targets        the core's operations on the targets files
+#   5 selection plans   the core's selection (which reads the targets files) and its plan writer
+#   6 report         the night's preview and report
+#   7 report/charts  draws the night's charts
+#   8 app            the windows, the headless run, the command line and its commands, main
+#
+# targets/, selection/ and plans/ define the operations of the one SurveyCore class that core/
+# declares, one family per folder.
+#
+# Usage: scripts/check-layering.sh [source folder]
+set -euo pipefail
+cd "${1:-$(dirname "$0")/..}"
+
+# The room of a path: report/charts and the rooms of host/ are told apart by their first folders.
+room_of() {
+    case "$1" in
+    report/charts/*) echo report/charts ;;
+    host/*) echo host ;;
+    *) echo "${1%%/*}" ;;
+    esac
+}
+
+level_of() {
+    case "$1" in
+    config) echo 1 ;;
+    host) echo 2 ;;
+    core) echo 3 ;;
+    targets) echo 4 ;;
+    selection | plans) echo 5 ;;
+    report) echo 6 ;;
+    report/charts) echo 7 ;;
+    app) echo 8 ;;
+    *) echo 0 ;;
+    esac
+}
+
+crossings=0
+while IFS= read -r file; do
+    from="$(room_of "$file")"
+    from_level="$(level_of "$from")"
+    while IFS=: read -r line included; do
+        to="$(room_of "$included")"
+        to_level="$(level_of "$to")"
+        [ "$to_level" -eq 0 ] && continue
+        if [ "$to_level" -gt "$from_level" ] || { [ "$to_level" -eq "$from_level" ] && [ "$to" != "$from" ]; }; then
+            echo "$file:$line: $from includes $included ($to)"
+            crossings=$((crossings + 1))
+        fi
+    done < <(grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" |
+        sed 's/^\([0-9]*\):[^"]*"\([^"]*\)".*/\1:\2/')
+done < <(find config host core targets selection plans report app -type f 2>/dev/null \
+    \( -name '*.h' -o -name '*.cpp' -o -name '*.h.in' \) | sort)
+
+# Widgets belong to app/ alone (report/charts draws with Qt Charts, which are widgets).
+while IFS= read -r hit; do
+    echo "$hit: only app/ and report/charts/ include widgets"
+    crossings=$((crossings + 1))
+done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(QtWidgets/|Q(Application|Widget|Dialog|MainWindow|MessageBox|Label|LineEdit|PushButton|CheckBox|ComboBox|Layout|HBoxLayout|VBoxLayout|GridLayout|TableWidget|TabWidget|ProgressBar|DateEdit|PlainTextEdit|DialogButtonBox|HeaderView|FileDialog|SpinBox)>)' \
+    config host core targets selection plans report --include='*.h' --include='*.cpp' 2>/dev/null |
+    grep -v '^report/charts/' || true)
+
+if [ "$crossings" -gt 0 ]; then
+    echo "$crossings include(s) cross the layering upward" >&2
+    exit 1
+fi
+echo "The layering holds: no folder includes a folder above it"
