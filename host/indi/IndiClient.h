@@ -9,6 +9,7 @@
 #include <QPair>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -67,6 +68,7 @@ public:
     // What has arrived on the Qt thread so far; nullptr when not (or no longer) there.
     const IndiProperty* property(const QString& device, const QString& name) const;
     bool hasDevice(const QString& device) const { return m_devices.contains(device); }
+    QStringList devices() const { return QStringList(m_devices.begin(), m_devices.end()); }
     // The device's CONNECTION switch is on and not failed.
     bool deviceConnected(const QString& device) const;
     // BLOBs received from the device since the program started, and the last of them.
