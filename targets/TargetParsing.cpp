@@ -1,6 +1,7 @@
 #include "config/NumberText.h"
 #include "core/SurveyCore.h"
 #include "host/HostError.h"
+#include "targets/TargetTable.h"
 
 #include <cfloat>
 #include <cmath>
@@ -86,6 +87,14 @@ QString assignItem(const QString& key, const QString& value, TargetConfig& confi
 }
 
 } // namespace
+
+QString targetItemProblem(const QString& key, const QString& value)
+{
+    TargetConfig config;
+    bool known = true;
+    const QString problem = assignItem(key, value, config, known);
+    return known ? problem : QStringLiteral("unknown item name");
+}
 
 bool SurveyCore::parseTarget(const QString& target, QString& targetName, float& targetRA, float& targetDec)
 {

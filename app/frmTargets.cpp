@@ -1,0 +1,376 @@
+#include "app/frmTargets.h"
+
+#include "config/NumberText.h"
+#include "core/SurveyCore.h"
+#include "host/HostError.h"
+#include "host/Clock.h"
+#include "host/HostText.h"
+#include "host/ObservatorySettings.h"
+
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace kestrove {
+
+namespace {
+
+constexpr double kUnixEpochJD = 2440587.5;
+const QString localFormat = QStringLiteral("yyyy-MM-dd HH:mm");
+
+QStringList columnTitles()
+{
+    return {QStringLiteral("Name"),     QStringLiteral("RA"),        QStringLiteral("Dec"),
+            QStringLiteral("Last image"), QStringLiteral("Reshoot"), QStringLiteral("Images"),
+            QStringLiteral("Priority"), QStringLiteral("Interval"),  QStringLiteral("Exposure"),
+            QStringLiteral("Binning"),  QStringLiteral("Filter"),    QStringLiteral("Tonight")};
+}
+constexpr int kTonightColumn = 11;
+
+// lastImageJD shown as the site's local date and time; 0 or none: never imaged.
+QString localTimeOfJD(const QString& jdText, const QTimeZone& zone)
+{
+    const auto jd = parseNumber(jdText);
+    if (!jd || *jd <= 0)
+        return {};
+    const auto ms = static_cast<qint64>(std::llround((*jd - kUnixEpochJD) * 86400000.0));
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toTimeZone(zone).toString(localFormat);
+}
+
+std::optional<QString> jdOfLocalTime(const QString& text, const QTimeZone& zone)
+{
+    if (text.trimmed().isEmpty())
+        return QString();
+    QDateTime t = QDateTime::fromString(text.trimmed(), localFormat);
+    if (!t.isValid())
+        return std::nullopt;
+    t.setTimeZone(zone);
+    return doubleText(t.toMSecsSinceEpoch() / 86400000.0 + kUnixEpochJD);
+}
+
+} // namespace
+
+TargetsPage::TargetsPage(FileSystem& fs, const QString& path, const QString& editPath, const QTimeZone& zone,
+                         std::shared_ptr<const Tonight> tonight, QWidget* parent)
+    : QWidget(parent), m_fs(fs), m_path(path), m_editPath(editPath), m_zone(zone), m_tonight(std::move(tonight))
+{
+    m_table = new QTableWidget(0, columnTitles().size(), this);
+    m_table->setHorizontalHeaderLabels(columnTitles());
+    // The file's order until the user sorts by a column.
+    m_table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    m_table->setSortingEnabled(true);
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_filter = new QLineEdit(this);
+    m_filter->setPlaceholderText(QStringLiteral("Filter by name"));
+    m_note = new QLabel(this);
+    m_note->setWordWrap(true);
+
+    auto* buttons = new QHBoxLayout;
+    const auto button = [&](const QString& text, auto slot) {
+        auto* b = new QPushButton(text, this);
+        buttons->addWidget(b);
+        connect(b, &QPushButton::clicked, this, slot);
+    };
+    button(QStringLiteral("Add"), [this] {
+        TargetEntry e{QStringLiteral("New%1").arg(m_nextId), QStringLiteral("00:00:00"), QStringLiteral("+00:00:00"),
+                      {}, QString()};
+        addEntry(e);
+    });
+    button(QStringLiteral("Delete"), [this] {
+        if (m_table->currentRow() >= 0)
+            deleteRow(m_table->currentRow());
+    });
+    button(QStringLiteral("Import..."), [this] { importClicked(); });
+    button(QStringLiteral("Export..."), [this] { exportClicked(); });
+    button(QStringLiteral("Reload"), [this] { reload(); });
+    button(QStringLiteral("Save"), [this] {
+        const QString problem = save();
+        if (!problem.isEmpty())
+            QMessageBox::warning(this, QStringLiteral("Targets"), problem);
+    });
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(path, this));
+    layout->addWidget(m_filter);
+    layout->addWidget(m_table);
+    layout->addWidget(m_note);
+    layout->addLayout(buttons);
+
+    connect(m_filter, &QLineEdit::textChanged, this, &TargetsPage::setFilter);
+    connect(m_table, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
+        if (!m_filling)
+            editCell(item->row(), item->column(), item->text());
+    });
+    // The survey may rewrite the file while the editor is open.
+    auto* watch = new QTimer(this);
+    watch->setInterval(2000);
+    connect(watch, &QTimer::timeout, this, [this] {
+        if (changedOnDisk())
+            m_note->setText(QStringLiteral("The file changed on the disk since it was read: Save merges your "
+                                           "edits with it, Reload shows it."));
+    });
+    watch->start();
+    reload();
+}
+
+void TargetsPage::reload()
+{
+    m_openedStatus = m_fs.Status(m_path);
+    m_opened = readTargetsFile(m_fs, m_path);
+    m_entries.clear();
+    m_order.clear();
+    m_table->setSortingEnabled(false);
+    m_table->setRowCount(0);
+    for (const TargetEntry& e : m_opened.entries)
+        addEntry(e);
+    m_table->setSortingEnabled(true);
+    m_note->clear();
+}
+
+bool TargetsPage::changedOnDisk() const
+{
+    const std::optional<FileStatus> now = m_fs.Status(m_path);
+    return m_openedStatus ? !(now && now->sameAs(*m_openedStatus)) : now.has_value();
+}
+
+void TargetsPage::fillRow(int row, int id)
+{
+    const TargetEntry& e = m_entries[id];
+    m_filling = true;
+    const bool sorting = m_table->isSortingEnabled();
+    m_table->setSortingEnabled(false);
+    QStringList cells{e.name, e.ra, e.dec, localTimeOfJD(e.item(QStringLiteral("lastImageJD")), m_zone)};
+    for (const QString& key : targetItemKeys().mid(1))
+        cells << e.item(key);
+    QString tonight;
+    const QString bad = entryProblem(e);
+    if (!bad.isEmpty())
+        tonight = bad;
+    else if (m_tonight)
+        tonight = m_tonight->text(parseSexagesimal(QStringLiteral("HMS_Hours"), e.ra, u'h'),
+                                  parseSexagesimal(QStringLiteral("DMS_Degrees"), e.dec, u'd'));
+    cells << tonight;
+    for (int c = 0; c < cells.size(); ++c) {
+        auto* item = new QTableWidgetItem(cells[c]);
+        if (c == kNameColumn)
+            item->setData(Qt::UserRole, id);
+        if (c == kTonightColumn)
+            item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+        m_table->setItem(row, c, item);
+    }
+    m_table->setSortingEnabled(sorting);
+    m_filling = false;
+}
+
+void TargetsPage::addEntry(const TargetEntry& entry)
+{
+    const int id = m_nextId++;
+    m_entries.insert(id, entry);
+    m_order << id;
+    const int row = m_table->rowCount();
+    m_table->insertRow(row);
+    fillRow(row, id);
+}
+
+void TargetsPage::deleteRow(int row)
+{
+    const int id = m_table->item(row, kNameColumn)->data(Qt::UserRole).toInt();
+    m_entries.remove(id);
+    m_order.removeAll(id);
+    m_table->removeRow(row);
+}
+
+void TargetsPage::showProblem(const QString& problem)
+{
+    m_problem = problem;
+    m_note->setText(problem);
+}
+
+bool TargetsPage::editCell(int row, int column, const QString& text)
+{
+    const int id = m_table->item(row, kNameColumn)->data(Qt::UserRole).toInt();
+    TargetEntry e = m_entries[id];
+    const QString value = text.trimmed();
+    QString problem;
+    if (column == kNameColumn) {
+        for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it)
+            if (it.value().name == value && it.key() != id)
+                problem = QStringLiteral("The name \"%1\" is there already").arg(value);
+        e.name = value;
+    } else if (column == 1) {
+        e.ra = value;
+    } else if (column == 2) {
+        e.dec = value;
+    } else if (column == kLastImageColumn) {
+        const auto jd = jdOfLocalTime(value, m_zone);
+        if (!jd)
+            problem = QStringLiteral("Last image \"%1\" is not a local date and time as %2").arg(value, localFormat);
+        else
+            e.setItem(QStringLiteral("lastImageJD"), *jd);
+    } else if (column < kTonightColumn) {
+        e.setItem(targetItemKeys()[column - kLastImageColumn], value);
+    }
+    if (problem.isEmpty())
+        problem = entryProblem(e);
+    if (problem.isEmpty()) {
+        m_entries[id] = e;
+        m_problem.clear();
+        m_note->clear();
+    } else {
+        showProblem(problem);
+    }
+    // The row shows what is kept: the refused text goes back to the value before.
+    if (m_table->item(row, kNameColumn)->data(Qt::UserRole).toInt() != id)
+        return problem.isEmpty();
+    QTimer::singleShot(0, this, [this, id] {
+        for (int r = 0; r < m_table->rowCount(); ++r)
+            if (m_table->item(r, kNameColumn) && m_table->item(r, kNameColumn)->data(Qt::UserRole).toInt() == id)
+                fillRow(r, id);
+    });
+    return problem.isEmpty();
+}
+
+void TargetsPage::setFilter(const QString& text)
+{
+    for (int r = 0; r < m_table->rowCount(); ++r)
+        m_table->setRowHidden(r, !m_table->item(r, kNameColumn)->text().contains(text, Qt::CaseInsensitive));
+}
+
+TargetsFile TargetsPage::edited() const
+{
+    TargetsFile file;
+    file.leading = m_opened.leading;
+    for (const int id : m_order)
+        file.entries << m_entries[id];
+    return file;
+}
+
+TargetsImport TargetsPage::previewImport(const QString& csvText) const
+{
+    return importTargetsCsv(csvText, edited().entries);
+}
+
+void TargetsPage::addImported(const TargetsImport& import)
+{
+    m_table->setSortingEnabled(false);
+    for (const TargetEntry& e : import.added)
+        addEntry(e);
+    m_table->setSortingEnabled(true);
+}
+
+QString TargetsPage::save()
+{
+    const TargetsFile edits = edited();
+    for (const TargetEntry& e : edits.entries) {
+        const QString problem = entryProblem(e);
+        if (!problem.isEmpty())
+            return QStringLiteral("%1: %2").arg(e.name, problem);
+    }
+    QString problem;
+    try {
+        problem = saveTargetsFile(m_fs, m_path, m_editPath, m_opened, edits);
+    } catch (const HostError& error) {
+        problem = QString::fromUtf8(error.what());
+    }
+    if (problem.isEmpty())
+        reload();
+    else
+        showProblem(problem);
+    return problem;
+}
+
+void TargetsPage::importClicked()
+{
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Import targets"), QString(),
+                                                      QStringLiteral("CSV files (*.csv *.txt);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        QMessageBox::warning(this, QStringLiteral("Import targets"), file.errorString());
+        return;
+    }
+    const TargetsImport import = previewImport(QString::fromLatin1(file.readAll()));
+    QStringList lines;
+    lines << QStringLiteral("To be added (%1):").arg(import.added.size());
+    for (const TargetEntry& e : import.added)
+        lines << QStringLiteral("  ") + e.targetLine().replace(u'\t', QStringLiteral("  "));
+    lines << QStringLiteral("Already there, not added (%1):").arg(import.duplicates.size());
+    for (const TargetEntry& e : import.duplicates)
+        lines << QStringLiteral("  ") + e.name;
+    lines << QStringLiteral("Rejected (%1):").arg(import.rejected.size());
+    for (const RejectedLine& r : import.rejected)
+        lines << QStringLiteral("  line %1: %2 - %3").arg(r.line).arg(r.reason, r.text);
+
+    QDialog preview(this);
+    preview.setWindowTitle(QStringLiteral("Import ") + path);
+    auto* layout = new QVBoxLayout(&preview);
+    auto* text = new QPlainTextEdit(lines.join(u'\n'), &preview);
+    text->setReadOnly(true);
+    layout->addWidget(text);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &preview);
+    connect(buttons, &QDialogButtonBox::accepted, &preview, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &preview, &QDialog::reject);
+    layout->addWidget(buttons);
+    preview.resize(600, 400);
+    if (preview.exec() == QDialog::Accepted)
+        addImported(import);
+}
+
+void TargetsPage::exportClicked()
+{
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export targets"), QString(),
+                                                      QStringLiteral("CSV files (*.csv)"));
+    if (path.isEmpty())
+        return;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(exportCsv().toLatin1()) < 0 || !file.commit())
+        QMessageBox::warning(this, QStringLiteral("Export targets"), file.errorString());
+}
+
+frmTargets::frmTargets(SurveyCore& core, const QString& observatoryFolder, QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("Targets"));
+    QTimeZone zone = QTimeZone::utc();
+    std::shared_ptr<const Tonight> tonight;
+    try {
+        const ObservatorySettings s = resolvedIn(observatoryFolder, readObservatorySettings(observatoryFolder));
+        zone = siteTimeZone(s);
+        tonight = std::make_shared<Tonight>(Site{s.latitude, s.longitude, s.elevation}, zone,
+                                            core.host().clock().utcNow(), s.minimumElevation, s.horizon,
+                                            s.sunAltitude);
+    } catch (const HostError& error) {
+        // The table still edits; only the night's column stays empty.
+        qWarning("target editor: %s", error.what());
+    }
+    auto* tabs = new QTabWidget(this);
+    for (const auto& [title, file] : {std::pair{"SNe", "SNeTargets.txt"}, std::pair{"SLC", "SLCTargets.txt"}}) {
+        const QString name = QString::fromLatin1(file);
+        auto* page = new TargetsPage(*core.fileSystem, core.programFile(name),
+                                     core.programFile(QStringLiteral("edittargets.txt")), zone, tonight, tabs);
+        m_pages.insert(name, page);
+        tabs->addTab(page, QString::fromLatin1(title));
+    }
+    auto* layout = new QVBoxLayout(this);
+    if (core.isRunning())
+        layout->addWidget(new QLabel(QStringLiteral("A survey is running: a save is merged with its updates of "
+                                                    "the same file."),
+                                     this));
+    layout->addWidget(tabs);
+    resize(1000, 600);
+}
+
+} // namespace kestrove

@@ -1,0 +1,357 @@
+#include "targets/TargetTable.h"
+
+#include "config/NumberText.h"
+#include "core/Csv.h"
+#include "host/HostError.h"
+#include "host/HostText.h"
+#include "targets/FileReplacement.h"
+
+#include <QHash>
+#include <QSet>
+
+#include <cmath>
+
+namespace kestrove {
+
+namespace {
+
+const QChar tab = QLatin1Char('\t');
+// Each save starts again on a file that changed while it was copied, as the survey's update does.
+constexpr int kSaveAttempts = 5;
+
+QStringList splitDelimited(const QString& line, QChar delimiter)
+{
+    if (delimiter == u',')
+        return splitCsvLine(line);
+    QStringList fields;
+    QString field;
+    bool quoted = false;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const QChar c = line[i];
+        if (quoted) {
+            if (c == u'"' && i + 1 < line.size() && line[i + 1] == u'"') {
+                field += c;
+                ++i;
+            } else if (c == u'"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == u'"') {
+            quoted = true;
+        } else if (c == delimiter) {
+            fields << field;
+            field.clear();
+        } else if (c != u'\r') {
+            field += c;
+        }
+    }
+    fields << field;
+    return fields;
+}
+
+// A decimal RA in a CSV file is in degrees, as catalogues give it; the targets file holds hours.
+QString importedRa(const QString& text)
+{
+    const auto degrees = parseNumber(text);
+    if (!degrees)
+        return text.trimmed();
+    return formatSexagesimal(*degrees / 15, QStringLiteral(":"), QStringLiteral(":"), QString(), false);
+}
+
+QString importedDec(const QString& text)
+{
+    const auto degrees = parseNumber(text);
+    if (!degrees)
+        return text.trimmed();
+    return formatSexagesimal(*degrees, QStringLiteral(":"), QStringLiteral(":"), QString(), true);
+}
+
+} // namespace
+
+const QStringList& targetItemKeys()
+{
+    static const QStringList keys = {
+        QStringLiteral("lastImageJD"), QStringLiteral("reshoot"),  QStringLiteral("imageCount"),
+        QStringLiteral("priority"),    QStringLiteral("interval"), QStringLiteral("exposure"),
+        QStringLiteral("binning"),     QStringLiteral("filter"),
+    };
+    return keys;
+}
+
+QString TargetEntry::item(const QString& key) const
+{
+    for (const auto& [k, v] : items)
+        if (k == key)
+            return v;
+    return {};
+}
+
+void TargetEntry::setItem(const QString& key, const QString& value)
+{
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        if (items[i].first != key)
+            continue;
+        if (value.isEmpty())
+            items.removeAt(i);
+        else
+            items[i].second = value;
+        return;
+    }
+    if (!value.isEmpty())
+        items << qMakePair(key, value);
+}
+
+QString TargetEntry::writtenConfigLine() const
+{
+    if (!configLine.isNull() && configItems(configLine) == items)
+        return configLine;
+    QStringList parts;
+    for (const auto& [k, v] : items)
+        parts << k + u'=' + v;
+    return QStringLiteral("**** ") + parts.join(u' ');
+}
+
+TargetItems configItems(const QString& configLine)
+{
+    TargetItems items;
+    // Items start after the four asterisks and one separator; an empty item ends the line.
+    qsizetype start = 5;
+    while (start < configLine.size()) {
+        const qsizetype q = configLine.indexOf(u' ', start);
+        const QString item = q < 0 ? configLine.mid(start) : configLine.mid(start, q - start);
+        if (item.isEmpty())
+            break;
+        const qsizetype eq = item.indexOf(u'=');
+        items << (eq < 0 ? qMakePair(item, QString()) : qMakePair(item.left(eq), item.mid(eq + 1)));
+        if (q < 0)
+            break;
+        start = q + 1;
+    }
+    return items;
+}
+
+QString entryProblem(const TargetEntry& e)
+{
+    if (e.name.trimmed().isEmpty())
+        return QStringLiteral("the name is empty");
+    if (e.name.contains(tab) || e.name.startsWith(QStringLiteral("****")))
+        return QStringLiteral("the name \"%1\" holds a tab or begins with ****").arg(e.name);
+    // The survey's own readers, so that what is accepted here is what a pass reads.
+    for (const auto& [text, first, what] :
+         {std::tuple{e.ra, u'h', "right ascension"}, std::tuple{e.dec, u'd', "declination"}}) {
+        try {
+            const double v = parseSexagesimal(first == u'h' ? QStringLiteral("HMS_Hours") : QStringLiteral("DMS_Degrees"), text, first);
+            if (!std::isfinite(static_cast<float>(v)))
+                return QStringLiteral("Invalid %1 - too large").arg(QLatin1String(what));
+        } catch (const HostError& error) {
+            return QStringLiteral("Invalid %1 - %2").arg(QLatin1String(what), error.reason());
+        }
+    }
+    for (const auto& [key, value] : e.items) {
+        if (value.contains(u' ') || value.contains(tab))
+            return QStringLiteral("Invalid item %1=%2 - holds a blank").arg(key, value);
+        const QString problem = targetItemProblem(key, value);
+        if (!problem.isEmpty())
+            return QStringLiteral("Invalid item %1=%2 - %3").arg(key, value, problem);
+    }
+    return {};
+}
+
+TargetsFile parseTargetsLines(const QStringList& lines)
+{
+    TargetsFile file;
+    for (const QString& line : lines) {
+        if (line.startsWith(QStringLiteral("****")) && !file.entries.isEmpty() &&
+            file.entries.last().configLine.isNull()) {
+            file.entries.last().configLine = line;
+            file.entries.last().items = configItems(line);
+            continue;
+        }
+        const QStringList fields = line.split(tab);
+        if (fields.size() < 3) {
+            // A line the survey would skip stays where it is: before the entries, or as an entry
+            // of its own that the editor shows with its reason.
+            if (file.entries.isEmpty()) {
+                file.leading << line;
+                continue;
+            }
+        }
+        TargetEntry entry;
+        entry.name = fields.value(0);
+        entry.ra = fields.value(1);
+        entry.dec = fields.mid(2).join(tab);
+        file.entries << entry;
+    }
+    return file;
+}
+
+QStringList targetsFileLines(const TargetsFile& file)
+{
+    QStringList lines = file.leading;
+    for (const TargetEntry& e : file.entries) {
+        lines << e.targetLine();
+        if (!e.configLine.isNull() || !e.items.isEmpty())
+            lines << e.writtenConfigLine();
+    }
+    return lines;
+}
+
+TargetsFile readTargetsFile(FileSystem& fs, const QString& path)
+{
+    QStringList lines;
+    if (fs.FileExists(path)) {
+        auto in = fs.OpenTextFile(path, IOMode::ForReading);
+        while (!in->AtEndOfStream())
+            lines << in->ReadLine();
+        in->Close();
+    }
+    return parseTargetsLines(lines);
+}
+
+TargetsFile mergedTargets(const TargetsFile& now, const TargetsFile& opened, const TargetsFile& edited)
+{
+    QHash<QString, TargetEntry> before, after;
+    for (const TargetEntry& e : opened.entries)
+        before.insert(e.name, e);
+    for (const TargetEntry& e : edited.entries)
+        after.insert(e.name, e);
+
+    TargetsFile merged;
+    merged.leading = now.leading;
+    QSet<QString> present;
+    for (const TargetEntry& current : now.entries) {
+        present.insert(current.name);
+        if (!before.contains(current.name)) {
+            merged.entries << current;
+            continue;
+        }
+        if (!after.contains(current.name))
+            continue; // deleted in the editor
+        const TargetEntry& was = before[current.name];
+        const TargetEntry& is = after[current.name];
+        TargetEntry e = current;
+        if (is.ra != was.ra)
+            e.ra = is.ra;
+        if (is.dec != was.dec)
+            e.dec = is.dec;
+        for (const QString& key : targetItemKeys())
+            if (is.item(key) != was.item(key))
+                e.setItem(key, is.item(key));
+        merged.entries << e;
+    }
+    for (const TargetEntry& e : edited.entries)
+        if (!before.contains(e.name) && !present.contains(e.name))
+            merged.entries << e;
+    return merged;
+}
+
+QString saveTargetsFile(FileSystem& fs, const QString& path, const QString& newPath, const TargetsFile& opened,
+                        const TargetsFile& edited)
+{
+    for (int attempt = 1; attempt <= kSaveAttempts; ++attempt) {
+        FileReplacement replacement(fs, path, newPath);
+        if (replacement.readOnly())
+            return QStringLiteral("The targets file \"%1\" (or its folder) is read-only; it was not changed.")
+                .arg(path);
+        const TargetsFile merged = mergedTargets(readTargetsFile(fs, replacement.filePath()), opened, edited);
+        {
+            auto out = fs.CreateTextFile(replacement.newPath(), true);
+            for (const QString& line : targetsFileLines(merged))
+                out->WriteLine(line);
+            out->Close();
+        }
+        if (replacement.unchanged()) {
+            replacement.commit();
+            return {};
+        }
+    }
+    fs.GetFile(newPath)->Delete();
+    return QStringLiteral("The targets file \"%1\" changed each of the %2 times it was copied; it was not changed.")
+        .arg(path)
+        .arg(kSaveAttempts);
+}
+
+TargetsImport importTargetsCsv(const QString& text, const QList<TargetEntry>& existing)
+{
+    TargetsImport result;
+    QSet<QString> names;
+    for (const TargetEntry& e : existing)
+        names.insert(e.name);
+    QStringList lines = text.split(u'\n');
+    // The delimiter is the one the first line uses.
+    const QString first = lines.value(0);
+    const QChar delimiter = first.count(u';') > first.count(u',') ? u';' : u',';
+    QStringList columns{QStringLiteral("name"), QStringLiteral("ra"), QStringLiteral("dec")};
+    columns << targetItemKeys();
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QString line = lines[i];
+        if (line.endsWith(u'\r'))
+            line.chop(1);
+        if (line.trimmed().isEmpty())
+            continue;
+        const QStringList fields = splitDelimited(line, delimiter);
+        const int number = static_cast<int>(i) + 1;
+        if (i == 0 && fields.size() >= 3 && fields[0].trimmed().compare(QStringLiteral("name"), Qt::CaseInsensitive) == 0) {
+            // A header names the columns; config items may come in any order.
+            columns.clear();
+            for (const QString& f : fields) {
+                const QString name = f.trimmed();
+                const auto known = std::find_if(targetItemKeys().begin(), targetItemKeys().end(),
+                                                [&](const QString& k) { return k.compare(name, Qt::CaseInsensitive) == 0; });
+                columns << (known != targetItemKeys().end() ? *known : name.toLower());
+            }
+            continue;
+        }
+        if (fields.size() < 3) {
+            result.rejected << RejectedLine{number, QStringLiteral("needs a name, an RA and a Dec"), line};
+            continue;
+        }
+        TargetEntry e;
+        QString problem;
+        for (qsizetype c = 0; c < fields.size() && problem.isEmpty(); ++c) {
+            const QString column = columns.value(c);
+            const QString value = fields[c].trimmed();
+            if (column == QStringLiteral("name"))
+                e.name = value;
+            else if (column == QStringLiteral("ra"))
+                e.ra = importedRa(value);
+            else if (column == QStringLiteral("dec"))
+                e.dec = importedDec(value);
+            else if (targetItemKeys().contains(column))
+                e.setItem(column, value);
+            else if (!value.isEmpty())
+                problem = QStringLiteral("column %1 is not a config item").arg(c + 1);
+        }
+        if (problem.isEmpty())
+            problem = entryProblem(e);
+        if (!problem.isEmpty()) {
+            result.rejected << RejectedLine{number, problem, line};
+            continue;
+        }
+        e.configLine = QString();
+        if (names.contains(e.name)) {
+            result.duplicates << e;
+            continue;
+        }
+        names.insert(e.name);
+        result.added << e;
+    }
+    return result;
+}
+
+QString exportTargetsCsv(const QList<TargetEntry>& entries)
+{
+    QStringList header{QStringLiteral("name"), QStringLiteral("ra"), QStringLiteral("dec")};
+    header << targetItemKeys();
+    QString text = csvLine(header) + QStringLiteral("\r\n");
+    for (const TargetEntry& e : entries) {
+        QStringList fields{e.name, e.ra, e.dec};
+        for (const QString& key : targetItemKeys())
+            fields << e.item(key);
+        text += csvLine(fields) + QStringLiteral("\r\n");
+    }
+    return text;
+}
+
+} // namespace kestrove

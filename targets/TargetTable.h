@@ -1,0 +1,89 @@
+#pragma once
+
+#include "host/FileSystem.h"
+
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+namespace kestrove {
+
+using TargetItems = QList<QPair<QString, QString>>;
+
+// The config items an entry may carry, in the order the target editor shows them.
+const QStringList& targetItemKeys();
+
+// Why a config item cannot be read as the survey reads it; empty when it can.
+QString targetItemProblem(const QString& key, const QString& value);
+
+// One entry of a targets file: its target line's fields and its config line.
+struct TargetEntry
+{
+    QString name;
+    QString ra;  // as written: hours, sexagesimal or decimal
+    QString dec; // degrees
+    TargetItems items;
+    QString configLine; // as read; null: the entry has none
+
+    QString targetLine() const { return name + u'\t' + ra + u'\t' + dec; }
+    QString item(const QString& key) const;
+    void setItem(const QString& key, const QString& value); // an empty value removes the item
+    // The config line to write: the one read when the items are still its own.
+    QString writtenConfigLine() const;
+    bool operator==(const TargetEntry& other) const = default;
+};
+
+// The items of a config line, as the survey splits them.
+TargetItems configItems(const QString& configLine);
+
+// Why the entry cannot be read as the survey reads it (name, position, items); empty when it can.
+QString entryProblem(const TargetEntry& entry);
+
+// A targets file: the lines before its first entry, then its entries.
+struct TargetsFile
+{
+    QStringList leading;
+    QList<TargetEntry> entries;
+};
+
+TargetsFile parseTargetsLines(const QStringList& lines);
+QStringList targetsFileLines(const TargetsFile& file);
+// Reads the file through the file system; a missing file is an empty one.
+TargetsFile readTargetsFile(FileSystem& fs, const QString& path);
+
+// The file as it is now with the user's edits applied: entries the user changed take the fields
+// and items the user changed and keep the rest as they are now (a survey's update of the same
+// entry survives); deleted ones go, added ones come at the end, and the file's other entries
+// stay as they are now.
+TargetsFile mergedTargets(const TargetsFile& now, const TargetsFile& opened, const TargetsFile& edited);
+
+// Saves the user's edits to the targets file with the survey's edit-safe replace: the copy is
+// merged with the file as it is at the moment, and made again when the file changes meanwhile.
+// Returns why it was not saved (a read-only file is never replaced); empty when it was.
+QString saveTargetsFile(FileSystem& fs, const QString& path, const QString& newPath, const TargetsFile& opened,
+                        const TargetsFile& edited);
+
+// A CSV line that is not imported.
+struct RejectedLine
+{
+    int line = 0;
+    QString reason;
+    QString text;
+};
+
+// What an import of a CSV file would do.
+struct TargetsImport
+{
+    QList<TargetEntry> added;
+    QList<TargetEntry> duplicates; // names already in the table (or earlier in the file)
+    QList<RejectedLine> rejected;
+};
+
+// Reads CSV text (comma or semicolon; name, RA, Dec, then config items; a first row naming the
+// columns is a header). RA in decimal is degrees; sexagesimal RA is hours.
+TargetsImport importTargetsCsv(const QString& text, const QList<TargetEntry>& existing);
+// The entries as CSV with a header row; CR LF line ends.
+QString exportTargetsCsv(const QList<TargetEntry>& entries);
+
+} // namespace kestrove
