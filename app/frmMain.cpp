@@ -4,16 +4,19 @@
 #include "app/HeadlessRun.h"
 #include "app/StopSignals.h"
 #include "app/frmMPSSetup.h"
+#include "app/frmObservatory.h"
 #include "app/frmPrefs.h"
 #include "app/frmPreview.h"
 #include "app/frmSLCSetup.h"
 #include "app/frmSNeSetup.h"
+#include "app/frmTargets.h"
 #include "config/NumberText.h"
 #include "core/History.h"
 #include "ui_frmMain.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <utility>
 
@@ -40,6 +43,18 @@ frmMain::frmMain(Host& host, const QString& programFolder, QWidget* parent)
     connect(ui->SLCSetup, &QPushButton::clicked, this, &frmMain::SLCSetupClicked);
     connect(ui->About, &QPushButton::clicked, this, &frmMain::aboutClicked);
     connect(ui->PreviewButton, &QPushButton::clicked, this, &frmMain::previewClicked);
+    // The observatory and the target lists, set up in the window rather than in their files.
+    if (auto* grid = qobject_cast<QGridLayout*>(ui->centralWidget->layout())) {
+        auto* observatory = new QPushButton(QStringLiteral("Observatory"), this);
+        observatory->setObjectName(QStringLiteral("ObservatoryButton"));
+        auto* targets = new QPushButton(QStringLiteral("Targets"), this);
+        targets->setObjectName(QStringLiteral("TargetsButton"));
+        const int row = grid->rowCount();
+        grid->addWidget(observatory, row, 0);
+        grid->addWidget(targets, row, 1);
+        connect(observatory, &QPushButton::clicked, this, &frmMain::observatoryClicked);
+        connect(targets, &QPushButton::clicked, this, &frmMain::targetsClicked);
+    }
     // MPFSetup has no action.
 
     // SIGINT and SIGTERM close the window as the user would, without the question nobody is there
@@ -93,6 +108,10 @@ void frmMain::showObservatory()
     }
     if (!m_startWarning.isEmpty())
         text = m_startWarning + u'\n' + text;
+    // Which observatory.ini is in use: the folder may be a hidden one.
+    const QString title = programTitle + QStringLiteral(" - ") + m_observatoryFolder;
+    if (windowTitle() != title)
+        setWindowTitle(title);
     if (text != ui->ObservatoryLabel->text())
         ui->ObservatoryLabel->setText(text);
 }
@@ -254,6 +273,28 @@ void frmMain::stopAndAbortClicked()
 void frmMain::closeObservatoryClicked()
 {
     guarded([this] { core.closeObservatory(); });
+}
+
+void frmMain::observatoryClicked()
+{
+    // A file that cannot be read is the user's to mend: said, and the program goes on.
+    try {
+        frmObservatory form(m_observatoryFolder, core.isRunning(), this);
+        form.exec();
+    } catch (const std::exception& error) {
+        QMessageBox::warning(this, programTitle, QString::fromUtf8(error.what()));
+    }
+}
+
+void frmMain::targetsClicked()
+{
+    // A file that cannot be read is the user's to mend: said, and the program goes on.
+    try {
+        frmTargets form(core, m_observatoryFolder, this);
+        form.exec();
+    } catch (const std::exception& error) {
+        QMessageBox::warning(this, programTitle, QString::fromUtf8(error.what()));
+    }
 }
 
 void frmMain::prefsClicked()

@@ -66,6 +66,8 @@ public slots:
     void SLCSetupClicked();
     void aboutClicked();
     void previewClicked();
+    void observatoryClicked();
+    void targetsClicked();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
