@@ -1,0 +1,159 @@
+#include "app/frmObservatory.h"
+#include "app/frmTargets.h"
+#include "host/LocalFileSystem.h"
+#include "support/TestSupport.h"
+
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace kestrove;
+
+namespace {
+
+// A file the user has commented and added to by hand, around Kestrove's own keys.
+const QByteArray handEdited = "; La Palma, my notes\r\n"
+                              "[site]\r\n"
+                              "latitude=28.7606 ; surveyed 2019\r\n"
+                              "longitude=-17.8816\r\n"
+                              "elevation=2396\r\n"
+                              "timeZone=Atlantic/Canary\r\n"
+                              "\r\n"
+                              "# my own section\r\n"
+                              "[notes]\r\n"
+                              "owner=me\r\n"
+                              "\r\n"
+                              "[limits]\r\n"
+                              "minimumElevation=20\r\n"
+                              "horizon=0:10 90:25 180:5 270:15\r\n";
+
+QStringList columnTexts(QTableWidget* table, int column)
+{
+    QStringList texts;
+    for (int r = 0; r < table->rowCount(); ++r)
+        texts << table->item(r, column)->text();
+    return texts;
+}
+
+} // namespace
+
+class tst_setup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void observatoryRoundTrip_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QByteArray>("before"); // the line as the file holds it; empty: added
+        QTest::addColumn<QByteArray>("after");  // the file's line afterwards; empty: refused
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("latitude") << "site/latitude" << "30.5" << QByteArray("latitude=28.7606 ; surveyed 2019")
+                                  << QByteArray("latitude=30.5") << QString();
+        QTest::newRow("horizon") << "limits/horizon" << "0:12 180:6"
+                                 << QByteArray("horizon=0:10 90:25 180:5 270:15") << QByteArray("horizon=0:12 180:6")
+                                 << QString();
+        QTest::newRow("time zone") << "site/timeZone" << "Europe/Madrid" << QByteArray("timeZone=Atlantic/Canary")
+                                   << QByteArray("timeZone=Europe/Madrid") << QString();
+        QTest::newRow("a key not in the file")
+            << "limits/sunAltitude" << "-15" << QByteArray("180:5 270:15\r\n")
+            << QByteArray("180:5 270:15\r\nsunAltitude=-15\r\n") << QString();
+        QTest::newRow("latitude out of range") << "site/latitude" << "95" << QByteArray() << QByteArray()
+                                               << "Latitude (degrees): \"95\" lies outside -90 to 90";
+        QTest::newRow("elevation not a number") << "site/elevation" << "high" << QByteArray() << QByteArray()
+                                                << "Elevation (metres): \"high\" is not a number";
+        QTest::newRow("a bad horizon") << "limits/horizon" << "0:10 x" << QByteArray() << QByteArray()
+                                       << "Horizon (azimuth:elevation degrees)";
+    }
+
+    void observatoryRoundTrip()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        QFETCH(QString, refusal);
+        QTemporaryDir dir;
+        const QString ini = observatoryIniPath(dir.path());
+        test::writeBytes(ini, handEdited);
+        frmObservatory form(dir.path(), true);
+        form.setValue(key, value);
+        const QString problem = form.save();
+        if (!refusal.isEmpty()) {
+            QVERIFY2(problem.startsWith(refusal), qPrintable(problem));
+            QCOMPARE(test::readBytes(ini), handEdited);
+            return;
+        }
+        QCOMPARE(problem, QString());
+        QCOMPARE(test::readBytes(ini), QByteArray(handEdited).replace(before, after));
+        // Saving again with nothing changed leaves the file as it is.
+        QCOMPARE(form.save(), QString());
+        QCOMPARE(test::readBytes(ini), QByteArray(handEdited).replace(before, after));
+    }
+
+    void targetEditorRoundTrip_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("file");
+        QTest::newRow("SNe") << "SNeTargets.txt"
+                             << test::crlfLines({"M31\t00:42:44\t+41:16:09", "**** reshoot=true", "M33\t01:33:50\t+30:39:37",
+                                                 "**** "});
+        QTest::newRow("SLC") << "SLCTargets.txt"
+                             << test::crlfLines({"M31\t00:42:44\t+41:16:09",
+                                                 "**** lastImageJD=2461000.5 priority=100 interval=60 exposure=30 "
+                                                 "binning=1 filter=V",
+                                                 "M33\t01:33:50\t+30:39:37", "**** priority=5"});
+    }
+
+    void targetEditorRoundTrip()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, file);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(fileName);
+        test::writeBytes(path, file);
+        LocalFileSystem fs;
+        TargetsPage page(fs, path, dir.filePath("edittargets.txt"), QTimeZone::utc(), nullptr);
+        QTableWidget* table = page.table();
+        QCOMPARE(columnTexts(table, TargetsPage::kNameColumn), QStringList({"M31", "M33"}));
+
+        // Nothing changed: the file stays byte for byte.
+        QCOMPARE(page.save(), QString());
+        QCOMPARE(test::readBytes(path), file);
+
+        // A position the survey cannot read is refused with the reason, and the cell keeps its value.
+        QVERIFY(!page.editCell(0, 1, "25:99:xx"));
+        QVERIFY2(page.lastProblem().startsWith("Invalid right ascension"), qPrintable(page.lastProblem()));
+        QVERIFY(!page.editCell(0, 6, "lots"));
+        QVERIFY(page.lastProblem().contains("priority=lots"));
+        QCoreApplication::processEvents();
+        QCOMPARE(table->item(0, 1)->text(), QStringLiteral("00:42:44"));
+
+        // Edit, delete, import; a bad import line is listed by number and not added.
+        QVERIFY(page.editCell(0, 2, "+41:00:00"));
+        page.deleteRow(1);
+        const TargetsImport import =
+            page.previewImport("name;ra;dec;exposure\nNGC7000;314.75;44.5;60\nM31;1;2\nbroken;;\n");
+        QCOMPARE(import.added.size(), 1);
+        QCOMPARE(import.duplicates.size(), 1);
+        QCOMPARE(import.rejected.size(), 1);
+        QCOMPARE(import.rejected[0].line, 4);
+        page.addImported(import);
+        page.setFilter("ngc");
+        QVERIFY(table->isRowHidden(0) && !table->isRowHidden(1));
+        QCOMPARE(page.save(), QString());
+        const QStringList written = QString::fromLatin1(test::readBytes(path)).split("\r\n");
+        QCOMPARE(written.value(0), QStringLiteral("M31\t00:42:44\t+41:00:00"));
+        QCOMPARE(written.value(2), QStringLiteral("NGC7000\t20:59:00.00\t+44:30:00.00"));
+        QCOMPARE(written.value(3), QStringLiteral("**** exposure=60"));
+
+        // The export reads back as the same table.
+        const TargetsImport back = importTargetsCsv(page.exportCsv(), {});
+        QCOMPARE(back.added.size(), 2);
+        QCOMPARE(back.added[0].items, page.edited().entries[0].items);
+    }
+};
+
+QTEST_MAIN(tst_setup)
+#include "tst_setup.moc"
