@@ -2,13 +2,12 @@
 
 #include "host/ConfigValues.h"
 #include "host/HostError.h"
-#include "host/indi/IndiClient.h"
+#include "host/indi/IndiDiscovery.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
-#include <QEventLoop>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -86,8 +85,8 @@ const QMap<QString, QString>& sectionTitles()
 
 QString rangeText(const ObservatoryField& f)
 {
-    const bool numeric = f.kind == FieldKind::Number || f.kind == FieldKind::Integer ||
-                         f.kind == FieldKind::OptionalNumber;
+    const bool numeric =
+        f.kind == FieldKind::Number || f.kind == FieldKind::Integer || f.kind == FieldKind::OptionalNumber;
     QString unit = f.unit;
     if (numeric)
         unit += (unit.isEmpty() ? QString() : QStringLiteral(", ")) +
@@ -260,32 +259,12 @@ QString frmObservatory::connectServer()
 {
     const auto address = indi::parseServerAddress(value(QStringLiteral("indi/server")));
     if (!address)
-        return QStringLiteral("INDI server (host:port): \"%1\" is not host:port").arg(value(QStringLiteral("indi/server")));
-    indi::IndiClient client;
-    if (!client.connectToServer(*address, 5))
-        return QStringLiteral("The INDI server %1 does not answer.").arg(value(QStringLiteral("indi/server")));
-    // Devices announce DRIVER_INFO on connecting; wait, responsively, until a second passes without news.
-    for (int quiet = 0, seconds = 0; quiet < 1 && seconds < 10; ++seconds) {
-        const QStringList before = client.devices();
-        int updates = 0;
-        auto counter = connect(&client, &indi::IndiClient::propertyChanged, this, [&updates] { ++updates; });
-        QEventLoop wait;
-        QTimer::singleShot(1000, &wait, &QEventLoop::quit);
-        wait.exec();
-        disconnect(counter);
-        if (updates == 0 && !before.isEmpty())
-            ++quiet;
-    }
-    QMap<QString, QStringList> found;
-    for (const QString& device : client.devices()) {
-        const indi::IndiProperty* info = client.property(device, QStringLiteral("DRIVER_INFO"));
-        if (!info)
-            continue;
-        const indi::IndiElement* bits = info->element(QStringLiteral("DRIVER_INTERFACE"));
-        const indi::IndiElement* exec = info->element(QStringLiteral("DRIVER_EXEC"));
-        for (const QString& key : deviceKeysFor(bits ? bits->text.toUInt() : 0, exec ? exec->text : QString()))
-            found[key] << device;
-    }
+        return QStringLiteral("INDI server (host:port): \"%1\" is not host:port")
+            .arg(value(QStringLiteral("indi/server")));
+    const auto found = indi::discoverDevices(*address, 5);
+    if (!found)
+        return QStringLiteral("The INDI server %1 does not answer.")
+            .arg(value(QStringLiteral("indi/server")));
     for (const ObservatoryField& f : observatoryFields()) {
         if (f.kind != FieldKind::Device)
             continue;
@@ -293,8 +272,7 @@ QString frmObservatory::connectServer()
         const QString current = combo->currentText();
         combo->clear();
         combo->addItem(QString());
-        QStringList names = found.value(f.key);
-        names.sort();
+        const QStringList names = found->value(f.key);
         combo->addItems(names);
         // One device of the kind is the one meant; otherwise the choice stays the user's.
         combo->setCurrentText(names.size() == 1 && current.isEmpty() ? names[0] : current);

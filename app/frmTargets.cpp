@@ -2,10 +2,11 @@
 
 #include "config/NumberText.h"
 #include "core/SurveyCore.h"
-#include "host/HostError.h"
 #include "host/Clock.h"
+#include "host/HostError.h"
 #include "host/HostText.h"
 #include "host/ObservatorySettings.h"
+#include "targets/FileReplacement.h"
 
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -33,10 +34,10 @@ const QString localFormat = QStringLiteral("yyyy-MM-dd HH:mm");
 
 QStringList columnTitles()
 {
-    return {QStringLiteral("Name"),     QStringLiteral("RA"),        QStringLiteral("Dec"),
-            QStringLiteral("Last image"), QStringLiteral("Reshoot"), QStringLiteral("Images"),
-            QStringLiteral("Priority"), QStringLiteral("Interval"),  QStringLiteral("Exposure"),
-            QStringLiteral("Binning"),  QStringLiteral("Filter"),    QStringLiteral("Tonight")};
+    return {QStringLiteral("Name"),       QStringLiteral("RA"),       QStringLiteral("Dec"),
+            QStringLiteral("Last image"), QStringLiteral("Reshoot"),  QStringLiteral("Images"),
+            QStringLiteral("Priority"),   QStringLiteral("Interval"), QStringLiteral("Exposure"),
+            QStringLiteral("Binning"),    QStringLiteral("Filter"),   QStringLiteral("Tonight")};
 }
 constexpr int kTonightColumn = 11;
 
@@ -65,7 +66,8 @@ std::optional<QString> jdOfLocalTime(const QString& text, const QTimeZone& zone)
 
 TargetsPage::TargetsPage(FileSystem& fs, const QString& path, const QString& editPath, const QTimeZone& zone,
                          std::shared_ptr<const Tonight> tonight, QWidget* parent)
-    : QWidget(parent), m_fs(fs), m_path(path), m_editPath(editPath), m_zone(zone), m_tonight(std::move(tonight))
+    : QWidget(parent), m_fs(fs), m_path(path), m_editPath(editPath), m_zone(zone),
+      m_tonight(std::move(tonight))
 {
     m_table = new QTableWidget(0, columnTitles().size(), this);
     m_table->setHorizontalHeaderLabels(columnTitles());
@@ -85,8 +87,11 @@ TargetsPage::TargetsPage(FileSystem& fs, const QString& path, const QString& edi
         connect(b, &QPushButton::clicked, this, slot);
     };
     button(QStringLiteral("Add"), [this] {
-        TargetEntry e{QStringLiteral("New%1").arg(m_nextId), QStringLiteral("00:00:00"), QStringLiteral("+00:00:00"),
-                      {}, QString()};
+        TargetEntry e{QStringLiteral("New%1").arg(m_nextId),
+                      QStringLiteral("00:00:00"),
+                      QStringLiteral("+00:00:00"),
+                      {},
+                      QString()};
         addEntry(e);
     });
     button(QStringLiteral("Delete"), [this] {
@@ -217,7 +222,8 @@ bool TargetsPage::editCell(int row, int column, const QString& text)
     } else if (column == kLastImageColumn) {
         const auto jd = jdOfLocalTime(value, m_zone);
         if (!jd)
-            problem = QStringLiteral("Last image \"%1\" is not a local date and time as %2").arg(value, localFormat);
+            problem = QStringLiteral("Last image \"%1\" is not a local date and time as %2")
+                          .arg(value, localFormat);
         else
             e.setItem(QStringLiteral("lastImageJD"), *jd);
     } else if (column < kTonightColumn) {
@@ -237,7 +243,8 @@ bool TargetsPage::editCell(int row, int column, const QString& text)
         return problem.isEmpty();
     QTimer::singleShot(0, this, [this, id] {
         for (int r = 0; r < m_table->rowCount(); ++r)
-            if (m_table->item(r, kNameColumn) && m_table->item(r, kNameColumn)->data(Qt::UserRole).toInt() == id)
+            if (m_table->item(r, kNameColumn) &&
+                m_table->item(r, kNameColumn)->data(Qt::UserRole).toInt() == id)
                 fillRow(r, id);
     });
     return problem.isEmpty();
@@ -294,8 +301,9 @@ QString TargetsPage::save()
 
 void TargetsPage::importClicked()
 {
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Import targets"), QString(),
-                                                      QStringLiteral("CSV files (*.csv *.txt);;All files (*)"));
+    const QString path =
+        QFileDialog::getOpenFileName(this, QStringLiteral("Import targets"), QString(),
+                                     QStringLiteral("CSV files (*.csv *.txt);;All files (*)"));
     if (path.isEmpty())
         return;
     QFile file(path);
@@ -341,13 +349,186 @@ void TargetsPage::exportClicked()
         QMessageBox::warning(this, QStringLiteral("Export targets"), file.errorString());
 }
 
+AreasPage::AreasPage(FileSystem& fs, const QString& path, const QString& editPath, double raStep,
+                     double decStep, QWidget* parent)
+    : QWidget(parent), m_fs(fs), m_path(path), m_editPath(editPath), m_raStep(raStep), m_decStep(decStep)
+{
+    m_table = new QTableWidget(0, 5, this);
+    m_table->setHorizontalHeaderLabels({QStringLiteral("Start RA"), QStringLiteral("Start Dec"),
+                                        QStringLiteral("End RA"), QStringLiteral("End Dec"),
+                                        QStringLiteral("Fields")});
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_note = new QLabel(this);
+    m_note->setWordWrap(true);
+    auto* buttons = new QHBoxLayout;
+    const auto button = [&](const QString& text, auto slot) {
+        auto* b = new QPushButton(text, this);
+        buttons->addWidget(b);
+        connect(b, &QPushButton::clicked, this, slot);
+    };
+    button(QStringLiteral("Add"),
+           [this] { addArea(QStringLiteral("00:00:00 +00:00:00 00:20:00 +03:00:00")); });
+    button(QStringLiteral("Delete"), [this] {
+        if (m_table->currentRow() >= 0)
+            deleteRow(m_table->currentRow());
+    });
+    button(QStringLiteral("Import..."), [this] {
+        const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("Import areas"));
+        QFile in(file);
+        if (file.isEmpty() || !in.open(QIODevice::ReadOnly))
+            return;
+        const AreasImport import = previewImport(QString::fromLatin1(in.readAll()));
+        QStringList lines{QStringLiteral("To be added (%1):").arg(import.added.size())};
+        lines << import.added;
+        lines << QStringLiteral("Rejected (%1):").arg(import.rejected.size());
+        for (const RejectedLine& r : import.rejected)
+            lines << QStringLiteral("  line %1: %2 - %3").arg(r.line).arg(r.reason, r.text);
+        if (QMessageBox::question(this, QStringLiteral("Import ") + file, lines.join(u'\n')) ==
+            QMessageBox::Yes)
+            addImported(import);
+    });
+    button(QStringLiteral("Export..."), [this] {
+        const QString file = QFileDialog::getSaveFileName(this, QStringLiteral("Export areas"), QString(),
+                                                          QStringLiteral("CSV files (*.csv)"));
+        QSaveFile out(file);
+        if (!file.isEmpty() &&
+            (!out.open(QIODevice::WriteOnly) || out.write(exportCsv().toLatin1()) < 0 || !out.commit()))
+            QMessageBox::warning(this, QStringLiteral("Export areas"), out.errorString());
+    });
+    button(QStringLiteral("Reload"), [this] { reload(); });
+    button(QStringLiteral("Save"), [this] {
+        const QString problem = save();
+        if (!problem.isEmpty())
+            QMessageBox::warning(this, QStringLiteral("Targets"), problem);
+    });
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(path, this));
+    layout->addWidget(m_table);
+    layout->addWidget(m_note);
+    layout->addLayout(buttons);
+    connect(m_table, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
+        if (!m_filling)
+            editCell(item->row(), item->column(), item->text());
+    });
+    reload();
+}
+
+void AreasPage::reload()
+{
+    m_table->setRowCount(0);
+    if (!m_fs.FileExists(m_path))
+        return;
+    auto in = m_fs.OpenTextFile(m_path, IOMode::ForReading);
+    while (!in->AtEndOfStream())
+        addArea(in->ReadLine());
+    in->Close();
+}
+
+void AreasPage::fillRow(int row, const QString& areaLine)
+{
+    m_filling = true;
+    QStringList cells = areaLine.split(u' ');
+    while (cells.size() > 4)
+        cells[3] += u' ' + cells.takeAt(4);
+    cells.resize(4);
+    QString problem;
+    const qint64 fields = mpsAreaFields(areaLine, m_raStep, m_decStep, problem);
+    cells << (problem.isEmpty() ? QString::number(fields) : problem);
+    for (int c = 0; c < cells.size(); ++c) {
+        auto* item = new QTableWidgetItem(cells[c]);
+        if (c == kFieldsColumn) {
+            item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+            item->setData(Qt::UserRole, areaLine);
+        }
+        m_table->setItem(row, c, item);
+    }
+    m_filling = false;
+}
+
+QStringList AreasPage::areas() const
+{
+    QStringList lines;
+    for (int r = 0; r < m_table->rowCount(); ++r)
+        lines << m_table->item(r, kFieldsColumn)->data(Qt::UserRole).toString();
+    return lines;
+}
+
+void AreasPage::addArea(const QString& areaLine)
+{
+    const int row = m_table->rowCount();
+    m_table->insertRow(row);
+    fillRow(row, areaLine);
+}
+
+void AreasPage::deleteRow(int row)
+{
+    m_table->removeRow(row);
+}
+
+bool AreasPage::editCell(int row, int column, const QString& text)
+{
+    if (column >= kFieldsColumn)
+        return false;
+    const QString accepted = areas().value(row);
+    QStringList corners = accepted.split(u' ');
+    while (corners.size() > 4)
+        corners[3] += u' ' + corners.takeAt(4);
+    corners.resize(4);
+    corners[column] = text.trimmed();
+    const QString area = corners.join(u' ');
+    QString problem;
+    mpsAreaFields(area, m_raStep, m_decStep, problem);
+    m_problem = problem.isEmpty() ? QString() : QStringLiteral("Area %1: %2").arg(row + 1).arg(problem);
+    m_note->setText(m_problem);
+    const QString shown = problem.isEmpty() ? area : accepted;
+    m_table->item(row, kFieldsColumn)->setData(Qt::UserRole, shown);
+    // Not from inside the cell's own change signal: a refused corner goes back, a taken one
+    // updates the count.
+    QTimer::singleShot(0, this, [this, row, shown] {
+        if (row < m_table->rowCount())
+            fillRow(row, shown);
+    });
+    return problem.isEmpty();
+}
+
+void AreasPage::addImported(const AreasImport& import)
+{
+    for (const QString& area : import.added)
+        addArea(area);
+}
+
+QString AreasPage::save()
+{
+    const QStringList lines = areas();
+    for (int i = 0; i < lines.size(); ++i) {
+        QString problem;
+        if (mpsAreaFields(lines[i], m_raStep, m_decStep, problem) == 0)
+            return QStringLiteral("Area %1: %2").arg(i + 1).arg(problem);
+    }
+    try {
+        FileReplacement replacement(m_fs, m_path, m_editPath);
+        if (replacement.readOnly())
+            return QStringLiteral("The file \"%1\" (or its folder) is read-only; it was not changed.")
+                .arg(m_path);
+        auto out = m_fs.CreateTextFile(replacement.newPath(), true);
+        for (const QString& line : lines)
+            out->WriteLine(line);
+        out->Close();
+        replacement.commit();
+    } catch (const HostError& error) {
+        return QString::fromUtf8(error.what());
+    }
+    return {};
+}
+
 frmTargets::frmTargets(SurveyCore& core, const QString& observatoryFolder, QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Targets"));
     QTimeZone zone = QTimeZone::utc();
     std::shared_ptr<const Tonight> tonight;
     try {
-        const ObservatorySettings s = resolvedIn(observatoryFolder, readObservatorySettings(observatoryFolder));
+        const ObservatorySettings s =
+            resolvedIn(observatoryFolder, readObservatorySettings(observatoryFolder));
         zone = siteTimeZone(s);
         tonight = std::make_shared<Tonight>(Site{s.latitude, s.longitude, s.elevation}, zone,
                                             core.host().clock().utcNow(), s.minimumElevation, s.horizon,
@@ -357,18 +538,27 @@ frmTargets::frmTargets(SurveyCore& core, const QString& observatoryFolder, QWidg
         qWarning("target editor: %s", error.what());
     }
     auto* tabs = new QTabWidget(this);
-    for (const auto& [title, file] : {std::pair{"SNe", "SNeTargets.txt"}, std::pair{"SLC", "SLCTargets.txt"}}) {
+    for (const auto& [title, file] :
+         {std::pair{"SNe", "SNeTargets.txt"}, std::pair{"SLC", "SLCTargets.txt"}}) {
         const QString name = QString::fromLatin1(file);
-        auto* page = new TargetsPage(*core.fileSystem, core.programFile(name),
-                                     core.programFile(QStringLiteral("edittargets.txt")), zone, tonight, tabs);
+        auto* page =
+            new TargetsPage(*core.fileSystem, core.programFile(name),
+                            core.programFile(QStringLiteral("edittargets.txt")), zone, tonight, tabs);
         m_pages.insert(name, page);
         tabs->addTab(page, QString::fromLatin1(title));
     }
+    // The survey's own grid steps: the field of view in arcminutes as hours and degrees.
+    auto* areas = new AreasPage(*core.fileSystem, core.programFile(QStringLiteral("MPSTargets.txt")),
+                                core.programFile(QStringLiteral("edittargets.txt")),
+                                core.settings.fovRAMPS / 60 * 24 / 360, core.settings.fovDecMPS / 60, tabs);
+    m_areas = areas;
+    tabs->addTab(areas, QStringLiteral("MPS areas"));
     auto* layout = new QVBoxLayout(this);
     if (core.isRunning())
-        layout->addWidget(new QLabel(QStringLiteral("A survey is running: a save is merged with its updates of "
-                                                    "the same file."),
-                                     this));
+        layout->addWidget(
+            new QLabel(QStringLiteral("A survey is running: a save is merged with its updates of "
+                                      "the same file."),
+                       this));
     layout->addWidget(tabs);
     resize(1000, 600);
 }

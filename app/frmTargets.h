@@ -73,6 +73,48 @@ private:
     QLabel* m_note = nullptr;
 };
 
+// The minor planet survey areas ("MPSTargets.txt") as a table of corners, each with the number of
+// fields it makes with the survey's field of view.
+class AreasPage : public QWidget
+{
+    Q_OBJECT
+
+public:
+    AreasPage(FileSystem& fs, const QString& path, const QString& editPath, double raStep, double decStep,
+              QWidget* parent = nullptr);
+
+    QTableWidget* table() const { return m_table; }
+    QStringList areas() const;
+    const QString& lastProblem() const { return m_problem; }
+    void addArea(const QString& areaLine);
+    void deleteRow(int row);
+    bool editCell(int row, int column, const QString& text);
+    AreasImport previewImport(const QString& csvText) const
+    {
+        return importAreasCsv(csvText, m_raStep, m_decStep);
+    }
+    void addImported(const AreasImport& import);
+    QString exportCsv() const { return exportAreasCsv(areas()); }
+    // Replaces the file in one step; returns why not (a read-only file is left alone).
+    QString save();
+    void reload();
+
+    static constexpr int kFieldsColumn = 4;
+
+private:
+    void fillRow(int row, const QString& areaLine);
+
+    FileSystem& m_fs;
+    QString m_path;
+    QString m_editPath;
+    double m_raStep;
+    double m_decStep;
+    QString m_problem;
+    bool m_filling = false;
+    QTableWidget* m_table = nullptr;
+    QLabel* m_note = nullptr;
+};
+
 // The target editor: a page per targets file.
 class frmTargets : public QDialog
 {
@@ -82,9 +124,11 @@ public:
     frmTargets(SurveyCore& core, const QString& observatoryFolder, QWidget* parent = nullptr);
 
     TargetsPage* page(const QString& fileName) const { return m_pages.value(fileName); }
+    AreasPage* areasPage() const { return m_areas; }
 
 private:
     QMap<QString, TargetsPage*> m_pages;
+    AreasPage* m_areas = nullptr;
 };
 
 } // namespace kestrove

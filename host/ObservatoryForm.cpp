@@ -71,45 +71,55 @@ const QList<ObservatoryField>& observatoryFields()
         {QStringLiteral("host/kind"), QStringLiteral("Host"), {}, K::HostKind},
         {QStringLiteral("site/latitude"), QStringLiteral("Latitude"), deg, K::Number, -90, 90},
         {QStringLiteral("site/longitude"), QStringLiteral("Longitude"), deg, K::Number, -360, 360},
-        {QStringLiteral("site/elevation"), QStringLiteral("Elevation"), QStringLiteral("metres"), K::Number, -500,
-         10000},
+        {QStringLiteral("site/elevation"), QStringLiteral("Elevation"), QStringLiteral("metres"), K::Number,
+         -500, 10000},
         {QStringLiteral("site/timeZone"), QStringLiteral("Time zone"), {}, K::TimeZone},
-        {QStringLiteral("clock/start"), QStringLiteral("Clock start"), QStringLiteral("now or UTC"), K::Instant},
-        {QStringLiteral("clock/speed"), QStringLiteral("Clock speed"), QStringLiteral("x, 0 virtual"), K::Number,
-         0, 1e9},
-        {QStringLiteral("mount/alignmentMode"), QStringLiteral("Alignment mode"), QStringLiteral("0 alt-az, 1 eq, 2 GEM"),
-         K::Integer, 0, 2},
-        {QStringLiteral("mount/rightAscension"), QStringLiteral("Start right ascension"), QStringLiteral("hours"),
-         K::Number, 0, 24},
+        {QStringLiteral("clock/start"), QStringLiteral("Clock start"), QStringLiteral("now or UTC"),
+         K::Instant},
+        {QStringLiteral("clock/speed"), QStringLiteral("Clock speed"), QStringLiteral("x, 0 virtual"),
+         K::Number, 0, 1e9},
+        {QStringLiteral("mount/alignmentMode"), QStringLiteral("Alignment mode"),
+         QStringLiteral("0 alt-az, 1 eq, 2 GEM"), K::Integer, 0, 2},
+        {QStringLiteral("mount/rightAscension"), QStringLiteral("Start right ascension"),
+         QStringLiteral("hours"), K::Number, 0, 24},
         {QStringLiteral("mount/declination"), QStringLiteral("Start declination"), deg, K::Number, -90, 90},
-        {QStringLiteral("mount/slewRate"), QStringLiteral("Slew rate"), QStringLiteral("degrees/s"), K::Number, 1e-6,
-         1e6},
+        {QStringLiteral("mount/slewRate"), QStringLiteral("Slew rate"), QStringLiteral("degrees/s"),
+         K::Number, 1e-6, 1e6},
         {QStringLiteral("mount/settleTime"), QStringLiteral("Settle time"), sec, K::Number, 0, 1e6},
         {QStringLiteral("mount/tiltUpLimit"), QStringLiteral("Tilt-up limit"), deg, K::Number, -90, 90},
         {QStringLiteral("mount/parkSeconds"), QStringLiteral("Simulated park"), sec, K::Number, 0, 3600},
-        {QStringLiteral("roof/openSeconds"), QStringLiteral("Simulated roof opening"), sec, K::Number, 0, 3600},
-        {QStringLiteral("roof/closeSeconds"), QStringLiteral("Simulated roof closing"), sec, K::Number, 0, 3600},
+        {QStringLiteral("roof/openSeconds"), QStringLiteral("Simulated roof opening"), sec, K::Number, 0,
+         3600},
+        {QStringLiteral("roof/closeSeconds"), QStringLiteral("Simulated roof closing"), sec, K::Number, 0,
+         3600},
         {QStringLiteral("safety/closeDelay"), QStringLiteral("Close delay"), sec, K::Number, 0, 86400},
         {QStringLiteral("safety/reopenDelay"), QStringLiteral("Reopen delay"), sec, K::Number, 0, 86400},
         {QStringLiteral("safety/closeAtEnd"), QStringLiteral("Close at the end of a run"), {}, K::Boolean},
-        {QStringLiteral("limits/minimumElevation"), QStringLiteral("Minimum elevation"), deg, K::Number, -90, 90},
-        {QStringLiteral("limits/sunAltitude"), QStringLiteral("Sun altitude limit"), QStringLiteral("degrees, empty: none"),
-         K::OptionalNumber, -90, 90},
+        {QStringLiteral("limits/minimumElevation"), QStringLiteral("Minimum elevation"), deg, K::Number, -90,
+         90},
+        {QStringLiteral("limits/sunAltitude"), QStringLiteral("Sun altitude limit"),
+         QStringLiteral("degrees, empty: none"), K::OptionalNumber, -90, 90},
         {QStringLiteral("limits/moonSeparation"), QStringLiteral("Moon separation"),
          QStringLiteral("degrees, empty: none"), K::OptionalNumber, 0, 180},
-        {QStringLiteral("limits/horizon"), QStringLiteral("Horizon"), QStringLiteral("azimuth:elevation degrees"),
-         K::Horizon},
+        {QStringLiteral("limits/horizon"), QStringLiteral("Horizon"),
+         QStringLiteral("azimuth:elevation degrees"), K::Horizon},
         {QStringLiteral("weather/connected"), QStringLiteral("Simulated weather connected"), {}, K::Boolean},
-        {QStringLiteral("weather/unsafe"), QStringLiteral("Simulated unsafe weather"), QStringLiteral("UTC start/end"),
-         K::Intervals},
-        {QStringLiteral("acquisition/autofocusSeconds"), QStringLiteral("Simulated autofocus"), sec, K::Number, 0,
-         1e6},
-        {QStringLiteral("acquisition/downloadSeconds"), QStringLiteral("Simulated download"), sec, K::Number, 0, 1e6},
+        {QStringLiteral("weather/unsafe"), QStringLiteral("Simulated unsafe weather"),
+         QStringLiteral("UTC start/end"), K::Intervals},
+        {QStringLiteral("acquisition/autofocusSeconds"), QStringLiteral("Simulated autofocus"), sec,
+         K::Number, 0, 1e6},
+        {QStringLiteral("acquisition/downloadSeconds"), QStringLiteral("Simulated download"), sec, K::Number,
+         0, 1e6},
         {QStringLiteral("acquisition/failureRate"), QStringLiteral("Simulated failure rate"),
          QStringLiteral("probability"), K::Number, 0, 1},
-        {QStringLiteral("acquisition/failureSeed"), QStringLiteral("Failure seed"), {}, K::Integer, 0, 4294967295.0},
-        {QStringLiteral("acquisition/chainScriptDelay"), QStringLiteral("Chain script delay"), sec, K::Number, 0,
-         1e6},
+        {QStringLiteral("acquisition/failureSeed"),
+         QStringLiteral("Failure seed"),
+         {},
+         K::Integer,
+         0,
+         4294967295.0},
+        {QStringLiteral("acquisition/chainScriptDelay"), QStringLiteral("Chain script delay"), sec, K::Number,
+         0, 1e6},
         {QStringLiteral("indi/server"), QStringLiteral("INDI server"), QStringLiteral("host:port"), K::Text},
         {QStringLiteral("indi/mount"), QStringLiteral("Mount"), {}, K::Device},
         {QStringLiteral("indi/camera"), QStringLiteral("Camera"), {}, K::Device},
@@ -122,12 +132,14 @@ const QList<ObservatoryField>& observatoryFields()
         {QStringLiteral("indi/connectTimeout"), QStringLiteral("Connect timeout"), sec, K::Number, 0.1, 3600},
         {QStringLiteral("indi/slewMargin"), QStringLiteral("Slew margin"), sec, K::Number, 0, 86400},
         {QStringLiteral("indi/downloadMargin"), QStringLiteral("Download margin"), sec, K::Number, 0, 86400},
-        {QStringLiteral("indi/autofocusTimeout"), QStringLiteral("Autofocus timeout"), sec, K::Number, 1, 86400},
+        {QStringLiteral("indi/autofocusTimeout"), QStringLiteral("Autofocus timeout"), sec, K::Number, 1,
+         86400},
         {QStringLiteral("indi/sendSite"), QStringLiteral("Send the site to the mount"), {}, K::Boolean},
         {QStringLiteral("indi/heartbeat"), QStringLiteral("Watchdog heartbeat"), sec, K::Number, 3, 3600},
         {QStringLiteral("indi/coolTo"), QStringLiteral("Camera cooling"), QStringLiteral("deg C, empty: off"),
          K::OptionalNumber, -100, 50},
-        {QStringLiteral("indi/warmTo"), QStringLiteral("Camera warm-up"), QStringLiteral("deg C"), K::Number, -100, 50},
+        {QStringLiteral("indi/warmTo"), QStringLiteral("Camera warm-up"), QStringLiteral("deg C"), K::Number,
+         -100, 50},
     };
     return fields;
 }
@@ -136,7 +148,9 @@ QString fieldProblem(const ObservatoryField& f, const QString& given)
 {
     const QString text = given.trimmed();
     const QString box = f.unit.isEmpty() ? f.label : QStringLiteral("%1 (%2)").arg(f.label, f.unit);
-    const auto refuse = [&](const QString& why) { return QStringLiteral("%1: \"%2\" %3").arg(box, given, why); };
+    const auto refuse = [&](const QString& why) {
+        return QStringLiteral("%1: \"%2\" %3").arg(box, given, why);
+    };
     switch (f.kind) {
     case FieldKind::OptionalNumber:
         if (text.isEmpty())
@@ -190,7 +204,8 @@ QMap<QString, QString> observatoryValues(const ObservatorySettings& s, const QSt
 {
     const QString abs = QDir::cleanPath(QDir(folder).absolutePath());
     return {
-        {QStringLiteral("host/kind"), s.kind == HostKind::Indi ? QStringLiteral("indi") : QStringLiteral("sim")},
+        {QStringLiteral("host/kind"),
+         s.kind == HostKind::Indi ? QStringLiteral("indi") : QStringLiteral("sim")},
         {QStringLiteral("site/latitude"), doubleText(s.latitude)},
         {QStringLiteral("site/longitude"), doubleText(s.longitude)},
         {QStringLiteral("site/elevation"), doubleText(s.elevation)},
@@ -247,9 +262,9 @@ QStringList deviceKeysFor(unsigned interfaces, const QString& driver)
 {
     QStringList keys;
     const std::pair<unsigned, const char*> kinds[] = {
-        {telescopeInterface, "indi/mount"}, {ccdInterface, "indi/camera"},
+        {telescopeInterface, "indi/mount"},    {ccdInterface, "indi/camera"},
         {filterInterface, "indi/filterWheel"}, {focuserInterface, "indi/focuser"},
-        {weatherInterface, "indi/weather"}, {domeInterface, "indi/roof"},
+        {weatherInterface, "indi/weather"},    {domeInterface, "indi/roof"},
     };
     for (const auto& [bit, key] : kinds)
         if (interfaces & bit)

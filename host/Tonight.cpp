@@ -51,7 +51,9 @@ QString Tonight::text(double raHours, double decDegrees) const
     const QString max = QStringLiteral("max %1°").arg(qRound(highest));
     if (!first.isValid())
         return max + QStringLiteral(", never above %1°").arg(qRound(m_minimumElevation));
-    const auto local = [&](const QDateTime& t) { return t.toTimeZone(m_zone).toString(QStringLiteral("HH:mm")); };
+    const auto local = [&](const QDateTime& t) {
+        return t.toTimeZone(m_zone).toString(QStringLiteral("HH:mm"));
+    };
     return max + QStringLiteral(", %1-%2").arg(local(first), local(last));
 }
 

@@ -2,7 +2,9 @@
 #include "config/NumberText.h"
 #include "core/SurveyCore.h"
 #include "host/HostError.h"
+#include "host/HostText.h"
 #include "targets/FileReplacement.h"
+#include "targets/TargetTable.h"
 
 #include <cmath>
 #include <limits>
@@ -161,6 +163,45 @@ void writeGrid(SurveyCore& core, TextStream& out, const QString& areaNumber, con
 }
 
 } // namespace
+
+qint64 mpsAreaFields(const QString& areaLine, double raStep, double decStep, QString& problem)
+{
+    const QStringList parts = areaLine.split(QLatin1Char(' '));
+    if (parts.size() < 4) {
+        problem = QStringLiteral("needs four fields separated by spaces");
+        return 0;
+    }
+    double v[4];
+    for (int i = 0; i < 4; ++i) {
+        const bool ra = i % 2 == 0;
+        const QString text = i < 3 ? parts[i] : parts.mid(3).join(QLatin1Char(' '));
+        try {
+            v[i] = parseSexagesimal(ra ? QStringLiteral("HMS_Hours") : QStringLiteral("DMS_Degrees"), text,
+                                    ra ? u'h' : u'd');
+        } catch (const HostError& e) {
+            problem = QStringLiteral("\"%1\" cannot be read (%2)").arg(text, e.reason());
+            return 0;
+        }
+        if (ra ? !(v[i] >= 0 && v[i] <= 24) : !(v[i] >= -90 && v[i] <= 90)) {
+            problem =
+                QStringLiteral("\"%1\" is outside %2")
+                    .arg(text, ra ? QStringLiteral("0 to 24 hours") : QStringLiteral("-90 to 90 degrees"));
+            return 0;
+        }
+    }
+    if (!(raStep > 0 && decStep > 0)) {
+        problem = QStringLiteral("the field of view is not set");
+        return 0;
+    }
+    const qint64 columns = gridSteps(v[0], v[2], raStep, kMaxGridColumns);
+    const qint64 rows = gridSteps(v[1], v[3], decStep, kMaxGridFields);
+    if (columns > kMaxGridColumns || columns * rows > kMaxGridFields) {
+        problem = QStringLiteral("would make more than %1 fields").arg(kMaxGridFields);
+        return 0;
+    }
+    problem.clear();
+    return columns * rows;
+}
 
 int16_t SurveyCore::createMPSFiles()
 {

@@ -59,6 +59,15 @@ QString importedRa(const QString& text)
     return formatSexagesimal(*degrees / 15, QStringLiteral(":"), QStringLiteral(":"), QString(), false);
 }
 
+// Decimal RA in the targets file is hours; exported as sexagesimal so that it reads back as hours.
+QString exportedRa(const QString& text)
+{
+    const auto hours = parseNumber(text);
+    if (!hours)
+        return text;
+    return formatSexagesimal(*hours, QStringLiteral(":"), QStringLiteral(":"), QString(), false);
+}
+
 QString importedDec(const QString& text)
 {
     const auto degrees = parseNumber(text);
@@ -141,7 +150,8 @@ QString entryProblem(const TargetEntry& e)
     for (const auto& [text, first, what] :
          {std::tuple{e.ra, u'h', "right ascension"}, std::tuple{e.dec, u'd', "declination"}}) {
         try {
-            const double v = parseSexagesimal(first == u'h' ? QStringLiteral("HMS_Hours") : QStringLiteral("DMS_Degrees"), text, first);
+            const double v = parseSexagesimal(
+                first == u'h' ? QStringLiteral("HMS_Hours") : QStringLiteral("DMS_Degrees"), text, first);
             if (!std::isfinite(static_cast<float>(v)))
                 return QStringLiteral("Invalid %1 - too large").arg(QLatin1String(what));
         } catch (const HostError& error) {
@@ -246,8 +256,8 @@ TargetsFile mergedTargets(const TargetsFile& now, const TargetsFile& opened, con
     return merged;
 }
 
-QString saveTargetsFile(FileSystem& fs, const QString& path, const QString& newPath, const TargetsFile& opened,
-                        const TargetsFile& edited)
+QString saveTargetsFile(FileSystem& fs, const QString& path, const QString& newPath,
+                        const TargetsFile& opened, const TargetsFile& edited)
 {
     for (int attempt = 1; attempt <= kSaveAttempts; ++attempt) {
         FileReplacement replacement(fs, path, newPath);
@@ -267,7 +277,8 @@ QString saveTargetsFile(FileSystem& fs, const QString& path, const QString& newP
         }
     }
     fs.GetFile(newPath)->Delete();
-    return QStringLiteral("The targets file \"%1\" changed each of the %2 times it was copied; it was not changed.")
+    return QStringLiteral(
+               "The targets file \"%1\" changed each of the %2 times it was copied; it was not changed.")
         .arg(path)
         .arg(kSaveAttempts);
 }
@@ -292,13 +303,17 @@ TargetsImport importTargetsCsv(const QString& text, const QList<TargetEntry>& ex
             continue;
         const QStringList fields = splitDelimited(line, delimiter);
         const int number = static_cast<int>(i) + 1;
-        if (i == 0 && fields.size() >= 3 && fields[0].trimmed().compare(QStringLiteral("name"), Qt::CaseInsensitive) == 0) {
+        const bool header = std::any_of(fields.begin(), fields.end(), [](const QString& f) {
+            return f.trimmed().compare(QStringLiteral("name"), Qt::CaseInsensitive) == 0;
+        });
+        if (i == 0 && header) {
             // A header names the columns; config items may come in any order.
             columns.clear();
             for (const QString& f : fields) {
                 const QString name = f.trimmed();
-                const auto known = std::find_if(targetItemKeys().begin(), targetItemKeys().end(),
-                                                [&](const QString& k) { return k.compare(name, Qt::CaseInsensitive) == 0; });
+                const auto known =
+                    std::find_if(targetItemKeys().begin(), targetItemKeys().end(),
+                                 [&](const QString& k) { return k.compare(name, Qt::CaseInsensitive) == 0; });
                 columns << (known != targetItemKeys().end() ? *known : name.toLower());
             }
             continue;
@@ -329,7 +344,7 @@ TargetsImport importTargetsCsv(const QString& text, const QList<TargetEntry>& ex
             result.rejected << RejectedLine{number, problem, line};
             continue;
         }
-        e.configLine = QString();
+        e.configLine = QStringLiteral("**** ");
         if (names.contains(e.name)) {
             result.duplicates << e;
             continue;
@@ -340,13 +355,61 @@ TargetsImport importTargetsCsv(const QString& text, const QList<TargetEntry>& ex
     return result;
 }
 
+AreasImport importAreasCsv(const QString& text, double raStep, double decStep)
+{
+    AreasImport result;
+    const QStringList lines = text.split(u'\n');
+    const QString first = lines.value(0);
+    const QChar delimiter = first.count(u';') > first.count(u',') ? u';' : u',';
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QString line = lines[i];
+        if (line.endsWith(u'\r'))
+            line.chop(1);
+        if (line.trimmed().isEmpty())
+            continue;
+        const QStringList fields = splitDelimited(line, delimiter);
+        // A header row: its first field is no position.
+        if (i == 0 && !fields.isEmpty() && !fields[0].isEmpty() && !fields[0][0].isDigit() &&
+            fields[0][0] != u'+' && fields[0][0] != u'-')
+            continue;
+        const int number = static_cast<int>(i) + 1;
+        if (fields.size() != 4) {
+            result.rejected << RejectedLine{number, QStringLiteral("needs four corners"), line};
+            continue;
+        }
+        const QString area = QStringList{importedRa(fields[0]), importedDec(fields[1]), importedRa(fields[2]),
+                                         importedDec(fields[3])}
+                                 .join(u' ');
+        QString problem;
+        if (mpsAreaFields(area, raStep, decStep, problem) == 0)
+            result.rejected << RejectedLine{number, problem, line};
+        else
+            result.added << area;
+    }
+    return result;
+}
+
+QString exportAreasCsv(const QStringList& areaLines)
+{
+    QString text = csvLine({QStringLiteral("raStart"), QStringLiteral("decStart"), QStringLiteral("raEnd"),
+                            QStringLiteral("decEnd")}) +
+                   QStringLiteral("\r\n");
+    for (const QString& area : areaLines) {
+        QStringList corners = area.split(u' ');
+        for (int i = 0; i < corners.size(); i += 2)
+            corners[i] = exportedRa(corners[i]);
+        text += csvLine(corners) + QStringLiteral("\r\n");
+    }
+    return text;
+}
+
 QString exportTargetsCsv(const QList<TargetEntry>& entries)
 {
     QStringList header{QStringLiteral("name"), QStringLiteral("ra"), QStringLiteral("dec")};
     header << targetItemKeys();
     QString text = csvLine(header) + QStringLiteral("\r\n");
     for (const TargetEntry& e : entries) {
-        QStringList fields{e.name, e.ra, e.dec};
+        QStringList fields{e.name, exportedRa(e.ra), e.dec};
         for (const QString& key : targetItemKeys())
             fields << e.item(key);
         text += csvLine(fields) + QStringLiteral("\r\n");

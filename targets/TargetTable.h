@@ -24,7 +24,7 @@ struct TargetEntry
     QString ra;  // as written: hours, sexagesimal or decimal
     QString dec; // degrees
     TargetItems items;
-    QString configLine; // as read; null: the entry has none
+    QString configLine; // as read ("**** " for a new entry); null: the entry has none
 
     QString targetLine() const { return name + u'\t' + ra + u'\t' + dec; }
     QString item(const QString& key) const;
@@ -61,8 +61,8 @@ TargetsFile mergedTargets(const TargetsFile& now, const TargetsFile& opened, con
 // Saves the user's edits to the targets file with the survey's edit-safe replace: the copy is
 // merged with the file as it is at the moment, and made again when the file changes meanwhile.
 // Returns why it was not saved (a read-only file is never replaced); empty when it was.
-QString saveTargetsFile(FileSystem& fs, const QString& path, const QString& newPath, const TargetsFile& opened,
-                        const TargetsFile& edited);
+QString saveTargetsFile(FileSystem& fs, const QString& path, const QString& newPath,
+                        const TargetsFile& opened, const TargetsFile& edited);
 
 // A CSV line that is not imported.
 struct RejectedLine
@@ -85,5 +85,19 @@ struct TargetsImport
 TargetsImport importTargetsCsv(const QString& text, const QList<TargetEntry>& existing);
 // The entries as CSV with a header row; CR LF line ends.
 QString exportTargetsCsv(const QList<TargetEntry>& entries);
+
+// The number of fields a minor planet survey area line ("raStart decStart raEnd decEnd") makes with
+// the given steps (hours, degrees); 0 with the reason when the survey would refuse it.
+qint64 mpsAreaFields(const QString& areaLine, double raStep, double decStep, QString& problem);
+
+// Survey area lines from CSV (start RA, start Dec, end RA, end Dec; a header row, comma or semicolon;
+// decimal RA is degrees), each checked as the survey checks it.
+struct AreasImport
+{
+    QStringList added;
+    QList<RejectedLine> rejected;
+};
+AreasImport importAreasCsv(const QString& text, double raStep, double decStep);
+QString exportAreasCsv(const QStringList& areaLines);
 
 } // namespace kestrove

@@ -49,22 +49,28 @@ private slots:
         QTest::addColumn<QByteArray>("before"); // the line as the file holds it; empty: added
         QTest::addColumn<QByteArray>("after");  // the file's line afterwards; empty: refused
         QTest::addColumn<QString>("refusal");
-        QTest::newRow("latitude") << "site/latitude" << "30.5" << QByteArray("latitude=28.7606 ; surveyed 2019")
+        QTest::newRow("latitude") << "site/latitude"
+                                  << "30.5" << QByteArray("latitude=28.7606 ; surveyed 2019")
                                   << QByteArray("latitude=30.5") << QString();
-        QTest::newRow("horizon") << "limits/horizon" << "0:12 180:6"
-                                 << QByteArray("horizon=0:10 90:25 180:5 270:15") << QByteArray("horizon=0:12 180:6")
-                                 << QString();
-        QTest::newRow("time zone") << "site/timeZone" << "Europe/Madrid" << QByteArray("timeZone=Atlantic/Canary")
+        QTest::newRow("horizon") << "limits/horizon"
+                                 << "0:12 180:6" << QByteArray("horizon=0:10 90:25 180:5 270:15")
+                                 << QByteArray("horizon=0:12 180:6") << QString();
+        QTest::newRow("time zone") << "site/timeZone"
+                                   << "Europe/Madrid" << QByteArray("timeZone=Atlantic/Canary")
                                    << QByteArray("timeZone=Europe/Madrid") << QString();
         QTest::newRow("a key not in the file")
-            << "limits/sunAltitude" << "-15" << QByteArray("180:5 270:15\r\n")
-            << QByteArray("180:5 270:15\r\nsunAltitude=-15\r\n") << QString();
-        QTest::newRow("latitude out of range") << "site/latitude" << "95" << QByteArray() << QByteArray()
-                                               << "Latitude (degrees): \"95\" lies outside -90 to 90";
-        QTest::newRow("elevation not a number") << "site/elevation" << "high" << QByteArray() << QByteArray()
-                                                << "Elevation (metres): \"high\" is not a number";
-        QTest::newRow("a bad horizon") << "limits/horizon" << "0:10 x" << QByteArray() << QByteArray()
-                                       << "Horizon (azimuth:elevation degrees)";
+            << "limits/sunAltitude"
+            << "-15" << QByteArray("180:5 270:15\r\n") << QByteArray("180:5 270:15\r\nsunAltitude=-15\r\n")
+            << QString();
+        QTest::newRow("latitude out of range")
+            << "site/latitude"
+            << "95" << QByteArray() << QByteArray() << "Latitude (degrees): \"95\" lies outside -90 to 90";
+        QTest::newRow("elevation not a number")
+            << "site/elevation"
+            << "high" << QByteArray() << QByteArray() << "Elevation (metres): \"high\" is not a number";
+        QTest::newRow("a bad horizon")
+            << "limits/horizon"
+            << "0:10 x" << QByteArray() << QByteArray() << "Horizon (azimuth:elevation degrees)";
     }
 
     void observatoryRoundTrip()
@@ -97,13 +103,14 @@ private slots:
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QByteArray>("file");
         QTest::newRow("SNe") << "SNeTargets.txt"
-                             << test::crlfLines({"M31\t00:42:44\t+41:16:09", "**** reshoot=true", "M33\t01:33:50\t+30:39:37",
-                                                 "**** "});
+                             << test::crlfLines({"M31\t00:42:44\t+41:16:09", "**** reshoot=true",
+                                                 "M33\t01:33:50\t+30:39:37", "**** "});
         QTest::newRow("SLC") << "SLCTargets.txt"
-                             << test::crlfLines({"M31\t00:42:44\t+41:16:09",
-                                                 "**** lastImageJD=2461000.5 priority=100 interval=60 exposure=30 "
-                                                 "binning=1 filter=V",
-                                                 "M33\t01:33:50\t+30:39:37", "**** priority=5"});
+                             << test::crlfLines(
+                                    {"M31\t00:42:44\t+41:16:09",
+                                     "**** lastImageJD=2461000.5 priority=100 interval=60 exposure=30 "
+                                     "binning=1 filter=V",
+                                     "M33\t01:33:50\t+30:39:37", "**** priority=5"});
     }
 
     void targetEditorRoundTrip()
@@ -152,6 +159,40 @@ private slots:
         const TargetsImport back = importTargetsCsv(page.exportCsv(), {});
         QCOMPARE(back.added.size(), 2);
         QCOMPARE(back.added[0].items, page.edited().entries[0].items);
+    }
+
+    void areasRoundTrip()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("MPSTargets.txt");
+        const QByteArray file = test::crlfLines({"04:00:00 +18:00:00 05:00:00 +21:00:00", "10 -5 10.5 -4"});
+        test::writeBytes(path, file);
+        LocalFileSystem fs;
+        // Quarter-hour and half-degree steps add up exactly: 5 columns by 7 rows, 3 by 3.
+        AreasPage page(fs, path, dir.filePath("edittargets.txt"), 0.25, 0.5);
+        QTableWidget* table = page.table();
+        QCOMPARE(columnTexts(table, AreasPage::kFieldsColumn), QStringList({"35", "9"}));
+        QCOMPARE(page.save(), QString());
+        QCOMPARE(test::readBytes(path), file);
+
+        QVERIFY(!page.editCell(0, 1, "+95:00:00"));
+        QVERIFY2(page.lastProblem().contains("outside -90 to 90 degrees"), qPrintable(page.lastProblem()));
+        QVERIFY(page.editCell(1, 2, "11"));
+        QCoreApplication::processEvents();
+        QCOMPARE(columnTexts(table, AreasPage::kFieldsColumn), QStringList({"35", "15"}));
+        page.deleteRow(0);
+        const AreasImport import =
+            page.previewImport("raStart,decStart,raEnd,decEnd\n300,10,303.75,10.5\n1,2,3\n");
+        QCOMPARE(import.added, QStringList({"20:00:00.00 +10:00:00.00 20:15:00.00 +10:30:00.00"}));
+        QCOMPARE(import.rejected.size(), 1);
+        QCOMPARE(import.rejected[0].line, 3);
+        page.addImported(import);
+        QCOMPARE(page.save(), QString());
+        QCOMPARE(test::readBytes(path), test::crlfLines({"10 -5 11 -4", import.added[0]}));
+        // Decimal hours go out as sexagesimal, so the export reads back as the same areas.
+        const AreasImport back = page.previewImport(page.exportCsv());
+        QCOMPARE(back.added.value(0), QStringLiteral("10:00:00.00 -05:00:00.00 11:00:00.00 -04:00:00.00"));
+        QCOMPARE(back.added.value(1), import.added[0]);
     }
 };
 

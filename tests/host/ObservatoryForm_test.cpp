@@ -35,12 +35,14 @@ TEST(ObservatoryForm, AnEditChangesOnlyTheChangedValues)
          QByteArray(handEdited).replace("latitude = 28.76   ; the dome", "latitude = 30")},
         {"a key missing from its section",
          {{"limits/sunAltitude", "-18"}},
-         QByteArray(handEdited).replace("minimumElevation=20\r\n", "minimumElevation=20\r\nsunAltitude=-18\r\n")},
+         QByteArray(handEdited)
+             .replace("minimumElevation=20\r\n", "minimumElevation=20\r\nsunAltitude=-18\r\n")},
         {"a missing section, at the end",
          {{"indi/server", "obs:7624"}},
          handEdited + "\r\n\r\n[indi]\r\nserver=obs:7624\r\n"},
         {"a value holding commas is quoted",
-         {{"weather/unsafe", "2026-01-01T00:00:00Z/2026-01-01T01:00:00Z, 2026-01-02T00:00:00Z/2026-01-02T01:00:00Z"}},
+         {{"weather/unsafe",
+           "2026-01-01T00:00:00Z/2026-01-01T01:00:00Z, 2026-01-02T00:00:00Z/2026-01-02T01:00:00Z"}},
          handEdited + "\r\n\r\n[weather]\r\nunsafe=\"2026-01-01T00:00:00Z/2026-01-01T01:00:00Z, "
                       "2026-01-02T00:00:00Z/2026-01-02T01:00:00Z\"\r\n"},
         {"LF ends stay LF", {{"site/longitude", "5"}}, {}},
@@ -48,7 +50,8 @@ TEST(ObservatoryForm, AnEditChangesOnlyTheChangedValues)
     for (const auto& c : cases) {
         if (c.expected.isEmpty()) {
             const QByteArray lf = QByteArray(handEdited).replace("\r\n", "\n");
-            EXPECT_EQ(editedIni(lf, c.changes), QByteArray(lf).replace("longitude=-17.88", "longitude=5")) << c.what;
+            EXPECT_EQ(editedIni(lf, c.changes), QByteArray(lf).replace("longitude=-17.88", "longitude=5"))
+                << c.what;
             continue;
         }
         EXPECT_EQ(editedIni(handEdited, c.changes), c.expected) << c.what;

@@ -59,10 +59,20 @@ TEST(TargetTable, AnImportOffersTheGoodLinesAndListsTheBad)
         QList<int> rejectedLines;
     } cases[] = {
         {"commas, header, decimal degrees",
-         "name,ra,dec,priority\r\nNGC1,15,-10.5,50\r\nM31,10.68,41.27\r\nbad,xx,10\r\n", {"NGC1"}, {"M31"}, {4}},
-        {"semicolons, no header, sexagesimal", "A;01:00:00;+10:00:00\nB;02:00:00\nC;03:00:00;-05:00:00;;;;;;;;x\n",
-         {"A"}, {}, {2, 3}},
-        {"reordered header with a bad item", "Dec;Name;RA;exposure\n10;X;30;60\n10;Y;30;long\n", {"X"}, {}, {3}},
+         "name,ra,dec,priority\r\nNGC1,15,-10.5,50\r\nM31,10.68,41.27\r\nbad,xx,10\r\n",
+         {"NGC1"},
+         {"M31"},
+         {4}},
+        {"semicolons, no header, sexagesimal",
+         "A;01:00:00;+10:00:00\nB;02:00:00\nC;03:00:00;-05:00:00;;;;;;;;;x\n",
+         {"A"},
+         {},
+         {2, 3}},
+        {"reordered header with a bad item",
+         "Dec;Name;RA;exposure\n10;X;30;60\n10;Y;30;long\n",
+         {"X"},
+         {},
+         {3}},
     };
     for (const auto& c : cases) {
         const TargetsImport import = importTargetsCsv(c.csv, existing);
@@ -104,8 +114,9 @@ TEST(TargetTable, SavingMergesWithTheFileAsItIsNow)
     test::TargetsFixture f;
     const QString path = f.path(sneFile);
     const QString newPath = f.path(QStringLiteral("newtargets.txt"));
-    const QStringList lines{"; my list", "M31\t00:42:44\t+41:16:09", "**** reshoot=1", "M33\t01:33:50\t+30:39:37",
-                            "**** ", "M74\t01:36:41\t+15:47:01", "**** lastImageJD=1"};
+    const QStringList lines{
+        "; my list", "M31\t00:42:44\t+41:16:09", "**** reshoot=1",    "M33\t01:33:50\t+30:39:37",
+        "**** ",     "M74\t01:36:41\t+15:47:01", "**** lastImageJD=1"};
     const struct
     {
         const char* what;
@@ -114,10 +125,11 @@ TEST(TargetTable, SavingMergesWithTheFileAsItIsNow)
         QStringList expected;
     } cases[] = {
         {"no edit", {}, [](TargetsFile&) {}, lines},
-        {"delete and add", {},
+        {"delete and add",
+         {},
          [](TargetsFile& t) {
              t.entries.removeAt(1);
-             t.entries << entry("SN1", "1", "2");
+             t.entries << entry("SN1", "1", "2", "**** ");
          },
          {"; my list", "M31\t00:42:44\t+41:16:09", "**** reshoot=1", "M74\t01:36:41\t+15:47:01",
           "**** lastImageJD=1", "SN1\t1\t2", "**** "}},
@@ -155,7 +167,8 @@ TEST(TargetTable, SavingMergesWithTheFileAsItIsNow)
 // both the edit and the observation are kept.
 TEST(TargetTable, AnEditSavedDuringTheSurveysRewriteIsKept)
 {
-    for (const int atDispatch : {1, 3, 6}) {
+    // The update dispatches once a line, so these fall before the first, the second and the last.
+    for (const int atDispatch : {1, 2, 4}) {
         test::TargetsFixture f;
         const QString path = f.path(sneFile);
         const QStringList lines{"M31\t00:42:44\t+41:16:09", "**** ", "M33\t01:33:50\t+30:39:37", "**** "};
@@ -169,19 +182,20 @@ TEST(TargetTable, AnEditSavedDuringTheSurveysRewriteIsKept)
         const TargetsFile opened = readTargetsFile(*f.core.fileSystem, path);
         TargetsFile edited = opened;
         edited.entries[1].setItem(QStringLiteral("priority"), QStringLiteral("3"));
-        edited.entries << entry("SN2026a", "03:00:00", "+20:00:00");
+        edited.entries << entry("SN2026a", "03:00:00", "+20:00:00", "**** ");
         int dispatches = 0;
         f.view.onProcessEvents = [&] {
             if (++dispatches == atDispatch)
-                EXPECT_EQ(saveTargetsFile(*f.core.fileSystem, path, f.path(QStringLiteral("edit.txt")), opened,
-                                          edited),
+                EXPECT_EQ(saveTargetsFile(*f.core.fileSystem, path, f.path(QStringLiteral("edit.txt")),
+                                          opened, edited),
                           QString());
         };
         f.core.updateSNe(lines[0]);
         f.view.onProcessEvents = nullptr;
-        EXPECT_EQ(readBytes(path), crlfLines({lines[0], QStringLiteral("**** lastImageJD=") + f.jd(), lines[2],
-                                              QStringLiteral("**** priority=3"), "SN2026a\t03:00:00\t+20:00:00",
-                                              "**** "}))
+        ASSERT_GE(dispatches, atDispatch);
+        EXPECT_EQ(readBytes(path),
+                  crlfLines({lines[0], QStringLiteral("**** lastImageJD=") + f.jd(), lines[2],
+                             QStringLiteral("**** priority=3"), "SN2026a\t03:00:00\t+20:00:00", "**** "}))
             << atDispatch;
     }
 }
