@@ -19,7 +19,8 @@ TEST(IndiDiscovery, EachDeviceIsOfferedInTheBoxesOfItsKind)
     const QMap<QString, QStringList> expected{
         {"indi/mount", {"Telescope Simulator"}},
         {"indi/camera", {"CCD Simulator"}},
-        {"indi/filterWheel", {"Filter Simulator"}},
+        // The CCD simulator has a filter wheel of its own, and says so.
+        {"indi/filterWheel", {"CCD Simulator", "Filter Simulator"}},
         {"indi/focuser", {"Focuser Simulator"}},
         {"indi/weather", {"Weather Simulator"}},
         {"indi/roof", {"Dome Simulator", "RollOff Simulator"}},
