@@ -17,6 +17,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGridLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <utility>
 
@@ -55,6 +56,9 @@ frmMain::frmMain(Host& host, const QString& programFolder, QWidget* parent)
         connect(observatory, &QPushButton::clicked, this, &frmMain::observatoryClicked);
         connect(targets, &QPushButton::clicked, this, &frmMain::targetsClicked);
     }
+    m_observatoryFolderLabel = new QLabel(this);
+    m_observatoryFolderLabel->setObjectName(QStringLiteral("ObservatoryFolderLabel"));
+    ui->sbStatusBar->addPermanentWidget(m_observatoryFolderLabel);
     // MPFSetup has no action.
 
     // SIGINT and SIGTERM close the window as the user would, without the question nobody is there
@@ -108,10 +112,10 @@ void frmMain::showObservatory()
     }
     if (!m_startWarning.isEmpty())
         text = m_startWarning + u'\n' + text;
-    // Which observatory.ini is in use: the folder may be a hidden one.
-    const QString title = programTitle + QStringLiteral(" - ") + m_observatoryFolder;
-    if (windowTitle() != title)
-        setWindowTitle(title);
+    // Which observatory.ini is in use: its folder may be a hidden one.
+    const QString folder = QStringLiteral("observatory.ini in ") + m_observatoryFolder;
+    if (m_observatoryFolderLabel && m_observatoryFolderLabel->text() != folder)
+        m_observatoryFolderLabel->setText(folder);
     if (text != ui->ObservatoryLabel->text())
         ui->ObservatoryLabel->setText(text);
 }

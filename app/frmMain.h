@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 
+class QLabel;
+
 namespace Ui {
 class frmMain;
 }
@@ -103,6 +105,7 @@ private:
     LogTail m_logTail;
     QTimer m_logTimer;
     QString m_observatoryFolder;
+    QLabel* m_observatoryFolderLabel = nullptr;
     bool m_unloaded = false;
     bool m_closeWhenStopped = false;
     int m_exitStatus = 0;

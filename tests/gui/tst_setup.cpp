@@ -1,8 +1,14 @@
+#include "GuiTestSupport.h"
+#include "app/frmMain.h"
 #include "app/frmObservatory.h"
 #include "app/frmTargets.h"
 #include "host/LocalFileSystem.h"
+#include "support/FakeHost.h"
 #include "support/TestSupport.h"
 
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -42,6 +48,33 @@ class tst_setup : public QObject
     Q_OBJECT
 
 private slots:
+    // The main window names the observatory folder in use and opens both windows over it.
+    void mainWindowOpensBoth()
+    {
+        QTemporaryDir dir;
+        test::FakeHost host;
+        frmMain window(host, dir.path());
+        const QString observatory = dir.filePath("observatory");
+        readObservatorySettings(observatory);
+        window.setObservatoryFolder(observatory);
+        window.showObservatory();
+        QVERIFY(window.findChild<QLabel*>("ObservatoryFolderLabel")->text().endsWith(observatory));
+        QString title;
+        int tabs = 0;
+        test::onNextModal([&](QWidget* dialog) {
+            title = dialog->windowTitle();
+            static_cast<QDialog*>(dialog)->reject();
+        });
+        window.findChild<QPushButton*>("ObservatoryButton")->click();
+        QCOMPARE(title, QStringLiteral("Observatory - ") + observatoryIniPath(observatory));
+        test::onNextModal([&](QWidget* dialog) {
+            tabs = dialog->findChild<QTabWidget*>()->count();
+            static_cast<QDialog*>(dialog)->reject();
+        });
+        window.findChild<QPushButton*>("TargetsButton")->click();
+        QCOMPARE(tabs, 3);
+    }
+
     void observatoryRoundTrip_data()
     {
         QTest::addColumn<QString>("key");
