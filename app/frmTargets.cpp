@@ -123,7 +123,12 @@ TargetsPage::TargetsPage(FileSystem& fs, const QString& path, const QString& edi
     auto* watch = new QTimer(this);
     watch->setInterval(2000);
     connect(watch, &QTimer::timeout, this, [this] {
-        if (changedOnDisk())
+        if (!changedOnDisk())
+            return;
+        // Nothing of the user's to keep: show the file as it is now.
+        if (edited().entries == m_opened.entries)
+            reload();
+        else
             m_note->setText(QStringLiteral("The file changed on the disk since it was read: Save merges your "
                                            "edits with it, Reload shows it."));
     });

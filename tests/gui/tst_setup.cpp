@@ -194,6 +194,31 @@ private slots:
         QCOMPARE(back.added[0].items, page.edited().entries[0].items);
     }
 
+    // The survey rewrites the file while the editor is open: an untouched table shows it, and an
+    // edited one says so and keeps the survey's update when it saves.
+    void editorFollowsTheSurvey()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("SNeTargets.txt");
+        test::writeBytes(path, test::crlfLines({"M31\t00:42:44\t+41:16:09", "**** "}));
+        LocalFileSystem fs;
+        TargetsPage page(fs, path, dir.filePath("edittargets.txt"), QTimeZone::utc(), nullptr);
+        const QByteArray updated =
+            test::crlfLines({"M31\t00:42:44\t+41:16:09", "**** lastImageJD=2461000.5"});
+        test::writeBytes(path, updated);
+        QTRY_COMPARE_WITH_TIMEOUT(page.edited().entries.value(0).item("lastImageJD"),
+                                  QStringLiteral("2461000.5"), 5000);
+
+        QVERIFY(page.editCell(0, 6, "9"));
+        test::writeBytes(path, updated + "M33\t01:33:50\t+30:39:37\r\n**** \r\n");
+        QTRY_VERIFY_WITH_TIMEOUT(page.changedOnDisk(), 5000);
+        QCOMPARE(page.table()->rowCount(), 1);
+        QCOMPARE(page.save(), QString());
+        QCOMPARE(test::readBytes(path),
+                 test::crlfLines({"M31\t00:42:44\t+41:16:09", "**** lastImageJD=2461000.5 priority=9",
+                                  "M33\t01:33:50\t+30:39:37", "**** "}));
+    }
+
     void areasRoundTrip()
     {
         QTemporaryDir dir;
