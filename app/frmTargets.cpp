@@ -264,7 +264,7 @@ void TargetsPage::setFilter(const QString& text)
 TargetsFile TargetsPage::edited() const
 {
     TargetsFile file;
-    file.leading = m_opened.leading;
+    file.trailing = m_opened.trailing;
     for (const int id : m_order)
         file.entries << m_entries[id];
     return file;

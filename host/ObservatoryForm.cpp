@@ -352,6 +352,9 @@ QByteArray editedIni(const QByteArray& text, const QList<QPair<QString, QString>
 
 void saveObservatoryChanges(const QString& folder, const QList<QPair<QString, QString>>& changes)
 {
+    // Nothing changed: the file and its time stay as they are.
+    if (changes.isEmpty())
+        return;
     const QString path = observatoryIniPath(folder);
     QFile in(path);
     QByteArray text;

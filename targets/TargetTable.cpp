@@ -10,6 +10,7 @@
 #include <QSet>
 
 #include <cmath>
+#include <utility>
 
 namespace kestrove {
 
@@ -170,41 +171,37 @@ QString entryProblem(const TargetEntry& e)
 
 TargetsFile parseTargetsLines(const QStringList& lines)
 {
+    // As a pass reads the file: an entry is a line followed by a config line; any other line is
+    // the user's and stays where it is.
     TargetsFile file;
-    for (const QString& line : lines) {
-        if (line.startsWith(QStringLiteral("****")) && !file.entries.isEmpty() &&
-            file.entries.last().configLine.isNull()) {
-            file.entries.last().configLine = line;
-            file.entries.last().items = configItems(line);
+    QStringList other;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString& line = lines[i];
+        if (line.startsWith(QStringLiteral("****")) ||
+            !lines.value(i + 1).startsWith(QStringLiteral("****"))) {
+            other << line;
             continue;
         }
         const QStringList fields = line.split(tab);
-        if (fields.size() < 3) {
-            // A line the survey would skip stays where it is: before the entries, or as an entry
-            // of its own that the editor shows with its reason.
-            if (file.entries.isEmpty()) {
-                file.leading << line;
-                continue;
-            }
-        }
         TargetEntry entry;
         entry.name = fields.value(0);
         entry.ra = fields.value(1);
         entry.dec = fields.mid(2).join(tab);
+        entry.configLine = lines[++i];
+        entry.items = configItems(entry.configLine);
+        entry.before = std::exchange(other, {});
         file.entries << entry;
     }
+    file.trailing = other;
     return file;
 }
 
 QStringList targetsFileLines(const TargetsFile& file)
 {
-    QStringList lines = file.leading;
-    for (const TargetEntry& e : file.entries) {
-        lines << e.targetLine();
-        if (!e.configLine.isNull() || !e.items.isEmpty())
-            lines << e.writtenConfigLine();
-    }
-    return lines;
+    QStringList lines;
+    for (const TargetEntry& e : file.entries)
+        lines << e.before << e.targetLine() << e.writtenConfigLine();
+    return lines << file.trailing;
 }
 
 TargetsFile readTargetsFile(FileSystem& fs, const QString& path)
@@ -228,28 +225,30 @@ TargetsFile mergedTargets(const TargetsFile& now, const TargetsFile& opened, con
         after.insert(e.name, e);
 
     TargetsFile merged;
-    merged.leading = now.leading;
     QSet<QString> present;
+    QStringList orphaned; // the lines above a deleted entry stay, above the next one
     for (const TargetEntry& current : now.entries) {
         present.insert(current.name);
-        if (!before.contains(current.name)) {
-            merged.entries << current;
-            continue;
-        }
-        if (!after.contains(current.name))
-            continue; // deleted in the editor
-        const TargetEntry& was = before[current.name];
-        const TargetEntry& is = after[current.name];
         TargetEntry e = current;
-        if (is.ra != was.ra)
-            e.ra = is.ra;
-        if (is.dec != was.dec)
-            e.dec = is.dec;
-        for (const QString& key : targetItemKeys())
-            if (is.item(key) != was.item(key))
-                e.setItem(key, is.item(key));
+        if (before.contains(current.name)) {
+            if (!after.contains(current.name)) {
+                orphaned << current.before;
+                continue;
+            }
+            const TargetEntry& was = before[current.name];
+            const TargetEntry& is = after[current.name];
+            if (is.ra != was.ra)
+                e.ra = is.ra;
+            if (is.dec != was.dec)
+                e.dec = is.dec;
+            for (const QString& key : targetItemKeys())
+                if (is.item(key) != was.item(key))
+                    e.setItem(key, is.item(key));
+        }
+        e.before = std::exchange(orphaned, {}) + e.before;
         merged.entries << e;
     }
+    merged.trailing = orphaned + now.trailing;
     for (const TargetEntry& e : edited.entries)
         if (!before.contains(e.name) && !present.contains(e.name))
             merged.entries << e;

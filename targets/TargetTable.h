@@ -24,7 +24,8 @@ struct TargetEntry
     QString ra;  // as written: hours, sexagesimal or decimal
     QString dec; // degrees
     TargetItems items;
-    QString configLine; // as read ("**** " for a new entry); null: the entry has none
+    QString configLine; // as read; "**** " for a new entry
+    QStringList before; // the user's lines above the entry that are no entry themselves
 
     QString targetLine() const { return name + u'\t' + ra + u'\t' + dec; }
     QString item(const QString& key) const;
@@ -40,11 +41,11 @@ TargetItems configItems(const QString& configLine);
 // Why the entry cannot be read as the survey reads it (name, position, items); empty when it can.
 QString entryProblem(const TargetEntry& entry);
 
-// A targets file: the lines before its first entry, then its entries.
+// A targets file: its entries, each with the other lines above it, and the lines after the last.
 struct TargetsFile
 {
-    QStringList leading;
     QList<TargetEntry> entries;
+    QStringList trailing;
 };
 
 TargetsFile parseTargetsLines(const QStringList& lines);

@@ -125,14 +125,15 @@ TEST(TargetTable, SavingMergesWithTheFileAsItIsNow)
         QStringList expected;
     } cases[] = {
         {"no edit", {}, [](TargetsFile&) {}, lines},
+        // A line that is no entry (none follows it) stays where it was.
         {"delete and add",
          {},
          [](TargetsFile& t) {
-             t.entries.removeAt(1);
+             t.entries.removeAt(0);
              t.entries << entry("SN1", "1", "2", "**** ");
          },
-         {"; my list", "M31\t00:42:44\t+41:16:09", "**** reshoot=1", "M74\t01:36:41\t+15:47:01",
-          "**** lastImageJD=1", "SN1\t1\t2", "**** "}},
+         {"; my list", "M33\t01:33:50\t+30:39:37", "**** ", "M74\t01:36:41\t+15:47:01", "**** lastImageJD=1",
+          "SN1\t1\t2", "**** "}},
         {"survey updated the entry edited",
          {"; my list", "M31\t00:42:44\t+41:16:09", "**** lastImageJD=2461000.5", "M33\t01:33:50\t+30:39:37",
           "**** ", "M74\t01:36:41\t+15:47:01", "**** lastImageJD=1"},
