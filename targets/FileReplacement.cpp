@@ -9,7 +9,7 @@ FileReplacement::FileReplacement(FileSystem& fs, const QString& path, const QStr
       // Beside the file it replaces, so that the rename stays within one file system.
       m_newPath(m_filePath == path
                     ? plainNewPath
-                    : QFileInfo(m_filePath).absolutePath() + QStringLiteral("/newtargets.txt")),
+                    : QFileInfo(m_filePath).absolutePath() + u'/' + QFileInfo(plainNewPath).fileName()),
       m_before(fs.Status(m_filePath)),
       m_folderWritable(QFileInfo(QFileInfo(m_newPath).absolutePath()).isWritable())
 {

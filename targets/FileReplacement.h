@@ -7,7 +7,8 @@
 
 namespace kestrove {
 
-// A file that is written whole: its new content goes to "newtargets.txt" beside it, flushed to the
+// A file that is written whole: its new content goes to a file of the name of `plainNewPath`
+// ("newtargets.txt" for the survey, another for the target editor) beside it, flushed to the
 // disk, and then takes the file's place in one rename, with the file's permissions. A symbolic link
 // stays in place; the file it names is the one replaced.
 class FileReplacement
