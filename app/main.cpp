@@ -5,6 +5,7 @@
 #include "app/ProgramFolder.h"
 #include "app/frmMain.h"
 #include "host/HostFactory.h"
+#include "web/WebService.h"
 
 #include <QApplication>
 #include <QDir>
@@ -81,6 +82,15 @@ int runWindow(const CommandLine& commandLine)
         return 1;
     }
     window->core.runLimits = commandLine.limits;
+    std::unique_ptr<WebService> web;
+    try {
+        web = std::make_unique<WebService>(window->core, window->shown, commandLine.observatory, commandLine.webPort);
+        for (const QString& line : web->start())
+            print(stdout, line + u'\n');
+    } catch (const std::exception& error) {
+        QMessageBox::critical(nullptr, QStringLiteral("Kestrove"), QString::fromUtf8(error.what()));
+        return 1;
+    }
     window->setObservatoryFolder(commandLine.observatory);
     window->show();
     if (!notes.isEmpty())

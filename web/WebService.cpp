@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTimer>
+#include <utility>
 
 namespace kestrove {
 
@@ -29,11 +30,24 @@ WebService::WebService(SurveyCore& core, WebState& state, const QString& observa
     m_token = settings.token;
     m_notifier = Notifier(settings.notifyCommand);
     m_state.attach(core);
+    m_state.onRunning = [this](bool running) {
+        if (running)
+            m_endTold = false;
+        else
+            // A window has nobody else to tell it; a headless run tells first, with its reason.
+            QTimer::singleShot(0, &m_timer, [this] {
+                runEnded(m_core.stopReason.isEmpty() ? QStringLiteral("Run ended")
+                                                     : QStringLiteral("Run ended: ") + m_core.stopReason);
+            });
+    };
     m_timer.setInterval(1000);
     QObject::connect(&m_timer, &QTimer::timeout, [this] { everySecond(); });
 }
 
-WebService::~WebService() = default;
+WebService::~WebService()
+{
+    m_state.onRunning = nullptr;
+}
 
 QStringList WebService::start()
 {
@@ -62,7 +76,7 @@ QStringList WebService::start()
     };
     if (m_core.host().observatoryControl())
         // Closing waits for the roof: it runs after the reply has gone, not inside the request.
-        actions.close = [this] { QTimer::singleShot(0, [this] { m_core.closeObservatory(); }); };
+        actions.close = [this] { QTimer::singleShot(0, &m_timer, [this] { m_core.closeObservatory(); }); };
     m_routes = std::make_unique<WebRoutes>(m_state, m_token, actions);
     m_server = std::make_unique<WebServer>(*m_routes);
     QString error;
@@ -78,11 +92,15 @@ QStringList WebService::start()
 
 void WebService::runEnded(const QString& why)
 {
+    if (std::exchange(m_endTold, true))
+        return;
     m_notifier.notify(QStringLiteral("run-ended"), why, m_core.host().clock().utcNow());
 }
 
 void WebService::runFailed(const QString& why)
 {
+    if (std::exchange(m_endTold, true))
+        return;
     m_notifier.notify(QStringLiteral("run-error"), why, m_core.host().clock().utcNow());
 }
 

@@ -26,7 +26,7 @@ public:
     // Starts serving when a port is set; returns what to tell the user once (the address to open,
     // a token made for them). Throws HostError when the address cannot be listened on.
     QStringList start();
-    // The run ended (why, as the status says it), or an error stopped it.
+    // The run ended (why, as the status says it), or an error stopped it; told once per run.
     void runEnded(const QString& why);
     void runFailed(const QString& why);
 
@@ -46,6 +46,8 @@ private:
     std::unique_ptr<WebRoutes> m_routes;
     std::unique_ptr<WebServer> m_server;
     QTimer m_timer;
+    // The end of the last run was told: once per run, whoever notices first.
+    bool m_endTold = false;
     qint64 m_historySize = -1;
 };
 

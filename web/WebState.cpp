@@ -54,8 +54,11 @@ void WebState::showMessage(const QString& text)
 
 void WebState::showRunning(bool running)
 {
+    const bool changed = running != m_running;
     m_running = running;
     m_shown.showRunning(running);
+    if (changed && onRunning)
+        onRunning(running);
 }
 
 void WebState::passStarted(const QDateTime& utc)

@@ -10,6 +10,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 namespace kestrove {
@@ -26,6 +27,8 @@ public:
 
     // Watches the core's selection, passing each call on to the observer it had.
     void attach(SurveyCore& core);
+    // Told when the core shows that a run started or ended.
+    std::function<void(bool running)> onRunning;
 
     void showStatus(const QString& text) override;
     void showMessage(const QString& text) override;
