@@ -119,6 +119,14 @@ int main(int argc, char* argv[])
     }
 
     QCoreApplication::setApplicationName(QStringLiteral("kestrove"));
+    if (commandLine->headless && commandLine->webPort > 0) {
+        // The web page's night chart is drawn with Qt Charts, offscreen.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        resolveFolders(*commandLine);
+        return runHeadless(*commandLine);
+    }
     if (commandLine->headless || commandLine->close) {
         QCoreApplication app(argc, argv);
         resolveFolders(*commandLine);

@@ -137,6 +137,10 @@ WebReply WebRoutes::route(const WebRequest& request) const
                              QStringLiteral("reading from another computer needs the token"))
                    // The page itself is served, so that it can ask for the token.
                    : pageFile(request.path);
+    if (request.path == QLatin1String("/night.svg"))
+        return m_state.nightChart().isEmpty()
+                   ? problem(404, QStringLiteral("no night chart yet: it is drawn when a window or --web can draw"))
+                   : WebReply{200, "image/svg+xml", m_state.nightChart()};
     if (!api)
         return pageFile(request.path);
     if (request.path == QLatin1String("/api/status"))

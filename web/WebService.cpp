@@ -5,12 +5,19 @@
 #include "host/HostError.h"
 #include "host/ObservatoryControl.h"
 #include "host/ObservatorySettings.h"
+#include "report/charts/NightCharts.h"
 #include "web/WebSettings.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
+#include <QTemporaryDir>
 #include <QRandomGenerator>
 #include <QTimer>
 #include <utility>
+
+Q_LOGGING_CATEGORY(lcWeb, "kestrove.web")
 
 namespace kestrove {
 
@@ -30,6 +37,10 @@ WebService::WebService(SurveyCore& core, WebState& state, const QString& observa
     m_token = settings.token;
     m_notifier = Notifier(settings.notifyCommand);
     m_state.attach(core);
+    // With neither a page nor a command there is nothing to watch for, and no timer to run.
+    m_active = m_port > 0 || !settings.notifyCommand.isEmpty();
+    if (!m_active)
+        return;
     m_state.onRunning = [this](bool running) {
         if (running)
             m_endTold = false;
@@ -52,6 +63,8 @@ WebService::~WebService()
 QStringList WebService::start()
 {
     QStringList told;
+    if (!m_active)
+        return told;
     everySecond();
     m_timer.start();
     if (m_port <= 0)
@@ -112,10 +125,38 @@ void WebService::everySecond()
         return;
     // history.csv only grows: a size that did not change is nothing new.
     const qint64 size = QFileInfo(path).size();
-    if (size == m_historySize)
+    if (size != m_historySize) {
+        m_historySize = size;
+        m_chartDue = true;
+        m_notifier.historyRead(readHistory(path), m_core.host().clock().utcNow());
+    }
+    // Drawing takes a moment of the survey's thread: only when a plan ended, and not more often than every 10 s.
+    if (m_server && m_chartDue && (!m_sinceChart.isValid() || m_sinceChart.elapsed() >= 10000)) {
+        m_chartDue = false;
+        m_sinceChart.start();
+        drawNightChart();
+    }
+}
+
+void WebService::drawNightChart()
+{
+    // The charts are widgets: a headless run draws them only when it made a QApplication.
+    if (!QCoreApplication::instance() || !QCoreApplication::instance()->inherits("QApplication"))
         return;
-    m_historySize = size;
-    m_notifier.historyRead(readHistory(path), m_core.host().clock().utcNow());
+    try {
+        if (!m_observatory)
+            m_observatory = resolvedUserObservatory(m_folder);
+        const NightReport report = observedNight(*m_observatory, nightDateOf(m_core.now()));
+        QTemporaryDir scratch;
+        const QString svg = scratch.filePath(QStringLiteral("night.svg"));
+        charts::saveChart(charts::nightChart(report), QSize(900, 500), scratch.filePath(QStringLiteral("night.png")),
+                          svg);
+        QFile file(svg);
+        if (file.open(QIODevice::ReadOnly))
+            m_state.setNightChart(file.readAll());
+    } catch (const std::exception& error) {
+        qCWarning(lcWeb) << "the night chart cannot be drawn:" << error.what();
+    }
 }
 
 } // namespace kestrove

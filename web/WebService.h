@@ -4,6 +4,10 @@
 #include "web/WebRoutes.h"
 #include "web/WebServer.h"
 #include "web/WebState.h"
+#include "report/Preview.h"
+
+#include <QElapsedTimer>
+#include <optional>
 
 #include <QStringList>
 #include <QTimer>
@@ -35,11 +39,14 @@ public:
 
 private:
     void everySecond();
+    // Draws tonight's chart from history.csv when the program can draw (a QApplication).
+    void drawNightChart();
 
     SurveyCore& m_core;
     WebState& m_state;
     QString m_folder;
     int m_port = 0;
+    bool m_active = false;
     QString m_bind;
     QString m_token;
     Notifier m_notifier;
@@ -49,6 +56,9 @@ private:
     // The end of the last run was told: once per run, whoever notices first.
     bool m_endTold = false;
     qint64 m_historySize = -1;
+    std::optional<ResolvedObservatory> m_observatory;
+    QElapsedTimer m_sinceChart;
+    bool m_chartDue = true;
 };
 
 // A token of 32 hexadecimal digits from the system's random source.

@@ -49,6 +49,10 @@ public:
     // The survey's "history.csv"; empty before the core is loaded.
     QString historyFile() const;
 
+    // The night chart as SVG, drawn elsewhere; empty until there is one.
+    void setNightChart(const QByteArray& svg) { m_nightChart = svg; }
+    const QByteArray& nightChart() const { return m_nightChart; }
+
     // The JSON of /api/status, /api/history, /api/log and /api/preview.
     QJsonObject status() const;
     QJsonObject history() const;
@@ -77,7 +81,8 @@ private:
     std::optional<Pick> m_current;
     LogTail m_logTail;
     QStringList m_logLines;  // the last keptLogLines lines
-    qint64 m_logCount = 0;   // lines read since the start; the last one is number m_logCount
+    qint64 m_logCount = 0;
+    QByteArray m_nightChart;   // lines read since the start; the last one is number m_logCount
 };
 
 QJsonObject pickJson(const WebState::Pick& pick);

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Opens the web page of a headless virtual night in headless Chromium at a phone's size: the current
-target shows and follows the passes, nothing scrolls sideways, and "Stop Survey" with the token stops
-the run. Prints the page's load time and how long an update takes to reach it."""
+target shows and follows the passes, the night chart loads, nothing scrolls sideways, and "Stop
+Survey" with the token stops the run. Prints the page's load time and how long an update takes to reach it."""
 import argparse
 import json
 import os
@@ -105,6 +105,11 @@ def main():
                 latencies.append(time.monotonic() - seen_at)
             print("update latency: " + ", ".join(f"{l * 1000:.0f} ms" for l in latencies))
             assert max(latencies) < 2.0, "the page took more than 2 s to follow a pass"
+
+            wait_for("the night chart", lambda: driver.execute_script(
+                "const c = document.getElementById('chart');"
+                "return !document.getElementById('chartSection').hidden && c.complete && c.naturalWidth > 0;"), 60)
+            print("the night chart loaded")
 
             widths = driver.execute_script(
                 "return [document.documentElement.scrollWidth, document.documentElement.clientWidth];")

@@ -60,6 +60,7 @@ async function refresh() {
       }
       return row;
     }));
+    showChart();
     const preview = await api('/api/preview');
     document.getElementById('preview').replaceChildren(...preview.targets.map(t => {
       const item = document.createElement('li');
@@ -67,6 +68,18 @@ async function refresh() {
       return item;
     }));
   }
+}
+
+// The chart is fetched with the token like the JSON, then shown from memory.
+async function showChart() {
+  const headers = token() ? { 'Authorization': 'Bearer ' + token() } : {};
+  const reply = await fetch('/night.svg', { headers, cache: 'no-store' });
+  if (!reply.ok) return;
+  const chart = document.getElementById('chart');
+  const old = chart.src;
+  chart.src = URL.createObjectURL(await reply.blob());
+  if (old.startsWith('blob:')) URL.revokeObjectURL(old);
+  document.getElementById('chartSection').hidden = false;
 }
 
 async function act(path) {
