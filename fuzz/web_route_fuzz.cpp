@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const bool authorized = tokenMatches(request.authorization, token);
     FUZZ_CHECK(actions == 0 || (authorized && request.method == "POST"), "an action without the token");
     if (reply.status == 200 && !request.loopback && !authorized)
-        FUZZ_CHECK(!request.path.startsWith(QStringLiteral("/api/")), "the survey's state read without the token");
+        FUZZ_CHECK(!request.path.startsWith(QStringLiteral("/api/")),
+                   "the survey's state read without the token");
     if (request.path.split(u'/').contains(QStringLiteral("..")))
         FUZZ_CHECK(reply.status == 400, "a climbing path served");
     bool valid = true;

@@ -14,7 +14,8 @@ namespace {
 
 WebReply json(const QJsonObject& object, int status = 200)
 {
-    return {status, QByteArrayLiteral("application/json"), QJsonDocument(object).toJson(QJsonDocument::Compact)};
+    return {status, QByteArrayLiteral("application/json"),
+            QJsonDocument(object).toJson(QJsonDocument::Compact)};
 }
 
 WebReply problem(int status, const QString& why)
@@ -109,10 +110,10 @@ WebReply WebRoutes::route(const WebRequest& request) const
         const bool stop = request.path == QLatin1String("/api/stop");
         const bool close = request.path == QLatin1String("/api/close");
         if (!stop && !close)
-            return problem(request.path.startsWith(QLatin1String("/api/")) || request.path == QLatin1String("/")
-                               ? 405
-                               : 404,
-                           QStringLiteral("nothing to do at %1").arg(request.path));
+            return problem(
+                request.path.startsWith(QLatin1String("/api/")) || request.path == QLatin1String("/") ? 405
+                                                                                                      : 404,
+                QStringLiteral("nothing to do at %1").arg(request.path));
         if (request.authorization.isEmpty())
             return problem(401, QStringLiteral("an action needs the token: Authorization: Bearer <token>"));
         if (!authorized)
@@ -127,7 +128,8 @@ WebReply WebRoutes::route(const WebRequest& request) const
         if (!action)
             return problem(409, QStringLiteral("this observatory has nothing to close"));
         action();
-        return json({{QStringLiteral("done"), stop ? QStringLiteral("Stop Survey") : QStringLiteral("Close Observatory")}});
+        return json({{QStringLiteral("done"),
+                      stop ? QStringLiteral("Stop Survey") : QStringLiteral("Close Observatory")}});
     }
 
     const bool api = request.path.startsWith(QLatin1String("/api/"));
@@ -139,7 +141,8 @@ WebReply WebRoutes::route(const WebRequest& request) const
                    : pageFile(request.path);
     if (request.path == QLatin1String("/night.svg"))
         return m_state.nightChart().isEmpty()
-                   ? problem(404, QStringLiteral("no night chart yet: it is drawn when a window or --web can draw"))
+                   ? problem(404, QStringLiteral(
+                                      "no night chart yet: it is drawn when a window or --web can draw"))
                    : WebReply{200, "image/svg+xml", m_state.nightChart()};
     if (!api)
         return pageFile(request.path);

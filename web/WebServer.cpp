@@ -50,7 +50,9 @@ private:
     WebServer& m_web;
 };
 
-WebServer::WebServer(const WebRoutes& routes, QObject* parent) : QAbstractHttpServer(parent), m_routes(routes) {}
+WebServer::WebServer(const WebRoutes& routes, QObject* parent) : QAbstractHttpServer(parent), m_routes(routes)
+{
+}
 
 bool WebServer::start(const QHostAddress& address, quint16 port, QString& error)
 {
@@ -125,8 +127,7 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
         reply = {500, "text/plain", QByteArray("the survey's state cannot be read now: ") + error.what()};
     }
     QHttpServerResponder responder = makeResponder(request, socket);
-    responder.write(reply.body,
-                    {{"Content-Type", reply.contentType}, {"Cache-Control", "no-store"}},
+    responder.write(reply.body, {{"Content-Type", reply.contentType}, {"Cache-Control", "no-store"}},
                     static_cast<QHttpServerResponder::StatusCode>(reply.status));
     return true;
 }

@@ -12,8 +12,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QTemporaryDir>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <utility>
 
@@ -77,7 +77,8 @@ QStringList WebService::start()
         // Actions always need one, and reading from elsewhere too; made once and kept.
         m_token = newWebToken();
         storeWebToken(m_folder, m_token);
-        told << QStringLiteral("A token for the web page was made and kept in [web] token of observatory.ini: ") +
+        told << QStringLiteral(
+                    "A token for the web page was made and kept in [web] token of observatory.ini: ") +
                     m_token;
     }
     WebActions actions;
@@ -130,7 +131,8 @@ void WebService::everySecond()
         m_chartDue = true;
         m_notifier.historyRead(readHistory(path), m_core.host().clock().utcNow());
     }
-    // Drawing takes a moment of the survey's thread: only when a plan ended, and not more often than every 10 s.
+    // Drawing takes a moment of the survey's thread: only when a plan ended, and not more often than every 10
+    // s.
     if (m_server && m_chartDue && (!m_sinceChart.isValid() || m_sinceChart.elapsed() >= 10000)) {
         m_chartDue = false;
         m_sinceChart.start();
@@ -149,8 +151,8 @@ void WebService::drawNightChart()
         const NightReport report = observedNight(*m_observatory, nightDateOf(m_core.now()));
         QTemporaryDir scratch;
         const QString svg = scratch.filePath(QStringLiteral("night.svg"));
-        charts::saveChart(charts::nightChart(report), QSize(900, 500), scratch.filePath(QStringLiteral("night.png")),
-                          svg);
+        charts::saveChart(charts::nightChart(report), QSize(900, 500),
+                          scratch.filePath(QStringLiteral("night.png")), svg);
         QFile file(svg);
         if (file.open(QIODevice::ReadOnly))
             m_state.setNightChart(file.readAll());

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "report/Preview.h"
 #include "web/Notifier.h"
 #include "web/WebRoutes.h"
 #include "web/WebServer.h"
 #include "web/WebState.h"
-#include "report/Preview.h"
 
 #include <QElapsedTimer>
 #include <optional>

@@ -109,7 +109,8 @@ void WebState::followLog()
     if (!m_core || !m_core->acpUtil)
         return;
     try {
-        const QString path = m_core->acpUtil->Prefs().LocalUser().DefaultLogDir() + QStringLiteral("/Kestrove.log");
+        const QString path =
+            m_core->acpUtil->Prefs().LocalUser().DefaultLogDir() + QStringLiteral("/Kestrove.log");
         if (path != m_logTail.path())
             m_logTail.follow(path);
         const QStringList lines = m_logTail.poll();
@@ -154,8 +155,9 @@ QJsonObject WebState::status() const
     // Each reading of the host stands alone: one device that cannot be read leaves the rest.
     try {
         if (m_core->acpUtil)
-            json[QStringLiteral("weatherSafe")] =
-                m_core->acpUtil->WeatherConnected() ? QJsonValue(m_core->acpUtil->Weather().Safe()) : QJsonValue();
+            json[QStringLiteral("weatherSafe")] = m_core->acpUtil->WeatherConnected()
+                                                      ? QJsonValue(m_core->acpUtil->Weather().Safe())
+                                                      : QJsonValue();
     } catch (const std::exception&) {
         json[QStringLiteral("weatherSafe")] = QJsonValue();
     }
@@ -208,14 +210,17 @@ QJsonObject WebState::log(qint64 after) const
     QJsonArray lines;
     for (qint64 n = from; n <= m_logCount; ++n)
         lines.append(m_logLines[static_cast<qsizetype>(n - first)]);
-    return {{QStringLiteral("first"), from}, {QStringLiteral("last"), m_logCount}, {QStringLiteral("lines"), lines}};
+    return {{QStringLiteral("first"), from},
+            {QStringLiteral("last"), m_logCount},
+            {QStringLiteral("lines"), lines}};
 }
 
 QJsonObject WebState::preview() const
 {
     // The next pass most likely picks among what each kind offered in the last one, best first.
     QList<Pick> likely = m_winners;
-    std::stable_sort(likely.begin(), likely.end(), [](const Pick& a, const Pick& b) { return a.score > b.score; });
+    std::stable_sort(likely.begin(), likely.end(),
+                     [](const Pick& a, const Pick& b) { return a.score > b.score; });
     QJsonArray targets;
     for (const Pick& pick : likely)
         targets.append(pickJson(pick));

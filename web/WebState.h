@@ -80,9 +80,9 @@ private:
     QList<Pick> m_winners; // of the last pass
     std::optional<Pick> m_current;
     LogTail m_logTail;
-    QStringList m_logLines;  // the last keptLogLines lines
+    QStringList m_logLines; // the last keptLogLines lines
     qint64 m_logCount = 0;
-    QByteArray m_nightChart;   // lines read since the start; the last one is number m_logCount
+    QByteArray m_nightChart; // lines read since the start; the last one is number m_logCount
 };
 
 QJsonObject pickJson(const WebState::Pick& pick);

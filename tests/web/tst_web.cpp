@@ -59,7 +59,8 @@ void tst_web::initTestCase()
     m_core = std::make_unique<SurveyCore>(*m_host, *m_state, m_dir.path() + QStringLiteral("/program/"));
     m_core->load();
     m_state->attach(*m_core);
-    m_routes = std::make_unique<WebRoutes>(*m_state, QStringLiteral("s3cret"), WebActions{[this] { ++m_stops; }, {}});
+    m_routes = std::make_unique<WebRoutes>(*m_state, QStringLiteral("s3cret"),
+                                           WebActions{[this] { ++m_stops; }, {}});
     m_server = std::make_unique<WebServer>(*m_routes);
     QString error;
     QVERIFY2(m_server->start(QHostAddress::LocalHost, 0, error), qPrintable(error));
@@ -75,7 +76,9 @@ void tst_web::statusOfAKnownPass()
     m_state->passChosen(true, SurveyKind::SNe, QStringLiteral("SN2024abc\t12:00:00\t+20:00:00"), 4);
 
     const auto get = [this](const char* path) {
-        return QJsonDocument::fromJson(m_routes->route({"GET", QString::fromLatin1(path), {}, {}, {}, true}).body).object();
+        return QJsonDocument::fromJson(
+                   m_routes->route({"GET", QString::fromLatin1(path), {}, {}, {}, true}).body)
+            .object();
     };
     const QJsonObject status = get("/api/status");
     QCOMPARE(status[u"running"].toBool(), true);
@@ -116,7 +119,8 @@ void tst_web::logAfter()
         {"after=x", 400, {}},
     };
     for (const auto& c : cases) {
-        const WebReply reply = m_routes->route({"GET", "/api/log", QString::fromLatin1(c.query), {}, {}, true});
+        const WebReply reply =
+            m_routes->route({"GET", "/api/log", QString::fromLatin1(c.query), {}, {}, true});
         QCOMPARE(reply.status, c.status);
         if (reply.status != 200)
             continue;
@@ -137,20 +141,28 @@ void tst_web::tokenRules_data()
     QTest::addColumn<int>("stops");
 
     const QByteArray right = "Bearer s3cret", wrong = "Bearer s3cres";
-    QTest::newRow("read here, no token") << QByteArray("GET") << "/api/status" << QByteArray() << true << 200 << 0;
-    QTest::newRow("read elsewhere, no token") << QByteArray("GET") << "/api/status" << QByteArray() << false << 401 << 0;
-    QTest::newRow("read elsewhere, wrong") << QByteArray("GET") << "/api/status" << wrong << false << 403 << 0;
-    QTest::newRow("read elsewhere, right") << QByteArray("GET") << "/api/status" << right << false << 200 << 0;
-    QTest::newRow("page elsewhere, no token") << QByteArray("GET") << "/" << QByteArray() << false << 200 << 0;
-    QTest::newRow("stop here, no token") << QByteArray("POST") << "/api/stop" << QByteArray() << true << 401 << 0;
+    QTest::newRow("read here, no token")
+        << QByteArray("GET") << "/api/status" << QByteArray() << true << 200 << 0;
+    QTest::newRow("read elsewhere, no token")
+        << QByteArray("GET") << "/api/status" << QByteArray() << false << 401 << 0;
+    QTest::newRow("read elsewhere, wrong")
+        << QByteArray("GET") << "/api/status" << wrong << false << 403 << 0;
+    QTest::newRow("read elsewhere, right")
+        << QByteArray("GET") << "/api/status" << right << false << 200 << 0;
+    QTest::newRow("page elsewhere, no token")
+        << QByteArray("GET") << "/" << QByteArray() << false << 200 << 0;
+    QTest::newRow("stop here, no token")
+        << QByteArray("POST") << "/api/stop" << QByteArray() << true << 401 << 0;
     QTest::newRow("stop here, wrong") << QByteArray("POST") << "/api/stop" << wrong << true << 403 << 0;
     QTest::newRow("stop elsewhere, right") << QByteArray("POST") << "/api/stop" << right << false << 200 << 1;
     QTest::newRow("stop by GET, right") << QByteArray("GET") << "/api/stop" << right << true << 405 << 0;
     QTest::newRow("close, none to close") << QByteArray("POST") << "/api/close" << right << true << 409 << 0;
     QTest::newRow("read by POST") << QByteArray("POST") << "/api/status" << right << true << 405 << 0;
     QTest::newRow("DELETE") << QByteArray("DELETE") << "/api/stop" << right << true << 405 << 0;
-    QTest::newRow("token prefix") << QByteArray("POST") << "/api/stop" << QByteArray("Bearer s3c") << true << 403 << 0;
-    QTest::newRow("token without scheme") << QByteArray("POST") << "/api/stop" << QByteArray("s3cret") << true << 403 << 0;
+    QTest::newRow("token prefix") << QByteArray("POST") << "/api/stop" << QByteArray("Bearer s3c") << true
+                                  << 403 << 0;
+    QTest::newRow("token without scheme")
+        << QByteArray("POST") << "/api/stop" << QByteArray("s3cret") << true << 403 << 0;
 }
 
 void tst_web::tokenRules()
@@ -176,7 +188,8 @@ QByteArray tst_web::exchange(const QByteArray& request)
     QByteArray reply;
     QElapsedTimer timer;
     timer.start();
-    while (socket.state() == QAbstractSocket::ConnectedState && !reply.contains("\r\n\r\n") && timer.elapsed() < 5000) {
+    while (socket.state() == QAbstractSocket::ConnectedState && !reply.contains("\r\n\r\n") &&
+           timer.elapsed() < 5000) {
         QTest::qWait(10);
         reply += socket.readAll();
     }
@@ -187,18 +200,25 @@ void tst_web::limits_data()
 {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("statusLine");
-    QTest::newRow("status") << QByteArray("GET /api/status HTTP/1.1\r\nHost: x\r\n\r\n") << QByteArray("HTTP/1.1 200");
+    QTest::newRow("status") << QByteArray("GET /api/status HTTP/1.1\r\nHost: x\r\n\r\n")
+                            << QByteArray("HTTP/1.1 200");
     QTest::newRow("page") << QByteArray("GET / HTTP/1.1\r\nHost: x\r\n\r\n") << QByteArray("HTTP/1.1 200");
-    QTest::newRow("unknown") << QByteArray("GET /api/nothing HTTP/1.1\r\nHost: x\r\n\r\n") << QByteArray("HTTP/1.1 404");
-    QTest::newRow("climbing") << QByteArray("GET /../../etc/passwd HTTP/1.1\r\nHost: x\r\n\r\n") << QByteArray("HTTP/1.1 4");
-    QTest::newRow("climbing encoded") << QByteArray("GET /%2e%2e/etc/passwd HTTP/1.1\r\nHost: x\r\n\r\n") << QByteArray("HTTP/1.1 4");
-    QTest::newRow("bad JSON") << QByteArray("POST /api/stop HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer s3cret\r\n"
-                                            "Content-Length: 5\r\n\r\n{oops")
+    QTest::newRow("unknown") << QByteArray("GET /api/nothing HTTP/1.1\r\nHost: x\r\n\r\n")
+                             << QByteArray("HTTP/1.1 404");
+    QTest::newRow("climbing") << QByteArray("GET /../../etc/passwd HTTP/1.1\r\nHost: x\r\n\r\n")
+                              << QByteArray("HTTP/1.1 4");
+    QTest::newRow("climbing encoded")
+        << QByteArray("GET /%2e%2e/etc/passwd HTTP/1.1\r\nHost: x\r\n\r\n") << QByteArray("HTTP/1.1 4");
+    QTest::newRow("bad JSON") << QByteArray(
+                                     "POST /api/stop HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer s3cret\r\n"
+                                     "Content-Length: 5\r\n\r\n{oops")
                               << QByteArray("HTTP/1.1 400");
-    QTest::newRow("oversize body") << QByteArray("POST /api/stop HTTP/1.1\r\nHost: x\r\nContent-Length: 100000\r\n\r\n") +
-                                          QByteArray(100000, 'x')
-                                   << QByteArray("HTTP/1.1 413");
-    QTest::newRow("oversize header") << QByteArray("GET / HTTP/1.1\r\nX-Long: ") + QByteArray(40000, 'x') + "\r\n\r\n"
+    QTest::newRow("oversize body")
+        << QByteArray("POST /api/stop HTTP/1.1\r\nHost: x\r\nContent-Length: 100000\r\n\r\n") +
+               QByteArray(100000, 'x')
+        << QByteArray("HTTP/1.1 413");
+    QTest::newRow("oversize header") << QByteArray("GET / HTTP/1.1\r\nX-Long: ") + QByteArray(40000, 'x') +
+                                            "\r\n\r\n"
                                      << QByteArray("HTTP/1.1 413");
 }
 
@@ -219,17 +239,14 @@ void tst_web::manyConnections()
     QElapsedTimer beat;
     QTimer ticker;
     ticker.setInterval(100);
-    connect(&ticker, &QTimer::timeout, [&] {
-        worstLateMs = std::max(worstLateMs, beat.restart() - 100);
-    });
+    connect(&ticker, &QTimer::timeout, [&] { worstLateMs = std::max(worstLateMs, beat.restart() - 100); });
     beat.start();
     ticker.start();
     for (int i = 0; i < clients; ++i) {
         auto socket = std::make_unique<QTcpSocket>();
         socket->connectToHost(QHostAddress::LocalHost, m_server->port());
-        connect(socket.get(), &QTcpSocket::connected, socket.get(), [s = socket.get()] {
-            s->write("GET /api/status HTTP/1.1\r\nHost: x\r\n\r\n");
-        });
+        connect(socket.get(), &QTcpSocket::connected, socket.get(),
+                [s = socket.get()] { s->write("GET /api/status HTTP/1.1\r\nHost: x\r\n\r\n"); });
         sockets.push_back(std::move(socket));
     }
     int served = 0, refused = 0, other = 0;
@@ -247,8 +264,8 @@ void tst_web::manyConnections()
         return other == 0;
     };
     QTRY_VERIFY_WITH_TIMEOUT(answered(), 20000);
-    qInfo("300 connections: %d served, %d refused; the event loop was late by at most %lld ms", served, refused,
-          worstLateMs);
+    qInfo("300 connections: %d served, %d refused; the event loop was late by at most %lld ms", served,
+          refused, worstLateMs);
     QVERIFY(served >= 1);
     QVERIFY(m_server->connections() <= WebServer::maxConnections);
     QVERIFY2(worstLateMs < 1000, "a one-second wait of the survey would have been late");
@@ -270,7 +287,9 @@ void tst_web::notifyOncePerEvent()
         entry.result = QString::fromLatin1(result);
         history.entries << entry;
     };
-    const auto event = [&](const char* text) { history.events << ObservatoryEvent{t, QString::fromLatin1(text)}; };
+    const auto event = [&](const char* text) {
+        history.events << ObservatoryEvent{t, QString::fromLatin1(text)};
+    };
     plan("failed: camera");
     plan("failed: camera");
     notifier.historyRead(history, t);
