@@ -275,7 +275,8 @@ void tst_web::notifyOncePerEvent()
 {
     const QString file = m_dir.path() + QStringLiteral("/notified.txt");
     const QString script = m_dir.path() + QStringLiteral("/notify.sh");
-    test::writeBytes(script, "echo \"$KESTROVE_EVENT|$1|$KESTROVE_TIME\" >> \"" + file.toUtf8() + "\"\n");
+    test::writeBytes(script, "echo \"$KESTROVE_EVENT|$1|$KESTROVE_TIME|$KESTROVE_MESSAGE|$2\" >> \"" +
+                                 file.toUtf8() + "\"\n");
     Notifier notifier(QStringLiteral("sh ") + script);
     const QDateTime t(QDate(2024, 4, 14), QTime(3, 0), Qt::UTC);
     History history;
@@ -303,10 +304,16 @@ void tst_web::notifyOncePerEvent()
     notifier.notify(QStringLiteral("run-ended"), QStringLiteral("Run ended"), t);
 
     const QStringList expected = {
-        QStringLiteral("weather-close|weather-close|2024-04-14T03:00:00Z"),
-        QStringLiteral("plans-failing|plans-failing|2024-04-14T03:00:00Z"),
-        QStringLiteral("weather-open|weather-open|2024-04-14T03:00:00Z"),
-        QStringLiteral("run-ended|run-ended|2024-04-14T03:00:00Z"),
+        QStringLiteral(
+            "weather-close|weather-close|2024-04-14T03:00:00Z|Closing: weather unsafe|Closing: weather "
+            "unsafe"),
+        QStringLiteral(
+            "plans-failing|plans-failing|2024-04-14T03:00:00Z|3 plans failed in a row, the last SN1: "
+            "failed: camera|3 plans failed in a row, the last SN1: failed: camera"),
+        QStringLiteral(
+            "weather-open|weather-open|2024-04-14T03:00:00Z|Opening: dark and the weather safe|Opening: "
+            "dark and the weather safe"),
+        QStringLiteral("run-ended|run-ended|2024-04-14T03:00:00Z|Run ended|Run ended"),
     };
     const auto lines = [&] {
         QFile notified(file);
