@@ -132,6 +132,16 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
                         .arg(option, value);
                 return std::nullopt;
             }
+        } else if (option == QLatin1String("--web")) {
+            if (!takeValue())
+                return std::nullopt;
+            bool ok = false;
+            const int port = value.toInt(&ok);
+            if (!ok || port <= 0 || port > 65535) {
+                error = QStringLiteral("--web needs a port from 1 to 65535, not \"%1\"").arg(value);
+                return std::nullopt;
+            }
+            result.webPort = port;
         } else if (option == QLatin1String("--out")) {
             if (!takeValue())
                 return std::nullopt;
@@ -177,7 +187,7 @@ QString helpText()
 {
     return QStringLiteral(
         "usage: kestrove [--folder DIR] [--observatory DIR] [--headless] [--start]\n"
-        "                [--passes N] [--until INSTANT]\n"
+        "                [--passes N] [--until INSTANT] [--web PORT]\n"
         "       kestrove --close [--folder DIR] [--observatory DIR]\n"
         "       kestrove --preview [--night YYYY-MM-DD | --from INSTANT --to INSTANT] [--out DIR]\n"
         "                [--folder DIR] [--observatory DIR]\n"
@@ -192,6 +202,7 @@ QString helpText()
         "  --start               press \"Start Survey\" once the window is shown\n"
         "  --passes N            stop after N passes, as \"Stop Survey\" would\n"
         "  --until INSTANT       stop when the observatory's clock reaches an ISO 8601 UTC instant\n"
+        "  --web PORT            serve the survey's web page and JSON on PORT ([web] in observatory.ini)\n"
         "  --close               park the mount, close the roof and warm the camera now, then end\n"
         "  --preview             preview a night in virtual time; print its summary, write its files\n"
         "  --report              report what a night did, from history.csv\n"

@@ -7,6 +7,7 @@
 #include "host/ConfigValues.h"
 #include "host/HostError.h"
 #include "host/HostFactory.h"
+#include "web/WebService.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -187,9 +188,12 @@ int runHeadless(const CommandLine& commandLine)
         HeadlessView view;
         for (const QString& note : notes)
             view.showMessage(note);
-        SurveyCore core(*host, view, programFolder);
+        // The web page sees what the view is shown.
+        WebState shown(view);
+        SurveyCore core(*host, shown, programFolder);
         view.attach(core);
         core.load();
+        WebService web(core, shown, observatoryFolder, commandLine.webPort);
         core.runLimits = commandLine.limits;
         for (const QString& warning : startWarnings(core.settings, host->clock(), core.runLimits))
             view.showMessage(warning);
@@ -206,11 +210,22 @@ int runHeadless(const CommandLine& commandLine)
                 view.showMessage(QStringLiteral("The observatory did not close: ") + fault);
             return fault.isEmpty() ? 0 : 1;
         }
+        for (const QString& line : web.start())
+            printLine(stdout, line);
         // A run that did not start saves nothing: the folder may be another run's.
-        if (!core.startSurvey())
+        bool started = false;
+        try {
+            started = core.startSurvey();
+        } catch (const std::exception& error) {
+            web.runFailed(QString::fromUtf8(error.what()));
+            throw;
+        }
+        if (!started)
             return 1;
-        view.showStatus(core.stopReason.isEmpty() ? QStringLiteral("Run ended")
-                                                  : QStringLiteral("Run ended: ") + core.stopReason);
+        const QString ended = core.stopReason.isEmpty() ? QStringLiteral("Run ended")
+                                                        : QStringLiteral("Run ended: ") + core.stopReason;
+        shown.showStatus(ended);
+        web.runEnded(ended);
         core.unload();
         return 0;
     } catch (const std::exception& error) {

@@ -28,7 +28,7 @@ const QString programTitle = QStringLiteral("Kestrove");
 }
 
 frmMain::frmMain(Host& host, const QString& programFolder, QWidget* parent)
-    : QMainWindow(parent), core(host, *this, programFolder), ui(std::make_unique<Ui::frmMain>())
+    : QMainWindow(parent), core(host, shown, programFolder), ui(std::make_unique<Ui::frmMain>())
 {
     ui->setupUi(this);
     showStatus(QStringLiteral("Survey stopped"));

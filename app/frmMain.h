@@ -4,6 +4,7 @@
 #include "core/SurveyCore.h"
 #include "core/SurveyView.h"
 #include "report/LogTail.h"
+#include "web/WebState.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -51,6 +52,8 @@ public:
     void processEvents() override;
     void showRunning(bool running) override;
 
+    // What the window is shown, kept for the web page; stands before the core, which shows through it.
+    WebState shown{*this};
     SurveyCore core;
     frmPrefs* fPrefsForm = nullptr;
     frmSNeSetup* fSNeSetupForm = nullptr;

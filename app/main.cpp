@@ -5,6 +5,7 @@
 #include "app/ProgramFolder.h"
 #include "app/frmMain.h"
 #include "host/HostFactory.h"
+#include "web/WebService.h"
 
 #include <QApplication>
 #include <QDir>
@@ -81,6 +82,15 @@ int runWindow(const CommandLine& commandLine)
         return 1;
     }
     window->core.runLimits = commandLine.limits;
+    std::unique_ptr<WebService> web;
+    try {
+        web = std::make_unique<WebService>(window->core, window->shown, commandLine.observatory, commandLine.webPort);
+        for (const QString& line : web->start())
+            print(stdout, line + u'\n');
+    } catch (const std::exception& error) {
+        QMessageBox::critical(nullptr, QStringLiteral("Kestrove"), QString::fromUtf8(error.what()));
+        return 1;
+    }
     window->setObservatoryFolder(commandLine.observatory);
     window->show();
     if (!notes.isEmpty())
@@ -109,6 +119,14 @@ int main(int argc, char* argv[])
     }
 
     QCoreApplication::setApplicationName(QStringLiteral("kestrove"));
+    if (commandLine->headless && commandLine->webPort > 0) {
+        // The web page's night chart is drawn with Qt Charts, offscreen.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        resolveFolders(*commandLine);
+        return runHeadless(*commandLine);
+    }
     if (commandLine->headless || commandLine->close) {
         QCoreApplication app(argc, argv);
         resolveFolders(*commandLine);

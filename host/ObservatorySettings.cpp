@@ -73,6 +73,11 @@ const QStringList& knownKeys()
         QStringLiteral("safety/closeDelay"),
         QStringLiteral("safety/reopenDelay"),
         QStringLiteral("safety/closeAtEnd"),
+        // Read by the web page and the notify command (web/WebSettings.cpp).
+        QStringLiteral("web/port"),
+        QStringLiteral("web/bind"),
+        QStringLiteral("web/token"),
+        QStringLiteral("notify/command"),
         QStringLiteral("roof/openSeconds"),
         QStringLiteral("roof/closeSeconds"),
         QStringLiteral("mount/parkSeconds"),

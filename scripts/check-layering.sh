@@ -10,7 +10,8 @@
 #   5 selection plans   the core's selection (which reads the targets files) and its plan writer
 #   6 report         the night's preview and report
 #   7 report/charts  draws the night's charts
-#   8 app            the windows, the headless run, the command line and its commands, main
+#   8 web            the web page, its JSON and the notify command
+#   9 app            the windows, the headless run, the command line and its commands, main
 #
 # targets/, selection/ and plans/ define the operations of the one SurveyCore class that core/
 # declares, one family per folder.
@@ -37,7 +38,8 @@ level_of() {
     selection | plans) echo 5 ;;
     report) echo 6 ;;
     report/charts) echo 7 ;;
-    app) echo 8 ;;
+    web) echo 8 ;;
+    app) echo 9 ;;
     *) echo 0 ;;
     esac
 }
@@ -56,7 +58,7 @@ while IFS= read -r file; do
         fi
     done < <(grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" |
         sed 's/^\([0-9]*\):[^"]*"\([^"]*\)".*/\1:\2/')
-done < <(find config host core targets selection plans report app -type f 2>/dev/null \
+done < <(find config host core targets selection plans report web app -type f 2>/dev/null \
     \( -name '*.h' -o -name '*.cpp' -o -name '*.h.in' \) | sort)
 
 # Widgets belong to app/ alone (report/charts draws with Qt Charts, which are widgets).
@@ -64,7 +66,7 @@ while IFS= read -r hit; do
     echo "$hit: only app/ and report/charts/ include widgets"
     crossings=$((crossings + 1))
 done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(QtWidgets/|Q(Application|Widget|Dialog|MainWindow|MessageBox|Label|LineEdit|PushButton|CheckBox|ComboBox|Layout|HBoxLayout|VBoxLayout|GridLayout|TableWidget|TabWidget|ProgressBar|DateEdit|PlainTextEdit|DialogButtonBox|HeaderView|FileDialog|SpinBox)>)' \
-    config host core targets selection plans report --include='*.h' --include='*.cpp' 2>/dev/null |
+    config host core targets selection plans report web --include='*.h' --include='*.cpp' 2>/dev/null |
     grep -v '^report/charts/' || true)
 
 if [ "$crossings" -gt 0 ]; then

@@ -1,0 +1,332 @@
+// The web page's routes, token rules and limits over real sockets, and the notify command.
+#include "core/SurveyCore.h"
+#include "host/sim/SimObservatory.h"
+#include "support/TestSupport.h"
+#include "web/Notifier.h"
+#include "web/WebRoutes.h"
+#include "web/WebServer.h"
+#include "web/WebState.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace kestrove;
+
+class tst_web : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void statusOfAKnownPass();
+    void logAfter();
+    void tokenRules_data();
+    void tokenRules();
+    void limits_data();
+    void limits();
+    void manyConnections();
+    void notifyOncePerEvent();
+
+private:
+    QByteArray exchange(const QByteArray& request);
+
+    QTemporaryDir m_dir;
+    test::RecordingView m_view;
+    std::unique_ptr<sim::SimObservatory> m_host;
+    std::unique_ptr<WebState> m_state;
+    std::unique_ptr<SurveyCore> m_core;
+    std::unique_ptr<WebRoutes> m_routes;
+    std::unique_ptr<WebServer> m_server;
+    int m_stops = 0;
+};
+
+void tst_web::initTestCase()
+{
+    const QString observatory = m_dir.path() + QStringLiteral("/observatory");
+    ObservatorySettings settings = observatoryDefaults(observatory);
+    settings.timeZone = QStringLiteral("UTC");
+    settings.clockStart = QStringLiteral("2024-04-14T09:10:00Z");
+    settings.clockSpeed = 0;
+    m_host = std::make_unique<sim::SimObservatory>(observatory, settings);
+    m_state = std::make_unique<WebState>(m_view);
+    QDir().mkpath(m_dir.path() + QStringLiteral("/program"));
+    m_core = std::make_unique<SurveyCore>(*m_host, *m_state, m_dir.path() + QStringLiteral("/program/"));
+    m_core->load();
+    m_state->attach(*m_core);
+    m_routes = std::make_unique<WebRoutes>(*m_state, QStringLiteral("s3cret"),
+                                           WebActions{[this] { ++m_stops; }, {}});
+    m_server = std::make_unique<WebServer>(*m_routes);
+    QString error;
+    QVERIFY2(m_server->start(QHostAddress::LocalHost, 0, error), qPrintable(error));
+}
+
+void tst_web::statusOfAKnownPass()
+{
+    m_state->showRunning(true);
+    m_state->showStatus(QStringLiteral("Running SNe plan"));
+    m_state->passStarted(QDateTime(QDate(2024, 4, 14), QTime(9, 10), Qt::UTC));
+    m_state->kindBest(SurveyKind::SNe, QStringLiteral("SN2024abc\t12:00:00\t+20:00:00"), 2, 4);
+    m_state->kindBest(SurveyKind::SLC, QStringLiteral("V1234 Her\t17:00:00\t+30:00:00"), 1, 3);
+    m_state->passChosen(true, SurveyKind::SNe, QStringLiteral("SN2024abc\t12:00:00\t+20:00:00"), 4);
+
+    const auto get = [this](const char* path) {
+        return QJsonDocument::fromJson(
+                   m_routes->route({"GET", QString::fromLatin1(path), {}, {}, {}, true}).body)
+            .object();
+    };
+    const QJsonObject status = get("/api/status");
+    QCOMPARE(status[u"running"].toBool(), true);
+    QCOMPARE(status[u"status"].toString(), QStringLiteral("Running SNe plan"));
+    QCOMPARE(status[u"pass"].toInt(), 1);
+    QCOMPARE(status[u"passStarted"].toString(), QStringLiteral("2024-04-14T09:10:00Z"));
+    QCOMPARE(status[u"now"].toString(), QStringLiteral("2024-04-14T09:10:00Z"));
+    QCOMPARE(status[u"current"].toObject()[u"target"].toString(), QStringLiteral("SN2024abc"));
+    QCOMPARE(status[u"current"].toObject()[u"score"].toDouble(), 4.0);
+    QCOMPARE(status[u"winners"].toArray().size(), 2);
+    QCOMPARE(status[u"winners"].toArray()[1].toObject()[u"kind"].toString(), QStringLiteral("SLC"));
+    // What the window is shown is passed on untouched.
+    QCOMPARE(m_view.statuses.last(), QStringLiteral("Running SNe plan"));
+
+    const QJsonObject preview = get("/api/preview");
+    QCOMPARE(preview[u"targets"].toArray()[0].toObject()[u"target"].toString(), QStringLiteral("SN2024abc"));
+    QVERIFY(get("/api/history")[u"plans"].isArray());
+}
+
+void tst_web::logAfter()
+{
+    QFile log(m_core->acpUtil->Prefs().LocalUser().DefaultLogDir() + QStringLiteral("/Kestrove.log"));
+    QVERIFY(log.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    log.write("one\r\ntwo\r\nthree\r\n");
+    log.close();
+    m_state->followLog();
+    const struct
+    {
+        const char* query;
+        int status;
+        QStringList lines;
+    } cases[] = {
+        {"", 200, {"one", "two", "three"}},
+        {"after=1", 200, {"two", "three"}},
+        {"after=3", 200, {}},
+        {"after=99", 200, {}},
+        {"after=-1", 400, {}},
+        {"after=x", 400, {}},
+    };
+    for (const auto& c : cases) {
+        const WebReply reply =
+            m_routes->route({"GET", "/api/log", QString::fromLatin1(c.query), {}, {}, true});
+        QCOMPARE(reply.status, c.status);
+        if (reply.status != 200)
+            continue;
+        QStringList lines;
+        for (const QJsonValue& line : QJsonDocument::fromJson(reply.body).object()[u"lines"].toArray())
+            lines << line.toString();
+        QCOMPARE(lines, c.lines);
+    }
+}
+
+void tst_web::tokenRules_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("authorization");
+    QTest::addColumn<bool>("loopback");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("stops");
+
+    const QByteArray right = "Bearer s3cret", wrong = "Bearer s3cres";
+    QTest::newRow("read here, no token")
+        << QByteArray("GET") << "/api/status" << QByteArray() << true << 200 << 0;
+    QTest::newRow("read elsewhere, no token")
+        << QByteArray("GET") << "/api/status" << QByteArray() << false << 401 << 0;
+    QTest::newRow("read elsewhere, wrong")
+        << QByteArray("GET") << "/api/status" << wrong << false << 403 << 0;
+    QTest::newRow("read elsewhere, right")
+        << QByteArray("GET") << "/api/status" << right << false << 200 << 0;
+    QTest::newRow("page elsewhere, no token")
+        << QByteArray("GET") << "/" << QByteArray() << false << 200 << 0;
+    QTest::newRow("stop here, no token")
+        << QByteArray("POST") << "/api/stop" << QByteArray() << true << 401 << 0;
+    QTest::newRow("stop here, wrong") << QByteArray("POST") << "/api/stop" << wrong << true << 403 << 0;
+    QTest::newRow("stop elsewhere, right") << QByteArray("POST") << "/api/stop" << right << false << 200 << 1;
+    QTest::newRow("stop by GET, right") << QByteArray("GET") << "/api/stop" << right << true << 405 << 0;
+    QTest::newRow("close, none to close") << QByteArray("POST") << "/api/close" << right << true << 409 << 0;
+    QTest::newRow("read by POST") << QByteArray("POST") << "/api/status" << right << true << 405 << 0;
+    QTest::newRow("DELETE") << QByteArray("DELETE") << "/api/stop" << right << true << 405 << 0;
+    QTest::newRow("token prefix") << QByteArray("POST") << "/api/stop" << QByteArray("Bearer s3c") << true
+                                  << 403 << 0;
+    QTest::newRow("token without scheme")
+        << QByteArray("POST") << "/api/stop" << QByteArray("s3cret") << true << 403 << 0;
+}
+
+void tst_web::tokenRules()
+{
+    QFETCH(QByteArray, method);
+    QFETCH(QString, path);
+    QFETCH(QByteArray, authorization);
+    QFETCH(bool, loopback);
+    QFETCH(int, status);
+    QFETCH(int, stops);
+    m_stops = 0;
+    QCOMPARE(m_routes->route({method, path, {}, authorization, {}, loopback}).status, status);
+    QCOMPARE(m_stops, stops);
+}
+
+QByteArray tst_web::exchange(const QByteArray& request)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, m_server->port());
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write(request);
+    QByteArray reply;
+    QElapsedTimer timer;
+    timer.start();
+    while (socket.state() == QAbstractSocket::ConnectedState && !reply.contains("\r\n\r\n") &&
+           timer.elapsed() < 5000) {
+        QTest::qWait(10);
+        reply += socket.readAll();
+    }
+    return reply + socket.readAll();
+}
+
+void tst_web::limits_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("statusLine");
+    QTest::newRow("status") << QByteArray("GET /api/status HTTP/1.1\r\nHost: x\r\n\r\n")
+                            << QByteArray("HTTP/1.1 200");
+    QTest::newRow("page") << QByteArray("GET / HTTP/1.1\r\nHost: x\r\n\r\n") << QByteArray("HTTP/1.1 200");
+    QTest::newRow("unknown") << QByteArray("GET /api/nothing HTTP/1.1\r\nHost: x\r\n\r\n")
+                             << QByteArray("HTTP/1.1 404");
+    QTest::newRow("climbing") << QByteArray("GET /../../etc/passwd HTTP/1.1\r\nHost: x\r\n\r\n")
+                              << QByteArray("HTTP/1.1 4");
+    QTest::newRow("climbing encoded")
+        << QByteArray("GET /%2e%2e/etc/passwd HTTP/1.1\r\nHost: x\r\n\r\n") << QByteArray("HTTP/1.1 4");
+    QTest::newRow("bad JSON") << QByteArray(
+                                     "POST /api/stop HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer s3cret\r\n"
+                                     "Content-Length: 5\r\n\r\n{oops")
+                              << QByteArray("HTTP/1.1 400");
+    QTest::newRow("oversize body")
+        << QByteArray("POST /api/stop HTTP/1.1\r\nHost: x\r\nContent-Length: 100000\r\n\r\n") +
+               QByteArray(100000, 'x')
+        << QByteArray("HTTP/1.1 413");
+    QTest::newRow("oversize header") << QByteArray("GET / HTTP/1.1\r\nX-Long: ") + QByteArray(40000, 'x') +
+                                            "\r\n\r\n"
+                                     << QByteArray("HTTP/1.1 413");
+}
+
+void tst_web::limits()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, statusLine);
+    const QByteArray reply = exchange(request);
+    QVERIFY2(reply.startsWith(statusLine), reply.left(200).constData());
+}
+
+// Hundreds of clients at once are each served or refused, and the survey's thread stays on time.
+void tst_web::manyConnections()
+{
+    constexpr int clients = 300;
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    qint64 worstLateMs = 0;
+    QElapsedTimer beat;
+    QTimer ticker;
+    ticker.setInterval(100);
+    connect(&ticker, &QTimer::timeout, [&] { worstLateMs = std::max(worstLateMs, beat.restart() - 100); });
+    beat.start();
+    ticker.start();
+    for (int i = 0; i < clients; ++i) {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(QHostAddress::LocalHost, m_server->port());
+        connect(socket.get(), &QTcpSocket::connected, socket.get(),
+                [s = socket.get()] { s->write("GET /api/status HTTP/1.1\r\nHost: x\r\n\r\n"); });
+        sockets.push_back(std::move(socket));
+    }
+    int served = 0, refused = 0, other = 0;
+    const auto answered = [&] {
+        served = refused = other = 0;
+        for (const auto& socket : sockets) {
+            const QByteArray head = socket->peek(12);
+            if (head.startsWith("HTTP/1.1 200"))
+                ++served;
+            else if (head.startsWith("HTTP/1.1 503") || socket->state() == QAbstractSocket::UnconnectedState)
+                ++refused;
+            else
+                ++other;
+        }
+        return other == 0;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(answered(), 20000);
+    qInfo("300 connections: %d served, %d refused; the event loop was late by at most %lld ms", served,
+          refused, worstLateMs);
+    QVERIFY(served >= 1);
+    QVERIFY(m_server->connections() <= WebServer::maxConnections);
+    QVERIFY2(worstLateMs < 1000, "a one-second wait of the survey would have been late");
+}
+
+void tst_web::notifyOncePerEvent()
+{
+    const QString file = m_dir.path() + QStringLiteral("/notified.txt");
+    const QString script = m_dir.path() + QStringLiteral("/notify.sh");
+    test::writeBytes(script, "echo \"$KESTROVE_EVENT|$1|$KESTROVE_TIME|$KESTROVE_MESSAGE|$2\" >> \"" +
+                                 file.toUtf8() + "\"\n");
+    Notifier notifier(QStringLiteral("sh ") + script);
+    const QDateTime t(QDate(2024, 4, 14), QTime(3, 0), Qt::UTC);
+    History history;
+    notifier.historyRead(history, t); // what was there before is not news
+    const auto plan = [&](const char* result) {
+        HistoryEntry entry;
+        entry.target = QStringLiteral("SN1");
+        entry.endUtc = t;
+        entry.result = QString::fromLatin1(result);
+        history.entries << entry;
+    };
+    const auto event = [&](const char* text) {
+        history.events << ObservatoryEvent{t, QString::fromLatin1(text)};
+    };
+    plan("failed: camera");
+    plan("failed: camera");
+    notifier.historyRead(history, t);
+    plan("failed: camera");
+    plan("failed: camera"); // a fourth is the same trouble, not news
+    event("Closing: weather unsafe");
+    event("Roof closed");
+    notifier.historyRead(history, t);
+    event("Opening: dark and the weather safe");
+    notifier.historyRead(history, t);
+    notifier.notify(QStringLiteral("run-ended"), QStringLiteral("Run ended"), t);
+
+    const QStringList expected = {
+        QStringLiteral(
+            "weather-close|weather-close|2024-04-14T03:00:00Z|Closing: weather unsafe|Closing: weather "
+            "unsafe"),
+        QStringLiteral(
+            "plans-failing|plans-failing|2024-04-14T03:00:00Z|3 plans failed in a row, the last SN1: "
+            "failed: camera|3 plans failed in a row, the last SN1: failed: camera"),
+        QStringLiteral(
+            "weather-open|weather-open|2024-04-14T03:00:00Z|Opening: dark and the weather safe|Opening: "
+            "dark and the weather safe"),
+        QStringLiteral("run-ended|run-ended|2024-04-14T03:00:00Z|Run ended|Run ended"),
+    };
+    const auto lines = [&] {
+        QFile notified(file);
+        if (!notified.open(QIODevice::ReadOnly))
+            return QStringList();
+        QStringList read = QString::fromLatin1(notified.readAll()).split(u'\n', Qt::SkipEmptyParts);
+        read.sort();
+        return read;
+    };
+    QStringList sorted = expected;
+    sorted.sort();
+    QTRY_COMPARE_WITH_TIMEOUT(lines(), sorted, 10000);
+}
+
+QTEST_GUILESS_MAIN(tst_web)
+#include "tst_web.moc"

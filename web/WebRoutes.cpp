@@ -1,0 +1,167 @@
+#include "web/WebRoutes.h"
+
+#include "web/WebState.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QUrlQuery>
+
+namespace kestrove {
+
+namespace {
+
+WebReply json(const QJsonObject& object, int status = 200)
+{
+    return {status, QByteArrayLiteral("application/json"),
+            QJsonDocument(object).toJson(QJsonDocument::Compact)};
+}
+
+WebReply problem(int status, const QString& why)
+{
+    return json({{QStringLiteral("error"), why}}, status);
+}
+
+// The page's files, kept in the program's resources.
+WebReply pageFile(const QString& path)
+{
+    static const struct
+    {
+        const char* path;
+        const char* resource;
+        const char* type;
+    } files[] = {
+        {"/", ":/web/index.html", "text/html; charset=utf-8"},
+        {"/index.html", ":/web/index.html", "text/html; charset=utf-8"},
+        {"/page.css", ":/web/page.css", "text/css; charset=utf-8"},
+        {"/page.js", ":/web/page.js", "text/javascript; charset=utf-8"},
+    };
+    for (const auto& file : files) {
+        if (path != QLatin1String(file.path))
+            continue;
+        QFile resource(QString::fromLatin1(file.resource));
+        if (!resource.open(QIODevice::ReadOnly))
+            return problem(500, QStringLiteral("%1 is missing from the program").arg(path));
+        return {200, file.type, resource.readAll()};
+    }
+    return problem(404, QStringLiteral("no such page: %1").arg(path));
+}
+
+} // namespace
+
+std::optional<qint64> afterOf(const QString& query, bool& valid)
+{
+    valid = true;
+    const QUrlQuery items(query);
+    if (!items.hasQueryItem(QStringLiteral("after")))
+        return std::nullopt;
+    bool ok = false;
+    const qint64 after = items.queryItemValue(QStringLiteral("after")).toLongLong(&ok);
+    if (!ok || after < 0) {
+        valid = false;
+        return std::nullopt;
+    }
+    return after;
+}
+
+bool tokenMatches(const QByteArray& authorization, const QString& token)
+{
+    static const QByteArray scheme = QByteArrayLiteral("Bearer ");
+    if (token.isEmpty() || !authorization.startsWith(scheme))
+        return false;
+    const QByteArray given = authorization.mid(scheme.size()).trimmed();
+    const QByteArray wanted = token.toUtf8();
+    unsigned char difference = given.size() == wanted.size() ? 0 : 1;
+    for (qsizetype i = 0; i < given.size(); ++i)
+        difference |= static_cast<unsigned char>(given[i] ^ wanted[i % wanted.size()]);
+    return difference == 0;
+}
+
+bool unsafePath(const QString& path)
+{
+    if (!path.startsWith(u'/') || path.contains(u'\\'))
+        return true;
+    for (const QString& part : path.split(u'/'))
+        if (part == QLatin1String(".."))
+            return true;
+    for (const QChar c : path)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return true;
+    return false;
+}
+
+WebRoutes::WebRoutes(const WebState& state, QString token, WebActions actions)
+    : m_state(state), m_token(std::move(token)), m_actions(std::move(actions))
+{
+}
+
+WebReply WebRoutes::route(const WebRequest& request) const
+{
+    if (unsafePath(request.path))
+        return problem(400, QStringLiteral("not a path this server serves"));
+    const bool authorized = tokenMatches(request.authorization, m_token);
+    const bool isGet = request.method == "GET" || request.method == "HEAD";
+    const bool isPost = request.method == "POST";
+    if (!isGet && !isPost)
+        return problem(405, QStringLiteral("only GET and POST are served"));
+
+    if (isPost) {
+        const bool stop = request.path == QLatin1String("/api/stop");
+        const bool close = request.path == QLatin1String("/api/close");
+        if (!stop && !close)
+            return problem(
+                request.path.startsWith(QLatin1String("/api/")) || request.path == QLatin1String("/") ? 405
+                                                                                                      : 404,
+                QStringLiteral("nothing to do at %1").arg(request.path));
+        if (request.authorization.isEmpty())
+            return problem(401, QStringLiteral("an action needs the token: Authorization: Bearer <token>"));
+        if (!authorized)
+            return problem(403, QStringLiteral("the token is wrong"));
+        if (!request.body.trimmed().isEmpty()) {
+            QJsonParseError error{};
+            QJsonDocument::fromJson(request.body, &error);
+            if (error.error != QJsonParseError::NoError)
+                return problem(400, QStringLiteral("the body is not JSON: ") + error.errorString());
+        }
+        const std::function<void()>& action = stop ? m_actions.stop : m_actions.close;
+        if (!action)
+            return problem(409, QStringLiteral("this observatory has nothing to close"));
+        action();
+        return json({{QStringLiteral("done"),
+                      stop ? QStringLiteral("Stop Survey") : QStringLiteral("Close Observatory")}});
+    }
+
+    const bool api = request.path.startsWith(QLatin1String("/api/"));
+    if (!request.loopback && !authorized)
+        return api || request.authorization.size() > 0
+                   ? problem(request.authorization.isEmpty() ? 401 : 403,
+                             QStringLiteral("reading from another computer needs the token"))
+                   // The page itself is served, so that it can ask for the token.
+                   : pageFile(request.path);
+    if (request.path == QLatin1String("/night.svg"))
+        return m_state.nightChart().isEmpty()
+                   ? problem(404, QStringLiteral(
+                                      "no night chart yet: it is drawn when a window or --web can draw"))
+                   : WebReply{200, "image/svg+xml", m_state.nightChart()};
+    if (!api)
+        return pageFile(request.path);
+    if (request.path == QLatin1String("/api/status"))
+        return json(m_state.status());
+    if (request.path == QLatin1String("/api/history"))
+        return json(m_state.history());
+    if (request.path == QLatin1String("/api/preview"))
+        return json(m_state.preview());
+    if (request.path == QLatin1String("/api/log")) {
+        bool valid = true;
+        const std::optional<qint64> after = afterOf(request.query, valid);
+        if (!valid)
+            return problem(400, QStringLiteral("after needs a whole number of 0 or more"));
+        return json(m_state.log(after.value_or(0)));
+    }
+    if (request.path == QLatin1String("/api/stop") || request.path == QLatin1String("/api/close"))
+        return problem(405, QStringLiteral("actions are POST only"));
+    return problem(404, QStringLiteral("no such endpoint: %1").arg(request.path));
+}
+
+} // namespace kestrove

@@ -1,0 +1,164 @@
+#include "web/WebService.h"
+
+#include "core/SurveyCore.h"
+#include "host/Clock.h"
+#include "host/HostError.h"
+#include "host/ObservatoryControl.h"
+#include "host/ObservatorySettings.h"
+#include "report/charts/NightCharts.h"
+#include "web/WebSettings.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <utility>
+
+Q_LOGGING_CATEGORY(lcWeb, "kestrove.web")
+
+namespace kestrove {
+
+QString newWebToken()
+{
+    QByteArray bytes(16, '\0');
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
+    return QString::fromLatin1(bytes.toHex());
+}
+
+WebService::WebService(SurveyCore& core, WebState& state, const QString& observatoryFolder, int port)
+    : m_core(core), m_state(state), m_folder(observatoryFolder), m_notifier(QString())
+{
+    const WebSettings settings = readWebSettings(observatoryFolder);
+    m_port = port > 0 ? port : settings.port;
+    m_bind = settings.bind;
+    m_token = settings.token;
+    m_notifier = Notifier(settings.notifyCommand);
+    m_state.attach(core);
+    // With neither a page nor a command there is nothing to watch for, and no timer to run.
+    m_active = m_port > 0 || !settings.notifyCommand.isEmpty();
+    if (!m_active)
+        return;
+    m_state.onRunning = [this](bool running) {
+        if (running)
+            m_endTold = false;
+        else
+            // A window has nobody else to tell it; a headless run tells first, with its reason.
+            QTimer::singleShot(0, &m_timer, [this] {
+                runEnded(m_core.stopReason.isEmpty() ? QStringLiteral("Run ended")
+                                                     : QStringLiteral("Run ended: ") + m_core.stopReason);
+            });
+    };
+    m_timer.setInterval(1000);
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { everySecond(); });
+}
+
+WebService::~WebService()
+{
+    m_state.onRunning = nullptr;
+}
+
+QStringList WebService::start()
+{
+    QStringList told;
+    if (!m_active)
+        return told;
+    everySecond();
+    m_timer.start();
+    if (m_port <= 0)
+        return told;
+    const QHostAddress address(m_bind);
+    if (address.isNull())
+        throw HostError(QStringLiteral("observatory.ini"), observatoryIniPath(m_folder),
+                        QStringLiteral("[web] bind \"%1\" is not an IP address").arg(m_bind));
+    if (m_token.isEmpty()) {
+        // Actions always need one, and reading from elsewhere too; made once and kept.
+        m_token = newWebToken();
+        storeWebToken(m_folder, m_token);
+        told << QStringLiteral(
+                    "A token for the web page was made and kept in [web] token of observatory.ini: ") +
+                    m_token;
+    }
+    WebActions actions;
+    actions.stop = [this] {
+        if (m_core.isRunning()) {
+            m_core.stopReason = QStringLiteral("stopped from the web page");
+            m_core.stopSurvey();
+        }
+    };
+    if (m_core.host().observatoryControl())
+        // Closing waits for the roof: it runs after the reply has gone, not inside the request.
+        actions.close = [this] { QTimer::singleShot(0, &m_timer, [this] { m_core.closeObservatory(); }); };
+    m_routes = std::make_unique<WebRoutes>(m_state, m_token, actions);
+    m_server = std::make_unique<WebServer>(*m_routes);
+    QString error;
+    if (!m_server->start(address, static_cast<quint16>(m_port), error))
+        throw HostError(QStringLiteral("listen"), m_bind, error);
+    const QString host = address.isLoopback() ? QStringLiteral("localhost")
+                         : address == QHostAddress::AnyIPv4 || address == QHostAddress::Any
+                             ? QStringLiteral("<this computer>")
+                             : m_bind;
+    told << QStringLiteral("The survey's web page: http://%1:%2/").arg(host).arg(m_server->port());
+    return told;
+}
+
+void WebService::runEnded(const QString& why)
+{
+    if (std::exchange(m_endTold, true))
+        return;
+    m_notifier.notify(QStringLiteral("run-ended"), why, m_core.host().clock().utcNow());
+}
+
+void WebService::runFailed(const QString& why)
+{
+    if (std::exchange(m_endTold, true))
+        return;
+    m_notifier.notify(QStringLiteral("run-error"), why, m_core.host().clock().utcNow());
+}
+
+void WebService::everySecond()
+{
+    m_state.followLog();
+    const QString path = m_state.historyFile();
+    if (path.isEmpty())
+        return;
+    // history.csv only grows: a size that did not change is nothing new.
+    const qint64 size = QFileInfo(path).size();
+    if (size != m_historySize) {
+        m_historySize = size;
+        m_chartDue = true;
+        m_notifier.historyRead(readHistory(path), m_core.host().clock().utcNow());
+    }
+    // Drawing takes a moment of the survey's thread: only when a plan ended, and not more often than every 10
+    // s.
+    if (m_server && m_chartDue && (!m_sinceChart.isValid() || m_sinceChart.elapsed() >= 10000)) {
+        m_chartDue = false;
+        m_sinceChart.start();
+        drawNightChart();
+    }
+}
+
+void WebService::drawNightChart()
+{
+    // The charts are widgets: a headless run draws them only when it made a QApplication.
+    if (!QCoreApplication::instance() || !QCoreApplication::instance()->inherits("QApplication"))
+        return;
+    try {
+        if (!m_observatory)
+            m_observatory = resolvedUserObservatory(m_folder);
+        const NightReport report = observedNight(*m_observatory, nightDateOf(m_core.now()));
+        QTemporaryDir scratch;
+        const QString svg = scratch.filePath(QStringLiteral("night.svg"));
+        charts::saveChart(charts::nightChart(report), QSize(900, 500),
+                          scratch.filePath(QStringLiteral("night.png")), svg);
+        QFile file(svg);
+        if (file.open(QIODevice::ReadOnly))
+            m_state.setNightChart(file.readAll());
+    } catch (const std::exception& error) {
+        qCWarning(lcWeb) << "the night chart cannot be drawn:" << error.what();
+    }
+}
+
+} // namespace kestrove

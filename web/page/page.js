@@ -1,0 +1,102 @@
+// Polls the survey's JSON once a second; the token, once given, is kept in this browser.
+'use strict';
+let logAfter = 0;
+let historyPass = -1;
+
+function token() { return localStorage.getItem('kestroveToken') || ''; }
+
+async function api(path, options = {}) {
+  const headers = {};
+  if (token()) headers['Authorization'] = 'Bearer ' + token();
+  const reply = await fetch(path, { ...options, headers, cache: 'no-store' });
+  if ((reply.status === 401 || reply.status === 403) && askToken()) return api(path, options);
+  if (!reply.ok) throw new Error((await reply.json().catch(() => ({}))).error || reply.statusText);
+  return reply.json();
+}
+
+function askToken() {
+  const given = window.prompt('Token of this observatory ([web] token in observatory.ini):');
+  if (!given) return false;
+  localStorage.setItem('kestroveToken', given.trim());
+  return true;
+}
+
+function pickText(pick) { return pick ? `${pick.kind} ${pick.target} (${pick.score.toFixed(2)})` : 'none'; }
+function yesNo(value, yes, no) { return value === undefined || value === null ? 'unknown' : value ? yes : no; }
+function show(id, text) { const e = document.getElementById(id); if (e.textContent !== text) e.textContent = text; }
+
+async function refresh() {
+  const s = await api('/api/status');
+  const running = document.getElementById('running');
+  running.textContent = s.running ? (s.stopPending ? 'stopping' : 'running') : 'stopped';
+  running.classList.toggle('on', s.running);
+  show('status', s.status || '');
+  show('pass', s.pass ? `${s.pass}${s.passStarted ? ' at ' + s.passStarted : ''}` : '–');
+  show('current', pickText(s.current));
+  show('winners', s.winners.length ? s.winners.map(pickText).join(', ') : 'none');
+  show('weather', yesNo(s.weatherSafe, 'safe', 'unsafe'));
+  show('dark', yesNo(s.dark, 'dark', 'Sun above the limit'));
+  show('observatory', s.observatory ? s.observatory.state + (s.observatory.fault ? ' – ' + s.observatory.fault : '') : 'none');
+  document.getElementById('close').hidden = !s.observatory;
+
+  const log = await api('/api/log?after=' + logAfter);
+  if (log.lines.length) {
+    const pre = document.getElementById('log');
+    pre.textContent = (pre.textContent + log.lines.join('\n') + '\n').split('\n').slice(-200).join('\n');
+    pre.scrollTop = pre.scrollHeight;
+  }
+  logAfter = log.last;
+
+  if (s.pass !== historyPass) {
+    historyPass = s.pass;
+    const h = await api('/api/history');
+    const body = document.querySelector('#history tbody');
+    body.replaceChildren(...h.plans.map(p => {
+      const row = document.createElement('tr');
+      for (const text of [p.start.slice(11, 16), p.kind, p.target, p.score.toFixed(2), p.result]) {
+        const cell = document.createElement('td');
+        cell.textContent = text;
+        row.appendChild(cell);
+      }
+      return row;
+    }));
+    showChart();
+    const preview = await api('/api/preview');
+    document.getElementById('preview').replaceChildren(...preview.targets.map(t => {
+      const item = document.createElement('li');
+      item.textContent = pickText(t);
+      return item;
+    }));
+  }
+}
+
+// The chart is fetched with the token like the JSON, then shown from memory.
+async function showChart() {
+  const headers = token() ? { 'Authorization': 'Bearer ' + token() } : {};
+  const reply = await fetch('/night.svg', { headers, cache: 'no-store' });
+  if (!reply.ok) return;
+  const chart = document.getElementById('chart');
+  const old = chart.src;
+  chart.src = URL.createObjectURL(await reply.blob());
+  if (old.startsWith('blob:')) URL.revokeObjectURL(old);
+  document.getElementById('chartSection').hidden = false;
+}
+
+async function act(path) {
+  if (!token() && !askToken()) return;
+  try {
+    const reply = await api(path, { method: 'POST' });
+    show('answer', reply.done + ': sent');
+  } catch (error) {
+    show('answer', error.message);
+  }
+}
+
+document.getElementById('stop').addEventListener('click', () => act('/api/stop'));
+document.getElementById('close').addEventListener('click', () => act('/api/close'));
+
+async function loop() {
+  try { await refresh(); } catch (error) { show('status', 'Kestrove cannot be reached: ' + error.message); }
+  setTimeout(loop, 1000);
+}
+loop();
