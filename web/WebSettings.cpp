@@ -1,6 +1,7 @@
 #include "web/WebSettings.h"
 
 #include "host/HostError.h"
+#include "host/ObservatoryForm.h"
 #include "host/ObservatorySettings.h"
 
 #include <QFile>
@@ -54,12 +55,8 @@ WebSettings readWebSettings(const QString& observatoryFolder)
 
 void storeWebToken(const QString& observatoryFolder, const QString& token)
 {
-    const QString path = observatoryIniPath(observatoryFolder);
-    QSettings ini(path, QSettings::IniFormat);
-    ini.setValue(QStringLiteral("web/token"), token);
-    ini.sync();
-    if (ini.status() != QSettings::NoError)
-        throw HostError(QStringLiteral("observatory.ini"), path, QStringLiteral("cannot write the file"));
+    // Only the token's line changes: the observer's comments and layout stay.
+    saveObservatoryChanges(observatoryFolder, {{QStringLiteral("web/token"), token}});
 }
 
 } // namespace kestrove
