@@ -132,6 +132,33 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
                         .arg(option, value);
                 return std::nullopt;
             }
+        } else if (option == QLatin1String("--nights")) {
+            if (!takeValue())
+                return std::nullopt;
+            bool ok = false;
+            result.nights = value.toInt(&ok);
+            if (!ok || result.nights < 1 || result.nights > 366) {
+                error = QStringLiteral("--nights needs a whole number from 1 to 366, not \"%1\"").arg(value);
+                return std::nullopt;
+            }
+        } else if (option == QLatin1String("--seed")) {
+            if (!takeValue())
+                return std::nullopt;
+            bool ok = false;
+            result.seed = value.toUInt(&ok);
+            if (!ok) {
+                error = QStringLiteral("--seed needs a whole number, not \"%1\"").arg(value);
+                return std::nullopt;
+            }
+        } else if (option == QLatin1String("--clear-fraction")) {
+            if (!takeValue())
+                return std::nullopt;
+            bool ok = false;
+            result.clearFraction = value.toDouble(&ok);
+            if (!ok || result.clearFraction < 0 || result.clearFraction > 1) {
+                error = QStringLiteral("--clear-fraction needs a number from 0 to 1, not \"%1\"").arg(value);
+                return std::nullopt;
+            }
         } else if (option == QLatin1String("--out")) {
             if (!takeValue())
                 return std::nullopt;
@@ -158,6 +185,10 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
             QStringLiteral("--start, --passes and --until belong to a survey, not to --preview or --report");
     else if (!night && (result.night.isValid() || !result.out.isEmpty()))
         error = QStringLiteral("--night and --out need --preview or --report");
+    else if (!result.preview && (result.nights != 1 || result.clearFraction != 1))
+        error = QStringLiteral("--nights and --clear-fraction need --preview");
+    else if (result.nights > 1 && result.fromUtc.isValid())
+        error = QStringLiteral("--nights previews whole nights; give --night, not --from and --to");
     else if (!result.preview && (result.fromUtc.isValid() || result.toUtc.isValid()))
         error = QStringLiteral("--from and --to need --preview");
     else if (result.fromUtc.isValid() != result.toUtc.isValid())
@@ -180,7 +211,7 @@ QString helpText()
         "                [--passes N] [--until INSTANT]\n"
         "       kestrove --close [--folder DIR] [--observatory DIR]\n"
         "       kestrove --preview [--night YYYY-MM-DD | --from INSTANT --to INSTANT] [--out DIR]\n"
-        "                [--folder DIR] [--observatory DIR]\n"
+        "                [--nights N [--clear-fraction F --seed S]] [--folder DIR] [--observatory DIR]\n"
         "       kestrove --report [--night YYYY-MM-DD] [--out DIR] [--folder DIR] [--observatory DIR]\n"
         "       kestrove --help | --version\n"
         "\n"
@@ -198,6 +229,9 @@ QString helpText()
         "  --night YYYY-MM-DD    with --preview or --report: the night that begins that evening\n"
         "  --from INSTANT --to INSTANT\n"
         "                        with --preview: this span instead of the night's dark hours\n"
+        "  --nights N            with --preview: N nights from --night on, carried from night to night\n"
+        "  --clear-fraction F --seed S\n"
+        "                        with --nights: the share of nights that are clear, drawn from seed S\n"
         "  --out DIR             with --preview or --report: where the files go\n"
         "  --help                print this and exit\n"
         "  --version             print the version and exit\n"
