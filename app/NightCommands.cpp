@@ -2,8 +2,8 @@
 
 #include "app/StopSignals.h"
 #include "host/HostError.h"
-#include "report/NightFiles.h"
 #include "report/MonthPreview.h"
+#include "report/NightFiles.h"
 #include "report/Preview.h"
 #include "report/charts/NightOutput.h"
 

@@ -56,7 +56,8 @@ void measure(const char* title, const MonthRequest& request, const QString& out)
     QList<long> resident;
     MonthReport report;
     const Timing run = bestOf(
-        1, [] {}, [&] {
+        1, [] {},
+        [&] {
             report = runMonthPreview(request, [&](int night, double) {
                 if (night == resident.size())
                     resident << residentKiB();
@@ -76,7 +77,8 @@ void measure(const char* title, const MonthRequest& request, const QString& out)
                 run.cpu / 1000, run.wall / 1000 / std::max<qsizetype>(report.nights.size(), 1));
     std::printf("  files, chart  %.3f s wall\n", files.wall / 1000);
     std::printf("  resident      first night %ld KiB, middle %ld KiB, last %ld KiB\n",
-                resident.isEmpty() ? 0 : resident.first(), resident.isEmpty() ? 0 : resident[resident.size() / 2],
+                resident.isEmpty() ? 0 : resident.first(),
+                resident.isEmpty() ? 0 : resident[resident.size() / 2],
                 resident.isEmpty() ? 0 : resident.last());
     std::printf("  peak memory   %ld KiB\n", peakKiB());
 }

@@ -109,8 +109,8 @@ QList<TargetCoverage> coverageOf(const QList<MonthNight>& nights,
         target.visits = static_cast<int>(list.size());
         for (const auto& [utc, night] : list)
             ++target.visitsPerNight[night];
-        target.nightsObserved = static_cast<int>(
-            std::count_if(target.visitsPerNight.begin(), target.visitsPerNight.end(), [](int v) { return v > 0; }));
+        target.nightsObserved = static_cast<int>(std::count_if(
+            target.visitsPerNight.begin(), target.visitsPerNight.end(), [](int v) { return v > 0; }));
         if (list.isEmpty())
             continue;
         target.firstUtc = list.first().first;
@@ -139,7 +139,8 @@ QList<TargetCoverage> coverageOf(const QList<MonthNight>& nights,
 MonthReport runMonthPreview(const MonthRequest& request, const std::function<bool(int, double)>& progress)
 {
     if (request.nights < 1)
-        throw HostError(QStringLiteral("preview"), QString(), QStringLiteral("a preview needs a night at least"));
+        throw HostError(QStringLiteral("preview"), QString(),
+                        QStringLiteral("a preview needs a night at least"));
     PreviewRequest night = request.first;
     if (!night.observatory)
         night.observatory = resolvedUserObservatory(night.observatoryFolder);
@@ -195,22 +196,23 @@ MonthReport runMonthPreview(const MonthRequest& request, const std::function<boo
 
 QByteArray coverageCsv(const MonthReport& report)
 {
-    QByteArray bytes = csvLine({QStringLiteral("kind"), QStringLiteral("target"), QStringLiteral("nights observed"),
-                                QStringLiteral("visits"), QStringLiteral("mean interval (h)"),
-                                QStringLiteral("longest interval (h)"), QStringLiteral("first visit (UTC)"),
-                                QStringLiteral("last visit (UTC)"), QStringLiteral("cadence asked (min)"),
-                                QStringLiteral("cadence got (min)")})
+    QByteArray bytes = csvLine({QStringLiteral("kind"), QStringLiteral("target"),
+                                QStringLiteral("nights observed"), QStringLiteral("visits"),
+                                QStringLiteral("mean interval (h)"), QStringLiteral("longest interval (h)"),
+                                QStringLiteral("first visit (UTC)"), QStringLiteral("last visit (UTC)"),
+                                QStringLiteral("cadence asked (min)"), QStringLiteral("cadence got (min)")})
                            .toLatin1() +
                        "\r\n";
     for (const TargetCoverage& t : report.coverage)
-        bytes += csvLine({kindText(t.kind), t.name, QString::number(t.nightsObserved), QString::number(t.visits),
-                          optionalText(t.meanIntervalHours, 2), optionalText(t.longestIntervalHours, 2),
-                          t.firstUtc.isValid() ? utcInstantText(t.firstUtc) : QString(),
-                          t.lastUtc.isValid() ? utcInstantText(t.lastUtc) : QString(),
-                          t.cadenceAsked ? QString::number(*t.cadenceAsked) : QString(),
-                          optionalText(t.cadenceGot, 1)})
-                     .toLatin1() +
-                 "\r\n";
+        bytes +=
+            csvLine({kindText(t.kind), t.name, QString::number(t.nightsObserved), QString::number(t.visits),
+                     optionalText(t.meanIntervalHours, 2), optionalText(t.longestIntervalHours, 2),
+                     t.firstUtc.isValid() ? utcInstantText(t.firstUtc) : QString(),
+                     t.lastUtc.isValid() ? utcInstantText(t.lastUtc) : QString(),
+                     t.cadenceAsked ? QString::number(*t.cadenceAsked) : QString(),
+                     optionalText(t.cadenceGot, 1)})
+                .toLatin1() +
+            "\r\n";
     return bytes;
 }
 
@@ -251,17 +253,20 @@ QString monthSummary(const MonthReport& report)
         }
         if (targets == 0)
             continue;
-        text += QStringLiteral("%1: %2 targets, %3 visited, %4 never; %5 visits (most %6), %7 nights observed "
-                               "per target on average")
-                    .arg(kindText(kind))
-                    .arg(targets)
-                    .arg(visited)
-                    .arg(targets - visited)
-                    .arg(visits)
-                    .arg(most)
-                    .arg(fixed(static_cast<double>(nightsObserved) / targets, 1));
+        text +=
+            QStringLiteral("%1: %2 targets, %3 visited, %4 never; %5 visits (most %6), %7 nights observed "
+                           "per target on average")
+                .arg(kindText(kind))
+                .arg(targets)
+                .arg(visited)
+                .arg(targets - visited)
+                .arg(visits)
+                .arg(most)
+                .arg(fixed(static_cast<double>(nightsObserved) / targets, 1));
         if (kind == SurveyKind::SLC)
-            text += QStringLiteral("; cadence kept by %1 of %2 with repeated visits").arg(cadenceKept).arg(cadenceKnown);
+            text += QStringLiteral("; cadence kept by %1 of %2 with repeated visits")
+                        .arg(cadenceKept)
+                        .arg(cadenceKnown);
         text += u'\n';
     }
     return text;

@@ -56,8 +56,9 @@ QList<CoverageRow> coverageRows(const MonthReport& report, int maxRows)
         for (const TargetCoverage& t : report.coverage)
             if (t.kind == kind)
                 targets << &t;
-        std::stable_sort(targets.begin(), targets.end(),
-                         [](const TargetCoverage* a, const TargetCoverage* b) { return a->visits < b->visits; });
+        std::stable_sort(
+            targets.begin(), targets.end(),
+            [](const TargetCoverage* a, const TargetCoverage* b) { return a->visits < b->visits; });
         for (qsizetype i = 0; i < targets.size(); i += perGroup) {
             const qsizetype n = std::min<qsizetype>(perGroup, targets.size() - i);
             CoverageRow row;
@@ -66,13 +67,16 @@ QList<CoverageRow> coverageRows(const MonthReport& report, int maxRows)
             row.starved = true;
             for (qsizetype j = i; j < i + n; ++j) {
                 const TargetCoverage& t = *targets[j];
-                for (qsizetype night = 0; night < row.visits.size() && night < t.visitsPerNight.size(); ++night)
+                for (qsizetype night = 0; night < row.visits.size() && night < t.visitsPerNight.size();
+                     ++night)
                     row.visits[night] += t.visitsPerNight[night] / static_cast<double>(n);
                 row.total += t.visits / static_cast<double>(n);
                 row.starved = row.starved && t.visits == 0;
             }
-            row.label = n == 1 ? targets[i]->name
-                               : QStringLiteral("%1 ... %2 (%3)").arg(targets[i]->name, targets[i + n - 1]->name).arg(n);
+            row.label =
+                n == 1
+                    ? targets[i]->name
+                    : QStringLiteral("%1 ... %2 (%3)").arg(targets[i]->name, targets[i + n - 1]->name).arg(n);
             rows << row;
         }
     }
@@ -169,7 +173,8 @@ void paintCoverage(QPainter& painter, const MonthReport& report, const QSize& si
     painter.setFont(font);
     const int every = w >= 30 ? 1 : (w >= 16 ? 2 : 5);
     for (int n = 0; n < nights; n += every)
-        painter.drawText(QRect(gridLeft + n * w - 10, gridBottom + 4, w + 20, 16), Qt::AlignHCenter | Qt::AlignTop,
+        painter.drawText(QRect(gridLeft + n * w - 10, gridBottom + 4, w + 20, 16),
+                         Qt::AlignHCenter | Qt::AlignTop,
                          report.nights[n].night.toString(QStringLiteral("MM-dd")));
     painter.drawText(QRect(gridLeft, gridBottom + 20, nights * w, 16), Qt::AlignHCenter | Qt::AlignTop,
                      QStringLiteral("Night (local evening date)"));

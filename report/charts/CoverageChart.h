@@ -17,10 +17,10 @@ namespace kestrove::charts {
 struct CoverageRow
 {
     SurveyKind kind = SurveyKind::SNe;
-    QString label;             // the target's name, or "first … last (n)" for a group
-    QList<double> visits;      // per night; the group's mean
-    double total = 0;          // visits over the month; the group's mean
-    bool starved = false;      // not visited at all (every target of the group)
+    QString label;        // the target's name, or "first … last (n)" for a group
+    QList<double> visits; // per night; the group's mean
+    double total = 0;     // visits over the month; the group's mean
+    bool starved = false; // not visited at all (every target of the group)
 };
 QList<CoverageRow> coverageRows(const MonthReport& report, int maxRows);
 

@@ -2,8 +2,8 @@
 #include "host/ConfigValues.h"
 #include "report/MonthPreview.h"
 
-#include <gtest/gtest.h>
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <numeric>
 
 namespace kestrove::test {
@@ -33,8 +33,7 @@ ObservedPlan plan(SurveyKind kind, const QString& target, const QDateTime& start
 class MonthPreviewTest : public ::testing::Test
 {
 protected:
-    MonthPreviewTest()
-        : sim([this](ObservatorySettings& s) { observatory = s; })
+    MonthPreviewTest() : sim([this](ObservatorySettings& s) { observatory = s; })
     {
         for (const QString& name : QDir(samplesFolder()).entryList(QDir::Files))
             QFile::copy(QDir(samplesFolder()).filePath(name), sim.programFile(name));
@@ -170,7 +169,8 @@ TEST(MonthCoverageTest, CountsAgainstAHandCountedMonth)
         EXPECT_EQ(t.name, e.name);
         EXPECT_EQ(t.visitsPerNight, e.perNight) << e.name;
         EXPECT_EQ(t.visits, std::accumulate(e.perNight.begin(), e.perNight.end(), 0)) << e.name;
-        EXPECT_EQ(t.nightsObserved, std::count_if(e.perNight.begin(), e.perNight.end(), [](int v) { return v > 0; }))
+        EXPECT_EQ(t.nightsObserved,
+                  std::count_if(e.perNight.begin(), e.perNight.end(), [](int v) { return v > 0; }))
             << e.name;
         EXPECT_EQ(t.meanIntervalHours, e.mean) << e.name;
         EXPECT_EQ(t.longestIntervalHours, e.longest) << e.name;
