@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 namespace kestrove::charts {
 
@@ -24,9 +25,10 @@ constexpr int margin = 12;
 
 const SurveyKind rowKinds[] = {SurveyKind::SNe, SurveyKind::MPS, SurveyKind::MPF, SurveyKind::SLC};
 
+// Up to a hundred rows or so each keep a readable name.
 int rowHeight(int rows)
 {
-    return std::clamp(700 / std::max(rows, 1), 2, 16);
+    return std::clamp(1200 / std::max(rows, 1), 2, 16);
 }
 
 int cellWidth(int nights)
@@ -34,12 +36,13 @@ int cellWidth(int nights)
     return std::clamp(900 / std::max(nights, 1), 8, 40);
 }
 
-// White for no visit, deepening to the kind's colour at `most` visits a night.
+// White for no visit, deepening to the kind's colour at `most` visits a night; on a logarithmic
+// scale, so that a night's single visit shows beside a lightcurve star's dozens.
 QColor visitColour(SurveyKind kind, double visits, double most)
 {
     if (visits <= 0)
         return QColor(0xf4, 0xf4, 0xf4);
-    const double share = 0.25 + 0.75 * std::min(visits / std::max(most, 1.0), 1.0);
+    const double share = 0.4 + 0.6 * std::min(std::log1p(visits) / std::log1p(std::max(most, 1.0)), 1.0);
     const QColor full = kindColour(kind);
     const auto mix = [share](int c) { return static_cast<int>(std::lround(255 - (255 - c) * share)); };
     return QColor(mix(full.red()), mix(full.green()), mix(full.blue()));
@@ -123,9 +126,10 @@ void paintCoverage(QPainter& painter, const MonthReport& report, const QSize& si
     for (const CoverageRow& row : rows)
         for (const double v : row.visits)
             most = std::max(most, v);
-    double mostTotal = 1;
+    // The bars compare the targets of a kind with each other.
+    std::map<SurveyKind, double> mostTotal;
     for (const CoverageRow& row : rows)
-        mostTotal = std::max(mostTotal, row.total);
+        mostTotal[row.kind] = std::max({mostTotal[row.kind], row.total, 1.0});
 
     font.setPixelSize(std::clamp(h - 2, 8, 11));
     painter.setFont(font);
@@ -137,7 +141,7 @@ void paintCoverage(QPainter& painter, const MonthReport& report, const QSize& si
             painter.fillRect(cell, report.nights[n].clear ? visitColour(row.kind, row.visits[n], most)
                                                           : QColor(0xc8, 0xc8, 0xc8));
         }
-        const int bar = static_cast<int>(std::lround((totalWidth - 50) * row.total / mostTotal));
+        const int bar = static_cast<int>(std::lround((totalWidth - 50) * row.total / mostTotal[row.kind]));
         painter.fillRect(QRect(gridRight + 8, y + (h > 3 ? 1 : 0), bar, std::max(h - (h > 3 ? 2 : 0), 1)),
                          kindColour(row.kind));
         if (h >= 8) {
@@ -171,7 +175,7 @@ void paintCoverage(QPainter& painter, const MonthReport& report, const QSize& si
     font.setBold(false);
     font.setPixelSize(11);
     painter.setFont(font);
-    const int every = w >= 30 ? 1 : (w >= 16 ? 2 : 5);
+    const int every = w >= 40 ? 1 : (w >= 20 ? 2 : 5);
     for (int n = 0; n < nights; n += every)
         painter.drawText(QRect(gridLeft + n * w - 10, gridBottom + 4, w + 20, 16),
                          Qt::AlignHCenter | Qt::AlignTop,
@@ -185,15 +189,20 @@ void paintCoverage(QPainter& painter, const MonthReport& report, const QSize& si
     const int legendY = gridBottom + 46;
     painter.drawText(QRect(gridLeft, legendY, 150, 16), Qt::AlignLeft | Qt::AlignVCenter,
                      QStringLiteral("Visits in a night:"));
-    const int steps = std::min(static_cast<int>(most), 6);
-    for (int i = 0; i <= steps; ++i) {
-        const double v = steps == 0 ? 0 : most * i / steps;
-        const QRect box(gridLeft + 120 + i * 44, legendY, 18, 16);
-        painter.fillRect(box, visitColour(SurveyKind::SNe, v, most));
+    QList<double> steps{0};
+    for (const double v : {1, 2, 5, 10, 20, 50, 100, 200, 500})
+        if (v < most)
+            steps << v;
+    steps << most;
+    for (qsizetype i = 0; i < steps.size(); ++i) {
+        const QRect box(gridLeft + 120 + static_cast<int>(i) * 50, legendY, 18, 16);
+        painter.fillRect(box, visitColour(SurveyKind::SNe, steps[i], most));
         painter.drawRect(box);
-        painter.drawText(QRect(box.right() + 3, legendY, 24, 16), Qt::AlignLeft | Qt::AlignVCenter,
-                         QString::number(v, 'f', v == std::floor(v) ? 0 : 1));
+        painter.drawText(QRect(box.right() + 3, legendY, 28, 16), Qt::AlignLeft | Qt::AlignVCenter,
+                         QString::number(steps[i], 'f', steps[i] == std::floor(steps[i]) ? 0 : 1));
     }
+    painter.drawText(QRect(gridRight + 8, legendY, totalWidth, 16), Qt::AlignLeft | Qt::AlignVCenter,
+                     QStringLiteral("bars: within each kind"));
 }
 
 void saveCoverageChart(const MonthReport& report, const QString& pngPath, const QString& svgPath)

@@ -33,7 +33,12 @@ ObservedPlan plan(SurveyKind kind, const QString& target, const QDateTime& start
 class MonthPreviewTest : public ::testing::Test
 {
 protected:
-    MonthPreviewTest() : sim([this](ObservatorySettings& s) { observatory = s; })
+    MonthPreviewTest()
+        : sim([this](ObservatorySettings& s) {
+              // June nights at latitude 50 are short: the month's runs stay cheap.
+              s.latitude = 50;
+              observatory = s;
+          })
     {
         for (const QString& name : QDir(samplesFolder()).entryList(QDir::Files))
             QFile::copy(QDir(samplesFolder()).filePath(name), sim.programFile(name));
@@ -49,7 +54,7 @@ protected:
         request.programFolder = sim.programFolder;
         request.observatoryFolder = observatoryFolder;
         request.observatory = resolvedUserObservatory(observatoryFolder);
-        request.night = QDate(2024, 12, 7);
+        request.night = QDate(2024, 6, 10);
     }
 
     // The request for one of the nights from the first on, over its dark window.
@@ -90,7 +95,7 @@ TEST_F(MonthPreviewTest, IsTheNightsRunInSequenceOnOneCopy)
     PreviewScratch scratch(sim.programFolder);
     for (int n = 0; n < nights; ++n) {
         const NightReport one = runPreview(scratch, nightRequest(n));
-        ASSERT_GT(one.plans.size(), 20) << n;
+        ASSERT_GT(one.plans.size(), 10) << n;
         EXPECT_EQ(month.nights[n].night, one.night);
         expectSameChoices(month.nights[n].plans, one.plans, n);
     }
