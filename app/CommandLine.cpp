@@ -2,6 +2,8 @@
 
 #include <QTimeZone>
 
+#include <limits>
+
 namespace kestrove {
 
 namespace {
@@ -59,6 +61,19 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
             error = QStringLiteral("%1 needs a value").arg(option);
             return false;
         };
+        // A number from `low` to `high`, whole when `whole`; otherwise the error says what was wanted.
+        const auto takeNumber = [&](double low, double high, bool whole,
+                                    const char* wanted) -> std::optional<double> {
+            if (!takeValue())
+                return std::nullopt;
+            bool ok = false;
+            const double number = whole ? static_cast<double>(value.toLongLong(&ok)) : value.toDouble(&ok);
+            if (!ok || !(number >= low && number <= high)) {
+                error = QStringLiteral("%1 needs %2, not \"%3\"").arg(option, QLatin1String(wanted), value);
+                return std::nullopt;
+            }
+            return number;
+        };
         const auto noValue = [&]() -> bool {
             if (hasValue)
                 error = QStringLiteral("%1 takes no value").arg(option);
@@ -90,15 +105,10 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
                 return std::nullopt;
             result.start = true;
         } else if (option == QLatin1String("--passes")) {
-            if (!takeValue())
+            const auto passes = takeNumber(1, std::numeric_limits<int>::max(), true, "a whole number above 0");
+            if (!passes)
                 return std::nullopt;
-            bool ok = false;
-            const int passes = value.toInt(&ok);
-            if (!ok || passes <= 0) {
-                error = QStringLiteral("--passes needs a whole number above 0, not \"%1\"").arg(value);
-                return std::nullopt;
-            }
-            result.limits.passes = passes;
+            result.limits.passes = static_cast<int>(*passes);
         } else if (option == QLatin1String("--until")) {
             if (!takeValue())
                 return std::nullopt;
@@ -133,15 +143,25 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
                 return std::nullopt;
             }
         } else if (option == QLatin1String("--web")) {
-            if (!takeValue())
+            const auto port = takeNumber(1, 65535, true, "a port from 1 to 65535");
+            if (!port)
                 return std::nullopt;
-            bool ok = false;
-            const int port = value.toInt(&ok);
-            if (!ok || port <= 0 || port > 65535) {
-                error = QStringLiteral("--web needs a port from 1 to 65535, not \"%1\"").arg(value);
+            result.webPort = static_cast<int>(*port);
+        } else if (option == QLatin1String("--nights")) {
+            const auto nights = takeNumber(1, 366, true, "a whole number from 1 to 366");
+            if (!nights)
                 return std::nullopt;
-            }
-            result.webPort = port;
+            result.nights = static_cast<int>(*nights);
+        } else if (option == QLatin1String("--seed")) {
+            const auto seed = takeNumber(0, std::numeric_limits<quint32>::max(), true, "a whole number");
+            if (!seed)
+                return std::nullopt;
+            result.seed = static_cast<quint32>(*seed);
+        } else if (option == QLatin1String("--clear-fraction")) {
+            const auto fraction = takeNumber(0, 1, false, "a number from 0 to 1");
+            if (!fraction)
+                return std::nullopt;
+            result.clearFraction = *fraction;
         } else if (option == QLatin1String("--out")) {
             if (!takeValue())
                 return std::nullopt;
@@ -168,6 +188,10 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
             QStringLiteral("--start, --passes and --until belong to a survey, not to --preview or --report");
     else if (!night && (result.night.isValid() || !result.out.isEmpty()))
         error = QStringLiteral("--night and --out need --preview or --report");
+    else if (!result.preview && (result.nights != 1 || result.clearFraction != 1))
+        error = QStringLiteral("--nights and --clear-fraction need --preview");
+    else if (result.nights > 1 && result.fromUtc.isValid())
+        error = QStringLiteral("--nights previews whole nights; give --night, not --from and --to");
     else if (!result.preview && (result.fromUtc.isValid() || result.toUtc.isValid()))
         error = QStringLiteral("--from and --to need --preview");
     else if (result.fromUtc.isValid() != result.toUtc.isValid())
@@ -190,7 +214,7 @@ QString helpText()
         "                [--passes N] [--until INSTANT] [--web PORT]\n"
         "       kestrove --close [--folder DIR] [--observatory DIR]\n"
         "       kestrove --preview [--night YYYY-MM-DD | --from INSTANT --to INSTANT] [--out DIR]\n"
-        "                [--folder DIR] [--observatory DIR]\n"
+        "                [--nights N [--clear-fraction F --seed S]] [--folder DIR] [--observatory DIR]\n"
         "       kestrove --report [--night YYYY-MM-DD] [--out DIR] [--folder DIR] [--observatory DIR]\n"
         "       kestrove --help | --version\n"
         "\n"
@@ -209,6 +233,9 @@ QString helpText()
         "  --night YYYY-MM-DD    with --preview or --report: the night that begins that evening\n"
         "  --from INSTANT --to INSTANT\n"
         "                        with --preview: this span instead of the night's dark hours\n"
+        "  --nights N            with --preview: N nights from --night on, carried from night to night\n"
+        "  --clear-fraction F --seed S\n"
+        "                        with --nights: the share of nights that are clear, drawn from seed S\n"
         "  --out DIR             with --preview or --report: where the files go\n"
         "  --help                print this and exit\n"
         "  --version             print the version and exit\n"

@@ -23,7 +23,10 @@ struct CommandLine
     QDate night;          // --night YYYY-MM-DD
     QDateTime fromUtc;    // --from INSTANT --to INSTANT
     QDateTime toUtc;
-    QString out;          // --out DIR
+    QString out;              // --out DIR
+    int nights = 1;           // --nights N: with --preview, N nights from --night on
+    double clearFraction = 1; // --clear-fraction F --seed S: the share of those nights that are clear
+    quint32 seed = 0;
     bool help = false;    // --help: print the options and exit
     bool version = false; // --version: print the version and exit
     bool close = false;   // --close: park, close and warm the observatory at once, then end

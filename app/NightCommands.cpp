@@ -2,6 +2,7 @@
 
 #include "app/StopSignals.h"
 #include "host/HostError.h"
+#include "report/MonthPreview.h"
 #include "report/NightFiles.h"
 #include "report/Preview.h"
 #include "report/charts/NightOutput.h"
@@ -65,6 +66,28 @@ int runPreviewCommand(const CommandLine& commandLine)
         StopSignalNotifier stopSignals;
         bool stopped = false;
         QObject::connect(&stopSignals, &StopSignalNotifier::received, [&stopped] { stopped = true; });
+        if (commandLine.nights > 1) {
+            MonthRequest month{request, commandLine.nights, commandLine.clearFraction, commandLine.seed};
+            int shown = -1;
+            const MonthReport report = runMonthPreview(month, [&](int night, double) {
+                if (night != shown) {
+                    shown = night;
+                    print(stderr, QStringLiteral("Night %1 of %2\n").arg(night + 1).arg(commandLine.nights));
+                }
+                return !stopped;
+            });
+            if (stopped || report.stopped) {
+                print(stderr, QStringLiteral("Kestrove: the preview was stopped; it wrote no files\n"));
+                return 1;
+            }
+            const QString folder = outputFolder(commandLine, QStringLiteral("preview"), request.night, true);
+            writeMonthFiles(report, folder);
+            QString text = monthSummary(report);
+            for (const QString& message : report.messages)
+                text += message + u'\n';
+            print(stdout, text + QStringLiteral("Files: ") + folder + u'\n');
+            return 0;
+        }
         const NightReport report = runPreview(request, [&stopped](double) { return !stopped; });
         if (stopped) {
             print(stderr, QStringLiteral("Kestrove: the preview was stopped; it wrote no files\n"));

@@ -2,6 +2,7 @@
 
 #include "core/Csv.h"
 #include "report/NightFiles.h"
+#include "report/charts/CoverageChart.h"
 #include "report/charts/NightCharts.h"
 #include "report/charts/NightOutput.h"
 
@@ -14,9 +15,13 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPainter>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
@@ -77,6 +82,10 @@ frmPreview::frmPreview(const QString& programFolder, const QString& observatoryF
     m_night->setObjectName(QStringLiteral("NightEdit"));
     m_night->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
     m_night->setCalendarPopup(true);
+    m_nights = new QSpinBox(this);
+    m_nights->setObjectName(QStringLiteral("NightsBox"));
+    m_nights->setRange(1, 366);
+    m_nights->setSuffix(QStringLiteral(" nights"));
     m_runButton = new QPushButton(QStringLiteral("Preview"), this);
     m_runButton->setObjectName(QStringLiteral("RunButton"));
     m_progress = new QProgressBar(this);
@@ -99,16 +108,22 @@ frmPreview::frmPreview(const QString& programFolder, const QString& observatoryF
         table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_nightChart = chartView(QStringLiteral("NightChart"), this);
     m_skyChart = chartView(QStringLiteral("SkyChart"), this);
+    m_coverage = new QLabel(this);
+    m_coverage->setObjectName(QStringLiteral("CoverageChart"));
+    m_coverageArea = new QScrollArea(this);
+    m_coverageArea->setWidget(m_coverage);
     m_tabs->addTab(m_nightChart, QStringLiteral("Night"));
     m_tabs->addTab(m_skyChart, QStringLiteral("Sky"));
     m_tabs->addTab(m_plans, QStringLiteral("Plans"));
     m_tabs->addTab(m_reasons, QStringLiteral("Reasons"));
     m_tabs->addTab(m_summary, QStringLiteral("Summary"));
+    m_tabs->addTab(m_coverageArea, QStringLiteral("Coverage"));
     m_tabs->setCurrentWidget(m_summary);
 
     auto* top = new QHBoxLayout;
     top->addWidget(new QLabel(QStringLiteral("Night of"), this));
     top->addWidget(m_night);
+    top->addWidget(m_nights);
     top->addWidget(m_runButton);
     top->addWidget(m_progress, 1);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
@@ -153,6 +168,7 @@ void frmPreview::run()
     m_stop = false;
     m_runButton->setText(QStringLiteral("Stop"));
     m_night->setEnabled(false);
+    m_nights->setEnabled(false);
     m_progress->setValue(0);
     m_files->clear();
     try {
@@ -164,17 +180,40 @@ void frmPreview::run()
         request.night = m_night->date();
         request.span = darkSpan(*request.observatory, request.night);
         request.controls = m_controls;
-        const NightReport report = runPreview(request, [this](double fraction) {
-            m_progress->setValue(static_cast<int>(fraction * 1000));
-            QCoreApplication::processEvents();
-            return !m_stop;
-        });
-        m_progress->setValue(1000);
-        m_filesFolder =
-            newDatedFolder(QDir(m_programFolder).filePath(QStringLiteral("preview")), request.night);
-        writePreviewFiles(report, m_filesFolder);
-        showReport(report);
-        m_files->setText(QStringLiteral("Files: ") + QDir::toNativeSeparators(m_filesFolder));
+        if (m_nights->value() > 1) {
+            const int nights = m_nights->value();
+            const MonthReport month =
+                runMonthPreview(MonthRequest{request, nights, 1, 0}, [&](int night, double fraction) {
+                    m_progress->setFormat(QStringLiteral("Night %1 of %2").arg(night + 1).arg(nights));
+                    m_progress->setValue(static_cast<int>((night + fraction) * 1000 / nights));
+                    QCoreApplication::processEvents();
+                    return !m_stop;
+                });
+            m_progress->setValue(1000);
+            m_progress->setFormat(QStringLiteral("%p%"));
+            if (month.stopped) {
+                m_summary->setPlainText(QStringLiteral("The preview was stopped; it wrote no files"));
+                m_tabs->setCurrentWidget(m_summary);
+            } else {
+                m_filesFolder =
+                    newDatedFolder(QDir(m_programFolder).filePath(QStringLiteral("preview")), request.night);
+                writeMonthFiles(month, m_filesFolder);
+                showMonth(month);
+                m_files->setText(QStringLiteral("Files: ") + QDir::toNativeSeparators(m_filesFolder));
+            }
+        } else {
+            const NightReport report = runPreview(request, [this](double fraction) {
+                m_progress->setValue(static_cast<int>(fraction * 1000));
+                QCoreApplication::processEvents();
+                return !m_stop;
+            });
+            m_progress->setValue(1000);
+            m_filesFolder =
+                newDatedFolder(QDir(m_programFolder).filePath(QStringLiteral("preview")), request.night);
+            writePreviewFiles(report, m_filesFolder);
+            showReport(report);
+            m_files->setText(QStringLiteral("Files: ") + QDir::toNativeSeparators(m_filesFolder));
+        }
     } catch (const std::exception& error) {
         m_summary->setPlainText(QStringLiteral("The preview failed: ") + QString::fromUtf8(error.what()));
         m_tabs->setCurrentWidget(m_summary);
@@ -182,6 +221,7 @@ void frmPreview::run()
     m_running = false;
     m_runButton->setText(QStringLiteral("Preview"));
     m_night->setEnabled(true);
+    m_nights->setEnabled(true);
     if (m_closeWhenStopped)
         QDialog::reject();
 }
@@ -193,7 +233,28 @@ void frmPreview::showReport(const NightReport& report)
     fillTable(m_plans, plansCsv(report));
     fillTable(m_reasons, reasonsCsv(report));
     m_summary->setPlainText(nightSummary(report));
+    m_tabs->setTabText(m_tabs->indexOf(m_reasons), QStringLiteral("Reasons"));
     m_tabs->setCurrentWidget(m_nightChart);
+}
+
+void frmPreview::showMonth(const MonthReport& report)
+{
+    const QSize size = charts::coverageChartSize(report);
+    QPixmap picture(size);
+    {
+        QPainter painter(&picture);
+        charts::paintCoverage(painter, report, size);
+    }
+    m_coverage->setPixmap(picture);
+    m_coverage->resize(size);
+    fillTable(m_plans, monthPlansCsv(report));
+    fillTable(m_reasons, coverageCsv(report));
+    QString text = monthSummary(report);
+    for (const QString& message : report.messages)
+        text += message + u'\n';
+    m_summary->setPlainText(text);
+    m_tabs->setTabText(m_tabs->indexOf(m_reasons), QStringLiteral("Coverage by target"));
+    m_tabs->setCurrentWidget(m_coverageArea);
 }
 
 } // namespace kestrove

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "report/MonthPreview.h"
 #include "report/Preview.h"
 
 #include <QDialog>
@@ -12,13 +13,16 @@ class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QScrollArea;
+class QSpinBox;
 class QTabWidget;
 class QTableWidget;
 QT_END_NAMESPACE
 
 namespace kestrove {
 
-// "Preview Night": runs the survey over a night in virtual time with the window's check boxes and
+// "Preview Night": runs the survey over a night (or, with the nights box above 1, several nights one
+// after the other, shown by their coverage) in virtual time with the window's check boxes and
 // weights, shows its progress, then the night's charts, plans, reasons and summary, and writes the
 // same files as kestrove --preview under the program folder's "preview" folder.
 class frmPreview : public QDialog
@@ -44,11 +48,15 @@ protected:
 
 private:
     void showReport(const NightReport& report);
+    void showMonth(const MonthReport& report);
 
     QString m_programFolder;
     QString m_observatoryFolder;
     std::map<SurveyKind, PreviewRequest::Control> m_controls;
     QDateEdit* m_night;
+    QSpinBox* m_nights;
+    QLabel* m_coverage;
+    QScrollArea* m_coverageArea;
     QPushButton* m_runButton;
     QProgressBar* m_progress;
     QLabel* m_files;

@@ -154,19 +154,45 @@ TimeSpan darkSpan(const ObservatorySettings& settings, const QDate& night)
     return darkSpan(resolveObservatory(settings), night);
 }
 
+PreviewScratch::PreviewScratch(const QString& programFolder)
+    : m_dir(scratchParent() + QStringLiteral("/kestrove-preview-XXXXXX"))
+{
+    if (!m_dir.isValid())
+        throw HostError(QStringLiteral("preview"), m_dir.path(),
+                        QStringLiteral("cannot create a scratch folder"));
+    QDir().mkpath(this->programFolder());
+    copyProgramFiles(programFolder, this->programFolder());
+}
+
+QString PreviewScratch::programFolder() const
+{
+    return m_dir.filePath(QStringLiteral("program"));
+}
+
+QString PreviewScratch::observatoryFolder() const
+{
+    return m_dir.filePath(QStringLiteral("observatory"));
+}
+
 NightReport runPreview(const PreviewRequest& request, const std::function<bool(double)>& progress)
 {
     if (!(request.span.startUtc < request.span.endUtc))
         throw HostError(QStringLiteral("preview"), QString(),
                         QStringLiteral("the span ends before it begins"));
-    QTemporaryDir scratch(scratchParent() + QStringLiteral("/kestrove-preview-XXXXXX"));
-    if (!scratch.isValid())
-        throw HostError(QStringLiteral("preview"), scratch.path(),
-                        QStringLiteral("cannot create a scratch folder"));
-    const QString programFolder = scratch.filePath(QStringLiteral("program"));
-    const QString observatoryFolder = scratch.filePath(QStringLiteral("observatory"));
-    QDir().mkpath(programFolder);
-    copyProgramFiles(request.programFolder, programFolder);
+    PreviewScratch scratch(request.programFolder);
+    return runPreview(scratch, request, progress);
+}
+
+NightReport runPreview(PreviewScratch& scratch, const PreviewRequest& request,
+                       const std::function<bool(double)>& progress)
+{
+    if (!(request.span.startUtc < request.span.endUtc))
+        throw HostError(QStringLiteral("preview"), QString(),
+                        QStringLiteral("the span ends before it begins"));
+    const QString programFolder = scratch.programFolder();
+    const QString observatoryFolder = scratch.observatoryFolder();
+    // The history and the plans of an earlier night stay with it; only the program folder carries on.
+    QDir(observatoryFolder).removeRecursively();
 
     // The user's observatory in every respect that shapes the night, on a clock of its own; clear
     // skies, and no simulated faults.

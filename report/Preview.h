@@ -6,6 +6,7 @@
 #include "report/NightReport.h"
 
 #include <QString>
+#include <QTemporaryDir>
 #include <functional>
 #include <map>
 #include <optional>
@@ -66,6 +67,23 @@ TimeSpan darkSpan(const ObservatorySettings& settings, const QDate& night);
 // gets the fraction done now and then and returns false to stop early. Throws what the survey
 // throws (HostError).
 NightReport runPreview(const PreviewRequest& request, const std::function<bool(double)>& progress = {});
+
+// A scratch copy of a program folder, removed with the object. Nights previewed one after the
+// other in the same copy carry every update of the targets files from one night to the next.
+class PreviewScratch
+{
+public:
+    explicit PreviewScratch(const QString& programFolder);
+    QString programFolder() const;
+    QString observatoryFolder() const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// runPreview in an existing scratch copy; each night starts a fresh simulated observatory there.
+NightReport runPreview(PreviewScratch& scratch, const PreviewRequest& request,
+                       const std::function<bool(double)>& progress = {});
 
 // What the survey did in a night, from "history.csv" in the observatory's log folder.
 NightReport observedNight(const ResolvedObservatory& observatory, const QDate& night);

@@ -31,21 +31,6 @@ constexpr double rimZenithDistance = 100; // the sky chart's rim, 10 degrees bel
 
 const SurveyKind chartKinds[] = {SurveyKind::SNe, SurveyKind::MPS, SurveyKind::MPF, SurveyKind::SLC};
 
-QColor kindColour(SurveyKind kind)
-{
-    switch (kind) {
-    case SurveyKind::SNe:
-        return QColor(0xd6, 0x27, 0x28);
-    case SurveyKind::MPS:
-        return QColor(0x1f, 0x77, 0xb4);
-    case SurveyKind::MPF:
-        return QColor(0x94, 0x67, 0xbd);
-    case SurveyKind::SLC:
-        return QColor(0x2c, 0xa0, 0x2c);
-    }
-    return Qt::black;
-}
-
 void hideFromLegend(QChart* chart, QAbstractSeries* series)
 {
     for (QLegendMarker* marker : chart->legend()->markers(series))
@@ -106,6 +91,21 @@ void attach(QAbstractSeries* series, QAbstractAxis* x, QAbstractAxis* y)
 }
 
 } // namespace
+
+QColor kindColour(SurveyKind kind)
+{
+    switch (kind) {
+    case SurveyKind::SNe:
+        return QColor(0xd6, 0x27, 0x28);
+    case SurveyKind::MPS:
+        return QColor(0x1f, 0x77, 0xb4);
+    case SurveyKind::MPF:
+        return QColor(0x94, 0x67, 0xbd);
+    case SurveyKind::SLC:
+        return QColor(0x2c, 0xa0, 0x2c);
+    }
+    return Qt::black;
+}
 
 QString plansSeriesName(SurveyKind kind)
 {

@@ -25,6 +25,9 @@ QChart* skyChart(const NightReport& report);
 // QApplication (the offscreen platform will do).
 void saveChart(QChart* chart, const QSize& size, const QString& pngPath, const QString& svgPath = {});
 
+// The colour each kind has in every chart.
+QColor kindColour(SurveyKind kind);
+
 // The names the charts give their series, for whoever looks for them.
 QString plansSeriesName(SurveyKind kind);     // "SNe plans"
 QString positionsSeriesName(SurveyKind kind); // "SNe"

@@ -2,6 +2,7 @@
 
 #include "host/LocalFileSystem.h"
 #include "report/NightFiles.h"
+#include "report/charts/CoverageChart.h"
 #include "report/charts/NightCharts.h"
 
 #include <QDir>
@@ -26,6 +27,17 @@ QStringList writePreviewFiles(const NightReport& report, const QString& folder)
     writeWholeFile(paths[1], reasonsCsv(report));
     charts::saveChart(charts::nightChart(report), nightSize, paths[2], paths[3]);
     charts::saveChart(charts::skyChart(report), skySize, paths[4]);
+    return paths;
+}
+
+QStringList writeMonthFiles(const MonthReport& report, const QString& folder)
+{
+    const QDir dir(folder);
+    const QStringList paths{dir.filePath(QStringLiteral("coverage.csv")), dir.filePath(QStringLiteral("plans.csv")),
+                            dir.filePath(QStringLiteral("coverage.png")), dir.filePath(QStringLiteral("coverage.svg"))};
+    writeWholeFile(paths[0], coverageCsv(report));
+    writeWholeFile(paths[1], monthPlansCsv(report));
+    charts::saveCoverageChart(report, paths[2], paths[3]);
     return paths;
 }
 

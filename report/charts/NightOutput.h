@@ -1,5 +1,6 @@
 #pragma once
 
+#include "report/MonthPreview.h"
 #include "report/NightReport.h"
 
 #include <QString>
@@ -10,6 +11,9 @@ namespace kestrove {
 // Writes a preview's files into the folder: plans.csv, reasons.csv, night.png, night.svg and
 // sky.png. Returns their paths.
 QStringList writePreviewFiles(const NightReport& report, const QString& folder);
+// Writes a preview of several nights' files into the folder: coverage.csv, plans.csv (every night's
+// plans), coverage.png and coverage.svg. Returns their paths.
+QStringList writeMonthFiles(const MonthReport& report, const QString& folder);
 // Writes what a report of a real night has: night.png. Returns its path.
 QStringList writeReportFiles(const NightReport& report, const QString& folder);
 

@@ -74,6 +74,12 @@ TEST(CommandLineTest, PreviewAndReportTakeTheirNightAndFolder)
     ASSERT_TRUE(commandLine);
     EXPECT_TRUE(commandLine->report);
     EXPECT_EQ(commandLine->night, QDate(2024, 12, 7));
+
+    commandLine = parse({"--preview", "--nights", "30", "--clear-fraction", "0.6", "--seed", "7"});
+    ASSERT_TRUE(commandLine);
+    EXPECT_EQ(commandLine->nights, 30);
+    EXPECT_EQ(commandLine->clearFraction, 0.6);
+    EXPECT_EQ(commandLine->seed, 7u);
 }
 
 struct BadArguments
@@ -118,6 +124,12 @@ INSTANTIATE_TEST_SUITE_P(
                       "2024-12-08T01:00:00Z"},
                      "--night"},
         BadArguments{"CloseWithPreview", {"--close", "--preview"}, "--close"},
+        BadArguments{"NoNights", {"--preview", "--nights", "0"}, "--nights"},
+        BadArguments{"NightsWithoutPreview", {"--report", "--nights", "3"}, "--nights"},
+        BadArguments{"ClearFractionAboveOne", {"--preview", "--nights", "3", "--clear-fraction", "1.5"}, "1.5"},
+        BadArguments{"NightsOverASpan",
+                     {"--preview", "--nights", "3", "--from", "2024-12-07T19:00:00Z", "--to", "2024-12-08T01:00:00Z"},
+                     "--night"},
         BadArguments{"CloseWithPasses", {"--close", "--passes", "2"}, "--close"},
         BadArguments{"ReportWithSpan",
                      {"--report", "--from", "2024-12-07T19:00:00Z", "--to", "2024-12-08T01:00:00Z"},

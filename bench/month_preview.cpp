@@ -1,0 +1,155 @@
+// The preview of a month, as kestrove --preview --nights 30 runs it: the survey night after night on
+// one scratch copy, then coverage.csv and the coverage chart. Two months: the samples' with every
+// kind on, and one of 10,000 SNe, 1,000 SLC targets and a 500-field MPS area at latitude 40.
+// Resident memory is read as each night starts, to show that it stays flat.
+// month_preview [NIGHTS [LARGE_NIGHTS [SAMPLES_FOLDER]]]; run from a Release build on an idle machine.
+
+#include "BenchSupport.h"
+#include "core/SurveyCore.h"
+#include "host/sim/SimObservatory.h"
+#include "report/MonthPreview.h"
+#include "report/charts/NightOutput.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <unistd.h>
+
+using namespace kestrove;
+using namespace kestrove::bench;
+
+namespace {
+
+void writeLines(const QString& path, const QStringList& lines)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(path));
+    for (const QString& line : lines)
+        file.write(line.toLatin1() + "\r\n");
+}
+
+void enableEveryKind(const QString& programFolder, const QString& observatoryFolder)
+{
+    sim::SimObservatory host(observatoryFolder);
+    QuietView view;
+    SurveyCore core(host, view, programFolder);
+    core.load();
+    core.settings.SNeEnabled = core.settings.MPSEnabled = core.settings.SLCEnabled = 1;
+    core.SaveConfig();
+}
+
+long residentKiB()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : 0;
+}
+
+void measure(const char* title, const MonthRequest& request, const QString& out)
+{
+    QList<long> resident;
+    MonthReport report;
+    const Timing run = bestOf(
+        1, [] {},
+        [&] {
+            report = runMonthPreview(request, [&](int night, double) {
+                if (night == resident.size())
+                    resident << residentKiB();
+                return true;
+            });
+        });
+    const Timing files = bestOf(
+        1, [] {}, [&] { writeMonthFiles(report, out); });
+    int plans = 0;
+    for (const MonthNight& night : report.nights)
+        plans += static_cast<int>(night.plans.size());
+    std::printf("%s\n", title);
+    std::printf("  nights        %lld from %s, %d plans, %lld targets\n",
+                static_cast<long long>(report.nights.size()), qPrintable(report.first.toString(Qt::ISODate)),
+                plans, static_cast<long long>(report.coverage.size()));
+    std::printf("  survey run    %.3f s wall, %.3f s processor (%.3f s a night)\n", run.wall / 1000,
+                run.cpu / 1000, run.wall / 1000 / std::max<qsizetype>(report.nights.size(), 1));
+    std::printf("  files, chart  %.3f s wall\n", files.wall / 1000);
+    std::printf("  resident      first night %ld KiB, middle %ld KiB, last %ld KiB\n",
+                resident.isEmpty() ? 0 : resident.first(),
+                resident.isEmpty() ? 0 : resident[resident.size() / 2],
+                resident.isEmpty() ? 0 : resident.last());
+    std::printf("  peak memory   %ld KiB\n", peakKiB());
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int nights = argc > 1 ? std::atoi(argv[1]) : 30;
+    const int largeNights = argc > 2 ? std::atoi(argv[2]) : nights;
+    const QString samples =
+        argc > 3 ? QString::fromLocal8Bit(argv[3])
+                 : QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../samples"));
+    QTemporaryDir dir;
+
+    {
+        const QString program = dir.filePath(QStringLiteral("samples/"));
+        const QString observatory = dir.filePath(QStringLiteral("samples-observatory"));
+        QDir().mkpath(program);
+        for (const QString& name : QDir(samples).entryList(QDir::Files))
+            QFile::copy(QDir(samples).filePath(name), program + name);
+        enableEveryKind(program, observatory);
+        MonthRequest request;
+        request.first.programFolder = program;
+        request.first.observatoryFolder = observatory;
+        request.first.night = QDate(2024, 12, 7);
+        request.nights = nights;
+        QDir().mkpath(dir.filePath(QStringLiteral("out1")));
+        measure("month_preview: the samples, every kind", request, dir.filePath(QStringLiteral("out1")));
+    }
+    if (largeNights > 0) {
+        const QString program = dir.filePath(QStringLiteral("large/"));
+        const QString observatory = dir.filePath(QStringLiteral("large-observatory"));
+        QDir().mkpath(program);
+        QRandomGenerator random(20240414);
+        QStringList sne;
+        for (int i = 0; i < 10000; ++i)
+            sne << QStringLiteral("SN%1\t%2\t%3")
+                       .arg(i)
+                       .arg(random.bounded(24.0), 0, 'f', 5)
+                       .arg(-30 + random.bounded(110.0), 0, 'f', 4)
+                << QStringLiteral("**** ");
+        writeLines(program + QStringLiteral("SNeTargets.txt"), sne);
+        QStringList slc;
+        for (int i = 0; i < 1000; ++i)
+            slc << QStringLiteral("Star%1\t%2\t%3")
+                       .arg(i)
+                       .arg(random.bounded(24.0), 0, 'f', 5)
+                       .arg(-20 + random.bounded(100.0), 0, 'f', 4)
+                << QStringLiteral("**** priority=%1 interval=%2")
+                       .arg(1 + random.bounded(100))
+                       .arg(30 + random.bounded(120));
+        writeLines(program + QStringLiteral("SLCTargets.txt"), slc);
+        writeLines(program + QStringLiteral("MPSTargets.txt"), {QStringLiteral("10.0 10.0 11.2534 22.04")});
+        ObservatorySettings settings = observatoryDefaults(observatory);
+        settings.latitude = 40;
+        settings.longitude = -105;
+        settings.elevation = 1600;
+        settings.timeZone = QStringLiteral("America/Denver");
+        writeObservatorySettings(observatory, settings);
+        enableEveryKind(program, observatory);
+        MonthRequest request;
+        request.first.programFolder = program;
+        request.first.observatoryFolder = observatory;
+        request.first.night = QDate(2024, 4, 13);
+        request.nights = largeNights;
+        QDir().mkpath(dir.filePath(QStringLiteral("out2")));
+        measure("month_preview: 10000 SNe + 1000 SLC + 500 MPS fields", request,
+                dir.filePath(QStringLiteral("out2")));
+    }
+    return 0;
+}
