@@ -20,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -35,7 +36,9 @@ namespace {
 // A table from CSV lines: the first is the header.
 void fillTable(QTableWidget* table, const QByteArray& csv)
 {
-    QStringList lines = QString::fromLatin1(csv).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    // The night's own files end lines with LF, a file from elsewhere may use CR LF.
+    static const QRegularExpression lineEnd(QStringLiteral("\r?\n"));
+    QStringList lines = QString::fromLatin1(csv).split(lineEnd, Qt::SkipEmptyParts);
     table->clear();
     if (lines.isEmpty())
         return;

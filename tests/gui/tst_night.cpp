@@ -22,6 +22,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QXYSeries>
@@ -265,6 +266,8 @@ private slots:
         std::map<QString, int> series;
         QString files;
         int progress = 0;
+        int planRows = 0;
+        int planColumns = 0;
         // The preview runs inside the dialog; it is looked at, and closed, once it is done.
         QTimer watch;
         watch.setInterval(20);
@@ -277,6 +280,9 @@ private slots:
             series = seriesOf(dialog->findChild<QChartView*>("NightChart")->chart());
             files = dialog->filesFolder();
             progress = dialog->findChild<QProgressBar*>("ProgressBar")->value();
+            const auto* plans = dialog->findChild<QTableWidget*>("PlansTable");
+            planRows = plans->rowCount();
+            planColumns = plans->columnCount();
             dialog->reject();
         });
         watch.start();
@@ -284,6 +290,9 @@ private slots:
 
         QVERIFY2(!files.isEmpty(), "the preview wrote its files");
         QCOMPARE(progress, 1000);
+        // One row a plan, split into its columns, whatever the file's line ends.
+        QVERIFY2(planRows > 1, qPrintable(QString::number(planRows)));
+        QCOMPARE(planColumns, 12);
         QVERIFY(series.count(QStringLiteral("SNe plans")));
         QVERIFY(series.count(QStringLiteral("SLC plans")));
         QVERIFY(!series.count(QStringLiteral("MPS plans"))); // its box is clear
