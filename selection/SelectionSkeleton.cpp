@@ -12,7 +12,8 @@ namespace kestrove::selection {
 void readTargetConfig(SurveyCore& core, const QString& configLine, TargetConfig& config)
 {
     ParsedEntry* cached = core.parsedEntry;
-    if (cached && cached->configRead && cached->configLine == configLine && cached->presets == config) {
+    const LineKey key = cached ? LineKey::of(configLine) : LineKey();
+    if (cached && cached->configRead && cached->configLine == key && cached->presets == config) {
         config = cached->config;
         return;
     }
@@ -21,7 +22,7 @@ void readTargetConfig(SurveyCore& core, const QString& configLine, TargetConfig&
     const bool clean = core.parseTargetConfig(configLine, config);
     if (cached) {
         cached->configRead = clean;
-        cached->configLine = configLine;
+        cached->configLine = key;
         cached->presets = presets;
         cached->config = config;
     }
@@ -30,7 +31,7 @@ void readTargetConfig(SurveyCore& core, const QString& configLine, TargetConfig&
 bool readTargetPosition(SurveyCore& core, const QString& targetLine, TargetPosition& position)
 {
     ParsedEntry* cached = core.parsedEntry;
-    if (cached && cached->positionRead && cached->targetLine == targetLine) {
+    if (cached && cached->positionRead && cached->targetLine == LineKey::of(targetLine)) {
         position.name = cached->name;
         position.ra = cached->ra;
         position.dec = cached->dec;

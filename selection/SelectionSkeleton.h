@@ -97,9 +97,10 @@ template <typename Evaluate> void scanTargetsFile(SurveyCore& core, const QStrin
             if (entry == parsed.size())
                 parsed.append(ParsedEntry{});
             ParsedEntry& cached = parsed[entry++];
-            if (cached.targetLine != previous) {
+            const LineKey key = LineKey::of(previous);
+            if (!(cached.targetLine == key)) {
                 cached = ParsedEntry();
-                cached.targetLine = previous;
+                cached.targetLine = key;
             }
             core.parsedEntry = &cached;
             evaluate(previous, read.configLine(previous, current));

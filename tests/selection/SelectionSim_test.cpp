@@ -302,8 +302,8 @@ TEST_F(SelectionSimTest, AnEditBetweenTwoPassesIsSeenWhateverItsSizeAndTime)
          at("A", high, "**** lastImageJD=9999999.0") + at("B", low, qPrintable(old)), "A", "B"},
         {"entries swapped", at("A", high, "****") + at("B", low, "****"),
          at("B", low, "****") + at("A", high, "****"), "A", "A"},
-        {"unchanged", at("A", high, "****") + at("B", low, "****"), at("A", high, "****") + at("B", low, "****"),
-         "A", "A"},
+        {"unchanged", at("A", high, "****") + at("B", low, "****"),
+         at("A", high, "****") + at("B", low, "****"), "A", "A"},
     };
     const QString path = dir.filePath(QStringLiteral("SNeTargets.txt"));
     observatory.pointMount(static_cast<float>(high), 30);
