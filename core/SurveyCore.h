@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/SurveySettings.h"
+#include "core/ParsedTargets.h"
 #include "core/PendingRecord.h"
 #include "core/SelectionObserver.h"
 #include "core/SurveyView.h"
@@ -87,10 +88,10 @@ public:
     void stopAtLimit(const QString& reason);
 
     // Reading target lines and config lines. parseTarget and extractName return whether they
-    // assigned their outputs.
+    // assigned their outputs; parseTargetConfig whether it reported nothing.
     bool parseTarget(const QString& target, QString& targetName, float& targetRA, float& targetDec);
     bool extractName(const QString& target, QString& targetName);
-    void parseTargetConfig(const QString& targetConfig, TargetConfig& config);
+    bool parseTargetConfig(const QString& targetConfig, TargetConfig& config);
     // Shows a message about a line of the file being read (entryPlace), with the line's text.
     void reportLine(qint64 line, const QString& message, const QString& text);
     // Shows a message about `subject` once in a run: a fault met on every pass (a read-only
@@ -183,6 +184,9 @@ public:
     // each targets file (core/PendingRecord.h).
     QList<PendingRecord> pendingRecords;
     QHash<QString, FileRead> targetsReads;
+    // Each targets file's entries as the last pass parsed them, and the one a pass is at.
+    QHash<QString, ParsedTargets> parsedTargets;
+    ParsedEntry* parsedEntry = nullptr;
 
 private:
     bool runSurvey();

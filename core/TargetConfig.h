@@ -17,6 +17,8 @@ struct TargetConfig
     float exposure = 0;
     int16_t binning = 1;
     QString filter;
+
+    bool operator==(const TargetConfig& other) const = default;
 };
 
 } // namespace kestrove

@@ -25,7 +25,7 @@ bool SurveyCore::selectMPS(float& bestScore, QString& bestTarget)
         config.exposure = settings.exposureMPS;
         config.binning = settings.cameraBinningMPS;
         config.filter = settings.cameraFilterMPS;
-        parseTargetConfig(configLine, config);
+        readTargetConfig(*this, configLine, config);
         if (!readTargetPosition(*this, targetLine, target)) {
             noteRejected(*this, SurveyKind::MPS, targetLine, Outcome::NoPosition);
             return;

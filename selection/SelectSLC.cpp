@@ -27,7 +27,7 @@ bool SurveyCore::selectSLC(float& bestScore, QString& bestTarget)
             config.exposure = settings.exposureSLC;
             config.binning = settings.cameraBinningSLC;
             config.filter = settings.cameraFilterSLC;
-            parseTargetConfig(configLine, config);
+            readTargetConfig(*this, configLine, config);
             if (!readTargetPosition(*this, targetLine, target)) {
                 noteRejected(*this, SurveyKind::SLC, targetLine, Outcome::NoPosition);
                 return;

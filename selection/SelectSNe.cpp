@@ -24,7 +24,7 @@ bool SurveyCore::selectSNe(float& bestScore, QString& bestTarget)
                         config.exposure = settings.exposureSNe;
                         config.binning = settings.cameraBinningSNe;
                         config.filter = settings.cameraFilterSNe;
-                        parseTargetConfig(configLine, config);
+                        readTargetConfig(*this, configLine, config);
                         if (!readTargetPosition(*this, targetLine, target)) {
                             noteRejected(*this, SurveyKind::SNe, targetLine, Outcome::NoPosition);
                             return;

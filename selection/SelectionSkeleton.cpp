@@ -9,11 +9,45 @@
 
 namespace kestrove::selection {
 
+void readTargetConfig(SurveyCore& core, const QString& configLine, TargetConfig& config)
+{
+    ParsedEntry* cached = core.parsedEntry;
+    const LineKey key = cached ? LineKey::of(configLine) : LineKey();
+    if (cached && cached->configRead && cached->configLine == key && cached->presets == config) {
+        config = cached->config;
+        return;
+    }
+    const TargetConfig presets = config;
+    // A line with a problem is parsed again at every pass, so that its message is shown each time.
+    const bool clean = core.parseTargetConfig(configLine, config);
+    if (cached) {
+        cached->configRead = clean;
+        cached->configLine = key;
+        cached->presets = presets;
+        cached->config = config;
+    }
+}
+
 bool readTargetPosition(SurveyCore& core, const QString& targetLine, TargetPosition& position)
 {
+    ParsedEntry* cached = core.parsedEntry;
+    if (cached && cached->positionRead && cached->targetLine == LineKey::of(targetLine)) {
+        position.name = cached->name;
+        position.ra = cached->ra;
+        position.dec = cached->dec;
+        return true;
+    }
     if (!core.parseTarget(targetLine, position.name, position.ra, position.dec))
         return false;
-    return std::isfinite(position.ra) && std::isfinite(position.dec);
+    if (!std::isfinite(position.ra) || !std::isfinite(position.dec))
+        return false;
+    if (cached) {
+        cached->positionRead = true;
+        cached->name = position.name;
+        cached->ra = position.ra;
+        cached->dec = position.dec;
+    }
+    return true;
 }
 
 namespace {

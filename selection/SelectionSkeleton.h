@@ -21,8 +21,13 @@ struct TargetPosition
 // before the next line is read. A whole read is noted for the rewrites that follow.
 template <typename Evaluate> void scanTargetsFile(SurveyCore& core, const QString& path, Evaluate&& evaluate);
 
+// Reads the config line of an entry over the presets in `config`, as parseTargetConfig does; an
+// entry whose config line and presets are as at the last pass takes what that pass read.
+void readTargetConfig(SurveyCore& core, const QString& configLine, TargetConfig& config);
+
 // Parses the target line of an entry; false (after parseTarget's own message) when it cannot be
 // read or gives no usable position, so the entry is skipped rather than scored with stale values.
+// A target line read cleanly at the last pass is not parsed again.
 bool readTargetPosition(SurveyCore& core, const QString& targetLine, TargetPosition& position);
 
 // Points the transform at the target and applies the mount limit, the observation window, the
@@ -72,6 +77,9 @@ template <typename Evaluate> void scanTargetsFile(SurveyCore& core, const QStrin
     TargetsRead read(core, path);
     auto stream = core.fileSystem->OpenTextFile(path, IOMode::ForReading);
     const ReadingFile reading(core, path);
+    // The file is still read whole at every pass; only the parsing of unchanged entries is spared.
+    ParsedTargets& parsed = core.parsedTargets[path];
+    qsizetype entry = 0;
     QString previous;
     QString current;
     qint64 lineNumber = 0;
@@ -86,10 +94,22 @@ template <typename Evaluate> void scanTargetsFile(SurveyCore& core, const QStrin
         if (current.startsWith(QLatin1String("****"))) {
             core.entryPlace.targetLine = lineNumber - 1;
             core.entryPlace.configLine = lineNumber;
+            if (entry == parsed.size())
+                parsed.append(ParsedEntry{});
+            ParsedEntry& cached = parsed[entry++];
+            const LineKey key = LineKey::of(previous);
+            if (!(cached.targetLine == key)) {
+                cached = ParsedEntry();
+                cached.targetLine = key;
+            }
+            core.parsedEntry = &cached;
             evaluate(previous, read.configLine(previous, current));
+            core.parsedEntry = nullptr;
         }
     }
     stream->Close();
+    if (!core.stopRequested)
+        parsed.resize(entry);
     read.finish(lineNumber, !core.stopRequested);
 }
 

@@ -147,10 +147,12 @@ bool SurveyCore::extractName(const QString& target, QString& targetName)
     return true;
 }
 
-void SurveyCore::parseTargetConfig(const QString& targetConfig, TargetConfig& config)
+bool SurveyCore::parseTargetConfig(const QString& targetConfig, TargetConfig& config)
 {
+    bool clean = true;
     const auto report = [&](const QString& message) {
         reportLine(entryPlace.configLine, message, targetConfig);
+        clean = false;
     };
     // Items start at the sixth character: four asterisks and one separator come first.
     qsizetype start = 5;
@@ -159,7 +161,7 @@ void SurveyCore::parseTargetConfig(const QString& targetConfig, TargetConfig& co
         const QString item = q < 0 ? targetConfig.mid(start) : targetConfig.mid(start, q - start);
         // An empty item (a doubled or trailing space) ends the line.
         if (item.isEmpty())
-            return;
+            return clean;
         const qsizetype eq = item.indexOf(QLatin1Char('='));
         if (eq < 0) {
             report(QStringLiteral("Invalid item ") + item + QStringLiteral(" - no \"=\" in it"));
@@ -173,9 +175,10 @@ void SurveyCore::parseTargetConfig(const QString& targetConfig, TargetConfig& co
                 report(QStringLiteral("Invalid item ") + item + QStringLiteral(" - ") + problem);
         }
         if (q < 0)
-            return;
+            return clean;
         start = q + 1;
     }
+    return clean;
 }
 
 } // namespace kestrove

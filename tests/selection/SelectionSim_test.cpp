@@ -7,7 +7,9 @@
 #include "core/SurveyCore.h"
 #include "host/sim/SimObservatory.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -271,6 +273,109 @@ TEST_F(SelectionSimTest, FuzzedCataloguesNeverEndThePass)
                     << message.toStdString();
                 for (QChar c : message)
                     ASSERT_TRUE(c.isPrint()) << message.toStdString();
+            }
+        }
+    }
+}
+
+// A pass reuses what the last one parsed only for entries whose text is unchanged: an edit saved
+// between two passes is seen even when it keeps the file's size and modification time.
+TEST_F(SelectionSimTest, AnEditBetweenTwoPassesIsSeenWhateverItsSizeAndTime)
+{
+    core.firstPass = false;
+    const auto at = [](const char* name, double ra, const char* config) {
+        return QStringList{QLatin1String(name) + '\t' + QString::number(ra, 'f', 4) + "\t30",
+                           QLatin1String(config)};
+    };
+    const double high = hourAngleRA(meridian), low = hourAngleRA(meridian - 2);
+    const QString old = QStringLiteral("**** lastImageJD=2400000.0");
+    const struct
+    {
+        const char* edit;
+        QStringList before, after;
+        const char* chosenBefore;
+        const char* chosenAfter;
+    } cases[] = {
+        {"positions swapped", at("A", high, "****") + at("B", low, "****"),
+         at("A", low, "****") + at("B", high, "****"), "A", "B"},
+        {"imaged just now", at("A", high, qPrintable(old)) + at("B", low, qPrintable(old)),
+         at("A", high, "**** lastImageJD=9999999.0") + at("B", low, qPrintable(old)), "A", "B"},
+        {"entries swapped", at("A", high, "****") + at("B", low, "****"),
+         at("B", low, "****") + at("A", high, "****"), "A", "A"},
+        {"unchanged", at("A", high, "****") + at("B", low, "****"),
+         at("A", high, "****") + at("B", low, "****"), "A", "A"},
+    };
+    const QString path = dir.filePath(QStringLiteral("SNeTargets.txt"));
+    observatory.pointMount(static_cast<float>(high), 30);
+    for (const auto& c : cases) {
+        writeBytes(path, crlfLines(c.before));
+        ASSERT_TRUE(core.selectSNe(bestScore, bestTarget)) << c.edit;
+        EXPECT_EQ(bestTarget.section('\t', 0, 0), c.chosenBefore) << c.edit;
+        const float scoreBefore = bestScore;
+
+        const QDateTime modified = QFileInfo(path).lastModified();
+        writeBytes(path, crlfLines(c.after));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(modified, QFileDevice::FileModificationTime));
+        file.close();
+        ASSERT_EQ(QFileInfo(path).lastModified(), modified);
+        ASSERT_EQ(QFileInfo(path).size(), crlfLines(c.before).size()) << c.edit;
+
+        ASSERT_TRUE(core.selectSNe(bestScore, bestTarget)) << c.edit;
+        EXPECT_EQ(bestTarget.section('\t', 0, 0), c.chosenAfter) << c.edit;
+        if (c.before == c.after) {
+            EXPECT_EQ(bestScore, scoreBefore);
+        }
+    }
+}
+
+// Reusing the parsed entries changes nothing a pass decides or logs, on a made-up catalogue with
+// unreadable items and on the samples.
+TEST_F(SelectionSimTest, APassWithReusedEntriesChoosesAndLogsAsAFreshOne)
+{
+    writeBytes(dir.filePath(QStringLiteral("MPSTargets.txt")), crlfLines({QStringLiteral("0 0 0 0")}));
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> unit(0, 1);
+    const double nowJD = core.acpUtil->Date_Julian(core.now());
+    const QDir samples = QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../../samples"));
+    for (const KindFile& kind : kindFiles()) {
+        QStringList lines = kind.head;
+        for (int i = 0; i < 200; ++i) {
+            lines << line(QLatin1String(kind.prefix) + "T" + QString::number(i), 24 * unit(random),
+                          std::asin(2 * unit(random) - 1) * 180 / M_PI)
+                  << "**** lastImageJD=" + doubleText(nowJD - 2 * unit(random)) +
+                         (i % 7 == 0 ? " bogus=1" : "") + (i % 5 == 0 ? " reshoot=true" : "");
+        }
+        QList<QByteArray> catalogues = {crlfLines(lines)};
+        // The samples have no field files: those are made from the survey area at run time.
+        if (kind.head.isEmpty()) {
+            ASSERT_TRUE(samples.exists(QLatin1String(kind.file))) << samples.path().toStdString();
+            catalogues << readBytes(samples.filePath(QLatin1String(kind.file)));
+        }
+        for (const QByteArray& catalogue : catalogues) {
+            writeBytes(dir.filePath(QString::fromLatin1(kind.file)), catalogue);
+            QStringList logs[3];
+            QStringList messages[3];
+            QString chosen[3];
+            float scores[3];
+            for (int pass = 0; pass < 3; ++pass) {
+                if (pass == 2)
+                    core.parsedTargets.clear();
+                view.messages.clear();
+                core.firstPass = true;
+                kind.select(core, scores[pass], chosen[pass]);
+                logs[pass] = logLines();
+                messages[pass] = view.messages;
+                QFile::remove(logPath());
+                core.surveyLog = core.fileSystem->OpenTextFile(logPath(), IOMode::ForAppending, true);
+            }
+            EXPECT_FALSE(logs[0].isEmpty()) << kind.file;
+            for (int pass : {1, 2}) {
+                EXPECT_EQ(chosen[pass], chosen[0]) << kind.file;
+                EXPECT_EQ(scores[pass], scores[0]) << kind.file;
+                EXPECT_EQ(logs[pass], logs[0]) << kind.file;
+                EXPECT_EQ(messages[pass], messages[0]) << kind.file;
             }
         }
     }

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "core/TargetConfig.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+
+namespace kestrove {
+
+// A line told apart from another by its length and a 64-bit hash of its text: keeping the lines
+// themselves would double a long catalogue's memory.
+struct LineKey
+{
+    qsizetype size = -1;
+    size_t hash = 0;
+
+    static LineKey of(const QString& line) { return {line.size(), qHash(line, size_t(0))}; }
+    bool operator==(const LineKey& other) const = default;
+};
+
+// What the last pass made of one entry of a targets file. A pass reuses it only when the entry's
+// lines are the same text as then (and the config line's presets the same), so an edit is seen at
+// the next pass whatever it does to the file's size and modification time.
+struct ParsedEntry
+{
+    LineKey targetLine;
+    bool positionRead = false;
+    QString name;
+    float ra = 0;
+    float dec = 0;
+
+    LineKey configLine;
+    bool configRead = false;
+    TargetConfig presets;
+    TargetConfig config;
+};
+
+// The entries of one targets file in file order, as the last pass parsed them.
+using ParsedTargets = QList<ParsedEntry>;
+
+} // namespace kestrove
