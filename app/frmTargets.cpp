@@ -87,11 +87,10 @@ TargetsPage::TargetsPage(FileSystem& fs, const QString& path, const QString& edi
         connect(b, &QPushButton::clicked, this, slot);
     };
     button(QStringLiteral("Add"), [this] {
-        TargetEntry e{QStringLiteral("New%1").arg(m_nextId),
-                      QStringLiteral("00:00:00"),
-                      QStringLiteral("+00:00:00"),
-                      {},
-                      QString()};
+        TargetEntry e;
+        e.name = QStringLiteral("New%1").arg(m_nextId);
+        e.ra = QStringLiteral("00:00:00");
+        e.dec = QStringLiteral("+00:00:00");
         addEntry(e);
     });
     button(QStringLiteral("Delete"), [this] {

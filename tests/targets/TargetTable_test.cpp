@@ -16,7 +16,12 @@ const QString sneFile = QStringLiteral("SNeTargets.txt");
 
 TargetEntry entry(const QString& name, const QString& ra, const QString& dec, const QString& config = {})
 {
-    TargetEntry e{name, ra, dec, configItems(config), config};
+    TargetEntry e;
+    e.name = name;
+    e.ra = ra;
+    e.dec = dec;
+    e.items = configItems(config);
+    e.configLine = config;
     return e;
 }
 
@@ -186,10 +191,11 @@ TEST(TargetTable, AnEditSavedDuringTheSurveysRewriteIsKept)
         edited.entries << entry("SN2026a", "03:00:00", "+20:00:00", "**** ");
         int dispatches = 0;
         f.view.onProcessEvents = [&] {
-            if (++dispatches == atDispatch)
+            if (++dispatches == atDispatch) {
                 EXPECT_EQ(saveTargetsFile(*f.core.fileSystem, path, f.path(QStringLiteral("edit.txt")),
                                           opened, edited),
                           QString());
+            }
         };
         f.core.updateSNe(lines[0]);
         f.view.onProcessEvents = nullptr;
