@@ -180,6 +180,8 @@ void SolveField::done(int exitCode, QProcess::ExitStatus status)
     const auto match = found.match(output);
     if (match.hasMatch())
         result.sources = match.captured(1).toInt();
+    else if (output.contains(QStringLiteral("No pixels were marked as significant")))
+        result.sources = 0;
 
     const QString base = m_request.workDir + u'/' + baseName(m_request);
     const bool solved = QFile::exists(base + QStringLiteral(".solved"));
@@ -212,9 +214,11 @@ void SolveField::done(int exitCode, QProcess::ExitStatus status)
             why = QStringLiteral("too few stars (%1) to solve").arg(result.sources);
         else if (output.contains(QStringLiteral("CPU time limit")) || output.contains(QStringLiteral("cpulimit")))
             why = QStringLiteral("no solution within the CPU limit of %1 s").arg(m_request.cpuLimit);
-        else
+        else if (result.sources > 0)
             why = QStringLiteral("no solution (%1 stars; no index matches the field, or the hints are wrong)")
                       .arg(result.sources);
+        else
+            why = QStringLiteral("no solution (no index matches the field, or the hints are wrong)");
         // The program's last words, for the log.
         QStringList lines = output.split(u'\n', Qt::SkipEmptyParts);
         if (!lines.isEmpty() && (exitCode != 0 || status != QProcess::NormalExit))

@@ -259,7 +259,7 @@ void PlanExecutor::advance()
             m_client.sendSwitch(m_settings.indi.camera, QStringLiteral("CCD_ABORT_EXPOSURE"), QStringLiteral("ABORT"));
         m_focusRun.reset();
         m_purpose = Purpose::Plan;
-        startFilter();
+        startCamera();
         return;
     }
     if (secondsInStep() > m_limitSeconds) {
@@ -345,7 +345,7 @@ void PlanExecutor::advance()
                      QStringLiteral("failed: the focuser reported Alert; the plan goes on at the current focus")});
                 m_focusRun.reset();
                 m_purpose = Purpose::Plan;
-                startFilter();
+                startCamera();
                 break;
             }
             const double at = p->number(absFocusValue).value_or(-1e9);
@@ -386,7 +386,7 @@ void PlanExecutor::propertyChanged(const QString& device, const QString& name)
             }
             log({QStringLiteral("filter"), m_plan.target, m_plan.filter,
                  QStringLiteral("slot %1").arg(m_filterSlot)});
-            startCamera();
+            startFocus();
         }
     } else if (m_step == Step::Exposing && device == indi.camera && name == QStringLiteral("CCD_EXPOSURE")) {
         if (m_watch.update(p->state) == CommandWatch::Result::Failed)
@@ -451,13 +451,13 @@ void PlanExecutor::afterPointing()
     if (m_plan.calibrate)
         log({QStringLiteral("calibrate"), m_plan.target,
              QStringLiteral("skipped: the images are saved uncalibrated (INDI has no calibration)")});
-    startFocus();
+    startFilter();
 }
 
 void PlanExecutor::startFocus()
 {
     if (!m_plan.autofocus) {
-        startFilter();
+        startCamera();
         return;
     }
     const QString command = m_settings.indi.autofocusCommand;
@@ -468,7 +468,7 @@ void PlanExecutor::startFocus()
     if (command.isEmpty()) {
         log({QStringLiteral("autofocus"), m_plan.target,
              QStringLiteral("skipped: no [indi] autofocusCommand or focuser configured")});
-        startFilter();
+        startCamera();
         return;
     }
     m_focus = std::make_unique<QProcess>();
@@ -490,7 +490,7 @@ void PlanExecutor::startFocus()
                 : QStringLiteral("failed (exit %1), the plan goes on at the current focus").arg(code)});
         m_focus.release()->deleteLater();
         try {
-            startFilter();
+            startCamera();
         } catch (const std::exception& e) {
             fail(QString::fromUtf8(e.what()));
         }
@@ -504,7 +504,7 @@ void PlanExecutor::startFocus()
 void PlanExecutor::startFilter()
 {
     if (m_plan.filter.isEmpty()) {
-        startCamera();
+        startFocus();
         return;
     }
     const QString& wheel = m_settings.indi.filterWheel;
@@ -522,7 +522,7 @@ void PlanExecutor::startFilter()
     if (current && std::lround(current->number(QStringLiteral("FILTER_SLOT_VALUE")).value_or(-1)) == *slot &&
         current->state != PropertyState::Busy) {
         log({QStringLiteral("filter"), m_plan.target, m_plan.filter, QStringLiteral("slot %1").arg(*slot)});
-        startCamera();
+        startFocus();
         return;
     }
     m_client.sendNumbers(wheel, QStringLiteral("FILTER_SLOT"),
@@ -798,7 +798,7 @@ void PlanExecutor::startBuiltInFocus()
     const auto position = p ? p->number(absFocusValue) : std::nullopt;
     if (!position) {
         log({QStringLiteral("autofocus"), m_plan.target, QStringLiteral("skipped: the focuser reports no position")});
-        startFilter();
+        startCamera();
         return;
     }
     int highest = 1 << 30;
@@ -958,7 +958,7 @@ void PlanExecutor::focusDone()
     log(fields);
     m_focusRun.reset();
     m_purpose = Purpose::Plan;
-    startFilter();
+    startCamera();
 }
 
 void PlanExecutor::writeHeader(const QString& path)

@@ -30,7 +30,8 @@ namespace kestrove::indi {
 // updates and a timer, so no step blocks the run loop; every step has a time limit. The chain script
 // runs at the plan's end, before the script reports that it has ended, and never after a failure
 // or an abort. Every step, image and failure goes to "AcquireImages.log" with its UTC time.
-// After each slew a short frame is plate solved (imaging/SolveField) and the pointing corrected;
+// Its steps: connect, slew, settle, solve (and correct the pointing), filter, focus (through the
+// plan's filter), camera set-up, exposures. After each slew a short frame is plate solved (imaging/SolveField) and the pointing corrected;
 // "#autofocus" runs a V-curve (imaging/FocusCurve) with the focuser; each saved frame gets
 // Kestrove's header cards and the WCS of the last solve (imaging/FitsFile).
 class PlanExecutor : public QObject

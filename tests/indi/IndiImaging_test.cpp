@@ -182,6 +182,7 @@ TEST(IndiImaging, AStarlessFrameFailsTheSolveAndThePlanGoesOn)
     const QStringList failed = logLines(log, QStringLiteral("solve"));
     ASSERT_EQ(failed.filter(QStringLiteral("failed: ")).size(), 1) << qPrintable(log);
     EXPECT_TRUE(failed.join(u'\n').contains(QStringLiteral("the plan goes on unsolved")));
+    EXPECT_TRUE(failed.join(u'\n').contains(QStringLiteral("no stars in the frame"))) << qPrintable(log);
     EXPECT_TRUE(logLines(log, QStringLiteral("solved")).isEmpty());
     EXPECT_LT(timed.elapsed(), 90000);
     const QStringList images = survey.images();
