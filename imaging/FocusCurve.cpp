@@ -257,7 +257,7 @@ QString focusChartSvg(const std::vector<FocusPoint>& unsorted, const FocusFit& f
             const double x = x0 + (x1 - x0) * i / 100.0;
             const double y2 = fit.a * (x - fit.bestPosition) * (x - fit.bestPosition) + fit.minimumHfr * fit.minimumHfr;
             const double y = std::min(std::sqrt(std::max(0.0, y2)), y1);
-            path += QStringLiteral("%1%2 %3 ").arg(i == 0 ? u'M' : u'L').arg(px(x), 0, 'f', 1).arg(py(y), 0, 'f', 1);
+            path += QStringLiteral("%1%2 %3 ").arg(i == 0 ? QLatin1Char('M') : QLatin1Char('L')).arg(px(x), 0, 'f', 1).arg(py(y), 0, 'f', 1);
         }
         svg += QStringLiteral("<path d=\"%1\" fill=\"none\" stroke=\"steelblue\"/>\n").arg(path.trimmed());
         if (fit.bestPosition >= x0 && fit.bestPosition <= x1)

@@ -11,6 +11,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -368,6 +369,8 @@ TEST(FocusCurve, ChartIsAnSvgWithThePointsAndTheMinimum)
     EXPECT_EQ(svg.count(QStringLiteral("<circle")), 11);
     EXPECT_TRUE(svg.contains(QStringLiteral("M 51 &lt;focus&gt;")));
     EXPECT_TRUE(svg.contains(QStringLiteral("best 10")));
+    // The fitted curve is a path of 101 points: M x y L x y ...
+    EXPECT_TRUE(svg.contains(QRegularExpression(QStringLiteral("d=\"M[0-9.]+ [0-9.]+ L[0-9.]+ [0-9.]+ L"))));
 }
 
 // A synthetic sky, an index built from it with build-astrometry-index, a frame rendered from it
