@@ -738,6 +738,9 @@ void PlanExecutor::solveFrame()
         request.scale = *scale * m_geometry.binning;
     request.cpuLimit = m_settings.solve.cpuLimit;
     m_solveGeometry = m_geometry;
+    // Where the mount says it points while the frame is taken: the solve measures its error.
+    if (!m_link.mountJ2000(m_clock.utcNow(), m_solveMount))
+        m_solveMount = m_aim;
     enter(Step::Solving, m_settings.solve.cpuLimit * 2 + 60, QStringLiteral("solve-field did not end"));
     m_solver.start(request);
 }
@@ -783,11 +786,13 @@ void PlanExecutor::solved(const imaging::SolveResult& result)
         slewTo(m_target, QStringLiteral("correct"));
         return;
     }
-    // Differential: the mount is sent where it must be told to go for the sky to be centred.
-    double dRa = result.rightAscension / 15 - m_target.rightAscension;
+    // Differential: the mount's error is where the sky is less where the mount said it pointed;
+    // it is sent to the target less that error. (Measured against the mount's report rather than
+    // the position asked, a slew that stopped short is not taken for an error of the pointing.)
+    double dRa = result.rightAscension / 15 - m_solveMount.rightAscension;
     dRa -= 24 * std::round(dRa / 24);
-    Equatorial aim{wrapHours(m_aim.rightAscension - dRa),
-                   std::clamp(m_aim.declination - (result.declination - m_target.declination), -90.0, 90.0)};
+    Equatorial aim{wrapHours(m_target.rightAscension - dRa),
+                   std::clamp(m_target.declination - (result.declination - m_solveMount.declination), -90.0, 90.0)};
     slewTo(aim, QStringLiteral("correct"));
 }
 
@@ -881,7 +886,7 @@ void PlanExecutor::measureFocus()
     // The verifying frame at the best position.
     if (point.valid() && point.hfr <= run.fit.minimumHfr * kFocusFinalTolerance) {
         run.accepted = true;
-        run.outcome = QStringLiteral("accepted: focus %1, HFR %2 (fitted minimum %3), R² %4")
+        run.outcome = QStringLiteral("accepted: focus %1, HFR %2 (fitted minimum %3), R2 %4")
                           .arg(run.best)
                           .arg(point.hfr, 0, 'f', 3)
                           .arg(run.fit.minimumHfr, 0, 'f', 3)
@@ -908,7 +913,7 @@ void PlanExecutor::focusFitted()
     else if (!run.fit.fitted)
         why = run.fit.why;
     else if (run.fit.r2 < kFocusMinimumR2)
-        why = QStringLiteral("the fit's R² %1 is below %2").arg(run.fit.r2, 0, 'f', 3).arg(kFocusMinimumR2);
+        why = QStringLiteral("the fit's R2 %1 is below %2").arg(run.fit.r2, 0, 'f', 3).arg(kFocusMinimumR2);
     QStringList points;
     for (const imaging::FocusPoint& p : run.sweep.sorted())
         points << QStringLiteral("%1:%2/%3").arg(p.position).arg(p.hfr, 0, 'f', 3).arg(p.stars);
@@ -916,7 +921,7 @@ void PlanExecutor::focusFitted()
          run.fit.fitted ? QStringLiteral("fitted minimum %1 HFR %2").arg(std::lround(run.fit.bestPosition))
                               .arg(run.fit.minimumHfr, 0, 'f', 3)
                         : QStringLiteral("no fit"),
-         QStringLiteral("R² %1").arg(run.fit.r2, 0, 'f', 3)});
+         QStringLiteral("R2 %1").arg(run.fit.r2, 0, 'f', 3)});
     const int step = m_settings.focus.step;
     if (why.isEmpty()) {
         run.best = static_cast<int>(std::lround(run.fit.bestPosition));
@@ -982,8 +987,17 @@ void PlanExecutor::writeHeader(const QString& path)
           << HeaderCard{QStringLiteral("XBINNING"), static_cast<long long>(m_geometry.binning), QStringLiteral("binning")}
           << HeaderCard{QStringLiteral("YBINNING"), static_cast<long long>(m_geometry.binning), QStringLiteral("binning")}
           << HeaderCard{QStringLiteral("IMAGETYP"), QStringLiteral("Light Frame"), QStringLiteral("frame type")};
-    if (!m_plan.filter.isEmpty())
-        cards << HeaderCard{QStringLiteral("FILTER"), m_plan.filter, QStringLiteral("filter")};
+    // The plan's filter; without one, the name of the wheel's slot; without a wheel, the camera's.
+    QString filter = m_plan.filter;
+    if (filter.isEmpty() && !m_settings.indi.filterWheel.isEmpty()) {
+        const IndiProperty* slot = m_client.property(m_settings.indi.filterWheel, QStringLiteral("FILTER_SLOT"));
+        const IndiProperty* names = m_client.property(m_settings.indi.filterWheel, QStringLiteral("FILTER_NAME"));
+        const long index = slot ? std::lround(slot->number(QStringLiteral("FILTER_SLOT_VALUE")).value_or(0)) : 0;
+        if (names && index >= 1 && index <= names->elements.size())
+            filter = names->elements[index - 1].text.trimmed();
+    }
+    if (!filter.isEmpty())
+        cards << HeaderCard{QStringLiteral("FILTER"), filter, QStringLiteral("filter")};
     const Site& site = m_sky.site();
     cards << HeaderCard{QStringLiteral("SITELAT"), site.latitude, QStringLiteral("site latitude, degrees north"), 6}
           << HeaderCard{QStringLiteral("SITELONG"), site.longitude, QStringLiteral("site longitude, degrees east"), 6}

@@ -187,6 +187,7 @@ private:
     int m_solves = 0;
     std::optional<Solution> m_solution;
     imaging::ImageGeometry m_solveGeometry; // of the frame being solved
+    Equatorial m_solveMount;                // where the mount said it pointed for that frame
     std::unique_ptr<FocusRun> m_focusRun;
     CommandWatch m_watch;
     int m_filterSlot = 0;
