@@ -70,6 +70,22 @@ const QStringList& knownKeys()
         QStringLiteral("indi/heartbeat"),
         QStringLiteral("indi/coolTo"),
         QStringLiteral("indi/warmTo"),
+        QStringLiteral("solve/enabled"),
+        QStringLiteral("solve/exposure"),
+        QStringLiteral("solve/binning"),
+        QStringLiteral("solve/indexFolder"),
+        QStringLiteral("solve/scale"),
+        QStringLiteral("solve/tolerance"),
+        QStringLiteral("solve/attempts"),
+        QStringLiteral("solve/method"),
+        QStringLiteral("solve/cpuLimit"),
+        QStringLiteral("solve/radius"),
+        QStringLiteral("focus/stepsOut"),
+        QStringLiteral("focus/step"),
+        QStringLiteral("focus/maxTravel"),
+        QStringLiteral("focus/exposure"),
+        QStringLiteral("focus/binning"),
+        QStringLiteral("focus/timeout"),
         QStringLiteral("safety/closeDelay"),
         QStringLiteral("safety/reopenDelay"),
         QStringLiteral("safety/closeAtEnd"),
@@ -397,6 +413,37 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("; and the one it is warmed to at a shut-down"),
         QStringLiteral("coolTo=") + optionalText(s.indi.coolTo),
         QStringLiteral("warmTo=") + doubleText(s.indi.warmTo),
+        QString(),
+        QStringLiteral("[solve]"),
+        QStringLiteral("; plate solving after each slew of an INDI plan (astrometry.net's solve-field);"),
+        QStringLiteral("; enabled empty: on when solve-field and index files are found"),
+        QStringLiteral("enabled=") + (s.solve.enabled ? boolText(*s.solve.enabled) : QString()),
+        QStringLiteral("; the solve frame: seconds and binning"),
+        QStringLiteral("exposure=") + doubleText(s.solve.exposure),
+        QStringLiteral("binning=") + QString::number(s.solve.binning),
+        QStringLiteral("; the folder of index-*.fits (empty: /usr/share/astrometry, as Debian's astrometry-data-tycho2)"),
+        QStringLiteral("indexFolder=") + s.solve.indexFolder,
+        QStringLiteral("; arcseconds per unbinned pixel (empty: from the camera's pixel size and focal length)"),
+        QStringLiteral("scale=") + optionalText(s.solve.scale),
+        QStringLiteral("; arcseconds the centre may lie from the target, and solves per target at most"),
+        QStringLiteral("tolerance=") + doubleText(s.solve.tolerance),
+        QStringLiteral("attempts=") + QString::number(s.solve.attempts),
+        QStringLiteral("; differential: slew to the target less the offset measured; sync: sync the mount, slew again"),
+        QStringLiteral("method=") + (s.solve.sync ? QStringLiteral("sync") : QStringLiteral("differential")),
+        QStringLiteral("; seconds of CPU per solve, and degrees around the target searched"),
+        QStringLiteral("cpuLimit=") + doubleText(s.solve.cpuLimit),
+        QStringLiteral("radius=") + doubleText(s.solve.radius),
+        QString(),
+        QStringLiteral("[focus]"),
+        QStringLiteral("; the V-curve run for #autofocus with [indi] focuser (and no autofocusCommand):"),
+        QStringLiteral("; steps out from the start, focuser units per step, units from the start at most,"),
+        QStringLiteral("; seconds and binning per point, seconds for the whole run"),
+        QStringLiteral("stepsOut=") + QString::number(s.focus.stepsOut),
+        QStringLiteral("step=") + QString::number(s.focus.step),
+        QStringLiteral("maxTravel=") + QString::number(s.focus.maxTravel),
+        QStringLiteral("exposure=") + doubleText(s.focus.exposure),
+        QStringLiteral("binning=") + QString::number(s.focus.binning),
+        QStringLiteral("timeout=") + doubleText(s.focus.timeout),
     };
     // Kestrove's own file, edited with Linux tools: LF line ends (the reader takes CR LF as well).
     QByteArray bytes;
@@ -549,6 +596,40 @@ ObservatorySettings readObservatorySettings(const QString& folder)
         s.indi.coolTo = cool;
     }
     ini.number("indi/warmTo", s.indi.warmTo, -100, 50);
+
+    if (ini.text("solve/enabled", text) && !text.trimmed().isEmpty()) {
+        bool enabled = false;
+        ini.boolean("solve/enabled", enabled);
+        s.solve.enabled = enabled;
+    }
+    ini.number("solve/exposure", s.solve.exposure, 0.001, 3600);
+    ini.integer("solve/binning", s.solve.binning, 1, 16);
+    if (ini.text("solve/indexFolder", text))
+        s.solve.indexFolder = text.trimmed().isEmpty() ? QString() : absoluteIn(abs, text.trimmed());
+    if (ini.text("solve/scale", text) && !text.trimmed().isEmpty()) {
+        double scale = 0;
+        ini.number("solve/scale", scale, 0.01, 3600);
+        s.solve.scale = scale;
+    }
+    ini.number("solve/tolerance", s.solve.tolerance, 0.1, 36000);
+    ini.integer("solve/attempts", s.solve.attempts, 1, 20);
+    if (ini.text("solve/method", text)) {
+        const QString method = text.trimmed().toLower();
+        if (method == QStringLiteral("sync"))
+            s.solve.sync = true;
+        else if (method == QStringLiteral("differential") || method.isEmpty())
+            s.solve.sync = false;
+        else
+            throw ini.bad("solve/method", text, QStringLiteral("is neither differential nor sync"));
+    }
+    ini.number("solve/cpuLimit", s.solve.cpuLimit, 1, 3600);
+    ini.number("solve/radius", s.solve.radius, 0.01, 180);
+    ini.integer("focus/stepsOut", s.focus.stepsOut, 1, 50);
+    ini.integer("focus/step", s.focus.step, 1, 1e7);
+    ini.integer("focus/maxTravel", s.focus.maxTravel, 1, 1e8);
+    ini.number("focus/exposure", s.focus.exposure, 0.001, 3600);
+    ini.integer("focus/binning", s.focus.binning, 1, 16);
+    ini.number("focus/timeout", s.focus.timeout, 10, 86400);
     return s;
 }
 
@@ -605,6 +686,22 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("indi/heartbeat", doubleText(settings.indi.heartbeat));
     set("indi/coolTo", optionalText(settings.indi.coolTo));
     set("indi/warmTo", doubleText(settings.indi.warmTo));
+    set("solve/enabled", settings.solve.enabled ? boolText(*settings.solve.enabled) : QString());
+    set("solve/exposure", doubleText(settings.solve.exposure));
+    set("solve/binning", QString::number(settings.solve.binning));
+    set("solve/indexFolder", settings.solve.indexFolder);
+    set("solve/scale", optionalText(settings.solve.scale));
+    set("solve/tolerance", doubleText(settings.solve.tolerance));
+    set("solve/attempts", QString::number(settings.solve.attempts));
+    set("solve/method", settings.solve.sync ? QStringLiteral("sync") : QStringLiteral("differential"));
+    set("solve/cpuLimit", doubleText(settings.solve.cpuLimit));
+    set("solve/radius", doubleText(settings.solve.radius));
+    set("focus/stepsOut", QString::number(settings.focus.stepsOut));
+    set("focus/step", QString::number(settings.focus.step));
+    set("focus/maxTravel", QString::number(settings.focus.maxTravel));
+    set("focus/exposure", doubleText(settings.focus.exposure));
+    set("focus/binning", QString::number(settings.focus.binning));
+    set("focus/timeout", doubleText(settings.focus.timeout));
     set("safety/closeDelay", doubleText(settings.safety.closeDelay));
     set("safety/reopenDelay", doubleText(settings.safety.reopenDelay));
     set("safety/closeAtEnd", boolText(settings.safety.closeAtEnd));

@@ -46,6 +46,33 @@ struct IndiSettings
     double warmTo = 10; // CCD_TEMPERATURE at a shut-down, degrees C (with coolTo only)
 };
 
+// Plate solving after each slew of an INDI plan (astrometry.net's solve-field).
+struct SolveSettings
+{
+    // none: on when solve-field and an index folder are found (the log says once which).
+    std::optional<bool> enabled;
+    double exposure = 5; // seconds of the solve frame
+    int binning = 2;
+    QString indexFolder; // empty: Debian's /usr/share/astrometry (astrometry-data-tycho2) and the usual places
+    std::optional<double> scale; // arcseconds per unbinned pixel; none: from the camera's pixel and focal length
+    double tolerance = 60;       // arcseconds the frame's centre may lie from the target
+    int attempts = 3;            // solves per target at most
+    bool sync = false;           // method=sync: sync the mount and slew again; else a differential slew
+    double cpuLimit = 30;        // seconds of CPU time per solve
+    double radius = 5;           // degrees around the target that the solver searches
+};
+
+// Kestrove's own V-curve autofocus for "#autofocus", with [indi] focuser.
+struct FocusSettings
+{
+    int stepsOut = 5;
+    int step = 250;       // focuser units between points
+    int maxTravel = 5000; // units from the start the sweep may go to bracket the minimum
+    double exposure = 3;  // seconds per point
+    int binning = 2;
+    double timeout = 900; // seconds the whole run may take
+};
+
 // When the observatory closes and opens again.
 struct SafetySettings
 {
@@ -100,6 +127,9 @@ struct ObservatorySettings
     double chainScriptDelay = 0; // seconds between the end of a plan and its chain script's effect
     // [indi]
     IndiSettings indi;
+    // [solve] and [focus]
+    SolveSettings solve;
+    FocusSettings focus;
     // [safety]
     SafetySettings safety;
     // [roof] and [mount] parkSeconds: how long the simulated roof and mount park take.

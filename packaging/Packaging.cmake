@@ -52,6 +52,6 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://kestrove.org")
 # Library dependencies come from dpkg-shlibdeps; the simulators are what the INDI demo runs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "tzdata")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "indi-bin")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "indi-bin, astrometry.net, astrometry-data-tycho2")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -4,6 +4,7 @@
 # above it nor a peer of its own level:
 #
 #   1 config         the settings record and the number text forms
+#   1 imaging        image work apart from the devices: FITS, stars, solve-field, focus fit
 #   2 host           the observatory host (with host/sim and host/indi)
 #   3 core           SurveyCore and its state, the run loop, the responsive wait, SurveyView
 #   4 targets        the core's operations on the targets files
@@ -31,7 +32,7 @@ room_of() {
 
 level_of() {
     case "$1" in
-    config) echo 1 ;;
+    config | imaging) echo 1 ;;
     host) echo 2 ;;
     core) echo 3 ;;
     targets) echo 4 ;;
@@ -58,7 +59,7 @@ while IFS= read -r file; do
         fi
     done < <(grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" |
         sed 's/^\([0-9]*\):[^"]*"\([^"]*\)".*/\1:\2/')
-done < <(find config host core targets selection plans report web app -type f 2>/dev/null \
+done < <(find config imaging host core targets selection plans report web app -type f 2>/dev/null \
     \( -name '*.h' -o -name '*.cpp' -o -name '*.h.in' \) | sort)
 
 # Widgets belong to app/ alone (report/charts draws with Qt Charts, which are widgets).
@@ -66,7 +67,7 @@ while IFS= read -r hit; do
     echo "$hit: only app/ and report/charts/ include widgets"
     crossings=$((crossings + 1))
 done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(QtWidgets/|Q(Application|Widget|Dialog|MainWindow|MessageBox|Label|LineEdit|PushButton|CheckBox|ComboBox|Layout|HBoxLayout|VBoxLayout|GridLayout|TableWidget|TabWidget|ProgressBar|DateEdit|PlainTextEdit|DialogButtonBox|HeaderView|FileDialog|SpinBox)>)' \
-    config host core targets selection plans report web --include='*.h' --include='*.cpp' 2>/dev/null |
+    config imaging host core targets selection plans report web --include='*.h' --include='*.cpp' 2>/dev/null |
     grep -v '^report/charts/' || true)
 
 if [ "$crossings" -gt 0 ]; then

@@ -18,8 +18,10 @@ port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 port=7624
 while ! port_free "$port"; do port=$((20000 + RANDOM % 40000)); done
 
-# The drivers keep their settings under $HOME/.indi: the demo gets its own.
-HOME="$demo/home" indiserver -p "$port" -u "$demo/indi.sock" -r 0 \
+# The drivers keep their settings under $HOME/.indi: the demo gets its own. The CCD simulator draws
+# stars only through a program named "gsc": tests/indi/gsc/gsc prints the Tycho-2 stars of
+# astrometry.net's index, so that its frames solve and focus.
+PATH="$PWD/tests/indi/gsc:$PATH" HOME="$demo/home" indiserver -p "$port" -u "$demo/indi.sock" -r 0 \
     indi_simulator_telescope indi_simulator_ccd indi_simulator_wheel indi_simulator_focus \
     indi_simulator_weather indi_rolloff_dome indi_watchdog >"$demo/indiserver.log" 2>&1 &
 server=$!
@@ -30,6 +32,17 @@ if port_free "$port"; then
     exit 1
 fi
 echo "indiserver with the simulators on localhost:$port (log: $demo/indiserver.log)"
+
+# The simulated optics: a 200 mm focal length on the 5.2 um pixels (5.4"/px, a 1.9 x 1.5 degree
+# field that the Tycho-2 indexes solve), and a focus curve whose best position lies 3000 units from
+# where the focuser starts, so that the first #autofocus has something to find.
+indi_setprop -p "$port" "CCD Simulator.CONNECTION.CONNECT=On"
+for _ in $(seq 50); do
+    [ "$(indi_getprop -p "$port" -1 "CCD Simulator.SCOPE_INFO.FOCAL_LENGTH" 2>/dev/null)" != "" ] && break
+    sleep 0.1
+done
+indi_setprop -p "$port" "CCD Simulator.SCOPE_INFO.FOCAL_LENGTH;APERTURE=200;50"
+indi_setprop -p "$port" "CCD Simulator.SIM_FOCUSING.SIM_FOCUS_POSITION;SIM_FOCUS_MAX;SIM_SEEING=47000;20000;10"
 
 # The simulated wheel gets the filter names the sample catalogues ask for.
 indi_setprop -p "$port" "Filter Simulator.CONNECTION.CONNECT=On"
@@ -75,6 +88,16 @@ warmTo=10
 [safety]
 ; a short wait before reopening, so that the demo shows it
 reopenDelay=60
+INI
+fi
+
+# The simulator's focus curve is shallow: a coarse sweep shows it ([focus] is added once).
+if ! grep -q '^\[focus\]' "$ini"; then
+    cat >>"$ini" <<INI
+
+[focus]
+step=1000
+stepsOut=4
 INI
 fi
 

@@ -317,3 +317,40 @@ TEST(ObservatorySettings, LinesThatAreNotUsedAreReportedWithTheirNumbers)
     writeIni(dir.path(), "[clock]\r\nstar=now\r\nspeed=0\r\n");
     EXPECT_EQ(readObservatorySettings(dir.path()).clockSpeed, 0);
 }
+
+TEST(ObservatorySettings, SolveAndFocusSectionsHaveTheirDefaultsAndReadBack)
+{
+    QTemporaryDir dir;
+    const ObservatorySettings fresh = readObservatorySettings(dir.path());
+    EXPECT_FALSE(fresh.solve.enabled.has_value());
+    EXPECT_EQ(fresh.solve.exposure, 5);
+    EXPECT_EQ(fresh.solve.binning, 2);
+    EXPECT_EQ(fresh.solve.tolerance, 60);
+    EXPECT_EQ(fresh.solve.attempts, 3);
+    EXPECT_FALSE(fresh.solve.sync);
+    EXPECT_FALSE(fresh.solve.scale.has_value());
+    EXPECT_EQ(fresh.focus.stepsOut, 5);
+    EXPECT_EQ(fresh.focus.step, 250);
+    EXPECT_EQ(fresh.focus.maxTravel, 5000);
+    EXPECT_EQ(fresh.focus.exposure, 3);
+    EXPECT_TRUE(fresh.notes.isEmpty()) << qPrintable(fresh.notes.join(u'\n'));
+
+    ObservatorySettings s = fresh;
+    s.solve.enabled = false;
+    s.solve.scale = 5.36;
+    s.solve.sync = true;
+    s.solve.indexFolder = dir.path() + QStringLiteral("/indexes");
+    s.focus.step = 1000;
+    s.focus.stepsOut = 4;
+    writeObservatorySettings(dir.path(), s);
+    const ObservatorySettings back = readObservatorySettings(dir.path());
+    EXPECT_EQ(back.solve.enabled, std::optional<bool>(false));
+    EXPECT_EQ(back.solve.scale, std::optional<double>(5.36));
+    EXPECT_TRUE(back.solve.sync);
+    EXPECT_EQ(back.solve.indexFolder, s.solve.indexFolder);
+    EXPECT_EQ(back.focus.step, 1000);
+    EXPECT_EQ(back.focus.stepsOut, 4);
+
+    writeIni(dir.path(), "[solve]\nmethod=sideways\n");
+    EXPECT_THROW(readObservatorySettings(dir.path()), HostError);
+}

@@ -20,8 +20,9 @@ class IndiServer
 {
 public:
     explicit IndiServer(QStringList drivers = {"indi_simulator_telescope", "indi_simulator_ccd",
-                                               "indi_simulator_wheel", "indi_simulator_weather"})
-        : m_drivers(std::move(drivers))
+                                               "indi_simulator_wheel", "indi_simulator_weather"},
+                        QList<QPair<QString, QString>> environment = {})
+        : m_drivers(std::move(drivers)), m_environment(std::move(environment))
     {
         start();
     }
@@ -49,6 +50,9 @@ public:
         QDir().mkpath(home);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), home);
+        // The drivers inherit it: the CCD simulator runs "gsc" from PATH.
+        for (const auto& [name, value] : m_environment)
+            env.insert(name, value);
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.setStandardOutputFile(QProcess::nullDevice());
@@ -139,6 +143,7 @@ public:
 
 private:
     QStringList m_drivers;
+    QList<QPair<QString, QString>> m_environment;
     QTemporaryDir m_dir;
     QProcess m_process;
     int m_port = 0;

@@ -51,6 +51,8 @@ public:
         s.indi.downloadMargin = 20;
         // These check plans; the shut-down at the end has tests of its own.
         s.safety.closeAtEnd = false;
+        // The simulator draws no stars without a "gsc" program: the tests of pointing turn it on.
+        s.solve.enabled = false;
         if (adjust)
             adjust(s);
         host = std::make_unique<indi::IndiObservatory>(folder, s);
