@@ -2,7 +2,7 @@
 // simulators. The CCD simulator draws real Tycho-2 stars through tests/indi/gsc/gsc, which reads
 // them from astrometry.net's index with query-starkd; that script can shift the drawn sky from where
 // the mount says it points (a mount that points badly) or draw nothing (clouds).
-#include "app/SurveyCore.h"
+#include "core/SurveyCore.h"
 #include "host/Astronomy.h"
 #include "host/indi/IndiObservatory.h"
 #include "imaging/Airmass.h"
