@@ -1,11 +1,13 @@
 #include "web/WebService.h"
 
 #include "core/SurveyCore.h"
+#include "host/AcquisitionLog.h"
 #include "host/Clock.h"
 #include "host/HostError.h"
 #include "host/ObservatoryControl.h"
 #include "host/ObservatorySettings.h"
 #include "report/charts/NightCharts.h"
+#include "web/Thumbnail.h"
 #include "web/WebSettings.h"
 
 #include <QCoreApplication>
@@ -15,6 +17,8 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
+
+#include <algorithm>
 #include <utility>
 
 Q_LOGGING_CATEGORY(lcWeb, "kestrove.web")
@@ -121,6 +125,8 @@ void WebService::runFailed(const QString& why)
 void WebService::everySecond()
 {
     m_state.followLog();
+    if (m_server)
+        followImages();
     const QString path = m_state.historyFile();
     if (path.isEmpty())
         return;
@@ -137,6 +143,28 @@ void WebService::everySecond()
         m_chartDue = false;
         m_sinceChart.start();
         drawNightChart();
+    }
+}
+
+void WebService::followImages()
+{
+    const ObservatorySettings* settings = m_core.host().observatorySettings();
+    if (!settings)
+        return;
+    QFile log(acquisitionLogPath(settings->logDir));
+    // The log only grows, and only its end names the newest image.
+    if (log.size() == m_acquisitionLogSize || !log.open(QIODevice::ReadOnly))
+        return;
+    m_acquisitionLogSize = log.size();
+    log.seek(std::max<qint64>(0, log.size() - 65536));
+    const QString image = lastImageOf(log.readAll());
+    if (image.isEmpty() || image == m_lastImage)
+        return;
+    m_lastImage = image;
+    try {
+        m_state.setLastImage(QFileInfo(image).fileName(), thumbnailPng(imaging::readFitsImage(image)));
+    } catch (const std::exception& error) {
+        qCWarning(lcWeb) << "no thumbnail of" << image << ":" << error.what();
     }
 }
 

@@ -41,6 +41,8 @@ private:
     void everySecond();
     // Draws tonight's chart from history.csv when the program can draw (a QApplication).
     void drawNightChart();
+    // Makes the thumbnail of the image the acquisition log names last, when it is a new one.
+    void followImages();
 
     SurveyCore& m_core;
     WebState& m_state;
@@ -59,6 +61,8 @@ private:
     std::optional<ResolvedObservatory> m_observatory;
     QElapsedTimer m_sinceChart;
     bool m_chartDue = true;
+    qint64 m_acquisitionLogSize = -1;
+    QString m_lastImage;
 };
 
 // A token of 32 hexadecimal digits from the system's random source.

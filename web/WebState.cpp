@@ -146,7 +146,8 @@ QJsonObject WebState::status() const
                      {QStringLiteral("passStarted"), utcJson(m_passUtc)},
                      {QStringLiteral("current"), m_current ? QJsonValue(pickJson(*m_current)) : QJsonValue()},
                      {QStringLiteral("winners"), winners},
-                     {QStringLiteral("logLines"), m_logCount}};
+                     {QStringLiteral("logLines"), m_logCount},
+                     {QStringLiteral("lastImage"), m_lastImage.isEmpty() ? QJsonValue() : m_lastImage}};
     if (!m_core)
         return json;
     json[QStringLiteral("stopPending")] = m_core->stopPending();

@@ -52,6 +52,13 @@ public:
     // The night chart as SVG, drawn elsewhere; empty until there is one.
     void setNightChart(const QByteArray& svg) { m_nightChart = svg; }
     const QByteArray& nightChart() const { return m_nightChart; }
+    // The last image saved, by its file's name, and its thumbnail.
+    void setLastImage(const QString& name, const QByteArray& png)
+    {
+        m_lastImage = name;
+        m_thumbnail = png;
+    }
+    const QByteArray& thumbnail() const { return m_thumbnail; }
 
     // The JSON of /api/status, /api/history, /api/log and /api/preview.
     QJsonObject status() const;
@@ -82,7 +89,9 @@ private:
     LogTail m_logTail;
     QStringList m_logLines; // the last keptLogLines lines
     qint64 m_logCount = 0;
-    QByteArray m_nightChart; // lines read since the start; the last one is number m_logCount
+    QByteArray m_nightChart;
+    QString m_lastImage;
+    QByteArray m_thumbnail; // lines read since the start; the last one is number m_logCount
 };
 
 QJsonObject pickJson(const WebState::Pick& pick);

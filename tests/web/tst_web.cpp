@@ -3,11 +3,13 @@
 #include "host/sim/SimObservatory.h"
 #include "support/TestSupport.h"
 #include "web/Notifier.h"
+#include "web/Thumbnail.h"
 #include "web/WebRoutes.h"
 #include "web/WebServer.h"
 #include "web/WebState.h"
 
 #include <QElapsedTimer>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -32,6 +34,7 @@ private slots:
     void limits();
     void manyConnections();
     void notifyOncePerEvent();
+    void thumbnailOfTheLastImage();
 
 private:
     QByteArray exchange(const QByteArray& request);
@@ -326,6 +329,40 @@ void tst_web::notifyOncePerEvent()
     QStringList sorted = expected;
     sorted.sort();
     QTRY_COMPARE_WITH_TIMEOUT(lines(), sorted, 10000);
+}
+
+// The page shows the newest image the log names, stretched and small enough for a phone, the
+// right way up.
+void tst_web::thumbnailOfTheLastImage()
+{
+    const struct
+    {
+        const char* log;
+        const char* image;
+    } logs[] = {
+        {"", ""},
+        {"T\tstart\tSN1\tplan.txt\r\n", ""},
+        {"T\timage\tSN1\tR\t2\t60\t/i/a.fits\r\nT\timage\tSN1\tR\t2\t60\t/i/b.fits\r\nT\tend\tSN1\r\n",
+         "/i/b.fits"},
+        {"T\timage\tSN1\tR\t2\t60\t/i/c.fits\n", "/i/c.fits"},
+    };
+    for (const auto& l : logs)
+        QCOMPARE(lastImageOf(l.log), QString::fromLatin1(l.image));
+
+    imaging::FitsImage image;
+    image.width = 1000;
+    image.height = 600;
+    image.pixels.resize(static_cast<size_t>(image.width) * image.height);
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x)
+            image.pixels[static_cast<size_t>(y) * image.width + x] = static_cast<float>(y);
+    const QImage png = QImage::fromData(thumbnailPng(image), "PNG");
+    QVERIFY(!png.isNull());
+    QVERIFY(png.width() <= 320 && png.height() <= 320);
+    QCOMPARE(png.width(), 1000 / 4);
+    // The last row of the file is on top, the brightest after the stretch.
+    QCOMPARE(qGray(png.pixel(0, 0)), 255);
+    QCOMPARE(qGray(png.pixel(0, png.height() - 1)), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_web)

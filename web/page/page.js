@@ -2,6 +2,7 @@
 'use strict';
 let logAfter = 0;
 let historyPass = -1;
+let lastImage = null;
 
 function token() { return localStorage.getItem('kestroveToken') || ''; }
 
@@ -38,6 +39,11 @@ async function refresh() {
   show('dark', yesNo(s.dark, 'dark', 'Sun above the limit'));
   show('observatory', s.observatory ? s.observatory.state + (s.observatory.fault ? ' – ' + s.observatory.fault : '') : 'none');
   document.getElementById('close').hidden = !s.observatory;
+  if (s.lastImage && s.lastImage !== lastImage) {
+    lastImage = s.lastImage;
+    show('imageName', s.lastImage);
+    showPicture('/thumbnail.png', 'thumbnail', 'imageSection');
+  }
 
   const log = await api('/api/log?after=' + logAfter);
   if (log.lines.length) {
@@ -70,17 +76,19 @@ async function refresh() {
   }
 }
 
-// The chart is fetched with the token like the JSON, then shown from memory.
-async function showChart() {
+// Pictures are fetched with the token like the JSON, then shown from memory.
+async function showPicture(path, id, section) {
   const headers = token() ? { 'Authorization': 'Bearer ' + token() } : {};
-  const reply = await fetch('/night.svg', { headers, cache: 'no-store' });
+  const reply = await fetch(path, { headers, cache: 'no-store' });
   if (!reply.ok) return;
-  const chart = document.getElementById('chart');
-  const old = chart.src;
-  chart.src = URL.createObjectURL(await reply.blob());
+  const picture = document.getElementById(id);
+  const old = picture.src;
+  picture.src = URL.createObjectURL(await reply.blob());
   if (old.startsWith('blob:')) URL.revokeObjectURL(old);
-  document.getElementById('chartSection').hidden = false;
+  document.getElementById(section).hidden = false;
 }
+
+const showChart = () => showPicture('/night.svg', 'chart', 'chartSection');
 
 async function act(path) {
   if (!token() && !askToken()) return;
