@@ -28,7 +28,7 @@ QString csvLine(const QStringList& fields)
     return line;
 }
 
-QStringList splitCsvLine(const QString& line)
+QStringList splitCsvLine(const QString& line, QChar delimiter)
 {
     QString text = line;
     if (text.endsWith(u'\r'))
@@ -49,7 +49,7 @@ QStringList splitCsvLine(const QString& line)
             }
         } else if (c == u'"') {
             quoted = true;
-        } else if (c == u',') {
+        } else if (c == delimiter) {
             fields << field;
             field.clear();
         } else {

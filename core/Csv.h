@@ -9,8 +9,8 @@ namespace kestrove {
 // line end is quoted, its double quotes doubled.
 QString csvField(const QString& text);
 QString csvLine(const QStringList& fields);
-// One line back into its fields; tolerant of a trailing CR.
-QStringList splitCsvLine(const QString& line);
+// One line back into its fields; tolerant of a trailing CR. Some spreadsheets separate with ';'.
+QStringList splitCsvLine(const QString& line, QChar delimiter = u',');
 // The lines of a single-byte file, without their CR LF or LF, blank ones left out; none for a
 // missing file. A file that cannot be read throws HostError naming `call` and the path.
 QStringList readCsvFileLines(const QString& path, const QString& call);

@@ -20,37 +20,6 @@ const QChar tab = QLatin1Char('\t');
 // Each save starts again on a file that changed while it was copied, as the survey's update does.
 constexpr int kSaveAttempts = 5;
 
-QStringList splitDelimited(const QString& line, QChar delimiter)
-{
-    if (delimiter == u',')
-        return splitCsvLine(line);
-    QStringList fields;
-    QString field;
-    bool quoted = false;
-    for (qsizetype i = 0; i < line.size(); ++i) {
-        const QChar c = line[i];
-        if (quoted) {
-            if (c == u'"' && i + 1 < line.size() && line[i + 1] == u'"') {
-                field += c;
-                ++i;
-            } else if (c == u'"') {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (c == u'"') {
-            quoted = true;
-        } else if (c == delimiter) {
-            fields << field;
-            field.clear();
-        } else if (c != u'\r') {
-            field += c;
-        }
-    }
-    fields << field;
-    return fields;
-}
-
 // A decimal RA in a CSV file is in degrees, as catalogues give it; the targets file holds hours.
 QString importedRa(const QString& text)
 {
@@ -300,7 +269,7 @@ TargetsImport importTargetsCsv(const QString& text, const QList<TargetEntry>& ex
             line.chop(1);
         if (line.trimmed().isEmpty())
             continue;
-        const QStringList fields = splitDelimited(line, delimiter);
+        const QStringList fields = splitCsvLine(line, delimiter);
         const int number = static_cast<int>(i) + 1;
         const bool header = std::any_of(fields.begin(), fields.end(), [](const QString& f) {
             return f.trimmed().compare(QStringLiteral("name"), Qt::CaseInsensitive) == 0;
@@ -366,7 +335,7 @@ AreasImport importAreasCsv(const QString& text, double raStep, double decStep)
             line.chop(1);
         if (line.trimmed().isEmpty())
             continue;
-        const QStringList fields = splitDelimited(line, delimiter);
+        const QStringList fields = splitCsvLine(line, delimiter);
         // A header row: its first field is no position.
         if (i == 0 && !fields.isEmpty() && !fields[0].isEmpty() && !fields[0][0].isDigit() &&
             fields[0][0] != u'+' && fields[0][0] != u'-')
