@@ -79,6 +79,8 @@ const QMap<QString, QString>& sectionTitles()
         {QStringLiteral("weather"), QStringLiteral("Simulated weather")},
         {QStringLiteral("acquisition"), QStringLiteral("Simulated acquisition")},
         {QStringLiteral("indi"), QStringLiteral("INDI")},
+        {QStringLiteral("solve"), QStringLiteral("Plate solving (INDI)")},
+        {QStringLiteral("focus"), QStringLiteral("Autofocus (INDI)")},
     };
     return titles;
 }

@@ -67,11 +67,15 @@ TEST(ObservatoryForm, ASavedChangeIsReadBack)
                                         {"limits/horizon", "0:10 180:5"},
                                         {"weather/unsafe", "2026-01-01T00:00:00Z/2026-01-01T01:00:00Z, "
                                                            "2026-01-02T00:00:00Z/2026-01-02T01:00:00Z"},
-                                        {"indi/coolTo", ""}});
+                                        {"indi/coolTo", ""},
+                                        {"solve/scale", "5.4"},
+                                        {"focus/step", "1000"}});
     const ObservatorySettings after = readObservatorySettings(dir.path());
     EXPECT_EQ(after.latitude, -31.5);
     EXPECT_EQ(after.horizon.size(), 2);
     EXPECT_EQ(after.unsafe.size(), 2);
+    EXPECT_EQ(after.solve.scale, std::optional<double>(5.4));
+    EXPECT_EQ(after.focus.step, 1000);
     EXPECT_EQ(after.longitude, before.longitude);
     EXPECT_TRUE(after.notes.isEmpty()) << after.notes.join(u'\n').toStdString();
 }
@@ -98,6 +102,8 @@ TEST(ObservatoryForm, AValueOutOfRangeIsRefusedNamingTheBox)
         {"limits/moonSeparation", "200", "Moon separation"},
         {"site/timeZone", "Mars/Olympus", "is not a known IANA time zone"},
         {"limits/horizon", "0:10 x", "Horizon"},
+        {"solve/attempts", "0", "Solves per target: \"0\" lies outside 1 to 20"},
+        {"solve/scale", "", ""},
         {"clock/start", "2026-12-07T20:00:00Z", ""},
         {"host/kind", "ascom", "neither sim nor indi"},
     };
