@@ -3,7 +3,7 @@
 // 12-hour night with 10,000 SNe, 1,000 SLC targets and one 500-field MPS area.
 // night_preview [SAMPLES_FOLDER]; run from a Release build on an idle machine.
 
-#include "BenchSupport.h"
+#include "BenchCatalogues.h"
 #include "config/NumberText.h"
 #include "core/SurveyCore.h"
 #include "host/ConfigValues.h"
@@ -14,7 +14,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <cstdio>
 
@@ -22,26 +21,6 @@ using namespace kestrove;
 using namespace kestrove::bench;
 
 namespace {
-
-void writeLines(const QString& path, const QStringList& lines)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        qFatal("cannot write %s", qPrintable(path));
-    for (const QString& line : lines)
-        file.write(line.toLatin1() + "\r\n");
-}
-
-// A program folder's config.ini with every kind on, written through the survey core.
-void enableEveryKind(const QString& programFolder, const QString& observatoryFolder)
-{
-    sim::SimObservatory host(observatoryFolder);
-    QuietView view;
-    SurveyCore core(host, view, programFolder);
-    core.load();
-    core.settings.SNeEnabled = core.settings.MPSEnabled = core.settings.SLCEnabled = 1;
-    core.SaveConfig();
-}
 
 void measure(const char* title, const PreviewRequest& request, const QString& out)
 {
@@ -94,33 +73,7 @@ int main(int argc, char* argv[])
         const QString program = dir.filePath(QStringLiteral("large/"));
         const QString observatory = dir.filePath(QStringLiteral("large-observatory"));
         QDir().mkpath(program);
-        QRandomGenerator random(20240414);
-        QStringList sne;
-        for (int i = 0; i < 10000; ++i)
-            sne << QStringLiteral("SN%1\t%2\t%3")
-                       .arg(i)
-                       .arg(random.bounded(24.0), 0, 'f', 5)
-                       .arg(-30 + random.bounded(110.0), 0, 'f', 4)
-                << QStringLiteral("**** ");
-        writeLines(program + QStringLiteral("SNeTargets.txt"), sne);
-        QStringList slc;
-        for (int i = 0; i < 1000; ++i)
-            slc << QStringLiteral("Star%1\t%2\t%3")
-                       .arg(i)
-                       .arg(random.bounded(24.0), 0, 'f', 5)
-                       .arg(-20 + random.bounded(100.0), 0, 'f', 4)
-                << QStringLiteral("**** priority=%1 interval=%2")
-                       .arg(1 + random.bounded(100))
-                       .arg(30 + random.bounded(120));
-        writeLines(program + QStringLiteral("SLCTargets.txt"), slc);
-        writeLines(program + QStringLiteral("MPSTargets.txt"), {QStringLiteral("10.0 10.0 11.2534 22.04")});
-        ObservatorySettings settings = observatoryDefaults(observatory);
-        settings.latitude = 40;
-        settings.longitude = -105;
-        settings.elevation = 1600;
-        settings.timeZone = QStringLiteral("America/Denver");
-        writeObservatorySettings(observatory, settings);
-        enableEveryKind(program, observatory);
+        writeLargeCatalogue(program, observatory);
         PreviewRequest request;
         request.programFolder = program;
         request.observatoryFolder = observatory;
