@@ -2,7 +2,7 @@
 // one scratch copy, then coverage.csv and the coverage chart. Two months: the samples' with every
 // kind on, and one of 10,000 SNe, 1,000 SLC targets and a 500-field MPS area at latitude 40.
 // Resident memory is read as each night starts, to show that it stays flat.
-// month_preview [NIGHTS [LARGE_NIGHTS [SAMPLES_FOLDER]]]; run from a Release build on an idle machine.
+// month_preview [NIGHTS [LARGE_NIGHTS [SAMPLES_FOLDER [KEEP_FOLDER]]]]; run from a Release build on an idle machine.
 
 #include "BenchCatalogues.h"
 #include "core/SurveyCore.h"
@@ -72,9 +72,11 @@ int main(int argc, char* argv[])
     const int nights = argc > 1 ? std::atoi(argv[1]) : 30;
     const int largeNights = argc > 2 ? std::atoi(argv[2]) : nights;
     const QString samples =
-        argc > 3 ? QString::fromLocal8Bit(argv[3])
-                 : QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../samples"));
-    QTemporaryDir dir;
+        argc > 3 && argv[3][0] ? QString::fromLocal8Bit(argv[3])
+                 : QStringLiteral(KESTROVE_SAMPLES_DIR);
+    // Given a folder to keep, the program folders and the files stay there to be compared.
+    QTemporaryDir temporary;
+    const QDir dir(argc > 4 ? QString::fromLocal8Bit(argv[4]) : temporary.path());
 
     {
         const QString program = dir.filePath(QStringLiteral("samples/"));

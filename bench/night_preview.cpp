@@ -1,7 +1,7 @@
 // The preview of a night, as kestrove --preview runs it: the survey in virtual time on a scratch
 // copy, then the files and charts. Two nights: the samples' night with every kind on, and a
 // 12-hour night with 10,000 SNe, 1,000 SLC targets and one 500-field MPS area.
-// night_preview [SAMPLES_FOLDER]; run from a Release build on an idle machine.
+// night_preview [SAMPLES_FOLDER [KEEP_FOLDER]]; run from a Release build on an idle machine.
 
 #include "BenchCatalogues.h"
 #include "config/NumberText.h"
@@ -47,9 +47,11 @@ int main(int argc, char* argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QString samples =
-        argc > 1 ? QString::fromLocal8Bit(argv[1])
-                 : QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../samples"));
-    QTemporaryDir dir;
+        argc > 1 && argv[1][0] ? QString::fromLocal8Bit(argv[1])
+                 : QStringLiteral(KESTROVE_SAMPLES_DIR);
+    // Given a folder to keep, the program folders and the files stay there to be compared.
+    QTemporaryDir temporary;
+    const QDir dir(argc > 2 ? QString::fromLocal8Bit(argv[2]) : temporary.path());
 
     {
         // The samples at the default site, La Palma, on the night of 7 December 2024.

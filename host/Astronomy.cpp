@@ -20,18 +20,28 @@ Horizontal fromRadians(double azimuth, double zenithOrElevation, bool isZenith)
 
 } // namespace
 
-SkyInstant::SkyInstant(const QDateTime& utc, const Site& site) : m_site(site)
+namespace {
+
+// A UTC instant as ERFA's two-part date.
+void twoPartUtc(const QDateTime& u, double& utc1, double& utc2)
 {
-    const QDateTime u = utc.toUTC();
-    m_msecs = u.toMSecsSinceEpoch();
     const QDate d = u.date();
     const QTime t = u.time();
-    double utc1 = 0;
-    double utc2 = 0;
     if (eraDtf2d("UTC", d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second() + t.msec() / 1000.0,
                  &utc1, &utc2) < 0)
         throw HostError(QStringLiteral("NewCTHereAndNow"), u.toString(Qt::ISODate),
                         QStringLiteral("date out of range"));
+}
+
+} // namespace
+
+SkyInstant::SkyInstant(const QDateTime& utc, const Site& site) : m_site(site)
+{
+    const QDateTime u = utc.toUTC();
+    m_msecs = u.toMSecsSinceEpoch();
+    double utc1 = 0;
+    double utc2 = 0;
+    twoPartUtc(u, utc1, utc2);
     // No UT1-UTC, no polar motion, pressure 0 (no refraction).
     if (eraApco13(utc1, utc2, 0.0, site.longitude * ERFA_DD2R, site.latitude * ERFA_DD2R, site.elevation, 0.0,
                   0.0, 0.0, 0.0, 0.0, 0.0, &m_astrom, &m_eo) < 0)
@@ -40,6 +50,39 @@ SkyInstant::SkyInstant(const QDateTime& utc, const Site& site) : m_site(site)
     double tai1 = 0, tai2 = 0;
     eraUtctai(utc1, utc2, &tai1, &tai2);
     eraTaitt(tai1, tai2, &m_tt1, &m_tt2);
+    m_earthTt1 = m_tt1;
+    m_earthTt2 = m_tt2;
+    prepareHorizon();
+}
+
+SkyInstant::SkyInstant(const SkyInstant& base, const QDateTime& utc) : SkyInstant(base)
+{
+    const QDateTime u = utc.toUTC();
+    m_msecs = u.toMSecsSinceEpoch();
+    double utc1 = 0;
+    double utc2 = 0;
+    twoPartUtc(u, utc1, utc2);
+    // UT1 = UTC, as for a full context.
+    eraAper13(utc1, utc2, &m_astrom);
+    double tai1 = 0, tai2 = 0;
+    eraUtctai(utc1, utc2, &tai1, &tai2);
+    eraTaitt(tai1, tai2, &m_tt1, &m_tt2);
+    prepareHorizon();
+}
+
+void SkyInstant::prepareHorizon()
+{
+    // As eraAtciqz then eraAtioq take a place: CIRS by the BPN matrix, then -HA/Dec by the local
+    // Earth rotation angle, polar motion to first order, and the horizon by the latitude.
+    double r[3][3];
+    eraCr(m_astrom.bpn, r);
+    eraRz(m_astrom.eral, r);
+    double polar[3][3] = {{1, 0, m_astrom.xpl}, {0, 1, -m_astrom.ypl}, {-m_astrom.xpl, m_astrom.ypl, 1}};
+    double horizon[3][3] = {
+        {m_astrom.sphi, 0, -m_astrom.cphi}, {0, 1, 0}, {m_astrom.cphi, 0, m_astrom.sphi}};
+    double hourAngle[3][3];
+    eraRxr(polar, r, hourAngle);
+    eraRxr(horizon, hourAngle, m_toHorizon);
 }
 
 double SkyInstant::localSiderealTime() const
@@ -49,12 +92,19 @@ double SkyInstant::localSiderealTime() const
 
 Horizontal SkyInstant::observed(double rightAscension, double declination) const
 {
-    double ri = 0;
-    double di = 0;
-    eraAtciqz(rightAscension * hoursToRad, declination * ERFA_DD2R, &m_astrom, &ri, &di);
-    double aob = 0, zob = 0, hob = 0, dob = 0, rob = 0;
-    eraAtioq(ri, di, &m_astrom, &aob, &zob, &hob, &dob, &rob);
-    return fromRadians(aob, zob, true);
+    double catalogue[3], natural[3], proper[3], local[3];
+    eraS2c(rightAscension * hoursToRad, declination * ERFA_DD2R, catalogue);
+    eraLdsun(catalogue, m_astrom.eh, m_astrom.em, natural);
+    eraAb(natural, m_astrom.v, m_astrom.em, m_astrom.bm1, proper);
+    eraRxp(m_toHorizon, proper, local);
+    // Diurnal aberration acts along the y axis, which the turn to the horizon leaves alone. (A context
+    // from eraApco13 has the observer's rotation in v already, and no diurnal term.)
+    const double f = 1 - m_astrom.diurab * local[1];
+    const double x = f * local[0];
+    const double y = f * (local[1] + m_astrom.diurab);
+    const double z = f * local[2];
+    const double azimuth = (x != 0 || y != 0) ? std::atan2(y, -x) : 0.0;
+    return fromRadians(azimuth, std::atan2(std::sqrt(x * x + y * y), z), true);
 }
 
 Horizontal SkyInstant::observedAt(double rightAscension, double declination, double latitude,
@@ -90,7 +140,7 @@ std::optional<Horizontal> SkyInstant::moon() const
     // The observer's geocentric position: heliocentric observer less heliocentric Earth. The
     // Moon's parallax reaches a degree, so it matters here.
     double earthHelio[2][3], earthBary[2][3];
-    eraEpv00(m_tt1, m_tt2, earthHelio, earthBary);
+    eraEpv00(m_earthTt1, m_earthTt2, earthHelio, earthBary);
     double observerHelio[3], observerGeo[3], topocentric[3];
     eraSxp(m_astrom.em, m_astrom.eh, observerHelio);
     eraPmp(observerHelio, earthHelio[0], observerGeo);

@@ -23,12 +23,18 @@ struct Horizontal
 };
 
 // Everything about the sky at one instant for one site that does not depend on the target:
-// ERFA's astrometry context (Earth's position and velocity, precession-nutation, Earth rotation).
-// Building it costs tens of microseconds; each transform with it costs about one.
+// ERFA's astrometry context (Earth's position and velocity, precession-nutation, Earth rotation),
+// and the one rotation from the catalogue frame to the horizon that every target of a pass shares.
+// Building it costs tens of microseconds; each transform with it well under one.
 class SkyInstant
 {
 public:
     SkyInstant(const QDateTime& utc, const Site& site);
+    // The context of `base` carried to `utc` by the Earth's rotation alone, for a few microseconds.
+    // Within minutes of the base, what else changes (precession, nutation, aberration, the observer's
+    // own motion) moves a star by milliarcseconds, the Sun by arcseconds and the Moon by about an
+    // arcminute.
+    SkyInstant(const SkyInstant& base, const QDateTime& utc);
 
     qint64 msecsSinceEpoch() const { return m_msecs; }
     const Site& site() const { return m_site; }
@@ -46,13 +52,20 @@ public:
     std::optional<Horizontal> moon() const;
 
 private:
+    void prepareHorizon();
+
     qint64 m_msecs;
     Site m_site;
-    // eraAtioq takes the context by non-const pointer but does not change it.
+    // ERFA takes the context, its vectors and matrices by non-const pointer but does not change them.
     mutable eraASTROM m_astrom;
     double m_eo = 0;  // equation of the origins, ERA - GST
     double m_tt1 = 0; // the instant in TT, as ERFA's two-part date
     double m_tt2 = 0;
+    double m_earthTt1 = 0; // the instant the Earth's and the observer's positions are for
+    double m_earthTt2 = 0;
+    // Bias-precession-nutation, Earth rotation, polar motion and the site's latitude in one matrix:
+    // from the catalogue frame, after deflection and aberration, to the local horizon.
+    mutable double m_toHorizon[3][3];
 };
 
 // Whether SkyInstant::moon() gives anything.

@@ -4,6 +4,7 @@
 #include "host/HostText.h"
 #include "host/ObservatoryControl.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace kestrove {
@@ -33,10 +34,35 @@ std::optional<Horizontal> SiteSky::moonNow()
 
 std::shared_ptr<const SkyInstant> SiteSky::now()
 {
+    constexpr qint64 carriedMs = 5 * 60 * 1000;
     const QDateTime utc = m_clock.utcNow();
-    if (!m_sky || m_sky->msecsSinceEpoch() != utc.toMSecsSinceEpoch())
-        m_sky = std::make_shared<const SkyInstant>(utc, m_site);
+    const qint64 ms = utc.toMSecsSinceEpoch();
+    if (m_sky && m_sky->msecsSinceEpoch() == ms)
+        return m_sky;
+    if (m_base && std::abs(ms - m_base->msecsSinceEpoch()) <= carriedMs)
+        m_sky = std::make_shared<const SkyInstant>(*m_base, utc);
+    else
+        m_sky = m_base = std::make_shared<const SkyInstant>(utc, m_site);
     return m_sky;
+}
+
+std::optional<QDateTime> SiteSky::firstSunAboveLimit(const std::optional<double>& limit, const QDateTime& from,
+                                                     const QDateTime& to)
+{
+    if (!limit || to < from)
+        return std::nullopt;
+    // Known dark from the last search's start up to what it found or, finding nothing, its end.
+    const bool known = m_searchLimit == limit && m_searchFrom <= from &&
+                       (m_searchFound ? from < *m_searchFound : to <= m_searchTo);
+    if (!known) {
+        m_searchLimit = limit;
+        m_searchFrom = from;
+        m_searchTo = std::max(to, from.addSecs(24 * 3600));
+        m_searchFound = kestrove::firstSunAboveLimit(m_site, limit, from, m_searchTo);
+    }
+    if (m_searchFound && *m_searchFound <= to)
+        return m_searchFound;
+    return std::nullopt;
 }
 
 double SiteSky::siderealTimeNow()

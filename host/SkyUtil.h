@@ -19,7 +19,9 @@ public:
     SiteSky(const Site& site, const Clock& clock) : m_site(site), m_clock(clock) {}
 
     const Site& site() const { return m_site; }
-    // The sky context for the clock's current instant.
+    // The sky context for the clock's current instant. A full context is built when the clock has
+    // moved more than five minutes from the last one; nearer instants carry that one forward by the
+    // Earth's rotation (see SkyInstant).
     std::shared_ptr<const SkyInstant> now();
     // Local apparent sidereal time now, hours. On a running clock it is carried forward from a
     // context up to a minute old at the sidereal rate (error far below a millisecond of time).
@@ -29,11 +31,22 @@ public:
     double sunAltitudeNow();
     // The Moon's place now, when this ERFA can place it; reused for up to ten seconds of the clock.
     std::optional<Horizontal> moonNow();
+    // As the free function below. A search looks a day ahead and is kept, so that asking before
+    // every plan of a night costs nothing.
+    std::optional<QDateTime> firstSunAboveLimit(const std::optional<double>& limit, const QDateTime& from,
+                                                const QDateTime& to);
 
 private:
     Site m_site;
     const Clock& m_clock;
+    std::shared_ptr<const SkyInstant> m_base;
     std::shared_ptr<const SkyInstant> m_sky;
+    // The last search for the Sun above a limit: from `m_searchFrom` to `m_searchTo` the Sun first
+    // stood above `m_searchLimit` at `m_searchFound`, or never.
+    std::optional<double> m_searchLimit;
+    QDateTime m_searchFrom;
+    QDateTime m_searchTo;
+    std::optional<QDateTime> m_searchFound;
     qint64 m_sunMs = 0;
     double m_sunAltitude = 0;
     bool m_haveSun = false;
@@ -104,7 +117,7 @@ public:
     bool moonPlace(double& elevation, double& azimuth) override;
     std::optional<QDateTime> sunAboveLimitBetween(const QDateTime& fromUtc, const QDateTime& toUtc) override
     {
-        return firstSunAboveLimit(m_sky.site(), m_sunLimit, fromUtc, toUtc);
+        return m_sky.firstSunAboveLimit(m_sunLimit, fromUtc, toUtc);
     }
 
 protected:

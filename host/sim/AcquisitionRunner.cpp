@@ -98,7 +98,7 @@ void AcquisitionRunner::start(qint64 now)
     }
     // Dawn ends a plan as bad weather does.
     const auto utcOf = [](qint64 ms) { return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()); };
-    if (const auto dawn = firstSunAboveLimit(m_state.sky.site(), s.sunAltitude, utcOf(now), utcOf(m_end))) {
+    if (const auto dawn = m_state.sky.firstSunAboveLimit(s.sunAltitude, utcOf(now), utcOf(m_end))) {
         const qint64 at = dawn->toMSecsSinceEpoch();
         if (at < m_end && (!m_cutoff || at < *m_cutoff)) {
             m_cutoff = at;
