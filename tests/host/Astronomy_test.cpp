@@ -1,6 +1,8 @@
 #include "TestSite.h"
 
 #include "host/Astronomy.h"
+#include "host/SiteClock.h"
+#include "host/SkyUtil.h"
 
 #include <QTemporaryDir>
 
@@ -150,5 +152,33 @@ TEST(Astronomy, SharedContextAgreesWithTheFullTransformOverAYear)
             }
         }
         EXPECT_LT(worst, 0.05) << at.utc;
+    }
+}
+
+// The search kept across a night answers as a fresh search would, to the second it resolves, when
+// asked later in the night, after dawn, back in time, or for another limit.
+TEST(Astronomy, KeptSearchForTheSunAnswersAsAFreshOne)
+{
+    const SiteClock clock(test::utc("2026-12-07T20:00:00Z"), 0, QTimeZone::utc());
+    SiteSky sky(palma, clock);
+    const struct
+    {
+        const char* from;
+        const char* to;
+        std::optional<double> limit;
+    } asked[] = {
+        {"2026-12-07T20:00:00Z", "2026-12-07T20:10:00Z", -12}, {"2026-12-07T23:00:00Z", "2026-12-08T07:30:00Z", -12},
+        {"2026-12-08T06:40:00Z", "2026-12-08T06:45:00Z", -12}, {"2026-12-08T06:50:00Z", "2026-12-08T07:10:00Z", -12},
+        {"2026-12-08T07:30:00Z", "2026-12-08T07:40:00Z", -12}, {"2026-12-07T20:00:00Z", "2026-12-08T08:00:00Z", -12},
+        {"2026-12-07T21:00:00Z", "2026-12-08T08:00:00Z", -6},  {"2026-12-07T21:00:00Z", "2026-12-08T08:00:00Z", {}},
+        {"2026-12-08T19:00:00Z", "2026-12-08T19:30:00Z", -6},
+    };
+    for (const auto& a : asked) {
+        const QDateTime from = test::utc(a.from), to = test::utc(a.to);
+        const std::optional<QDateTime> kept = sky.firstSunAboveLimit(a.limit, from, to);
+        const std::optional<QDateTime> fresh = firstSunAboveLimit(palma, a.limit, from, to);
+        ASSERT_EQ(kept.has_value(), fresh.has_value()) << a.from;
+        if (kept)
+            EXPECT_LE(std::abs(kept->secsTo(*fresh)), 1) << a.from;
     }
 }
