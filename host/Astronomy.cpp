@@ -67,6 +67,16 @@ SkyInstant::SkyInstant(const SkyInstant& base, const QDateTime& utc) : SkyInstan
     double tai1 = 0, tai2 = 0;
     eraUtctai(utc1, utc2, &tai1, &tai2);
     eraTaitt(tai1, tai2, &m_tt1, &m_tt2);
+    // The observer moves 30 km a second around the Sun, which shifts the Sun by 2.5" a minute; over
+    // half an hour the path bends by kilometres only. v is in units of c, the dates in days.
+    const double days = (m_tt1 - base.m_tt1) + (m_tt2 - base.m_tt2);
+    double observer[3], travelled[3];
+    eraSxp(m_astrom.em, m_astrom.eh, observer);
+    eraSxp(days * ERFA_DC, m_astrom.v, travelled);
+    eraPpp(observer, travelled, observer);
+    eraPn(observer, &m_astrom.em, m_astrom.eh);
+    m_earthTt1 = m_tt1;
+    m_earthTt2 = m_tt2;
     prepareHorizon();
 }
 
@@ -153,6 +163,19 @@ std::optional<Horizontal> SkyInstant::moon() const
 #endif
 }
 
+std::shared_ptr<const SkyInstant> SkyContexts::at(const QDateTime& utc)
+{
+    constexpr qint64 carriedMs = 30 * 60 * 1000;
+    const qint64 ms = utc.toMSecsSinceEpoch();
+    if (m_last && m_last->msecsSinceEpoch() == ms)
+        return m_last;
+    if (m_base && std::abs(ms - m_base->msecsSinceEpoch()) <= carriedMs)
+        m_last = std::make_shared<const SkyInstant>(*m_base, utc);
+    else
+        m_last = m_base = std::make_shared<const SkyInstant>(utc, m_site);
+    return m_last;
+}
+
 bool haveMoonEphemeris()
 {
 #ifdef KESTROVE_HAVE_MOON98
@@ -212,12 +235,12 @@ namespace {
 constexpr int stepSeconds = 600;
 
 // Bisects down to a second between an instant on one side of the altitude and one on the other.
-QDateTime crossingBetween(const Site& site, QDateTime before, QDateTime after, double altitude)
+QDateTime crossingBetween(SkyContexts& skies, QDateTime before, QDateTime after, double altitude)
 {
-    const bool wasAbove = sunAltitude(before, site) >= altitude;
+    const bool wasAbove = skies.at(before)->sun().elevation >= altitude;
     while (before.secsTo(after) > 1) {
         const QDateTime middle = before.addSecs(before.secsTo(after) / 2);
-        if ((sunAltitude(middle, site) >= altitude) == wasAbove)
+        if ((skies.at(middle)->sun().elevation >= altitude) == wasAbove)
             before = middle;
         else
             after = middle;
@@ -231,15 +254,16 @@ QList<QDateTime> sunCrossings(const Site& site, const QDateTime& fromUtc, const 
                               double sunAltitudeLimit)
 {
     QList<QDateTime> crossings;
+    SkyContexts skies(site);
     QDateTime previous = fromUtc.toUTC();
-    bool previousAbove = sunAltitude(previous, site) >= sunAltitudeLimit;
+    bool previousAbove = skies.at(previous)->sun().elevation >= sunAltitudeLimit;
     while (previous < toUtc) {
         QDateTime next = previous.addSecs(stepSeconds);
         if (next > toUtc)
             next = toUtc.toUTC();
-        const bool above = sunAltitude(next, site) >= sunAltitudeLimit;
+        const bool above = skies.at(next)->sun().elevation >= sunAltitudeLimit;
         if (above != previousAbove)
-            crossings << crossingBetween(site, previous, next, sunAltitudeLimit);
+            crossings << crossingBetween(skies, previous, next, sunAltitudeLimit);
         previous = next;
         previousAbove = above;
     }

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <memory>
 #include <optional>
 
 #include <erfa.h>
@@ -30,10 +31,10 @@ class SkyInstant
 {
 public:
     SkyInstant(const QDateTime& utc, const Site& site);
-    // The context of `base` carried to `utc` by the Earth's rotation alone, for a few microseconds.
-    // Within minutes of the base, what else changes (precession, nutation, aberration, the observer's
-    // own motion) moves a star by milliarcseconds, the Sun by arcseconds and the Moon by about an
-    // arcminute.
+    // The context of `base` carried to `utc` for a few microseconds: the Earth's rotation exactly, the
+    // observer's place around the Sun along its velocity. Within half an hour of the base, what is
+    // left out (precession, nutation, the turn of the velocity) moves a star or the Sun by a few
+    // hundredths of an arcsecond and the Moon by under a minute of arc.
     SkyInstant(const SkyInstant& base, const QDateTime& utc);
 
     qint64 msecsSinceEpoch() const { return m_msecs; }
@@ -66,6 +67,24 @@ private:
     // Bias-precession-nutation, Earth rotation, polar motion and the site's latitude in one matrix:
     // from the catalogue frame, after deflection and aberration, to the local horizon.
     mutable double m_toHorizon[3][3];
+};
+
+// Contexts for instants near one another, as a night's scan asks for them: one is built in full
+// when the instant lies more than half an hour from the last full one, and carried otherwise.
+class SkyContexts
+{
+public:
+    explicit SkyContexts(const Site& site) : m_site(site) {}
+
+    const Site& site() const { return m_site; }
+    std::shared_ptr<const SkyInstant> at(const QDateTime& utc);
+    // The context last given, if any.
+    const SkyInstant* last() const { return m_last.get(); }
+
+private:
+    Site m_site;
+    std::shared_ptr<const SkyInstant> m_base;
+    std::shared_ptr<const SkyInstant> m_last;
 };
 
 // Whether SkyInstant::moon() gives anything.

@@ -32,20 +32,6 @@ std::optional<Horizontal> SiteSky::moonNow()
     return m_moon;
 }
 
-std::shared_ptr<const SkyInstant> SiteSky::now()
-{
-    constexpr qint64 carriedMs = 5 * 60 * 1000;
-    const QDateTime utc = m_clock.utcNow();
-    const qint64 ms = utc.toMSecsSinceEpoch();
-    if (m_sky && m_sky->msecsSinceEpoch() == ms)
-        return m_sky;
-    if (m_base && std::abs(ms - m_base->msecsSinceEpoch()) <= carriedMs)
-        m_sky = std::make_shared<const SkyInstant>(*m_base, utc);
-    else
-        m_sky = m_base = std::make_shared<const SkyInstant>(utc, m_site);
-    return m_sky;
-}
-
 std::optional<QDateTime> SiteSky::firstSunAboveLimit(const std::optional<double>& limit, const QDateTime& from,
                                                      const QDateTime& to)
 {
@@ -68,11 +54,12 @@ std::optional<QDateTime> SiteSky::firstSunAboveLimit(const std::optional<double>
 double SiteSky::siderealTimeNow()
 {
     const qint64 now = m_clock.utcNow().toMSecsSinceEpoch();
-    if (!m_sky || now < m_sky->msecsSinceEpoch() || now - m_sky->msecsSinceEpoch() > 60000)
+    const SkyInstant* last = m_skies.last();
+    if (!last || now < last->msecsSinceEpoch() || now - last->msecsSinceEpoch() > 60000)
         return this->now()->localSiderealTime();
     constexpr double siderealPerSolar = 1.00273790935;
-    const double hours = m_sky->localSiderealTime() +
-                         static_cast<double>(now - m_sky->msecsSinceEpoch()) / 3600000.0 * siderealPerSolar;
+    const double hours = last->localSiderealTime() +
+                         static_cast<double>(now - last->msecsSinceEpoch()) / 3600000.0 * siderealPerSolar;
     return std::fmod(hours, 24.0);
 }
 

@@ -16,13 +16,11 @@ namespace kestrove {
 class SiteSky
 {
 public:
-    SiteSky(const Site& site, const Clock& clock) : m_site(site), m_clock(clock) {}
+    SiteSky(const Site& site, const Clock& clock) : m_site(site), m_clock(clock), m_skies(site) {}
 
     const Site& site() const { return m_site; }
-    // The sky context for the clock's current instant. A full context is built when the clock has
-    // moved more than five minutes from the last one; nearer instants carry that one forward by the
-    // Earth's rotation (see SkyInstant).
-    std::shared_ptr<const SkyInstant> now();
+    // The sky context for the clock's current instant (see SkyContexts).
+    std::shared_ptr<const SkyInstant> now() { return m_skies.at(m_clock.utcNow()); }
     // Local apparent sidereal time now, hours. On a running clock it is carried forward from a
     // context up to a minute old at the sidereal rate (error far below a millisecond of time).
     double siderealTimeNow();
@@ -39,8 +37,7 @@ public:
 private:
     Site m_site;
     const Clock& m_clock;
-    std::shared_ptr<const SkyInstant> m_base;
-    std::shared_ptr<const SkyInstant> m_sky;
+    SkyContexts m_skies;
     // The last search for the Sun above a limit: from `m_searchFrom` to `m_searchTo` the Sun first
     // stood above `m_searchLimit` at `m_searchFound`, or never.
     std::optional<double> m_searchLimit;
