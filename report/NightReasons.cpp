@@ -15,18 +15,34 @@ void NightReasons::passStarted(const QDateTime& utc)
 
 int NightReasons::row(SurveyKind kind, const QString& targetLine)
 {
-    QHash<QString, int>& rows = m_rows[static_cast<int>(kind)];
+    const int k = static_cast<int>(kind);
+    std::vector<int>& order = m_readOrder[k];
+    size_t& next = m_nextRead[k];
+    if (next < order.size() && m_targets[order[next]].targetLine == targetLine)
+        return order[next++];
+    QHash<QString, int>& rows = m_rows[k];
     const auto it = rows.constFind(targetLine);
-    if (it != rows.constEnd())
+    if (it != rows.constEnd()) {
+        next = m_placeInOrder[*it] + 1;
         return *it;
+    }
     TargetReasons target;
     target.kind = kind;
     target.targetLine = targetLine;
     const qsizetype tab = targetLine.indexOf(u'\t');
     target.name = tab < 0 ? targetLine : targetLine.left(tab);
     m_targets << target;
-    rows.insert(targetLine, static_cast<int>(m_targets.size() - 1));
-    return static_cast<int>(m_targets.size() - 1);
+    const int index = static_cast<int>(m_targets.size() - 1);
+    rows.insert(targetLine, index);
+    order.push_back(index);
+    m_placeInOrder.push_back(order.size() - 1);
+    next = order.size();
+    return index;
+}
+
+int NightReasons::findRow(SurveyKind kind, const QString& targetLine) const
+{
+    return m_rows[static_cast<int>(kind)].value(targetLine, -1);
 }
 
 void NightReasons::rejected(SurveyKind kind, const QString& targetLine, Outcome rule)
@@ -66,10 +82,11 @@ void NightReasons::planRefused(SurveyKind kind, const QString& targetLine)
 void NightReasons::settlePass(bool found, SurveyKind kind, const QString& targetLine)
 {
     bool chosen = false;
+    const int winner = found ? findRow(kind, targetLine) : -1;
     for (const int index : m_scoredThisPass) {
         TargetReasons& target = m_targets[index];
         // A target line twice in its file is read twice; only one reading can be the plan.
-        const bool isWinner = found && !chosen && target.kind == kind && target.targetLine == targetLine;
+        const bool isWinner = !chosen && index == winner;
         chosen = chosen || isWinner;
         ++target.outcomes[static_cast<int>(isWinner ? Outcome::Chosen : Outcome::LowerScore)];
     }

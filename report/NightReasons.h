@@ -64,10 +64,16 @@ public:
 
 private:
     int row(SurveyKind kind, const QString& targetLine);
+    int findRow(SurveyKind kind, const QString& targetLine) const;
     void settlePass(bool found, SurveyKind kind, const QString& targetLine);
 
     QList<TargetReasons> m_targets;
     std::array<QHash<QString, int>, 5> m_rows; // by kind, target line to index
+    // By kind, the rows in the order first read, and where in it the next read is expected: a pass
+    // reads a file as the last one did, so most lookups are one comparison.
+    std::array<std::vector<int>, 5> m_readOrder;
+    std::array<size_t, 5> m_nextRead{};
+    std::vector<size_t> m_placeInOrder; // by row
     std::vector<int> m_scoredThisPass;
     QList<PassChoice> m_choices;
     std::array<std::vector<float>, 5> m_best; // by kind, raw best scores
