@@ -50,7 +50,8 @@ struct NightReport
 
 // Airmass for an apparent elevation in degrees (Kasten and Young 1989); none at or below 0.
 std::optional<double> airmassAt(double elevation);
-// The plan with its target's place at its start.
+// The plan with its target's place at its start; a night's plans in turn share `skies`.
+ObservedPlan observedPlan(const HistoryEntry& entry, SkyContexts& skies);
 ObservedPlan observedPlan(const HistoryEntry& entry, const Site& site);
 
 } // namespace kestrove

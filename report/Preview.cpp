@@ -238,8 +238,9 @@ NightReport runPreview(PreviewScratch& scratch, const PreviewRequest& request,
     report.maxAzimuth = core.settings.maxAzimuth;
     report.maxElevation = core.settings.maxElevation;
     const History history = readHistory(historyPath(settings.logDir));
+    SkyContexts skies(report.site);
     for (const HistoryEntry& entry : history.entries)
-        report.plans << observedPlan(entry, report.site);
+        report.plans << observedPlan(entry, skies);
     report.reasons = reasons.targets();
     report.passes = reasons.passes();
     report.idlePasses = reasons.idlePasses();
@@ -263,8 +264,9 @@ NightReport observedNight(const ResolvedObservatory& observatory, const QDate& n
     report.minimumElevation = observatory.minimumElevation;
     const QString path = historyPath(observatory.settings.logDir);
     const History history = readHistory(path);
+    SkyContexts skies(report.site);
     for (const HistoryEntry& entry : entriesOfNight(history.entries, night, report.zone))
-        report.plans << observedPlan(entry, report.site);
+        report.plans << observedPlan(entry, skies);
     if (history.unreadable > 0)
         report.messages
             << QStringLiteral("%1 lines of %2 could not be read").arg(history.unreadable).arg(path);

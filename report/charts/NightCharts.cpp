@@ -168,10 +168,11 @@ QChart* nightChart(const NightReport& report)
     QList<double> xs;
     QList<double> sun;
     QList<std::optional<double>> moon;
-    std::vector<SkyInstant> skies;
+    SkyContexts contexts(report.site);
+    std::vector<std::shared_ptr<const SkyInstant>> skies;
     skies.reserve(times.size());
     for (const QDateTime& t : times) {
-        const SkyInstant& sky = skies.emplace_back(t, report.site);
+        const SkyInstant& sky = *skies.emplace_back(contexts.at(t));
         xs << scale.hours(t);
         sun << sky.sun().elevation;
         const auto m = sky.moon();
@@ -213,7 +214,7 @@ QChart* nightChart(const NightReport& report)
         line->setPen(QPen(colour, 1));
         for (qsizetype i = 0; i < xs.size(); ++i)
             line->append(xs[i],
-                         skies[i].observed(plan->entry.rightAscension, plan->entry.declination).elevation);
+                         skies[i]->observed(plan->entry.rightAscension, plan->entry.declination).elevation);
         chart->addSeries(line);
         attach(line, xAxis, yAxis);
         hideFromLegend(chart, line);
@@ -227,8 +228,8 @@ QChart* nightChart(const NightReport& report)
         const qint64 seconds = std::max<qint64>(1, plan.entry.startUtc.secsTo(plan.entry.endUtc));
         for (qint64 s = 0;; s = std::min(seconds, s + 60)) {
             const QDateTime t = plan.entry.startUtc.addSecs(s);
-            line->append(scale.hours(t), SkyInstant(t, report.site)
-                                             .observed(plan.entry.rightAscension, plan.entry.declination)
+            line->append(scale.hours(t), contexts.at(t)
+                                             ->observed(plan.entry.rightAscension, plan.entry.declination)
                                              .elevation);
             if (s == seconds)
                 break;
