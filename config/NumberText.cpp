@@ -6,6 +6,7 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <string_view>
 
 namespace kestrove {
@@ -18,6 +19,29 @@ constexpr double powersOfTen[maxExactPower + 1] = {1e0,  1e1,  1e2,  1e3,  1e4, 
                                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+constexpr char twoDigits[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                            "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                            "8081828384858687888990919293949596979899";
+
+// Writes the `count` digits of n, leading zeros included, ending at `end`.
+void writeDigits(char* end, uint32_t n, int count)
+{
+    for (; count >= 2; count -= 2) {
+        end -= 2;
+        std::memcpy(end, twoDigits + 2 * (n % 100), 2);
+        n /= 100;
+    }
+    if (count == 1)
+        end[-1] = static_cast<char>('0' + n);
+}
+
+// Copies at most 16 characters as one fixed block, which needs no call: both sides leave room.
+char* copyDigits(char* to, const char* from, int count)
+{
+    std::memcpy(to, from, 16);
+    return to + count;
+}
+
 // Writes a sign, significant digits without trailing zeros and the count of digits before the
 // decimal point as plain text: no exponent, no trailing point.
 void spell(NumberChars& out, bool negative, const char* digits, int count, int pointAfter)
@@ -29,14 +53,14 @@ void spell(NumberChars& out, bool negative, const char* digits, int count, int p
         *p++ = '0';
         *p++ = '.';
         p = std::fill_n(p, -pointAfter, '0');
-        p = std::copy_n(digits, count, p);
+        p = copyDigits(p, digits, count);
     } else if (pointAfter >= count) {
-        p = std::copy_n(digits, count, p);
+        p = copyDigits(p, digits, count);
         p = std::fill_n(p, pointAfter - count, '0');
     } else {
-        p = std::copy_n(digits, pointAfter, p);
+        p = copyDigits(p, digits, pointAfter);
         *p++ = '.';
-        p = std::copy_n(digits + pointAfter, count - pointAfter, p);
+        p = copyDigits(p, digits + pointAfter, count - pointAfter);
     }
     out.size = static_cast<int>(p - out.text);
 }
@@ -69,13 +93,12 @@ bool roundShort(double magnitude, int digits, uint64_t& n, int& exponent)
         if (hi < lowest)
             return false;
         const double lo = std::fma(magnitude, scale, -hi);
-        // hi < 2^53, so its fraction and the fraction less one half are exact.
-        const double whole = std::floor(hi);
-        const double aboveHalf = (hi - whole) - 0.5;
-        n = static_cast<uint64_t>(whole);
+        // 0 < hi < 2^53: truncation is the floor, and the fraction less one half is exact.
+        n = static_cast<uint64_t>(static_cast<int64_t>(hi));
+        const double aboveHalf = (hi - static_cast<double>(static_cast<int64_t>(n))) - 0.5;
         if (aboveHalf > -lo || (aboveHalf == -lo && (n & 1) != 0))
             ++n;
-        if (n == static_cast<uint64_t>(beyond)) {
+        if (n == static_cast<uint64_t>(static_cast<int64_t>(beyond))) {
             n /= 10;
             ++k;
         }
@@ -104,16 +127,19 @@ NumberChars plainDecimal(double value, int digits)
     const bool negative = value < 0;
     const double magnitude = std::fabs(value);
 
-    char significant[24];
+    char significant[2 * 16] = {}; // digits, and room for copyDigits to read a block past any of them
     int count = 0;
     int exponent = 0;
     uint64_t n = 0;
     if (roundShort(magnitude, digits, n, exponent)) {
-        for (int i = digits - 1; i >= 0; --i) {
-            significant[i] = static_cast<char>('0' + n % 10);
-            n /= 10;
-        }
         count = digits;
+        // In 32-bit halves: dividing those by constants is cheaper.
+        if (digits > 8) {
+            writeDigits(significant + digits, static_cast<uint32_t>(n % 100000000), 8);
+            writeDigits(significant + digits - 8, static_cast<uint32_t>(n / 100000000), digits - 8);
+        } else {
+            writeDigits(significant + digits, static_cast<uint32_t>(n), digits);
+        }
     } else {
         // Very large or very small magnitudes: the scientific form, d.ddde[+-]xx, read back.
         char buffer[48];

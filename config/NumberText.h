@@ -11,8 +11,9 @@ namespace kestrove {
 // numbers put view() into a QStringBuilder chain and so cost one allocation in all.
 struct NumberChars
 {
-    // Room for the longest text, a double's smallest subnormal: "-0.", 323 zeros and 15 digits.
-    static constexpr int capacity = 344;
+    // The longest text, a double's smallest subnormal, is "-0.", 323 zeros and 15 digits; the rest
+    // lets the digits be copied in fixed blocks.
+    static constexpr int capacity = 360;
 
     char text[capacity];
     int size = 0;
