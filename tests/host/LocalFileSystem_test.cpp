@@ -45,12 +45,10 @@ TEST_F(LocalFileSystemTest, WritesCharactersBeyondLatin1AsQuestionMarks)
     for (const qsizetype at : {qsizetype(0), qsizetype(9), latin.size() - 1}) {
         QString line = latin;
         line[at] = QChar(0x2212);
-        QByteArray expected = latin.toLatin1();
-        expected[at] = '?';
         auto out = fs.CreateTextFile(path("c.txt"), true);
         out->WriteLine(line);
         out->Close();
-        EXPECT_EQ(test::readBytes(path("c.txt")), expected + "\r\n") << at;
+        EXPECT_EQ(test::readBytes(path("c.txt")), line.toLatin1() + "\r\n") << at;
     }
 }
 
