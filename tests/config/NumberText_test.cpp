@@ -47,17 +47,17 @@ std::string reference(double value, int digits)
         return std::isnan(value) ? "NaN" : std::isinf(value) ? (value < 0 ? "-Infinity" : "Infinity") : "0";
     char buffer[64];
     const char* begin = buffer;
-    const char* end = std::to_chars(buffer, buffer + 64, std::fabs(value), std::chars_format::scientific,
-                                    digits - 1).ptr;
+    const char* end =
+        std::to_chars(buffer, buffer + 64, std::fabs(value), std::chars_format::scientific, digits - 1).ptr;
     const char* e = std::find(begin, end, 'e');
     const int point = std::stoi(std::string(e + 1, end)) + 1;
     std::string mantissa = std::string(begin, 1) + std::string(std::min(begin + 2, e), e);
     mantissa.erase(std::max<size_t>(mantissa.find_last_not_of('0') + 1, 1));
     const size_t at = size_t(std::max(point, 0));
     mantissa.resize(std::max(mantissa.size(), at), '0');
-    const std::string out = point <= 0 ? "0." + std::string(size_t(-point), '0') + mantissa
-                                       : mantissa.substr(0, at) + (at < mantissa.size() ? "." : "") +
-                                             mantissa.substr(at);
+    const std::string out =
+        point <= 0 ? "0." + std::string(size_t(-point), '0') + mantissa
+                   : mantissa.substr(0, at) + (at < mantissa.size() ? "." : "") + mantissa.substr(at);
     return value < 0 ? "-" + out : out;
 }
 
