@@ -14,6 +14,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace kestrove {
 
 namespace {
@@ -31,6 +35,26 @@ void syncDirectoryOf(const QString& path)
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
+    }
+}
+
+// Characters beyond Latin-1 become '?', as toLatin1 does. A survey log is written by the hundred
+// thousand lines, so plain Latin-1 is converted eight characters at a time where the processor allows.
+void toLatin1(char* out, const char16_t* source, size_t size)
+{
+    size_t i = 0;
+#ifdef __SSE2__
+    for (; i + 8 <= size; i += 8) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i));
+        const __m128i highBytes = _mm_srli_epi16(chunk, 8);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(highBytes, _mm_setzero_si128())) != 0xffff)
+            break;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(chunk, chunk));
+    }
+#endif
+    for (; i < size; ++i) {
+        const char16_t c = source[i];
+        out[i] = c < 0x100 ? static_cast<char>(c) : '?';
     }
 }
 
@@ -169,24 +193,19 @@ private:
         return true;
     }
 
-    // Characters beyond Latin-1 become '?', as toLatin1 does.
     void put(const QString& text, bool lineEnd)
     {
-        requireOpen(QStringLiteral("WriteLine"));
-        if (!m_writing)
+        if (m_fd < 0 || !m_writing) {
+            requireOpen(QStringLiteral("WriteLine"));
             throw HostError(QStringLiteral("WriteLine"), m_path,
                             QStringLiteral("stream is open for reading"));
+        }
         const size_t size = static_cast<size_t>(text.size());
         const size_t needed = size + (lineEnd ? 2 : 0);
         const size_t at = m_buffer.size();
-        // Grows without filling: every byte is written just below.
         m_buffer.append(needed, '\0');
         char* out = m_buffer.data() + at;
-        const char16_t* source = reinterpret_cast<const char16_t*>(text.utf16());
-        for (size_t i = 0; i < size; ++i) {
-            const char16_t c = source[i];
-            out[i] = c < 0x100 ? static_cast<char>(c) : '?';
-        }
+        toLatin1(out, reinterpret_cast<const char16_t*>(text.constData()), size);
         if (lineEnd) {
             out[size] = '\r';
             out[size + 1] = '\n';

@@ -119,20 +119,20 @@ bool isObservable(SurveyCore& core, CoordTransform& transform, const TargetPosit
 void logTarget(SurveyCore& core, const QString& kind, const TargetPosition& target)
 {
     core.logLine(kind % QLatin1String(" Target: ") % target.name % QLatin1String(" RA=") %
-                 singleText(target.ra) % QLatin1String(", DEC=") % singleText(target.dec));
+                 singleChars(target.ra).view() % QLatin1String(", DEC=") % singleChars(target.dec).view());
 }
 
 void logScore(SurveyCore& core, float score, double elevation, float slewTime)
 {
-    core.logLine(QLatin1String("  Score=") % singleText(score) % QLatin1String(" Elev=") %
-                 doubleText(elevation) % QLatin1String(" slewTime=") % singleText(slewTime));
+    core.logLine(QLatin1String("  Score=") % singleChars(score).view() % QLatin1String(" Elev=") %
+                 doubleChars(elevation).view() % QLatin1String(" slewTime=") % singleChars(slewTime).view());
 }
 
 void logScore(SurveyCore& core, float score, double elevation, float slewTime, double minsSinceLast)
 {
-    core.logLine(QLatin1String("  Score=") % singleText(score) % QLatin1String(" Elev=") %
-                 doubleText(elevation) % QLatin1String(" slewTime=") % singleText(slewTime) %
-                 QLatin1String(" minsSinceLast=") % doubleText(minsSinceLast));
+    core.logLine(QLatin1String("  Score=") % singleChars(score).view() % QLatin1String(" Elev=") %
+                 doubleChars(elevation).view() % QLatin1String(" slewTime=") % singleChars(slewTime).view() %
+                 QLatin1String(" minsSinceLast=") % doubleChars(minsSinceLast).view());
 }
 
 bool chooseBest(SurveyCore& core, float score, const QString& targetLine, float& bestScore,
@@ -142,7 +142,7 @@ bool chooseBest(SurveyCore& core, float score, const QString& targetLine, float&
         return false;
     bestScore = score;
     bestTarget = targetLine;
-    core.logLine(QLatin1String("  >>> New bestscore = ") % singleText(bestScore));
+    core.logLine(QLatin1String("  >>> New bestscore = ") % singleChars(bestScore).view());
     return true;
 }
 

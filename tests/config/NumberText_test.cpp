@@ -2,6 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
+
 namespace kestrove {
 namespace {
 
@@ -29,6 +37,84 @@ TEST(NumberText, WritesPlainDecimalWithoutTrailingZeros)
     for (const auto& c : cases) {
         EXPECT_EQ(singleText(static_cast<float>(c.value)), QString::fromLatin1(c.single)) << c.value;
         EXPECT_EQ(doubleText(c.value), QString::fromLatin1(c.dbl)) << c.value;
+    }
+}
+
+// The text as the correctly rounded scientific form gives it, spelled out the slow way.
+std::string reference(double value, int digits)
+{
+    if (std::isnan(value) || std::isinf(value) || value == 0)
+        return std::isnan(value) ? "NaN" : std::isinf(value) ? (value < 0 ? "-Infinity" : "Infinity") : "0";
+    char buffer[64];
+    const char* begin = buffer;
+    const char* end =
+        std::to_chars(buffer, buffer + 64, std::fabs(value), std::chars_format::scientific, digits - 1).ptr;
+    const char* e = std::find(begin, end, 'e');
+    const int point = std::stoi(std::string(e + 1, end)) + 1;
+    std::string mantissa = std::string(begin, 1) + std::string(std::min(begin + 2, e), e);
+    mantissa.erase(std::max<size_t>(mantissa.find_last_not_of('0') + 1, 1));
+    const size_t at = size_t(std::max(point, 0));
+    mantissa.resize(std::max(mantissa.size(), at), '0');
+    const std::string out =
+        point <= 0 ? "0." + std::string(size_t(-point), '0') + mantissa
+                   : mantissa.substr(0, at) + (at < mantissa.size() ? "." : "") + mantissa.substr(at);
+    return value < 0 ? "-" + out : out;
+}
+
+TEST(NumberText, RoundsHalvesToEvenAndSpellsEdgesExactly)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const TextCase cases[] = {
+        {1234567.5, "1234568", "1234567.5"},
+        {1234568.5, "1234568", "1234568.5"},
+        {9999999.5, "10000000", "9999999.5"},
+        {0.01, "0.01", "0.01"}, // the float lies just below and carries into the next digit
+        {1e-7, "0.0000001", "0.0000001"},
+        {123456789, "123456800", "123456789"},
+        {1e20, "100000000000000000000", "100000000000000000000"},
+        {123456789012345.5, "123456800000000", "123456789012346"},
+        {123456789012344.5, "123456800000000", "123456789012344"},
+        {12345678901234.25, "12345680000000", "12345678901234.2"},
+        {999999999999999.5, "1000000000000000", "1000000000000000"},
+        {1.23456789012345678e-9, "0.000000001234568", "0.00000000123456789012346"},
+        {nan, "NaN", "NaN"},
+        {-nan, "NaN", "NaN"},
+        {inf, "Infinity", "Infinity"},
+        {-inf, "-Infinity", "-Infinity"},
+    };
+    for (const auto& c : cases) {
+        const auto single = static_cast<float>(c.value);
+        EXPECT_EQ(singleText(single), QLatin1StringView(c.single)) << c.single;
+        EXPECT_EQ(singleChars(single).view(), QLatin1StringView(c.single)) << c.single;
+        EXPECT_EQ(doubleText(c.value), QLatin1StringView(c.dbl)) << c.dbl;
+        EXPECT_EQ(doubleChars(c.value).view(), QLatin1StringView(c.dbl)) << c.dbl;
+    }
+    EXPECT_EQ(doubleChars(-std::numeric_limits<double>::denorm_min()).size, 3 + 323 + 15);
+}
+
+// Random bit patterns cover every magnitude; log-uniform values keep the fast path busy; short binary
+// mantissas make exact halves, where rounding to even shows.
+TEST(NumberText, AgreesWithTheCorrectlyRoundedScientificForm)
+{
+    std::mt19937_64 random(20261208);
+    std::uniform_int_distribution<int> exponent(-80, 80);
+    const auto check = [](double d) {
+        const auto f = static_cast<float>(d);
+        ASSERT_EQ(singleChars(f).view(), QLatin1StringView(reference(f, 7))) << d;
+        ASSERT_EQ(singleText(f), QLatin1StringView(reference(f, 7))) << d;
+        ASSERT_EQ(doubleChars(d).view(), QLatin1StringView(reference(d, 15))) << d;
+        ASSERT_EQ(doubleText(d), QLatin1StringView(reference(d, 15))) << d;
+    };
+    for (int i = 0; i < 100000; ++i) {
+        const uint64_t bits = random();
+        const double sign = (bits & 1) ? -1 : 1;
+        check(std::bit_cast<double>(bits));
+        check(std::bit_cast<float>(static_cast<uint32_t>(bits >> 32)));
+        check(sign * std::ldexp(std::bit_cast<double>((bits >> 12) | 0x3ff0000000000000), exponent(random)));
+        check(sign * std::ldexp(static_cast<double>(bits >> 40), exponent(random) / 2));
+        if (HasFailure())
+            break;
     }
 }
 

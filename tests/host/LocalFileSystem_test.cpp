@@ -38,6 +38,20 @@ TEST_F(LocalFileSystemTest, WritesCrLfAndReadsLfOrCrLf)
     EXPECT_THROW(in->ReadLine(), HostError);
 }
 
+TEST_F(LocalFileSystemTest, WritesCharactersBeyondLatin1AsQuestionMarks)
+{
+    // Long enough to be converted in blocks, with the odd character at the start, inside and at the end.
+    const QString latin = QStringLiteral("Score=0.283 Elev=47.5 slewTime=1.5 \xe9\xff");
+    for (const qsizetype at : {qsizetype(0), qsizetype(9), latin.size() - 1}) {
+        QString line = latin;
+        line[at] = QChar(0x2212);
+        auto out = fs.CreateTextFile(path("c.txt"), true);
+        out->WriteLine(line);
+        out->Close();
+        EXPECT_EQ(test::readBytes(path("c.txt")), line.toLatin1() + "\r\n") << at;
+    }
+}
+
 TEST_F(LocalFileSystemTest, AppendsAndCreates)
 {
     auto a = fs.OpenTextFile(path("log.txt"), IOMode::ForAppending, true);
