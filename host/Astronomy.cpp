@@ -82,31 +82,32 @@ SkyInstant::SkyInstant(const SkyInstant& base, const QDateTime& utc) : SkyInstan
 
 void SkyInstant::prepareHorizon()
 {
+    toHorizon(m_astrom.eral, m_site.latitude * ERFA_DD2R, m_astrom.xpl, m_astrom.ypl, m_toHorizon);
+}
+
+void SkyInstant::toHorizon(double angle, double latitude, double xpl, double ypl, double m[3][3]) const
+{
     // As eraAtciqz then eraAtioq take a place: CIRS by the BPN matrix, then -HA/Dec by the local
     // Earth rotation angle, polar motion to first order, and the horizon by the latitude.
     double r[3][3];
     eraCr(m_astrom.bpn, r);
-    eraRz(m_astrom.eral, r);
-    double polar[3][3] = {{1, 0, m_astrom.xpl}, {0, 1, -m_astrom.ypl}, {-m_astrom.xpl, m_astrom.ypl, 1}};
-    double horizon[3][3] = {
-        {m_astrom.sphi, 0, -m_astrom.cphi}, {0, 1, 0}, {m_astrom.cphi, 0, m_astrom.sphi}};
+    eraRz(angle, r);
+    double polar[3][3] = {{1, 0, xpl}, {0, 1, -ypl}, {-xpl, ypl, 1}};
+    const double sphi = std::sin(latitude);
+    const double cphi = std::cos(latitude);
+    double horizon[3][3] = {{sphi, 0, -cphi}, {0, 1, 0}, {cphi, 0, sphi}};
     double hourAngle[3][3];
     eraRxr(polar, r, hourAngle);
-    eraRxr(horizon, hourAngle, m_toHorizon);
+    eraRxr(horizon, hourAngle, m);
 }
 
-double SkyInstant::localSiderealTime() const
-{
-    return eraAnp(m_astrom.eral - m_eo) / hoursToRad;
-}
-
-Horizontal SkyInstant::observed(double rightAscension, double declination) const
+Horizontal SkyInstant::place(const double toHorizon[3][3], double rightAscension, double declination) const
 {
     double catalogue[3], natural[3], proper[3], local[3];
     eraS2c(rightAscension * hoursToRad, declination * ERFA_DD2R, catalogue);
     eraLdsun(catalogue, m_astrom.eh, m_astrom.em, natural);
     eraAb(natural, m_astrom.v, m_astrom.em, m_astrom.bm1, proper);
-    eraRxp(m_toHorizon, proper, local);
+    eraRxp(const_cast<double(*)[3]>(toHorizon), proper, local);
     // Diurnal aberration acts along the y axis, which the turn to the horizon leaves alone. (A context
     // from eraApco13 has the observer's rotation in v already, and no diurnal term.)
     const double f = 1 - m_astrom.diurab * local[1];
@@ -117,18 +118,26 @@ Horizontal SkyInstant::observed(double rightAscension, double declination) const
     return fromRadians(azimuth, std::atan2(std::sqrt(x * x + y * y), z), true);
 }
 
+double SkyInstant::localSiderealTime() const
+{
+    return eraAnp(m_astrom.eral - m_eo) / hoursToRad;
+}
+
+Horizontal SkyInstant::observed(double rightAscension, double declination) const
+{
+    return place(m_toHorizon, rightAscension, declination);
+}
+
 Horizontal SkyInstant::observedAt(double rightAscension, double declination, double latitude,
                                   double siderealTime) const
 {
-    double ri = 0;
-    double di = 0;
-    eraAtciqz(rightAscension * hoursToRad, declination * ERFA_DD2R, &m_astrom, &ri, &di);
-    // CIRS right ascension less the equation of the origins is the apparent (equinox) one.
-    const double hourAngle = siderealTime * hoursToRad - (ri - m_eo);
-    double az = 0;
-    double el = 0;
-    eraHd2ae(hourAngle, di, latitude * ERFA_DD2R, &az, &el);
-    return fromRadians(az, el, false);
+    // The apparent sidereal time plus the equation of the origins is the angle CIRS places turn by.
+    if (latitude != m_atLatitude || siderealTime != m_atSiderealTime) {
+        toHorizon(siderealTime * hoursToRad + m_eo, latitude * ERFA_DD2R, 0, 0, m_atToHorizon);
+        m_atLatitude = latitude;
+        m_atSiderealTime = siderealTime;
+    }
+    return place(m_atToHorizon, rightAscension, declination);
 }
 
 Horizontal SkyInstant::sun() const

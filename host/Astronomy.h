@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <cmath>
 #include <memory>
 #include <optional>
 
@@ -54,6 +55,9 @@ public:
 
 private:
     void prepareHorizon();
+    // The matrix to the horizon of `latitude` with the Earth turned to `angle` (radians).
+    void toHorizon(double angle, double latitude, double xpl, double ypl, double m[3][3]) const;
+    Horizontal place(const double toHorizon[3][3], double rightAscension, double declination) const;
 
     qint64 m_msecs;
     Site m_site;
@@ -67,6 +71,11 @@ private:
     // Bias-precession-nutation, Earth rotation, polar motion and the site's latitude in one matrix:
     // from the catalogue frame, after deflection and aberration, to the local horizon.
     mutable double m_toHorizon[3][3];
+    // The last latitude and sidereal time asked of observedAt, and their matrix: a pass asks the
+    // same for every target.
+    mutable double m_atLatitude = std::nan("");
+    mutable double m_atSiderealTime = std::nan("");
+    mutable double m_atToHorizon[3][3];
 };
 
 // Contexts for instants near one another, as a night's scan asks for them: one is built in full

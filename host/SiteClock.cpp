@@ -48,7 +48,13 @@ QDateTime SiteClock::utcNow() const
     double ms = m_virtualOffsetMs;
     if (m_speed > 0)
         ms += static_cast<double>(wallMs() - m_startWallMs) * m_speed;
-    return m_startUtc.addMSecs(std::llround(ms));
+    // A pass asks the time several times per target; within a millisecond the answer is the same.
+    const qint64 offset = std::llround(ms);
+    if (!m_lastNow.isValid() || offset != m_lastNowOffsetMs) {
+        m_lastNow = m_startUtc.addMSecs(offset);
+        m_lastNowOffsetMs = offset;
+    }
+    return m_lastNow;
 }
 
 QDateTime SiteClock::localNow() const
@@ -83,6 +89,7 @@ void SiteClock::setUtc(const QDateTime& utc)
     m_startUtc = utc.toUTC();
     m_startWallMs = wallMs();
     m_virtualOffsetMs = 0;
+    m_lastNow = QDateTime();
     if (m_onAdvance)
         m_onAdvance();
 }

@@ -42,6 +42,8 @@ private:
     QTimeZone m_zone;
     bool m_systemTime = false;
     std::function<void()> m_onAdvance;
+    mutable QDateTime m_lastNow;
+    mutable qint64 m_lastNowOffsetMs = 0;
     mutable QDateTime m_lastUtc;
     mutable QDateTime m_lastLocal;
 };

@@ -156,8 +156,9 @@ TEST(Astronomy, SharedContextAgreesWithTheFullTransformOverAYear)
         for (const SkyInstant* sky : {&carriedForward, &carriedBack}) {
             const Horizontal sun = fresh.sun();
             EXPECT_LT(arcsecondsBetween(sky->sun(), sun.elevation, sun.azimuth), 0.5) << at.utc;
-            if (const auto moon = fresh.moon())
+            if (const auto moon = fresh.moon()) {
                 EXPECT_LT(arcsecondsBetween(*sky->moon(), moon->elevation, moon->azimuth), 60) << at.utc;
+            }
         }
     }
 }
@@ -185,7 +186,8 @@ TEST(Astronomy, KeptSearchForTheSunAnswersAsAFreshOne)
         const std::optional<QDateTime> kept = sky.firstSunAboveLimit(a.limit, from, to);
         const std::optional<QDateTime> fresh = firstSunAboveLimit(palma, a.limit, from, to);
         ASSERT_EQ(kept.has_value(), fresh.has_value()) << a.from;
-        if (kept)
+        if (kept) {
             EXPECT_LE(std::abs(kept->secsTo(*fresh)), 1) << a.from;
+        }
     }
 }
