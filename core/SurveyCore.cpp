@@ -62,7 +62,7 @@ bool SurveyCore::FileExists(const QString& fileName)
 
 void SurveyCore::logLine(const QString& line)
 {
-    if (!surveyLog)
+    if (!logging())
         return;
     surveyLog->WriteLine(line);
     // The clock is looked at every few lines only: a long pass writes lines by the hundred thousand.

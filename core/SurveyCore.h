@@ -146,6 +146,8 @@ public:
 
     // Appends a whole line to the survey log while a pass has it open.
     void logLine(const QString& line);
+    // Whether logLine writes anything: a line that costs work to build is built only then.
+    bool logging() const { return surveyLog && !discardLog; }
     void setStatus(const QString& text) { m_view.showStatus(text); }
     // Dispatches window events when eventPumpIntervalMs of scanning have passed since the last time.
     void pumpEvents();
@@ -167,6 +169,8 @@ public:
     std::unique_ptr<AcpTelescope> acpTelescope;
     std::unique_ptr<AcpApplication> acpApplication;
     std::unique_ptr<TextStream> surveyLog;
+    // A preview's survey log goes nowhere: its lines are not even built.
+    bool discardLog = false;
     std::unique_ptr<CoordTransform> coordTransform;
     bool stopRequested = false;
     bool firstPass = false;

@@ -212,7 +212,8 @@ NightReport runPreview(PreviewScratch& scratch, const PreviewRequest& request,
     settings.hostPath = observatoryFolder;
     sim::SimObservatory host(observatoryFolder, settings);
     // The preview's survey log would grow by the catalogue's size every pass and nobody reads it:
-    // its lines go where they cost no memory. The reasons tell its story.
+    // the core does not build its lines, and any written go where they cost no memory. The reasons
+    // tell its story.
     if (QFileInfo::exists(QStringLiteral("/dev/null")))
         QFile::link(QStringLiteral("/dev/null"), settings.logDir + QStringLiteral("/Kestrove.log"));
 
@@ -222,6 +223,7 @@ NightReport runPreview(PreviewScratch& scratch, const PreviewRequest& request,
     view.attach(core);
     core.load();
     core.observer = &reasons;
+    core.discardLog = true;
     core.runLimits.untilUtc = request.span.endUtc;
     core.startSurvey();
 

@@ -105,7 +105,7 @@ bool isObservable(SurveyCore& core, CoordTransform& transform, const TargetPosit
         if (core.acpUtil->moonPlace(moonElevation, moonAzimuth) && moonElevation > 0) {
             const double separation = horizontalSeparation(elevation, azimuth, moonElevation, moonAzimuth);
             if (separation < *limit) {
-                if (!rejected)
+                if (!rejected && core.logging())
                     core.logLine(QLatin1String("  Skipping ") % target.name % QLatin1String(" - ") %
                                  QString::number(separation, 'f', 1) % QLatin1String(" deg from the Moon"));
                 reject(Outcome::Moon);
@@ -118,18 +118,24 @@ bool isObservable(SurveyCore& core, CoordTransform& transform, const TargetPosit
 // The log lines are built with one allocation each: a long catalogue writes them by the hundred thousand.
 void logTarget(SurveyCore& core, const QString& kind, const TargetPosition& target)
 {
+    if (!core.logging())
+        return;
     core.logLine(kind % QLatin1String(" Target: ") % target.name % QLatin1String(" RA=") %
                  singleChars(target.ra).view() % QLatin1String(", DEC=") % singleChars(target.dec).view());
 }
 
 void logScore(SurveyCore& core, float score, double elevation, float slewTime)
 {
+    if (!core.logging())
+        return;
     core.logLine(QLatin1String("  Score=") % singleChars(score).view() % QLatin1String(" Elev=") %
                  doubleChars(elevation).view() % QLatin1String(" slewTime=") % singleChars(slewTime).view());
 }
 
 void logScore(SurveyCore& core, float score, double elevation, float slewTime, double minsSinceLast)
 {
+    if (!core.logging())
+        return;
     core.logLine(QLatin1String("  Score=") % singleChars(score).view() % QLatin1String(" Elev=") %
                  doubleChars(elevation).view() % QLatin1String(" slewTime=") % singleChars(slewTime).view() %
                  QLatin1String(" minsSinceLast=") % doubleChars(minsSinceLast).view());
@@ -142,7 +148,8 @@ bool chooseBest(SurveyCore& core, float score, const QString& targetLine, float&
         return false;
     bestScore = score;
     bestTarget = targetLine;
-    core.logLine(QLatin1String("  >>> New bestscore = ") % singleChars(bestScore).view());
+    if (core.logging())
+        core.logLine(QLatin1String("  >>> New bestscore = ") % singleChars(bestScore).view());
     return true;
 }
 
