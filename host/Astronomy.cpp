@@ -178,10 +178,11 @@ std::shared_ptr<const SkyInstant> SkyContexts::at(const QDateTime& utc)
     const qint64 ms = utc.toMSecsSinceEpoch();
     if (m_last && m_last->msecsSinceEpoch() == ms)
         return m_last;
-    if (m_base && std::abs(ms - m_base->msecsSinceEpoch()) <= carriedMs)
-        m_last = std::make_shared<const SkyInstant>(*m_base, utc);
-    else
-        m_last = m_base = std::make_shared<const SkyInstant>(utc, m_site);
+    if (!m_base || std::abs(ms - m_base->msecsSinceEpoch()) > carriedMs) {
+        // Instants mostly move forward: a full context a little ahead serves nearly an hour of them.
+        m_base = std::make_shared<const SkyInstant>(utc.addMSecs(carriedMs - 5 * 60 * 1000), m_site);
+    }
+    m_last = std::make_shared<const SkyInstant>(*m_base, utc);
     return m_last;
 }
 

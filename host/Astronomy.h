@@ -78,8 +78,8 @@ private:
     mutable double m_atToHorizon[3][3];
 };
 
-// Contexts for instants near one another, as a night's scan asks for them: one is built in full
-// when the instant lies more than half an hour from the last full one, and carried otherwise.
+// Contexts for instants near one another, as a night's scan asks for them: each is carried from a
+// full one built at most half an hour away.
 class SkyContexts
 {
 public:

@@ -77,22 +77,26 @@ ChainEffect parseChainScript(const QString& scriptPath, const QByteArray& conten
                                 .arg(QLatin1String(what), a, b));
     };
 
-    expect(pattern(R"(^sub\s+main\s*(\(\s*\))?$)"), "sub main()");
-    const QString fso =
-        expect(pattern(R"(^set\s+(\w+)\s*=\s*createobject\s*\(\s*"scripting\.filesystemobject"\s*\)$)"),
-               "Set ... = CreateObject(\"Scripting.FileSystemObject\")")
-            .captured(1);
-    const QRegularExpressionMatch open =
-        expect(pattern(R"(^set\s+(\w+)\s*=\s*(\w+)\s*\.\s*opentextfile\s*\(\s*)" VB_STRING
-                       R"(\s*,\s*8\s*,\s*true\s*\)$)"),
-               "Set ... = ....OpenTextFile(\"path\", 8, True)");
+    // Compiled once: a night runs hundreds of plans.
+    static const QRegularExpression subMain = pattern(R"(^sub\s+main\s*(\(\s*\))?$)");
+    static const QRegularExpression createObject =
+        pattern(R"(^set\s+(\w+)\s*=\s*createobject\s*\(\s*"scripting\.filesystemobject"\s*\)$)");
+    static const QRegularExpression openTextFile =
+        pattern(R"(^set\s+(\w+)\s*=\s*(\w+)\s*\.\s*opentextfile\s*\(\s*)" VB_STRING
+                R"(\s*,\s*8\s*,\s*true\s*\)$)");
+    static const QRegularExpression write =
+        pattern(R"(^(\w+)\s*\.\s*write\s*(?:\(\s*)" VB_STRING R"(\s*\)|\s+)" VB_STRING R"()$)");
+    static const QRegularExpression close = pattern(R"(^(\w+)\s*\.\s*close(\s*\(\s*\))?$)");
+    static const QRegularExpression endSub = pattern(R"(^end\s+sub$)");
+
+    expect(subMain, "sub main()");
+    const QString fso = expect(createObject, "Set ... = CreateObject(\"Scripting.FileSystemObject\")").captured(1);
+    const QRegularExpressionMatch open = expect(openTextFile, "Set ... = ....OpenTextFile(\"path\", 8, True)");
     sameName(open.captured(2), fso, "object");
     const QString file = open.captured(1);
 
     ChainEffect effect;
     effect.path = unquote(open.captured(3));
-    const QRegularExpression write =
-        pattern(R"(^(\w+)\s*\.\s*write\s*(?:\(\s*)" VB_STRING R"(\s*\)|\s+)" VB_STRING R"()$)");
     int writes = 0;
     while (next < statements.size() && write.match(statements[next].text).hasMatch()) {
         const QRegularExpressionMatch m = expect(write, "....Write(\"text\")");
@@ -102,9 +106,8 @@ ChainEffect parseChainScript(const QString& scriptPath, const QByteArray& conten
     }
     if (writes == 0)
         expect(write, "....Write(\"text\")");
-    sameName(expect(pattern(R"(^(\w+)\s*\.\s*close(\s*\(\s*\))?$)"), "....Close").captured(1), file,
-             "object");
-    expect(pattern(R"(^end\s+sub$)"), "end sub");
+    sameName(expect(close, "....Close").captured(1), file, "object");
+    expect(endSub, "end sub");
     if (next != statements.size())
         throw HostError(call, scriptPath,
                         QStringLiteral("line %1: nothing may follow \"end sub\"").arg(statements[next].line));

@@ -36,7 +36,8 @@ std::optional<QDateTime> parseUtcInstant(const QString& text)
 std::optional<QList<QPointF>> parseHorizon(const QString& text)
 {
     QList<QPointF> points;
-    const QStringList pairs = text.split(QRegularExpression(QStringLiteral("[\\s,;]+")), Qt::SkipEmptyParts);
+    static const QRegularExpression separators(QStringLiteral("[\\s,;]+"));
+    const QStringList pairs = text.split(separators, Qt::SkipEmptyParts);
     for (const QString& pair : pairs) {
         const QStringList parts = pair.split(u':');
         if (parts.size() != 2)
@@ -97,7 +98,8 @@ QString utcInstantText(const QDateTime& instant)
 std::optional<QList<Interval>> parseIntervals(const QString& text)
 {
     QList<Interval> intervals;
-    const QStringList items = text.split(QRegularExpression(QStringLiteral("[;,]")), Qt::SkipEmptyParts);
+    static const QRegularExpression separators(QStringLiteral("[;,]"));
+    const QStringList items = text.split(separators, Qt::SkipEmptyParts);
     for (const QString& item : items) {
         if (item.trimmed().isEmpty())
             continue;

@@ -49,7 +49,8 @@ AcquisitionPlan parsePlan(const QString& planPath, const QStringList& lines)
             }
             continue;
         }
-        const qsizetype blank = line.indexOf(QRegularExpression(QStringLiteral("\\s")));
+        static const QRegularExpression space(QStringLiteral("\\s"));
+        const qsizetype blank = line.indexOf(space);
         const QString word = (blank < 0 ? line : line.left(blank)).toLower();
         const QString value = blank < 0 ? QString() : line.mid(blank + 1).trimmed();
         const auto number = [&](double low, double high) {
