@@ -2,6 +2,9 @@
 
 #include "host/HostError.h"
 
+#include <QTimeZone>
+
+#include <array>
 #include <cmath>
 
 namespace kestrove {
@@ -172,16 +175,43 @@ std::optional<Horizontal> SkyInstant::moon() const
 #endif
 }
 
+namespace {
+
+constexpr qint64 slotMs = 30 * 60 * 1000;
+
+// Full contexts on the half hours, kept for every scan of the same site: a preview's night, its
+// searches for the Sun and its survey all ask for the same ones.
+std::shared_ptr<const SkyInstant> fullContextOfSlot(const Site& site, qint64 slot)
+{
+    struct Kept
+    {
+        Site site;
+        qint64 slot = 0;
+        std::shared_ptr<const SkyInstant> sky;
+    };
+    thread_local std::array<Kept, 64> kept;
+    thread_local size_t next = 0;
+    for (const Kept& k : kept)
+        if (k.sky && k.slot == slot && k.site.latitude == site.latitude && k.site.longitude == site.longitude &&
+            k.site.elevation == site.elevation)
+            return k.sky;
+    auto sky =
+        std::make_shared<const SkyInstant>(QDateTime::fromMSecsSinceEpoch(slot * slotMs, QTimeZone::utc()), site);
+    kept[next++ % kept.size()] = {site, slot, sky};
+    return sky;
+}
+
+} // namespace
+
 std::shared_ptr<const SkyInstant> SkyContexts::at(const QDateTime& utc)
 {
-    constexpr qint64 carriedMs = 30 * 60 * 1000;
     const qint64 ms = utc.toMSecsSinceEpoch();
     if (m_last && m_last->msecsSinceEpoch() == ms)
         return m_last;
-    if (!m_base || std::abs(ms - m_base->msecsSinceEpoch()) > carriedMs) {
-        // Instants mostly move forward: a full context a little ahead serves nearly an hour of them.
-        m_base = std::make_shared<const SkyInstant>(utc.addMSecs(carriedMs - 5 * 60 * 1000), m_site);
-    }
+    // The nearest half hour: a context is never carried further than a quarter of an hour.
+    const qint64 slot = (ms >= 0 ? ms + slotMs / 2 : ms - slotMs / 2 + 1) / slotMs;
+    if (!m_base || m_base->msecsSinceEpoch() != slot * slotMs)
+        m_base = fullContextOfSlot(m_site, slot);
     m_last = std::make_shared<const SkyInstant>(*m_base, utc);
     return m_last;
 }

@@ -78,8 +78,8 @@ private:
     mutable double m_atToHorizon[3][3];
 };
 
-// Contexts for instants near one another, as a night's scan asks for them: each is carried from a
-// full one built at most half an hour away.
+// Contexts for instants near one another, as a night's scan asks for them: each is carried from the
+// full one of the nearest half hour, and the last few dozen full ones are kept for every scan.
 class SkyContexts
 {
 public:
