@@ -177,9 +177,9 @@ std::optional<Horizontal> SkyInstant::moon() const
 
 namespace {
 
-constexpr qint64 slotMs = 30 * 60 * 1000;
+constexpr qint64 slotMs = 60 * 60 * 1000;
 
-// Full contexts on the half hours, kept for every scan of the same site: a preview's night, its
+// Full contexts on the hours, kept for every scan of the same site: a preview's night, its
 // searches for the Sun and its survey all ask for the same ones.
 std::shared_ptr<const SkyInstant> fullContextOfSlot(const Site& site, qint64 slot)
 {
@@ -208,7 +208,7 @@ std::shared_ptr<const SkyInstant> SkyContexts::at(const QDateTime& utc)
     const qint64 ms = utc.toMSecsSinceEpoch();
     if (m_last && m_last->msecsSinceEpoch() == ms)
         return m_last;
-    // The nearest half hour: a context is never carried further than a quarter of an hour.
+    // The nearest hour: a context is never carried further than half an hour.
     const qint64 slot = (ms >= 0 ? ms + slotMs / 2 : ms - slotMs / 2 + 1) / slotMs;
     if (!m_base || m_base->msecsSinceEpoch() != slot * slotMs)
         m_base = fullContextOfSlot(m_site, slot);

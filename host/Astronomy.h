@@ -79,7 +79,7 @@ private:
 };
 
 // Contexts for instants near one another, as a night's scan asks for them: each is carried from the
-// full one of the nearest half hour, and the last few dozen full ones are kept for every scan.
+// full one of the nearest hour, and the last few dozen full ones are kept for every scan.
 class SkyContexts
 {
 public:

@@ -73,8 +73,11 @@ void SiteClock::sleepSeconds(int n)
 {
     if (m_speed <= 0) {
         // Virtual time: handle what is pending, then the time has passed.
-        if (haveEventLoop())
+        if (haveEventLoop() && (m_dispatchIntervalMs <= 0 || !m_sinceDispatch.isValid() ||
+                                m_sinceDispatch.elapsed() >= m_dispatchIntervalMs)) {
             QCoreApplication::processEvents();
+            m_sinceDispatch.start();
+        }
         advanceSeconds(n > 0 ? n : 0);
         return;
     }

@@ -3,6 +3,7 @@
 #include "host/Clock.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QTimeZone>
 #include <functional>
 
@@ -33,6 +34,9 @@ public:
     void advanceSeconds(double seconds);
     // Called after every wait and every move of the clock, so that a simulation catches up.
     void setOnAdvance(std::function<void()> callback) { m_onAdvance = std::move(callback); }
+    // In virtual time, dispatch events at a wait only when `ms` of wall time have passed since the
+    // last dispatch (0, the default: at every wait). A preview runs a night of waits in a second.
+    void setDispatchInterval(int ms) { m_dispatchIntervalMs = ms; }
 
 private:
     QDateTime m_startUtc;
@@ -42,6 +46,8 @@ private:
     QTimeZone m_zone;
     bool m_systemTime = false;
     std::function<void()> m_onAdvance;
+    int m_dispatchIntervalMs = 0;
+    QElapsedTimer m_sinceDispatch;
     mutable QDateTime m_lastNow;
     mutable qint64 m_lastNowOffsetMs = 0;
     mutable QDateTime m_lastUtc;

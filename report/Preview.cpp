@@ -211,6 +211,9 @@ NightReport runPreview(PreviewScratch& scratch, const PreviewRequest& request,
     settings.logDir = observatoryFolder + QStringLiteral("/Logs");
     settings.hostPath = observatoryFolder;
     sim::SimObservatory host(observatoryFolder, settings);
+    // Its window hears of progress every 40 ms (see PreviewView); events need not be looked at more
+    // often than that.
+    host.simClock().setDispatchInterval(10);
     // The preview's survey log would grow by the catalogue's size every pass and nobody reads it:
     // the core does not build its lines, and any written go where they cost no memory. The reasons
     // tell its story.
