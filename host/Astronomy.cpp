@@ -25,15 +25,26 @@ Horizontal fromRadians(double azimuth, double zenithOrElevation, bool isZenith)
 
 namespace {
 
-// A UTC instant as ERFA's two-part date.
-void twoPartUtc(const QDateTime& u, double& utc1, double& utc2)
+// A UTC instant as ERFA's two-part dates, in UTC and in TT.
+struct ErfaInstant
+{
+    double utc1 = 0;
+    double utc2 = 0;
+    double tt1 = 0;
+    double tt2 = 0;
+};
+
+ErfaInstant erfaInstant(const QDateTime& u, const QString& call)
 {
     const QDate d = u.date();
     const QTime t = u.time();
+    ErfaInstant e;
+    double tai1 = 0, tai2 = 0;
     if (eraDtf2d("UTC", d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second() + t.msec() / 1000.0,
-                 &utc1, &utc2) < 0)
-        throw HostError(QStringLiteral("NewCTHereAndNow"), u.toString(Qt::ISODate),
-                        QStringLiteral("date out of range"));
+                 &e.utc1, &e.utc2) < 0 ||
+        eraUtctai(e.utc1, e.utc2, &tai1, &tai2) < 0 || eraTaitt(tai1, tai2, &e.tt1, &e.tt2) < 0)
+        throw HostError(call, u.toString(Qt::ISODate), QStringLiteral("date out of range"));
+    return e;
 }
 
 } // namespace
@@ -42,19 +53,14 @@ SkyInstant::SkyInstant(const QDateTime& utc, const Site& site) : m_site(site)
 {
     const QDateTime u = utc.toUTC();
     m_msecs = u.toMSecsSinceEpoch();
-    double utc1 = 0;
-    double utc2 = 0;
-    twoPartUtc(u, utc1, utc2);
+    const ErfaInstant e = erfaInstant(u, QStringLiteral("NewCTHereAndNow"));
     // No UT1-UTC, no polar motion, pressure 0 (no refraction).
-    if (eraApco13(utc1, utc2, 0.0, site.longitude * ERFA_DD2R, site.latitude * ERFA_DD2R, site.elevation, 0.0,
-                  0.0, 0.0, 0.0, 0.0, 0.0, &m_astrom, &m_eo) < 0)
+    if (eraApco13(e.utc1, e.utc2, 0.0, site.longitude * ERFA_DD2R, site.latitude * ERFA_DD2R, site.elevation,
+                  0.0, 0.0, 0.0, 0.0, 0.0, 0.0, &m_astrom, &m_eo) < 0)
         throw HostError(QStringLiteral("NewCTHereAndNow"), u.toString(Qt::ISODate),
                         QStringLiteral("date out of range"));
-    double tai1 = 0, tai2 = 0;
-    eraUtctai(utc1, utc2, &tai1, &tai2);
-    eraTaitt(tai1, tai2, &m_tt1, &m_tt2);
-    m_earthTt1 = m_tt1;
-    m_earthTt2 = m_tt2;
+    m_tt1 = m_earthTt1 = e.tt1;
+    m_tt2 = m_earthTt2 = e.tt2;
     prepareHorizon();
 }
 
@@ -62,14 +68,11 @@ SkyInstant::SkyInstant(const SkyInstant& base, const QDateTime& utc) : SkyInstan
 {
     const QDateTime u = utc.toUTC();
     m_msecs = u.toMSecsSinceEpoch();
-    double utc1 = 0;
-    double utc2 = 0;
-    twoPartUtc(u, utc1, utc2);
+    const ErfaInstant e = erfaInstant(u, QStringLiteral("NewCTHereAndNow"));
     // UT1 = UTC, as for a full context.
-    eraAper13(utc1, utc2, &m_astrom);
-    double tai1 = 0, tai2 = 0;
-    eraUtctai(utc1, utc2, &tai1, &tai2);
-    eraTaitt(tai1, tai2, &m_tt1, &m_tt2);
+    eraAper13(e.utc1, e.utc2, &m_astrom);
+    m_tt1 = e.tt1;
+    m_tt2 = e.tt2;
     // The observer moves 30 km a second around the Sun, which shifts the Sun by 2.5" a minute; over
     // half an hour the path bends by kilometres only. v is in units of c, the dates in days.
     const double days = (m_tt1 - base.m_tt1) + (m_tt2 - base.m_tt2);
@@ -235,14 +238,9 @@ namespace {
 // Terrestrial time of a UTC instant as an ERFA two-part date.
 void terrestrialTime(const QDateTime& utc, const QString& call, double& tt1, double& tt2)
 {
-    const QDateTime u = utc.toUTC();
-    const QDate d = u.date();
-    const QTime t = u.time();
-    double utc1 = 0, utc2 = 0, tai1 = 0, tai2 = 0;
-    if (eraDtf2d("UTC", d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second() + t.msec() / 1000.0,
-                 &utc1, &utc2) < 0 ||
-        eraUtctai(utc1, utc2, &tai1, &tai2) < 0 || eraTaitt(tai1, tai2, &tt1, &tt2) < 0)
-        throw HostError(call, u.toString(Qt::ISODate), QStringLiteral("date out of range"));
+    const ErfaInstant e = erfaInstant(utc.toUTC(), call);
+    tt1 = e.tt1;
+    tt2 = e.tt2;
 }
 
 } // namespace
