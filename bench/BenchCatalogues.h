@@ -8,6 +8,7 @@
 #include "host/ObservatorySettings.h"
 #include "host/sim/SimObservatory.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QStringList>
@@ -32,6 +33,15 @@ inline void enableEveryKind(const QString& programFolder, const QString& observa
     core.load();
     core.settings.SNeEnabled = core.settings.MPSEnabled = core.settings.SLCEnabled = 1;
     core.SaveConfig();
+}
+
+// A copy of the sample catalogues in `program` (ending with a separator), every kind enabled.
+inline void copySamples(const QString& samples, const QString& program, const QString& observatory)
+{
+    QDir().mkpath(program);
+    for (const QString& name : QDir(samples).entryList(QDir::Files))
+        QFile::copy(QDir(samples).filePath(name), program + name);
+    enableEveryKind(program, observatory);
 }
 
 // 10,000 SNe, 1,000 SLC stars and one MPS area, for a site at latitude 40 in America/Denver; every

@@ -81,10 +81,7 @@ int main(int argc, char* argv[])
     {
         const QString program = dir.filePath(QStringLiteral("samples/"));
         const QString observatory = dir.filePath(QStringLiteral("samples-observatory"));
-        QDir().mkpath(program);
-        for (const QString& name : QDir(samples).entryList(QDir::Files))
-            QFile::copy(QDir(samples).filePath(name), program + name);
-        enableEveryKind(program, observatory);
+        copySamples(samples, program, observatory);
         MonthRequest request;
         request.first.programFolder = program;
         request.first.observatoryFolder = observatory;

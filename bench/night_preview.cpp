@@ -57,10 +57,7 @@ int main(int argc, char* argv[])
         // The samples at the default site, La Palma, on the night of 7 December 2024.
         const QString program = dir.filePath(QStringLiteral("samples/"));
         const QString observatory = dir.filePath(QStringLiteral("samples-observatory"));
-        QDir().mkpath(program);
-        for (const QString& name : QDir(samples).entryList(QDir::Files))
-            QFile::copy(QDir(samples).filePath(name), program + name);
-        enableEveryKind(program, observatory);
+        copySamples(samples, program, observatory);
         PreviewRequest request;
         request.programFolder = program;
         request.observatoryFolder = observatory;

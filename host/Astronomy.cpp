@@ -59,8 +59,8 @@ SkyInstant::SkyInstant(const QDateTime& utc, const Site& site) : m_site(site)
                   0.0, 0.0, 0.0, 0.0, 0.0, 0.0, &m_astrom, &m_eo) < 0)
         throw HostError(QStringLiteral("NewCTHereAndNow"), u.toString(Qt::ISODate),
                         QStringLiteral("date out of range"));
-    m_tt1 = m_earthTt1 = e.tt1;
-    m_tt2 = m_earthTt2 = e.tt2;
+    m_tt1 = e.tt1;
+    m_tt2 = e.tt2;
     prepareHorizon();
 }
 
@@ -81,8 +81,6 @@ SkyInstant::SkyInstant(const SkyInstant& base, const QDateTime& utc) : SkyInstan
     eraSxp(days * ERFA_DC, m_astrom.v, travelled);
     eraPpp(observer, travelled, observer);
     eraPn(observer, &m_astrom.em, m_astrom.eh);
-    m_earthTt1 = m_tt1;
-    m_earthTt2 = m_tt2;
     prepareHorizon();
 }
 
@@ -165,7 +163,7 @@ std::optional<Horizontal> SkyInstant::moon() const
     // The observer's geocentric position: heliocentric observer less heliocentric Earth. The
     // Moon's parallax reaches a degree, so it matters here.
     double earthHelio[2][3], earthBary[2][3];
-    eraEpv00(m_earthTt1, m_earthTt2, earthHelio, earthBary);
+    eraEpv00(m_tt1, m_tt2, earthHelio, earthBary);
     double observerHelio[3], observerGeo[3], topocentric[3];
     eraSxp(m_astrom.em, m_astrom.eh, observerHelio);
     eraPmp(observerHelio, earthHelio[0], observerGeo);

@@ -66,8 +66,6 @@ private:
     double m_eo = 0;  // equation of the origins, ERA - GST
     double m_tt1 = 0; // the instant in TT, as ERFA's two-part date
     double m_tt2 = 0;
-    double m_earthTt1 = 0; // the instant the Earth's and the observer's positions are for
-    double m_earthTt2 = 0;
     // Bias-precession-nutation, Earth rotation, polar motion and the site's latitude in one matrix:
     // from the catalogue frame, after deflection and aberration, to the local horizon.
     mutable double m_toHorizon[3][3];
