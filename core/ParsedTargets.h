@@ -1,12 +1,18 @@
 #pragma once
 
 #include "core/TargetConfig.h"
+#include "host/Observatory.h"
 
 #include <QHash>
 #include <QList>
 #include <QString>
 
+#include <array>
+
 namespace kestrove {
+
+// The unit vector of a place as the slew model takes it.
+using SlewDirection = std::array<double, 3>;
 
 // A line told apart from another by its length and a 64-bit hash of its text: keeping the lines
 // themselves would double a long catalogue's memory.
@@ -29,6 +35,8 @@ struct ParsedEntry
     QString name;
     float ra = 0;
     float dec = 0;
+    CataloguePlace place;
+    SlewDirection slewDirection;
 
     LineKey configLine;
     bool configRead = false;

@@ -15,6 +15,7 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -117,18 +118,32 @@ public:
     // Slew model.
     static double Arccos(double x);
     static double SlewDistance(double targetRA, double targetDec, double scopeRA, double scopeDec);
+    // The unit vector of a place as SlewDistance takes it (degrees); the distance between two is
+    // SlewDistance's, better conditioned near zero.
+    static SlewDirection slewDirection(double ra, double dec);
+    static double slewDistance(const SlewDirection& target, const SlewDirection& scope);
+    // A target's slew direction: its right ascension turned to degrees in single precision.
+    static SlewDirection targetSlewDirection(float targetRA, float targetDec);
     // Working values of one selection call, kept from target to target.
     struct SlewState
     {
         float slewTime = 0;
         bool flip = false;
+        // The mount's place when last read (hours, degrees), and its direction: the mount keeps still
+        // through a pass.
+        double scopeRA = std::nan("");
+        double scopeDec = std::nan("");
+        SlewDirection scope = {};
     };
     // The pier-side bonus and the slew penalty for a target (hours, degrees); returns the new score.
     float adjustForPointing(float targetRA, float targetDec, float score, SlewState& state);
+    // The same for a target whose slew direction is worked out.
+    float adjustForPointing(float targetRA, const SlewDirection& target, float score, SlewState& state);
     // The slew and settle the selection charges for a target (hours, degrees), seconds: the distance
     // over the slew rate, the host's settle time and, with `flip`, the flip time. 0 when a mount
     // cannot be charged.
     float slewSeconds(float targetRA, float targetDec, bool flip);
+    float slewSeconds(const SlewDirection& target, bool flip, SlewState& state);
     // True when a German equatorial mount changes pier side for the target.
     bool flipsFor(float targetRA);
 
@@ -207,6 +222,7 @@ private:
     SurveyView& m_view;
     QString m_programFolder;
     QElapsedTimer m_sincePump;
+    unsigned m_pumpCalls = 0;
     QElapsedTimer m_sinceFlush;
     unsigned m_linesSinceFlushCheck = 0;
     bool m_running = false;

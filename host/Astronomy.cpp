@@ -23,6 +23,11 @@ Horizontal fromRadians(double azimuth, double zenithOrElevation, bool isZenith)
 
 } // namespace
 
+void catalogueUnit(double rightAscension, double declination, double unit[3])
+{
+    eraS2c(rightAscension * hoursToRad, declination * ERFA_DD2R, unit);
+}
+
 namespace {
 
 // A UTC instant as ERFA's two-part dates, in UTC and in TT.
@@ -105,21 +110,52 @@ void SkyInstant::toHorizon(double angle, double latitude, double xpl, double ypl
     eraRxr(horizon, hourAngle, m);
 }
 
-Horizontal SkyInstant::place(const double toHorizon[3][3], double rightAscension, double declination) const
+void SkyInstant::local(const double toHorizon[3][3], const double catalogue[3], double xyz[3]) const
 {
-    double catalogue[3], natural[3], proper[3], local[3];
-    eraS2c(rightAscension * hoursToRad, declination * ERFA_DD2R, catalogue);
-    eraLdsun(catalogue, m_astrom.eh, m_astrom.em, natural);
+    double natural[3], proper[3], local[3];
+    eraLdsun(const_cast<double*>(catalogue), m_astrom.eh, m_astrom.em, natural);
     eraAb(natural, m_astrom.v, m_astrom.em, m_astrom.bm1, proper);
     eraRxp(const_cast<double(*)[3]>(toHorizon), proper, local);
     // Diurnal aberration acts along the y axis, which the turn to the horizon leaves alone. (A context
     // from eraApco13 has the observer's rotation in v already, and no diurnal term.)
     const double f = 1 - m_astrom.diurab * local[1];
-    const double x = f * local[0];
-    const double y = f * (local[1] + m_astrom.diurab);
-    const double z = f * local[2];
+    xyz[0] = f * local[0];
+    xyz[1] = f * (local[1] + m_astrom.diurab);
+    xyz[2] = f * local[2];
+}
+
+double SkyInstant::elevation(const double toHorizon[3][3], const double catalogue[3]) const
+{
+    double v[3];
+    local(toHorizon, catalogue, v);
+    return (ERFA_DPI / 2 - std::atan2(std::sqrt(v[0] * v[0] + v[1] * v[1]), v[2])) * ERFA_DR2D;
+}
+
+Horizontal SkyInstant::place(const double toHorizon[3][3], const double catalogue[3]) const
+{
+    double v[3];
+    local(toHorizon, catalogue, v);
+    const double x = v[0], y = v[1], z = v[2];
     const double azimuth = (x != 0 || y != 0) ? std::atan2(y, -x) : 0.0;
     return fromRadians(azimuth, std::atan2(std::sqrt(x * x + y * y), z), true);
+}
+
+bool SkyInstant::surelyAtOrBelow(const double toHorizon[3][3], const double catalogue[3], double elevation) const
+{
+    if (!(elevation < 90))
+        return elevation >= 90;
+    if (!(elevation > -90))
+        return false;
+    // Deflection and aberration turn a star by under 23" and the diurnal term stretches the vector by
+    // a few millionths; the height of the bare catalogue direction over the horizon is therefore
+    // within 2e-4 of the sine of the exact elevation. The margin is more than twice that.
+    const double height =
+        toHorizon[2][0] * catalogue[0] + toHorizon[2][1] * catalogue[1] + toHorizon[2][2] * catalogue[2];
+    if (elevation != m_sureElevation) {
+        m_sureSine = std::sin(elevation * ERFA_DD2R);
+        m_sureElevation = elevation;
+    }
+    return height <= m_sureSine - 5e-4;
 }
 
 double SkyInstant::localSiderealTime() const
@@ -129,11 +165,51 @@ double SkyInstant::localSiderealTime() const
 
 Horizontal SkyInstant::observed(double rightAscension, double declination) const
 {
-    return place(m_toHorizon, rightAscension, declination);
+    double catalogue[3];
+    catalogueUnit(rightAscension, declination, catalogue);
+    return place(m_toHorizon, catalogue);
+}
+
+Horizontal SkyInstant::observed(const double catalogue[3]) const
+{
+    return place(m_toHorizon, catalogue);
+}
+
+double SkyInstant::elevation(const double catalogue[3]) const
+{
+    return elevation(m_toHorizon, catalogue);
+}
+
+double SkyInstant::elevationAt(const double catalogue[3], double latitude, double siderealTime) const
+{
+    return elevation(horizonAt(latitude, siderealTime), catalogue);
+}
+
+bool SkyInstant::surelyAtOrBelow(const double catalogue[3], double elevation) const
+{
+    return surelyAtOrBelow(m_toHorizon, catalogue, elevation);
 }
 
 Horizontal SkyInstant::observedAt(double rightAscension, double declination, double latitude,
                                   double siderealTime) const
+{
+    double catalogue[3];
+    catalogueUnit(rightAscension, declination, catalogue);
+    return place(horizonAt(latitude, siderealTime), catalogue);
+}
+
+Horizontal SkyInstant::observedAt(const double catalogue[3], double latitude, double siderealTime) const
+{
+    return place(horizonAt(latitude, siderealTime), catalogue);
+}
+
+bool SkyInstant::surelyAtOrBelowAt(const double catalogue[3], double elevation, double latitude,
+                                   double siderealTime) const
+{
+    return surelyAtOrBelow(horizonAt(latitude, siderealTime), catalogue, elevation);
+}
+
+const double (*SkyInstant::horizonAt(double latitude, double siderealTime) const)[3]
 {
     // The apparent sidereal time plus the equation of the origins is the angle CIRS places turn by.
     if (latitude != m_atLatitude || siderealTime != m_atSiderealTime) {
@@ -141,7 +217,7 @@ Horizontal SkyInstant::observedAt(double rightAscension, double declination, dou
         m_atLatitude = latitude;
         m_atSiderealTime = siderealTime;
     }
-    return place(m_atToHorizon, rightAscension, declination);
+    return m_atToHorizon;
 }
 
 Horizontal SkyInstant::sun() const

@@ -47,6 +47,17 @@ public:
     // The same place seen from `latitude` at local apparent sidereal time `siderealTime` (hours).
     Horizontal observedAt(double rightAscension, double declination, double latitude,
                           double siderealTime) const;
+    // The same from the position's unit vector (catalogueUnit).
+    Horizontal observed(const double catalogue[3]) const;
+    Horizontal observedAt(const double catalogue[3], double latitude, double siderealTime) const;
+    // The elevation alone of observed and observedAt, to the last bit.
+    double elevation(const double catalogue[3]) const;
+    double elevationAt(const double catalogue[3], double latitude, double siderealTime) const;
+    // True when the position stands at or below `elevation` (degrees) beyond doubt, told by a dot
+    // product; false when that is too close to call.
+    bool surelyAtOrBelow(const double catalogue[3], double elevation) const;
+    bool surelyAtOrBelowAt(const double catalogue[3], double elevation, double latitude,
+                           double siderealTime) const;
 
     // Topocentric apparent places of the Sun and, when this ERFA has a lunar ephemeris, the Moon;
     // without refraction.
@@ -57,7 +68,13 @@ private:
     void prepareHorizon();
     // The matrix to the horizon of `latitude` with the Earth turned to `angle` (radians).
     void toHorizon(double angle, double latitude, double xpl, double ypl, double m[3][3]) const;
-    Horizontal place(const double toHorizon[3][3], double rightAscension, double declination) const;
+    // The matrix of observedAt for a latitude and sidereal time.
+    const double (*horizonAt(double latitude, double siderealTime) const)[3];
+    // The place in the horizon frame as a vector (x south, y east, z to the zenith).
+    void local(const double toHorizon[3][3], const double catalogue[3], double xyz[3]) const;
+    double elevation(const double toHorizon[3][3], const double catalogue[3]) const;
+    Horizontal place(const double toHorizon[3][3], const double catalogue[3]) const;
+    bool surelyAtOrBelow(const double toHorizon[3][3], const double catalogue[3], double elevation) const;
 
     qint64 m_msecs;
     Site m_site;
@@ -74,7 +91,14 @@ private:
     mutable double m_atLatitude = std::nan("");
     mutable double m_atSiderealTime = std::nan("");
     mutable double m_atToHorizon[3][3];
+    // The sine of the last elevation asked of surelyAtOrBelow: a pass asks the same.
+    mutable double m_sureElevation = std::nan("");
+    mutable double m_sureSine = 0;
 };
+
+// The unit vector of a J2000 position (right ascension in hours, declination in degrees), as the
+// transforms take it.
+void catalogueUnit(double rightAscension, double declination, double unit[3]);
 
 // Contexts for instants near one another, as a night's scan asks for them: each is carried from the
 // full one of the nearest hour, and the last few dozen full ones are kept for every scan.

@@ -15,6 +15,17 @@ struct ObservatorySettings;
 // The observatory host's automation objects. Member names follow the host's own. Every call is
 // synchronous; a failure throws HostError.
 
+// A J2000 position with its unit vector (x towards the equinox, z towards the pole), worked out
+// once for a target that is placed pass after pass.
+struct CataloguePlace
+{
+    double rightAscension = 0; // hours
+    double declination = 0;    // degrees
+    double unit[3] = {0, 0, 0};
+
+    static CataloguePlace of(double rightAscension, double declination);
+};
+
 // Set RightAscension (J2000 hours) and Declination (degrees), then read Elevation and Azimuth
 // (degrees, azimuth from north through east) for the transform's site and time.
 class CoordTransform
@@ -27,6 +38,23 @@ public:
     virtual double Declination() const = 0;
     virtual double Elevation() = 0;
     virtual double Azimuth() = 0;
+
+    // As setting both coordinates; a transform that can use the unit vector is spared its trigonometry.
+    virtual void setPlace(const CataloguePlace& place)
+    {
+        setRightAscension(place.rightAscension);
+        setDeclination(place.declination);
+    }
+    // True when the target stands at or below `elevation` (degrees) beyond doubt, found without
+    // placing it exactly; false when only the exact place can tell.
+    virtual bool surelyAtOrBelow(double elevation)
+    {
+        (void)elevation;
+        return false;
+    }
+    // True when every target given a finite elevation also has a finite azimuth, so that the azimuth
+    // need not be asked where no rule reads it.
+    virtual bool azimuthWithEveryElevation() { return false; }
 };
 
 class AcpLocalUser
@@ -47,6 +75,8 @@ public:
     virtual double MinimumElevation() = 0;
     // Elevation of the local horizon at an azimuth, degrees.
     virtual double GetHorizon(double azimuth) = 0;
+    // The highest the local horizon stands at any azimuth, degrees; 90 when the host cannot tell.
+    virtual double highestHorizon() { return 90; }
     virtual double SlewsettleTime() = 0;
     // Seconds the host expects an image's download to take; 0 when it cannot tell.
     virtual double downloadSeconds() { return 0; }

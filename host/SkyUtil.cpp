@@ -11,7 +11,7 @@ namespace kestrove {
 
 double SiteSky::sunAltitudeNow()
 {
-    const qint64 now = m_clock.utcNow().toMSecsSinceEpoch();
+    const qint64 now = m_clock.utcMsecs();
     if (!m_haveSun || std::abs(now - m_sunMs) > 10000) {
         m_sunAltitude = this->now()->sun().elevation;
         m_sunMs = now;
@@ -23,7 +23,7 @@ double SiteSky::sunAltitudeNow()
 std::optional<Horizontal> SiteSky::moonNow()
 {
     // The Moon moves across the sky as fast as the stars: ten seconds move it a twentieth of a degree.
-    const qint64 now = m_clock.utcNow().toMSecsSinceEpoch();
+    const qint64 now = m_clock.utcMsecs();
     if (!m_haveMoon || std::abs(now - m_moonMs) > 10000) {
         m_moon = this->now()->moon();
         m_moonMs = now;
@@ -53,14 +53,22 @@ std::optional<QDateTime> SiteSky::firstSunAboveLimit(const std::optional<double>
 
 double SiteSky::siderealTimeNow()
 {
-    const qint64 now = m_clock.utcNow().toMSecsSinceEpoch();
+    const qint64 now = m_clock.utcMsecs();
+    // A pass asks it twice for every target it scores, at one instant.
+    if (m_haveSidereal && now == m_siderealMs)
+        return m_sidereal;
     const SkyInstant* last = m_skies.last();
-    if (!last || now < last->msecsSinceEpoch() || now - last->msecsSinceEpoch() > 60000)
-        return this->now()->localSiderealTime();
-    constexpr double siderealPerSolar = 1.00273790935;
-    const double hours = last->localSiderealTime() +
-                         static_cast<double>(now - last->msecsSinceEpoch()) / 3600000.0 * siderealPerSolar;
-    return std::fmod(hours, 24.0);
+    if (!last || now < last->msecsSinceEpoch() || now - last->msecsSinceEpoch() > 60000) {
+        m_sidereal = this->now()->localSiderealTime();
+    } else {
+        constexpr double siderealPerSolar = 1.00273790935;
+        const double hours = last->localSiderealTime() +
+                             static_cast<double>(now - last->msecsSinceEpoch()) / 3600000.0 * siderealPerSolar;
+        m_sidereal = std::fmod(hours, 24.0);
+    }
+    m_siderealMs = now;
+    m_haveSidereal = true;
+    return m_sidereal;
 }
 
 SkyTransform::SkyTransform(std::shared_ptr<const SkyInstant> sky) : m_sky(std::move(sky)), m_fixed(false) {}
@@ -73,23 +81,70 @@ SkyTransform::SkyTransform(std::shared_ptr<const SkyInstant> sky, double latitud
 void SkyTransform::setRightAscension(double hours)
 {
     m_ra = hours;
+    m_haveUnit = false;
     m_dirty = true;
+    m_haveElevation = false;
 }
 
 void SkyTransform::setDeclination(double degrees)
 {
     m_dec = degrees;
+    m_haveUnit = false;
     m_dirty = true;
+    m_haveElevation = false;
+}
+
+void SkyTransform::setPlace(const CataloguePlace& place)
+{
+    m_ra = place.rightAscension;
+    m_dec = place.declination;
+    std::copy(place.unit, place.unit + 3, m_unit);
+    m_haveUnit = true;
+    m_dirty = true;
+    m_haveElevation = false;
+}
+
+bool SkyTransform::surelyAtOrBelow(double elevation)
+{
+    return m_fixed ? m_sky->surelyAtOrBelowAt(unit(), elevation, m_latitude, m_siderealTime)
+                   : m_sky->surelyAtOrBelow(unit(), elevation);
+}
+
+double SkyTransform::Elevation()
+{
+    if (m_dirty && !m_haveElevation) {
+        m_place.elevation = m_fixed ? m_sky->elevationAt(unit(), m_latitude, m_siderealTime)
+                                    : m_sky->elevation(unit());
+        m_haveElevation = true;
+    }
+    return m_place.elevation;
+}
+
+const double* SkyTransform::unit()
+{
+    if (!m_haveUnit) {
+        catalogueUnit(m_ra, m_dec, m_unit);
+        m_haveUnit = true;
+    }
+    return m_unit;
 }
 
 const Horizontal& SkyTransform::place()
 {
     if (m_dirty) {
-        m_place = m_fixed ? m_sky->observedAt(m_ra, m_dec, m_latitude, m_siderealTime)
-                          : m_sky->observed(m_ra, m_dec);
+        m_place = m_fixed ? m_sky->observedAt(unit(), m_latitude, m_siderealTime) : m_sky->observed(unit());
         m_dirty = false;
     }
     return m_place;
+}
+
+CataloguePlace CataloguePlace::of(double rightAscension, double declination)
+{
+    CataloguePlace place;
+    place.rightAscension = rightAscension;
+    place.declination = declination;
+    catalogueUnit(rightAscension, declination, place.unit);
+    return place;
 }
 
 bool sunAboveLimit(SiteSky& sky, const std::optional<double>& limit)
@@ -152,7 +207,13 @@ QString SkyUtil::FormatVar(const QDateTime& value, const QString& format)
 
 double SkyUtil::Date_Julian(const QDateTime& value)
 {
-    return julianDate(value);
+    // A pass asks it for every target at the same instant. The same instant at the same offset has
+    // the same wall time, which is what the date is read from.
+    if (!m_julianOf.isValid() || value != m_julianOf || value.offsetFromUtc() != m_julianOf.offsetFromUtc()) {
+        m_julian = julianDate(value);
+        m_julianOf = value;
+    }
+    return m_julian;
 }
 
 std::unique_ptr<CoordTransform> SkyUtil::NewCTHereAndNow()
@@ -201,6 +262,15 @@ QString SkyUtil::Degrees_DMS(double degrees, const QString& d, const QString& m,
 double SettingsPrefs::GetHorizon(double azimuth)
 {
     return horizonElevation(m_settings.horizon, azimuth);
+}
+
+double SettingsPrefs::highestHorizon()
+{
+    // Straight between its points, the horizon is highest at one of them.
+    double highest = m_settings.horizon.isEmpty() ? 0 : -90;
+    for (const QPointF& point : m_settings.horizon)
+        highest = std::max(highest, point.y());
+    return highest;
 }
 
 } // namespace kestrove

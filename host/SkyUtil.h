@@ -44,6 +44,9 @@ private:
     QDateTime m_searchFrom;
     QDateTime m_searchTo;
     std::optional<QDateTime> m_searchFound;
+    qint64 m_siderealMs = 0;
+    double m_sidereal = 0;
+    bool m_haveSidereal = false;
     qint64 m_sunMs = 0;
     double m_sunAltitude = 0;
     bool m_haveSun = false;
@@ -63,10 +66,14 @@ public:
     void setDeclination(double degrees) override;
     double RightAscension() const override { return m_ra; }
     double Declination() const override { return m_dec; }
-    double Elevation() override { return place().elevation; }
+    double Elevation() override;
     double Azimuth() override { return place().azimuth; }
+    void setPlace(const CataloguePlace& place) override;
+    bool surelyAtOrBelow(double elevation) override;
+    bool azimuthWithEveryElevation() override { return true; }
 
 private:
+    const double* unit();
     const Horizontal& place();
 
     std::shared_ptr<const SkyInstant> m_sky;
@@ -75,7 +82,12 @@ private:
     double m_siderealTime = 0;
     double m_ra = 0;
     double m_dec = 0;
+    // The unit vector of (m_ra, m_dec), when a place gave it.
+    bool m_haveUnit = false;
+    double m_unit[3] = {0, 0, 0};
     bool m_dirty = true;
+    // The elevation alone, when only it was asked: the azimuth's arctangent is spared.
+    bool m_haveElevation = false;
     Horizontal m_place;
 };
 
@@ -142,6 +154,9 @@ private:
     std::optional<double> m_sunLimit;
     ObservatoryControl* m_control;
     GatedWeather m_weather;
+    // The last date asked of Date_Julian, and its answer.
+    QDateTime m_julianOf;
+    double m_julian = 0;
 };
 
 // The host's preferences as "observatory.ini" sets them: folders, limits, horizon, settle time.
@@ -154,6 +169,7 @@ public:
     double TiltUpLimit() override { return m_settings.tiltUpLimit; }
     double MinimumElevation() override { return m_settings.minimumElevation; }
     double GetHorizon(double azimuth) override;
+    double highestHorizon() override;
     double SlewsettleTime() override { return m_settings.settleTime; }
     std::optional<double> moonSeparation() override { return m_settings.moonSeparation; }
     double downloadSeconds() override { return m_settings.downloadSeconds; }

@@ -41,7 +41,8 @@ bool SurveyCore::selectSLC(float& bestScore, QString& bestTarget)
             float transit = static_cast<float>(decFromPole - acpTelescope->SiteLatitude());
             if (transit > 90)
                 transit = 180 - transit;
-            const double elevation = coordTransform->Elevation();
+            // A rejected target may not have been placed exactly, and needs no elevation.
+            const double elevation = rejected ? 0.0 : coordTransform->Elevation();
             if (elevation < transit * settings.minElevationSLC && !rejected) {
                 rule = Outcome::TransitElevation;
                 rejected = true;
@@ -66,7 +67,7 @@ bool SurveyCore::selectSLC(float& bestScore, QString& bestTarget)
             float score = static_cast<float>(cadence * config.priority * (elevation / transit));
             if (due)
                 score = score * 10.0f;
-            score = adjustForPointing(target.ra, target.dec, score, slew);
+            score = adjustForPointing(target.ra, target.slewDirection, score, slew);
             score = scoreOrNone(score);
             logScore(*this, score, elevation, slew.slewTime, minsSinceLast);
             noteScored(*this, SurveyKind::SLC, targetLine, score);

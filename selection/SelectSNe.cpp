@@ -47,7 +47,7 @@ bool SurveyCore::selectSNe(float& bestScore, QString& bestTarget)
                         logTarget(*this, QStringLiteral("SNe"), target);
                         const double elevation = coordTransform->Elevation();
                         float score = static_cast<float>(elevation) * 100.0f / 90.0f;
-                        score = adjustForPointing(target.ra, target.dec, score, slew);
+                        score = adjustForPointing(target.ra, target.slewDirection, score, slew);
                         // After the pointing adjustment, so that the bonus and the penalty are scaled as
                         // well.
                         if (config.reshoot)

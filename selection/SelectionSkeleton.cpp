@@ -30,22 +30,30 @@ void readTargetConfig(SurveyCore& core, const QString& configLine, TargetConfig&
 
 bool readTargetPosition(SurveyCore& core, const QString& targetLine, TargetPosition& position)
 {
+    // The scan has already told this line from the one the entry was read from.
     ParsedEntry* cached = core.parsedEntry;
-    if (cached && cached->positionRead && cached->targetLine == LineKey::of(targetLine)) {
-        position.name = cached->name;
+    if (cached && cached->positionRead) {
+        position.kept = &cached->name;
         position.ra = cached->ra;
         position.dec = cached->dec;
+        position.place = cached->place;
+        position.slewDirection = cached->slewDirection;
         return true;
     }
-    if (!core.parseTarget(targetLine, position.name, position.ra, position.dec))
+    position.kept = nullptr;
+    if (!core.parseTarget(targetLine, position.parsedName, position.ra, position.dec))
         return false;
     if (!std::isfinite(position.ra) || !std::isfinite(position.dec))
         return false;
+    position.place = CataloguePlace::of(position.ra, position.dec);
+    position.slewDirection = SurveyCore::targetSlewDirection(position.ra, position.dec);
     if (cached) {
         cached->positionRead = true;
-        cached->name = position.name;
+        cached->name = position.parsedName;
         cached->ra = position.ra;
         cached->dec = position.dec;
+        cached->place = position.place;
+        cached->slewDirection = position.slewDirection;
     }
     return true;
 }
@@ -67,16 +75,39 @@ double horizontalSeparation(double elevation1, double azimuth1, double elevation
 bool isObservable(SurveyCore& core, CoordTransform& transform, const TargetPosition& target, Outcome& rule,
                   bool avoidMoon)
 {
-    transform.setRightAscension(target.ra);
-    transform.setDeclination(target.dec);
+    transform.setPlace(target.place);
+    AcpPrefs& prefs = core.acpUtil->Prefs();
+    const SurveySettings& settings = core.settings;
+    const bool altAzimuth = core.acpTelescope->AlignmentMode() == 0;
+    const double tiltUp = prefs.TiltUpLimit();
+    const double lowest = prefs.MinimumElevation() + 1;
+    // At any time most of a catalogue stands below the lowest elevation. When no rule before that one
+    // can reject such a target, it is not placed exactly: a dot product tells.
+    const bool lowestDecides = settings.minAzimuth <= 0 && settings.maxAzimuth >= 360 &&
+                               settings.maxElevation >= lowest && (!altAzimuth || tiltUp >= lowest);
+    if (lowestDecides && transform.surelyAtOrBelow(lowest)) {
+        rule = !altAzimuth && target.dec > tiltUp ? Outcome::MountLimit : Outcome::MinimumElevation;
+        return false;
+    }
     const double elevation = transform.Elevation();
-    const double azimuth = transform.Azimuth();
-    if (!std::isfinite(elevation) || !std::isfinite(azimuth)) {
+    if (!std::isfinite(elevation)) {
         rule = Outcome::NoPosition;
         return false;
     }
-    AcpPrefs& prefs = core.acpUtil->Prefs();
-    const SurveySettings& settings = core.settings;
+    // The azimuth is worked out only for a rule that reads it, where the transform allows.
+    const bool windowReadsAzimuth = !(settings.minAzimuth <= 0 && settings.maxAzimuth >= 360);
+    const bool horizonReadsAzimuth = elevation > lowest && !(elevation > prefs.highestHorizon() + 5);
+    const std::optional<double> moonLimit = avoidMoon ? prefs.moonSeparation() : std::nullopt;
+    double moonElevation = 0, moonAzimuth = 0;
+    const bool moonUp = moonLimit && core.acpUtil->moonPlace(moonElevation, moonAzimuth) && moonElevation > 0;
+    double azimuth = 0;
+    if (windowReadsAzimuth || horizonReadsAzimuth || moonUp || !transform.azimuthWithEveryElevation()) {
+        azimuth = transform.Azimuth();
+        if (!std::isfinite(azimuth)) {
+            rule = Outcome::NoPosition;
+            return false;
+        }
+    }
 
     bool rejected = false;
     const auto reject = [&](Outcome why) {
@@ -85,31 +116,25 @@ bool isObservable(SurveyCore& core, CoordTransform& transform, const TargetPosit
         rejected = true;
     };
     // Mount limit: an alt-azimuth mount by elevation, an equatorial one by declination.
-    if (core.acpTelescope->AlignmentMode() == 0) {
-        if (elevation > prefs.TiltUpLimit())
-            reject(Outcome::MountLimit);
-    } else if (target.dec > prefs.TiltUpLimit()) {
+    if (altAzimuth ? elevation > tiltUp : target.dec > tiltUp)
         reject(Outcome::MountLimit);
-    }
     // Observation window; the bounds lie inside and the azimuth range does not wrap.
-    if (elevation > settings.maxElevation || azimuth < settings.minAzimuth || azimuth > settings.maxAzimuth)
+    if (elevation > settings.maxElevation ||
+        (windowReadsAzimuth && (azimuth < settings.minAzimuth || azimuth > settings.maxAzimuth)))
         reject(Outcome::ObservationWindow);
     // Horizon limits.
-    if (elevation <= prefs.MinimumElevation() + 1)
+    if (elevation <= lowest)
         reject(Outcome::MinimumElevation);
-    else if (elevation <= prefs.GetHorizon(azimuth) + 5)
+    else if (horizonReadsAzimuth && elevation <= prefs.GetHorizon(azimuth) + 5)
         reject(Outcome::Horizon);
     // Moon avoidance, when the host sets a limit: only a Moon above the horizon brightens the sky.
-    if (const std::optional<double> limit = avoidMoon ? prefs.moonSeparation() : std::nullopt) {
-        double moonElevation = 0, moonAzimuth = 0;
-        if (core.acpUtil->moonPlace(moonElevation, moonAzimuth) && moonElevation > 0) {
-            const double separation = horizontalSeparation(elevation, azimuth, moonElevation, moonAzimuth);
-            if (separation < *limit) {
-                if (!rejected && core.logging())
-                    core.logLine(QLatin1String("  Skipping ") % target.name % QLatin1String(" - ") %
-                                 QString::number(separation, 'f', 1) % QLatin1String(" deg from the Moon"));
-                reject(Outcome::Moon);
-            }
+    if (moonUp) {
+        const double separation = horizontalSeparation(elevation, azimuth, moonElevation, moonAzimuth);
+        if (separation < *moonLimit) {
+            if (!rejected && core.logging())
+                core.logLine(QLatin1String("  Skipping ") % target.name() % QLatin1String(" - ") %
+                             QString::number(separation, 'f', 1) % QLatin1String(" deg from the Moon"));
+            reject(Outcome::Moon);
         }
     }
     return !rejected;
@@ -120,7 +145,7 @@ void logTarget(SurveyCore& core, const QString& kind, const TargetPosition& targ
 {
     if (!core.logging())
         return;
-    core.logLine(kind % QLatin1String(" Target: ") % target.name % QLatin1String(" RA=") %
+    core.logLine(kind % QLatin1String(" Target: ") % target.name() % QLatin1String(" RA=") %
                  singleChars(target.ra).view() % QLatin1String(", DEC=") % singleChars(target.dec).view());
 }
 

@@ -11,9 +11,20 @@ namespace kestrove::selection {
 // What parseTarget made of a target line.
 struct TargetPosition
 {
-    QString name;
-    float ra = 0;  // hours
-    float dec = 0; // degrees
+    TargetPosition() = default;
+    TargetPosition(const TargetPosition&) = delete;
+    TargetPosition& operator=(const TargetPosition&) = delete;
+
+    // The name is only logged: one kept from an earlier pass is not copied (its text lies cold in
+    // memory, one cache miss per target).
+    const QString& name() const { return kept ? *kept : parsedName; }
+
+    const QString* kept = nullptr;
+    QString parsedName;
+    float ra = 0;                // hours
+    float dec = 0;               // degrees
+    CataloguePlace place;        // of (ra, dec)
+    SlewDirection slewDirection; // of (ra, dec)
 };
 
 // Reads a targets file top to bottom and calls evaluate(targetLine, configLine) for every entry,
@@ -27,7 +38,8 @@ void readTargetConfig(SurveyCore& core, const QString& configLine, TargetConfig&
 
 // Parses the target line of an entry; false (after parseTarget's own message) when it cannot be
 // read or gives no usable position, so the entry is skipped rather than scored with stale values.
-// A target line read cleanly at the last pass is not parsed again.
+// A target line read cleanly at the last pass is not parsed again (the scan has matched the line
+// with its entry).
 bool readTargetPosition(SurveyCore& core, const QString& targetLine, TargetPosition& position);
 
 // Points the transform at the target and applies the mount limit, the observation window, the

@@ -1,5 +1,6 @@
 #include "core/SurveyCore.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace kestrove {
@@ -25,6 +26,21 @@ double SurveyCore::SlewDistance(double targetRA, double targetDec, double scopeR
     return Arccos(cosine) * 180 / pi;
 }
 
+namespace {
+
+// Seconds to slew `distance` degrees and settle, with a flip; 0 for a mount that cannot be charged.
+float slewAndSettle(double distance, bool flip, const SurveySettings& settings, AcpPrefs& prefs)
+{
+    float slewTime = static_cast<float>(static_cast<double>(static_cast<float>(distance)) / settings.slewRate +
+                                        prefs.SlewsettleTime());
+    if (flip)
+        slewTime = slewTime + settings.flipTime;
+    // A mount that reports no position (NaN) cannot be charged for a slew.
+    return std::isnan(slewTime) ? 0 : slewTime;
+}
+
+} // namespace
+
 float SurveyCore::slewSeconds(float targetRA, float targetDec, bool flip)
 {
     // A rate of zero or less would make every slew endless; such a mount is charged nothing.
@@ -33,13 +49,44 @@ float SurveyCore::slewSeconds(float targetRA, float targetDec, bool flip)
     const float targetAngle = targetRA * 15.0f;
     const double scopeRA = acpTelescope->RightAscension();
     const double scopeDec = acpTelescope->Declination();
-    const float distance = static_cast<float>(SlewDistance(targetAngle, targetDec, scopeRA * 15, scopeDec));
-    float slewTime = static_cast<float>(static_cast<double>(distance) / settings.slewRate +
-                                        acpUtil->Prefs().SlewsettleTime());
-    if (flip)
-        slewTime = slewTime + settings.flipTime;
-    // A mount that reports no position (NaN) cannot be charged for a slew.
-    return std::isnan(slewTime) ? 0 : slewTime;
+    return slewAndSettle(SlewDistance(targetAngle, targetDec, scopeRA * 15, scopeDec), flip, settings,
+                         acpUtil->Prefs());
+}
+
+float SurveyCore::slewSeconds(const SlewDirection& target, bool flip, SlewState& state)
+{
+    if (!(settings.slewRate > 0))
+        return 0;
+    const double scopeRA = acpTelescope->RightAscension();
+    const double scopeDec = acpTelescope->Declination();
+    if (scopeRA != state.scopeRA || scopeDec != state.scopeDec) {
+        state.scope = slewDirection(scopeRA * 15, scopeDec);
+        state.scopeRA = scopeRA;
+        state.scopeDec = scopeDec;
+    }
+    return slewAndSettle(slewDistance(target, state.scope), flip, settings, acpUtil->Prefs());
+}
+
+SlewDirection SurveyCore::slewDirection(double ra, double dec)
+{
+    const double pi = 4 * std::atan(1.0);
+    const double polar = (90 - dec) * pi / 180;
+    const double angle = ra * pi / 180;
+    return {std::sin(polar) * std::cos(angle), std::sin(polar) * std::sin(angle), std::cos(polar)};
+}
+
+SlewDirection SurveyCore::targetSlewDirection(float targetRA, float targetDec)
+{
+    return slewDirection(targetRA * 15.0f, targetDec);
+}
+
+double SurveyCore::slewDistance(const SlewDirection& target, const SlewDirection& scope)
+{
+    // Half the chord is the sine of half the distance: exact for a target where the mount points,
+    // where the cosine of the distance is not.
+    const double dx = target[0] - scope[0], dy = target[1] - scope[1], dz = target[2] - scope[2];
+    const double halfChord = std::sqrt(dx * dx + dy * dy + dz * dz) / 2;
+    return 2 * std::asin(std::min(halfChord, 1.0)) * 180 / (4 * std::atan(1.0));
 }
 
 bool SurveyCore::flipsFor(float targetRA)
@@ -51,6 +98,11 @@ bool SurveyCore::flipsFor(float targetRA)
 
 float SurveyCore::adjustForPointing(float targetRA, float targetDec, float score, SlewState& state)
 {
+    return adjustForPointing(targetRA, targetSlewDirection(targetRA, targetDec), score, state);
+}
+
+float SurveyCore::adjustForPointing(float targetRA, const SlewDirection& target, float score, SlewState& state)
+{
     if (acpTelescope->AlignmentMode() == 2) {
         const bool targetWest = acpUtil->IsGEMDestinationWest(targetRA);
         state.flip = targetWest != acpUtil->IsGEMDestinationWest(acpTelescope->RightAscension());
@@ -59,7 +111,7 @@ float SurveyCore::adjustForPointing(float targetRA, float targetDec, float score
     }
     if (firstPass)
         return score;
-    state.slewTime = slewSeconds(targetRA, targetDec, state.flip);
+    state.slewTime = slewSeconds(target, state.flip, state);
     return score - state.slewTime / 2;
 }
 
