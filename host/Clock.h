@@ -10,6 +10,8 @@ class Clock
 public:
     virtual ~Clock() = default;
     virtual QDateTime utcNow() const = 0;
+    // utcNow() in milliseconds since 1970: a selection pass asks it for every target.
+    virtual qint64 utcMsecs() const { return utcNow().toMSecsSinceEpoch(); }
     // The site's civil date and time; the host's Date_Julian and FormatVar take it as it stands.
     virtual QDateTime localNow() const = 0;
     // Lets n seconds of this clock pass, dispatching pending Qt events meanwhile (when an event loop

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -66,7 +67,8 @@ public:
     LocalTextStream(int fd, QString path, bool writing, bool syncOnClose)
         : m_fd(fd), m_path(std::move(path)), m_writing(writing), m_syncOnClose(syncOnClose)
     {
-        m_buffer.reserve(bufferSize);
+        if (writing)
+            m_buffer.reserve(bufferSize);
     }
 
     ~LocalTextStream() override
@@ -84,7 +86,7 @@ public:
         if (m_writing)
             throw HostError(QStringLiteral("AtEndOfStream"), m_path,
                             QStringLiteral("stream is open for writing"));
-        return m_begin == m_buffer.size() && !fill();
+        return m_begin == m_end && !fill();
     }
 
     QString ReadLine() override
@@ -92,13 +94,13 @@ public:
         requireOpen(QStringLiteral("ReadLine"));
         if (m_writing)
             throw HostError(QStringLiteral("ReadLine"), m_path, QStringLiteral("stream is open for writing"));
-        if (m_begin == m_buffer.size() && !fill())
+        if (m_begin == m_end && !fill())
             throw HostError(QStringLiteral("ReadLine"), m_path, QStringLiteral("input past end of file"));
         // Most lines lie whole in the buffer; a line across its end is gathered in m_line.
         m_line.clear();
         for (;;) {
-            const char* start = m_buffer.data() + m_begin;
-            const size_t available = m_buffer.size() - m_begin;
+            const char* start = m_block.get() + m_begin;
+            const size_t available = m_end - m_begin;
             const auto* newline = static_cast<const char*>(std::memchr(start, '\n', available));
             if (newline) {
                 const size_t length = static_cast<size_t>(newline - start);
@@ -109,7 +111,7 @@ public:
                 break;
             }
             m_line.append(start, available);
-            m_begin = m_buffer.size();
+            m_begin = m_end;
             if (!fill())
                 break;
         }
@@ -165,15 +167,18 @@ private:
     // Reads the next block; false at the end of the file.
     bool fill()
     {
-        m_buffer.resize(bufferSize);
+        // Not zero-filled first: a scan opens hundreds of small files a pass.
+        if (!m_block)
+            m_block = std::make_unique_for_overwrite<char[]>(bufferSize);
         m_begin = 0;
+        m_end = 0;
         for (;;) {
-            const ssize_t n = ::read(m_fd, m_buffer.data(), bufferSize);
+            const ssize_t n = ::read(m_fd, m_block.get(), bufferSize);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
                 throw HostError(QStringLiteral("ReadLine"), m_path, systemReason());
-            m_buffer.resize(static_cast<size_t>(n));
+            m_end = static_cast<size_t>(n);
             return n > 0;
         }
     }
@@ -218,8 +223,11 @@ private:
     QString m_path;
     bool m_writing;
     bool m_syncOnClose;
-    std::string m_buffer; // reading: the current block; writing: what is not yet written
-    size_t m_begin = 0;   // reading: where the next line starts in m_buffer
+    std::string m_buffer; // writing: what is not yet written
+    // Reading: the current block, where its next line starts and where it ends.
+    std::unique_ptr<char[]> m_block;
+    size_t m_begin = 0;
+    size_t m_end = 0;
     std::string m_line;
 };
 

@@ -30,7 +30,8 @@ bool haveEventLoop()
 
 SiteClock::SiteClock(const QDateTime& startUtc, double speed, const QTimeZone& zone)
     : m_startUtc(startUtc.isValid() ? startUtc.toUTC() : QDateTime::currentDateTimeUtc()),
-      m_startWallMs(wallMs()), m_speed(speed > 0 ? speed : 0), m_zone(zone)
+      m_startMs(m_startUtc.toMSecsSinceEpoch()), m_startWallMs(wallMs()), m_speed(speed > 0 ? speed : 0),
+      m_zone(zone)
 {
 }
 
@@ -45,16 +46,33 @@ QDateTime SiteClock::utcNow() const
 {
     if (m_systemTime)
         return QDateTime::currentDateTimeUtc();
-    double ms = m_virtualOffsetMs;
-    if (m_speed > 0)
-        ms += static_cast<double>(wallMs() - m_startWallMs) * m_speed;
     // A pass asks the time several times per target; within a millisecond the answer is the same.
-    const qint64 offset = std::llround(ms);
+    const qint64 offset = offsetMs();
     if (!m_lastNow.isValid() || offset != m_lastNowOffsetMs) {
         m_lastNow = m_startUtc.addMSecs(offset);
         m_lastNowOffsetMs = offset;
     }
     return m_lastNow;
+}
+
+qint64 SiteClock::utcMsecs() const
+{
+    if (m_systemTime)
+        return QDateTime::currentMSecsSinceEpoch();
+    return m_startMs + offsetMs();
+}
+
+qint64 SiteClock::offsetMs() const
+{
+    double ms = m_virtualOffsetMs;
+    if (m_speed > 0)
+        ms += static_cast<double>(wallMs() - m_startWallMs) * m_speed;
+    // In virtual time a pass asks the same several times per target.
+    if (ms != m_roundedOf) {
+        m_rounded = std::llround(ms);
+        m_roundedOf = ms;
+    }
+    return m_rounded;
 }
 
 QDateTime SiteClock::localNow() const
@@ -90,6 +108,7 @@ void SiteClock::setUtc(const QDateTime& utc)
 {
     m_systemTime = false;
     m_startUtc = utc.toUTC();
+    m_startMs = m_startUtc.toMSecsSinceEpoch();
     m_startWallMs = wallMs();
     m_virtualOffsetMs = 0;
     m_lastNow = QDateTime();

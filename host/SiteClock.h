@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QTimeZone>
+#include <cmath>
 #include <functional>
 
 namespace kestrove {
@@ -22,6 +23,7 @@ public:
     static SiteClock systemTime(const QTimeZone& zone);
 
     QDateTime utcNow() const override;
+    qint64 utcMsecs() const override;
     QDateTime localNow() const override;
     void sleepSeconds(int n) override;
 
@@ -39,7 +41,11 @@ public:
     void setDispatchInterval(int ms) { m_dispatchIntervalMs = ms; }
 
 private:
+    // Milliseconds of this clock since the start.
+    qint64 offsetMs() const;
+
     QDateTime m_startUtc;
+    qint64 m_startMs = 0;
     qint64 m_startWallMs = 0;
     double m_virtualOffsetMs = 0;
     double m_speed;
@@ -48,6 +54,8 @@ private:
     std::function<void()> m_onAdvance;
     int m_dispatchIntervalMs = 0;
     QElapsedTimer m_sinceDispatch;
+    mutable double m_roundedOf = std::nan("");
+    mutable qint64 m_rounded = 0;
     mutable QDateTime m_lastNow;
     mutable qint64 m_lastNowOffsetMs = 0;
     mutable QDateTime m_lastUtc;

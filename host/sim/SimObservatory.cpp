@@ -67,12 +67,12 @@ public:
     explicit SimTelescope(std::shared_ptr<SimState> state) : m_state(std::move(state)) {}
     double RightAscension() override
     {
-        m_state->catchUp();
+        m_state->catchUpToRead();
         return m_state->mountRightAscension;
     }
     double Declination() override
     {
-        m_state->catchUp();
+        m_state->catchUpToRead();
         return m_state->mountDeclination;
     }
     int AlignmentMode() override { return m_state->settings.alignmentMode; }
@@ -113,6 +113,17 @@ void SimState::catchUp() noexcept
     } catch (const std::exception& e) {
         qCWarning(lcSim) << "acquisition script:" << e.what();
     }
+    // What called this may change the state next; a read made during it (by the script) is stale.
+    m_readAtMs.reset();
+}
+
+void SimState::catchUpToRead() noexcept
+{
+    const qint64 now = clock.utcMsecs();
+    if (m_readAtMs == now)
+        return;
+    catchUp();
+    m_readAtMs = now;
 }
 
 SimObservatory::SimObservatory(const QString& folder)

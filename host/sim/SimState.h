@@ -7,6 +7,8 @@
 #include "host/sim/AcquisitionRunner.h"
 #include "host/sim/SimDevices.h"
 
+#include <optional>
+
 namespace kestrove::sim {
 
 // The simulated observatory's state, shared by the observatory and every automation object it made.
@@ -18,6 +20,10 @@ public:
     // Brings the acquisition script, the roof and the mount up to the clock's current instant.
     // Never throws.
     void catchUp() noexcept;
+    // The same before a read of the mount's place, which a selection pass makes for every target it
+    // scores: done once per instant of the clock, unless a command came since (every command catches
+    // up first).
+    void catchUpToRead() noexcept;
 
     QString folder;
     ObservatorySettings settings;
@@ -28,6 +34,10 @@ public:
     AcquisitionRunner runner;
     SimDevices devices;
     ObservatoryControl control;
+
+private:
+    // The clock's instant of the last catch-up made for a read; none after any other catch-up.
+    std::optional<qint64> m_readAtMs;
 };
 
 } // namespace kestrove::sim
