@@ -163,6 +163,43 @@ TEST(Astronomy, SharedContextAgreesWithTheFullTransformOverAYear)
     }
 }
 
+// The shortcut of a pass: the dot product calls a target at or below a limit only when its exact
+// place is, and still calls most of those well below; the elevation alone is the place's to the bit.
+TEST(Astronomy, SureBelowALimitOnlyWhereTheExactPlaceIs)
+{
+    const struct
+    {
+        const char* utc;
+        Site site;
+    } instants[] = {{"2026-01-03T01:00:00Z", palma},
+                    {"2026-05-21T21:05:00Z", {69.65, 18.96, 10}},
+                    {"2026-08-30T22:50:00Z", {-45, 170, 300}},
+                    {"2026-10-12T18:20:00Z", {0, 100, 0}}};
+    for (const auto& at : instants) {
+        const SkyInstant base(test::utc(at.utc), at.site);
+        const SkyInstant sky(base, test::utc(at.utc).addSecs(1234));
+        for (const double limit : {-95.0, -30.0, 0.0, 1.0, 21.0, 60.0, 89.99, 90.0}) {
+            int below = 0, sure = 0;
+            for (double ra = 0.013; ra < 24; ra += 0.37) {
+                for (double dec = -89.9; dec <= 89.9; dec += 1.9) {
+                    double unit[3];
+                    catalogueUnit(ra, dec, unit);
+                    const Horizontal exact = sky.observed(ra, dec);
+                    ASSERT_EQ(sky.elevation(unit), exact.elevation) << at.utc;
+                    const bool isBelow = exact.elevation <= limit;
+                    below += isBelow;
+                    if (sky.surelyAtOrBelow(unit, limit)) {
+                        ++sure;
+                        ASSERT_TRUE(isBelow) << at.utc << " ra " << ra << " dec " << dec << " limit " << limit;
+                    }
+                }
+            }
+            // Only those within a few minutes of arc of the limit are left to the exact place.
+            EXPECT_GE(sure, below * 0.95) << at.utc << " limit " << limit;
+        }
+    }
+}
+
 // The search kept across a night answers as a fresh search would, to the second it resolves, when
 // asked later in the night, after dawn, back in time, or for another limit.
 TEST(Astronomy, KeptSearchForTheSunAnswersAsAFreshOne)

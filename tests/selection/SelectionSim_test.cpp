@@ -6,6 +6,7 @@
 #include "config/NumberText.h"
 #include "core/SurveyCore.h"
 #include "host/sim/SimObservatory.h"
+#include "selection/SelectionSkeleton.h"
 
 #include <QDir>
 #include <QFile>
@@ -378,6 +379,87 @@ TEST_F(SelectionSimTest, APassWithReusedEntriesChoosesAndLogsAsAFreshOne)
                 EXPECT_EQ(messages[pass], messages[0]) << kind.file;
             }
         }
+    }
+}
+
+// The host's transform spares work: a dot product for a target well below the lowest elevation, no
+// azimuth where no rule reads one. Every target must still meet the rule a transform without those
+// shortcuts gives it.
+class PlainTransform : public CoordTransform
+{
+public:
+    explicit PlainTransform(std::unique_ptr<CoordTransform> exact) : m_exact(std::move(exact)) {}
+    void setRightAscension(double hours) override { m_exact->setRightAscension(hours); }
+    void setDeclination(double degrees) override { m_exact->setDeclination(degrees); }
+    double RightAscension() const override { return m_exact->RightAscension(); }
+    double Declination() const override { return m_exact->Declination(); }
+    double Elevation() override { return m_exact->Elevation(); }
+    double Azimuth() override { return m_exact->Azimuth(); }
+
+private:
+    std::unique_ptr<CoordTransform> m_exact;
+};
+
+TEST_F(SelectionSimTest, ShortcutsOfTheHostsTransformKeepEveryRule)
+{
+    const struct
+    {
+        const char* what;
+        QList<QPointF> horizon;
+        double minimumElevation;
+        int alignmentMode;
+        float minAzimuth, maxAzimuth, maxElevation;
+        std::optional<double> moonSeparation;
+    } cases[] = {
+        {"flat", {}, 0, 1, 0, 360, 90, {}},
+        {"a wall in the east", {{0, 0}, {80, 0}, {90, 35}, {120, 35}, {130, 0}}, 0, 1, 0, 360, 90, {}},
+        {"high minimum, alt-azimuth", {}, 25, 0, 0, 360, 90, {}},
+        {"a window in the south", {}, 10, 1, 120, 240, 90, {}},
+        {"a low ceiling", {{0, 3}}, 20, 2, 0, 360, 15, {}},
+        {"the Moon up", {}, 0, 1, 0, 360, 90, 70},
+    };
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> ra(0, 24), sine(-1, 1);
+    for (const auto& c : cases) {
+        QTemporaryDir folder;
+        ObservatorySettings settings = site(folder.path());
+        settings.horizon = c.horizon;
+        settings.minimumElevation = c.minimumElevation;
+        settings.alignmentMode = c.alignmentMode;
+        settings.tiltUpLimit = 60;
+        settings.moonSeparation = c.moonSeparation;
+        sim::SimObservatory host(folder.path(), settings);
+        SurveyCore survey(host, view, folder.path());
+        survey.acpUtil = host.createUtil();
+        survey.acpTelescope = host.createTelescope();
+        survey.settings.minAzimuth = c.minAzimuth;
+        survey.settings.maxAzimuth = c.maxAzimuth;
+        survey.settings.maxElevation = c.maxElevation;
+        std::map<Outcome, int> seen;
+        for (int k = 0; k < 3000; ++k) {
+            selection::TargetPosition target;
+            target.ra = ra(random);
+            target.dec = static_cast<float>(std::asin(sine(random)) * 180 / M_PI);
+            target.place = CataloguePlace::of(target.ra, target.dec);
+            auto quick = survey.acpUtil->NewCTHereAndNow();
+            PlainTransform plain(survey.acpUtil->NewCTHereAndNow());
+            Outcome quickRule = Outcome::Chosen, plainRule = Outcome::Chosen;
+            const bool quickSays = selection::isObservable(survey, *quick, target, quickRule);
+            ASSERT_EQ(quickSays, selection::isObservable(survey, plain, target, plainRule)) << c.what;
+            ASSERT_EQ(quickRule, plainRule) << c.what << " ra " << target.ra << " dec " << target.dec;
+            if (quickSays) {
+                // What is observable stands clear of every limit, measured without shortcuts.
+                const double elevation = plain.Elevation(), azimuth = plain.Azimuth();
+                EXPECT_EQ(quick->Elevation(), elevation) << c.what;
+                EXPECT_GT(elevation, survey.acpUtil->Prefs().GetHorizon(azimuth) + 5) << c.what;
+                EXPECT_GT(elevation, c.minimumElevation + 1) << c.what;
+                EXPECT_LE(elevation, c.maxElevation) << c.what;
+                EXPECT_TRUE(azimuth >= c.minAzimuth && azimuth <= c.maxAzimuth) << c.what;
+            }
+            ++seen[quickRule];
+        }
+        // The sky is sampled widely enough that each case reaches several rules.
+        EXPECT_GE(seen.size(), 3U) << c.what;
     }
 }
 

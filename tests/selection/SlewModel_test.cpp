@@ -35,6 +35,10 @@ TEST_P(SlewDistanceTest, GreatCircleDegrees)
 {
     const DistanceCase c = GetParam();
     EXPECT_NEAR(SurveyCore::SlewDistance(c.targetRA, c.targetDec, c.scopeRA, c.scopeDec), c.degrees, 1e-9);
+    // The chord between the two directions, as a pass measures it.
+    EXPECT_NEAR(SurveyCore::slewDistance(SurveyCore::slewDirection(c.targetRA, c.targetDec),
+                                         SurveyCore::slewDirection(c.scopeRA, c.scopeDec)),
+                c.degrees, 1e-9);
 }
 
 INSTANTIATE_TEST_SUITE_P(Positions, SlewDistanceTest,
@@ -60,6 +64,10 @@ TEST(SlewDistanceEdgeTest, IdenticalAndOppositePositionsNeverGiveNaN)
             const double opposite = SurveyCore::SlewDistance(ra, dec, ra + 180, -dec);
             ASSERT_FALSE(std::isnan(opposite)) << ra << " " << dec;
             EXPECT_NEAR(opposite, 180, 1e-5);
+            // The chord has no such rounding: a mount already on the target is charged nothing.
+            const SlewDirection here = SurveyCore::slewDirection(ra, dec);
+            EXPECT_EQ(SurveyCore::slewDistance(here, here), 0);
+            EXPECT_NEAR(SurveyCore::slewDistance(here, SurveyCore::slewDirection(ra + 180, -dec)), 180, 1e-5);
         }
     }
     EXPECT_GT(outside, 0); // the sweep does reach the rounding case
