@@ -113,4 +113,15 @@ QDateTime SurveyCore::now() const
     return m_host.clock().localNow();
 }
 
+double SurveyCore::julianNow()
+{
+    // A pass asks for every target, at one millisecond of the clock.
+    const qint64 ms = m_host.clock().utcMsecs();
+    if (m_julianNowMs != ms) {
+        m_julianNow = acpUtil->Date_Julian(now());
+        m_julianNowMs = ms;
+    }
+    return m_julianNow;
+}
+
 } // namespace kestrove

@@ -171,6 +171,8 @@ public:
     void flushLogIfDue();
     // The site's civil date and time from the host's clock.
     QDateTime now() const;
+    // The host's Date_Julian of now(), asked again only when the clock has moved.
+    double julianNow();
     // A file of the program folder.
     QString programFile(const QString& fileName) const { return m_programFolder + fileName; }
 
@@ -223,6 +225,8 @@ private:
     QString m_programFolder;
     QElapsedTimer m_sincePump;
     unsigned m_pumpCalls = 0;
+    std::optional<qint64> m_julianNowMs;
+    double m_julianNow = 0;
     QElapsedTimer m_sinceFlush;
     unsigned m_linesSinceFlushCheck = 0;
     bool m_running = false;

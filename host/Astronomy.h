@@ -111,6 +111,7 @@ public:
     std::shared_ptr<const SkyInstant> at(const QDateTime& utc);
     // The context last given, if any.
     const SkyInstant* last() const { return m_last.get(); }
+    const std::shared_ptr<const SkyInstant>& lastShared() const { return m_last; }
 
 private:
     Site m_site;

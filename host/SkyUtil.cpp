@@ -9,6 +9,15 @@
 
 namespace kestrove {
 
+std::shared_ptr<const SkyInstant> SiteSky::now()
+{
+    // A pass asks for every target at one millisecond of the clock.
+    const SkyInstant* last = m_skies.last();
+    if (last && last->msecsSinceEpoch() == m_clock.utcMsecs())
+        return m_skies.lastShared();
+    return m_skies.at(m_clock.utcNow());
+}
+
 double SiteSky::sunAltitudeNow()
 {
     const qint64 now = m_clock.utcMsecs();
@@ -231,7 +240,10 @@ std::unique_ptr<CoordTransform> SkyUtil::NewCT(double latitude, double siderealT
 
 bool SkyUtil::IsGEMDestinationWest(double rightAscension)
 {
-    double ha = std::fmod(m_sky.siderealTimeNow() - rightAscension, 24.0);
+    double ha = m_sky.siderealTimeNow() - rightAscension;
+    // fmod leaves the usual difference of two hours of the day as it is, at a cost.
+    if (!(std::fabs(ha) < 24))
+        ha = std::fmod(ha, 24.0);
     if (ha <= -12)
         ha += 24;
     else if (ha > 12)

@@ -20,7 +20,7 @@ public:
 
     const Site& site() const { return m_site; }
     // The sky context for the clock's current instant (see SkyContexts).
-    std::shared_ptr<const SkyInstant> now() { return m_skies.at(m_clock.utcNow()); }
+    std::shared_ptr<const SkyInstant> now();
     // Local apparent sidereal time now, hours. On a running clock it is carried forward from a
     // context up to a minute old at the sidereal rate (error far below a millisecond of time).
     double siderealTimeNow();

@@ -69,7 +69,7 @@ bool SurveyCore::selectMPS(float& bestScore, QString& bestTarget)
             score = score * 3.0f;
         if (minsSinceLast >= interval && config.imageCount == 2)
             score = score * 1.5f;
-        if (acpUtil->Date_Julian(now()) - config.lastImageJD > 1.5)
+        if (julianNow() - config.lastImageJD > 1.5)
             score = static_cast<float>(score * 1.1);
         score = adjustForPointing(target.ra, target.slewDirection, score, slew);
         if (minsSinceLast < interval)

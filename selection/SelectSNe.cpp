@@ -31,7 +31,7 @@ bool SurveyCore::selectSNe(float& bestScore, QString& bestTarget)
                         }
 
                         // Each target is imaged at most once in 12 hours.
-                        if (!(acpUtil->Date_Julian(now()) - config.lastImageJD > 0.5)) {
+                        if (!(julianNow() - config.lastImageJD > 0.5)) {
                             logTarget(*this, QStringLiteral("SNe"), target);
                             logLine(QStringLiteral("  Skipping - imaged within last 12 hours"));
                             noteRejected(*this, SurveyKind::SNe, targetLine, Outcome::ImagedWithin12h);

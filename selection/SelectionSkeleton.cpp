@@ -185,7 +185,7 @@ float scoreOrNone(float score)
 
 double minutesSinceLast(SurveyCore& core, double lastImageJD, int16_t interval)
 {
-    const double sinceLast = core.acpUtil->Date_Julian(core.now()) - lastImageJD;
+    const double sinceLast = core.julianNow() - lastImageJD;
     if (sinceLast > 0.5)
         return interval;
     return sinceLast / 0.0006944444;
