@@ -17,6 +17,8 @@ public:
     virtual bool AtEndOfStream() = 0;
     // The next line without its line end.
     virtual QString ReadLine() = 0;
+    // The same into `line`, whose buffer a stream may reuse: a scan reads a catalogue line by line.
+    virtual void readLineInto(QString& line) { line = ReadLine(); }
     virtual void Write(const QString& text) = 0;
     virtual void WriteLine(const QString& text) = 0;
     // Hands what was written so far to the operating system, so that readers of the file see it.

@@ -12,6 +12,7 @@
 #include <memory>
 #include <fcntl.h>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +38,22 @@ void syncDirectoryOf(const QString& path)
         ::fsync(fd);
         ::close(fd);
     }
+}
+
+// Latin-1 bytes as UTF-16 into `out`, sixteen at a time where the processor allows.
+void fromLatin1(char16_t* out, const char* source, size_t size)
+{
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= size; i += 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(chunk, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(chunk, zero));
+    }
+#endif
+    for (; i < size; ++i)
+        out[i] = static_cast<unsigned char>(source[i]);
 }
 
 // Characters beyond Latin-1 become '?', as toLatin1 does. A survey log is written by the hundred
@@ -91,31 +108,23 @@ public:
 
     QString ReadLine() override
     {
-        requireOpen(QStringLiteral("ReadLine"));
-        if (m_writing)
-            throw HostError(QStringLiteral("ReadLine"), m_path, QStringLiteral("stream is open for writing"));
-        if (m_begin == m_end && !fill())
-            throw HostError(QStringLiteral("ReadLine"), m_path, QStringLiteral("input past end of file"));
-        // Most lines lie whole in the buffer; a line across its end is gathered in m_line.
-        m_line.clear();
-        for (;;) {
-            const char* start = m_block.get() + m_begin;
-            const size_t available = m_end - m_begin;
-            const auto* newline = static_cast<const char*>(std::memchr(start, '\n', available));
-            if (newline) {
-                const size_t length = static_cast<size_t>(newline - start);
-                m_begin += length + 1;
-                if (m_line.empty())
-                    return lineText(start, length);
-                m_line.append(start, length);
-                break;
-            }
-            m_line.append(start, available);
-            m_begin = m_end;
-            if (!fill())
-                break;
+        QString line;
+        readLineInto(line);
+        return line;
+    }
+
+    void readLineInto(QString& line) override
+    {
+        const std::string_view bytes = nextLine();
+        const size_t length = bytes.size() - (bytes.ends_with('\r') ? 1 : 0);
+        if (length == 0) {
+            // Empty, not null, as ever.
+            line = QString::fromLatin1(bytes.data(), 0);
+            return;
         }
-        return lineText(m_line.data(), m_line.size());
+        // Kept when the string is ours alone and long enough.
+        line.resize(static_cast<qsizetype>(length));
+        fromLatin1(reinterpret_cast<char16_t*>(line.data()), bytes.data(), length);
     }
 
     void Write(const QString& text) override { put(text, false); }
@@ -151,11 +160,34 @@ public:
 private:
     static constexpr size_t bufferSize = 1 << 16;
 
-    static QString lineText(const char* data, size_t length)
+    // The bytes of the next line without its '\n', valid until the next read.
+    std::string_view nextLine()
     {
-        if (length > 0 && data[length - 1] == '\r')
-            --length;
-        return QString::fromLatin1(data, static_cast<qsizetype>(length));
+        requireOpen(QStringLiteral("ReadLine"));
+        if (m_writing)
+            throw HostError(QStringLiteral("ReadLine"), m_path, QStringLiteral("stream is open for writing"));
+        if (m_begin == m_end && !fill())
+            throw HostError(QStringLiteral("ReadLine"), m_path, QStringLiteral("input past end of file"));
+        // Most lines lie whole in the buffer; a line across its end is gathered in m_line.
+        m_line.clear();
+        for (;;) {
+            const char* start = m_block.get() + m_begin;
+            const size_t available = m_end - m_begin;
+            const auto* newline = static_cast<const char*>(std::memchr(start, '\n', available));
+            if (newline) {
+                const size_t length = static_cast<size_t>(newline - start);
+                m_begin += length + 1;
+                if (m_line.empty())
+                    return {start, length};
+                m_line.append(start, length);
+                break;
+            }
+            m_line.append(start, available);
+            m_begin = m_end;
+            if (!fill())
+                break;
+        }
+        return m_line;
     }
 
     void requireOpen(const QString& call)

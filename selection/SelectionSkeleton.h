@@ -100,8 +100,9 @@ template <typename Evaluate> void scanTargetsFile(SurveyCore& core, const QStrin
         // A stop pressed while events were dispatched ends the scan before the next line.
         if (core.stopRequested)
             break;
-        previous = std::move(current);
-        current = stream->ReadLine();
+        // The line before last gives its buffer to the next line.
+        std::swap(previous, current);
+        stream->readLineInto(current);
         ++lineNumber;
         // As startsWith("****"), which costs a call per line.
         if (current.size() >= 4 && current[0] == u'*' && current[1] == u'*' && current[2] == u'*' &&

@@ -38,6 +38,29 @@ TEST_F(LocalFileSystemTest, WritesCrLfAndReadsLfOrCrLf)
     EXPECT_THROW(in->ReadLine(), HostError);
 }
 
+TEST_F(LocalFileSystemTest, ReadingIntoAStringReusesItWithoutTouchingCopiesOfIt)
+{
+    // Longer and shorter than the line before, Latin-1 beyond ASCII, empty, and one across the end
+    // of a read block.
+    const QStringList lines{QStringLiteral("a fairly long first line of a catalogue \xe9\xff"),
+                            QStringLiteral("short"),
+                            QString(),
+                            QString(70000, QLatin1Char('x')) + QStringLiteral("\xb0"),
+                            QStringLiteral("****"),
+                            QStringLiteral("z")};
+    test::writeBytes(path("r.txt"), lines.join(QStringLiteral("\r\n")).toLatin1() + "\n");
+    auto in = fs.OpenTextFile(path("r.txt"), IOMode::ForReading);
+    QString previous, current;
+    QStringList kept;
+    while (!in->AtEndOfStream()) {
+        std::swap(previous, current);
+        in->readLineInto(current);
+        kept << current; // shared: the next read into this string must not change the copy
+        EXPECT_FALSE(current.isNull());
+    }
+    EXPECT_EQ(kept, lines);
+}
+
 TEST_F(LocalFileSystemTest, WritesCharactersBeyondLatin1AsQuestionMarks)
 {
     // Long enough to be converted in blocks, with the odd character at the start, inside and at the end.
