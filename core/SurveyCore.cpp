@@ -1,6 +1,7 @@
 #include "core/SurveyCore.h"
 
 #include "config/FileMessage.h"
+#include "core/VectorState.h"
 #include "host/Clock.h"
 
 #include <QDir>
@@ -100,7 +101,9 @@ void SurveyCore::reportOnce(const QString& subject, const QString& message)
 
 void SurveyCore::pumpEvents()
 {
-    // A scan calls this for every line; the timer is read at every eighth call only (a microsecond apart).
+    // Every scan calls this for every line: the place to keep its arithmetic at full speed.
+    clearUpperVectorHalves();
+    // The timer is read at every eighth call only (a microsecond apart).
     if (eventPumpIntervalMs > 0 && ((++m_pumpCalls & 7) != 0 || m_sincePump.elapsed() < eventPumpIntervalMs))
         return;
     m_view.processEvents();

@@ -165,6 +165,7 @@ public:
     bool logging() const { return surveyLog && !discardLog; }
     void setStatus(const QString& text) { m_view.showStatus(text); }
     // Dispatches window events when eventPumpIntervalMs of scanning have passed since the last time.
+    // Every scan calls it for every line.
     void pumpEvents();
     // Writes what the survey log holds to the disk when a second of wall time has passed since it
     // last did, so that someone following the file sees the pass as it goes.
