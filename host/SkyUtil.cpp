@@ -216,13 +216,7 @@ QString SkyUtil::FormatVar(const QDateTime& value, const QString& format)
 
 double SkyUtil::Date_Julian(const QDateTime& value)
 {
-    // A pass asks it for every target at the same instant. The same instant at the same offset has
-    // the same wall time, which is what the date is read from.
-    if (!m_julianOf.isValid() || value != m_julianOf || value.offsetFromUtc() != m_julianOf.offsetFromUtc()) {
-        m_julian = julianDate(value);
-        m_julianOf = value;
-    }
-    return m_julian;
+    return julianDate(value);
 }
 
 std::unique_ptr<CoordTransform> SkyUtil::NewCTHereAndNow()

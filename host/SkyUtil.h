@@ -154,9 +154,6 @@ private:
     std::optional<double> m_sunLimit;
     ObservatoryControl* m_control;
     GatedWeather m_weather;
-    // The last date asked of Date_Julian, and its answer.
-    QDateTime m_julianOf;
-    double m_julian = 0;
 };
 
 // The host's preferences as "observatory.ini" sets them: folders, limits, horizon, settle time.
