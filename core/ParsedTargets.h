@@ -3,7 +3,6 @@
 #include "core/TargetConfig.h"
 #include "host/Observatory.h"
 
-#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -21,7 +20,7 @@ struct LineKey
     qsizetype size = -1;
     size_t hash = 0;
 
-    static LineKey of(const QString& line) { return {line.size(), qHash(line, size_t(0))}; }
+    static LineKey of(const QString& line);
     bool operator==(const LineKey& other) const = default;
 };
 
