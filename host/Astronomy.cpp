@@ -167,7 +167,7 @@ Horizontal SkyInstant::observed(double rightAscension, double declination) const
 {
     double catalogue[3];
     catalogueUnit(rightAscension, declination, catalogue);
-    return place(m_toHorizon, catalogue);
+    return observed(catalogue);
 }
 
 Horizontal SkyInstant::observed(const double catalogue[3]) const
@@ -195,7 +195,7 @@ Horizontal SkyInstant::observedAt(double rightAscension, double declination, dou
 {
     double catalogue[3];
     catalogueUnit(rightAscension, declination, catalogue);
-    return place(horizonAt(latitude, siderealTime), catalogue);
+    return observedAt(catalogue, latitude, siderealTime);
 }
 
 Horizontal SkyInstant::observedAt(const double catalogue[3], double latitude, double siderealTime) const

@@ -110,8 +110,7 @@ public:
     const Site& site() const { return m_site; }
     std::shared_ptr<const SkyInstant> at(const QDateTime& utc);
     // The context last given, if any.
-    const SkyInstant* last() const { return m_last.get(); }
-    const std::shared_ptr<const SkyInstant>& lastShared() const { return m_last; }
+    const std::shared_ptr<const SkyInstant>& last() const { return m_last; }
 
 private:
     Site m_site;

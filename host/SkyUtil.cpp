@@ -12,9 +12,9 @@ namespace kestrove {
 std::shared_ptr<const SkyInstant> SiteSky::now()
 {
     // A pass asks for every target at one millisecond of the clock.
-    const SkyInstant* last = m_skies.last();
+    const std::shared_ptr<const SkyInstant>& last = m_skies.last();
     if (last && last->msecsSinceEpoch() == m_clock.utcMsecs())
-        return m_skies.lastShared();
+        return last;
     return m_skies.at(m_clock.utcNow());
 }
 
@@ -66,7 +66,7 @@ double SiteSky::siderealTimeNow()
     // A pass asks it twice for every target it scores, at one instant.
     if (m_haveSidereal && now == m_siderealMs)
         return m_sidereal;
-    const SkyInstant* last = m_skies.last();
+    const SkyInstant* last = m_skies.last().get();
     if (!last || now < last->msecsSinceEpoch() || now - last->msecsSinceEpoch() > 60000) {
         m_sidereal = this->now()->localSiderealTime();
     } else {
