@@ -146,8 +146,8 @@ const QList<ObservatoryField>& observatoryFields()
          QStringLiteral("empty: the installed indexes"), K::Text},
         {QStringLiteral("solve/scale"), QStringLiteral("Image scale"),
          QStringLiteral("arcsec/pixel, empty: from the camera"), K::OptionalNumber, 0.01, 3600},
-        {QStringLiteral("solve/tolerance"), QStringLiteral("Pointing tolerance"), QStringLiteral("arcseconds"),
-         K::Number, 0.1, 36000},
+        {QStringLiteral("solve/tolerance"), QStringLiteral("Pointing tolerance"),
+         QStringLiteral("arcseconds"), K::Number, 0.1, 36000},
         {QStringLiteral("solve/attempts"), QStringLiteral("Solves per target"), {}, K::Integer, 1, 20},
         {QStringLiteral("solve/cpuLimit"), QStringLiteral("Solve CPU limit"), sec, K::Number, 1, 3600},
         {QStringLiteral("solve/radius"), QStringLiteral("Search radius"), deg, K::Number, 0.01, 180},
@@ -397,8 +397,11 @@ void saveObservatoryChanges(const QString& folder, const QList<QPair<QString, QS
         text = in.readAll();
         in.close();
     }
+    const QByteArray edited = editedIni(text, changes);
     QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(editedIni(text, changes)) < 0 || !out.commit())
+    if (!out.open(QIODevice::WriteOnly) ||
+        (holdsWebToken(edited) && !out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) ||
+        out.write(edited) < 0 || !out.commit())
         throw HostError(call, path, out.errorString());
 }
 

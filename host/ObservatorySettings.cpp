@@ -93,6 +93,7 @@ const QStringList& knownKeys()
         QStringLiteral("web/port"),
         QStringLiteral("web/bind"),
         QStringLiteral("web/token"),
+        QStringLiteral("web/hosts"),
         QStringLiteral("notify/command"),
         QStringLiteral("roof/openSeconds"),
         QStringLiteral("roof/closeSeconds"),
@@ -421,14 +422,17 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("; the solve frame: seconds and binning"),
         QStringLiteral("exposure=") + doubleText(s.solve.exposure),
         QStringLiteral("binning=") + QString::number(s.solve.binning),
-        QStringLiteral("; the folder of index-*.fits (empty: /usr/share/astrometry, as Debian's astrometry-data-tycho2)"),
+        QStringLiteral("; the folder of index-*.fits (empty: /usr/share/astrometry, as Debian's "
+                       "astrometry-data-tycho2)"),
         QStringLiteral("indexFolder=") + s.solve.indexFolder,
-        QStringLiteral("; arcseconds per unbinned pixel (empty: from the camera's pixel size and focal length)"),
+        QStringLiteral(
+            "; arcseconds per unbinned pixel (empty: from the camera's pixel size and focal length)"),
         QStringLiteral("scale=") + optionalText(s.solve.scale),
         QStringLiteral("; arcseconds the centre may lie from the target, and solves per target at most"),
         QStringLiteral("tolerance=") + doubleText(s.solve.tolerance),
         QStringLiteral("attempts=") + QString::number(s.solve.attempts),
-        QStringLiteral("; differential: slew to the target less the offset measured; sync: sync the mount, slew again"),
+        QStringLiteral(
+            "; differential: slew to the target less the offset measured; sync: sync the mount, slew again"),
         QStringLiteral("method=") + (s.solve.sync ? QStringLiteral("sync") : QStringLiteral("differential")),
         QStringLiteral("; seconds of CPU per solve, and degrees around the target searched"),
         QStringLiteral("cpuLimit=") + doubleText(s.solve.cpuLimit),
@@ -638,6 +642,13 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     const QString abs = QDir::cleanPath(QDir(folder).absolutePath());
     makeFolder(abs);
     const QString path = abs + u'/' + iniName;
+    // The file is written anew with the keys it had: one holding the token stays its owner's.
+    const auto keepPrivate = [&path] {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly) && holdsWebToken(file.readAll()))
+            file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    };
+    keepPrivate();
     QSettings ini(path, QSettings::IniFormat);
     const auto set = [&](const char* key, const QString& value) {
         ini.setValue(QString::fromLatin1(key), value);
@@ -711,11 +722,29 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     ini.sync();
     if (ini.status() != QSettings::NoError)
         throw HostError(call, path, QStringLiteral("cannot write the file"));
+    keepPrivate();
 }
 
 QString observatoryIniPath(const QString& folder)
 {
     return QDir::cleanPath(QDir(folder).absolutePath()) + u'/' + iniName;
+}
+
+bool holdsWebToken(const QByteArray& iniText)
+{
+    QByteArray section;
+    for (const QByteArray& raw : iniText.split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.startsWith('[') && line.endsWith(']')) {
+            section = line.mid(1, line.size() - 2).trimmed().toLower();
+            continue;
+        }
+        const qsizetype eq = line.indexOf('=');
+        if (section == "web" && eq > 0 && line.left(eq).trimmed() == "token" &&
+            !line.mid(eq + 1).trimmed().isEmpty())
+            return true;
+    }
+    return false;
 }
 
 void makeObservatoryFolders(const ObservatorySettings& s)
