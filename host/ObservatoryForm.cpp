@@ -146,8 +146,8 @@ const QList<ObservatoryField>& observatoryFields()
          QStringLiteral("empty: the installed indexes"), K::Text},
         {QStringLiteral("solve/scale"), QStringLiteral("Image scale"),
          QStringLiteral("arcsec/pixel, empty: from the camera"), K::OptionalNumber, 0.01, 3600},
-        {QStringLiteral("solve/tolerance"), QStringLiteral("Pointing tolerance"),
-         QStringLiteral("arcseconds"), K::Number, 0.1, 36000},
+        {QStringLiteral("solve/tolerance"), QStringLiteral("Pointing tolerance"), QStringLiteral("arcseconds"),
+         K::Number, 0.1, 36000},
         {QStringLiteral("solve/attempts"), QStringLiteral("Solves per target"), {}, K::Integer, 1, 20},
         {QStringLiteral("solve/cpuLimit"), QStringLiteral("Solve CPU limit"), sec, K::Number, 1, 3600},
         {QStringLiteral("solve/radius"), QStringLiteral("Search radius"), deg, K::Number, 0.01, 180},
@@ -403,6 +403,23 @@ void saveObservatoryChanges(const QString& folder, const QList<QPair<QString, QS
         (holdsWebToken(edited) && !out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) ||
         out.write(edited) < 0 || !out.commit())
         throw HostError(call, path, out.errorString());
+}
+
+bool holdsWebToken(const QByteArray& iniText)
+{
+    QByteArray section;
+    for (const QByteArray& raw : iniText.split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.startsWith('[') && line.endsWith(']')) {
+            section = line.mid(1, line.size() - 2).trimmed().toLower();
+            continue;
+        }
+        const qsizetype eq = line.indexOf('=');
+        if (section == "web" && eq > 0 && line.left(eq).trimmed() == "token" &&
+            !line.mid(eq + 1).trimmed().isEmpty())
+            return true;
+    }
+    return false;
 }
 
 } // namespace kestrove
