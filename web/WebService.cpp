@@ -130,7 +130,7 @@ bool WebService::listen()
                            "again every minute.")
                 .arg(error);
         qCWarning(lcWeb).noquote() << m_listenError;
-        m_logPending = m_listenError;
+        m_logPending << m_listenError;
         m_core.setStatus(m_listenError);
         m_notifier.notify(QStringLiteral("web-error"), m_listenError, m_core.host().clock().utcNow());
         return false;
@@ -139,8 +139,8 @@ bool WebService::listen()
     m_retry.stop();
     if (!m_listenError.isEmpty()) {
         m_listenError.clear();
-        m_logPending = QStringLiteral("The web page is served now: ") + address();
-        qCInfo(lcWeb).noquote() << m_logPending;
+        m_logPending << QStringLiteral("The web page is served now: ") + address();
+        qCInfo(lcWeb).noquote() << m_logPending.last();
     }
     return true;
 }
@@ -201,7 +201,8 @@ void WebService::runFailed(const QString& why)
 void WebService::everySecond()
 {
     if (!m_logPending.isEmpty() && m_core.logging())
-        m_core.logLine(std::exchange(m_logPending, QString()));
+        for (const QString& line : std::exchange(m_logPending, QStringList()))
+            m_core.logLine(line);
     m_state.followLog();
     if (m_server)
         followImages();

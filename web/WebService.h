@@ -67,8 +67,8 @@ private:
     std::unique_ptr<WebServer> m_server;
     QTimer m_timer;
     QTimer m_retry;
-    QString m_listenError; // told once, until listening succeeds
-    QString m_logPending;  // for the survey log once a pass has it open
+    QString m_listenError;    // told once, until listening succeeds
+    QStringList m_logPending; // for the survey log once a pass has it open
     // The end of the last run was told: once per run, whoever notices first.
     bool m_endTold = false;
     qint64 m_historySize = -1;
