@@ -3,6 +3,7 @@
 #include "web/WebState.h"
 
 #include <QFile>
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -85,12 +86,15 @@ QString hostNameOf(const QByteArray& header)
         host = host.mid(scheme + 3).section(u'/', 0, 0);
     if (host.startsWith(u'[')) {
         const qsizetype end = host.indexOf(u']');
-        return end < 0 ? host : host.mid(1, end - 1);
+        host = end < 0 ? host : host.mid(1, end - 1);
+    } else {
+        host = host.section(u':', 0, 0);
+        if (host.endsWith(u'.'))
+            host.chop(1);
     }
-    host = host.section(u':', 0, 0);
-    if (host.endsWith(u'.'))
-        host.chop(1);
-    return host;
+    // An address in the form it is listed in, however it was written.
+    const QHostAddress address(host);
+    return address.isNull() ? host : address.toString().toLower();
 }
 
 bool unsafePath(const QString& path)
@@ -111,9 +115,15 @@ WebRoutes::WebRoutes(const WebState& state, QString token, WebActions actions, c
       m_actions(std::move(actions)), m_hosts{QStringLiteral("localhost"), QStringLiteral("127.0.0.1"),
                                              QStringLiteral("::1")}
 {
-    for (const QString& host : hosts)
-        if (const QString name = hostNameOf(host.toLatin1()); !name.isEmpty() && !m_hosts.contains(name))
+    for (const QString& host : hosts) {
+        // An IPv6 address is listed bare; anything else may carry a port.
+        const QHostAddress address(host.trimmed());
+        const QString name = address.protocol() == QAbstractSocket::IPv6Protocol
+                                 ? address.toString().toLower()
+                                 : hostNameOf(host.toLatin1());
+        if (!name.isEmpty() && !m_hosts.contains(name))
             m_hosts << name;
+    }
 }
 
 WebReply WebRoutes::route(const WebRequest& request) const

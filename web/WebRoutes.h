@@ -64,7 +64,7 @@ std::optional<qint64> afterOf(const QString& query, bool& valid);
 // how much of it matched.
 bool tokenMatches(const QByteArray& authorization, const QString& token);
 // The host of a Host header ("name:port", "[v6]:port") or an Origin ("scheme://host:port"), in
-// lower case, without its port, brackets or a final dot.
+// lower case, without its port, brackets or a final dot; an address in its usual form.
 QString hostNameOf(const QByteArray& header);
 // A path that climbs out of the page's folder ("..") or holds a character no URL path does.
 bool unsafePath(const QString& path);

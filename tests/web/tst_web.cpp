@@ -84,6 +84,7 @@ private slots:
     void tokenRules();
     void limits_data();
     void limits();
+    void namesOfThisServer();
     void manyConnections();
     void keptAliveClientsLeaveRoom();
     void closedWhenDone_data();
@@ -325,6 +326,31 @@ void tst_web::limits()
     QFETCH(QByteArray, statusLine);
     const QByteArray reply = exchange(request);
     QVERIFY2(reply.startsWith(statusLine), reply.left(200).constData());
+}
+
+// The names a server bound to every network answers to: those listed and its addresses, with or
+// without a port.
+void tst_web::namesOfThisServer()
+{
+    const WebRoutes routes(*m_state, QStringLiteral("s3cret"), {},
+                           {QStringLiteral("Observatory.example.org"), QStringLiteral("fe80::1"),
+                            QStringLiteral("192.168.1.7")});
+    const struct
+    {
+        const char* host;
+        int status;
+    } cases[] = {
+        {"observatory.example.org:8080", 200},
+        {"OBSERVATORY.EXAMPLE.ORG.", 200},
+        {"[fe80::1]:8080", 200},
+        {"[FE80:0::1]", 200},
+        {"192.168.1.7", 200},
+        {"fe80", 421},
+        {"example.org", 421},
+    };
+    for (const auto& c : cases)
+        QVERIFY2(routes.route({"GET", "/api/status", {}, {}, {}, true, c.host, {}}).status == c.status,
+                 c.host);
 }
 
 // Hundreds of clients at once are each served or refused, and the survey's thread stays on time.
