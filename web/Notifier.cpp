@@ -99,16 +99,15 @@ void Notifier::notify(const QString& event, const QString& message, const QDateT
                          if (output->killed)
                              qCWarning(lcNotify).noquote()
                                  << QStringLiteral("%1 ran longer than %2 s and was killed: %3")
-                                        .arg(what)
-                                        .arg(limitMs / 1000.0)
-                                        .arg(excerpt(output->tail, output->total));
+                                        .arg(what, QString::number(limitMs / 1000.0),
+                                             excerpt(output->tail, output->total));
                          else if (status != QProcess::NormalExit || code != 0)
                              qCWarning(lcNotify).noquote()
                                  << QStringLiteral("%1 ended with status %2: %3")
-                                        .arg(what)
-                                        .arg(status == QProcess::NormalExit ? QString::number(code)
-                                                                            : QStringLiteral("crashed"))
-                                        .arg(excerpt(output->tail, output->total));
+                                        .arg(what,
+                                             status == QProcess::NormalExit ? QString::number(code)
+                                                                            : QStringLiteral("crashed"),
+                                             excerpt(output->tail, output->total));
                          process->deleteLater();
                      });
     QObject::connect(process, &QProcess::errorOccurred, process,

@@ -153,7 +153,7 @@ QString WebService::address() const
                              ? QStringLiteral("<this computer>")
                          : m_address.protocol() == QAbstractSocket::IPv6Protocol ? u'[' + m_bind + u']'
                                                                                  : m_bind;
-    return QStringLiteral("http://%1:%2/").arg(host).arg(m_server ? m_server->port() : m_port);
+    return QStringLiteral("http://%1:%2/").arg(host, QString::number(m_server ? m_server->port() : m_port));
 }
 
 void WebService::warnIfOthersCanRead() const
