@@ -210,7 +210,14 @@ int runHeadless(const CommandLine& commandLine)
                 view.showMessage(QStringLiteral("The observatory did not close: ") + fault);
             return fault.isEmpty() ? 0 : 1;
         }
-        for (const QString& line : web.start())
+        QStringList told;
+        try {
+            told = web.start();
+        } catch (const std::exception& error) {
+            web.runFailed(QString::fromUtf8(error.what()));
+            throw;
+        }
+        for (const QString& line : told)
             printLine(stdout, line);
         // A run that did not start saves nothing: the folder may be another run's.
         bool started = false;

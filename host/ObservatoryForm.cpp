@@ -397,9 +397,29 @@ void saveObservatoryChanges(const QString& folder, const QList<QPair<QString, QS
         text = in.readAll();
         in.close();
     }
+    const QByteArray edited = editedIni(text, changes);
     QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(editedIni(text, changes)) < 0 || !out.commit())
+    if (!out.open(QIODevice::WriteOnly) ||
+        (holdsWebToken(edited) && !out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) ||
+        out.write(edited) < 0 || !out.commit())
         throw HostError(call, path, out.errorString());
+}
+
+bool holdsWebToken(const QByteArray& iniText)
+{
+    QByteArray section;
+    for (const QByteArray& raw : iniText.split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.startsWith('[') && line.endsWith(']')) {
+            section = line.mid(1, line.size() - 2).trimmed().toLower();
+            continue;
+        }
+        const qsizetype eq = line.indexOf('=');
+        if (section == "web" && eq > 0 && line.left(eq).trimmed() == "token" &&
+            !line.mid(eq + 1).trimmed().isEmpty())
+            return true;
+    }
+    return false;
 }
 
 } // namespace kestrove

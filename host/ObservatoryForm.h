@@ -55,6 +55,10 @@ QStringList deviceKeysFor(unsigned interfaces, const QString& driver);
 // section, a section that is not there at the end of the file.
 QByteArray editedIni(const QByteArray& text, const QList<QPair<QString, QString>>& changes);
 
+// True when the text of an observatory.ini holds a [web] token. A file that does is written for its
+// owner alone: the token guards Stop and Close.
+bool holdsWebToken(const QByteArray& iniText);
+
 // Sets the values in "observatory.ini" in the folder, replacing the file in one step. Throws
 // HostError when the file cannot be read or replaced.
 void saveObservatoryChanges(const QString& folder, const QList<QPair<QString, QString>>& changes);

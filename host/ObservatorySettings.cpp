@@ -4,6 +4,7 @@
 #include "config/NumberText.h"
 #include "host/ConfigValues.h"
 #include "host/HostError.h"
+#include "host/ObservatoryForm.h"
 
 #include <QDir>
 #include <QFile>
@@ -93,6 +94,7 @@ const QStringList& knownKeys()
         QStringLiteral("web/port"),
         QStringLiteral("web/bind"),
         QStringLiteral("web/token"),
+        QStringLiteral("web/hosts"),
         QStringLiteral("notify/command"),
         QStringLiteral("roof/openSeconds"),
         QStringLiteral("roof/closeSeconds"),
@@ -638,6 +640,13 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     const QString abs = QDir::cleanPath(QDir(folder).absolutePath());
     makeFolder(abs);
     const QString path = abs + u'/' + iniName;
+    // The file is written anew with the keys it had: one holding the token stays its owner's.
+    const auto keepPrivate = [&path] {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly) && holdsWebToken(file.readAll()))
+            file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    };
+    keepPrivate();
     QSettings ini(path, QSettings::IniFormat);
     const auto set = [&](const char* key, const QString& value) {
         ini.setValue(QString::fromLatin1(key), value);
@@ -711,6 +720,7 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     ini.sync();
     if (ini.status() != QSettings::NoError)
         throw HostError(call, path, QStringLiteral("cannot write the file"));
+    keepPrivate();
 }
 
 QString observatoryIniPath(const QString& folder)

@@ -1,5 +1,6 @@
 #include "app/HeadlessRun.h"
 #include "core/SimSurvey.h"
+#include "host/ObservatoryForm.h"
 #include "host/ObservatorySettings.h"
 #include "host/SiteClock.h"
 
@@ -9,6 +10,8 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSysInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <QTimer>
@@ -198,6 +201,32 @@ TEST_F(HeadlessRunTest, InterruptActsAsStopSurvey)
     struct sigaction current = {};
     sigaction(SIGINT, nullptr, &current);
     EXPECT_EQ(current.sa_handler, SIG_DFL);
+}
+
+// "Close Observatory" pressed on the web page ends the run, and the run says so.
+TEST_F(HeadlessRunTest, AWebCloseEndsTheRunSayingWhy)
+{
+    int argc = 1;
+    char name[] = "kestrove_tests";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    commandLine.webPort = probe.serverPort();
+    probe.close();
+    saveObservatoryChanges(observatoryFolder, {{QStringLiteral("web/token"), QStringLiteral("s3cret")}});
+    // Should the request be lost, the run still ends, much later.
+    commandLine.limits.untilUtc = sim.utc().addSecs(24 * 3600);
+    QTcpSocket page;
+    QObject::connect(&page, &QTcpSocket::connected, [&] {
+        page.write("POST /api/close HTTP/1.1\r\nHost: localhost\r\nAuthorization: Bearer s3cret\r\n"
+                   "Content-Length: 0\r\n\r\n");
+    });
+    QTimer::singleShot(0, [&] { page.connectToHost(QHostAddress::LocalHost, commandLine.webPort); });
+
+    ASSERT_EQ(run(), 0) << err.join('\n').toStdString();
+
+    EXPECT_EQ(out.last(), QStringLiteral("Run ended: closed from the web page"));
 }
 
 // Each SIGINT is one press of "Stop Survey": the first lets the running plan end and records it,

@@ -3,6 +3,7 @@
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace kestrove {
 namespace {
@@ -78,6 +79,48 @@ TEST(ObservatoryForm, ASavedChangeIsReadBack)
     EXPECT_EQ(after.focus.step, 1000);
     EXPECT_EQ(after.longitude, before.longitude);
     EXPECT_TRUE(after.notes.isEmpty()) << after.notes.join(u'\n').toStdString();
+}
+
+// The web token guards Stop and Close: a file written with it in is the owner's alone, and a file
+// without it keeps the mode it had.
+TEST(ObservatoryForm, AFileHoldingTheTokenIsTheOwnersAlone)
+{
+    const auto modeOf = [](const QString& path) {
+        struct stat st = {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+    };
+    const struct
+    {
+        const char* what;
+        const char* before; // null: no file
+        int mode;
+        QList<QPair<QString, QString>> changes;
+        int expected;
+    } cases[] = {
+        {"made with the token", nullptr, 0, {{"web/token", "t0ken"}}, 0600},
+        {"the token added", "[site]\nlatitude=1\n", 0644, {{"web/token", "t0ken"}}, 0600},
+        {"rewritten holding the token", "[web]\ntoken=t0ken\n", 0644, {{"site/latitude", "2"}}, 0600},
+        {"no token", "[site]\nlatitude=1\n", 0644, {{"site/latitude", "2"}}, 0644},
+        {"no token, the owner's mode", "[site]\nlatitude=1\n", 0640, {{"site/latitude", "2"}}, 0640},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        const QString path = observatoryIniPath(dir.path());
+        if (c.before) {
+            test::writeBytes(path, c.before);
+            ::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(c.mode));
+        }
+        saveObservatoryChanges(dir.path(), c.changes);
+        EXPECT_EQ(modeOf(path), c.expected) << c.what;
+    }
+    // The whole file written anew keeps the token, and so keeps it private.
+    QTemporaryDir dir;
+    const QString path = observatoryIniPath(dir.path());
+    test::writeBytes(path, "[web]\ntoken=t0ken\n");
+    ::chmod(QFile::encodeName(path).constData(), 0644);
+    writeObservatorySettings(dir.path(), readObservatorySettings(dir.path()));
+    EXPECT_TRUE(test::readBytes(path).contains("t0ken"));
+    EXPECT_EQ(modeOf(path), 0600);
 }
 
 TEST(ObservatoryForm, AValueOutOfRangeIsRefusedNamingTheBox)
