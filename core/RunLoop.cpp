@@ -269,8 +269,14 @@ bool SurveyCore::runSurvey()
         return false;
     }
 
-    RunLocks locks =
-        lockRunFolders({{GetEXEPath(), QStringLiteral("program folder"), QString()}}, GetEXEPath());
+    // Program folders on one observatory share its log and plan folders: pending.txt, history.csv
+    // and the plans. A second run on any of them would overwrite the first one's records.
+    AcpLocalUser& user = acpUtil->Prefs().LocalUser();
+    RunLocks locks = lockRunFolders(
+        {{GetEXEPath(), QStringLiteral("program folder"), QString()},
+         {user.DefaultLogDir(), QStringLiteral("log folder"), QStringLiteral("[folders] logDir")},
+         {user.DefaultPlanDir(), QStringLiteral("plan folder"), QStringLiteral("[folders] planDir")}},
+        GetEXEPath());
     if (!locks.refusal.isEmpty()) {
         m_view.showMessage(locks.refusal);
         return false;

@@ -245,7 +245,7 @@ private:
     QSet<QString> m_reported;
     // "config.ini" holds a fault and could not be copied to "config.ini.bad": nothing saves over it.
     bool m_configMustBeKept = false;
-    // Held on the program folder while a run lasts.
+    // Held on the program folder and the observatory's log and plan folders while a run lasts.
     std::vector<std::unique_ptr<FolderLock>> m_locks;
     // Lines of the pending journal that belong to other program folders.
     QStringList m_otherPending;
