@@ -329,6 +329,13 @@ bool SurveyCore::runSurvey()
         setStatus(note);
         appendLogLine(*this, note);
     }
+    if (const ObservatorySettings* observatorySettings = m_host.observatorySettings()) {
+        const QString warning = unguardedRoofWarning(*observatorySettings);
+        if (!warning.isEmpty()) {
+            setStatus(warning);
+            recordObservatoryEvent(*this, warning);
+        }
+    }
 
     LoadConfig();
     loadPendingRecords();
