@@ -1,12 +1,12 @@
 #include "core/SurveyCore.h"
 
 #include "config/FileMessage.h"
+#include "core/ProgramLock.h"
 #include "core/VectorState.h"
 #include "host/Clock.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QLockFile>
 
 #include <utility>
 

@@ -19,10 +19,11 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-
-class QLockFile;
+#include <vector>
 
 namespace kestrove {
+
+class FolderLock;
 
 // Ends a run as "Stop Survey" would: after a number of passes, or when the host's clock reaches an
 // instant. Zero passes and an invalid instant mean no limit.
@@ -244,8 +245,8 @@ private:
     QSet<QString> m_reported;
     // "config.ini" holds a fault and could not be copied to "config.ini.bad": nothing saves over it.
     bool m_configMustBeKept = false;
-    // Held on the program folder while a run lasts.
-    std::unique_ptr<QLockFile> m_lock;
+    // Held on the program folder and the observatory's log and plan folders while a run lasts.
+    std::vector<std::unique_ptr<FolderLock>> m_locks;
     // Lines of the pending journal that belong to other program folders.
     QStringList m_otherPending;
 };

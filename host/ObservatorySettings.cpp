@@ -723,6 +723,16 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     keepPrivate();
 }
 
+QString unguardedRoofWarning(const ObservatorySettings& settings)
+{
+    if (settings.kind != HostKind::Indi || settings.indi.roof.isEmpty() || !settings.indi.watchdog.isEmpty())
+        return {};
+    return QStringLiteral(
+               "Warning: no watchdog guards the roof \"%1\": should Kestrove crash or hang, it stays "
+               "open. Set [indi] watchdog in observatory.ini to an indi_watchdog device.")
+        .arg(settings.indi.roof);
+}
+
 QString observatoryIniPath(const QString& folder)
 {
     return QDir::cleanPath(QDir(folder).absolutePath()) + u'/' + iniName;

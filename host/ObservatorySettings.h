@@ -171,6 +171,10 @@ ObservatorySettings resolvedIn(const QString& folder, const ObservatorySettings&
 QTimeZone siteTimeZone(const ObservatorySettings& settings);
 QDateTime clockStartInstant(const ObservatorySettings& settings);
 
+// Why a crash or a hang of Kestrove would leave the observatory open: an INDI roof or dome with no
+// [indi] watchdog to close it. Empty when a watchdog guards it or there is none.
+QString unguardedRoofWarning(const ObservatorySettings& settings);
+
 // Creates the plan, log and host folders and the placeholder acquisition script under the host's
 // folder, so that the survey finds them.
 void makeObservatoryFolders(const ObservatorySettings& settings);

@@ -137,6 +137,8 @@ void Notifier::historyRead(const History& history, const QDateTime& utc)
         } else if (text.startsWith(QLatin1String("Opening:")) && m_closedForWeather) {
             m_closedForWeather = false;
             notify(QStringLiteral("weather-open"), text, history.events[i].utc);
+        } else if (text.startsWith(QLatin1String("Warning:"))) {
+            notify(QStringLiteral("warning"), text, history.events[i].utc);
         }
     }
     for (qsizetype i = m_entriesSeen; i < history.entries.size(); ++i) {

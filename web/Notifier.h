@@ -25,11 +25,11 @@ public:
     Notifier& operator=(const Notifier&) = delete;
 
     void setCommand(QString command) { m_command = std::move(command); }
-    // The events: "weather-close", "weather-open", "plans-failing", "run-ended", "run-error",
+    // The events: "weather-close", "weather-open", "plans-failing", "warning", "run-ended", "run-error",
     // "web-error".
     void notify(const QString& event, const QString& message, const QDateTime& utc);
     // Looks at what "history.csv" gained since the last look: the observatory closing or opening for
-    // the weather, and a third failed plan in a row.
+    // the weather, a warning at the start of a run, and a third failed plan in a row.
     void historyRead(const History& history, const QDateTime& utc);
 
     static constexpr int failuresInARow = 3;

@@ -396,5 +396,70 @@ TEST(HeadlessLock, ASecondRunOnOneProgramFolderIsRefused)
     EXPECT_FALSE(QFile::exists(program + QStringLiteral("/Kestrove.lock")));
 }
 
+// Surveys of two program folders that share an observatory, or only its log folder, would rewrite
+// each other's pending.txt and history.csv: the second is refused and names the first run's process,
+// host and program folder. Once the first has gone, the second starts.
+TEST(HeadlessLock, ASecondRunOnOneObservatoryIsRefused)
+{
+    std::optional<QCoreApplication> app;
+    int argc = 1;
+    char name[] = "kestrove_tests";
+    char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        app.emplace(argc, argv);
+    QTemporaryDir dir;
+    const auto folder = [&](const char* name) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        QDir().mkpath(path);
+        return path;
+    };
+    const QString first = folder("first"), second = folder("second");
+    // An observatory whose passes sleep in real time, and one of its own that keeps its log in the
+    // first one's log folder.
+    const QString observatory = folder("observatory");
+    writeBytes(observatory + QStringLiteral("/observatory.ini"),
+               "[clock]\r\nspeed=1\r\n[limits]\r\nsunAltitude=\r\n");
+    const QString sharingLogs = folder("sharing-logs");
+    writeBytes(
+        sharingLogs + QStringLiteral("/observatory.ini"),
+        "[clock]\r\nstart=2026-12-07T22:00:00Z\r\nspeed=0\r\n[folders]\r\nlogDir=../observatory/Logs\r\n");
+    const auto start = [&](QProcess& process, const QString& program, const QString& observatoryFolder) {
+        process.start(QStringLiteral(KESTROVE_EXECUTABLE),
+                      {QStringLiteral("--headless"), QStringLiteral("--folder"), program,
+                       QStringLiteral("--observatory"), observatoryFolder, QStringLiteral("--passes"),
+                       QStringLiteral("1")});
+        return process.waitForStarted(10000);
+    };
+
+    QProcess running;
+    ASSERT_TRUE(start(running, first, observatory));
+    QByteArray said;
+    while (!said.contains("No viable target") && running.waitForReadyRead(60000))
+        said += running.readAllStandardOutput();
+    ASSERT_TRUE(said.contains("No viable target")) << said.toStdString();
+
+    for (const QString& observatoryFolder : {observatory, sharingLogs}) {
+        QProcess refused;
+        ASSERT_TRUE(start(refused, second, observatoryFolder));
+        if (!refused.waitForFinished(20000)) {
+            ADD_FAILURE() << observatoryFolder.toStdString() << ": a second survey runs beside the first";
+            continue;
+        }
+        const QString refusal = QString::fromLocal8Bit(refused.readAllStandardError());
+        EXPECT_EQ(refused.exitCode(), 1) << refusal.toStdString();
+        EXPECT_TRUE(refusal.contains(
+            QStringLiteral("process %1 on %2").arg(running.processId()).arg(QSysInfo::machineHostName())))
+            << refusal.toStdString();
+        EXPECT_TRUE(refusal.contains(first)) << refusal.toStdString();
+    }
+
+    ::kill(static_cast<pid_t>(running.processId()), SIGKILL);
+    ASSERT_TRUE(running.waitForFinished(10000));
+    QProcess after;
+    ASSERT_TRUE(start(after, second, sharingLogs));
+    ASSERT_TRUE(after.waitForFinished(60000));
+    EXPECT_EQ(after.exitCode(), 0) << after.readAllStandardError().toStdString();
+}
+
 } // namespace
 } // namespace kestrove::test

@@ -527,6 +527,7 @@ void tst_web::notifyOncePerEvent()
     event("Roof closed");
     notifier.historyRead(history, t);
     event("Opening: dark and the weather safe");
+    event("Warning: no watchdog");
     notifier.historyRead(history, t);
     notifier.notify(QStringLiteral("run-ended"), QStringLiteral("Run ended"), t);
 
@@ -540,6 +541,7 @@ void tst_web::notifyOncePerEvent()
         QStringLiteral(
             "weather-open|weather-open|2024-04-14T03:00:00Z|Opening: dark and the weather safe|Opening: "
             "dark and the weather safe"),
+        QStringLiteral("warning|warning|2024-04-14T03:00:00Z|Warning: no watchdog|Warning: no watchdog"),
         QStringLiteral("run-ended|run-ended|2024-04-14T03:00:00Z|Run ended|Run ended"),
     };
     const auto lines = [&] {
