@@ -238,11 +238,10 @@ void SurveyCore::closeObservatory()
     ObservatoryControl* observatory = m_host.observatoryControl();
     if (!observatory)
         return;
-    if (m_running) {
-        // The run ends at its next check; the shut-down waits for nothing.
-        stopSurveyAndAcp();
-    }
     observatory->onEvent = [this](const QString& event) { recordObservatoryEvent(*this, event); };
+    // The run ends at its next check; the shut-down waits for nothing.
+    if (m_running)
+        abortRun();
     observatory->closeNow(QStringLiteral("closed by the observer"));
     if (m_running)
         return;
@@ -562,12 +561,21 @@ void SurveyCore::stopAtLimit(const QString& reason)
     stopSurvey();
 }
 
-void SurveyCore::stopSurveyAndAcp()
+void SurveyCore::abortRun()
 {
     stopRequested = true;
     setStatus(QStringLiteral("Survey and ACP stopping"));
     if (acpUtil && acpUtil->ScriptActive())
         acpUtil->AbortScript();
+}
+
+void SurveyCore::stopSurveyAndAcp()
+{
+    abortRun();
+    // The observatory is told at once: an opening under way goes no further than it has.
+    ObservatoryControl* observatory = m_host.observatoryControl();
+    if (m_running && observatory && observatory->running())
+        observatory->runEnded();
 }
 
 } // namespace kestrove

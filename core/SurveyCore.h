@@ -212,6 +212,8 @@ public:
 
 private:
     bool runSurvey();
+    // Ends the run at its next check and aborts the running plan.
+    void abortRun();
     // The run has ended: the observatory shuts down when its settings say so, and this returns
     // once it is shut (each motion has its time limit).
     void shutDownObservatory();
