@@ -212,6 +212,18 @@ void frmMain::processEvents()
 
 void frmMain::showRunning(bool running)
 {
+    if (running) {
+        // The run may have made the observatory again from its saved settings.
+        m_observatory = std::make_unique<ObservatoryStatus>(core.host());
+        ui->CloseObservatoryButton->setEnabled(core.host().observatoryControl() != nullptr);
+        // The window's check boxes stand for the enable flags; the run starts whatever it is told.
+        SurveySettings shown = core.settings;
+        shown.SNeEnabled = isKindChecked(SurveyKind::SNe) ? 1 : 0;
+        shown.MPSEnabled = isKindChecked(SurveyKind::MPS) ? 1 : 0;
+        shown.MPFEnabled = isKindChecked(SurveyKind::MPF) ? 1 : 0;
+        shown.SLCEnabled = isKindChecked(SurveyKind::SLC) ? 1 : 0;
+        m_startWarning = startWarnings(shown, core.host().clock(), core.runLimits).join(u'\n');
+    }
     ui->StartButton->setEnabled(!running);
     ui->StopButton->setEnabled(running);
     ui->StopAndAbortButton->setEnabled(running);
@@ -249,14 +261,6 @@ void frmMain::startClicked()
     guarded([this] {
         if (core.isRunning())
             return;
-        // The window's check boxes stand for the enable flags; the run starts whatever it is told.
-        SurveySettings shown = core.settings;
-        shown.SNeEnabled = isKindChecked(SurveyKind::SNe) ? 1 : 0;
-        shown.MPSEnabled = isKindChecked(SurveyKind::MPS) ? 1 : 0;
-        shown.MPFEnabled = isKindChecked(SurveyKind::MPF) ? 1 : 0;
-        shown.SLCEnabled = isKindChecked(SurveyKind::SLC) ? 1 : 0;
-        m_startWarning = startWarnings(shown, core.host().clock(), core.runLimits).join(u'\n');
-        showObservatory();
         core.startSurvey();
     });
     // The window was closed during the run; the run has now left the stack.

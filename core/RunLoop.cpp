@@ -249,6 +249,16 @@ void SurveyCore::closeObservatory()
     setStatus(observatory->stateText());
 }
 
+void SurveyCore::reloadHost()
+{
+    QStringList notes;
+    if (!m_host.reload(&notes))
+        return;
+    makeHostObjects();
+    if (!notes.isEmpty())
+        m_view.showMessage(notes.join(u'\n'));
+}
+
 bool SurveyCore::runSurvey()
 {
     m_reported.clear();
@@ -268,6 +278,14 @@ bool SurveyCore::runSurvey()
     m_lock = lockProgramFolder(GetEXEPath(), refusal);
     if (!m_lock) {
         m_view.showMessage(refusal);
+        return false;
+    }
+    // Every Start runs on the observatory's settings as saved, all of them.
+    try {
+        reloadHost();
+    } catch (const HostError& error) {
+        m_lock.reset();
+        m_view.showMessage(QString::fromUtf8(error.what()));
         return false;
     }
     m_running = true;

@@ -214,6 +214,10 @@ private:
     bool runSurvey();
     // Ends the run at its next check and aborts the running plan.
     void abortRun();
+    // Makes the host and the automation objects again when the observatory's settings changed.
+    void reloadHost();
+    // The file system and the three host objects, in that order.
+    void makeHostObjects();
     // The run has ended: the observatory shuts down when its settings say so, and this returns
     // once it is shut (each motion has its time limit).
     void shutDownObservatory();
