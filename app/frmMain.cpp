@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "Version.h"
+#include "app/ControlChannel.h"
 #include "app/HeadlessRun.h"
 #include "app/StopSignals.h"
 #include "app/frmMPSSetup.h"
@@ -93,6 +94,7 @@ frmMain::frmMain(Host& host, const QString& programFolder, QWidget* parent)
     connect(&m_logTimer, &QTimer::timeout, this, &frmMain::followLog);
     m_logTimer.start();
 
+    m_channel = new ControlChannel(core, this);
     m_observatory = std::make_unique<ObservatoryStatus>(host);
     m_observatoryTimer.setInterval(1000);
     connect(&m_observatoryTimer, &QTimer::timeout, this, &frmMain::showObservatory);
@@ -212,6 +214,7 @@ void frmMain::processEvents()
 
 void frmMain::showRunning(bool running)
 {
+    m_channel->setListening(running);
     if (running) {
         // The run may have made the observatory again from its saved settings.
         m_observatory = std::make_unique<ObservatoryStatus>(core.host());
@@ -261,8 +264,11 @@ void frmMain::startClicked()
     guarded([this] {
         if (core.isRunning())
             return;
-        core.startSurvey();
+        if (core.startSurvey() && !core.stopReason.isEmpty())
+            showStatus(QStringLiteral("Survey stopped: ") + core.stopReason);
     });
+    // Whoever asked from outside hears that the observatory is shut.
+    m_channel->answerWaiting();
     // The window was closed during the run; the run has now left the stack.
     if (m_closeWhenStopped)
         close();

@@ -233,7 +233,7 @@ void SurveyCore::waitForObservatory(ObservatoryControl& observatory)
     observatory.onEvent = nullptr;
 }
 
-void SurveyCore::closeObservatory()
+void SurveyCore::closeObservatory(const QString& why)
 {
     ObservatoryControl* observatory = m_host.observatoryControl();
     if (!observatory)
@@ -242,7 +242,7 @@ void SurveyCore::closeObservatory()
     // The run ends at its next check; the shut-down waits for nothing.
     if (m_running)
         abortRun();
-    observatory->closeNow(QStringLiteral("closed by the observer"));
+    observatory->closeNow(why);
     if (m_running)
         return;
     waitForObservatory(*observatory);

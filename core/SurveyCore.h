@@ -81,7 +81,8 @@ public:
     void stopSurveyAndAcp();
     // "Close Observatory": aborts a running plan, ends the run and parks, closes and warms the
     // observatory at once; returns when it is shut (or, during a run, leaves that to the run's end).
-    void closeObservatory();
+    // `why` is what the observatory's events say.
+    void closeObservatory(const QString& why = QStringLiteral("closed by the observer"));
     bool isRunning() const { return m_running; }
     // True once a stop of either kind has been asked for.
     bool stopPending() const { return stopRequested || m_stopAfterPlan; }

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -619,6 +620,47 @@ private slots:
         const QString log = QString::fromUtf8(test::readBytes(observatory.acquisitionLogPath()));
         QVERIFY2(log.trimmed().endsWith("\tdone\tRoof closed"), qPrintable(log));
         QVERIFY2(log.contains("\tdone\tMount parked"), qPrintable(log));
+    }
+
+    // "kestrove --close" from a shell shuts the window's survey and its observatory, not one of its own.
+    void closeFromAShellEndsTheWindowsSurvey()
+    {
+        ObservatorySettings settings = observatoryDefaults(m_folder->filePath("observatory"));
+        settings.clockStart = "2024-03-01T22:00:00Z";
+        settings.clockSpeed = 10;
+        writeObservatorySettings(m_folder->filePath("observatory"), settings);
+        sim::SimObservatory observatory(m_folder->filePath("observatory"));
+        ObservatoryControl& controller = *observatory.observatoryControl();
+        frmMain window(observatory, m_folder->path());
+        window.show();
+
+        QProcess closer;
+        auto* watch = new QTimer(&window);
+        watch->setInterval(0);
+        connect(watch, &QTimer::timeout, &window, [&] {
+            if (!controller.ready())
+                return;
+            watch->stop();
+            closer.start(KESTROVE_EXECUTABLE, {"--close", "--folder", m_folder->path(), "--observatory",
+                                               m_folder->filePath("observatory")});
+        });
+        watch->start();
+        // Should nobody answer, the run still ends.
+        QTimer::singleShot(20000, &window, [&] { window.core.stopSurvey(); });
+        control<QPushButton>(&window, "StartButton")->click(); // returns when the run has ended
+
+        QVERIFY(closer.state() == QProcess::NotRunning || closer.waitForFinished(20000));
+        const QString said =
+            QString::fromLocal8Bit(closer.readAllStandardOutput() + closer.readAllStandardError());
+        QCOMPARE(closer.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(closer.exitCode(), 0);
+        QCOMPARE(window.statusBar()->currentMessage(), QString("Survey stopped: closed from outside"));
+        QCOMPARE(controller.state(), ObservatoryState::Closed);
+        QVERIFY2(controller.fault().isEmpty(), qPrintable(controller.fault()));
+        const QString log = QString::fromUtf8(
+            test::readBytes(window.core.acpUtil->Prefs().LocalUser().DefaultLogDir() + "/Kestrove.log"));
+        QVERIFY2(log.contains("Observatory: Closing: closed from outside"), qPrintable(log));
+        QVERIFY2(said.contains("closed from outside"), qPrintable(said));
     }
 
     // Last: a failed handler ends the program, which leaves the application's event loop state
