@@ -283,7 +283,7 @@ bool SurveyCore::runSurvey()
     // Every Start runs on the observatory's settings as saved, all of them.
     try {
         reloadHost();
-    } catch (const HostError& error) {
+    } catch (const std::exception& error) {
         m_lock.reset();
         m_view.showMessage(QString::fromUtf8(error.what()));
         return false;
