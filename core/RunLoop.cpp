@@ -237,21 +237,30 @@ void SurveyCore::waitForObservatory(ObservatoryControl& observatory)
     observatory.onEvent = nullptr;
 }
 
-void SurveyCore::closeObservatory()
+void SurveyCore::closeObservatory(const QString& why)
 {
     ObservatoryControl* observatory = m_host.observatoryControl();
     if (!observatory)
         return;
-    if (m_running) {
-        // The run ends at its next check; the shut-down waits for nothing.
-        stopSurveyAndAcp();
-    }
     observatory->onEvent = [this](const QString& event) { recordObservatoryEvent(*this, event); };
-    observatory->closeNow(QStringLiteral("closed by the observer"));
+    // The run ends at its next check; the shut-down waits for nothing.
+    if (m_running)
+        abortRun();
+    observatory->closeNow(why);
     if (m_running)
         return;
     waitForObservatory(*observatory);
     setStatus(observatory->stateText());
+}
+
+void SurveyCore::reloadHost()
+{
+    QStringList notes;
+    if (!m_host.reload(&notes))
+        return;
+    makeHostObjects();
+    if (!notes.isEmpty())
+        m_view.showMessage(notes.join(u'\n'));
 }
 
 bool SurveyCore::runSurvey()
@@ -266,6 +275,15 @@ bool SurveyCore::runSurvey()
                                           "cannot name: no completed plan could be recorded. Move the "
                                           "program folder to a path of Latin-1 characters.")
                                .arg(GetEXEPath()));
+        return false;
+    }
+
+    // Every Start runs on the observatory's settings as saved, all of them; the folders locked
+    // below are the saved ones.
+    try {
+        reloadHost();
+    } catch (const std::exception& error) {
+        m_view.showMessage(QString::fromUtf8(error.what()));
         return false;
     }
 
@@ -586,12 +604,21 @@ void SurveyCore::stopAtLimit(const QString& reason)
     stopSurvey();
 }
 
-void SurveyCore::stopSurveyAndAcp()
+void SurveyCore::abortRun()
 {
     stopRequested = true;
     setStatus(QStringLiteral("Survey and ACP stopping"));
     if (acpUtil && acpUtil->ScriptActive())
         acpUtil->AbortScript();
+}
+
+void SurveyCore::stopSurveyAndAcp()
+{
+    abortRun();
+    // The observatory is told at once: an opening under way goes no further than it has.
+    ObservatoryControl* observatory = m_host.observatoryControl();
+    if (m_running && observatory && observatory->running())
+        observatory->runEnded();
 }
 
 } // namespace kestrove

@@ -33,11 +33,16 @@ SurveyCore::~SurveyCore() = default;
 
 void SurveyCore::load()
 {
+    makeHostObjects();
+    LoadConfig();
+}
+
+void SurveyCore::makeHostObjects()
+{
     fileSystem = m_host.createFileSystem();
     acpUtil = m_host.createUtil();
     acpTelescope = m_host.createTelescope();
     acpApplication = m_host.createApplication();
-    LoadConfig();
 }
 
 void SurveyCore::unload()

@@ -82,7 +82,8 @@ public:
     void stopSurveyAndAcp();
     // "Close Observatory": aborts a running plan, ends the run and parks, closes and warms the
     // observatory at once; returns when it is shut (or, during a run, leaves that to the run's end).
-    void closeObservatory();
+    // `why` is what the observatory's events say.
+    void closeObservatory(const QString& why = QStringLiteral("closed by the observer"));
     bool isRunning() const { return m_running; }
     // True once a stop of either kind has been asked for.
     bool stopPending() const { return stopRequested || m_stopAfterPlan; }
@@ -213,6 +214,12 @@ public:
 
 private:
     bool runSurvey();
+    // Ends the run at its next check and aborts the running plan.
+    void abortRun();
+    // Makes the host and the automation objects again when the observatory's settings changed.
+    void reloadHost();
+    // The file system and the three host objects, in that order.
+    void makeHostObjects();
     // The run has ended: the observatory shuts down when its settings say so, and this returns
     // once it is shut (each motion has its time limit).
     void shutDownObservatory();

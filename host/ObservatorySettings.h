@@ -44,6 +44,8 @@ struct IndiSettings
     // CCD_TEMPERATURE while open, degrees C; none: the cooler is left alone.
     std::optional<double> coolTo;
     double warmTo = 10; // CCD_TEMPERATURE at a shut-down, degrees C (with coolTo only)
+
+    bool operator==(const IndiSettings&) const = default;
 };
 
 // Plate solving after each slew of an INDI plan (astrometry.net's solve-field).
@@ -60,6 +62,8 @@ struct SolveSettings
     bool sync = false;           // method=sync: sync the mount and slew again; else a differential slew
     double cpuLimit = 30;        // seconds of CPU time per solve
     double radius = 5;           // degrees around the target that the solver searches
+
+    bool operator==(const SolveSettings&) const = default;
 };
 
 // Kestrove's own V-curve autofocus for "#autofocus", with [indi] focuser.
@@ -71,6 +75,8 @@ struct FocusSettings
     double exposure = 3;  // seconds per point
     int binning = 2;
     double timeout = 900; // seconds the whole run may take
+
+    bool operator==(const FocusSettings&) const = default;
 };
 
 // When the observatory closes and opens again.
@@ -79,6 +85,8 @@ struct SafetySettings
     double closeDelay = 10;   // seconds unsafe weather must last before closing; 0: at once
     double reopenDelay = 900; // seconds of continuous safe weather before opening again
     bool closeAtEnd = true;   // shut down when a run ends
+
+    bool operator==(const SafetySettings&) const = default;
 };
 
 // Everything "observatory.ini" configures, for every kind of host: one reading, each host taking
@@ -140,6 +148,8 @@ struct ObservatorySettings
     // What the file holds that the reader did not use: an unknown section or key, or a line of no
     // known form, one message each naming its line. Reported at start; the rest is read as usual.
     QStringList notes;
+
+    bool operator==(const ObservatorySettings&) const = default;
 };
 
 // What a new "observatory.ini" holds where it differs from the defaults for a missing key: a

@@ -7,6 +7,8 @@
 #include <QString>
 #include <memory>
 
+class QTimer;
+
 namespace kestrove::sim {
 
 class SimState;
@@ -47,6 +49,9 @@ public:
 private:
     // Shared with the automation objects, which may outlive this object.
     std::shared_ptr<SimState> m_state;
+    // Moves the devices and the acquisition script on while the clock runs, whatever holds the
+    // survey's thread meanwhile (a question the window asks opens an event loop of its own).
+    std::unique_ptr<QTimer> m_tick;
 };
 
 } // namespace kestrove::sim

@@ -461,5 +461,43 @@ TEST(HeadlessLock, ASecondRunOnOneObservatoryIsRefused)
     EXPECT_EQ(after.exitCode(), 0) << after.readAllStandardError().toStdString();
 }
 
+// "kestrove --close" asks the survey running on the folders to close, which ends its run; it does not
+// drive the observatory beside it.
+TEST(HeadlessClose, CloseFromAShellEndsTheRunningSurvey)
+{
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("program"));
+    const QString observatory = dir.filePath(QStringLiteral("observatory"));
+    QDir().mkpath(program);
+    QDir().mkpath(observatory);
+    writeBytes(observatory + QStringLiteral("/observatory.ini"),
+               "[clock]\r\nstart=2024-03-01T22:00:00Z\r\nspeed=10\r\n");
+    const QStringList folders{QStringLiteral("--folder"), program, QStringLiteral("--observatory"),
+                              observatory};
+
+    QProcess survey;
+    survey.start(QStringLiteral(KESTROVE_EXECUTABLE), QStringList{QStringLiteral("--headless")} + folders);
+    ASSERT_TRUE(survey.waitForStarted(10000));
+    QByteArray said;
+    while (!said.contains("No viable target") && survey.waitForReadyRead(60000))
+        said += survey.readAllStandardOutput();
+    ASSERT_TRUE(said.contains("No viable target")) << said.toStdString();
+
+    QProcess closer;
+    closer.start(QStringLiteral(KESTROVE_EXECUTABLE), QStringList{QStringLiteral("--close")} + folders);
+    ASSERT_TRUE(closer.waitForFinished(60000));
+    EXPECT_EQ(closer.exitCode(), 0) << closer.readAllStandardError().toStdString();
+
+    const bool ended = survey.waitForFinished(30000);
+    if (!ended)
+        ::kill(static_cast<pid_t>(survey.processId()), SIGKILL);
+    ASSERT_TRUE(ended) << "the survey is still running";
+    said += survey.readAllStandardOutput();
+    EXPECT_EQ(survey.exitCode(), 0);
+    EXPECT_TRUE(said.trimmed().endsWith("Run ended: closed from outside")) << said.toStdString();
+    const QByteArray log = readBytes(observatory + QStringLiteral("/Logs/AcquireImages.log"));
+    EXPECT_TRUE(log.trimmed().endsWith("\tdone\tRoof closed")) << log.toStdString();
+}
+
 } // namespace
 } // namespace kestrove::test
