@@ -67,6 +67,13 @@ struct FileStatus
     }
 };
 
+// A program that holds a file open for writing.
+struct FileWriter
+{
+    qint64 pid = 0;  // 0 when the system does not say which process it is
+    QString program; // its name as the system gives it
+};
+
 class FileSystem
 {
 public:
@@ -89,6 +96,10 @@ public:
     virtual QString ResolvedPath(const QString& path) { return path; }
     // Sets a file's permission bits (FileStatus::permissions).
     virtual void SetPermissions(const QString& path, unsigned permissions) {}
+    // The program writing the file now (following symbolic links): it has the file open for writing
+    // and has not closed it since it last wrote. Nothing when none does or the system cannot tell.
+    // Never throws.
+    virtual std::optional<FileWriter> writerOf(const QString& path) { return std::nullopt; }
 };
 
 } // namespace kestrove

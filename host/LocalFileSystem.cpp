@@ -1,6 +1,7 @@
 #include "host/LocalFileSystem.h"
 
 #include "host/HostError.h"
+#include "host/OpenWriters.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -9,8 +10,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <fcntl.h>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -317,6 +318,9 @@ int openFile(const QString& call, const QString& path, int flags)
 
 } // namespace
 
+LocalFileSystem::LocalFileSystem() = default;
+LocalFileSystem::~LocalFileSystem() = default;
+
 bool LocalFileSystem::FileExists(const QString& path)
 {
     if (path.isEmpty())
@@ -388,6 +392,13 @@ void LocalFileSystem::SetPermissions(const QString& path, unsigned permissions)
 {
     if (::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(permissions & 07777)) != 0)
         throw HostError(QStringLiteral("SetPermissions"), path, systemReason());
+}
+
+std::optional<FileWriter> LocalFileSystem::writerOf(const QString& path)
+{
+    if (!m_writers)
+        m_writers = std::make_unique<OpenWriters>();
+    return m_writers->writerOf(path);
 }
 
 void writeWholeFile(const QString& path, const QByteArray& bytes)
