@@ -130,18 +130,17 @@ QString TargetsRead::configLine(const QString& targetLine, const QString& config
 {
     if (m_records.isEmpty())
         return configLine;
-    QString line = configLine;
-    // The selection writes its own lines; these belong to the rewrite.
-    QStringList log;
+    QList<const PendingRecord*> records;
     for (qsizetype k = 0; k < m_records.size(); ++k) {
         const PendingRecord& record = m_core.pendingRecords[m_records[k]];
         if (record.targetLine != targetLine)
             continue;
         m_seen[k] = true;
-        if (const auto next = recordedConfigLine(m_core, record, line, log))
-            line = *next;
+        records << &record;
     }
-    return line;
+    // The selection writes its own lines; these belong to the rewrite.
+    QStringList log;
+    return configLineWithRecords(m_core, records, configLine, log).value_or(configLine);
 }
 
 void TargetsRead::finish(qint64 lines, bool whole)

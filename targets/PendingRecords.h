@@ -11,11 +11,15 @@ namespace kestrove {
 
 class SurveyCore;
 
-// The config line of an entry with the record written into it, built from its old one (null when
-// the line after the target line is no config line). Nothing when the old line holds this very
-// observation already, so that a record is never counted twice. Lines for the survey log go to `log`.
-std::optional<QString> recordedConfigLine(SurveyCore& core, const PendingRecord& record,
-                                          const QString& oldLine, QStringList& log);
+// The config line of an entry with its pending records (oldest first) written into it, built from its
+// old one (null when the line after the target line is no config line); nothing when it stays as it
+// is. The old line may hold some of them already: the run that wrote them may have ended before it
+// took them off the journal. Every record up to the last one whose observation the line holds counts
+// as written then, and is not counted again; `found`, when given, says which were. Lines for the
+// survey log go to `log`.
+std::optional<QString> configLineWithRecords(SurveyCore& core, const QList<const PendingRecord*>& records,
+                                             const QString& oldLine, QStringList& log,
+                                             QList<bool>* found = nullptr);
 
 // "pending.txt" in the log folder: the pending records, so that a restart knows them.
 QString pendingJournalPath(const QString& logDir);

@@ -72,6 +72,25 @@ bool waitUntilSteady(SurveyCore& core, const QString& path)
     return false;
 }
 
+// Whether the plan history already says that the record was written.
+bool historySaysWritten(SurveyCore& core, const PendingRecord& record)
+{
+    if (!record.plan.startUtc.isValid())
+        return false;
+    const QString start = utcInstantText(record.plan.startUtc);
+    try {
+        const History history = readHistory(historyPath(core.acpUtil->Prefs().LocalUser().DefaultLogDir()));
+        return std::any_of(history.entries.begin(), history.entries.end(), [&](const HistoryEntry& entry) {
+            return entry.kind == record.plan.kind && entry.target == record.plan.target &&
+                   utcInstantText(entry.startUtc) == start &&
+                   entry.result.contains(QLatin1String("record written "));
+        });
+    } catch (const HostError& error) {
+        qCWarning(lcTargets) << "cannot read the plan history:" << error.what();
+        return false;
+    }
+}
+
 void appendRecordHistory(SurveyCore& core, const PendingRecord& record, const QString& result)
 {
     if (!record.plan.startUtc.isValid())
@@ -132,6 +151,8 @@ std::optional<QString> writeRecordsOf(SurveyCore& core, const QString& path)
         // Written once the new file is in place, so that a copy made again does not repeat them.
         QStringList log;
         QList<bool> recorded(records.size(), false);
+        // Found in the file already, written by a run that ended before it rewrote the journal.
+        QList<bool> writtenBefore(records.size(), false);
         qint64 linesRead = 0, linesWritten = 0;
         {
             auto in = fs.OpenTextFile(replacement.filePath(), IOMode::ForReading);
@@ -151,15 +172,16 @@ std::optional<QString> writeRecordsOf(SurveyCore& core, const QString& path)
                     core.entryPlace.configLine = linesRead;
                     const bool isConfig = line.startsWith(QLatin1String("****"));
                     QString config = isConfig ? line : QString();
+                    QList<const PendingRecord*> entryRecords;
                     for (const qsizetype k : after) {
-                        const PendingRecord& record = core.pendingRecords[records[k]];
                         recorded[k] = true;
-                        if (const auto next = recordedConfigLine(core, record, config, log)) {
-                            config = *next;
-                            log << QStringLiteral("Last obs time for best ") + kindText(record.kind) +
-                                       QStringLiteral(" target = ") + doubleText(record.observedJD);
-                        }
+                        entryRecords << &core.pendingRecords[records[k]];
                     }
+                    QList<bool> found;
+                    if (const auto next = configLineWithRecords(core, entryRecords, config, log, &found))
+                        config = *next;
+                    for (qsizetype i = 0; i < after.size(); ++i)
+                        writtenBefore[after[i]] = writtenBefore[after[i]] || found[i];
                     after.clear();
                     // A line that is not a config line is the user's; keep it after the new one.
                     if (!config.isNull()) {
@@ -225,7 +247,7 @@ std::optional<QString> writeRecordsOf(SurveyCore& core, const QString& path)
                 core.logLine(what + QStringLiteral(" dropped - ") + name +
                              QStringLiteral(" no longer holds its entry"));
                 appendRecordHistory(core, record, QStringLiteral("record dropped: the entry was deleted"));
-            } else if (record.announced) {
+            } else if (record.announced && !(writtenBefore[k] && historySaysWritten(core, record))) {
                 core.logLine(what + QStringLiteral(" written to ") + name);
                 appendRecordHistory(core, record, QStringLiteral("record written ") + nowText);
             }
@@ -237,27 +259,26 @@ std::optional<QString> writeRecordsOf(SurveyCore& core, const QString& path)
     }
 }
 
-} // namespace
-
-std::optional<QString> recordedConfigLine(SurveyCore& core, const PendingRecord& record,
-                                          const QString& oldLine, QStringList& log)
+// What an entry's config line leaves unset.
+TargetConfig configPresets(SurveyCore& core, SurveyKind kind)
 {
-    const SurveySettings& settings = core.settings;
     TargetConfig config;
     config.lastImageJD = 0;
     config.imageCount = 0;
-    if (record.kind == SurveyKind::SLC) {
+    if (kind == SurveyKind::SLC) {
+        const SurveySettings& settings = core.settings;
         config.priority = 100;
         config.interval = 60;
         config.exposure = settings.exposureSLC;
         config.binning = settings.cameraBinningSLC;
         config.filter = settings.cameraFilterSLC;
     }
-    if (!oldLine.isNull())
-        core.parseTargetConfig(oldLine, config);
-    if (config.lastImageJD == record.observedJD)
-        return std::nullopt;
+    return config;
+}
 
+// The config line of an entry with the record written into it, from the config its line gives.
+QString configLineAfter(const PendingRecord& record, const TargetConfig& config, QStringList& log)
+{
     const QString head = QStringLiteral("**** lastImageJD=") + doubleText(record.observedJD);
     switch (record.kind) {
     case SurveyKind::MPS: {
@@ -279,6 +300,41 @@ std::optional<QString> recordedConfigLine(SurveyCore& core, const PendingRecord&
     default:
         return head;
     }
+}
+
+} // namespace
+
+std::optional<QString> configLineWithRecords(SurveyCore& core, const QList<const PendingRecord*>& records,
+                                             const QString& oldLine, QStringList& log, QList<bool>* found)
+{
+    if (found)
+        found->fill(false, records.size());
+    if (records.isEmpty())
+        return std::nullopt;
+    TargetConfig config = configPresets(core, records.first()->kind);
+    if (!oldLine.isNull())
+        core.parseTargetConfig(oldLine, config);
+    // Records are written oldest first, all those of a file at once: the line holding one holds
+    // every earlier one too.
+    qsizetype held = -1;
+    for (qsizetype i = 0; i < records.size(); ++i)
+        if (records[i]->observedJD == config.lastImageJD)
+            held = i;
+    std::optional<QString> line;
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        if (i <= held) {
+            if (found)
+                (*found)[i] = true;
+            continue;
+        }
+        const PendingRecord& record = *records[i];
+        line = configLineAfter(record, config, log);
+        log << QStringLiteral("Last obs time for best ") + kindText(record.kind) +
+                   QStringLiteral(" target = ") + doubleText(record.observedJD);
+        config = configPresets(core, record.kind);
+        core.parseTargetConfig(*line, config);
+    }
+    return line;
 }
 
 void SurveyCore::recordObservation(SurveyKind kind, const QString& bestTarget, HistoryEntry* plan)
