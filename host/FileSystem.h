@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 #include <memory>
@@ -23,6 +24,9 @@ public:
     virtual void WriteLine(const QString& text) = 0;
     // Hands what was written so far to the operating system, so that readers of the file see it.
     virtual void Flush() {}
+    // From now on appends each byte read from the file, as the file holds it, to `bytes`, which must
+    // outlive the reading. False for a stream that cannot.
+    virtual bool keepBytes(QByteArray* bytes) { return false; }
     // Flushes what was written to the disk and closes; a stream closes itself on destruction too.
     virtual void Close() = 0;
 };

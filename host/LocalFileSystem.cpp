@@ -132,6 +132,12 @@ public:
 
     void WriteLine(const QString& text) override { put(text, true); }
 
+    bool keepBytes(QByteArray* bytes) override
+    {
+        m_kept = m_writing ? nullptr : bytes;
+        return m_kept != nullptr;
+    }
+
     void Flush() override
     {
         if (m_fd >= 0 && m_writing && !writeAll(m_fd))
@@ -212,6 +218,8 @@ private:
             if (n < 0)
                 throw HostError(QStringLiteral("ReadLine"), m_path, systemReason());
             m_end = static_cast<size_t>(n);
+            if (m_kept)
+                m_kept->append(m_block.get(), n);
             return n > 0;
         }
     }
@@ -262,6 +270,7 @@ private:
     size_t m_begin = 0;
     size_t m_end = 0;
     std::string m_line;
+    QByteArray* m_kept = nullptr; // where the bytes read are kept, if anywhere
 };
 
 class LocalFile : public File

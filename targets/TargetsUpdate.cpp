@@ -4,10 +4,12 @@
 #include "host/Clock.h"
 #include "host/ConfigValues.h"
 #include "host/HostError.h"
+#include "host/SiteClock.h"
 #include "targets/FileReplacement.h"
 #include "targets/PendingRecords.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QStringList>
@@ -25,8 +27,13 @@ namespace {
 
 // How often the update starts again on a targets file that changed while it was copied.
 constexpr int kUpdateAttempts = 5;
-// How long a rewrite waits for a targets file that another program is writing to hold still.
-constexpr int kSteadySeconds = 10;
+// A targets file that changed since the pass read it holds still once its status has stayed the
+// same this long; a rewrite waits at most kSteadyLimitMs for that, looking every kSteadyPollMs.
+// Wall time: the simulated clock may run at sixty times, where a writer's pause of a few seconds
+// would pass for stillness.
+constexpr qint64 kSteadyMs = 1000;
+constexpr qint64 kSteadyLimitMs = 10000;
+constexpr int kSteadyPollMs = 100;
 
 QString fileName(const QString& path)
 {
@@ -56,20 +63,32 @@ QString targetsFileOf(SurveyCore& core, SurveyKind kind, const QString& targetLi
     }
 }
 
-// Waits a second at a time until the file holds still: the same status a second apart (a file
-// that stays missing holds still too, and its reading says so). False when it still changes
-// after kSteadySeconds.
-bool waitUntilSteady(SurveyCore& core, const QString& path)
+// Waits until no program writes the file and it holds still (a file that stays missing holds still
+// too, and its reading says so), the window alive meanwhile. Returns why it is not, or nothing once
+// it is.
+std::optional<QString> waitUntilSteady(SurveyCore& core, const QString& path)
 {
-    std::optional<FileStatus> last = core.fileSystem->Status(path);
-    for (int second = 0; second < kSteadySeconds; ++second) {
-        core.WaitSeconds(1);
-        const std::optional<FileStatus> now = core.fileSystem->Status(path);
-        if (now ? last && now->sameAs(*last) : !last)
-            return true;
-        last = now;
+    FileSystem& fs = *core.fileSystem;
+    QElapsedTimer waited;
+    QElapsedTimer still;
+    waited.start();
+    still.start();
+    std::optional<FileStatus> last = fs.Status(path);
+    for (;;) {
+        if (const auto writer = fs.writerOf(path))
+            return beingWritten(fileName(path), *writer);
+        if (still.hasExpired(kSteadyMs))
+            return std::nullopt;
+        if (waited.hasExpired(kSteadyLimitMs))
+            return fileName(path) + QStringLiteral(" was still being written");
+        core.view().processEvents();
+        waitWallMilliseconds(kSteadyPollMs);
+        const std::optional<FileStatus> now = fs.Status(path);
+        if (!(now ? last && now->sameAs(*last) : !last)) {
+            last = now;
+            still.restart();
+        }
     }
-    return false;
 }
 
 // Whether the plan history already says that the record was written.
@@ -115,7 +134,8 @@ void appendRecordHistory(SurveyCore& core, const PendingRecord& record, const QS
 // would lose the rest. So the copy is made from a file that holds still, and it is not put in place
 // when it lacks an entry being recorded or has fewer lines than the pass read (without a read of the
 // pass, as for a direct update, only the entries are checked). A record whose entry neither the
-// pass's read nor the copy holds was deleted by the user, and is dropped.
+// pass's read nor the copy holds was deleted by the user, and is dropped. A file that another
+// program is writing is neither copied nor replaced.
 //
 // The file stays the user's: a file made read-only is left alone, a copy takes the permissions of the
 // file it replaces, and a symbolic link stays in place while the file it names is replaced. An edit
@@ -128,11 +148,14 @@ std::optional<QString> writeRecordsOf(SurveyCore& core, const QString& path)
     const FileRead read = core.targetsReads.value(path);
 
     for (int attempt = 1;; ++attempt) {
+        if (const auto writer = fs.writerOf(path))
+            return beingWritten(name, *writer);
         if (passRead) {
             const std::optional<FileStatus> status = fs.Status(path);
             const bool sinceRead = read.steady && status && read.status && status->sameAs(*read.status);
-            if (!sinceRead && !waitUntilSteady(core, path))
-                return name + QStringLiteral(" was still being written");
+            if (!sinceRead)
+                if (const auto unsteady = waitUntilSteady(core, path))
+                    return unsteady;
         }
         FileReplacement replacement(fs, path, core.programFile(QStringLiteral("newtargets.txt")));
         QList<qsizetype> records;

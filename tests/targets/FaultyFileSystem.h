@@ -111,6 +111,7 @@ private:
         {
             m_fs.stepVoid(QStringLiteral("Close"), [&] { m_inner->Close(); });
         }
+        bool keepBytes(QByteArray* bytes) override { return m_inner->keepBytes(bytes); }
 
     private:
         FaultyFileSystem& m_fs;
