@@ -208,6 +208,8 @@ public:
     // each targets file (core/PendingRecord.h).
     QList<PendingRecord> pendingRecords;
     QHash<QString, FileRead> targetsReads;
+    // The last complete read of each targets file, kept from run to run as the parsed entries are.
+    QHash<QString, CompleteRead> completeReads;
     // Each targets file's entries as the last pass parsed them, and the one a pass is at.
     QHash<QString, ParsedTargets> parsedTargets;
     ParsedEntry* parsedEntry = nullptr;
