@@ -1,6 +1,10 @@
-#include "host/indi/PlanExecutor.h"
+#include "host/indi/steps/FilterStep.h"
+
+#include <QLoggingCategory>
 
 #include <cmath>
+
+Q_DECLARE_LOGGING_CATEGORY(lcIndi)
 
 namespace kestrove::indi {
 
@@ -11,34 +15,65 @@ constexpr double kFilterLimitSeconds = 120;
 
 } // namespace
 
-void PlanExecutor::startFilter()
+void FilterStep::start()
 {
-    if (m_plan.filter.isEmpty()) {
-        startFocus();
+    const AcquisitionPlan& plan = m_context.plan;
+    if (plan.filter.isEmpty()) {
+        m_context.stepDone();
         return;
     }
-    const QString& wheel = m_settings.indi.filterWheel;
+    IndiClient& client = m_context.client;
+    const QString& wheel = m_context.settings.indi.filterWheel;
     QStringList names;
-    if (const IndiProperty* p = m_client.property(wheel, QStringLiteral("FILTER_NAME")))
+    if (const IndiProperty* p = client.property(wheel, QStringLiteral("FILTER_NAME")))
         for (const IndiElement& e : p->elements)
             names << e.text;
-    const auto slot = filterSlot(names, m_plan.filter);
+    const auto slot = filterSlot(names, plan.filter);
     if (!slot) {
-        fail(QStringLiteral("filter \"%1\" is not in the wheel (%2)").arg(m_plan.filter, names.join(u',')));
+        m_context.fail(
+            QStringLiteral("filter \"%1\" is not in the wheel (%2)").arg(plan.filter, names.join(u',')));
         return;
     }
-    m_filterSlot = *slot;
-    const IndiProperty* current = m_client.property(wheel, QStringLiteral("FILTER_SLOT"));
+    m_slot = *slot;
+    const IndiProperty* current = client.property(wheel, QStringLiteral("FILTER_SLOT"));
     if (current && std::lround(current->number(QStringLiteral("FILTER_SLOT_VALUE")).value_or(-1)) == *slot &&
         current->state != PropertyState::Busy) {
-        log({QStringLiteral("filter"), m_plan.target, m_plan.filter, QStringLiteral("slot %1").arg(*slot)});
-        startFocus();
+        reached();
         return;
     }
-    m_client.sendNumbers(wheel, QStringLiteral("FILTER_SLOT"),
-                         {{QStringLiteral("FILTER_SLOT_VALUE"), static_cast<double>(*slot)}});
+    client.sendNumbers(wheel, QStringLiteral("FILTER_SLOT"),
+                       {{QStringLiteral("FILTER_SLOT_VALUE"), static_cast<double>(*slot)}});
     m_watch.sent(current ? current->state : PropertyState::Idle);
-    enter(Step::Filter, kFilterLimitSeconds, QStringLiteral("the filter wheel did not stop"));
+    m_context.waitOn(*this, kFilterLimitSeconds, QStringLiteral("the filter wheel did not stop"));
+}
+
+void FilterStep::propertyChanged(const QString& device, const QString& name, const IndiProperty& property)
+{
+    if (device != m_context.settings.indi.filterWheel || name != QStringLiteral("FILTER_SLOT"))
+        return;
+    const auto result = m_watch.update(property.state);
+    if (result == CommandWatch::Result::Failed) {
+        m_context.fail(QStringLiteral("filter change failed: the wheel reported Alert"));
+    } else if (result == CommandWatch::Result::Done) {
+        if (std::lround(property.number(QStringLiteral("FILTER_SLOT_VALUE")).value_or(-1)) != m_slot) {
+            m_context.fail(QStringLiteral("the filter wheel stopped at another slot than %1").arg(m_slot));
+            return;
+        }
+        reached();
+    }
+}
+
+void FilterStep::reached()
+{
+    m_context.log({QStringLiteral("filter"), m_context.plan.target, m_context.plan.filter,
+                   QStringLiteral("slot %1").arg(m_slot)});
+    m_context.stepDone();
+}
+
+void FilterStep::stop()
+{
+    if (m_context.waitingOn(*this) && m_context.client.serverConnected())
+        qCDebug(lcIndi) << "plan ended while the filter wheel turns";
 }
 
 } // namespace kestrove::indi

@@ -1,8 +1,9 @@
-#include "host/indi/PlanExecutor.h"
-#include "host/indi/steps/PropertyNames.h"
+#include "host/indi/steps/FrameSaver.h"
 
 #include "config/NumberText.h"
 #include "host/SkyUtil.h"
+#include "host/indi/steps/CameraControl.h"
+#include "host/indi/steps/PropertyNames.h"
 #include "imaging/Airmass.h"
 #include "imaging/FitsFile.h"
 #include "imaging/ImagingError.h"
@@ -42,130 +43,134 @@ QString sexagesimal(double value, int decimals, bool sign)
 
 } // namespace
 
-QString PlanExecutor::imageFolder() const
+QString FrameSaver::save(const IndiBlob& frame, QString& error)
 {
-    QString dir = m_plan.dir;
-    dir.replace(u'\\', u'/');
-    if (dir.isEmpty())
-        dir = QStringLiteral(".");
-    return QDir::cleanPath(QDir(m_settings.hostPath).absoluteFilePath(dir));
-}
-
-void PlanExecutor::saveImage()
-{
-    const IndiBlob* blob = m_client.lastBlob(m_settings.indi.camera, mainChip);
-    const QString folder = imageFolder();
+    const AcquisitionPlan& plan = m_context.plan;
+    const QString folder = m_context.imageFolder();
     if (!QDir().mkpath(folder)) {
-        fail(QStringLiteral("cannot create the image folder %1").arg(folder));
-        return;
+        error = QStringLiteral("cannot create the image folder %1").arg(folder);
+        return {};
     }
-    const QString extension = blobExtension(blob->format);
-    if (extension.startsWith(QStringLiteral(".fits")) && !looksLikeFits(blob->data))
-        log({QStringLiteral("error"), m_plan.target, QStringLiteral("the camera's image is not FITS")});
-    const QDateTime now = m_clock.utcNow();
+    const QString extension = blobExtension(frame.format);
+    if (extension.startsWith(QStringLiteral(".fits")) && !looksLikeFits(frame.data))
+        m_context.log(
+            {QStringLiteral("error"), plan.target, QStringLiteral("the camera's image is not FITS")});
+    const QDateTime now = m_context.clock.utcNow();
     // NewOnly: an existing file is never overwritten, not even one made meanwhile.
     for (int attempt = 1; attempt < 1000; ++attempt) {
-        const QString path =
-            folder + u'/' +
-            imageFileName(m_plan.target, m_plan.filter, m_plan.binning, now, m_image + 1, attempt, extension);
+        const QString path = folder + u'/' +
+                             imageFileName(plan.target, plan.filter, plan.binning, now,
+                                           m_context.imagesSaved + 1, attempt, extension);
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
             if (QFileInfo::exists(path))
                 continue;
-            fail(QStringLiteral("cannot write the image %1: %2").arg(path, file.errorString()));
-            return;
+            error = QStringLiteral("cannot write the image %1: %2").arg(path, file.errorString());
+            return {};
         }
-        if (file.write(blob->data) != blob->data.size() || !file.flush()) {
-            fail(QStringLiteral("cannot write the image %1: %2").arg(path, file.errorString()));
-            return;
+        if (file.write(frame.data) != frame.data.size() || !file.flush()) {
+            error = QStringLiteral("cannot write the image %1: %2").arg(path, file.errorString());
+            return {};
         }
         file.close();
         if (extension == QStringLiteral(".fits"))
             writeHeader(path);
-        ++m_image;
-        log({QStringLiteral("image"), m_plan.target, m_plan.filter, integerText(m_plan.binning),
-             doubleText(m_plan.interval), path});
-        if (m_image < m_plan.count)
-            startExposure(m_plan.interval);
-        else
-            finish();
-        return;
+        return path;
     }
-    fail(QStringLiteral("no free image name in %1").arg(folder));
+    error = QStringLiteral("no free image name in %1").arg(folder);
+    return {};
 }
 
-void PlanExecutor::writeHeader(const QString& path)
+void FrameSaver::writeHeader(const QString& path)
 {
+    const AcquisitionPlan& plan = m_context.plan;
+    const ObservatorySettings& settings = m_context.settings;
+    IndiClient& client = m_context.client;
     using imaging::HeaderCard;
     QList<HeaderCard> cards;
-    const double ra = m_target.rightAscension;
-    const double dec = m_target.declination;
-    cards << HeaderCard{QStringLiteral("OBJECT"), m_plan.target, QStringLiteral("target name")}
-          << HeaderCard{QStringLiteral("OBJCTRA"), sexagesimal(ra, 2, false), QStringLiteral("target J2000 RA, hours")}
-          << HeaderCard{QStringLiteral("OBJCTDEC"), sexagesimal(dec, 1, true), QStringLiteral("target J2000 Dec, degrees")}
+    const double ra = plan.rightAscension;
+    const double dec = plan.declination;
+    cards << HeaderCard{QStringLiteral("OBJECT"), plan.target, QStringLiteral("target name")}
+          << HeaderCard{QStringLiteral("OBJCTRA"), sexagesimal(ra, 2, false),
+                        QStringLiteral("target J2000 RA, hours")}
+          << HeaderCard{QStringLiteral("OBJCTDEC"), sexagesimal(dec, 1, true),
+                        QStringLiteral("target J2000 Dec, degrees")}
           << HeaderCard{QStringLiteral("RA"), ra * 15, QStringLiteral("target J2000 RA, degrees"), 6}
           << HeaderCard{QStringLiteral("DEC"), dec, QStringLiteral("target J2000 Dec, degrees"), 6}
           << HeaderCard{QStringLiteral("EQUINOX"), 2000.0, QStringLiteral("equinox of the coordinates"), 1};
-    const QDateTime start = m_exposureStart.toUTC();
+    const QDateTime start = m_camera.exposureStart().toUTC();
     cards << HeaderCard{QStringLiteral("DATE-OBS"), start.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")),
                         QStringLiteral("UTC start of the exposure")}
-          << HeaderCard{QStringLiteral("MJD-OBS"), 40587.0 + static_cast<double>(start.toMSecsSinceEpoch()) / 86400000.0,
+          << HeaderCard{QStringLiteral("MJD-OBS"),
+                        40587.0 + static_cast<double>(start.toMSecsSinceEpoch()) / 86400000.0,
                         QStringLiteral("UTC start, modified Julian date"), 8}
-          << HeaderCard{QStringLiteral("EXPTIME"), m_exposureSeconds, QStringLiteral("exposure, seconds"), 3}
-          << HeaderCard{QStringLiteral("XBINNING"), static_cast<long long>(m_geometry.binning), QStringLiteral("binning")}
-          << HeaderCard{QStringLiteral("YBINNING"), static_cast<long long>(m_geometry.binning), QStringLiteral("binning")}
-          << HeaderCard{QStringLiteral("IMAGETYP"), QStringLiteral("Light Frame"), QStringLiteral("frame type")};
+          << HeaderCard{QStringLiteral("EXPTIME"), m_camera.exposureSeconds(),
+                        QStringLiteral("exposure, seconds"), 3}
+          << HeaderCard{QStringLiteral("XBINNING"), static_cast<long long>(m_camera.geometry().binning),
+                        QStringLiteral("binning")}
+          << HeaderCard{QStringLiteral("YBINNING"), static_cast<long long>(m_camera.geometry().binning),
+                        QStringLiteral("binning")}
+          << HeaderCard{QStringLiteral("IMAGETYP"), QStringLiteral("Light Frame"),
+                        QStringLiteral("frame type")};
     // The plan's filter; without one, the name of the wheel's slot; without a wheel, the camera's.
-    QString filter = m_plan.filter;
-    if (filter.isEmpty() && !m_settings.indi.filterWheel.isEmpty()) {
-        const IndiProperty* slot = m_client.property(m_settings.indi.filterWheel, QStringLiteral("FILTER_SLOT"));
-        const IndiProperty* names = m_client.property(m_settings.indi.filterWheel, QStringLiteral("FILTER_NAME"));
-        const long index = slot ? std::lround(slot->number(QStringLiteral("FILTER_SLOT_VALUE")).value_or(0)) : 0;
+    QString filter = plan.filter;
+    if (filter.isEmpty() && !settings.indi.filterWheel.isEmpty()) {
+        const IndiProperty* slot = client.property(settings.indi.filterWheel, QStringLiteral("FILTER_SLOT"));
+        const IndiProperty* names = client.property(settings.indi.filterWheel, QStringLiteral("FILTER_NAME"));
+        const long index =
+            slot ? std::lround(slot->number(QStringLiteral("FILTER_SLOT_VALUE")).value_or(0)) : 0;
         if (names && index >= 1 && index <= names->elements.size())
             filter = names->elements[index - 1].text.trimmed();
     }
     if (!filter.isEmpty())
         cards << HeaderCard{QStringLiteral("FILTER"), filter, QStringLiteral("filter")};
-    const Site& site = m_sky.site();
-    cards << HeaderCard{QStringLiteral("SITELAT"), site.latitude, QStringLiteral("site latitude, degrees north"), 6}
-          << HeaderCard{QStringLiteral("SITELONG"), site.longitude, QStringLiteral("site longitude, degrees east"), 6}
-          << HeaderCard{QStringLiteral("SITEELEV"), site.elevation, QStringLiteral("site elevation, metres"), 1};
+    const Site& site = m_context.sky.site();
+    cards << HeaderCard{QStringLiteral("SITELAT"), site.latitude,
+                        QStringLiteral("site latitude, degrees north"), 6}
+          << HeaderCard{QStringLiteral("SITELONG"), site.longitude,
+                        QStringLiteral("site longitude, degrees east"), 6}
+          << HeaderCard{QStringLiteral("SITEELEV"), site.elevation, QStringLiteral("site elevation, metres"),
+                        1};
     // The elevation at mid-exposure; none below 5 degrees, where the camera's own figure is no better.
-    const QDateTime middle = start.addMSecs(static_cast<qint64>(m_exposureSeconds * 500));
+    const QDateTime middle = start.addMSecs(static_cast<qint64>(m_camera.exposureSeconds() * 500));
     const double elevation = SkyInstant(middle, site).observed(ra, dec).elevation;
     if (const auto airmass = imaging::airmassAt(elevation))
         cards << HeaderCard{QStringLiteral("AIRMASS"), *airmass, QStringLiteral("at mid-exposure"), 4};
     else
         cards << HeaderCard::remove(QStringLiteral("AIRMASS"));
-    if (!m_settings.indi.focuser.isEmpty())
-        if (const IndiProperty* p = m_client.property(m_settings.indi.focuser, absFocus))
+    if (!settings.indi.focuser.isEmpty())
+        if (const IndiProperty* p = client.property(settings.indi.focuser, absFocus))
             if (const auto v = p->number(absFocusValue))
                 cards << HeaderCard{QStringLiteral("FOCUSPOS"), static_cast<long long>(std::llround(*v)),
                                     QStringLiteral("focuser position")};
-    if (const IndiProperty* p = m_client.property(m_settings.indi.camera, QStringLiteral("CCD_TEMPERATURE")))
+    if (const IndiProperty* p = client.property(settings.indi.camera, QStringLiteral("CCD_TEMPERATURE")))
         if (const auto v = p->number(QStringLiteral("CCD_TEMPERATURE_VALUE")))
             cards << HeaderCard{QStringLiteral("CCD-TEMP"), *v, QStringLiteral("sensor temperature, C"), 2};
     // The survey writes its plans into baseDir/KIND/[target/]night: the kind is the folder so named.
-    const QStringList dir = QString(m_plan.dir).replace(u'\\', u'/').split(u'/', Qt::SkipEmptyParts);
+    const QStringList dir = QString(plan.dir).replace(u'\\', u'/').split(u'/', Qt::SkipEmptyParts);
     for (qsizetype i = dir.size() - 1; i >= 0; --i)
-        if (QStringList{QStringLiteral("SNe"), QStringLiteral("MPS"), QStringLiteral("MPF"), QStringLiteral("SLC")}
+        if (QStringList{QStringLiteral("SNe"), QStringLiteral("MPS"), QStringLiteral("MPF"),
+                        QStringLiteral("SLC")}
                 .contains(dir[i])) {
             cards << HeaderCard{QStringLiteral("SURVEY"), dir[i], QStringLiteral("survey kind")};
             break;
         }
-    if (!m_planPath.isEmpty())
-        cards << HeaderCard{QStringLiteral("PLANFILE"), QFileInfo(m_planPath).fileName(), QStringLiteral("acquisition plan")};
-    cards << HeaderCard{QStringLiteral("SWCREATE"),
-                        QStringLiteral("Kestrove %1.%2.%3").arg(versionMajor).arg(versionMinor).arg(versionRevision),
-                        QStringLiteral("acquisition program")};
-    if (m_solution) {
-        const imaging::Wcs wcs = m_solution->wcs.carriedTo(m_solution->geometry, m_geometry);
+    if (!m_context.planPath.isEmpty())
+        cards << HeaderCard{QStringLiteral("PLANFILE"), QFileInfo(m_context.planPath).fileName(),
+                            QStringLiteral("acquisition plan")};
+    cards << HeaderCard{
+        QStringLiteral("SWCREATE"),
+        QStringLiteral("Kestrove %1.%2.%3").arg(versionMajor).arg(versionMinor).arg(versionRevision),
+        QStringLiteral("acquisition program")};
+    if (const std::optional<PlateSolution>& solution = m_context.solution) {
+        const imaging::Wcs wcs = solution->wcs.carriedTo(solution->geometry, m_camera.geometry());
         cards << wcs.headerCards();
     }
     try {
         imaging::updateFitsHeader(path, cards);
     } catch (const imaging::ImagingError& e) {
-        log({QStringLiteral("error"), m_plan.target, QStringLiteral("header not completed: ") + e.message()});
+        m_context.log(
+            {QStringLiteral("error"), plan.target, QStringLiteral("header not completed: ") + e.message()});
     }
 }
 
