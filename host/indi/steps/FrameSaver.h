@@ -1,6 +1,9 @@
 #pragma once
 
 #include "host/indi/steps/PlanStep.h"
+#include "imaging/FitsFile.h"
+
+#include <QList>
 
 namespace kestrove::indi {
 
@@ -19,6 +22,12 @@ public:
 
 private:
     void writeHeader(const QString& path);
+    QList<imaging::HeaderCard> targetCards() const;
+    QList<imaging::HeaderCard> exposureCards() const;
+    QList<imaging::HeaderCard> filterCards() const;
+    QList<imaging::HeaderCard> siteCards() const;
+    QList<imaging::HeaderCard> deviceCards() const;
+    QList<imaging::HeaderCard> originCards() const;
 
     StepContext& m_context;
     const CameraControl& m_camera;

@@ -229,6 +229,12 @@ void PointingStep::solved(const imaging::SolveResult& result)
         m_context.stepDone();
         return;
     }
+    correct(result);
+}
+
+// Sends the mount to the target again, the solve's error taken out.
+void PointingStep::correct(const imaging::SolveResult& result)
+{
     if (m_context.settings.solve.sync) {
         // The mount learns where it points, then goes to the target again.
         const Equatorial at{result.rightAscension / 15, result.declination};

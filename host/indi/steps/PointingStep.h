@@ -44,6 +44,7 @@ private:
     void startSolveFrame();
     void solveFrame(const IndiBlob* frame);
     void solved(const imaging::SolveResult& result);
+    void correct(const imaging::SolveResult& result);
     std::optional<double> scaleHint() const;
 
     StepContext& m_context;
