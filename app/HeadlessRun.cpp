@@ -1,13 +1,13 @@
 #include "app/HeadlessRun.h"
-#include "app/ControlChannel.h"
-#include "host/ObservatoryControl.h"
 
-#include "config/NumberText.h"
+#include "app/ControlChannel.h"
 #include "core/SurveyCore.h"
-#include "host/Clock.h"
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
 #include "host/HostFactory.h"
+#include "host/ObservatoryControl.h"
+#include "sky/Clock.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
+#include "text/ValueText.h"
 #include "web/WebService.h"
 
 #include <QCoreApplication>

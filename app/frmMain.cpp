@@ -11,8 +11,8 @@
 #include "app/frmSLCSetup.h"
 #include "app/frmSNeSetup.h"
 #include "app/frmTargets.h"
-#include "config/NumberText.h"
 #include "core/History.h"
+#include "text/NumberText.h"
 #include "ui_frmMain.h"
 
 #include <QCloseEvent>

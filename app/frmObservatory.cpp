@@ -1,8 +1,8 @@
 #include "app/frmObservatory.h"
 
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
 #include "host/indi/IndiDiscovery.h"
+#include "text/HostError.h"
+#include "text/ValueText.h"
 
 #include <QCheckBox>
 #include <QComboBox>

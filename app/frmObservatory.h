@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/ObservatoryForm.h"
+#include "settings/ObservatoryForm.h"
 
 #include <QDialog>
 #include <QMap>

@@ -1,12 +1,12 @@
 #include "app/frmTargets.h"
 
-#include "config/NumberText.h"
 #include "core/SurveyCore.h"
-#include "host/Clock.h"
-#include "host/HostError.h"
-#include "host/HostText.h"
-#include "host/ObservatorySettings.h"
+#include "settings/ObservatorySettings.h"
+#include "sky/Clock.h"
 #include "targets/FileReplacement.h"
+#include "text/HostError.h"
+#include "text/HostText.h"
+#include "text/NumberText.h"
 
 #include <QDialogButtonBox>
 #include <QFileDialog>

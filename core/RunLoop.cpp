@@ -1,14 +1,14 @@
-#include "config/NumberText.h"
 #include "core/History.h"
 #include "core/ProgramLock.h"
 #include "core/SurveyCore.h"
 #include "host/ChainScript.h"
-#include "host/Clock.h"
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
 #include "host/LocalFileSystem.h"
 #include "host/ObservatoryControl.h"
 #include "host/PlanReader.h"
+#include "sky/Clock.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
+#include "text/ValueText.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,10 @@
 #include "core/SurveyCore.h"
 
-#include "config/FileMessage.h"
 #include "core/ProgramLock.h"
 #include "core/VectorState.h"
-#include "host/Clock.h"
+#include "settings/ConfigFile.h"
+#include "sky/Clock.h"
+#include "text/FileMessage.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -56,6 +57,32 @@ void SurveyCore::unload()
 QString SurveyCore::GetEXEPath() const
 {
     return m_programFolder;
+}
+
+void SurveyCore::LoadConfig()
+{
+    ConfigRead read;
+    try {
+        read = readConfigFile(GetEXEPath());
+    } catch (const ConfigMustBeKept&) {
+        m_configMustBeKept = true;
+        throw;
+    }
+    m_configMustBeKept = false;
+    settings = read.settings;
+    if (!read.fault.isEmpty())
+        view().showMessage(read.fault);
+}
+
+void SurveyCore::SaveConfig()
+{
+    if (m_configMustBeKept)
+        throw HostError(
+            QStringLiteral("SaveConfig"), programFile(QStringLiteral("config.ini")),
+            QStringLiteral("the file holds a fault and could not be copied to \"%1\", so it is not "
+                           "saved over")
+                .arg(programFile(QStringLiteral("config.ini.bad"))));
+    writeConfigFile(GetEXEPath(), settings);
 }
 
 bool SurveyCore::FileExists(const QString& fileName)

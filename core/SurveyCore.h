@@ -1,6 +1,5 @@
 #pragma once
 
-#include "config/SurveySettings.h"
 #include "core/ParsedTargets.h"
 #include "core/PendingRecord.h"
 #include "core/SelectionObserver.h"
@@ -8,6 +7,7 @@
 #include "core/TargetConfig.h"
 #include "host/FileSystem.h"
 #include "host/Observatory.h"
+#include "settings/SurveySettings.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

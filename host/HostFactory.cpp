@@ -1,10 +1,10 @@
 #include "host/HostFactory.h"
 
-#include "host/Clock.h"
 #include "host/FileSystem.h"
-#include "host/ObservatorySettings.h"
 #include "host/indi/IndiObservatory.h"
 #include "host/sim/SimObservatory.h"
+#include "settings/ObservatorySettings.h"
+#include "sky/Clock.h"
 
 namespace kestrove {
 

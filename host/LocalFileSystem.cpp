@@ -1,7 +1,7 @@
 #include "host/LocalFileSystem.h"
 
-#include "host/HostError.h"
 #include "host/OpenWriters.h"
+#include "text/HostError.h"
 
 #include <QFile>
 #include <QFileInfo>

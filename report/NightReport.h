@@ -1,9 +1,9 @@
 #pragma once
 
 #include "core/History.h"
-#include "host/Astronomy.h"
 #include "report/NightReasons.h"
 #include "report/NightWindow.h"
+#include "sky/Astronomy.h"
 
 #include <QList>
 #include <QPointF>

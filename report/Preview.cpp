@@ -1,10 +1,10 @@
 #include "report/Preview.h"
 
-#include "config/NumberText.h"
 #include "core/SurveyCore.h"
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
 #include "host/sim/SimObservatory.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
+#include "text/ValueText.h"
 
 #include <QDir>
 #include <QElapsedTimer>

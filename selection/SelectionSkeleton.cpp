@@ -1,6 +1,6 @@
 #include "selection/SelectionSkeleton.h"
 
-#include "config/NumberText.h"
+#include "text/NumberText.h"
 
 #include <QStringBuilder>
 

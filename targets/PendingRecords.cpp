@@ -1,11 +1,11 @@
 #include "targets/PendingRecords.h"
 
-#include "config/NumberText.h"
 #include "core/Csv.h"
 #include "core/SurveyCore.h"
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
 #include "host/LocalFileSystem.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
+#include "text/ValueText.h"
 
 #include <QDir>
 #include <QFile>

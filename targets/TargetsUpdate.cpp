@@ -1,12 +1,12 @@
-#include "config/NumberText.h"
 #include "core/History.h"
 #include "core/SurveyCore.h"
-#include "host/Clock.h"
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
-#include "host/SiteClock.h"
+#include "sky/Clock.h"
+#include "sky/SiteClock.h"
 #include "targets/FileReplacement.h"
 #include "targets/PendingRecords.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
+#include "text/ValueText.h"
 
 #include <QDir>
 #include <QElapsedTimer>

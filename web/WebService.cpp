@@ -2,11 +2,11 @@
 
 #include "core/SurveyCore.h"
 #include "host/AcquisitionLog.h"
-#include "host/Clock.h"
-#include "host/HostError.h"
 #include "host/ObservatoryControl.h"
-#include "host/ObservatorySettings.h"
 #include "report/charts/NightCharts.h"
+#include "settings/ObservatorySettings.h"
+#include "sky/Clock.h"
+#include "text/HostError.h"
 #include "web/Thumbnail.h"
 #include "web/WebSettings.h"
 

@@ -1,8 +1,8 @@
 #include "web/WebSettings.h"
 
-#include "host/HostError.h"
-#include "host/ObservatoryForm.h"
-#include "host/ObservatorySettings.h"
+#include "settings/ObservatoryForm.h"
+#include "settings/ObservatorySettings.h"
+#include "text/HostError.h"
 
 #include <QFile>
 #include <QRegularExpression>

@@ -1,8 +1,8 @@
 #include "web/WebState.h"
 
 #include "core/SurveyCore.h"
-#include "host/Clock.h"
 #include "host/ObservatoryControl.h"
+#include "sky/Clock.h"
 
 #include <QJsonArray>
 #include <algorithm>

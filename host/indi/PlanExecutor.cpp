@@ -1,12 +1,12 @@
 #include "host/indi/PlanExecutor.h"
 
-#include "config/NumberText.h"
 #include "host/AcquisitionLog.h"
 #include "host/ChainScript.h"
-#include "host/Clock.h"
-#include "host/HostError.h"
 #include "host/SkyUtil.h"
 #include "host/indi/steps/PropertyNames.h"
+#include "sky/Clock.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
 
 #include <QFileInfo>
 

@@ -1,9 +1,9 @@
 #include "host/sim/SimObservatory.h"
 
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
 #include "host/LocalFileSystem.h"
 #include "host/sim/SimState.h"
+#include "text/HostError.h"
+#include "text/ValueText.h"
 
 #include <QCoreApplication>
 #include <QDir>

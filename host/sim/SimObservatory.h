@@ -1,8 +1,8 @@
 #pragma once
 
 #include "host/Observatory.h"
-#include "host/ObservatorySettings.h"
-#include "host/SiteClock.h"
+#include "settings/ObservatorySettings.h"
+#include "sky/SiteClock.h"
 
 #include <QString>
 #include <memory>

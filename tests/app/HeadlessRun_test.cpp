@@ -1,8 +1,8 @@
 #include "app/HeadlessRun.h"
 #include "core/SimSurvey.h"
-#include "host/ObservatoryForm.h"
-#include "host/ObservatorySettings.h"
-#include "host/SiteClock.h"
+#include "settings/ObservatoryForm.h"
+#include "settings/ObservatorySettings.h"
+#include "sky/SiteClock.h"
 
 #include <QCoreApplication>
 #include <QDir>

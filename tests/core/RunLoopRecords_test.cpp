@@ -1,8 +1,8 @@
-#include "config/NumberText.h"
 #include "core/History.h"
 #include "core/SimSurvey.h"
 #include "host/LocalFileSystem.h"
 #include "report/NightReasons.h"
+#include "text/NumberText.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "core/SimSurvey.h"
 
 #include "core/History.h"
-#include "host/Astronomy.h"
-#include "host/TestSite.h"
+#include "support/TestSite.h"
+#include "sky/Astronomy.h"
 
 #include <QRandomGenerator>
 #include <gtest/gtest.h>

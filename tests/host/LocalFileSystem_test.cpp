@@ -1,7 +1,7 @@
 #include "support/TestSupport.h"
 
-#include "host/HostError.h"
 #include "host/LocalFileSystem.h"
+#include "text/HostError.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,8 +1,8 @@
 #include "app/HeadlessRun.h"
 #include "core/SimSurvey.h"
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
 #include "report/Preview.h"
+#include "text/HostError.h"
+#include "text/ValueText.h"
 
 #include <QDirIterator>
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 // the disk or just after it did. It stands in for a crash at any point of a file operation.
 
 #include "host/FileSystem.h"
-#include "host/HostError.h"
+#include "text/HostError.h"
 
 #include <functional>
 #include <memory>

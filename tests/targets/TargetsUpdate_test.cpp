@@ -1,11 +1,11 @@
 #include "FaultyFileSystem.h"
 #include "TargetsTestHost.h"
-#include "config/NumberText.h"
 #include "core/History.h"
 #include "core/SimSurvey.h"
 #include "core/SurveyCore.h"
 #include "host/LocalFileSystem.h"
 #include "support/TestSupport.h"
+#include "text/NumberText.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
 #include "host/indi/steps/CameraControl.h"
 
-#include "config/NumberText.h"
-#include "host/Clock.h"
 #include "host/indi/steps/PropertyNames.h"
+#include "sky/Clock.h"
+#include "text/NumberText.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
 #include "host/indi/steps/ExposureStep.h"
 
-#include "config/NumberText.h"
+#include "text/NumberText.h"
 
 namespace kestrove::indi {
 

@@ -1,12 +1,12 @@
 #include "host/indi/steps/FocusStep.h"
 
-#include "config/NumberText.h"
-#include "host/Clock.h"
 #include "host/indi/IndiLink.h"
 #include "host/indi/steps/PropertyNames.h"
 #include "imaging/FitsFile.h"
 #include "imaging/ImagingError.h"
 #include "imaging/Stars.h"
+#include "sky/Clock.h"
+#include "text/NumberText.h"
 
 #include <QDir>
 #include <QFile>

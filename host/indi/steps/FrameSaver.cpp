@@ -1,12 +1,12 @@
 #include "host/indi/steps/FrameSaver.h"
 
-#include "config/NumberText.h"
 #include "host/SkyUtil.h"
 #include "host/indi/steps/CameraControl.h"
 #include "host/indi/steps/PropertyNames.h"
 #include "imaging/Airmass.h"
 #include "imaging/FitsFile.h"
 #include "imaging/ImagingError.h"
+#include "text/NumberText.h"
 
 #include "Version.h"
 

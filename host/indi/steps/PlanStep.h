@@ -1,10 +1,10 @@
 #pragma once
 
-#include "host/Astronomy.h"
-#include "host/ObservatorySettings.h"
 #include "host/PlanReader.h"
 #include "host/indi/IndiClient.h"
 #include "imaging/Wcs.h"
+#include "settings/ObservatorySettings.h"
+#include "sky/Astronomy.h"
 
 #include <QString>
 #include <QStringList>

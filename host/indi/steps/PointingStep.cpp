@@ -1,9 +1,9 @@
 #include "host/indi/steps/PointingStep.h"
 
-#include "host/Clock.h"
 #include "host/SkyUtil.h"
 #include "host/indi/IndiLink.h"
 #include "host/indi/steps/PropertyNames.h"
+#include "sky/Clock.h"
 
 #include <QFile>
 

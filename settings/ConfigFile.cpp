@@ -1,10 +1,12 @@
-#include "config/FileMessage.h"
-#include "config/NumberText.h"
-#include "core/SurveyCore.h"
-#include "host/HostError.h"
+#include "settings/ConfigFile.h"
+
+#include "text/FileMessage.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <cmath>
@@ -139,6 +141,12 @@ const QList<SettingIO>& settingsTable()
     return table;
 }
 
+// A file of the program folder, named as the survey names it.
+QString inFolder(const QString& folder, const QString& name)
+{
+    return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
+}
+
 // Keeps what the user wrote before anything overwrites it. Returns why the copy failed, or nothing.
 QString keepBadCopy(const QString& path, const QByteArray& bytes)
 {
@@ -160,14 +168,12 @@ QString SurveySettings::defaultBaseDir()
     return QDir::homePath() + QStringLiteral("/Astronomy/Kestrove/");
 }
 
-void SurveyCore::LoadConfig()
+ConfigRead readConfigFile(const QString& programFolder)
 {
-    const QString path = programFile(configFileName);
-    if (!FileExists(path)) {
-        m_configMustBeKept = false;
-        settings = SurveySettings();
-        return;
-    }
+    const QString path = inFolder(programFolder, configFileName);
+    ConfigRead read;
+    if (const QFileInfo info(path); !info.exists() || info.isDir())
+        return read;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw HostError(QStringLiteral("LoadConfig"), path, file.errorString());
@@ -175,7 +181,7 @@ void SurveyCore::LoadConfig()
     file.close();
 
     // Values read before a fault stay; every later setting keeps its default.
-    SurveySettings loaded;
+    SurveySettings& loaded = read.settings;
     const QList<Field> fields = splitFields(bytes);
     const QList<SettingIO>& table = settingsTable();
     QString fault;
@@ -200,40 +206,28 @@ void SurveyCore::LoadConfig()
             break;
         }
     }
-    if (fault.isEmpty()) {
-        m_configMustBeKept = false;
-        settings = loaded;
-        return;
-    }
+    if (fault.isEmpty())
+        return read;
 
     // The defaults would replace the user's later values at the next save, so the file goes on only
     // once it is kept; if it cannot be, the run ends here, before anything is saved over it.
-    const QString badPath = programFile(badConfigFileName);
+    const QString badPath = inFolder(programFolder, badConfigFileName);
     const QString copyFailure = keepBadCopy(badPath, bytes);
-    if (!copyFailure.isEmpty()) {
-        m_configMustBeKept = true;
-        throw HostError(
+    if (!copyFailure.isEmpty())
+        throw ConfigMustBeKept(
             QStringLiteral("LoadConfig"), path,
             fault + QStringLiteral(" The file could not be copied to \"%1\" (%2), so it is left as it "
                                    "stands and nothing is saved over it.")
                         .arg(badPath, copyFailure));
-    }
-    m_configMustBeKept = false;
-    settings = loaded;
-    view().showMessage(fault + QStringLiteral("\nThe settings read before it are kept; the others have their "
-                                              "default values. The file was copied to \"%1\".")
-                                   .arg(badPath));
+    read.fault = fault + QStringLiteral("\nThe settings read before it are kept; the others have their "
+                                       "default values. The file was copied to \"%1\".")
+                             .arg(badPath);
+    return read;
 }
 
-void SurveyCore::SaveConfig()
+void writeConfigFile(const QString& programFolder, const SurveySettings& settings)
 {
-    const QString path = programFile(configFileName);
-    if (m_configMustBeKept)
-        throw HostError(
-            QStringLiteral("SaveConfig"), path,
-            QStringLiteral("the file holds a fault and could not be copied to \"%1\", so it is not "
-                           "saved over")
-                .arg(programFile(badConfigFileName)));
+    const QString path = inFolder(programFolder, configFileName);
     QByteArray bytes;
     for (const SettingIO& setting : settingsTable())
         bytes += (setting.key + QLatin1Char(',') + setting.write(settings)).toLatin1() + "\r\n";

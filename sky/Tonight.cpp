@@ -1,6 +1,6 @@
-#include "host/Tonight.h"
+#include "sky/Tonight.h"
 
-#include "host/ConfigValues.h"
+#include "text/ValueText.h"
 
 #include <algorithm>
 #include <memory>

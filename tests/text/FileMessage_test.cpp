@@ -1,4 +1,4 @@
-#include "config/FileMessage.h"
+#include "text/FileMessage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "host/HostError.h"
-#include "host/HostText.h"
+#include "text/HostError.h"
+#include "text/HostText.h"
 
 #include <QTimeZone>
 

@@ -1,4 +1,4 @@
-#include "host/SiteClock.h"
+#include "sky/SiteClock.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

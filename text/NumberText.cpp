@@ -1,4 +1,4 @@
-#include "config/NumberText.h"
+#include "text/NumberText.h"
 
 #include <QVarLengthArray>
 

@@ -1,9 +1,9 @@
-#include "TestSite.h"
+#include "support/TestSite.h"
 #include "support/TestSupport.h"
 
-#include "host/HostError.h"
-#include "host/ObservatorySettings.h"
 #include "host/sim/SimObservatory.h"
+#include "settings/ObservatorySettings.h"
+#include "text/HostError.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
-#include "TestSite.h"
+#include "support/TestSite.h"
 
-#include "host/Astronomy.h"
-#include "host/SiteClock.h"
 #include "host/SkyUtil.h"
+#include "sky/Astronomy.h"
+#include "sky/SiteClock.h"
 
 #include <QTemporaryDir>
 

@@ -1,6 +1,6 @@
-#include "TestSite.h"
+#include "support/TestSite.h"
 
-#include "host/ConfigValues.h"
+#include "text/ValueText.h"
 
 #include <gtest/gtest.h>
 

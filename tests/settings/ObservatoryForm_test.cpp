@@ -1,4 +1,4 @@
-#include "host/ObservatoryForm.h"
+#include "settings/ObservatoryForm.h"
 #include "support/TestSupport.h"
 
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
-#include "host/ConfigValues.h"
+#include "text/ValueText.h"
 
-#include "config/NumberText.h"
+#include "text/NumberText.h"
 
 #include <QRegularExpression>
 #include <QTimeZone>

@@ -1,4 +1,4 @@
-#include "host/HostError.h"
+#include "text/HostError.h"
 
 namespace kestrove {
 

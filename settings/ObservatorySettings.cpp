@@ -1,10 +1,12 @@
-#include "host/ObservatorySettings.h"
+#include "settings/ObservatorySettings.h"
 
-#include "config/FileMessage.h"
-#include "config/NumberText.h"
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
-#include "host/ObservatoryForm.h"
+#include "settings/IniReader.h"
+
+#include "settings/ObservatoryForm.h"
+#include "text/FileMessage.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
+#include "text/ValueText.h"
 
 #include <QDir>
 #include <QFile>
@@ -189,104 +191,6 @@ QDateTime clockStartOf(const QString& text, const QString& subject)
     return *start;
 }
 
-// Reads "observatory.ini" key by key; a key that is absent keeps its default.
-class IniReader
-{
-public:
-    explicit IniReader(const QString& path) : m_path(path), m_ini(path, QSettings::IniFormat) {}
-
-    bool text(const char* key, QString& out)
-    {
-        const QString k = QString::fromLatin1(key);
-        if (!m_ini.contains(k))
-            return false;
-        const QVariant v = m_ini.value(k);
-        // Unquoted commas make QSettings split a value into a list.
-        out =
-            v.typeId() == QMetaType::QStringList ? v.toStringList().join(QStringLiteral(", ")) : v.toString();
-        return true;
-    }
-
-    void number(const char* key, double& out, double low, double high)
-    {
-        QString t;
-        if (!text(key, t))
-            return;
-        const auto v = parseNumber(t);
-        if (!v || !std::isfinite(*v))
-            throw bad(key, t, QStringLiteral("is not a number"));
-        if (*v < low || *v > high)
-            throw bad(key, t, QStringLiteral("lies outside %1 to %2").arg(doubleText(low), doubleText(high)));
-        out = *v;
-    }
-
-    template <typename Int> void integer(const char* key, Int& out, double low, double high)
-    {
-        double v = static_cast<double>(out);
-        number(key, v, low, high);
-        if (v != std::floor(v)) {
-            QString t;
-            text(key, t);
-            throw bad(key, t, QStringLiteral("is not a whole number"));
-        }
-        out = static_cast<Int>(v);
-    }
-
-    void boolean(const char* key, bool& out)
-    {
-        QString t;
-        if (!text(key, t))
-            return;
-        const QString l = t.trimmed().toLower();
-        if (l == QStringLiteral("true") || l == QStringLiteral("1") || l == QStringLiteral("yes"))
-            out = true;
-        else if (l == QStringLiteral("false") || l == QStringLiteral("0") || l == QStringLiteral("no"))
-            out = false;
-        else
-            throw bad(key, t, QStringLiteral("is not true or false"));
-    }
-
-    // The value as the file holds it, for values that may hold ";" (a comment start for QSettings).
-    bool raw(const QString& section, const QString& key, QString& out)
-    {
-        QFile file(m_path);
-        if (!file.open(QIODevice::ReadOnly))
-            return false;
-        QString current;
-        while (!file.atEnd()) {
-            const QString line = QString::fromUtf8(file.readLine()).trimmed();
-            if (line.startsWith(u'[') && line.endsWith(u']')) {
-                current = line.mid(1, line.size() - 2).trimmed();
-                continue;
-            }
-            const qsizetype eq = line.indexOf(u'=');
-            if (current.compare(section, Qt::CaseInsensitive) != 0 || eq < 0 ||
-                line.left(eq).trimmed() != key)
-                continue;
-            out = line.mid(eq + 1).trimmed();
-            if (out.size() >= 2 && out.startsWith(u'"') && out.endsWith(u'"'))
-                out = out.mid(1, out.size() - 2);
-            return true;
-        }
-        return false;
-    }
-
-    HostError bad(const char* key, const QString& value, const QString& why) const
-    {
-        const QString k = QString::fromLatin1(key);
-        const qsizetype slash = k.indexOf(u'/');
-        return HostError(
-            call, m_path,
-            QStringLiteral("[%1] %2 \"%3\" %4").arg(k.left(slash), k.mid(slash + 1), value, why));
-    }
-
-    QSettings::Status status() const { return m_ini.status(); }
-
-private:
-    QString m_path;
-    QSettings m_ini;
-};
-
 QString hostKindText(HostKind kind)
 {
     return kind == HostKind::Indi ? QStringLiteral("indi") : QStringLiteral("sim");
@@ -454,6 +358,171 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
     return bytes;
 }
 
+// The kind of host, the site and the clock.
+void readHostAndSite(IniReader& ini, ObservatorySettings& s, const QString& path)
+{
+    QString text;
+    if (ini.text("host/kind", text)) {
+        const QString kind = text.trimmed().toLower();
+        if (kind == QStringLiteral("sim"))
+            s.kind = HostKind::Sim;
+        else if (kind == QStringLiteral("indi"))
+            s.kind = HostKind::Indi;
+        else
+            throw ini.bad("host/kind", text, QStringLiteral("is neither sim nor indi"));
+    }
+
+    ini.number("site/latitude", s.latitude, -90, 90);
+    ini.number("site/longitude", s.longitude, -360, 360);
+    ini.number("site/elevation", s.elevation, -500, 10000);
+    ini.text("site/timeZone", s.timeZone);
+    s.timeZone = s.timeZone.trimmed();
+    zoneOf(s.timeZone, path);
+
+    ini.text("clock/start", s.clockStart);
+    s.clockStart = s.clockStart.trimmed();
+    clockStartOf(s.clockStart, path);
+    ini.number("clock/speed", s.clockSpeed, 0, 1e9);
+}
+
+// The mount, the roof and what keeps them safe.
+void readMountAndRoof(IniReader& ini, ObservatorySettings& s)
+{
+    ini.integer("mount/alignmentMode", s.alignmentMode, 0, 2);
+    ini.number("mount/rightAscension", s.mountRightAscension, 0, 24);
+    ini.number("mount/declination", s.mountDeclination, -90, 90);
+    ini.number("mount/slewRate", s.slewRate, 1e-6, 1e6);
+    ini.number("mount/settleTime", s.settleTime, 0, 1e6);
+    ini.number("mount/tiltUpLimit", s.tiltUpLimit, -90, 90);
+    ini.number("mount/parkSeconds", s.parkSeconds, 0, 3600);
+    ini.number("roof/openSeconds", s.roofOpenSeconds, 0, 3600);
+    ini.number("roof/closeSeconds", s.roofCloseSeconds, 0, 3600);
+    ini.number("safety/closeDelay", s.safety.closeDelay, 0, 86400);
+    ini.number("safety/reopenDelay", s.safety.reopenDelay, 0, 86400);
+    ini.boolean("safety/closeAtEnd", s.safety.closeAtEnd);
+}
+
+// What may be observed: the limits, the horizon and the weather.
+void readLimitsAndWeather(IniReader& ini, ObservatorySettings& s)
+{
+    QString text;
+    ini.number("limits/minimumElevation", s.minimumElevation, -90, 90);
+    if (ini.text("limits/sunAltitude", text) && text.trimmed().isEmpty()) {
+        s.sunAltitude.reset();
+    } else {
+        double limit = s.sunAltitude.value_or(0);
+        ini.number("limits/sunAltitude", limit, -90, 90);
+        s.sunAltitude = limit;
+    }
+    if (ini.text("limits/moonSeparation", text) && !text.trimmed().isEmpty()) {
+        double separation = 0;
+        ini.number("limits/moonSeparation", separation, 0, 180);
+        s.moonSeparation = separation;
+    }
+    if (ini.text("limits/horizon", text)) {
+        const auto horizon = parseHorizon(text);
+        if (!horizon)
+            throw ini.bad("limits/horizon", text, QStringLiteral("is not a list of azimuth:elevation pairs"));
+        s.horizon = *horizon;
+    }
+
+    ini.boolean("weather/connected", s.weatherConnected);
+    if (ini.raw(QStringLiteral("weather"), QStringLiteral("unsafe"), text) ||
+        ini.text("weather/unsafe", text)) {
+        const auto intervals = parseIntervals(text);
+        if (!intervals)
+            throw ini.bad("weather/unsafe", text, QStringLiteral("is not a list of start/end UTC intervals"));
+        s.unsafe = *intervals;
+    }
+}
+
+// Where plans and logs go, and the simulated acquisition's timings.
+void readFoldersAndAcquisition(IniReader& ini, ObservatorySettings& s, const QString& abs)
+{
+    QString text;
+    for (const auto& [key, target] :
+         {std::pair{"folders/planDir", &s.planDir}, std::pair{"folders/logDir", &s.logDir},
+          std::pair{"folders/hostPath", &s.hostPath}}) {
+        if (ini.text(key, text)) {
+            if (text.trimmed().isEmpty())
+                throw ini.bad(key, text, QStringLiteral("is empty"));
+            *target = absoluteIn(abs, text.trimmed());
+        }
+    }
+
+    ini.number("acquisition/autofocusSeconds", s.autofocusSeconds, 0, 1e6);
+    ini.number("acquisition/downloadSeconds", s.downloadSeconds, 0, 1e6);
+    ini.number("acquisition/failureRate", s.failureRate, 0, 1);
+    ini.integer("acquisition/failureSeed", s.failureSeed, 0, 4294967295.0);
+    ini.number("acquisition/chainScriptDelay", s.chainScriptDelay, 0, 1e6);
+}
+
+// The INDI devices and their time limits.
+void readIndi(IniReader& ini, ObservatorySettings& s)
+{
+    QString text;
+    for (const auto& [key, target] :
+         {std::pair{"indi/server", &s.indi.server}, std::pair{"indi/mount", &s.indi.mount},
+          std::pair{"indi/camera", &s.indi.camera}, std::pair{"indi/filterWheel", &s.indi.filterWheel},
+          std::pair{"indi/focuser", &s.indi.focuser}, std::pair{"indi/weather", &s.indi.weather},
+          std::pair{"indi/autofocusCommand", &s.indi.autofocusCommand}, std::pair{"indi/roof", &s.indi.roof},
+          std::pair{"indi/watchdog", &s.indi.watchdog}}) {
+        if (ini.text(key, text))
+            *target = text.trimmed();
+    }
+    ini.number("indi/connectTimeout", s.indi.connectTimeout, 0.1, 3600);
+    ini.number("indi/slewMargin", s.indi.slewMargin, 0, 86400);
+    ini.number("indi/downloadMargin", s.indi.downloadMargin, 0, 86400);
+    ini.number("indi/autofocusTimeout", s.indi.autofocusTimeout, 1, 86400);
+    ini.boolean("indi/sendSite", s.indi.sendSite);
+    ini.number("indi/heartbeat", s.indi.heartbeat, 3, 3600);
+    if (ini.text("indi/coolTo", text) && !text.trimmed().isEmpty()) {
+        double cool = 0;
+        ini.number("indi/coolTo", cool, -100, 50);
+        s.indi.coolTo = cool;
+    }
+    ini.number("indi/warmTo", s.indi.warmTo, -100, 50);
+}
+
+// Plate solving and autofocus.
+void readSolveAndFocus(IniReader& ini, ObservatorySettings& s, const QString& abs)
+{
+    QString text;
+    if (ini.text("solve/enabled", text) && !text.trimmed().isEmpty()) {
+        bool enabled = false;
+        ini.boolean("solve/enabled", enabled);
+        s.solve.enabled = enabled;
+    }
+    ini.number("solve/exposure", s.solve.exposure, 0.001, 3600);
+    ini.integer("solve/binning", s.solve.binning, 1, 16);
+    if (ini.text("solve/indexFolder", text))
+        s.solve.indexFolder = text.trimmed().isEmpty() ? QString() : absoluteIn(abs, text.trimmed());
+    if (ini.text("solve/scale", text) && !text.trimmed().isEmpty()) {
+        double scale = 0;
+        ini.number("solve/scale", scale, 0.01, 3600);
+        s.solve.scale = scale;
+    }
+    ini.number("solve/tolerance", s.solve.tolerance, 0.1, 36000);
+    ini.integer("solve/attempts", s.solve.attempts, 1, 20);
+    if (ini.text("solve/method", text)) {
+        const QString method = text.trimmed().toLower();
+        if (method == QStringLiteral("sync"))
+            s.solve.sync = true;
+        else if (method == QStringLiteral("differential") || method.isEmpty())
+            s.solve.sync = false;
+        else
+            throw ini.bad("solve/method", text, QStringLiteral("is neither differential nor sync"));
+    }
+    ini.number("solve/cpuLimit", s.solve.cpuLimit, 1, 3600);
+    ini.number("solve/radius", s.solve.radius, 0.01, 180);
+    ini.integer("focus/stepsOut", s.focus.stepsOut, 1, 50);
+    ini.integer("focus/step", s.focus.step, 1, 1e7);
+    ini.integer("focus/maxTravel", s.focus.maxTravel, 1, 1e8);
+    ini.number("focus/exposure", s.focus.exposure, 0.001, 3600);
+    ini.integer("focus/binning", s.focus.binning, 1, 16);
+    ini.number("focus/timeout", s.focus.timeout, 10, 86400);
+}
+
 } // namespace
 
 ObservatorySettings observatoryDefaults(const QString& folder)
@@ -491,147 +560,17 @@ ObservatorySettings readObservatorySettings(const QString& folder)
         file.close();
     }
 
-    IniReader ini(path);
+    IniReader ini(path, call);
     if (ini.status() != QSettings::NoError)
         throw HostError(call, path, QStringLiteral("not a readable INI file"));
     s.notes = unusedLines(path);
 
-    QString text;
-    if (ini.text("host/kind", text)) {
-        const QString kind = text.trimmed().toLower();
-        if (kind == QStringLiteral("sim"))
-            s.kind = HostKind::Sim;
-        else if (kind == QStringLiteral("indi"))
-            s.kind = HostKind::Indi;
-        else
-            throw ini.bad("host/kind", text, QStringLiteral("is neither sim nor indi"));
-    }
-
-    ini.number("site/latitude", s.latitude, -90, 90);
-    ini.number("site/longitude", s.longitude, -360, 360);
-    ini.number("site/elevation", s.elevation, -500, 10000);
-    ini.text("site/timeZone", s.timeZone);
-    s.timeZone = s.timeZone.trimmed();
-    zoneOf(s.timeZone, path);
-
-    ini.text("clock/start", s.clockStart);
-    s.clockStart = s.clockStart.trimmed();
-    clockStartOf(s.clockStart, path);
-    ini.number("clock/speed", s.clockSpeed, 0, 1e9);
-
-    ini.integer("mount/alignmentMode", s.alignmentMode, 0, 2);
-    ini.number("mount/rightAscension", s.mountRightAscension, 0, 24);
-    ini.number("mount/declination", s.mountDeclination, -90, 90);
-    ini.number("mount/slewRate", s.slewRate, 1e-6, 1e6);
-    ini.number("mount/settleTime", s.settleTime, 0, 1e6);
-    ini.number("mount/tiltUpLimit", s.tiltUpLimit, -90, 90);
-    ini.number("mount/parkSeconds", s.parkSeconds, 0, 3600);
-    ini.number("roof/openSeconds", s.roofOpenSeconds, 0, 3600);
-    ini.number("roof/closeSeconds", s.roofCloseSeconds, 0, 3600);
-    ini.number("safety/closeDelay", s.safety.closeDelay, 0, 86400);
-    ini.number("safety/reopenDelay", s.safety.reopenDelay, 0, 86400);
-    ini.boolean("safety/closeAtEnd", s.safety.closeAtEnd);
-
-    ini.number("limits/minimumElevation", s.minimumElevation, -90, 90);
-    if (ini.text("limits/sunAltitude", text) && text.trimmed().isEmpty()) {
-        s.sunAltitude.reset();
-    } else {
-        double limit = s.sunAltitude.value_or(0);
-        ini.number("limits/sunAltitude", limit, -90, 90);
-        s.sunAltitude = limit;
-    }
-    if (ini.text("limits/moonSeparation", text) && !text.trimmed().isEmpty()) {
-        double separation = 0;
-        ini.number("limits/moonSeparation", separation, 0, 180);
-        s.moonSeparation = separation;
-    }
-    if (ini.text("limits/horizon", text)) {
-        const auto horizon = parseHorizon(text);
-        if (!horizon)
-            throw ini.bad("limits/horizon", text, QStringLiteral("is not a list of azimuth:elevation pairs"));
-        s.horizon = *horizon;
-    }
-
-    ini.boolean("weather/connected", s.weatherConnected);
-    if (ini.raw(QStringLiteral("weather"), QStringLiteral("unsafe"), text) ||
-        ini.text("weather/unsafe", text)) {
-        const auto intervals = parseIntervals(text);
-        if (!intervals)
-            throw ini.bad("weather/unsafe", text, QStringLiteral("is not a list of start/end UTC intervals"));
-        s.unsafe = *intervals;
-    }
-
-    for (const auto& [key, target] :
-         {std::pair{"folders/planDir", &s.planDir}, std::pair{"folders/logDir", &s.logDir},
-          std::pair{"folders/hostPath", &s.hostPath}}) {
-        if (ini.text(key, text)) {
-            if (text.trimmed().isEmpty())
-                throw ini.bad(key, text, QStringLiteral("is empty"));
-            *target = absoluteIn(abs, text.trimmed());
-        }
-    }
-
-    ini.number("acquisition/autofocusSeconds", s.autofocusSeconds, 0, 1e6);
-    ini.number("acquisition/downloadSeconds", s.downloadSeconds, 0, 1e6);
-    ini.number("acquisition/failureRate", s.failureRate, 0, 1);
-    ini.integer("acquisition/failureSeed", s.failureSeed, 0, 4294967295.0);
-    ini.number("acquisition/chainScriptDelay", s.chainScriptDelay, 0, 1e6);
-
-    for (const auto& [key, target] :
-         {std::pair{"indi/server", &s.indi.server}, std::pair{"indi/mount", &s.indi.mount},
-          std::pair{"indi/camera", &s.indi.camera}, std::pair{"indi/filterWheel", &s.indi.filterWheel},
-          std::pair{"indi/focuser", &s.indi.focuser}, std::pair{"indi/weather", &s.indi.weather},
-          std::pair{"indi/autofocusCommand", &s.indi.autofocusCommand}, std::pair{"indi/roof", &s.indi.roof},
-          std::pair{"indi/watchdog", &s.indi.watchdog}}) {
-        if (ini.text(key, text))
-            *target = text.trimmed();
-    }
-    ini.number("indi/connectTimeout", s.indi.connectTimeout, 0.1, 3600);
-    ini.number("indi/slewMargin", s.indi.slewMargin, 0, 86400);
-    ini.number("indi/downloadMargin", s.indi.downloadMargin, 0, 86400);
-    ini.number("indi/autofocusTimeout", s.indi.autofocusTimeout, 1, 86400);
-    ini.boolean("indi/sendSite", s.indi.sendSite);
-    ini.number("indi/heartbeat", s.indi.heartbeat, 3, 3600);
-    if (ini.text("indi/coolTo", text) && !text.trimmed().isEmpty()) {
-        double cool = 0;
-        ini.number("indi/coolTo", cool, -100, 50);
-        s.indi.coolTo = cool;
-    }
-    ini.number("indi/warmTo", s.indi.warmTo, -100, 50);
-
-    if (ini.text("solve/enabled", text) && !text.trimmed().isEmpty()) {
-        bool enabled = false;
-        ini.boolean("solve/enabled", enabled);
-        s.solve.enabled = enabled;
-    }
-    ini.number("solve/exposure", s.solve.exposure, 0.001, 3600);
-    ini.integer("solve/binning", s.solve.binning, 1, 16);
-    if (ini.text("solve/indexFolder", text))
-        s.solve.indexFolder = text.trimmed().isEmpty() ? QString() : absoluteIn(abs, text.trimmed());
-    if (ini.text("solve/scale", text) && !text.trimmed().isEmpty()) {
-        double scale = 0;
-        ini.number("solve/scale", scale, 0.01, 3600);
-        s.solve.scale = scale;
-    }
-    ini.number("solve/tolerance", s.solve.tolerance, 0.1, 36000);
-    ini.integer("solve/attempts", s.solve.attempts, 1, 20);
-    if (ini.text("solve/method", text)) {
-        const QString method = text.trimmed().toLower();
-        if (method == QStringLiteral("sync"))
-            s.solve.sync = true;
-        else if (method == QStringLiteral("differential") || method.isEmpty())
-            s.solve.sync = false;
-        else
-            throw ini.bad("solve/method", text, QStringLiteral("is neither differential nor sync"));
-    }
-    ini.number("solve/cpuLimit", s.solve.cpuLimit, 1, 3600);
-    ini.number("solve/radius", s.solve.radius, 0.01, 180);
-    ini.integer("focus/stepsOut", s.focus.stepsOut, 1, 50);
-    ini.integer("focus/step", s.focus.step, 1, 1e7);
-    ini.integer("focus/maxTravel", s.focus.maxTravel, 1, 1e8);
-    ini.number("focus/exposure", s.focus.exposure, 0.001, 3600);
-    ini.integer("focus/binning", s.focus.binning, 1, 16);
-    ini.number("focus/timeout", s.focus.timeout, 10, 86400);
+    readHostAndSite(ini, s, path);
+    readMountAndRoof(ini, s);
+    readLimitsAndWeather(ini, s);
+    readFoldersAndAcquisition(ini, s, abs);
+    readIndi(ini, s);
+    readSolveAndFocus(ini, s, abs);
     return s;
 }
 

@@ -1,4 +1,4 @@
-#include "config/FileMessage.h"
+#include "text/FileMessage.h"
 
 namespace kestrove {
 

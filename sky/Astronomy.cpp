@@ -1,6 +1,6 @@
-#include "host/Astronomy.h"
+#include "sky/Astronomy.h"
 
-#include "host/HostError.h"
+#include "text/HostError.h"
 
 #include <QTimeZone>
 

@@ -1,8 +1,8 @@
 #include "core/SimSurvey.h"
 #include "core/SurveyCore.h"
-#include "host/HostError.h"
 #include "support/FakeHost.h"
 #include "support/TestSupport.h"
+#include "text/HostError.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "host/HostText.h"
+#include "text/HostText.h"
 
-#include "config/NumberText.h"
-#include "host/HostError.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
 
 #include <erfa.h>
 

@@ -1,8 +1,8 @@
-#include "host/ObservatoryForm.h"
+#include "settings/ObservatoryForm.h"
 
-#include "config/NumberText.h"
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
+#include "text/ValueText.h"
 
 #include <QDir>
 #include <QFile>

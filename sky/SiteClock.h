@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/Clock.h"
+#include "sky/Clock.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
