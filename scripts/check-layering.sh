@@ -4,15 +4,16 @@
 # above it nor a peer of its own level:
 #
 #   1 config         the settings record and the number text forms
-#   1 imaging        image work apart from the devices: FITS, stars, solve-field, focus fit
-#   2 host           the observatory host (with host/sim and host/indi)
-#   3 core           SurveyCore and its state, the run loop, the responsive wait, SurveyView
-#   4 targets        the core's operations on the targets files
-#   5 selection plans   the core's selection (which reads the targets files) and its plan writer
-#   6 report         the night's preview and report
-#   7 report/charts  draws the night's charts
-#   8 web            the web page, its JSON and the notify command
-#   9 app            the windows, the headless run, the command line and its commands, main
+#   1 imaging        image work apart from the devices: FITS, stars, solve-field, focus fit, grading
+#   2 database       the observations database: every frame and plan, in SQLite
+#   3 host           the observatory host (with host/sim and host/indi)
+#   4 core           SurveyCore and its state, the run loop, the responsive wait, SurveyView
+#   5 targets        the core's operations on the targets files
+#   6 selection plans   the core's selection (which reads the targets files) and its plan writer
+#   7 report         the night's preview and report
+#   8 report/charts  draws the night's charts
+#   9 web            the web page, its JSON and the notify command
+#  10 app            the windows, the headless run, the command line and its commands, main
 #
 # targets/, selection/ and plans/ define the operations of the one SurveyCore class that core/
 # declares, one family per folder.
@@ -33,14 +34,15 @@ room_of() {
 level_of() {
     case "$1" in
     config | imaging) echo 1 ;;
-    host) echo 2 ;;
-    core) echo 3 ;;
-    targets) echo 4 ;;
-    selection | plans) echo 5 ;;
-    report) echo 6 ;;
-    report/charts) echo 7 ;;
-    web) echo 8 ;;
-    app) echo 9 ;;
+    database) echo 2 ;;
+    host) echo 3 ;;
+    core) echo 4 ;;
+    targets) echo 5 ;;
+    selection | plans) echo 6 ;;
+    report) echo 7 ;;
+    report/charts) echo 8 ;;
+    web) echo 9 ;;
+    app) echo 10 ;;
     *) echo 0 ;;
     esac
 }
@@ -59,7 +61,7 @@ while IFS= read -r file; do
         fi
     done < <(grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" |
         sed 's/^\([0-9]*\):[^"]*"\([^"]*\)".*/\1:\2/')
-done < <(find config imaging host core targets selection plans report web app -type f 2>/dev/null \
+done < <(find config imaging database host core targets selection plans report web app -type f 2>/dev/null \
     \( -name '*.h' -o -name '*.cpp' -o -name '*.h.in' \) | sort)
 
 # Widgets belong to app/ alone (report/charts draws with Qt Charts, which are widgets).
@@ -67,7 +69,7 @@ while IFS= read -r hit; do
     echo "$hit: only app/ and report/charts/ include widgets"
     crossings=$((crossings + 1))
 done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(QtWidgets/|Q(Application|Widget|Dialog|MainWindow|MessageBox|Label|LineEdit|PushButton|CheckBox|ComboBox|Layout|HBoxLayout|VBoxLayout|GridLayout|TableWidget|TabWidget|ProgressBar|DateEdit|PlainTextEdit|DialogButtonBox|HeaderView|FileDialog|SpinBox)>)' \
-    config imaging host core targets selection plans report web --include='*.h' --include='*.cpp' 2>/dev/null |
+    config imaging database host core targets selection plans report web --include='*.h' --include='*.cpp' 2>/dev/null |
     grep -v '^report/charts/' || true)
 
 if [ "$crossings" -gt 0 ]; then
