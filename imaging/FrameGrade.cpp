@@ -18,11 +18,11 @@ double median(std::vector<double> values)
     return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
-// At least three significant digits and no exponent: 2400, 812, 12.4, 0.83.
+// At least three significant digits and no exponent: 2400, 812, 12.4, 0.830.
 QString levelText(double value)
 {
     const double magnitude = std::abs(value);
-    const int decimals = magnitude >= 100 || magnitude == 0
+    const int decimals = magnitude >= 100 || magnitude == 0 || !std::isfinite(magnitude)
                              ? 0
                              : std::min(6, 2 - static_cast<int>(std::floor(std::log10(magnitude))));
     return QString::number(value, 'f', decimals);
