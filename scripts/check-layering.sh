@@ -4,10 +4,11 @@
 # above it nor a peer of its own level:
 #
 #   1 text           number text, file messages, sexagesimal and value text, the error naming where
-#   1 imaging        image work apart from the devices: FITS, stars, solve-field, focus fit
+#   1 imaging        image work apart from the devices: FITS, stars, solve-field, focus fit, grading
 #   2 sky            the astronomy: ERFA wrappers, the clock and site clock, the site's sky, tonight
 #   3 settings       observatory.ini (reading, defaults, checks, the writer that keeps comments)
 #                    and config.ini
+#   3 database       the observations database: every frame and plan, in SQLite
 #   4 host           the observatory host (with host/sim and host/indi)
 #   5 core           SurveyCore and its state, the run loop, the responsive wait, SurveyView
 #   6 targets        the core's operations on the targets files
@@ -37,7 +38,7 @@ level_of() {
     case "$1" in
     text | imaging) echo 1 ;;
     sky) echo 2 ;;
-    settings) echo 3 ;;
+    settings | database) echo 3 ;;
     host) echo 4 ;;
     core) echo 5 ;;
     targets) echo 6 ;;
@@ -64,7 +65,7 @@ while IFS= read -r file; do
         fi
     done < <(grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" |
         sed 's/^\([0-9]*\):[^"]*"\([^"]*\)".*/\1:\2/')
-done < <(find text imaging sky settings host core targets selection plans report web app -type f 2>/dev/null \
+done < <(find text imaging sky settings database host core targets selection plans report web app -type f 2>/dev/null \
     \( -name '*.h' -o -name '*.cpp' -o -name '*.h.in' \) | sort)
 
 # Widgets belong to app/ alone (report/charts draws with Qt Charts, which are widgets).
@@ -72,7 +73,7 @@ while IFS= read -r hit; do
     echo "$hit: only app/ and report/charts/ include widgets"
     crossings=$((crossings + 1))
 done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(QtWidgets/|Q(Application|Widget|Dialog|MainWindow|MessageBox|Label|LineEdit|PushButton|CheckBox|ComboBox|Layout|HBoxLayout|VBoxLayout|GridLayout|TableWidget|TabWidget|ProgressBar|DateEdit|PlainTextEdit|DialogButtonBox|HeaderView|FileDialog|SpinBox)>)' \
-    text imaging sky settings host core targets selection plans report web --include='*.h' --include='*.cpp' 2>/dev/null |
+    text imaging sky settings database host core targets selection plans report web --include='*.h' --include='*.cpp' 2>/dev/null |
     grep -v '^report/charts/' || true)
 
 # A file past 800 lines holds more than one job: it wants splitting.
@@ -82,7 +83,7 @@ while IFS= read -r file; do
         echo "$file: $lines lines, more than 800"
         crossings=$((crossings + 1))
     fi
-done < <(find text imaging sky settings host core targets selection plans report web app bench fuzz -type f \
+done < <(find text imaging sky settings database host core targets selection plans report web app bench fuzz -type f \
     \( -name '*.h' -o -name '*.cpp' \) 2>/dev/null | sort)
 
 if [ "$crossings" -gt 0 ]; then
