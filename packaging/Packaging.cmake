@@ -65,9 +65,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://kestrove.org")
-# Library dependencies come from dpkg-shlibdeps; the simulators are what the INDI demo runs.
+# Library dependencies come from dpkg-shlibdeps; Qt loads its SQLite driver at run time, where
+# dpkg-shlibdeps cannot see it. The simulators are what the INDI demo runs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "tzdata")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "tzdata, libqt6sql6-sqlite")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "indi-bin, astrometry.net, astrometry-data-tycho2")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
