@@ -68,7 +68,8 @@ QByteArray plansCsv(const NightReport& report)
         {QStringLiteral("start (UTC)"), QStringLiteral("end (UTC)"), QStringLiteral("start (local)"),
          QStringLiteral("end (local)"), QStringLiteral("kind"), QStringLiteral("target"),
          QStringLiteral("weighted score"), QStringLiteral("elevation (deg)"), QStringLiteral("azimuth (deg)"),
-         QStringLiteral("airmass"), QStringLiteral("duration (min)"), QStringLiteral("result")}};
+         QStringLiteral("airmass"), QStringLiteral("duration (min)"), QStringLiteral("expected (min)"),
+         QStringLiteral("result")}};
     for (const ObservedPlan& plan : report.plans) {
         const HistoryEntry& e = plan.entry;
         rows << QStringList{utcInstantText(e.startUtc),
@@ -82,6 +83,7 @@ QByteArray plansCsv(const NightReport& report)
                             fixed(plan.atStart.azimuth, 2),
                             plan.airmass ? fixed(*plan.airmass, 3) : QString(),
                             fixed(e.startUtc.secsTo(e.endUtc) / 60.0, 1),
+                            plan.expectedSeconds ? fixed(*plan.expectedSeconds / 60.0, 1) : QString(),
                             e.result};
     }
     return csvBytes(rows);

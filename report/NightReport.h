@@ -19,6 +19,8 @@ struct ObservedPlan
     HistoryEntry entry;
     Horizontal atStart;
     std::optional<double> airmass; // none at or below the horizon
+    // How long the survey expected it to run, seconds; a preview knows, history.csv does not say.
+    std::optional<double> expectedSeconds;
 };
 
 // A night as previewed or as observed: what the files, the charts and the summary are made of.

@@ -104,6 +104,13 @@ void WebState::planRefused(SurveyKind kind, const QString& targetLine)
         m_next->planRefused(kind, targetLine);
 }
 
+void WebState::planHandedOver(SurveyKind kind, const QString& targetLine, const QDateTime& startUtc,
+                              std::optional<double> expectedSeconds)
+{
+    if (m_next)
+        m_next->planHandedOver(kind, targetLine, startUtc, expectedSeconds);
+}
+
 void WebState::followLog()
 {
     if (!m_core || !m_core->acpUtil)

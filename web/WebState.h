@@ -43,6 +43,8 @@ public:
     void kindBest(SurveyKind kind, const QString& targetLine, float score, float weightedScore) override;
     void passChosen(bool found, SurveyKind kind, const QString& targetLine, float weightedScore) override;
     void planRefused(SurveyKind kind, const QString& targetLine) override;
+    void planHandedOver(SurveyKind kind, const QString& targetLine, const QDateTime& startUtc,
+                        std::optional<double> expectedSeconds) override;
 
     // Reads the lines the survey log gained; called about once a second.
     void followLog();
