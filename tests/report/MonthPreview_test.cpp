@@ -124,6 +124,35 @@ TEST_F(MonthPreviewTest, IsTheNightsRunInSequenceOnOneCopy)
     EXPECT_EQ(slc, 18);
 }
 
+// Over a month of nights no plan is handed over that the Sun limit then cuts short, though plans
+// focus and plate solve before their images: the run loop charges what the observatory spends.
+// Each plan takes about what was expected of it.
+TEST_F(MonthPreviewTest, NoPlanOfAMonthIsCutShortAtDawn)
+{
+    observatory.autofocusSeconds = 240;
+    observatory.pointingSeconds = 60;
+    writeObservatorySettings(observatoryFolder, observatory);
+    request.observatory = resolvedUserObservatory(observatoryFolder);
+    sim.saveSettings([](SurveySettings& s) { s.focusInterval = 20; });
+
+    const MonthReport month = runMonthPreview(MonthRequest{request, 30, 1, 0});
+
+    int completed = 0;
+    double worst = 0;
+    for (const MonthNight& night : month.nights)
+        for (const ObservedPlan& plan : night.plans) {
+            const HistoryEntry& e = plan.entry;
+            EXPECT_EQ(e.result, QStringLiteral("completed"))
+                << e.target.toStdString() << " at " << utcInstantText(e.startUtc).toStdString();
+            ASSERT_TRUE(plan.expectedSeconds) << e.target.toStdString();
+            const double taken = static_cast<double>(e.startUtc.secsTo(e.endUtc));
+            worst = std::max(worst, std::abs(*plan.expectedSeconds - taken) / taken);
+            ++completed;
+        }
+    EXPECT_GT(completed, 30 * 10);
+    EXPECT_LT(worst, 0.2);
+}
+
 // Nights lost to weather are the same for the same seed, and none is run.
 TEST_F(MonthPreviewTest, CloudyNightsFollowTheSeed)
 {
