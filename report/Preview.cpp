@@ -1,8 +1,10 @@
 #include "report/Preview.h"
 
 #include "core/SurveyCore.h"
+#include "database/DatabaseError.h"
 #include "host/PlanTimings.h"
 #include "host/sim/SimObservatory.h"
+#include "report/FrameLines.h"
 #include "text/HostError.h"
 #include "text/NumberText.h"
 #include "text/ValueText.h"
@@ -293,6 +295,14 @@ NightReport observedNight(const ResolvedObservatory& observatory, const QDate& n
     SkyContexts skies(report.site);
     for (const HistoryEntry& entry : entriesOfNight(history.entries, night, report.zone))
         report.plans << observedPlan(entry, skies);
+    // The frames of the night as history.csv counts its plans: from noon to noon.
+    try {
+        report.frames =
+            recordedFrames(observatory.settings.logDir, QDateTime(night, QTime(12, 0), report.zone).toUTC(),
+                           QDateTime(night.addDays(1), QTime(12, 0), report.zone).toUTC());
+    } catch (const database::DatabaseError& error) {
+        report.messages << error.message();
+    }
     if (history.unreadable > 0)
         report.messages
             << QStringLiteral("%1 lines of %2 could not be read").arg(history.unreadable).arg(path);

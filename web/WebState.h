@@ -62,9 +62,12 @@ public:
     }
     const QByteArray& thumbnail() const { return m_thumbnail; }
 
-    // The JSON of /api/status, /api/history, /api/log and /api/preview.
+    // The JSON of /api/status, /api/history, /api/log, /api/preview and /api/frames: the last
+    // keptFrames frames of the last 24 hours with their grades, newest first, and the strip of
+    // all their HFRs and star counts, oldest first.
     QJsonObject status() const;
     QJsonObject history() const;
+    QJsonObject frames() const;
     QJsonObject log(qint64 after) const;
     QJsonObject preview() const;
 
@@ -75,6 +78,7 @@ public:
         float score; // weighted
     };
     static constexpr int keptLogLines = 500;
+    static constexpr int keptFrames = 20;
 
 private:
     SurveyView& m_shown;

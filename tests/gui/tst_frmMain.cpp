@@ -486,7 +486,8 @@ private slots:
         const int minimumWidth = window->minimumSizeHint().width();
         const QString longText =
             QString("Current target: ") + QString("SLC very-long-target-name ").repeated(20);
-        for (const char* name : {"ObservatoryLabel", "CurrentTargetLabel", "PassWinnersLabel"}) {
+        for (const char* name :
+             {"ObservatoryLabel", "CurrentTargetLabel", "PassWinnersLabel", "LastFrameLabel"}) {
             control<QLabel>(window.get(), name)->setText(longText);
             QApplication::processEvents();
             QVERIFY2(window->width() == width, name);
