@@ -12,11 +12,14 @@
 #include "app/frmSNeSetup.h"
 #include "app/frmTargets.h"
 #include "core/History.h"
+#include "database/DatabaseError.h"
+#include "report/FrameLines.h"
 #include "text/NumberText.h"
 #include "ui_frmMain.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -126,7 +129,9 @@ void frmMain::followLog()
 {
     if (!core.acpUtil)
         return;
-    const QString path = core.acpUtil->Prefs().LocalUser().DefaultLogDir() + QStringLiteral("/Kestrove.log");
+    const QString logDir = core.acpUtil->Prefs().LocalUser().DefaultLogDir();
+    showLastFrame(logDir);
+    const QString path = logDir + QStringLiteral("/Kestrove.log");
     if (path != m_logTail.path())
         m_logTail.follow(path);
     QStringList lines = m_logTail.poll();
@@ -135,6 +140,29 @@ void frmMain::followLog()
     if (lines.size() > ui->LogPanel->maximumBlockCount())
         lines = lines.mid(lines.size() - ui->LogPanel->maximumBlockCount());
     ui->LogPanel->appendPlainText(lines.join(u'\n'));
+}
+
+void frmMain::showLastFrame(const QString& logDir)
+{
+    // Read again only when the file or its write-ahead log changed: a frame may have come.
+    const QString path = database::observationsPath(logDir);
+    QString seen;
+    for (const QFileInfo file : {QFileInfo(path), QFileInfo(path + QStringLiteral("-wal"))})
+        seen += QStringLiteral("%1 %2 ").arg(file.size()).arg(file.lastModified().toMSecsSinceEpoch());
+    if (seen == m_framesSeen)
+        return;
+    m_framesSeen = seen;
+    QString text;
+    try {
+        const QDateTime now = core.host().clock().utcNow();
+        const auto frames = recordedFrames(logDir, now.addSecs(-24 * 3600), now.addSecs(60));
+        if (!frames.empty())
+            text = QStringLiteral("Last frame: ") + frameLine(frames.back(), core.now().timeZone());
+    } catch (const database::DatabaseError& error) {
+        text = QStringLiteral("Last frame: ") + error.message();
+    }
+    ui->LastFrameLabel->setText(text);
+    ui->LastFrameLabel->setVisible(!text.isEmpty());
 }
 
 void frmMain::PassPanel::passStarted(const QDateTime&)

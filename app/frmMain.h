@@ -41,7 +41,8 @@ public:
     int exitStatus() const { return m_exitStatus; }
     // The observatory's folder, which a preview copies its settings from.
     void setObservatoryFolder(const QString& folder) { m_observatoryFolder = folder; }
-    // Reads what the survey log gained since the last look into the log panel.
+    // Reads what the survey log gained since the last look into the log panel, and shows the last
+    // frame's grade.
     void followLog();
     // Shows what the host reports about the observatory, under the buttons.
     void showObservatory();
@@ -82,6 +83,7 @@ private:
     // Runs a handler; an error is shown and ends the program with a non-zero status.
     void guarded(const std::function<void()>& handler);
     void unloadControls();
+    void showLastFrame(const QString& logDir);
 
     // Shows in the window what each pass chose.
     class PassPanel : public SelectionObserver
@@ -109,6 +111,7 @@ private:
     bool m_closeFromSignal = false;
     PassPanel m_passPanel{*this};
     LogTail m_logTail;
+    QString m_framesSeen; // the observations database's size and time, when its last frame was read
     QTimer m_logTimer;
     QString m_observatoryFolder;
     QLabel* m_observatoryFolderLabel = nullptr;

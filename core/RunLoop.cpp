@@ -1,4 +1,5 @@
 #include "core/History.h"
+#include "core/PlanLength.h"
 #include "core/ProgramLock.h"
 #include "core/SurveyCore.h"
 #include "host/ChainScript.h"
@@ -72,10 +73,10 @@ void recordHistory(SurveyCore& core, const HistoryEntry& entry)
     }
 }
 
-// How long the plan just written is expected to run, seconds: its exposures and their downloads,
-// plus the slew and settle the selection charges for its target. Nothing when it cannot be read
-// back; the host will say why when it is handed over.
-std::optional<double> expectedPlanSeconds(SurveyCore& core, const QString& planPath, float ra, float dec)
+// How long the plan just written is expected to run on the host, seconds (core/PlanLength.h), with
+// the slew and settle the selection charges for its target. Nothing when it cannot be read back;
+// the host will say why when it is handed over.
+std::optional<double> planSecondsFor(SurveyCore& core, const QString& planPath, float ra, float dec)
 {
     try {
         QStringList lines;
@@ -83,9 +84,8 @@ std::optional<double> expectedPlanSeconds(SurveyCore& core, const QString& planP
         while (!stream->AtEndOfStream())
             lines << stream->ReadLine();
         stream->Close();
-        const AcquisitionPlan plan = parsePlan(planPath, lines);
-        const double images = plan.count * (plan.interval + core.acpUtil->Prefs().downloadSeconds());
-        return images + core.slewSeconds(ra, dec, core.flipsFor(ra));
+        return expectedPlanSeconds(parsePlan(planPath, lines), core.slewSeconds(ra, dec, core.flipsFor(ra)),
+                                   core.acpUtil->Prefs());
     } catch (const std::exception& error) {
         qCWarning(lcRunLoop) << "cannot estimate the plan's length:" << error.what();
         return std::nullopt;
@@ -180,17 +180,6 @@ void recordObservatoryEvent(SurveyCore& core, const QString& event) noexcept
     } catch (const std::exception& error) {
         qCWarning(lcRunLoop) << "cannot record what the observatory did:" << error.what();
     }
-}
-
-// "Survey stopping: waiting for M51 to end, about 12 min left"; the time left while the plan's
-// expected end lies ahead.
-QString stoppingStatus(const QString& target, const QDateTime& expectedEnd, const QDateTime& utcNow)
-{
-    QString text = QStringLiteral("Survey stopping: waiting for %1 to end").arg(target);
-    const qint64 left = expectedEnd.isValid() ? utcNow.secsTo(expectedEnd) : 0;
-    if (left > 0)
-        text += QStringLiteral(", about %1 min left").arg((left + 59) / 60);
-    return text;
 }
 
 } // namespace
@@ -484,7 +473,7 @@ bool SurveyCore::runSurvey()
                 record.rightAscension = ra;
                 record.declination = dec;
             }
-            planSeconds = expectedPlanSeconds(*this, planDir() + QStringLiteral("/surveyplan.txt"), ra, dec);
+            planSeconds = planSecondsFor(*this, planDir() + QStringLiteral("/surveyplan.txt"), ra, dec);
             // A plan cut short at dawn would image for nothing: the pass counts as finding nothing.
             const QString tooLate =
                 planSeconds ? sunUpBeforePlanEnds(*this, record.target, *planSeconds) : QString();
@@ -522,6 +511,8 @@ bool SurveyCore::runSurvey()
             acpUtil->LoadScript(acpApplication->Path() + QStringLiteral("/Scripts/AcquireImages.js"));
             record.startUtc = m_host.clock().utcNow();
             acpUtil->RunScript();
+            if (observer)
+                observer->planHandedOver(record.kind, chosenTarget, record.startUtc, planSeconds);
             m_runningPlan = RunningPlan{
                 record.target, planSeconds ? record.startUtc.addSecs(qRound64(*planSeconds)) : QDateTime()};
             // While "Stop Survey" waits for the plan, the status says for what and how long.

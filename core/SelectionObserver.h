@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 namespace kestrove {
 
@@ -49,6 +50,12 @@ public:
     // The pass's choice was not handed over after all: its plan would end after the Sun reaches the
     // host's limit, so the pass counts as having found nothing.
     virtual void planRefused(SurveyKind kind, const QString& targetLine) {}
+    // The pass's plan was handed to the observatory at this instant, expected to run this long
+    // (seconds; none when its length could not be told).
+    virtual void planHandedOver(SurveyKind kind, const QString& targetLine, const QDateTime& startUtc,
+                                std::optional<double> expectedSeconds)
+    {
+    }
 };
 
 } // namespace kestrove

@@ -53,8 +53,14 @@ public:
     // The schema's version, kept in PRAGMA user_version; older files are brought up to it.
     static constexpr int schemaVersion = 1;
 
-    // Opens the file, creating it and its folder if needed.
-    explicit ObservationDb(const QString& path);
+    enum class Access
+    {
+        Write, // the observatory's: creates the file and brings its schema up to date
+        Read   // a reader's (the report, the web page, the window): never writes, never creates
+    };
+
+    // Opens the file; to write, creating it and its folder if needed.
+    explicit ObservationDb(const QString& path, Access access = Access::Write);
     ~ObservationDb();
     ObservationDb(const ObservationDb&) = delete;
     ObservationDb& operator=(const ObservationDb&) = delete;
@@ -79,6 +85,7 @@ public:
 
 private:
     void migrate();
+    void checkVersion();
 
     QString m_path;
     QString m_connection;

@@ -81,6 +81,11 @@ public:
     virtual double SlewsettleTime() = 0;
     // Seconds the host expects an image's download to take; 0 when it cannot tell.
     virtual double downloadSeconds() { return 0; }
+    // Seconds the host expects a plan's autofocus to take; 0 when it cannot tell or cannot focus.
+    virtual double autofocusSeconds() { return 0; }
+    // Seconds the host spends at each pointing after the slew's settle, before the images: plate
+    // solves and their corrections; 0 for none.
+    virtual double pointingSeconds() { return 0; }
     // How far from the Moon (degrees) a target must stand while the Moon is up; none: no limit.
     virtual std::optional<double> moonSeparation() { return std::nullopt; }
 };

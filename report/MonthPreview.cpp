@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 
 namespace kestrove {
@@ -68,6 +69,13 @@ std::map<QString, int> slcIntervals(const QString& path)
     return intervals;
 }
 
+bool cadenceKept(int askedMinutes, double gotMinutes)
+{
+    // Visits far closer together than asked are as wrong as visits too far apart: a star asked for
+    // every 12 hours and taken every 2 minutes was not followed as asked.
+    return std::abs(gotMinutes - askedMinutes) <= 0.1 * askedMinutes;
+}
+
 QList<TargetCoverage> coverageOf(const QList<MonthNight>& nights,
                                  const QList<std::pair<SurveyKind, QString>>& targets,
                                  const std::map<QString, int>& slcCadence)
@@ -95,12 +103,15 @@ QList<TargetCoverage> coverageOf(const QList<MonthNight>& nights,
     for (const auto& [kind, name] : targets)
         add(kind, name);
 
-    // The visits of each target in time order, with the night each falls in.
+    // The visits of each target in time order, with the night each falls in. A plan cut short or
+    // none of whose frames was accepted looked at nothing: the target stays as unvisited as before.
     std::map<QString, QList<std::pair<QDateTime, int>>> visits;
     for (qsizetype n = 0; n < nights.size(); ++n)
         for (const ObservedPlan& plan : nights[n].plans) {
             const HistoryEntry& e = plan.entry;
             add(e.kind, e.target);
+            if (!e.result.startsWith(QLatin1String("completed")))
+                continue;
             visits[targetKey(e.kind, e.target)] << std::pair{e.startUtc, static_cast<int>(n)};
         }
     for (TargetCoverage& target : coverage) {
@@ -235,7 +246,7 @@ QString monthSummary(const MonthReport& report)
                        .arg(clear)
                        .arg(report.nights.size() - clear);
     for (const SurveyKind kind : kinds) {
-        int targets = 0, visited = 0, visits = 0, nightsObserved = 0, cadenceKept = 0, cadenceKnown = 0;
+        int targets = 0, visited = 0, visits = 0, nightsObserved = 0, kept = 0, cadenceKnown = 0;
         int most = 0;
         for (const TargetCoverage& t : report.coverage) {
             if (t.kind != kind)
@@ -247,8 +258,7 @@ QString monthSummary(const MonthReport& report)
             most = std::max(most, t.visits);
             if (t.cadenceAsked && t.cadenceGot) {
                 ++cadenceKnown;
-                // Within a tenth of what was asked, or closer together.
-                cadenceKept += *t.cadenceGot <= *t.cadenceAsked * 1.1;
+                kept += cadenceKept(*t.cadenceAsked, *t.cadenceGot);
             }
         }
         if (targets == 0)
@@ -264,9 +274,8 @@ QString monthSummary(const MonthReport& report)
                 .arg(most)
                 .arg(fixed(static_cast<double>(nightsObserved) / targets, 1));
         if (kind == SurveyKind::SLC)
-            text += QStringLiteral("; cadence kept by %1 of %2 with repeated visits")
-                        .arg(cadenceKept)
-                        .arg(cadenceKnown);
+            text +=
+                QStringLiteral("; cadence kept by %1 of %2 with repeated visits").arg(kept).arg(cadenceKnown);
         text += u'\n';
     }
     return text;

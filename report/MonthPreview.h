@@ -66,8 +66,13 @@ QList<bool> clearNights(int nights, double clearFraction, quint32 seed);
 // gives none).
 std::map<QString, int> slcIntervals(const QString& path);
 
+// Whether the mean interval got between a target's visits within a night keeps the one asked:
+// within a tenth of it either way.
+bool cadenceKept(int askedMinutes, double gotMinutes);
+
 // Coverage of the targets (in the order given, those never visited included; then any other target
-// the plans name) by the nights' plans.
+// the plans name) by the nights' completed plans: one cut short, or whose frames were all rejected,
+// is not a visit.
 QList<TargetCoverage> coverageOf(const QList<MonthNight>& nights,
                                  const QList<std::pair<SurveyKind, QString>>& targets,
                                  const std::map<QString, int>& slcCadence);

@@ -1,6 +1,7 @@
 #include "report/NightFiles.h"
 
 #include "core/Csv.h"
+#include "report/FrameLines.h"
 #include "text/HostError.h"
 #include "text/NumberText.h"
 #include "text/ValueText.h"
@@ -68,7 +69,8 @@ QByteArray plansCsv(const NightReport& report)
         {QStringLiteral("start (UTC)"), QStringLiteral("end (UTC)"), QStringLiteral("start (local)"),
          QStringLiteral("end (local)"), QStringLiteral("kind"), QStringLiteral("target"),
          QStringLiteral("weighted score"), QStringLiteral("elevation (deg)"), QStringLiteral("azimuth (deg)"),
-         QStringLiteral("airmass"), QStringLiteral("duration (min)"), QStringLiteral("result")}};
+         QStringLiteral("airmass"), QStringLiteral("duration (min)"), QStringLiteral("expected (min)"),
+         QStringLiteral("result")}};
     for (const ObservedPlan& plan : report.plans) {
         const HistoryEntry& e = plan.entry;
         rows << QStringList{utcInstantText(e.startUtc),
@@ -82,6 +84,7 @@ QByteArray plansCsv(const NightReport& report)
                             fixed(plan.atStart.azimuth, 2),
                             plan.airmass ? fixed(*plan.airmass, 3) : QString(),
                             fixed(e.startUtc.secsTo(e.endUtc) / 60.0, 1),
+                            plan.expectedSeconds ? fixed(*plan.expectedSeconds / 60.0, 1) : QString(),
                             e.result};
     }
     return csvBytes(rows);
@@ -177,6 +180,36 @@ QString nightSummary(const NightReport& report)
     if (!report.plans.isEmpty()) {
         lines << QStringLiteral("First plan: ") + describe(report.plans.first());
         lines << QStringLiteral("Last plan: ") + describe(report.plans.last());
+    }
+    if (!report.frames.empty()) {
+        std::vector<int> stars;
+        std::vector<double> hfr;
+        for (const database::FrameRecord& f : report.frames)
+            if (f.accepted) {
+                stars.push_back(f.measurement.stars);
+                hfr.push_back(f.measurement.medianHfr);
+            }
+        const auto rejected = static_cast<qsizetype>(report.frames.size() - stars.size());
+        QString line = QStringLiteral("Frames: %1 taken, %2 accepted, %3 rejected")
+                           .arg(report.frames.size())
+                           .arg(stars.size())
+                           .arg(rejected);
+        if (!stars.empty()) {
+            std::nth_element(stars.begin(), stars.begin() + stars.size() / 2, stars.end());
+            std::nth_element(hfr.begin(), hfr.begin() + hfr.size() / 2, hfr.end());
+            line += QStringLiteral("; accepted frames' median: %1 stars, HFR %2 px")
+                        .arg(stars[stars.size() / 2])
+                        .arg(QString::number(hfr[hfr.size() / 2], 'f', 2));
+        }
+        lines << line;
+        // The rejections are what the observer wants to see; the rest are in frames.csv.
+        constexpr qsizetype shown = 20;
+        qsizetype listed = 0;
+        for (const database::FrameRecord& f : report.frames)
+            if (!f.accepted && listed++ < shown)
+                lines << QStringLiteral("Rejected: ") + frameLine(f, report.zone);
+        if (rejected > shown)
+            lines << QStringLiteral("Rejected: %1 more in frames.csv").arg(rejected - shown);
     }
     for (const QString& message : report.messages)
         lines << QStringLiteral("Message: ") + message;

@@ -79,6 +79,15 @@ void NightReasons::planRefused(SurveyKind kind, const QString& targetLine)
     ++m_idlePasses;
 }
 
+void NightReasons::planHandedOver(SurveyKind, const QString&, const QDateTime& startUtc,
+                                  std::optional<double> expectedSeconds)
+{
+    if (m_choices.isEmpty())
+        return;
+    m_choices.last().startUtc = startUtc;
+    m_choices.last().expectedSeconds = expectedSeconds;
+}
+
 void NightReasons::settlePass(bool found, SurveyKind kind, const QString& targetLine)
 {
     bool chosen = false;

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QList>
 #include <array>
+#include <optional>
 #include <vector>
 
 namespace kestrove {
@@ -22,13 +23,15 @@ struct TargetReasons
     int count(Outcome outcome) const { return outcomes[static_cast<int>(outcome)]; }
 };
 
-// One pass's choice.
+// One pass's choice, and when its plan was handed over, expected to run how long (seconds).
 struct PassChoice
 {
     QDateTime utc;
     SurveyKind kind = SurveyKind::SNe;
     QString targetLine;
     float weightedScore = 0;
+    QDateTime startUtc;
+    std::optional<double> expectedSeconds;
 };
 
 // What a kind's best target typically scored in the passes it offered one: the median, before and
@@ -51,6 +54,8 @@ public:
     void scored(SurveyKind kind, const QString& targetLine, float score) override;
     void passChosen(bool found, SurveyKind kind, const QString& targetLine, float weightedScore) override;
     void planRefused(SurveyKind kind, const QString& targetLine) override;
+    void planHandedOver(SurveyKind kind, const QString& targetLine, const QDateTime& startUtc,
+                        std::optional<double> expectedSeconds) override;
     void kindBest(SurveyKind kind, const QString& targetLine, float score, float weightedScore) override;
 
     // In the order the kinds are selected, then as first read.

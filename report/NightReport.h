@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/History.h"
+#include "database/ObservationDb.h"
 #include "report/NightReasons.h"
 #include "report/NightWindow.h"
 #include "sky/Astronomy.h"
@@ -10,6 +11,7 @@
 #include <QStringList>
 #include <QTimeZone>
 #include <optional>
+#include <vector>
 
 namespace kestrove {
 
@@ -19,6 +21,8 @@ struct ObservedPlan
     HistoryEntry entry;
     Horizontal atStart;
     std::optional<double> airmass; // none at or below the horizon
+    // How long the survey expected it to run, seconds; a preview knows, history.csv does not say.
+    std::optional<double> expectedSeconds;
 };
 
 // A night as previewed or as observed: what the files, the charts and the summary are made of.
@@ -44,6 +48,9 @@ struct NightReport
     int idlePasses = 0;
     // What each kind's best target typically scored; a preview has them.
     QList<KindScore> kindScores;
+    // The frames of a real night with their grades, from the observations database; a preview has
+    // none.
+    std::vector<database::FrameRecord> frames;
     // Messages the survey would have shown (a target line it could not read, say).
     QStringList messages;
 };

@@ -1,7 +1,10 @@
 #include "report/Preview.h"
 
 #include "core/SurveyCore.h"
+#include "database/DatabaseError.h"
+#include "host/PlanTimings.h"
 #include "host/sim/SimObservatory.h"
+#include "report/FrameLines.h"
 #include "text/HostError.h"
 #include "text/NumberText.h"
 #include "text/ValueText.h"
@@ -10,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QTemporaryDir>
 #include <QTime>
 
@@ -214,6 +218,11 @@ NightReport runPreview(PreviewScratch& scratch, const PreviewRequest& request,
         user.kind == HostKind::Sim ? user.weatherConnected : !user.indi.weather.isEmpty();
     settings.unsafe.clear();
     settings.failureRate = 0;
+    // A plan takes as long as on the user's observatory: its autofocus and its plate solves. The run
+    // loop charges what the host says, so the preview starts and refuses what the night would.
+    const PlanTimings timings = planTimings(user);
+    settings.autofocusSeconds = timings.autofocusSeconds;
+    settings.pointingSeconds = timings.pointingSeconds;
     settings.planDir = observatoryFolder + QStringLiteral("/Plans");
     settings.logDir = observatoryFolder + QStringLiteral("/Logs");
     settings.hostPath = observatoryFolder;
@@ -251,8 +260,15 @@ NightReport runPreview(PreviewScratch& scratch, const PreviewRequest& request,
     report.maxElevation = core.settings.maxElevation;
     const History history = readHistory(historyPath(settings.logDir));
     SkyContexts skies(report.site);
-    for (const HistoryEntry& entry : history.entries)
+    QHash<qint64, double> expected; // by the plan's start, seconds since the epoch
+    for (const PassChoice& choice : reasons.choices())
+        if (choice.expectedSeconds)
+            expected.insert(choice.startUtc.toSecsSinceEpoch(), *choice.expectedSeconds);
+    for (const HistoryEntry& entry : history.entries) {
         report.plans << observedPlan(entry, skies);
+        if (const auto it = expected.constFind(entry.startUtc.toSecsSinceEpoch()); it != expected.constEnd())
+            report.plans.last().expectedSeconds = *it;
+    }
     report.reasons = reasons.targets();
     report.passes = reasons.passes();
     report.idlePasses = reasons.idlePasses();
@@ -279,6 +295,14 @@ NightReport observedNight(const ResolvedObservatory& observatory, const QDate& n
     SkyContexts skies(report.site);
     for (const HistoryEntry& entry : entriesOfNight(history.entries, night, report.zone))
         report.plans << observedPlan(entry, skies);
+    // The frames of the night as history.csv counts its plans: from noon to noon.
+    try {
+        report.frames =
+            recordedFrames(observatory.settings.logDir, QDateTime(night, QTime(12, 0), report.zone).toUTC(),
+                           QDateTime(night.addDays(1), QTime(12, 0), report.zone).toUTC());
+    } catch (const database::DatabaseError& error) {
+        report.messages << error.message();
+    }
     if (history.unreadable > 0)
         report.messages
             << QStringLiteral("%1 lines of %2 could not be read").arg(history.unreadable).arg(path);

@@ -53,6 +53,7 @@ const QStringList& knownKeys()
         QStringLiteral("folders/hostPath"),
         QStringLiteral("acquisition/autofocusSeconds"),
         QStringLiteral("acquisition/downloadSeconds"),
+        QStringLiteral("acquisition/pointingSeconds"),
         QStringLiteral("acquisition/failureRate"),
         QStringLiteral("acquisition/failureSeed"),
         QStringLiteral("acquisition/chainScriptDelay"),
@@ -284,6 +285,8 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("; seconds per autofocus and per image download"),
         QStringLiteral("autofocusSeconds=") + doubleText(s.autofocusSeconds),
         QStringLiteral("downloadSeconds=") + doubleText(s.downloadSeconds),
+        QStringLiteral("; seconds at each pointing after the settle, as plate solves take them"),
+        QStringLiteral("pointingSeconds=") + doubleText(s.pointingSeconds),
         QStringLiteral("; probability (0 to 1) that a plan fails before its end, and the seed of that draw"),
         QStringLiteral("failureRate=") + doubleText(s.failureRate),
         QStringLiteral("failureSeed=") + QString::number(s.failureSeed),
@@ -327,14 +330,17 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("; the solve frame: seconds and binning"),
         QStringLiteral("exposure=") + doubleText(s.solve.exposure),
         QStringLiteral("binning=") + QString::number(s.solve.binning),
-        QStringLiteral("; the folder of index-*.fits (empty: /usr/share/astrometry, as Debian's astrometry-data-tycho2)"),
+        QStringLiteral("; the folder of index-*.fits (empty: /usr/share/astrometry, as Debian's "
+                       "astrometry-data-tycho2)"),
         QStringLiteral("indexFolder=") + s.solve.indexFolder,
-        QStringLiteral("; arcseconds per unbinned pixel (empty: from the camera's pixel size and focal length)"),
+        QStringLiteral(
+            "; arcseconds per unbinned pixel (empty: from the camera's pixel size and focal length)"),
         QStringLiteral("scale=") + optionalText(s.solve.scale),
         QStringLiteral("; arcseconds the centre may lie from the target, and solves per target at most"),
         QStringLiteral("tolerance=") + doubleText(s.solve.tolerance),
         QStringLiteral("attempts=") + QString::number(s.solve.attempts),
-        QStringLiteral("; differential: slew to the target less the offset measured; sync: sync the mount, slew again"),
+        QStringLiteral(
+            "; differential: slew to the target less the offset measured; sync: sync the mount, slew again"),
         QStringLiteral("method=") + (s.solve.sync ? QStringLiteral("sync") : QStringLiteral("differential")),
         QStringLiteral("; seconds of CPU per solve, and degrees around the target searched"),
         QStringLiteral("cpuLimit=") + doubleText(s.solve.cpuLimit),
@@ -452,6 +458,7 @@ void readFoldersAndAcquisition(IniReader& ini, ObservatorySettings& s, const QSt
 
     ini.number("acquisition/autofocusSeconds", s.autofocusSeconds, 0, 1e6);
     ini.number("acquisition/downloadSeconds", s.downloadSeconds, 0, 1e6);
+    ini.number("acquisition/pointingSeconds", s.pointingSeconds, 0, 1e6);
     ini.number("acquisition/failureRate", s.failureRate, 0, 1);
     ini.integer("acquisition/failureSeed", s.failureSeed, 0, 4294967295.0);
     ini.number("acquisition/chainScriptDelay", s.chainScriptDelay, 0, 1e6);
@@ -614,6 +621,7 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("folders/hostPath", relativeTo(abs, settings.hostPath));
     set("acquisition/autofocusSeconds", doubleText(settings.autofocusSeconds));
     set("acquisition/downloadSeconds", doubleText(settings.downloadSeconds));
+    set("acquisition/pointingSeconds", doubleText(settings.pointingSeconds));
     set("acquisition/failureRate", doubleText(settings.failureRate));
     set("acquisition/failureSeed", QString::number(settings.failureSeed));
     set("acquisition/chainScriptDelay", doubleText(settings.chainScriptDelay));

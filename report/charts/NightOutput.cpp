@@ -1,6 +1,7 @@
 #include "report/charts/NightOutput.h"
 
 #include "host/LocalFileSystem.h"
+#include "report/FrameLines.h"
 #include "report/NightFiles.h"
 #include "report/charts/CoverageChart.h"
 #include "report/charts/NightCharts.h"
@@ -33,8 +34,9 @@ QStringList writePreviewFiles(const NightReport& report, const QString& folder)
 QStringList writeMonthFiles(const MonthReport& report, const QString& folder)
 {
     const QDir dir(folder);
-    const QStringList paths{dir.filePath(QStringLiteral("coverage.csv")), dir.filePath(QStringLiteral("plans.csv")),
-                            dir.filePath(QStringLiteral("coverage.png")), dir.filePath(QStringLiteral("coverage.svg"))};
+    const QStringList paths{
+        dir.filePath(QStringLiteral("coverage.csv")), dir.filePath(QStringLiteral("plans.csv")),
+        dir.filePath(QStringLiteral("coverage.png")), dir.filePath(QStringLiteral("coverage.svg"))};
     writeWholeFile(paths[0], coverageCsv(report));
     writeWholeFile(paths[1], monthPlansCsv(report));
     charts::saveCoverageChart(report, paths[2], paths[3]);
@@ -45,7 +47,11 @@ QStringList writeReportFiles(const NightReport& report, const QString& folder)
 {
     const QString path = QDir(folder).filePath(QStringLiteral("night.png"));
     charts::saveChart(charts::nightChart(report), nightSize, path);
-    return {path};
+    if (report.frames.empty())
+        return {path};
+    const QString frames = QDir(folder).filePath(QStringLiteral("frames.csv"));
+    writeWholeFile(frames, framesCsv(report.frames, report.zone));
+    return {path, frames};
 }
 
 } // namespace kestrove

@@ -14,7 +14,8 @@ QStringList writePreviewFiles(const NightReport& report, const QString& folder);
 // Writes a preview of several nights' files into the folder: coverage.csv, plans.csv (every night's
 // plans), coverage.png and coverage.svg. Returns their paths.
 QStringList writeMonthFiles(const MonthReport& report, const QString& folder);
-// Writes what a report of a real night has: night.png. Returns its path.
+// Writes what a report of a real night has: night.png, and frames.csv when the night has frames.
+// Returns their paths.
 QStringList writeReportFiles(const NightReport& report, const QString& folder);
 
 } // namespace kestrove

@@ -405,6 +405,56 @@ TEST(RunLoop, StopDuringAPlanWaitsForItUnlessPressedAgain)
     }
 }
 
+// "Survey stopping" says the minutes the plan then takes, within a fifth, whatever the plan spends
+// before its images: an autofocus, the plate solves at its pointing.
+TEST(RunLoop, StoppingSaysWithinAFifthHowLongThePlanTakes)
+{
+    struct Case
+    {
+        const char* name;
+        bool focus;
+        double pointingSeconds;
+        int stopAfter; // seconds after the start
+    };
+    const Case cases[] = {
+        {"images only", false, 0, 30},
+        {"autofocus first", true, 0, 30},
+        {"plate solves", false, 120, 30},
+        {"both, stopped while focusing", true, 120, 60},
+        {"both, stopped while imaging", true, 120, 400},
+    };
+    for (const Case& c : cases) {
+        SimSurvey sim([&](ObservatorySettings& s) {
+            s.autofocusSeconds = 300;
+            s.pointingSeconds = c.pointingSeconds;
+        });
+        sim.saveSettings([&](SurveySettings& s) {
+            s.lastFocusJD = c.focus ? 0 : 1e9;
+            s.exposureSNe = 300;
+        });
+        writeOneSupernova(sim);
+        sim.enable(SurveyKind::SNe);
+        QDateTime stopAt;
+        actAt(sim, sim.utc().addSecs(c.stopAfter), [&] {
+            stopAt = sim.utc();
+            sim.core->stopSurvey();
+        });
+
+        sim.run(0);
+
+        const QDateTime end = planEnd(sim, QStringLiteral("SN2024abc"));
+        ASSERT_TRUE(end.isValid()) << c.name;
+        const QStringList waiting =
+            sim.view.statuses.filter(QStringLiteral("Survey stopping: waiting for SN2024abc to end"));
+        ASSERT_FALSE(waiting.isEmpty()) << c.name;
+        const QRegularExpressionMatch said =
+            QRegularExpression(QStringLiteral(", about (\\d+) min left$")).match(waiting.first());
+        ASSERT_TRUE(said.hasMatch()) << waiting.first().toStdString();
+        const double taken = stopAt.secsTo(end) / 60.0;
+        EXPECT_NEAR(said.captured(1).toDouble(), taken, 0.2 * taken) << c.name;
+    }
+}
+
 // Half an hour before the Sun reaches -12 degrees, a plan is handed over only when its images,
 // their downloads and the slew and settle end before then; one that would not is logged, not run,
 // and the pass counts as idle.

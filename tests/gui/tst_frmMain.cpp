@@ -4,6 +4,7 @@
 #include "app/frmPrefs.h"
 #include "app/frmSLCSetup.h"
 #include "app/frmSNeSetup.h"
+#include "database/ObservationDb.h"
 #include "host/ObservatoryControl.h"
 #include "host/sim/SimObservatory.h"
 #include "support/FakeHost.h"
@@ -477,6 +478,39 @@ private slots:
         QVERIFY2(!panel->text().contains("dark enough at "), qPrintable(panel->text()));
     }
 
+    // Under the pass's choice, the last frame the observatory graded, once there is one.
+    void lastFrameIsShownWithItsGrade()
+    {
+        ObservatorySettings settings = virtualTime("2024-03-01T22:00:00Z");
+        settings.timeZone = "UTC";
+        sim::SimObservatory observatory(m_folder->filePath("observatory"), settings);
+        frmMain window(observatory, m_folder->path());
+        window.show();
+        auto* label = control<QLabel>(&window, "LastFrameLabel");
+        window.followLog();
+        QVERIFY(label->isHidden());
+
+        database::ObservationDb db(
+            database::observationsPath(window.core.acpUtil->Prefs().LocalUser().DefaultLogDir()));
+        for (const int minute : {50, 59}) {
+            database::FrameRecord f;
+            f.target = "M51";
+            f.kind = "SNe";
+            f.utc = QDateTime(QDate(2024, 3, 1), QTime(21, minute), QTimeZone::utc());
+            f.filter = "R";
+            f.exposure = 60;
+            f.measurement.stars = minute == 59 ? 3 : 200;
+            f.measurement.background = 812;
+            f.accepted = minute != 59;
+            f.reason = f.accepted ? QString() : "3 stars where 80 expected";
+            db.addFrame(f);
+        }
+        QTRY_COMPARE(label->text(),
+                     QString("Last frame: M51 R 60 s at 21:59: 3 stars, HFR 0.00 px, background 812, "
+                             "rejected: 3 stars where 80 expected"));
+        QVERIFY(!label->isHidden());
+    }
+
     // A label that grows wraps within the window instead of widening it.
     void longLabelsDoNotWidenTheWindow()
     {
@@ -486,7 +520,8 @@ private slots:
         const int minimumWidth = window->minimumSizeHint().width();
         const QString longText =
             QString("Current target: ") + QString("SLC very-long-target-name ").repeated(20);
-        for (const char* name : {"ObservatoryLabel", "CurrentTargetLabel", "PassWinnersLabel"}) {
+        for (const char* name :
+             {"ObservatoryLabel", "CurrentTargetLabel", "PassWinnersLabel", "LastFrameLabel"}) {
             control<QLabel>(window.get(), name)->setText(longText);
             QApplication::processEvents();
             QVERIFY2(window->width() == width, name);

@@ -60,6 +60,7 @@ TEST(ObservatorySettings, NewFolderGetsDefaultsWrittenAndReadBack)
                             "folders/hostPath",
                             "acquisition/autofocusSeconds",
                             "acquisition/downloadSeconds",
+                            "acquisition/pointingSeconds",
                             "acquisition/failureRate",
                             "acquisition/failureSeed",
                             "acquisition/chainScriptDelay",
