@@ -140,7 +140,8 @@ Horizontal SkyInstant::place(const double toHorizon[3][3], const double catalogu
     return fromRadians(azimuth, std::atan2(std::sqrt(x * x + y * y), z), true);
 }
 
-bool SkyInstant::surelyAtOrBelow(const double toHorizon[3][3], const double catalogue[3], double elevation) const
+bool SkyInstant::surelyAtOrBelow(const double toHorizon[3][3], const double catalogue[3],
+                                 double elevation) const
 {
     if (!(elevation < 90))
         return elevation >= 90;
@@ -269,11 +270,11 @@ std::shared_ptr<const SkyInstant> fullContextOfSlot(const Site& site, qint64 slo
     thread_local std::array<Kept, 64> kept;
     thread_local size_t next = 0;
     for (const Kept& k : kept)
-        if (k.sky && k.slot == slot && k.site.latitude == site.latitude && k.site.longitude == site.longitude &&
-            k.site.elevation == site.elevation)
+        if (k.sky && k.slot == slot && k.site.latitude == site.latitude &&
+            k.site.longitude == site.longitude && k.site.elevation == site.elevation)
             return k.sky;
-    auto sky =
-        std::make_shared<const SkyInstant>(QDateTime::fromMSecsSinceEpoch(slot * slotMs, QTimeZone::utc()), site);
+    auto sky = std::make_shared<const SkyInstant>(
+        QDateTime::fromMSecsSinceEpoch(slot * slotMs, QTimeZone::utc()), site);
     kept[next++ % kept.size()] = {site, slot, sky};
     return sky;
 }
@@ -380,6 +381,13 @@ QList<QDateTime> sunCrossings(const Site& site, const QDateTime& fromUtc, const 
         previousAbove = above;
     }
     return crossings;
+}
+
+std::optional<double> airmassAt(double elevation)
+{
+    if (!(elevation > 0))
+        return std::nullopt;
+    return 1.0 / (std::sin(elevation * M_PI / 180.0) + 0.50572 * std::pow(elevation + 6.07995, -1.6364));
 }
 
 double separation(double ra1Hours, double dec1, double ra2Hours, double dec2)

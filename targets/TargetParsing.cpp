@@ -35,6 +35,21 @@ std::optional<bool> toBoolean(const QString& text)
     return *value != 0;
 }
 
+// "HH:MM" of a day, in minutes after midnight.
+std::optional<int16_t> toMinuteOfDay(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char(':'));
+    if (parts.size() != 2 || parts[0].isEmpty() || parts[0].size() > 2 || parts[1].size() != 2)
+        return std::nullopt;
+    bool hoursRead = false, minutesRead = false;
+    const int hours = parts[0].toInt(&hoursRead);
+    const int minutes = parts[1].toInt(&minutesRead);
+    if (!hoursRead || !minutesRead || hours < 0 || hours > 23 || minutes < 0 || minutes > 59 ||
+        parts[0].startsWith(QLatin1Char('+')) || parts[1].startsWith(QLatin1Char('+')))
+        return std::nullopt;
+    return static_cast<int16_t>(hours * 60 + minutes);
+}
+
 // Assigns one item's value; returns why it could not, or an empty text when it did. An unknown
 // key gives a null text through `known`.
 QString assignItem(const QString& key, const QString& value, TargetConfig& config, bool& known)
@@ -80,6 +95,24 @@ QString assignItem(const QString& key, const QString& value, TargetConfig& confi
         config.binning = *v;
     } else if (key == QLatin1String("filter")) {
         config.filter = value;
+    } else if (key == QLatin1String("minAltitude")) {
+        const auto v = parseNumber(value);
+        if (!v || *v < -90 || *v > 90)
+            return QStringLiteral("not an altitude from -90 to 90");
+        config.limits.minAltitude = static_cast<float>(*v);
+    } else if (key == QLatin1String("maxAirmass")) {
+        const auto v = parseNumber(value);
+        if (!v || !(*v >= 1) || *v > FLT_MAX)
+            return QStringLiteral("not an airmass of 1 or more");
+        config.limits.maxAirmass = static_cast<float>(*v);
+    } else if (key == QLatin1String("window")) {
+        const qsizetype dash = value.indexOf(QLatin1Char('-'));
+        const auto start = dash < 0 ? std::nullopt : toMinuteOfDay(value.left(dash));
+        const auto end = dash < 0 ? std::nullopt : toMinuteOfDay(value.mid(dash + 1));
+        if (!start || !end || *start == *end)
+            return QStringLiteral("not a window of local time HH:MM-HH:MM");
+        config.limits.windowStart = start;
+        config.limits.windowEnd = end;
     } else {
         known = false;
     }

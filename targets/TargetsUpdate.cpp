@@ -6,6 +6,7 @@
 #include "host/HostError.h"
 #include "targets/FileReplacement.h"
 #include "targets/PendingRecords.h"
+#include "targets/TargetTable.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -237,6 +238,19 @@ std::optional<QString> writeRecordsOf(SurveyCore& core, const QString& path)
     }
 }
 
+// The target's own limits stay on its line as the observer wrote them.
+QString ownLimitItems(const QString& oldLine)
+{
+    QString items;
+    if (oldLine.isNull())
+        return items;
+    for (const auto& [key, value] : configItems(oldLine))
+        if (key == QLatin1String("minAltitude") || key == QLatin1String("maxAirmass") ||
+            key == QLatin1String("window"))
+            items += u' ' + key + u'=' + value;
+    return items;
+}
+
 } // namespace
 
 std::optional<QString> recordedConfigLine(SurveyCore& core, const PendingRecord& record,
@@ -269,15 +283,15 @@ std::optional<QString> recordedConfigLine(SurveyCore& core, const PendingRecord&
             log << QStringLiteral("Resetting image count on this target");
             count = 1;
         }
-        return head + QStringLiteral(" imageCount=") + integerText(count);
+        return head + QStringLiteral(" imageCount=") + integerText(count) + ownLimitItems(oldLine);
     }
     case SurveyKind::SLC:
         return head + QStringLiteral(" priority=") + singleText(config.priority) +
                QStringLiteral(" interval=") + integerText(config.interval) + QStringLiteral(" exposure=") +
                singleText(config.exposure) + QStringLiteral(" binning=") + integerText(config.binning) +
-               QStringLiteral(" filter=") + config.filter;
+               QStringLiteral(" filter=") + config.filter + ownLimitItems(oldLine);
     default:
-        return head;
+        return head + ownLimitItems(oldLine);
     }
 }
 
