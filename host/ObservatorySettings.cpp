@@ -97,6 +97,8 @@ const QStringList& knownKeys()
         QStringLiteral("roof/openSeconds"),
         QStringLiteral("roof/closeSeconds"),
         QStringLiteral("mount/parkSeconds"),
+        QStringLiteral("selection/policy"),
+        QStringLiteral("selection/shares"),
     };
     return keys;
 }
@@ -421,14 +423,17 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("; the solve frame: seconds and binning"),
         QStringLiteral("exposure=") + doubleText(s.solve.exposure),
         QStringLiteral("binning=") + QString::number(s.solve.binning),
-        QStringLiteral("; the folder of index-*.fits (empty: /usr/share/astrometry, as Debian's astrometry-data-tycho2)"),
+        QStringLiteral("; the folder of index-*.fits (empty: /usr/share/astrometry, as Debian's "
+                       "astrometry-data-tycho2)"),
         QStringLiteral("indexFolder=") + s.solve.indexFolder,
-        QStringLiteral("; arcseconds per unbinned pixel (empty: from the camera's pixel size and focal length)"),
+        QStringLiteral(
+            "; arcseconds per unbinned pixel (empty: from the camera's pixel size and focal length)"),
         QStringLiteral("scale=") + optionalText(s.solve.scale),
         QStringLiteral("; arcseconds the centre may lie from the target, and solves per target at most"),
         QStringLiteral("tolerance=") + doubleText(s.solve.tolerance),
         QStringLiteral("attempts=") + QString::number(s.solve.attempts),
-        QStringLiteral("; differential: slew to the target less the offset measured; sync: sync the mount, slew again"),
+        QStringLiteral(
+            "; differential: slew to the target less the offset measured; sync: sync the mount, slew again"),
         QStringLiteral("method=") + (s.solve.sync ? QStringLiteral("sync") : QStringLiteral("differential")),
         QStringLiteral("; seconds of CPU per solve, and degrees around the target searched"),
         QStringLiteral("cpuLimit=") + doubleText(s.solve.cpuLimit),
@@ -444,6 +449,14 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("exposure=") + doubleText(s.focus.exposure),
         QStringLiteral("binning=") + QString::number(s.focus.binning),
         QStringLiteral("timeout=") + doubleText(s.focus.timeout),
+        QString(),
+        QStringLiteral("[selection]"),
+        QStringLiteral("; how a pass chooses between the kinds: specified (each kind's best score times its"),
+        QStringLiteral("; weight) or balanced (the kinds' scores on one scale, nothing before it is due)"),
+        QStringLiteral("policy=") + policyText(s.selection.policy),
+        QStringLiteral("; balanced: each kind's share of the night in percent, e.g. SNe:50,SLC:30,MPS:20"),
+        QStringLiteral("; (empty: no shares)"),
+        QStringLiteral("shares=") + sharesText(s.selection.shares),
     };
     // Kestrove's own file, edited with Linux tools: LF line ends (the reader takes CR LF as well).
     QByteArray bytes;
@@ -453,6 +466,21 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
 }
 
 } // namespace
+
+QString policyText(SelectionPolicy policy)
+{
+    return policy == SelectionPolicy::Balanced ? QStringLiteral("balanced") : QStringLiteral("specified");
+}
+
+std::optional<SelectionPolicy> parsePolicy(const QString& text)
+{
+    const QString policy = text.trimmed().toLower();
+    if (policy == QStringLiteral("specified") || policy.isEmpty())
+        return SelectionPolicy::Specified;
+    if (policy == QStringLiteral("balanced"))
+        return SelectionPolicy::Balanced;
+    return std::nullopt;
+}
 
 ObservatorySettings observatoryDefaults(const QString& folder)
 {
@@ -630,6 +658,19 @@ ObservatorySettings readObservatorySettings(const QString& folder)
     ini.number("focus/exposure", s.focus.exposure, 0.001, 3600);
     ini.integer("focus/binning", s.focus.binning, 1, 16);
     ini.number("focus/timeout", s.focus.timeout, 10, 86400);
+    if (ini.text("selection/policy", text)) {
+        const auto policy = parsePolicy(text);
+        if (!policy)
+            throw ini.bad("selection/policy", text, QStringLiteral("is neither specified nor balanced"));
+        s.selection.policy = *policy;
+    }
+    if (ini.text("selection/shares", text)) {
+        const auto shares = parseShares(text);
+        if (!shares)
+            throw ini.bad("selection/shares", text,
+                          QStringLiteral("is not a list of kind:percent items such as SNe:50,SLC:30,MPS:20"));
+        s.selection.shares = *shares;
+    }
     return s;
 }
 
@@ -708,6 +749,8 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("roof/openSeconds", doubleText(settings.roofOpenSeconds));
     set("roof/closeSeconds", doubleText(settings.roofCloseSeconds));
     set("mount/parkSeconds", doubleText(settings.parkSeconds));
+    set("selection/policy", policyText(settings.selection.policy));
+    set("selection/shares", sharesText(settings.selection.shares));
     ini.sync();
     if (ini.status() != QSettings::NoError)
         throw HostError(call, path, QStringLiteral("cannot write the file"));

@@ -53,13 +53,15 @@ struct SolveSettings
     std::optional<bool> enabled;
     double exposure = 5; // seconds of the solve frame
     int binning = 2;
-    QString indexFolder; // empty: Debian's /usr/share/astrometry (astrometry-data-tycho2) and the usual places
-    std::optional<double> scale; // arcseconds per unbinned pixel; none: from the camera's pixel and focal length
-    double tolerance = 60;       // arcseconds the frame's centre may lie from the target
-    int attempts = 3;            // solves per target at most
-    bool sync = false;           // method=sync: sync the mount and slew again; else a differential slew
-    double cpuLimit = 30;        // seconds of CPU time per solve
-    double radius = 5;           // degrees around the target that the solver searches
+    QString
+        indexFolder; // empty: Debian's /usr/share/astrometry (astrometry-data-tycho2) and the usual places
+    std::optional<double>
+        scale;             // arcseconds per unbinned pixel; none: from the camera's pixel and focal length
+    double tolerance = 60; // arcseconds the frame's centre may lie from the target
+    int attempts = 3;      // solves per target at most
+    bool sync = false;     // method=sync: sync the mount and slew again; else a differential slew
+    double cpuLimit = 30;  // seconds of CPU time per solve
+    double radius = 5;     // degrees around the target that the solver searches
 };
 
 // Kestrove's own V-curve autofocus for "#autofocus", with [indi] focuser.
@@ -80,6 +82,29 @@ struct SafetySettings
     double reopenDelay = 900; // seconds of continuous safe weather before opening again
     bool closeAtEnd = true;   // shut down when a run ends
 };
+
+// How a pass chooses between the survey kinds' best targets.
+enum class SelectionPolicy
+{
+    // Each kind's best score times its weight, the highest winning: the survey's own rule.
+    Specified,
+    // Each kind's scores brought to one scale before the weights apply, shares of the night kept,
+    // nothing taken before it is due or with a negative score, supernovae near their highest.
+    Balanced
+};
+
+// [selection]
+struct SelectionSettings
+{
+    SelectionPolicy policy = SelectionPolicy::Specified;
+    // The balanced policy's shares of the night by kind name, in percent; empty: no shares.
+    QList<QPair<QString, double>> shares;
+
+    bool operator==(const SelectionSettings& other) const = default;
+};
+
+QString policyText(SelectionPolicy policy);
+std::optional<SelectionPolicy> parsePolicy(const QString& text);
 
 // Everything "observatory.ini" configures, for every kind of host: one reading, each host taking
 // the sections it needs. [site], [mount] (but its start position), [limits] and [folders] are
@@ -132,6 +157,8 @@ struct ObservatorySettings
     FocusSettings focus;
     // [safety]
     SafetySettings safety;
+    // [selection]
+    SelectionSettings selection;
     // [roof] and [mount] parkSeconds: how long the simulated roof and mount park take.
     double roofOpenSeconds = 0;
     double roofCloseSeconds = 0;
