@@ -3,6 +3,7 @@
 #include "config/FileMessage.h"
 #include "core/VectorState.h"
 #include "host/Clock.h"
+#include "host/ObservatorySettings.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -37,6 +38,8 @@ void SurveyCore::load()
     acpUtil = m_host.createUtil();
     acpTelescope = m_host.createTelescope();
     acpApplication = m_host.createApplication();
+    if (const ObservatorySettings* observatory = m_host.observatorySettings())
+        selection = observatory->selection;
     LoadConfig();
 }
 

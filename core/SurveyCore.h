@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/SurveySettings.h"
+#include "core/KindBalance.h"
 #include "core/ParsedTargets.h"
 #include "core/PendingRecord.h"
 #include "core/SelectionObserver.h"
@@ -8,6 +9,7 @@
 #include "core/TargetConfig.h"
 #include "host/FileSystem.h"
 #include "host/Observatory.h"
+#include "host/ObservatorySettings.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -182,6 +184,16 @@ public:
 
     // Shared state, read and written directly by the operations.
     SurveySettings settings;
+    // How a pass chooses between the kinds: [selection] of the host's settings at load, then as the
+    // Preferences set it.
+    SelectionSettings selection;
+    bool balanced() const { return selection.policy == SelectionPolicy::Balanced; }
+    // The balanced policy's memory of the kinds' scores and shares, kept from run to run.
+    KindBalance balance;
+    // Balanced policy: targets the pass turned down as not due, or for a negative score, so that a
+    // pass that finds nothing can say why.
+    int notDueThisPass = 0;
+    int negativeThisPass = 0;
     std::unique_ptr<FileSystem> fileSystem;
     std::unique_ptr<AcpUtil> acpUtil;
     std::unique_ptr<AcpTelescope> acpTelescope;

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "core/History.h"
+#include "core/KindBalance.h"
 #include "host/Astronomy.h"
+#include "host/ObservatorySettings.h"
 #include "report/NightReasons.h"
 #include "report/NightWindow.h"
 
@@ -44,12 +46,15 @@ struct NightReport
     int idlePasses = 0;
     // What each kind's best target typically scored; a preview has them.
     QList<KindScore> kindScores;
+    // The policy the preview chose by, the shares it kept, and the time each kind took against the
+    // time of the passes it had a target in.
+    SelectionPolicy policy = SelectionPolicy::Specified;
+    KindShares shares{};
+    KindTimes kindTimes;
     // Messages the survey would have shown (a target line it could not read, say).
     QStringList messages;
 };
 
-// Airmass for an apparent elevation in degrees (Kasten and Young 1989); none at or below 0.
-std::optional<double> airmassAt(double elevation);
 // The plan with its target's place at its start; a night's plans in turn share `skies`.
 ObservedPlan observedPlan(const HistoryEntry& entry, SkyContexts& skies);
 ObservedPlan observedPlan(const HistoryEntry& entry, const Site& site);
