@@ -105,7 +105,8 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
                 return std::nullopt;
             result.start = true;
         } else if (option == QLatin1String("--passes")) {
-            const auto passes = takeNumber(1, std::numeric_limits<int>::max(), true, "a whole number above 0");
+            const auto passes =
+                takeNumber(1, std::numeric_limits<int>::max(), true, "a whole number above 0");
             if (!passes)
                 return std::nullopt;
             result.limits.passes = static_cast<int>(*passes);
@@ -162,6 +163,10 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
             if (!fraction)
                 return std::nullopt;
             result.clearFraction = *fraction;
+        } else if (option == QLatin1String("--compare-policies")) {
+            if (!noValue())
+                return std::nullopt;
+            result.comparePolicies = true;
         } else if (option == QLatin1String("--out")) {
             if (!takeValue())
                 return std::nullopt;
@@ -190,6 +195,8 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
         error = QStringLiteral("--night and --out need --preview or --report");
     else if (!result.preview && (result.nights != 1 || result.clearFraction != 1))
         error = QStringLiteral("--nights and --clear-fraction need --preview");
+    else if (!result.preview && result.comparePolicies)
+        error = QStringLiteral("--compare-policies needs --preview");
     else if (result.nights > 1 && result.fromUtc.isValid())
         error = QStringLiteral("--nights previews whole nights; give --night, not --from and --to");
     else if (!result.preview && (result.fromUtc.isValid() || result.toUtc.isValid()))
@@ -214,7 +221,8 @@ QString helpText()
         "                [--passes N] [--until INSTANT] [--web PORT]\n"
         "       kestrove --close [--folder DIR] [--observatory DIR]\n"
         "       kestrove --preview [--night YYYY-MM-DD | --from INSTANT --to INSTANT] [--out DIR]\n"
-        "                [--nights N [--clear-fraction F --seed S]] [--folder DIR] [--observatory DIR]\n"
+        "                [--nights N [--clear-fraction F --seed S]] [--compare-policies]\n"
+        "                [--folder DIR] [--observatory DIR]\n"
         "       kestrove --report [--night YYYY-MM-DD] [--out DIR] [--folder DIR] [--observatory DIR]\n"
         "       kestrove --help | --version\n"
         "\n"
@@ -236,6 +244,8 @@ QString helpText()
         "  --nights N            with --preview: N nights from --night on, carried from night to night\n"
         "  --clear-fraction F --seed S\n"
         "                        with --nights: the share of nights that are clear, drawn from seed S\n"
+        "  --compare-policies    with --preview: the specified and the balanced policy side by side on the\n"
+        "                        same nights, each policy's files in a folder of its own\n"
         "  --out DIR             with --preview or --report: where the files go\n"
         "  --help                print this and exit\n"
         "  --version             print the version and exit\n"
