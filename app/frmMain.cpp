@@ -12,10 +12,13 @@
 #include "app/frmTargets.h"
 #include "config/NumberText.h"
 #include "core/History.h"
+#include "host/ConfigValues.h"
+#include "host/ObservatoryForm.h"
 #include "ui_frmMain.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -313,6 +316,7 @@ void frmMain::prefsClicked()
         form.setMaxElevation(s.maxElevation);
         form.setMinAzimuth(s.minAzimuth);
         form.setMaxAzimuth(s.maxAzimuth);
+        form.setSelection(core.selection);
         form.exec();
         s.focusInterval = form.getFocusInterval();
         s.baseDir = form.getBaseDir();
@@ -322,6 +326,20 @@ void frmMain::prefsClicked()
         s.minAzimuth = form.getMinAzimuth();
         s.maxAzimuth = form.getMaxAzimuth();
         core.SaveConfig();
+        // The policy is the observatory's: the next pass chooses by it, and the next start reads it.
+        if (!(form.getSelection() == core.selection)) {
+            core.selection = form.getSelection();
+            // A file that cannot be written is the user's to mend; the run uses the choice meanwhile.
+            try {
+                QDir().mkpath(m_observatoryFolder);
+                saveObservatoryChanges(
+                    m_observatoryFolder,
+                    {{QStringLiteral("selection/policy"), policyText(core.selection.policy)},
+                     {QStringLiteral("selection/shares"), sharesText(core.selection.shares)}});
+            } catch (const std::exception& error) {
+                QMessageBox::warning(this, programTitle, QString::fromUtf8(error.what()));
+            }
+        }
     });
 }
 
