@@ -95,6 +95,9 @@ public:
     bool parseTarget(const QString& target, QString& targetName, float& targetRA, float& targetDec);
     bool extractName(const QString& target, QString& targetName);
     bool parseTargetConfig(const QString& targetConfig, TargetConfig& config);
+    // The same, with the target's own limits read into `limits` (preset by the caller as well); the
+    // items are read either way.
+    bool parseTargetConfig(const QString& targetConfig, TargetConfig& config, TargetLimits& limits);
     // Shows a message about a line of the file being read (entryPlace), with the line's text.
     void reportLine(qint64 line, const QString& message, const QString& text);
     // Shows a message about `subject` once in a run: a fault met on every pass (a read-only
@@ -221,6 +224,8 @@ public:
     // Each targets file's entries as the last pass parsed them, and the one a pass is at.
     QHash<QString, ParsedTargets> parsedTargets;
     ParsedEntry* parsedEntry = nullptr;
+    // The own limits of the entry last read without a parsed entry to keep them.
+    TargetLimits entryLimits;
 
 private:
     bool runSurvey();

@@ -2,21 +2,29 @@
 
 #include <QString>
 #include <cstdint>
-#include <optional>
+#include <limits>
 
 namespace kestrove {
 
 // A target's own limits, from the config items minAltitude, maxAirmass and window; each is none
-// unless its item is given, and then applies on top of the survey's limits.
+// unless its item is given, and then applies on top of the survey's limits. Kept apart from the
+// TargetConfig that every entry of a long catalogue copies at every pass: few entries have any.
 struct TargetLimits
 {
-    std::optional<float> minAltitude; // degrees
-    std::optional<float> maxAirmass;
-    // Minutes after local midnight; a window whose end comes before its start runs past midnight.
-    std::optional<int16_t> windowStart;
-    std::optional<int16_t> windowEnd;
+    static constexpr float noMinAltitude = -std::numeric_limits<float>::infinity();
+    static constexpr float noMaxAirmass = std::numeric_limits<float>::infinity();
 
-    bool any() const { return minAltitude || maxAirmass || windowStart; }
+    float minAltitude = noMinAltitude; // degrees
+    float maxAirmass = noMaxAirmass;
+    // Minutes after local midnight, -1 for none; a window whose end comes before its start runs past
+    // midnight.
+    int16_t windowStart = -1;
+    int16_t windowEnd = -1;
+
+    bool any() const
+    {
+        return minAltitude != noMinAltitude || maxAirmass != noMaxAirmass || windowStart >= 0;
+    }
     bool operator==(const TargetLimits& other) const = default;
 };
 
@@ -32,7 +40,6 @@ struct TargetConfig
     float exposure = 0;
     int16_t binning = 1;
     QString filter;
-    TargetLimits limits;
 
     bool operator==(const TargetConfig& other) const = default;
 };

@@ -58,8 +58,8 @@ bool SurveyCore::selectMPS(float& bestScore, QString& bestTarget)
             reject(whyNot);
         if (config.imageCount >= settings.imagesMPS)
             reject(Outcome::SetComplete);
-        if (!rejected && config.limits.any() &&
-            !withinOwnLimits(*this, config.limits, coordTransform->Elevation(), whyNot))
+        const TargetLimits* limits = rejected ? nullptr : ownLimits(*this);
+        if (limits && !withinOwnLimits(*this, *limits, coordTransform->Elevation(), whyNot))
             reject(whyNot);
         if (rejected) {
             noteRejected(*this, SurveyKind::MPS, targetLine, rule);

@@ -22,8 +22,8 @@ bool SurveyCore::selectSLC(float& bestScore, QString& bestTarget)
     // The balanced policy takes a star only once its interval has passed since its last image (a
     // star not imaged for over half a day is not counted as one interval old), the more overdue the
     // sooner, and never at a negative score.
-    const auto scoreBalanced = [&](const QString& targetLine, const TargetPosition& target,
-                                   const TargetConfig& config, double elevation, float transit) {
+    const auto scoreBalanced = [&](const QString& targetLine, const TargetConfig& config, double elevation,
+                                   float transit) {
         const double minsSinceLast = (julianNow() - config.lastImageJD) / 0.0006944444;
         const double interval = config.interval;
         if (config.interval > 0 && minsSinceLast < interval) {
@@ -85,7 +85,8 @@ bool SurveyCore::selectSLC(float& bestScore, QString& bestTarget)
                 rule = Outcome::NoPosition;
                 rejected = true;
             }
-            if (!rejected && config.limits.any() && !withinOwnLimits(*this, config.limits, elevation, rule))
+            const TargetLimits* limits = rejected ? nullptr : ownLimits(*this);
+            if (limits && !withinOwnLimits(*this, *limits, elevation, rule))
                 rejected = true;
             if (rejected) {
                 noteRejected(*this, SurveyKind::SLC, targetLine, rule);
@@ -94,7 +95,7 @@ bool SurveyCore::selectSLC(float& bestScore, QString& bestTarget)
 
             logTarget(*this, QStringLiteral("SLC"), target);
             if (balancedPolicy) {
-                scoreBalanced(targetLine, target, config, elevation, transit);
+                scoreBalanced(targetLine, config, elevation, transit);
                 return;
             }
             const double minsSinceLast = minutesSinceLast(*this, config.lastImageJD, config.interval);

@@ -48,7 +48,8 @@ bool SurveyCore::selectSNe(float& bestScore, QString& bestTarget)
                             return;
                         }
                         const double elevation = coordTransform->Elevation();
-                        if (config.limits.any() && !withinOwnLimits(*this, config.limits, elevation, rule)) {
+                        const TargetLimits* limits = ownLimits(*this);
+                        if (limits && !withinOwnLimits(*this, *limits, elevation, rule)) {
                             noteRejected(*this, SurveyKind::SNe, targetLine, rule);
                             return;
                         }

@@ -20,13 +20,17 @@ void readTargetConfig(SurveyCore& core, const QString& configLine, TargetConfig&
         return;
     }
     const TargetConfig presets = config;
+    // Outside a scan the limits of the entry last read are kept by the core.
+    TargetLimits& limits = cached ? cached->limits : core.entryLimits;
+    limits = TargetLimits();
     // A line with a problem is parsed again at every pass, so that its message is shown each time.
-    const bool clean = core.parseTargetConfig(configLine, config);
+    const bool clean = core.parseTargetConfig(configLine, config, limits);
     if (cached) {
         cached->configRead = clean;
         cached->configLine = key;
         cached->presets = presets;
         cached->config = config;
+        cached->hasLimits = limits.any();
     }
 }
 
@@ -144,22 +148,22 @@ bool isObservable(SurveyCore& core, CoordTransform& transform, const TargetPosit
 
 bool withinOwnLimits(SurveyCore& core, const TargetLimits& limits, double elevation, Outcome& rule)
 {
-    if (limits.minAltitude && elevation < *limits.minAltitude) {
+    if (elevation < limits.minAltitude) {
         rule = Outcome::BelowMinAltitude;
         return false;
     }
-    if (limits.maxAirmass) {
+    if (limits.maxAirmass != TargetLimits::noMaxAirmass) {
         const std::optional<double> airmass = airmassAt(elevation);
-        if (!airmass || *airmass > *limits.maxAirmass) {
+        if (!airmass || *airmass > limits.maxAirmass) {
             rule = Outcome::AboveMaxAirmass;
             return false;
         }
     }
-    if (limits.windowStart && limits.windowEnd) {
+    if (limits.windowStart >= 0 && limits.windowEnd >= 0) {
         const QTime time = core.now().time();
         const int minute = time.hour() * 60 + time.minute();
-        const int start = *limits.windowStart;
-        const int end = *limits.windowEnd;
+        const int start = limits.windowStart;
+        const int end = limits.windowEnd;
         const bool inside = start < end ? minute >= start && minute < end : minute >= start || minute < end;
         if (!inside) {
             rule = Outcome::OutsideWindow;

@@ -35,6 +35,14 @@ template <typename Evaluate> void scanTargetsFile(SurveyCore& core, const QStrin
 // Reads the config line of an entry over the presets in `config`, as parseTargetConfig does; an
 // entry whose config line and presets are as at the last pass takes what that pass read.
 void readTargetConfig(SurveyCore& core, const QString& configLine, TargetConfig& config);
+// The own limits of the entry whose config line was read last, or nullptr when its line gives none.
+// Asked only of a target that is otherwise observable: most of a catalogue never gets this far.
+inline const TargetLimits* ownLimits(const SurveyCore& core)
+{
+    if (const ParsedEntry* cached = core.parsedEntry)
+        return cached->hasLimits ? &cached->limits : nullptr;
+    return core.entryLimits.any() ? &core.entryLimits : nullptr;
+}
 
 // Parses the target line of an entry; false (after parseTarget's own message) when it cannot be
 // read or gives no usable position, so the entry is skipped rather than scored with stale values.

@@ -129,7 +129,7 @@ bool sameConfig(const TargetConfig& a, const TargetConfig& b)
 {
     return a.lastImageJD == b.lastImageJD && a.reshoot == b.reshoot && a.imageCount == b.imageCount &&
            a.priority == b.priority && a.interval == b.interval && a.exposure == b.exposure &&
-           a.binning == b.binning && a.filter == b.filter && a.limits == b.limits;
+           a.binning == b.binning && a.filter == b.filter;
 }
 
 struct ConfigCase
@@ -182,22 +182,6 @@ TEST_F(TargetParsing, ReadsConfigItemsAsTheFileFormatDefinesThem)
         {"**** reshoot=true reshoot=0", [](TargetConfig&) {}, {}},
         {"**** reshoot=1 reshoot=False", [](TargetConfig&) {}, {}},
         {"**** priority=1 priority=2", [](TargetConfig& c) { c.priority = 2; }, {}},
-        // A target's own limits; a window may run past midnight.
-        {"**** minAltitude=30 maxAirmass=1.8 window=22:30-02:00",
-         [](TargetConfig& c) {
-             c.limits.minAltitude = 30;
-             c.limits.maxAirmass = 1.8f;
-             c.limits.windowStart = 22 * 60 + 30;
-             c.limits.windowEnd = 2 * 60;
-         },
-         {}},
-        {"**** minAltitude=-5 window=0:00-23:59",
-         [](TargetConfig& c) {
-             c.limits.minAltitude = -5;
-             c.limits.windowStart = 0;
-             c.limits.windowEnd = 23 * 60 + 59;
-         },
-         {}},
         // Numbers the program writes read back exactly.
         {"**** exposure=0.2833333 lastImageJD=-0.5",
          [](TargetConfig& c) {
@@ -244,13 +228,6 @@ TEST_F(TargetParsing, UnreadableItemsAreReportedSkippedAndTheRestIsRead)
           QStringLiteral("Invalid item priority=1e40 - too large"),
           QStringLiteral("Invalid item exposure=0x10 - not a number"),
           QStringLiteral("Invalid item reshoot=maybe - not true, false or a number")}},
-        {"**** minAltitude=91 maxAirmass=0.9 window=22:00 window=24:00-02:00 window=20:00-20:00 binning=2",
-         [](TargetConfig& c) { c.binning = 2; },
-         {QStringLiteral("Invalid item minAltitude=91 - not an altitude from -90 to 90"),
-          QStringLiteral("Invalid item maxAirmass=0.9 - not an airmass of 1 or more"),
-          QStringLiteral("Invalid item window=22:00 - not a window of local time HH:MM-HH:MM"),
-          QStringLiteral("Invalid item window=24:00-02:00 - not a window of local time HH:MM-HH:MM"),
-          QStringLiteral("Invalid item window=20:00-20:00 - not a window of local time HH:MM-HH:MM")}},
         {"**** lastImageJD=nan lastImageJD=inf",
          [](TargetConfig&) {},
          {QStringLiteral("Invalid item lastImageJD=nan - not a number"),
@@ -266,6 +243,48 @@ TEST_F(TargetParsing, UnreadableItemsAreReportedSkippedAndTheRestIsRead)
         QStringList messages;
         for (const QString& m : c.messages)
             messages << m + QStringLiteral(": \"") + QString::fromLatin1(c.line) + QLatin1Char('"');
+        EXPECT_EQ(view.messages, messages) << c.line;
+    }
+}
+
+TEST_F(TargetParsing, ReadsATargetsOwnLimits)
+{
+    const auto limits = [](float minAltitude, float maxAirmass, int16_t start, int16_t end) {
+        return TargetLimits{minAltitude, maxAirmass, start, end};
+    };
+    constexpr float none = TargetLimits::noMinAltitude;
+    constexpr float noAirmass = TargetLimits::noMaxAirmass;
+    const struct
+    {
+        const char* line;
+        TargetLimits limits;
+        QStringList messages;
+    } cases[] = {
+        {"**** binning=2", {}, {}},
+        // A window may run past midnight.
+        {"**** minAltitude=30 maxAirmass=1.8 window=22:30-02:00", limits(30, 1.8f, 22 * 60 + 30, 2 * 60), {}},
+        {"**** minAltitude=-5 window=0:00-23:59", limits(-5, noAirmass, 0, 23 * 60 + 59), {}},
+        {"**** minAltitude=91 maxAirmass=0.9 window=22:00 window=24:00-02:00 window=20:00-20:00 maxAirmass=2",
+         limits(none, 2, -1, -1),
+         {QStringLiteral("Invalid item minAltitude=91 - not an altitude from -90 to 90"),
+          QStringLiteral("Invalid item maxAirmass=0.9 - not an airmass of 1 or more"),
+          QStringLiteral("Invalid item window=22:00 - not a window of local time HH:MM-HH:MM"),
+          QStringLiteral("Invalid item window=24:00-02:00 - not a window of local time HH:MM-HH:MM"),
+          QStringLiteral("Invalid item window=20:00-20:00 - not a window of local time HH:MM-HH:MM")}},
+    };
+    for (const auto& c : cases) {
+        view.messages.clear();
+        TargetConfig config = presets();
+        TargetLimits read;
+        core.parseTargetConfig(QString::fromLatin1(c.line), config, read);
+        EXPECT_TRUE(read == c.limits) << c.line;
+        QStringList messages;
+        for (const QString& m : c.messages)
+            messages << m + QStringLiteral(": \"") + QString::fromLatin1(c.line) + QLatin1Char('"');
+        EXPECT_EQ(view.messages, messages) << c.line;
+        // Read without limits the items are known all the same.
+        view.messages.clear();
+        core.parseTargetConfig(QString::fromLatin1(c.line), config);
         EXPECT_EQ(view.messages, messages) << c.line;
     }
 }
