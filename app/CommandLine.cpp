@@ -105,8 +105,7 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
                 return std::nullopt;
             result.start = true;
         } else if (option == QLatin1String("--passes")) {
-            const auto passes =
-                takeNumber(1, std::numeric_limits<int>::max(), true, "a whole number above 0");
+            const auto passes = takeNumber(1, std::numeric_limits<int>::max(), true, "a whole number above 0");
             if (!passes)
                 return std::nullopt;
             result.limits.passes = static_cast<int>(*passes);

@@ -140,8 +140,7 @@ Horizontal SkyInstant::place(const double toHorizon[3][3], const double catalogu
     return fromRadians(azimuth, std::atan2(std::sqrt(x * x + y * y), z), true);
 }
 
-bool SkyInstant::surelyAtOrBelow(const double toHorizon[3][3], const double catalogue[3],
-                                 double elevation) const
+bool SkyInstant::surelyAtOrBelow(const double toHorizon[3][3], const double catalogue[3], double elevation) const
 {
     if (!(elevation < 90))
         return elevation >= 90;
@@ -270,11 +269,11 @@ std::shared_ptr<const SkyInstant> fullContextOfSlot(const Site& site, qint64 slo
     thread_local std::array<Kept, 64> kept;
     thread_local size_t next = 0;
     for (const Kept& k : kept)
-        if (k.sky && k.slot == slot && k.site.latitude == site.latitude &&
-            k.site.longitude == site.longitude && k.site.elevation == site.elevation)
+        if (k.sky && k.slot == slot && k.site.latitude == site.latitude && k.site.longitude == site.longitude &&
+            k.site.elevation == site.elevation)
             return k.sky;
-    auto sky = std::make_shared<const SkyInstant>(
-        QDateTime::fromMSecsSinceEpoch(slot * slotMs, QTimeZone::utc()), site);
+    auto sky =
+        std::make_shared<const SkyInstant>(QDateTime::fromMSecsSinceEpoch(slot * slotMs, QTimeZone::utc()), site);
     kept[next++ % kept.size()] = {site, slot, sky};
     return sky;
 }

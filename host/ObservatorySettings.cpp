@@ -423,17 +423,14 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("; the solve frame: seconds and binning"),
         QStringLiteral("exposure=") + doubleText(s.solve.exposure),
         QStringLiteral("binning=") + QString::number(s.solve.binning),
-        QStringLiteral("; the folder of index-*.fits (empty: /usr/share/astrometry, as Debian's "
-                       "astrometry-data-tycho2)"),
+        QStringLiteral("; the folder of index-*.fits (empty: /usr/share/astrometry, as Debian's astrometry-data-tycho2)"),
         QStringLiteral("indexFolder=") + s.solve.indexFolder,
-        QStringLiteral(
-            "; arcseconds per unbinned pixel (empty: from the camera's pixel size and focal length)"),
+        QStringLiteral("; arcseconds per unbinned pixel (empty: from the camera's pixel size and focal length)"),
         QStringLiteral("scale=") + optionalText(s.solve.scale),
         QStringLiteral("; arcseconds the centre may lie from the target, and solves per target at most"),
         QStringLiteral("tolerance=") + doubleText(s.solve.tolerance),
         QStringLiteral("attempts=") + QString::number(s.solve.attempts),
-        QStringLiteral(
-            "; differential: slew to the target less the offset measured; sync: sync the mount, slew again"),
+        QStringLiteral("; differential: slew to the target less the offset measured; sync: sync the mount, slew again"),
         QStringLiteral("method=") + (s.solve.sync ? QStringLiteral("sync") : QStringLiteral("differential")),
         QStringLiteral("; seconds of CPU per solve, and degrees around the target searched"),
         QStringLiteral("cpuLimit=") + doubleText(s.solve.cpuLimit),

@@ -53,15 +53,13 @@ struct SolveSettings
     std::optional<bool> enabled;
     double exposure = 5; // seconds of the solve frame
     int binning = 2;
-    QString
-        indexFolder; // empty: Debian's /usr/share/astrometry (astrometry-data-tycho2) and the usual places
-    std::optional<double>
-        scale;             // arcseconds per unbinned pixel; none: from the camera's pixel and focal length
-    double tolerance = 60; // arcseconds the frame's centre may lie from the target
-    int attempts = 3;      // solves per target at most
-    bool sync = false;     // method=sync: sync the mount and slew again; else a differential slew
-    double cpuLimit = 30;  // seconds of CPU time per solve
-    double radius = 5;     // degrees around the target that the solver searches
+    QString indexFolder; // empty: Debian's /usr/share/astrometry (astrometry-data-tycho2) and the usual places
+    std::optional<double> scale; // arcseconds per unbinned pixel; none: from the camera's pixel and focal length
+    double tolerance = 60;       // arcseconds the frame's centre may lie from the target
+    int attempts = 3;            // solves per target at most
+    bool sync = false;           // method=sync: sync the mount and slew again; else a differential slew
+    double cpuLimit = 30;        // seconds of CPU time per solve
+    double radius = 5;           // degrees around the target that the solver searches
 };
 
 // Kestrove's own V-curve autofocus for "#autofocus", with [indi] focuser.

@@ -36,9 +36,8 @@ QStringList writePreviewFiles(const NightReport& report, const QString& folder)
 QStringList writeMonthFiles(const MonthReport& report, const QString& folder)
 {
     const QDir dir(folder);
-    const QStringList paths{
-        dir.filePath(QStringLiteral("coverage.csv")), dir.filePath(QStringLiteral("plans.csv")),
-        dir.filePath(QStringLiteral("coverage.png")), dir.filePath(QStringLiteral("coverage.svg"))};
+    const QStringList paths{dir.filePath(QStringLiteral("coverage.csv")), dir.filePath(QStringLiteral("plans.csv")),
+                            dir.filePath(QStringLiteral("coverage.png")), dir.filePath(QStringLiteral("coverage.svg"))};
     writeWholeFile(paths[0], coverageCsv(report));
     writeWholeFile(paths[1], monthPlansCsv(report));
     charts::saveCoverageChart(report, paths[2], paths[3]);
