@@ -85,8 +85,9 @@ TEST_F(BalancedSelection, ALightcurveStarWaitsForItsInterval)
         EXPECT_EQ(outcomes.of[QStringLiteral("S")], c.balanced) << c.what;
         EXPECT_EQ(core.notDueThisPass, c.balanced == Outcome::NotDue) << c.what;
         EXPECT_EQ(core.negativeThisPass, c.balanced == Outcome::NegativeScore) << c.what;
-        if (c.balanced == Outcome::Chosen)
+        if (c.balanced == Outcome::Chosen) {
             EXPECT_NEAR(bestScore, c.score, 1e-3) << c.what;
+        }
     }
     EXPECT_NE(logText().find("  Skipping - not due until 60 minutes after its last image"),
               std::string::npos);
