@@ -216,14 +216,14 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
 QString helpText()
 {
     return QStringLiteral(
-        "usage: kestrove [--folder DIR] [--observatory DIR] [--headless] [--start]\n"
-        "                [--passes N] [--until INSTANT] [--web PORT]\n"
-        "       kestrove --close [--folder DIR] [--observatory DIR]\n"
-        "       kestrove --preview [--night YYYY-MM-DD | --from INSTANT --to INSTANT] [--out DIR]\n"
-        "                [--nights N [--clear-fraction F --seed S]] [--compare-policies]\n"
-        "                [--folder DIR] [--observatory DIR]\n"
-        "       kestrove --report [--night YYYY-MM-DD] [--out DIR] [--folder DIR] [--observatory DIR]\n"
-        "       kestrove --help | --version\n"
+        // One line each, as help2man reads them into the manual page's synopsis.
+        "Usage: kestrove [--folder DIR] [--observatory DIR] [--headless] [--start] [--passes N] "
+        "[--until INSTANT] [--web PORT]\n"
+        "  or:  kestrove --close [--folder DIR] [--observatory DIR]\n"
+        "  or:  kestrove --preview [--night YYYY-MM-DD | --from INSTANT --to INSTANT] [--out DIR] "
+        "[--nights N [--clear-fraction F --seed S]] [--compare-policies] [--folder DIR] [--observatory DIR]\n"
+        "  or:  kestrove --report [--night YYYY-MM-DD] [--out DIR] [--folder DIR] [--observatory DIR]\n"
+        "  or:  kestrove --help | --version\n"
         "\n"
         "Runs a sky survey pass after pass on the observatory that observatory.ini describes.\n"
         "\n"

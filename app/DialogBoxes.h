@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/NumberText.h"
+#include "text/NumberText.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,12 +1,13 @@
 #include "app/HeadlessRun.h"
-#include "host/ObservatoryControl.h"
 
-#include "config/NumberText.h"
+#include "app/ControlChannel.h"
 #include "core/SurveyCore.h"
-#include "host/Clock.h"
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
 #include "host/HostFactory.h"
+#include "host/ObservatoryControl.h"
+#include "sky/Clock.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
+#include "text/ValueText.h"
 #include "web/WebService.h"
 
 #include <QCoreApplication>
@@ -14,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <optional>
 
 namespace kestrove {
 
@@ -79,7 +81,11 @@ void printLine(std::FILE* stream, const QString& text)
 class HeadlessView : public SurveyView
 {
 public:
-    void attach(SurveyCore& core) { m_core = &core; }
+    void attach(SurveyCore& core, ControlChannel& channel)
+    {
+        m_core = &core;
+        m_channel = &channel;
+    }
 
     // A status line only when its text changes, with the observatory's time: an unsafe night
     // would otherwise repeat its one status every second.
@@ -103,7 +109,11 @@ public:
             m_core->stopSurvey();
         }
     }
-    void showRunning(bool) override {}
+    void showRunning(bool running) override
+    {
+        if (m_channel)
+            m_channel->setListening(running);
+    }
 
 private:
     int16_t enabled(SurveyKind kind) const
@@ -138,9 +148,44 @@ private:
     }
 
     SurveyCore* m_core = nullptr;
+    ControlChannel* m_channel = nullptr;
     std::sig_atomic_t m_handledSignals = 0;
     QString m_lastStatus;
 };
+
+// Asks the survey running on the program folder to close the observatory. The exit status once it
+// answered; nothing when no survey did, and the observatory is to be closed from here.
+std::optional<int> closeThroughSurvey(const QString& programFolder)
+{
+    const CloseAnswer answer =
+        askToClose(programFolder, [](const QString& state) { printLine(stdout, state); });
+    const QString survey = QStringLiteral("the survey running on %1 (process %2)")
+                               .arg(QDir::toNativeSeparators(programFolder))
+                               .arg(answer.process);
+    switch (answer.outcome) {
+    case CloseAnswer::Outcome::NobodyListens:
+        return std::nullopt;
+    case CloseAnswer::Outcome::Closed:
+        printLine(stdout,
+                  QStringLiteral("The observatory is shut: %1 closed it and ended its run (\"closed from "
+                                 "outside\").")
+                      .arg(survey));
+        return 0;
+    case CloseAnswer::Outcome::Failed:
+        printLine(stderr, QStringLiteral("Kestrove: The observatory did not close: ") + answer.text);
+        return 1;
+    case CloseAnswer::Outcome::TimedOut:
+        printLine(stderr, QStringLiteral("Kestrove: %1 did not report the observatory shut within %2 s.")
+                              .arg(survey, answer.text));
+        return 1;
+    case CloseAnswer::Outcome::Lost:
+        printLine(stderr, QStringLiteral("Kestrove: %1 stopped answering before the observatory was shut; "
+                                         "it is closed from here.")
+                              .arg(survey));
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
 
 } // namespace
 
@@ -183,6 +228,11 @@ int runHeadless(const CommandLine& commandLine)
                                               ? programFolder + QStringLiteral("observatory")
                                               : commandLine.observatory;
 
+        // A survey running on the folder closes its observatory itself, and ends its run.
+        if (commandLine.close)
+            if (const std::optional<int> status = closeThroughSurvey(programFolder))
+                return *status;
+
         QStringList notes;
         const std::unique_ptr<Host> host = createHost(observatoryFolder, &notes);
         HeadlessView view;
@@ -191,7 +241,8 @@ int runHeadless(const CommandLine& commandLine)
         // The web page sees what the view is shown.
         WebState shown(view);
         SurveyCore core(*host, shown, programFolder);
-        view.attach(core);
+        ControlChannel channel(core);
+        view.attach(core, channel);
         core.load();
         WebService web(core, shown, observatoryFolder, commandLine.webPort);
         core.runLimits = commandLine.limits;
@@ -210,16 +261,25 @@ int runHeadless(const CommandLine& commandLine)
                 view.showMessage(QStringLiteral("The observatory did not close: ") + fault);
             return fault.isEmpty() ? 0 : 1;
         }
-        for (const QString& line : web.start())
+        QStringList told;
+        try {
+            told = web.start();
+        } catch (const std::exception& error) {
+            web.runFailed(QString::fromUtf8(error.what()));
+            throw;
+        }
+        for (const QString& line : told)
             printLine(stdout, line);
         // A run that did not start saves nothing: the folder may be another run's.
         bool started = false;
         try {
             started = core.startSurvey();
         } catch (const std::exception& error) {
+            channel.answerWaiting();
             web.runFailed(QString::fromUtf8(error.what()));
             throw;
         }
+        channel.answerWaiting();
         if (!started)
             return 1;
         const QString ended = core.stopReason.isEmpty() ? QStringLiteral("Run ended")

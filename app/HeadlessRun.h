@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/CommandLine.h"
-#include "config/SurveySettings.h"
+#include "settings/SurveySettings.h"
 
 #include <QStringList>
 

@@ -1,12 +1,12 @@
 #include "app/NightCommands.h"
 
 #include "app/StopSignals.h"
-#include "host/HostError.h"
 #include "report/MonthPreview.h"
 #include "report/NightFiles.h"
 #include "report/PolicyComparison.h"
 #include "report/Preview.h"
 #include "report/charts/NightOutput.h"
+#include "text/HostError.h"
 
 #include <QDir>
 #include <cstdio>

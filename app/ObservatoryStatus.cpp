@@ -1,8 +1,8 @@
 #include "app/ObservatoryStatus.h"
 
-#include "host/Astronomy.h"
 #include "host/ObservatoryControl.h"
-#include "host/ObservatorySettings.h"
+#include "settings/ObservatorySettings.h"
+#include "sky/Astronomy.h"
 
 #include <QStringList>
 #include <cmath>

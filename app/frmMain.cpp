@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "Version.h"
+#include "app/ControlChannel.h"
 #include "app/HeadlessRun.h"
 #include "app/StopSignals.h"
 #include "app/frmMPSSetup.h"
@@ -10,10 +11,10 @@
 #include "app/frmSLCSetup.h"
 #include "app/frmSNeSetup.h"
 #include "app/frmTargets.h"
-#include "config/NumberText.h"
 #include "core/History.h"
-#include "host/ConfigValues.h"
-#include "host/ObservatoryForm.h"
+#include "settings/ObservatoryForm.h"
+#include "text/NumberText.h"
+#include "text/ValueText.h"
 #include "ui_frmMain.h"
 
 #include <QCloseEvent>
@@ -96,6 +97,7 @@ frmMain::frmMain(Host& host, const QString& programFolder, QWidget* parent)
     connect(&m_logTimer, &QTimer::timeout, this, &frmMain::followLog);
     m_logTimer.start();
 
+    m_channel = new ControlChannel(core, this);
     m_observatory = std::make_unique<ObservatoryStatus>(host);
     m_observatoryTimer.setInterval(1000);
     connect(&m_observatoryTimer, &QTimer::timeout, this, &frmMain::showObservatory);
@@ -215,6 +217,19 @@ void frmMain::processEvents()
 
 void frmMain::showRunning(bool running)
 {
+    m_channel->setListening(running);
+    if (running) {
+        // The run may have made the observatory again from its saved settings.
+        m_observatory = std::make_unique<ObservatoryStatus>(core.host());
+        ui->CloseObservatoryButton->setEnabled(core.host().observatoryControl() != nullptr);
+        // The window's check boxes stand for the enable flags; the run starts whatever it is told.
+        SurveySettings shown = core.settings;
+        shown.SNeEnabled = isKindChecked(SurveyKind::SNe) ? 1 : 0;
+        shown.MPSEnabled = isKindChecked(SurveyKind::MPS) ? 1 : 0;
+        shown.MPFEnabled = isKindChecked(SurveyKind::MPF) ? 1 : 0;
+        shown.SLCEnabled = isKindChecked(SurveyKind::SLC) ? 1 : 0;
+        m_startWarning = startWarnings(shown, core.host().clock(), core.runLimits).join(u'\n');
+    }
     ui->StartButton->setEnabled(!running);
     ui->StopButton->setEnabled(running);
     ui->StopAndAbortButton->setEnabled(running);
@@ -252,16 +267,11 @@ void frmMain::startClicked()
     guarded([this] {
         if (core.isRunning())
             return;
-        // The window's check boxes stand for the enable flags; the run starts whatever it is told.
-        SurveySettings shown = core.settings;
-        shown.SNeEnabled = isKindChecked(SurveyKind::SNe) ? 1 : 0;
-        shown.MPSEnabled = isKindChecked(SurveyKind::MPS) ? 1 : 0;
-        shown.MPFEnabled = isKindChecked(SurveyKind::MPF) ? 1 : 0;
-        shown.SLCEnabled = isKindChecked(SurveyKind::SLC) ? 1 : 0;
-        m_startWarning = startWarnings(shown, core.host().clock(), core.runLimits).join(u'\n');
-        showObservatory();
-        core.startSurvey();
+        if (core.startSurvey() && !core.stopReason.isEmpty())
+            showStatus(QStringLiteral("Survey stopped: ") + core.stopReason);
     });
+    // Whoever asked from outside hears that the observatory is shut.
+    m_channel->answerWaiting();
     // The window was closed during the run; the run has now left the stack.
     if (m_closeWhenStopped)
         close();

@@ -19,6 +19,7 @@ class frmMain;
 
 namespace kestrove {
 
+class ControlChannel;
 class frmPrefs;
 class frmSNeSetup;
 class frmMPSSetup;
@@ -100,6 +101,8 @@ private:
     std::unique_ptr<Ui::frmMain> ui;
     std::unique_ptr<ObservatoryStatus> m_observatory;
     QTimer m_observatoryTimer;
+    // Where "kestrove --close" reaches the run.
+    ControlChannel* m_channel = nullptr;
     // What Start warned of, shown with the observatory until the run ends.
     QString m_startWarning;
     // SIGINT or SIGTERM asked for the close: nobody is there to answer a question.

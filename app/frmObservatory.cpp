@@ -1,8 +1,8 @@
 #include "app/frmObservatory.h"
 
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
 #include "host/indi/IndiDiscovery.h"
+#include "text/HostError.h"
+#include "text/ValueText.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -149,20 +149,28 @@ frmObservatory::frmObservatory(const QString& folder, bool surveyRunning, QWidge
     where->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(where);
     if (surveyRunning)
-        layout->addWidget(new QLabel(
-            QStringLiteral("A survey is running: a change takes effect at the next Start."), this));
+        layout->addWidget(
+            new QLabel(QStringLiteral("A survey is running: a change applies at the next Start."), this));
     layout->addWidget(scroll);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel, this);
     auto* openFolder = buttons->addButton(QStringLiteral("Open Folder"), QDialogButtonBox::ActionRole);
     connect(openFolder, &QPushButton::clicked, this,
             [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(m_folder)); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(buttons, &QDialogButtonBox::accepted, this, [this] {
+    connect(buttons, &QDialogButtonBox::accepted, this, [this, surveyRunning] {
+        const int savedBefore = m_saved;
         const QString problem = save();
-        if (problem.isEmpty())
-            accept();
-        else
+        if (!problem.isEmpty()) {
             QMessageBox::warning(this, windowTitle(), problem);
+            return;
+        }
+        // The running survey keeps the observatory it started with.
+        if (surveyRunning && m_saved != savedBefore)
+            QMessageBox::information(
+                this, windowTitle(),
+                QStringLiteral("Saved. A survey is running: the change applies at the "
+                               "next Start, and the running survey goes on as it began."));
+        accept();
     });
     layout->addWidget(buttons);
     resize(560, 700);
@@ -254,6 +262,7 @@ QString frmObservatory::save()
     }
     for (const auto& [key, text] : changes)
         m_initial[key] = text;
+    m_saved += static_cast<int>(changes.size());
     return {};
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/ObservatoryForm.h"
+#include "settings/ObservatoryForm.h"
 
 #include <QDialog>
 #include <QMap>
@@ -35,6 +35,7 @@ private:
     QString m_folder;
     QMap<QString, QString> m_initial;
     QMap<QString, QWidget*> m_boxes;
+    int m_saved = 0; // values saved so far
     class HorizonChart* m_chart = nullptr;
 };
 

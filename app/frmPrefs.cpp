@@ -1,7 +1,7 @@
 #include "app/frmPrefs.h"
 
 #include "app/DialogBoxes.h"
-#include "host/ConfigValues.h"
+#include "text/ValueText.h"
 #include "ui_frmPrefs.h"
 
 #include <QShowEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "host/FileSystem.h"
-#include "host/Tonight.h"
+#include "sky/Tonight.h"
 #include "targets/TargetTable.h"
 
 #include <QDialog>

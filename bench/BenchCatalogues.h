@@ -5,8 +5,8 @@
 
 #include "BenchSupport.h"
 #include "core/SurveyCore.h"
-#include "host/ObservatorySettings.h"
 #include "host/sim/SimObservatory.h"
+#include "settings/ObservatorySettings.h"
 
 #include <QDir>
 #include <QFile>

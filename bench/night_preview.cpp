@@ -4,12 +4,12 @@
 // night_preview [SAMPLES_FOLDER [KEEP_FOLDER]]; run from a Release build on an idle machine.
 
 #include "BenchCatalogues.h"
-#include "config/NumberText.h"
 #include "core/SurveyCore.h"
-#include "host/ConfigValues.h"
 #include "host/sim/SimObservatory.h"
 #include "report/Preview.h"
 #include "report/charts/NightOutput.h"
+#include "text/NumberText.h"
+#include "text/ValueText.h"
 
 #include <QApplication>
 #include <QDir>

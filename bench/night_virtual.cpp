@@ -3,8 +3,8 @@
 // wall time, peak memory, and the resident memory at every pass to show that it stays flat.
 
 #include "core/SurveyCore.h"
-#include "host/Clock.h"
 #include "host/sim/SimObservatory.h"
+#include "sky/Clock.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -5,11 +5,11 @@
 // Run from a Release build on an idle machine.
 
 #include "BenchSupport.h"
-#include "config/NumberText.h"
 #include "core/SurveyCore.h"
 #include "core/VectorState.h"
 #include "host/sim/SimObservatory.h"
 #include "report/NightReasons.h"
+#include "text/NumberText.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 #include "core/Csv.h"
 
-#include "host/HostError.h"
+#include "text/HostError.h"
 
 #include <QFile>
 

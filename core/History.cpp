@@ -1,9 +1,9 @@
 #include "core/History.h"
 
-#include "config/NumberText.h"
 #include "core/Csv.h"
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
+#include "text/ValueText.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "core/SurveyCore.h"
-#include "host/Clock.h"
-#include "host/ConfigValues.h"
+#include "sky/Clock.h"
+#include "text/ValueText.h"
 
 namespace kestrove {
 

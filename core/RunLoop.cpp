@@ -1,18 +1,17 @@
-#include "config/NumberText.h"
 #include "core/History.h"
 #include "core/ProgramLock.h"
 #include "core/SurveyCore.h"
 #include "host/ChainScript.h"
-#include "host/Clock.h"
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
 #include "host/LocalFileSystem.h"
 #include "host/ObservatoryControl.h"
 #include "host/PlanReader.h"
+#include "sky/Clock.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
+#include "text/ValueText.h"
 
 #include <QDir>
 #include <QFile>
-#include <QLockFile>
 #include <QLoggingCategory>
 #include <QTimeZone>
 #include <algorithm>
@@ -154,22 +153,27 @@ void ensureChainScript(SurveyCore& core)
             .arg(path, core.programFile(QStringLiteral("completed.txt")), oldPath));
 }
 
+// A line of the survey log, also between passes, when the log is not open.
+void appendLogLine(SurveyCore& core, const QString& line)
+{
+    if (core.surveyLog) {
+        core.logLine(line);
+        return;
+    }
+    auto log = core.fileSystem->OpenTextFile(core.acpUtil->Prefs().LocalUser().DefaultLogDir() +
+                                                 QStringLiteral("/Kestrove.log"),
+                                             IOMode::ForAppending, true);
+    log->WriteLine(line);
+    log->Close();
+}
+
 // What the observatory did and why, in the survey log and the plan history, as it happens.
 void recordObservatoryEvent(SurveyCore& core, const QString& event) noexcept
 {
     try {
-        const QString line = QStringLiteral("Observatory: ") + event + QStringLiteral(" (") +
-                             core.acpUtil->FormatVar(core.now(), QStringLiteral("General Date")) +
-                             QStringLiteral(")");
-        if (core.surveyLog) {
-            core.logLine(line);
-        } else {
-            auto log = core.fileSystem->OpenTextFile(core.acpUtil->Prefs().LocalUser().DefaultLogDir() +
-                                                         QStringLiteral("/Kestrove.log"),
-                                                     IOMode::ForAppending, true);
-            log->WriteLine(line);
-            log->Close();
-        }
+        appendLogLine(core, QStringLiteral("Observatory: ") + event + QStringLiteral(" (") +
+                                core.acpUtil->FormatVar(core.now(), QStringLiteral("General Date")) +
+                                QStringLiteral(")"));
         appendObservatoryEvent(*core.fileSystem,
                                historyPath(core.acpUtil->Prefs().LocalUser().DefaultLogDir()),
                                core.host().clock().utcNow(), event);
@@ -233,21 +237,30 @@ void SurveyCore::waitForObservatory(ObservatoryControl& observatory)
     observatory.onEvent = nullptr;
 }
 
-void SurveyCore::closeObservatory()
+void SurveyCore::closeObservatory(const QString& why)
 {
     ObservatoryControl* observatory = m_host.observatoryControl();
     if (!observatory)
         return;
-    if (m_running) {
-        // The run ends at its next check; the shut-down waits for nothing.
-        stopSurveyAndAcp();
-    }
     observatory->onEvent = [this](const QString& event) { recordObservatoryEvent(*this, event); };
-    observatory->closeNow(QStringLiteral("closed by the observer"));
+    // The run ends at its next check; the shut-down waits for nothing.
+    if (m_running)
+        abortRun();
+    observatory->closeNow(why);
     if (m_running)
         return;
     waitForObservatory(*observatory);
     setStatus(observatory->stateText());
+}
+
+void SurveyCore::reloadHost()
+{
+    QStringList notes;
+    if (!m_host.reload(&notes))
+        return;
+    makeHostObjects();
+    if (!notes.isEmpty())
+        m_view.showMessage(notes.join(u'\n'));
 }
 
 bool SurveyCore::runSurvey()
@@ -265,12 +278,28 @@ bool SurveyCore::runSurvey()
         return false;
     }
 
-    QString refusal;
-    m_lock = lockProgramFolder(GetEXEPath(), refusal);
-    if (!m_lock) {
-        m_view.showMessage(refusal);
+    // Every Start runs on the observatory's settings as saved, all of them; the folders locked
+    // below are the saved ones.
+    try {
+        reloadHost();
+    } catch (const std::exception& error) {
+        m_view.showMessage(QString::fromUtf8(error.what()));
         return false;
     }
+
+    // Program folders on one observatory share its log and plan folders: pending.txt, history.csv
+    // and the plans. A second run on any of them would overwrite the first one's records.
+    AcpLocalUser& user = acpUtil->Prefs().LocalUser();
+    RunLocks locks = lockRunFolders(
+        {{GetEXEPath(), QStringLiteral("program folder"), QString()},
+         {user.DefaultLogDir(), QStringLiteral("log folder"), QStringLiteral("[folders] logDir")},
+         {user.DefaultPlanDir(), QStringLiteral("plan folder"), QStringLiteral("[folders] planDir")}},
+        GetEXEPath());
+    if (!locks.refusal.isEmpty()) {
+        m_view.showMessage(locks.refusal);
+        return false;
+    }
+    m_locks = std::move(locks.held);
     m_running = true;
     m_view.showRunning(true);
 
@@ -282,7 +311,7 @@ bool SurveyCore::runSurvey()
         int uncaught = std::uncaught_exceptions();
         ~RunGuard()
         {
-            core.m_lock.reset();
+            core.m_locks.clear();
             core.surveyLog.reset();
             core.coordTransform.reset();
             core.m_runningPlan.reset();
@@ -312,6 +341,19 @@ bool SurveyCore::runSurvey()
         coordTransform.reset();
         endRun();
     };
+
+    // Said where an unattended night leaves its trace; a message box would hold the start.
+    for (const QString& note : locks.notes) {
+        setStatus(note);
+        appendLogLine(*this, note);
+    }
+    if (const ObservatorySettings* observatorySettings = m_host.observatorySettings()) {
+        const QString warning = unguardedRoofWarning(*observatorySettings);
+        if (!warning.isEmpty()) {
+            setStatus(warning);
+            recordObservatoryEvent(*this, warning);
+        }
+    }
 
     LoadConfig();
     loadPendingRecords();
@@ -616,12 +658,21 @@ void SurveyCore::stopAtLimit(const QString& reason)
     stopSurvey();
 }
 
-void SurveyCore::stopSurveyAndAcp()
+void SurveyCore::abortRun()
 {
     stopRequested = true;
     setStatus(QStringLiteral("Survey and ACP stopping"));
     if (acpUtil && acpUtil->ScriptActive())
         acpUtil->AbortScript();
+}
+
+void SurveyCore::stopSurveyAndAcp()
+{
+    abortRun();
+    // The observatory is told at once: an opening under way goes no further than it has.
+    ObservatoryControl* observatory = m_host.observatoryControl();
+    if (m_running && observatory && observatory->running())
+        observatory->runEnded();
 }
 
 } // namespace kestrove

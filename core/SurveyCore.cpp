@@ -1,13 +1,14 @@
 #include "core/SurveyCore.h"
 
-#include "config/FileMessage.h"
+#include "core/ProgramLock.h"
 #include "core/VectorState.h"
-#include "host/Clock.h"
-#include "host/ObservatorySettings.h"
+#include "settings/ConfigFile.h"
+#include "settings/ObservatorySettings.h"
+#include "sky/Clock.h"
+#include "text/FileMessage.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QLockFile>
 
 #include <utility>
 
@@ -34,13 +35,19 @@ SurveyCore::~SurveyCore() = default;
 
 void SurveyCore::load()
 {
+    makeHostObjects();
+    LoadConfig();
+}
+
+void SurveyCore::makeHostObjects()
+{
     fileSystem = m_host.createFileSystem();
     acpUtil = m_host.createUtil();
     acpTelescope = m_host.createTelescope();
     acpApplication = m_host.createApplication();
+    // The selection policy, like the rest of observatory.ini, is as saved at this Start.
     if (const ObservatorySettings* observatory = m_host.observatorySettings())
         selection = observatory->selection;
-    LoadConfig();
 }
 
 void SurveyCore::unload()
@@ -54,6 +61,32 @@ void SurveyCore::unload()
 QString SurveyCore::GetEXEPath() const
 {
     return m_programFolder;
+}
+
+void SurveyCore::LoadConfig()
+{
+    ConfigRead read;
+    try {
+        read = readConfigFile(GetEXEPath());
+    } catch (const ConfigMustBeKept&) {
+        m_configMustBeKept = true;
+        throw;
+    }
+    m_configMustBeKept = false;
+    settings = read.settings;
+    if (!read.fault.isEmpty())
+        view().showMessage(read.fault);
+}
+
+void SurveyCore::SaveConfig()
+{
+    if (m_configMustBeKept)
+        throw HostError(
+            QStringLiteral("SaveConfig"), programFile(QStringLiteral("config.ini")),
+            QStringLiteral("the file holds a fault and could not be copied to \"%1\", so it is not "
+                           "saved over")
+                .arg(programFile(QStringLiteral("config.ini.bad"))));
+    writeConfigFile(GetEXEPath(), settings);
 }
 
 bool SurveyCore::FileExists(const QString& fileName)

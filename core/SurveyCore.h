@@ -1,6 +1,5 @@
 #pragma once
 
-#include "config/SurveySettings.h"
 #include "core/KindBalance.h"
 #include "core/ParsedTargets.h"
 #include "core/PendingRecord.h"
@@ -9,7 +8,8 @@
 #include "core/TargetConfig.h"
 #include "host/FileSystem.h"
 #include "host/Observatory.h"
-#include "host/ObservatorySettings.h"
+#include "settings/ObservatorySettings.h"
+#include "settings/SurveySettings.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -21,10 +21,11 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-
-class QLockFile;
+#include <vector>
 
 namespace kestrove {
+
+class FolderLock;
 
 // Ends a run as "Stop Survey" would: after a number of passes, or when the host's clock reaches an
 // instant. Zero passes and an invalid instant mean no limit.
@@ -83,7 +84,8 @@ public:
     void stopSurveyAndAcp();
     // "Close Observatory": aborts a running plan, ends the run and parks, closes and warms the
     // observatory at once; returns when it is shut (or, during a run, leaves that to the run's end).
-    void closeObservatory();
+    // `why` is what the observatory's events say.
+    void closeObservatory(const QString& why = QStringLiteral("closed by the observer"));
     bool isRunning() const { return m_running; }
     // True once a stop of either kind has been asked for.
     bool stopPending() const { return stopRequested || m_stopAfterPlan; }
@@ -221,6 +223,8 @@ public:
     // each targets file (core/PendingRecord.h).
     QList<PendingRecord> pendingRecords;
     QHash<QString, FileRead> targetsReads;
+    // The last complete read of each targets file, kept from run to run as the parsed entries are.
+    QHash<QString, CompleteRead> completeReads;
     // Each targets file's entries as the last pass parsed them, and the one a pass is at.
     QHash<QString, ParsedTargets> parsedTargets;
     ParsedEntry* parsedEntry = nullptr;
@@ -229,6 +233,12 @@ public:
 
 private:
     bool runSurvey();
+    // Ends the run at its next check and aborts the running plan.
+    void abortRun();
+    // Makes the host and the automation objects again when the observatory's settings changed.
+    void reloadHost();
+    // The file system and the three host objects, in that order.
+    void makeHostObjects();
     // The run has ended: the observatory shuts down when its settings say so, and this returns
     // once it is shut (each motion has its time limit).
     void shutDownObservatory();
@@ -261,8 +271,8 @@ private:
     QSet<QString> m_reported;
     // "config.ini" holds a fault and could not be copied to "config.ini.bad": nothing saves over it.
     bool m_configMustBeKept = false;
-    // Held on the program folder while a run lasts.
-    std::unique_ptr<QLockFile> m_lock;
+    // Held on the program folder and the observatory's log and plan folders while a run lasts.
+    std::vector<std::unique_ptr<FolderLock>> m_locks;
     // Lines of the pending journal that belong to other program folders.
     QStringList m_otherPending;
 };

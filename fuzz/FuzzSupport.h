@@ -2,9 +2,9 @@
 
 #include "core/SurveyCore.h"
 #include "core/SurveyView.h"
-#include "host/HostError.h"
-#include "host/ObservatorySettings.h"
 #include "host/sim/SimObservatory.h"
+#include "settings/ObservatorySettings.h"
+#include "text/HostError.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #include "host/AcquisitionLog.h"
 
-#include "host/ConfigValues.h"
 #include "host/LocalFileSystem.h"
+#include "text/ValueText.h"
 
 #include <QLoggingCategory>
 

@@ -1,6 +1,6 @@
 #include "host/ChainScript.h"
 
-#include "host/HostError.h"
+#include "text/HostError.h"
 
 #include <QFile>
 #include <QList>

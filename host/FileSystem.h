@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 #include <memory>
@@ -23,6 +24,9 @@ public:
     virtual void WriteLine(const QString& text) = 0;
     // Hands what was written so far to the operating system, so that readers of the file see it.
     virtual void Flush() {}
+    // From now on appends each byte read from the file, as the file holds it, to `bytes`, which must
+    // outlive the reading. False for a stream that cannot.
+    virtual bool keepBytes(QByteArray* bytes) { return false; }
     // Flushes what was written to the disk and closes; a stream closes itself on destruction too.
     virtual void Close() = 0;
 };
@@ -67,6 +71,13 @@ struct FileStatus
     }
 };
 
+// A program that holds a file open for writing.
+struct FileWriter
+{
+    qint64 pid = 0;  // 0 when the system does not say which process it is
+    QString program; // its name as the system gives it
+};
+
 class FileSystem
 {
 public:
@@ -89,6 +100,10 @@ public:
     virtual QString ResolvedPath(const QString& path) { return path; }
     // Sets a file's permission bits (FileStatus::permissions).
     virtual void SetPermissions(const QString& path, unsigned permissions) {}
+    // The program writing the file now (following symbolic links): it has the file open for writing
+    // and has not closed it since it last wrote. Nothing when none does or the system cannot tell.
+    // Never throws.
+    virtual std::optional<FileWriter> writerOf(const QString& path) { return std::nullopt; }
 };
 
 } // namespace kestrove

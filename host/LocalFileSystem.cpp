@@ -1,6 +1,7 @@
 #include "host/LocalFileSystem.h"
 
-#include "host/HostError.h"
+#include "host/OpenWriters.h"
+#include "text/HostError.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -9,8 +10,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <fcntl.h>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -131,6 +132,12 @@ public:
 
     void WriteLine(const QString& text) override { put(text, true); }
 
+    bool keepBytes(QByteArray* bytes) override
+    {
+        m_kept = m_writing ? nullptr : bytes;
+        return m_kept != nullptr;
+    }
+
     void Flush() override
     {
         if (m_fd >= 0 && m_writing && !writeAll(m_fd))
@@ -211,6 +218,8 @@ private:
             if (n < 0)
                 throw HostError(QStringLiteral("ReadLine"), m_path, systemReason());
             m_end = static_cast<size_t>(n);
+            if (m_kept)
+                m_kept->append(m_block.get(), n);
             return n > 0;
         }
     }
@@ -261,6 +270,7 @@ private:
     size_t m_begin = 0;
     size_t m_end = 0;
     std::string m_line;
+    QByteArray* m_kept = nullptr; // where the bytes read are kept, if anywhere
 };
 
 class LocalFile : public File
@@ -316,6 +326,9 @@ int openFile(const QString& call, const QString& path, int flags)
 }
 
 } // namespace
+
+LocalFileSystem::LocalFileSystem() = default;
+LocalFileSystem::~LocalFileSystem() = default;
 
 bool LocalFileSystem::FileExists(const QString& path)
 {
@@ -388,6 +401,13 @@ void LocalFileSystem::SetPermissions(const QString& path, unsigned permissions)
 {
     if (::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(permissions & 07777)) != 0)
         throw HostError(QStringLiteral("SetPermissions"), path, systemReason());
+}
+
+std::optional<FileWriter> LocalFileSystem::writerOf(const QString& path)
+{
+    if (!m_writers)
+        m_writers = std::make_unique<OpenWriters>();
+    return m_writers->writerOf(path);
 }
 
 void writeWholeFile(const QString& path, const QByteArray& bytes)

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <optional>
 
@@ -179,6 +180,15 @@ public:
     virtual const ObservatorySettings* observatorySettings() const { return nullptr; }
     // The weather source's verdict now, without the darkness gate; nothing when there is no source.
     virtual std::optional<bool> weatherSafe() { return std::nullopt; }
+    // Reads the settings the host was made from again; when they changed, becomes the observatory
+    // they now describe and returns true, with what the file holds that was not used in `notes`.
+    // Everything made of the host before (file system, automation objects) must then be made again.
+    // A file that cannot be read throws HostError and leaves the host as it was.
+    virtual bool reload(QStringList* notes)
+    {
+        Q_UNUSED(notes);
+        return false;
+    }
 };
 
 } // namespace kestrove

@@ -1,8 +1,8 @@
 #include "host/ObservatoryControl.h"
 
-#include "config/NumberText.h"
-#include "host/Clock.h"
 #include "host/SkyUtil.h"
+#include "sky/Clock.h"
+#include "text/NumberText.h"
 
 #include <cmath>
 

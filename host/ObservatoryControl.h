@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/ObservatorySettings.h"
+#include "settings/ObservatorySettings.h"
 
 #include <QDateTime>
 #include <QList>

@@ -1,10 +1,10 @@
 #include "host/PlanReader.h"
 
-#include "config/NumberText.h"
 #include "host/HandOver.h"
-#include "host/HostError.h"
-#include "host/HostText.h"
 #include "host/LocalFileSystem.h"
+#include "text/HostError.h"
+#include "text/HostText.h"
+#include "text/NumberText.h"
 
 #include <QRegularExpression>
 

@@ -15,13 +15,29 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/org.kestrove.Kestrove.metainfo.xml
 set(packaging_out ${CMAKE_BINARY_DIR}/packaging)
 file(MAKE_DIRECTORY ${packaging_out})
 find_program(GZIP gzip REQUIRED)
-foreach(pair "kestrove.1:kestrove.1.gz" "changelog:changelog.gz")
+# The manual page is made from the program's own --help, so that it lists every option the program
+# takes; packaging/kestrove.h2m adds the files, signals and exit status. Its date is the
+# changelog's, not the build's.
+find_program(HELP2MAN help2man REQUIRED)
+file(STRINGS ${CMAKE_SOURCE_DIR}/packaging/changelog changelog_trailer REGEX "^ -- ")
+string(REGEX MATCH "[A-Z][a-z][a-z], [0-9]+ [A-Z][a-z][a-z] [0-9]+ [0-9:]+ [-+][0-9]+" changelog_date
+       "${changelog_trailer}")
+execute_process(COMMAND date -d "${changelog_date}" +%s OUTPUT_VARIABLE changelog_epoch
+                OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+add_custom_command(OUTPUT ${packaging_out}/kestrove.1
+                   COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${changelog_epoch} ${HELP2MAN} --no-info --no-discard-stderr
+                           --name "unattended sky-survey scheduler for robotic observatories"
+                           --include ${CMAKE_SOURCE_DIR}/packaging/kestrove.h2m
+                           --output ${packaging_out}/kestrove.1 $<TARGET_FILE:kestrove>
+                   DEPENDS kestrove ${CMAKE_SOURCE_DIR}/packaging/kestrove.h2m ${CMAKE_SOURCE_DIR}/packaging/changelog
+                   VERBATIM)
+foreach(pair "${packaging_out}/kestrove.1:kestrove.1.gz" "${CMAKE_SOURCE_DIR}/packaging/changelog:changelog.gz")
     string(REPLACE ":" ";" pair ${pair})
     list(GET pair 0 source)
     list(GET pair 1 target)
     add_custom_command(OUTPUT ${packaging_out}/${target}
-                       COMMAND ${GZIP} -9nc ${CMAKE_SOURCE_DIR}/packaging/${source} > ${packaging_out}/${target}
-                       DEPENDS ${CMAKE_SOURCE_DIR}/packaging/${source} VERBATIM)
+                       COMMAND ${GZIP} -9nc ${source} > ${packaging_out}/${target}
+                       DEPENDS ${source} VERBATIM)
     list(APPEND compressed ${packaging_out}/${target})
 endforeach()
 add_custom_target(kestrove_docs ALL DEPENDS ${compressed})
@@ -49,9 +65,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://kestrove.org")
-# Library dependencies come from dpkg-shlibdeps; the simulators are what the INDI demo runs.
+# Library dependencies come from dpkg-shlibdeps; Qt loads its SQLite driver at run time, where
+# dpkg-shlibdeps cannot see it. The simulators are what the INDI demo runs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "tzdata")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "tzdata, libqt6sql6-sqlite")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "indi-bin, astrometry.net, astrometry-data-tycho2")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -1,6 +1,6 @@
-#include "config/NumberText.h"
 #include "core/SurveyCore.h"
-#include "host/HostError.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
 
 #include <QTimeZone>
 #include <cmath>

@@ -1,10 +1,10 @@
 #include "report/MonthPreview.h"
 
-#include "config/NumberText.h"
 #include "core/Csv.h"
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
 #include "report/NightFiles.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
+#include "text/ValueText.h"
 
 #include <QFile>
 #include <QRegularExpression>

@@ -1,9 +1,9 @@
 #include "report/NightFiles.h"
 
-#include "config/NumberText.h"
 #include "core/Csv.h"
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
+#include "text/ValueText.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -2,10 +2,10 @@
 
 #include "core/History.h"
 #include "core/KindBalance.h"
-#include "host/Astronomy.h"
-#include "host/ObservatorySettings.h"
 #include "report/NightReasons.h"
 #include "report/NightWindow.h"
+#include "settings/ObservatorySettings.h"
+#include "sky/Astronomy.h"
 
 #include <QList>
 #include <QPointF>

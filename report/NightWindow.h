@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/Astronomy.h"
+#include "sky/Astronomy.h"
 
 #include <QDate>
 #include <QDateTime>

@@ -1,10 +1,10 @@
 #include "report/Preview.h"
 
-#include "config/NumberText.h"
 #include "core/SurveyCore.h"
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
 #include "host/sim/SimObservatory.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
+#include "text/ValueText.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -189,6 +189,13 @@ NightReport runPreview(PreviewScratch& scratch, const PreviewRequest& request,
     if (!(request.span.startUtc < request.span.endUtc))
         throw HostError(QStringLiteral("preview"), QString(),
                         QStringLiteral("the span ends before it begins"));
+    // The clock's settings, the logs and history.csv name instants in four-digit years.
+    const QDateTime lastInstant(QDate(9999, 12, 31), QTime(23, 59, 59), QTimeZone::utc());
+    if (request.span.endUtc > lastInstant)
+        throw HostError(QStringLiteral("preview"), request.night.toString(Qt::ISODate),
+                        QStringLiteral("the night runs to %1, past %2, the last instant the observatory's "
+                                       "clock can name; preview an earlier night")
+                            .arg(utcInstantText(request.span.endUtc), utcInstantText(lastInstant)));
     const QString programFolder = scratch.programFolder();
     const QString observatoryFolder = scratch.observatoryFolder();
     // The history and the plans of an earlier night stay with it; only the program folder carries on.

@@ -2,9 +2,9 @@
 
 #include "core/KindBalance.h"
 #include "core/SurveyView.h"
-#include "host/ObservatorySettings.h"
-#include "host/SiteClock.h"
 #include "report/NightReport.h"
+#include "settings/ObservatorySettings.h"
+#include "sky/SiteClock.h"
 
 #include <QString>
 #include <QTemporaryDir>

@@ -3,7 +3,8 @@
 # of scripts/test.sh is) on its seed corpus, for a time or a number of inputs each, and prints how
 # many inputs each one ran. A crash, a sanitizer report, a failed check, a hang (10 s per input) or
 # a leak ends with status 1; the input is kept in BUILD/fuzz-findings/. --target NAME (repeatable)
-# runs only those targets, so that long runs can share the cores.
+# runs only those targets, so that long runs can share the cores. fuzz/NAME.dict, where there is
+# one, is the target's dictionary.
 #   scripts/fuzz.sh [--seconds N | --runs N] [--target NAME]... [BUILD]
 #   (default: --seconds 20, every target, build-sanitize)
 set -euo pipefail
@@ -32,8 +33,13 @@ for target in "$build"/fuzz/*_fuzz; do
     # New inputs go to a scratch corpus; the seeds in the repository are only read.
     scratch=$(mktemp -d)
     log="$build/fuzz-$name.log"
+    # A dictionary of the words and edge numbers its input is made of, where the target has one.
+    dict=()
+    if [ -f "fuzz/$name.dict" ]; then
+        dict=(-dict="fuzz/$name.dict")
+    fi
     if ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:${ASAN_OPTIONS:-}" \
-        "$target" "${limit[@]}" -timeout=10 -rss_limit_mb=2048 -max_len=8192 -print_final_stats=1 \
+        "$target" "${limit[@]}" "${dict[@]}" -timeout=10 -rss_limit_mb=2048 -max_len=8192 -print_final_stats=1 \
         -artifact_prefix="$findings/$name-" "$scratch" "fuzz/corpus/$name" >"$log" 2>&1; then
         result=ok
     else

@@ -90,6 +90,10 @@ warmTo=10
 reopenDelay=60
 INI
 fi
+# Without a watchdog a crash would leave the roof open (Kestrove warns at every start).
+if ! grep -q '^watchdog=' "$ini"; then
+    sed -i 's/^roof=.*/&\nwatchdog=WatchDog/' "$ini"
+fi
 
 # The simulator's focus curve is shallow: a coarse sweep shows it ([focus] is added once).
 if ! grep -q '^\[focus\]' "$ini"; then

@@ -1,6 +1,6 @@
-#include "config/NumberText.h"
 #include "core/SurveyCore.h"
 #include "selection/SelectionSkeleton.h"
+#include "text/NumberText.h"
 
 #include <QStringBuilder>
 

@@ -1,8 +1,8 @@
 #include "selection/SelectionSkeleton.h"
 
-#include "config/NumberText.h"
-#include "host/Astronomy.h"
-#include "host/Clock.h"
+#include "sky/Astronomy.h"
+#include "sky/Clock.h"
+#include "text/NumberText.h"
 
 #include <QStringBuilder>
 

@@ -29,7 +29,8 @@ struct TargetPosition
 
 // Reads a targets file top to bottom and calls evaluate(targetLine, configLine) for every entry,
 // with the entry's pending records written into its config line. A stop request ends the scan
-// before the next line is read. A whole read is noted for the rewrites that follow.
+// before the next line is read. A whole read is noted for the rewrites that follow. While another
+// program writes the file, its last complete read is read instead (see TargetsRead).
 template <typename Evaluate> void scanTargetsFile(SurveyCore& core, const QString& path, Evaluate&& evaluate);
 
 // Reads the config line of an entry over the presets in `config`, as parseTargetConfig does; an
@@ -125,7 +126,9 @@ double minutesSinceLast(SurveyCore& core, double lastImageJD, int16_t interval);
 template <typename Evaluate> void scanTargetsFile(SurveyCore& core, const QString& path, Evaluate&& evaluate)
 {
     TargetsRead read(core, path);
-    auto stream = core.fileSystem->OpenTextFile(path, IOMode::ForReading);
+    const auto stream = read.open();
+    if (!stream)
+        return;
     const ReadingFile reading(core, path);
     // The file is still read whole at every pass; only the parsing of unchanged entries is spared.
     ParsedTargets& parsed = core.parsedTargets[path];

@@ -1,10 +1,10 @@
-#include "config/FileMessage.h"
-#include "config/NumberText.h"
 #include "core/SurveyCore.h"
-#include "host/HostError.h"
-#include "host/HostText.h"
 #include "targets/FileReplacement.h"
 #include "targets/TargetTable.h"
+#include "text/FileMessage.h"
+#include "text/HostError.h"
+#include "text/HostText.h"
+#include "text/NumberText.h"
 
 #include <cmath>
 #include <limits>

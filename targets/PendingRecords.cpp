@@ -1,11 +1,11 @@
 #include "targets/PendingRecords.h"
 
-#include "config/NumberText.h"
 #include "core/Csv.h"
 #include "core/SurveyCore.h"
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
 #include "host/LocalFileSystem.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
+#include "text/ValueText.h"
 
 #include <QDir>
 #include <QFile>
@@ -117,6 +117,59 @@ void writePendingJournal(const QString& path, const QList<PendingRecord>& record
     writeWholeFile(path, bytes);
 }
 
+QString beingWritten(const QString& fileName, const FileWriter& writer)
+{
+    QString text = fileName + QStringLiteral(" is being written by another program");
+    if (writer.pid > 0 && !writer.program.isEmpty())
+        text += QStringLiteral(" (pid %1, %2)").arg(writer.pid).arg(writer.program);
+    else if (writer.pid > 0)
+        text += QStringLiteral(" (pid %1)").arg(writer.pid);
+    return text;
+}
+
+namespace {
+
+// The lines of a file's bytes held in memory, read as the file's own stream reads them.
+class KeptLines : public TextStream
+{
+public:
+    explicit KeptLines(QByteArray bytes) : m_bytes(std::move(bytes)) {}
+    bool AtEndOfStream() override { return m_at >= m_bytes.size(); }
+    QString ReadLine() override
+    {
+        QString line;
+        readLineInto(line);
+        return line;
+    }
+    void readLineInto(QString& line) override
+    {
+        if (AtEndOfStream())
+            throw HostError(QStringLiteral("ReadLine"), QString(), QStringLiteral("input past end of file"));
+        qsizetype end = m_bytes.indexOf('\n', m_at);
+        if (end < 0)
+            end = m_bytes.size();
+        const qsizetype next = end + 1;
+        if (end > m_at && m_bytes[end - 1] == '\r')
+            --end;
+        line = QString::fromLatin1(m_bytes.constData() + m_at, end - m_at);
+        m_at = next;
+    }
+    void Write(const QString&) override { refuse(); }
+    void WriteLine(const QString&) override { refuse(); }
+    void Close() override {}
+
+private:
+    [[noreturn]] static void refuse()
+    {
+        throw HostError(QStringLiteral("WriteLine"), QString(), QStringLiteral("a kept read is not written"));
+    }
+
+    QByteArray m_bytes;
+    qsizetype m_at = 0;
+};
+
+} // namespace
+
 TargetsRead::TargetsRead(SurveyCore& core, const QString& path)
     : m_core(core), m_path(path), m_before(core.fileSystem->Status(path))
 {
@@ -126,32 +179,77 @@ TargetsRead::TargetsRead(SurveyCore& core, const QString& path)
     m_seen.fill(false, m_records.size());
 }
 
+std::unique_ptr<TextStream> TargetsRead::open()
+{
+    const auto kept = m_core.completeReads.constFind(m_path);
+    const bool haveKept = kept != m_core.completeReads.cend();
+    // What another program has written so far would pass for the catalogue: the entries it has not
+    // written yet would not be scored, and their records would be taken for deleted.
+    if (const auto writer = m_core.fileSystem->writerOf(m_path)) {
+        const QString why = beingWritten(QFileInfo(m_path).fileName(), *writer) +
+                            (haveKept ? QStringLiteral(": using the last complete read")
+                                      : QStringLiteral(": not read this pass"));
+        m_core.setStatus(why);
+        m_core.logLine(why);
+        if (!haveKept)
+            return nullptr;
+        m_replaying = true;
+        // The rewrites of this pass compare the file with what was read last.
+        if (!m_core.targetsReads.contains(m_path))
+            m_core.targetsReads.insert(m_path, kept->read);
+        return std::make_unique<KeptLines>(kept->bytes);
+    }
+    auto stream = m_core.fileSystem->OpenTextFile(m_path, IOMode::ForReading);
+    // A file unchanged since its last complete read has its bytes kept already.
+    m_keptHolds = haveKept && m_before && kept->read.status && m_before->sameAs(*kept->read.status);
+    if (m_before && !m_keptHolds) {
+        m_bytes.reserve(m_before->size);
+        m_keeping = stream->keepBytes(&m_bytes);
+    }
+    return stream;
+}
+
 QString TargetsRead::configLine(const QString& targetLine, const QString& configLine)
 {
     if (m_records.isEmpty())
         return configLine;
-    QString line = configLine;
-    // The selection writes its own lines; these belong to the rewrite.
-    QStringList log;
+    QList<const PendingRecord*> records;
     for (qsizetype k = 0; k < m_records.size(); ++k) {
         const PendingRecord& record = m_core.pendingRecords[m_records[k]];
         if (record.targetLine != targetLine)
             continue;
         m_seen[k] = true;
-        if (const auto next = recordedConfigLine(m_core, record, line, log))
-            line = *next;
+        records << &record;
     }
-    return line;
+    // The selection writes its own lines; these belong to the rewrite.
+    QStringList log;
+    return configLineWithRecords(m_core, records, configLine, log).value_or(configLine);
 }
 
 void TargetsRead::finish(qint64 lines, bool whole)
 {
-    if (!whole)
+    // Read again, the last complete read stays what it was.
+    if (m_replaying || !whole)
         return;
     const std::optional<FileStatus> after = m_core.fileSystem->Status(m_path);
-    m_core.targetsReads[m_path] = FileRead{after, lines, m_before && after && m_before->sameAs(*after)};
+    // A writer that began during the read has changed the file, or holds it now.
+    const bool complete =
+        m_before && after && m_before->sameAs(*after) && !m_core.fileSystem->writerOf(m_path);
+    // A read that may be partial does not take the place of a complete one.
+    const auto previous = m_core.targetsReads.constFind(m_path);
+    if (complete || previous == m_core.targetsReads.cend() || !previous->steady)
+        m_core.targetsReads[m_path] = FileRead{after, lines, complete};
+    if (!complete)
+        return;
     for (qsizetype k = 0; k < m_records.size(); ++k)
         m_core.pendingRecords[m_records[k]].missedByLastRead = !m_seen[k];
+    // Without its bytes (a stream that cannot keep them) a read is no use to a later pass.
+    if (m_keeping)
+        m_core.completeReads[m_path] = CompleteRead{m_core.targetsReads[m_path], std::move(m_bytes)};
+    else if (m_keptHolds)
+        m_core.completeReads[m_path].read = m_core.targetsReads[m_path];
+    else
+        m_core.completeReads.remove(m_path);
 }
 
 } // namespace kestrove

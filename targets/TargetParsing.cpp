@@ -1,7 +1,7 @@
-#include "config/NumberText.h"
 #include "core/SurveyCore.h"
-#include "host/HostError.h"
 #include "targets/TargetTable.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
 
 #include <cfloat>
 #include <cmath>

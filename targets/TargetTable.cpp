@@ -1,10 +1,10 @@
 #include "targets/TargetTable.h"
 
-#include "config/NumberText.h"
 #include "core/Csv.h"
-#include "host/HostError.h"
-#include "host/HostText.h"
 #include "targets/FileReplacement.h"
+#include "text/HostError.h"
+#include "text/HostText.h"
+#include "text/NumberText.h"
 
 #include <QHash>
 #include <QSet>

@@ -1,14 +1,16 @@
-#include "config/NumberText.h"
 #include "core/History.h"
 #include "core/SurveyCore.h"
-#include "host/Clock.h"
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
+#include "sky/Clock.h"
+#include "sky/SiteClock.h"
 #include "targets/FileReplacement.h"
 #include "targets/PendingRecords.h"
 #include "targets/TargetTable.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
+#include "text/ValueText.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QStringList>
@@ -26,8 +28,13 @@ namespace {
 
 // How often the update starts again on a targets file that changed while it was copied.
 constexpr int kUpdateAttempts = 5;
-// How long a rewrite waits for a targets file that another program is writing to hold still.
-constexpr int kSteadySeconds = 10;
+// A targets file that changed since the pass read it holds still once its status has stayed the
+// same this long; a rewrite waits at most kSteadyLimitMs for that, looking every kSteadyPollMs.
+// Wall time: the simulated clock may run at sixty times, where a writer's pause of a few seconds
+// would pass for stillness.
+constexpr qint64 kSteadyMs = 1000;
+constexpr qint64 kSteadyLimitMs = 10000;
+constexpr int kSteadyPollMs = 100;
 
 QString fileName(const QString& path)
 {
@@ -57,20 +64,51 @@ QString targetsFileOf(SurveyCore& core, SurveyKind kind, const QString& targetLi
     }
 }
 
-// Waits a second at a time until the file holds still: the same status a second apart (a file
-// that stays missing holds still too, and its reading says so). False when it still changes
-// after kSteadySeconds.
-bool waitUntilSteady(SurveyCore& core, const QString& path)
+// Waits until no program writes the file and it holds still (a file that stays missing holds still
+// too, and its reading says so), the window alive meanwhile. Returns why it is not, or nothing once
+// it is.
+std::optional<QString> waitUntilSteady(SurveyCore& core, const QString& path)
 {
-    std::optional<FileStatus> last = core.fileSystem->Status(path);
-    for (int second = 0; second < kSteadySeconds; ++second) {
-        core.WaitSeconds(1);
-        const std::optional<FileStatus> now = core.fileSystem->Status(path);
-        if (now ? last && now->sameAs(*last) : !last)
-            return true;
-        last = now;
+    FileSystem& fs = *core.fileSystem;
+    QElapsedTimer waited;
+    QElapsedTimer still;
+    waited.start();
+    still.start();
+    std::optional<FileStatus> last = fs.Status(path);
+    for (;;) {
+        if (const auto writer = fs.writerOf(path))
+            return beingWritten(fileName(path), *writer);
+        if (still.hasExpired(kSteadyMs))
+            return std::nullopt;
+        if (waited.hasExpired(kSteadyLimitMs))
+            return fileName(path) + QStringLiteral(" was still being written");
+        core.view().processEvents();
+        waitWallMilliseconds(kSteadyPollMs);
+        const std::optional<FileStatus> now = fs.Status(path);
+        if (!(now ? last && now->sameAs(*last) : !last)) {
+            last = now;
+            still.restart();
+        }
     }
-    return false;
+}
+
+// Whether the plan history already says that the record was written.
+bool historySaysWritten(SurveyCore& core, const PendingRecord& record)
+{
+    if (!record.plan.startUtc.isValid())
+        return false;
+    const QString start = utcInstantText(record.plan.startUtc);
+    try {
+        const History history = readHistory(historyPath(core.acpUtil->Prefs().LocalUser().DefaultLogDir()));
+        return std::any_of(history.entries.begin(), history.entries.end(), [&](const HistoryEntry& entry) {
+            return entry.kind == record.plan.kind && entry.target == record.plan.target &&
+                   utcInstantText(entry.startUtc) == start &&
+                   entry.result.contains(QLatin1String("record written "));
+        });
+    } catch (const HostError& error) {
+        qCWarning(lcTargets) << "cannot read the plan history:" << error.what();
+        return false;
+    }
 }
 
 void appendRecordHistory(SurveyCore& core, const PendingRecord& record, const QString& result)
@@ -97,7 +135,8 @@ void appendRecordHistory(SurveyCore& core, const PendingRecord& record, const QS
 // would lose the rest. So the copy is made from a file that holds still, and it is not put in place
 // when it lacks an entry being recorded or has fewer lines than the pass read (without a read of the
 // pass, as for a direct update, only the entries are checked). A record whose entry neither the
-// pass's read nor the copy holds was deleted by the user, and is dropped.
+// pass's read nor the copy holds was deleted by the user, and is dropped. A file that another
+// program is writing is neither copied nor replaced.
 //
 // The file stays the user's: a file made read-only is left alone, a copy takes the permissions of the
 // file it replaces, and a symbolic link stays in place while the file it names is replaced. An edit
@@ -110,11 +149,14 @@ std::optional<QString> writeRecordsOf(SurveyCore& core, const QString& path)
     const FileRead read = core.targetsReads.value(path);
 
     for (int attempt = 1;; ++attempt) {
+        if (const auto writer = fs.writerOf(path))
+            return beingWritten(name, *writer);
         if (passRead) {
             const std::optional<FileStatus> status = fs.Status(path);
             const bool sinceRead = read.steady && status && read.status && status->sameAs(*read.status);
-            if (!sinceRead && !waitUntilSteady(core, path))
-                return name + QStringLiteral(" was still being written");
+            if (!sinceRead)
+                if (const auto unsteady = waitUntilSteady(core, path))
+                    return unsteady;
         }
         FileReplacement replacement(fs, path, core.programFile(QStringLiteral("newtargets.txt")));
         QList<qsizetype> records;
@@ -133,6 +175,8 @@ std::optional<QString> writeRecordsOf(SurveyCore& core, const QString& path)
         // Written once the new file is in place, so that a copy made again does not repeat them.
         QStringList log;
         QList<bool> recorded(records.size(), false);
+        // Found in the file already, written by a run that ended before it rewrote the journal.
+        QList<bool> writtenBefore(records.size(), false);
         qint64 linesRead = 0, linesWritten = 0;
         {
             auto in = fs.OpenTextFile(replacement.filePath(), IOMode::ForReading);
@@ -152,15 +196,16 @@ std::optional<QString> writeRecordsOf(SurveyCore& core, const QString& path)
                     core.entryPlace.configLine = linesRead;
                     const bool isConfig = line.startsWith(QLatin1String("****"));
                     QString config = isConfig ? line : QString();
+                    QList<const PendingRecord*> entryRecords;
                     for (const qsizetype k : after) {
-                        const PendingRecord& record = core.pendingRecords[records[k]];
                         recorded[k] = true;
-                        if (const auto next = recordedConfigLine(core, record, config, log)) {
-                            config = *next;
-                            log << QStringLiteral("Last obs time for best ") + kindText(record.kind) +
-                                       QStringLiteral(" target = ") + doubleText(record.observedJD);
-                        }
+                        entryRecords << &core.pendingRecords[records[k]];
                     }
+                    QList<bool> found;
+                    if (const auto next = configLineWithRecords(core, entryRecords, config, log, &found))
+                        config = *next;
+                    for (qsizetype i = 0; i < after.size(); ++i)
+                        writtenBefore[after[i]] = writtenBefore[after[i]] || found[i];
                     after.clear();
                     // A line that is not a config line is the user's; keep it after the new one.
                     if (!config.isNull()) {
@@ -226,7 +271,7 @@ std::optional<QString> writeRecordsOf(SurveyCore& core, const QString& path)
                 core.logLine(what + QStringLiteral(" dropped - ") + name +
                              QStringLiteral(" no longer holds its entry"));
                 appendRecordHistory(core, record, QStringLiteral("record dropped: the entry was deleted"));
-            } else if (record.announced) {
+            } else if (record.announced && !(writtenBefore[k] && historySaysWritten(core, record))) {
                 core.logLine(what + QStringLiteral(" written to ") + name);
                 appendRecordHistory(core, record, QStringLiteral("record written ") + nowText);
             }
@@ -251,27 +296,28 @@ QString ownLimitItems(const QString& oldLine)
     return items;
 }
 
-} // namespace
-
-std::optional<QString> recordedConfigLine(SurveyCore& core, const PendingRecord& record,
-                                          const QString& oldLine, QStringList& log)
+// What an entry's config line leaves unset.
+TargetConfig configPresets(SurveyCore& core, SurveyKind kind)
 {
-    const SurveySettings& settings = core.settings;
     TargetConfig config;
     config.lastImageJD = 0;
     config.imageCount = 0;
-    if (record.kind == SurveyKind::SLC) {
+    if (kind == SurveyKind::SLC) {
+        const SurveySettings& settings = core.settings;
         config.priority = 100;
         config.interval = 60;
         config.exposure = settings.exposureSLC;
         config.binning = settings.cameraBinningSLC;
         config.filter = settings.cameraFilterSLC;
     }
-    if (!oldLine.isNull())
-        core.parseTargetConfig(oldLine, config);
-    if (config.lastImageJD == record.observedJD)
-        return std::nullopt;
+    return config;
+}
 
+// The config line of an entry with the record written into it, from the config its line gives and
+// the limits of the line as it stood.
+QString configLineAfter(const PendingRecord& record, const TargetConfig& config, const QString& oldLine,
+                        QStringList& log)
+{
     const QString head = QStringLiteral("**** lastImageJD=") + doubleText(record.observedJD);
     switch (record.kind) {
     case SurveyKind::MPS: {
@@ -293,6 +339,41 @@ std::optional<QString> recordedConfigLine(SurveyCore& core, const PendingRecord&
     default:
         return head + ownLimitItems(oldLine);
     }
+}
+
+} // namespace
+
+std::optional<QString> configLineWithRecords(SurveyCore& core, const QList<const PendingRecord*>& records,
+                                             const QString& oldLine, QStringList& log, QList<bool>* found)
+{
+    if (found)
+        found->fill(false, records.size());
+    if (records.isEmpty())
+        return std::nullopt;
+    TargetConfig config = configPresets(core, records.first()->kind);
+    if (!oldLine.isNull())
+        core.parseTargetConfig(oldLine, config);
+    // Records are written oldest first, all those of a file at once: the line holding one holds
+    // every earlier one too.
+    qsizetype held = -1;
+    for (qsizetype i = 0; i < records.size(); ++i)
+        if (records[i]->observedJD == config.lastImageJD)
+            held = i;
+    std::optional<QString> line;
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        if (i <= held) {
+            if (found)
+                (*found)[i] = true;
+            continue;
+        }
+        const PendingRecord& record = *records[i];
+        line = configLineAfter(record, config, oldLine, log);
+        log << QStringLiteral("Last obs time for best ") + kindText(record.kind) +
+                   QStringLiteral(" target = ") + doubleText(record.observedJD);
+        config = configPresets(core, record.kind);
+        core.parseTargetConfig(*line, config);
+    }
+    return line;
 }
 
 void SurveyCore::recordObservation(SurveyKind kind, const QString& bestTarget, HistoryEntry* plan)

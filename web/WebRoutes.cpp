@@ -3,6 +3,7 @@
 #include "web/WebState.h"
 
 #include <QFile>
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -78,6 +79,24 @@ bool tokenMatches(const QByteArray& authorization, const QString& token)
     return difference == 0;
 }
 
+QString hostNameOf(const QByteArray& header)
+{
+    QString host = QString::fromLatin1(header.trimmed()).toLower();
+    if (const qsizetype scheme = host.indexOf(QLatin1String("://")); scheme >= 0)
+        host = host.mid(scheme + 3).section(u'/', 0, 0);
+    if (host.startsWith(u'[')) {
+        const qsizetype end = host.indexOf(u']');
+        host = end < 0 ? host : host.mid(1, end - 1);
+    } else {
+        host = host.section(u':', 0, 0);
+        if (host.endsWith(u'.'))
+            host.chop(1);
+    }
+    // An address in the form it is listed in, however it was written.
+    const QHostAddress address(host);
+    return address.isNull() ? host : address.toString().toLower();
+}
+
 bool unsafePath(const QString& path)
 {
     if (!path.startsWith(u'/') || path.contains(u'\\'))
@@ -91,9 +110,20 @@ bool unsafePath(const QString& path)
     return false;
 }
 
-WebRoutes::WebRoutes(const WebState& state, QString token, WebActions actions)
-    : m_state(state), m_token(std::move(token)), m_actions(std::move(actions))
+WebRoutes::WebRoutes(const WebState& state, QString token, WebActions actions, const QStringList& hosts)
+    : m_state(state), m_token(std::move(token)),
+      m_actions(std::move(actions)), m_hosts{QStringLiteral("localhost"), QStringLiteral("127.0.0.1"),
+                                             QStringLiteral("::1")}
 {
+    for (const QString& host : hosts) {
+        // An IPv6 address is listed bare; anything else may carry a port.
+        const QHostAddress address(host.trimmed());
+        const QString name = address.protocol() == QAbstractSocket::IPv6Protocol
+                                 ? address.toString().toLower()
+                                 : hostNameOf(host.toLatin1());
+        if (!name.isEmpty() && !m_hosts.contains(name))
+            m_hosts << name;
+    }
 }
 
 WebReply WebRoutes::route(const WebRequest& request) const
@@ -105,6 +135,14 @@ WebReply WebRoutes::route(const WebRequest& request) const
     const bool isPost = request.method == "POST";
     if (!isGet && !isPost)
         return problem(405, QStringLiteral("only GET and POST are served"));
+    // The token proves the client was given it, whatever name it used; without it the name must be
+    // one of this server's own, so that a page of another site cannot reach here by its name.
+    if (!authorized && !request.host.isEmpty() && !m_hosts.contains(hostNameOf(request.host)))
+        return problem(421, QStringLiteral("this server does not answer to the name %1: open it by one of "
+                                           "its own (localhost, its address, or a name under [web] hosts)")
+                                .arg(hostNameOf(request.host)));
+    if (!authorized && !request.origin.isEmpty() && !m_hosts.contains(hostNameOf(request.origin)))
+        return problem(403, QStringLiteral("a page of another site reads nothing here without the token"));
 
     if (isPost) {
         const bool stop = request.path == QLatin1String("/api/stop");
@@ -145,9 +183,8 @@ WebReply WebRoutes::route(const WebRequest& request) const
                                       "no night chart yet: it is drawn when a window or --web can draw"))
                    : WebReply{200, "image/svg+xml", m_state.nightChart()};
     if (request.path == QLatin1String("/thumbnail.png"))
-        return m_state.thumbnail().isEmpty()
-                   ? problem(404, QStringLiteral("no image saved yet"))
-                   : WebReply{200, "image/png", m_state.thumbnail()};
+        return m_state.thumbnail().isEmpty() ? problem(404, QStringLiteral("no image saved yet"))
+                                             : WebReply{200, "image/png", m_state.thumbnail()};
     if (!api)
         return pageFile(request.path);
     if (request.path == QLatin1String("/api/status"))

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <optional>
 
@@ -18,6 +19,8 @@ struct WebRequest
     QByteArray authorization;
     QByteArray body;
     bool loopback = false; // from the computer itself
+    QByteArray host;       // the Host header; empty when there is none
+    QByteArray origin;     // the Origin header a browser sends for another page's request
 };
 
 struct WebReply
@@ -37,10 +40,13 @@ struct WebActions
 
 // Turns requests into replies: the page's files, the JSON of the survey's state and the two
 // actions. Reading needs the token from anywhere but the computer itself; acting always needs it.
+// Without the token a request must name this server (Host) and come from no other site's page
+// (Origin): a page whose name was made to point here reads nothing.
 class WebRoutes
 {
 public:
-    WebRoutes(const WebState& state, QString token, WebActions actions);
+    // `hosts`: the names this server answers to besides localhost, 127.0.0.1 and ::1.
+    WebRoutes(const WebState& state, QString token, WebActions actions, const QStringList& hosts = {});
 
     WebReply route(const WebRequest& request) const;
 
@@ -48,6 +54,7 @@ private:
     const WebState& m_state;
     QString m_token;
     WebActions m_actions;
+    QStringList m_hosts;
 };
 
 // N of "after=N" in a query; nothing when the query has none, or a value that is not a whole number
@@ -56,6 +63,9 @@ std::optional<qint64> afterOf(const QString& query, bool& valid);
 // True when the header is "Bearer <token>" with the token, compared in a time that does not tell
 // how much of it matched.
 bool tokenMatches(const QByteArray& authorization, const QString& token);
+// The host of a Host header ("name:port", "[v6]:port") or an Origin ("scheme://host:port"), in
+// lower case, without its port, brackets or a final dot; an address in its usual form.
+QString hostNameOf(const QByteArray& header);
 // A path that climbs out of the page's folder ("..") or holds a character no URL path does.
 bool unsafePath(const QString& path);
 

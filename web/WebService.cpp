@@ -2,18 +2,20 @@
 
 #include "core/SurveyCore.h"
 #include "host/AcquisitionLog.h"
-#include "host/Clock.h"
-#include "host/HostError.h"
 #include "host/ObservatoryControl.h"
-#include "host/ObservatorySettings.h"
 #include "report/charts/NightCharts.h"
+#include "settings/ObservatorySettings.h"
+#include "sky/Clock.h"
+#include "text/HostError.h"
 #include "web/Thumbnail.h"
 #include "web/WebSettings.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostInfo>
 #include <QLoggingCategory>
+#include <QNetworkInterface>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -33,13 +35,14 @@ QString newWebToken()
 }
 
 WebService::WebService(SurveyCore& core, WebState& state, const QString& observatoryFolder, int port)
-    : m_core(core), m_state(state), m_folder(observatoryFolder), m_notifier(QString())
+    : m_core(core), m_state(state), m_folder(observatoryFolder)
 {
     const WebSettings settings = readWebSettings(observatoryFolder);
     m_port = port > 0 ? port : settings.port;
     m_bind = settings.bind;
+    m_hosts = settings.hosts;
     m_token = settings.token;
-    m_notifier = Notifier(settings.notifyCommand);
+    m_notifier.setCommand(settings.notifyCommand);
     m_state.attach(core);
     // With neither a page nor a command there is nothing to watch for, and no timer to run.
     m_active = m_port > 0 || !settings.notifyCommand.isEmpty();
@@ -57,6 +60,8 @@ WebService::WebService(SurveyCore& core, WebState& state, const QString& observa
     };
     m_timer.setInterval(1000);
     QObject::connect(&m_timer, &QTimer::timeout, [this] { everySecond(); });
+    m_retry.setInterval(60000);
+    QObject::connect(&m_retry, &QTimer::timeout, [this] { listen(); });
 }
 
 WebService::~WebService()
@@ -73,17 +78,18 @@ QStringList WebService::start()
     m_timer.start();
     if (m_port <= 0)
         return told;
-    const QHostAddress address(m_bind);
-    if (address.isNull())
+    m_address = QHostAddress(m_bind);
+    if (m_address.isNull())
         throw HostError(QStringLiteral("observatory.ini"), observatoryIniPath(m_folder),
                         QStringLiteral("[web] bind \"%1\" is not an IP address").arg(m_bind));
     if (m_token.isEmpty()) {
-        // Actions always need one, and reading from elsewhere too; made once and kept.
+        // Actions always need one, and reading from elsewhere too; made once and kept, never shown.
         m_token = newWebToken();
         storeWebToken(m_folder, m_token);
-        told << QStringLiteral(
-                    "A token for the web page was made and kept in [web] token of observatory.ini: ") +
-                    m_token;
+        told << QStringLiteral("A token for the web page was made and kept in [web] token of ") +
+                    observatoryIniPath(m_folder);
+    } else {
+        warnIfOthersCanRead();
     }
     WebActions actions;
     actions.stop = [this] {
@@ -94,18 +100,88 @@ QStringList WebService::start()
     };
     if (m_core.host().observatoryControl())
         // Closing waits for the roof: it runs after the reply has gone, not inside the request.
-        actions.close = [this] { QTimer::singleShot(0, &m_timer, [this] { m_core.closeObservatory(); }); };
-    m_routes = std::make_unique<WebRoutes>(m_state, m_token, actions);
-    m_server = std::make_unique<WebServer>(*m_routes);
-    QString error;
-    if (!m_server->start(address, static_cast<quint16>(m_port), error))
-        throw HostError(QStringLiteral("listen"), m_bind, error);
-    const QString host = address.isLoopback() ? QStringLiteral("localhost")
-                         : address == QHostAddress::AnyIPv4 || address == QHostAddress::Any
-                             ? QStringLiteral("<this computer>")
-                             : m_bind;
-    told << QStringLiteral("The survey's web page: http://%1:%2/").arg(host).arg(m_server->port());
+        actions.close = [this] {
+            QTimer::singleShot(0, &m_timer, [this] {
+                if (m_core.isRunning())
+                    m_core.stopReason = QStringLiteral("closed from the web page");
+                m_core.closeObservatory();
+            });
+        };
+    m_routes = std::make_unique<WebRoutes>(m_state, m_token, actions, ownHostNames(m_address, m_hosts));
+    if (listen())
+        told << QStringLiteral("The survey's web page: ") + address();
     return told;
+}
+
+bool WebService::listen()
+{
+    if (m_server)
+        return true;
+    if (!m_routes)
+        return false;
+    auto server = std::make_unique<WebServer>(*m_routes);
+    QString error;
+    if (!server->start(m_address, static_cast<quint16>(m_port), error)) {
+        m_retry.start();
+        if (!m_listenError.isEmpty())
+            return false;
+        m_listenError =
+            QStringLiteral("The web page is not served: %1. The survey goes on; the page is tried "
+                           "again every minute.")
+                .arg(error);
+        qCWarning(lcWeb).noquote() << m_listenError;
+        m_logPending << m_listenError;
+        m_core.setStatus(m_listenError);
+        m_notifier.notify(QStringLiteral("web-error"), m_listenError, m_core.host().clock().utcNow());
+        return false;
+    }
+    m_server = std::move(server);
+    m_retry.stop();
+    if (!m_listenError.isEmpty()) {
+        m_listenError.clear();
+        m_logPending << QStringLiteral("The web page is served now: ") + address();
+        qCInfo(lcWeb).noquote() << m_logPending.last();
+    }
+    return true;
+}
+
+QString WebService::address() const
+{
+    const QString host = m_address.isLoopback() ? QStringLiteral("localhost")
+                         : m_address == QHostAddress::AnyIPv4 || m_address == QHostAddress::Any ||
+                                 m_address == QHostAddress::AnyIPv6
+                             ? QStringLiteral("<this computer>")
+                         : m_address.protocol() == QAbstractSocket::IPv6Protocol ? u'[' + m_bind + u']'
+                                                                                 : m_bind;
+    return QStringLiteral("http://%1:%2/").arg(host, QString::number(m_server ? m_server->port() : m_port));
+}
+
+void WebService::warnIfOthersCanRead() const
+{
+    const QString path = observatoryIniPath(m_folder);
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    if (QFile::exists(path) && (QFile::permissions(path) & others))
+        qCWarning(lcWeb).noquote() << QStringLiteral(
+                                          "%1 holds the web page's token and other accounts can read "
+                                          "it; chmod 600 %1 keeps it yours.")
+                                          .arg(path);
+}
+
+QStringList ownHostNames(const QHostAddress& bound, const QStringList& listed)
+{
+    QStringList names = listed;
+    names << bound.toString();
+    if (bound == QHostAddress::AnyIPv4 || bound == QHostAddress::Any || bound == QHostAddress::AnyIPv6) {
+        const QString name = QHostInfo::localHostName();
+        names << name << name + QStringLiteral(".local");
+        if (!QHostInfo::localDomainName().isEmpty())
+            names << name + u'.' + QHostInfo::localDomainName();
+        for (QHostAddress address : QNetworkInterface::allAddresses()) {
+            address.setScopeId(QString());
+            names << address.toString();
+        }
+    }
+    return names;
 }
 
 void WebService::runEnded(const QString& why)
@@ -124,6 +200,9 @@ void WebService::runFailed(const QString& why)
 
 void WebService::everySecond()
 {
+    if (!m_logPending.isEmpty() && m_core.logging())
+        for (const QString& line : std::exchange(m_logPending, QStringList()))
+            m_core.logLine(line);
     m_state.followLog();
     if (m_server)
         followImages();
@@ -161,10 +240,15 @@ void WebService::followImages()
     if (image.isEmpty() || image == m_lastImage)
         return;
     m_lastImage = image;
+    const QFileInfo info(image);
     try {
-        m_state.setLastImage(QFileInfo(image).fileName(), thumbnailPng(imaging::readFitsImage(image)));
+        m_state.setLastImage(info.fileName(), thumbnailPng(imaging::readFitsImage(image)));
+        m_unshownFolder.clear();
     } catch (const std::exception& error) {
-        qCWarning(lcWeb) << "no thumbnail of" << image << ":" << error.what();
+        // A plan's frames share a folder: one that cannot be shown is told of once, not every frame.
+        const QString folder = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
+        if (std::exchange(m_unshownFolder, folder) != folder)
+            qCWarning(lcWeb) << "no thumbnail of" << image << ":" << error.what();
     }
 }
 

@@ -7,6 +7,7 @@
 #include "web/WebState.h"
 
 #include <QElapsedTimer>
+#include <QHostAddress>
 #include <optional>
 
 #include <QStringList>
@@ -28,8 +29,12 @@ public:
     WebService& operator=(const WebService&) = delete;
 
     // Starts serving when a port is set; returns what to tell the user once (the address to open,
-    // a token made for them). Throws HostError when the address cannot be listened on.
+    // where a token made for them is kept). Throws HostError when [web] bind is no address. A port
+    // that cannot be listened on now costs only the page: that is told (status, log, standard
+    // error, the "web-error" notification) and listening is tried again every minute.
     QStringList start();
+    // Listens, when not listening yet; true when it does.
+    bool listen();
     // The run ended (why, as the status says it), or an error stopped it; told once per run.
     void runEnded(const QString& why);
     void runFailed(const QString& why);
@@ -39,6 +44,10 @@ public:
 
 private:
     void everySecond();
+    // The address the page is opened at.
+    QString address() const;
+    // Warns once when observatory.ini holds the token and other accounts can read it.
+    void warnIfOthersCanRead() const;
     // Draws tonight's chart from history.csv when the program can draw (a QApplication).
     void drawNightChart();
     // Makes the thumbnail of the image the acquisition log names last, when it is a new one.
@@ -50,11 +59,16 @@ private:
     int m_port = 0;
     bool m_active = false;
     QString m_bind;
+    QHostAddress m_address;
+    QStringList m_hosts;
     QString m_token;
     Notifier m_notifier;
     std::unique_ptr<WebRoutes> m_routes;
     std::unique_ptr<WebServer> m_server;
     QTimer m_timer;
+    QTimer m_retry;
+    QString m_listenError;    // told once, until listening succeeds
+    QStringList m_logPending; // for the survey log once a pass has it open
     // The end of the last run was told: once per run, whoever notices first.
     bool m_endTold = false;
     qint64 m_historySize = -1;
@@ -63,9 +77,13 @@ private:
     bool m_chartDue = true;
     qint64 m_acquisitionLogSize = -1;
     QString m_lastImage;
+    QString m_unshownFolder; // the folder of images last found unreadable, told of once
 };
 
 // A token of 32 hexadecimal digits from the system's random source.
 QString newWebToken();
+// The names a server listening on `bound` is opened by, besides the loopback ones: the address, the
+// names listed, and when it listens on every network the computer's name and addresses.
+QStringList ownHostNames(const QHostAddress& bound, const QStringList& listed);
 
 } // namespace kestrove

@@ -1,10 +1,11 @@
 #include "web/WebSettings.h"
 
-#include "host/HostError.h"
-#include "host/ObservatoryForm.h"
-#include "host/ObservatorySettings.h"
+#include "settings/ObservatoryForm.h"
+#include "settings/ObservatorySettings.h"
+#include "text/HostError.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QSettings>
 
 namespace kestrove {
@@ -49,6 +50,9 @@ WebSettings readWebSettings(const QString& observatoryFolder)
     if (!bind.isEmpty())
         settings.bind = bind;
     settings.token = rawValue(path, QStringLiteral("web"), QStringLiteral("token"));
+    static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
+    settings.hosts =
+        rawValue(path, QStringLiteral("web"), QStringLiteral("hosts")).split(separators, Qt::SkipEmptyParts);
     settings.notifyCommand = rawValue(path, QStringLiteral("notify"), QStringLiteral("command"));
     return settings;
 }

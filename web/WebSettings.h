@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace kestrove {
 
@@ -10,6 +11,8 @@ struct WebSettings
     int port = 0; // 0: no web server
     QString bind = QStringLiteral("127.0.0.1");
     QString token; // needed for actions, and for reading from anywhere but the computer itself
+    // Names besides its own addresses by which the page is opened, e.g. "observatory.example.org".
+    QStringList hosts;
     // Run with the event in its environment and arguments; empty: none.
     QString notifyCommand;
 };

@@ -1,8 +1,8 @@
 #include "web/WebState.h"
 
 #include "core/SurveyCore.h"
-#include "host/Clock.h"
 #include "host/ObservatoryControl.h"
+#include "sky/Clock.h"
 
 #include <QJsonArray>
 #include <algorithm>
@@ -207,7 +207,9 @@ QJsonObject WebState::history() const
 QJsonObject WebState::log(qint64 after) const
 {
     const qint64 first = m_logCount - m_logLines.size() + 1; // the number of m_logLines[0]
-    const qint64 from = std::max(first, after + 1);
+    // The client's number is bounded before anything is added to it: past the last line it asks
+    // for nothing, and at the top of its type one more would overflow.
+    const qint64 from = std::max(first, std::clamp<qint64>(after, 0, m_logCount) + 1);
     QJsonArray lines;
     for (qint64 n = from; n <= m_logCount; ++n)
         lines.append(m_logLines[static_cast<qsizetype>(n - first)]);

@@ -1,7 +1,7 @@
 #include "host/indi/IndiDiscovery.h"
 
-#include "host/ObservatoryForm.h"
 #include "host/indi/IndiClient.h"
+#include "settings/ObservatoryForm.h"
 
 #include <QEventLoop>
 #include <QTimer>

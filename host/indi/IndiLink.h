@@ -1,8 +1,8 @@
 #pragma once
 
-#include "host/Astronomy.h"
-#include "host/ObservatorySettings.h"
 #include "host/indi/IndiClient.h"
+#include "settings/ObservatorySettings.h"
+#include "sky/Astronomy.h"
 
 #include <QDateTime>
 #include <QSet>

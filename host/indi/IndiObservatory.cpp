@@ -1,15 +1,15 @@
 #include "host/indi/IndiObservatory.h"
 
-#include "config/NumberText.h"
-#include "host/HostError.h"
 #include "host/LocalFileSystem.h"
 #include "host/ObservatoryControl.h"
-#include "host/SiteClock.h"
 #include "host/SkyUtil.h"
 #include "host/indi/IndiClient.h"
 #include "host/indi/IndiDevices.h"
 #include "host/indi/IndiLink.h"
 #include "host/indi/PlanExecutor.h"
+#include "sky/SiteClock.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "host/Observatory.h"
-#include "host/ObservatorySettings.h"
+#include "settings/ObservatorySettings.h"
 
 #include <QString>
 #include <memory>

@@ -1,13 +1,13 @@
 #include "host/sim/AcquisitionRunner.h"
 
-#include "config/NumberText.h"
 #include "host/AcquisitionLog.h"
 #include "host/ChainScript.h"
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
-#include "host/HostText.h"
 #include "host/SkyUtil.h"
 #include "host/sim/SimState.h"
+#include "text/HostError.h"
+#include "text/HostText.h"
+#include "text/NumberText.h"
+#include "text/ValueText.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #include "host/sim/SimDevices.h"
 
 #include "host/AcquisitionLog.h"
-#include "host/ConfigValues.h"
 #include "host/sim/SimState.h"
+#include "text/ValueText.h"
 
 #include <cmath>
 

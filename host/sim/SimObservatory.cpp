@@ -1,12 +1,17 @@
 #include "host/sim/SimObservatory.h"
 
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
 #include "host/LocalFileSystem.h"
 #include "host/sim/SimState.h"
+#include "text/HostError.h"
+#include "text/ValueText.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QLoggingCategory>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcSim, "kestrove.sim")
 
@@ -145,6 +150,18 @@ SimObservatory::SimObservatory(const QString& folder, const ObservatorySettings&
         if (auto state = weak.lock())
             state->catchUp();
     });
+    // In virtual time nothing moves between waits; a running clock is followed about once a second
+    // of its own, as a real observatory's controller is.
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (settings.clockSpeed > 0 && app && app->thread() == QThread::currentThread()) {
+        m_tick = std::make_unique<QTimer>();
+        m_tick->setInterval(std::max(50, static_cast<int>(1000 / settings.clockSpeed)));
+        QObject::connect(m_tick.get(), &QTimer::timeout, [weak] {
+            if (auto state = weak.lock())
+                state->catchUp();
+        });
+        m_tick->start();
+    }
 }
 
 SimObservatory::~SimObservatory() = default;

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "host/Observatory.h"
-#include "host/ObservatorySettings.h"
-#include "host/SiteClock.h"
+#include "settings/ObservatorySettings.h"
+#include "sky/SiteClock.h"
 
 #include <QString>
 #include <memory>
+
+class QTimer;
 
 namespace kestrove::sim {
 
@@ -47,6 +49,9 @@ public:
 private:
     // Shared with the automation objects, which may outlive this object.
     std::shared_ptr<SimState> m_state;
+    // Moves the devices and the acquisition script on while the clock runs, whatever holds the
+    // survey's thread meanwhile (a question the window asks opens an event loop of its own).
+    std::unique_ptr<QTimer> m_tick;
 };
 
 } // namespace kestrove::sim

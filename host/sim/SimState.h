@@ -1,11 +1,11 @@
 #pragma once
 
 #include "host/ObservatoryControl.h"
-#include "host/ObservatorySettings.h"
-#include "host/SiteClock.h"
 #include "host/SkyUtil.h"
 #include "host/sim/AcquisitionRunner.h"
 #include "host/sim/SimDevices.h"
+#include "settings/ObservatorySettings.h"
+#include "sky/SiteClock.h"
 
 #include <optional>
 

@@ -1,8 +1,8 @@
 #include "report/charts/CoverageChart.h"
 
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
 #include "report/charts/NightCharts.h"
+#include "text/HostError.h"
+#include "text/ValueText.h"
 
 #include <QImage>
 #include <QPainter>

@@ -1,7 +1,7 @@
 #include "report/charts/NightCharts.h"
 
-#include "host/ConfigValues.h"
-#include "host/HostError.h"
+#include "text/HostError.h"
+#include "text/ValueText.h"
 
 #include <QAreaSeries>
 #include <QCategoryAxis>

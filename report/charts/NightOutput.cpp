@@ -1,10 +1,10 @@
 #include "report/charts/NightOutput.h"
 
-#include "host/HostError.h"
 #include "host/LocalFileSystem.h"
 #include "report/NightFiles.h"
 #include "report/charts/CoverageChart.h"
 #include "report/charts/NightCharts.h"
+#include "text/HostError.h"
 
 #include <QDir>
 

@@ -1,7 +1,8 @@
 #include "app/HeadlessRun.h"
 #include "core/SimSurvey.h"
-#include "host/ObservatorySettings.h"
-#include "host/SiteClock.h"
+#include "settings/ObservatoryForm.h"
+#include "settings/ObservatorySettings.h"
+#include "sky/SiteClock.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,6 +10,8 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSysInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <QTimer>
@@ -200,6 +203,32 @@ TEST_F(HeadlessRunTest, InterruptActsAsStopSurvey)
     EXPECT_EQ(current.sa_handler, SIG_DFL);
 }
 
+// "Close Observatory" pressed on the web page ends the run, and the run says so.
+TEST_F(HeadlessRunTest, AWebCloseEndsTheRunSayingWhy)
+{
+    int argc = 1;
+    char name[] = "kestrove_tests";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    commandLine.webPort = probe.serverPort();
+    probe.close();
+    saveObservatoryChanges(observatoryFolder, {{QStringLiteral("web/token"), QStringLiteral("s3cret")}});
+    // Should the request be lost, the run still ends, much later.
+    commandLine.limits.untilUtc = sim.utc().addSecs(24 * 3600);
+    QTcpSocket page;
+    QObject::connect(&page, &QTcpSocket::connected, [&] {
+        page.write("POST /api/close HTTP/1.1\r\nHost: localhost\r\nAuthorization: Bearer s3cret\r\n"
+                   "Content-Length: 0\r\n\r\n");
+    });
+    QTimer::singleShot(0, [&] { page.connectToHost(QHostAddress::LocalHost, commandLine.webPort); });
+
+    ASSERT_EQ(run(), 0) << err.join('\n').toStdString();
+
+    EXPECT_EQ(out.last(), QStringLiteral("Run ended: closed from the web page"));
+}
+
 // Each SIGINT is one press of "Stop Survey": the first lets the running plan end and records it,
 // the second stops at once.
 TEST_F(HeadlessRunTest, InterruptsDuringAPlanActAsPressesOfStopSurvey)
@@ -365,6 +394,109 @@ TEST(HeadlessLock, ASecondRunOnOneProgramFolderIsRefused)
     ASSERT_TRUE(third.waitForFinished(60000));
     EXPECT_EQ(third.exitCode(), 0) << third.readAllStandardError().toStdString();
     EXPECT_FALSE(QFile::exists(program + QStringLiteral("/Kestrove.lock")));
+}
+
+// Surveys of two program folders that share an observatory, or only its log folder, would rewrite
+// each other's pending.txt and history.csv: the second is refused and names the first run's process,
+// host and program folder. Once the first has gone, the second starts.
+TEST(HeadlessLock, ASecondRunOnOneObservatoryIsRefused)
+{
+    std::optional<QCoreApplication> app;
+    int argc = 1;
+    char name[] = "kestrove_tests";
+    char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        app.emplace(argc, argv);
+    QTemporaryDir dir;
+    const auto folder = [&](const char* name) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        QDir().mkpath(path);
+        return path;
+    };
+    const QString first = folder("first"), second = folder("second");
+    // An observatory whose passes sleep in real time, and one of its own that keeps its log in the
+    // first one's log folder.
+    const QString observatory = folder("observatory");
+    writeBytes(observatory + QStringLiteral("/observatory.ini"),
+               "[clock]\r\nspeed=1\r\n[limits]\r\nsunAltitude=\r\n");
+    const QString sharingLogs = folder("sharing-logs");
+    writeBytes(
+        sharingLogs + QStringLiteral("/observatory.ini"),
+        "[clock]\r\nstart=2026-12-07T22:00:00Z\r\nspeed=0\r\n[folders]\r\nlogDir=../observatory/Logs\r\n");
+    const auto start = [&](QProcess& process, const QString& program, const QString& observatoryFolder) {
+        process.start(QStringLiteral(KESTROVE_EXECUTABLE),
+                      {QStringLiteral("--headless"), QStringLiteral("--folder"), program,
+                       QStringLiteral("--observatory"), observatoryFolder, QStringLiteral("--passes"),
+                       QStringLiteral("1")});
+        return process.waitForStarted(10000);
+    };
+
+    QProcess running;
+    ASSERT_TRUE(start(running, first, observatory));
+    QByteArray said;
+    while (!said.contains("No viable target") && running.waitForReadyRead(60000))
+        said += running.readAllStandardOutput();
+    ASSERT_TRUE(said.contains("No viable target")) << said.toStdString();
+
+    for (const QString& observatoryFolder : {observatory, sharingLogs}) {
+        QProcess refused;
+        ASSERT_TRUE(start(refused, second, observatoryFolder));
+        if (!refused.waitForFinished(20000)) {
+            ADD_FAILURE() << observatoryFolder.toStdString() << ": a second survey runs beside the first";
+            continue;
+        }
+        const QString refusal = QString::fromLocal8Bit(refused.readAllStandardError());
+        EXPECT_EQ(refused.exitCode(), 1) << refusal.toStdString();
+        EXPECT_TRUE(refusal.contains(
+            QStringLiteral("process %1 on %2").arg(running.processId()).arg(QSysInfo::machineHostName())))
+            << refusal.toStdString();
+        EXPECT_TRUE(refusal.contains(first)) << refusal.toStdString();
+    }
+
+    ::kill(static_cast<pid_t>(running.processId()), SIGKILL);
+    ASSERT_TRUE(running.waitForFinished(10000));
+    QProcess after;
+    ASSERT_TRUE(start(after, second, sharingLogs));
+    ASSERT_TRUE(after.waitForFinished(60000));
+    EXPECT_EQ(after.exitCode(), 0) << after.readAllStandardError().toStdString();
+}
+
+// "kestrove --close" asks the survey running on the folders to close, which ends its run; it does not
+// drive the observatory beside it.
+TEST(HeadlessClose, CloseFromAShellEndsTheRunningSurvey)
+{
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("program"));
+    const QString observatory = dir.filePath(QStringLiteral("observatory"));
+    QDir().mkpath(program);
+    QDir().mkpath(observatory);
+    writeBytes(observatory + QStringLiteral("/observatory.ini"),
+               "[clock]\r\nstart=2024-03-01T22:00:00Z\r\nspeed=10\r\n");
+    const QStringList folders{QStringLiteral("--folder"), program, QStringLiteral("--observatory"),
+                              observatory};
+
+    QProcess survey;
+    survey.start(QStringLiteral(KESTROVE_EXECUTABLE), QStringList{QStringLiteral("--headless")} + folders);
+    ASSERT_TRUE(survey.waitForStarted(10000));
+    QByteArray said;
+    while (!said.contains("No viable target") && survey.waitForReadyRead(60000))
+        said += survey.readAllStandardOutput();
+    ASSERT_TRUE(said.contains("No viable target")) << said.toStdString();
+
+    QProcess closer;
+    closer.start(QStringLiteral(KESTROVE_EXECUTABLE), QStringList{QStringLiteral("--close")} + folders);
+    ASSERT_TRUE(closer.waitForFinished(60000));
+    EXPECT_EQ(closer.exitCode(), 0) << closer.readAllStandardError().toStdString();
+
+    const bool ended = survey.waitForFinished(30000);
+    if (!ended)
+        ::kill(static_cast<pid_t>(survey.processId()), SIGKILL);
+    ASSERT_TRUE(ended) << "the survey is still running";
+    said += survey.readAllStandardOutput();
+    EXPECT_EQ(survey.exitCode(), 0);
+    EXPECT_TRUE(said.trimmed().endsWith("Run ended: closed from outside")) << said.toStdString();
+    const QByteArray log = readBytes(observatory + QStringLiteral("/Logs/AcquireImages.log"));
+    EXPECT_TRUE(log.trimmed().endsWith("\tdone\tRoof closed")) << log.toStdString();
 }
 
 } // namespace

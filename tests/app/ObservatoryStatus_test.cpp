@@ -1,8 +1,8 @@
-#include "../host/TestSite.h"
+#include "support/TestSite.h"
 #include "support/FakeHost.h"
 
 #include "app/ObservatoryStatus.h"
-#include "host/Astronomy.h"
+#include "sky/Astronomy.h"
 
 #include <QTemporaryDir>
 

@@ -1,5 +1,5 @@
 #include "Version.h"
-#include "host/ObservatorySettings.h"
+#include "settings/ObservatorySettings.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,9 +2,11 @@
 #include "core/SimSurvey.h"
 #include "host/LocalFileSystem.h"
 #include "report/NightReasons.h"
+#include "text/NumberText.h"
 
 #include <QDir>
 #include <QFile>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace kestrove::test {
@@ -201,6 +203,167 @@ TEST(RunLoopRecords, AFolderRemovedDuringTheNightIsMadeAgain)
                   logFolder ? 1 : 2)
             << folder.toStdString();
         EXPECT_EQ(sim.view.status(), QStringLiteral("Survey stopped"));
+    }
+}
+
+// A kill, as an exception nothing catches, right after a chosen file operation: what is on the
+// disk then is what a kill at that point leaves.
+struct Killed
+{
+};
+
+class KillingFileSystem : public FileSystem
+{
+public:
+    // Asked after each rename over a file and each text written to a stream, with the file and text.
+    std::function<bool(const QString& file, const QString& text)> killAfter;
+
+    bool FileExists(const QString& path) override { return m_disk.FileExists(path); }
+    std::unique_ptr<File> GetFile(const QString& path) override
+    {
+        return std::make_unique<KilledFile>(*this, m_disk.GetFile(path));
+    }
+    std::unique_ptr<TextStream> OpenTextFile(const QString& path, IOMode mode, bool create) override
+    {
+        return std::make_unique<KilledStream>(*this, path, m_disk.OpenTextFile(path, mode, create));
+    }
+    std::unique_ptr<TextStream> CreateTextFile(const QString& path, bool overwrite) override
+    {
+        return std::make_unique<KilledStream>(*this, path, m_disk.CreateTextFile(path, overwrite));
+    }
+    std::optional<FileStatus> Status(const QString& path) override { return m_disk.Status(path); }
+    QString ResolvedPath(const QString& path) override { return m_disk.ResolvedPath(path); }
+    void SetPermissions(const QString& path, unsigned permissions) override
+    {
+        m_disk.SetPermissions(path, permissions);
+    }
+    std::optional<FileWriter> writerOf(const QString& path) override { return m_disk.writerOf(path); }
+
+private:
+    void after(const QString& file, const QString& text)
+    {
+        if (killAfter && killAfter(file, text))
+            throw Killed();
+    }
+
+    class KilledFile : public File
+    {
+    public:
+        KilledFile(KillingFileSystem& fs, std::unique_ptr<File> inner) : m_fs(fs), m_inner(std::move(inner))
+        {
+        }
+        void Delete() override { m_inner->Delete(); }
+        void Move(const QString& destination) override { m_inner->Move(destination); }
+        void Replace(const QString& destination) override
+        {
+            m_inner->Replace(destination);
+            m_fs.after(destination, QString());
+        }
+        void ReplaceUnsynced(const QString& destination) override
+        {
+            m_inner->ReplaceUnsynced(destination);
+            m_fs.after(destination, QString());
+        }
+
+    private:
+        KillingFileSystem& m_fs;
+        std::unique_ptr<File> m_inner;
+    };
+
+    class KilledStream : public TextStream
+    {
+    public:
+        KilledStream(KillingFileSystem& fs, QString path, std::unique_ptr<TextStream> inner)
+            : m_fs(fs), m_path(std::move(path)), m_inner(std::move(inner))
+        {
+        }
+        bool AtEndOfStream() override { return m_inner->AtEndOfStream(); }
+        QString ReadLine() override { return m_inner->ReadLine(); }
+        void Write(const QString& text) override
+        {
+            m_inner->Write(text);
+            // What a kill finds written is what reached the file.
+            m_inner->Flush();
+            m_fs.after(m_path, text);
+        }
+        void WriteLine(const QString& text) override { m_inner->WriteLine(text); }
+        void Flush() override { m_inner->Flush(); }
+        void Close() override { m_inner->Close(); }
+
+    private:
+        KillingFileSystem& m_fs;
+        QString m_path;
+        std::unique_ptr<TextStream> m_inner;
+    };
+
+    LocalFileSystem m_disk;
+};
+
+// A run killed after it wrote a field's pending records and before it took them off the journal:
+// the next start finds them in the file, and neither counts them again (two images of a set of
+// three read as four would end the set) nor says a second time that they were written.
+TEST(RunLoopRecords, RecordsWrittenBeforeAKillAreNotWrittenAgain)
+{
+    const QString area = QStringLiteral("02:00:00 -80:00:00 02:04:00 -79:54:00");
+    const QString field = QStringLiteral("1!02h00m00s!-80d00m00s\t2\t-80");
+    const struct
+    {
+        const char* killedAfter;
+        std::function<bool(const QString&, const QString&)> kill;
+    } cases[] = {
+        {"the rename over the field file",
+         [](const QString& file, const QString&) { return file.endsWith(QLatin1String("/MPSfov1.txt")); }},
+        {"the second history line",
+         [written = 0](const QString& file, const QString& text) mutable {
+             return file.endsWith(QLatin1String("/history.csv")) &&
+                    text.contains(QLatin1String(",record written ")) && ++written == 2;
+         }},
+    };
+    for (const auto& c : cases) {
+        SimSurvey sim;
+        sim.writeProgramFile(QStringLiteral("MPSTargets.txt"), {area});
+        sim.writeProgramFile(QStringLiteral("MPSfov1.txt"), {area, field, QStringLiteral("**** ")});
+        const QString fieldFile = sim.programFile(QStringLiteral("MPSfov1.txt"));
+        sim.enable(SurveyKind::MPS);
+        const QString logDir = sim.core->acpUtil->Prefs().LocalUser().DefaultLogDir();
+
+        // Two images of the field wait while the file is read-only.
+        ASSERT_TRUE(QFile::setPermissions(fieldFile, QFile::ReadOwner));
+        QStringList observedJD;
+        for (int image = 0; image < 2; ++image) {
+            HistoryEntry plan;
+            plan.startUtc = sim.utc();
+            plan.endUtc = plan.startUtc.addSecs(600);
+            plan.kind = SurveyKind::MPS;
+            plan.target = QStringLiteral("1!02h00m00s!-80d00m00s");
+            sim.core->recordObservation(SurveyKind::MPS, field, &plan);
+            observedJD << doubleText(sim.jdNow());
+            sim.host->clock().sleepSeconds(30 * 60);
+        }
+        ASSERT_TRUE(QFile::exists(logDir + QStringLiteral("/pending.txt")));
+        ASSERT_TRUE(QFile::setPermissions(fieldFile, QFile::ReadOwner | QFile::WriteOwner));
+
+        const auto restart = [&] {
+            sim.core = std::make_unique<SurveyCore>(*sim.host, sim.view, sim.programFolder);
+            sim.core->eventPumpIntervalMs = 0;
+            sim.core->load();
+        };
+        restart();
+        auto killing = std::make_unique<KillingFileSystem>();
+        killing->killAfter = c.kill;
+        sim.core->fileSystem = std::move(killing);
+        EXPECT_THROW(sim.run(1), Killed) << c.killedAfter;
+        restart();
+        sim.run(1);
+
+        EXPECT_EQ(
+            sim.programLines(QStringLiteral("MPSfov1.txt")),
+            QStringList({area, field, QStringLiteral("**** lastImageJD=%1 imageCount=2").arg(observedJD[1])}))
+            << c.killedAfter;
+        EXPECT_EQ(SimSurvey::readLines(historyPath(logDir)).filter(QStringLiteral(",record written ")).size(),
+                  2)
+            << c.killedAfter;
+        EXPECT_FALSE(QFile::exists(logDir + QStringLiteral("/pending.txt"))) << c.killedAfter;
     }
 }
 

@@ -1,9 +1,9 @@
 #include "core/SimSurvey.h"
-#include "host/ConfigValues.h"
 #include "host/FileSystem.h"
-#include "host/HostError.h"
 #include "host/SkyUtil.h"
 #include "report/NightReasons.h"
+#include "text/HostError.h"
+#include "text/ValueText.h"
 
 #include <QRegularExpression>
 #include <QTimeZone>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/SurveyCore.h"
-#include "host/Clock.h"
 #include "host/sim/SimObservatory.h"
+#include "sky/Clock.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -1,7 +1,8 @@
 #include "core/SimSurvey.h"
 
-#include "host/Astronomy.h"
-#include "host/TestSite.h"
+#include "core/History.h"
+#include "support/TestSite.h"
+#include "sky/Astronomy.h"
 
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
@@ -249,6 +250,53 @@ TEST(VirtualNight, TheRoofSpendsItsTimeAndNoPlanStartsWhileItIsShut)
         return line.startsWith(
             QStringLiteral("Observatory: Closed: weather unsafe; reopens 10 min after it turns safe"));
     })) << qPrintable(observatory.join(u'\n'));
+}
+
+// A real roof with nothing to close it should Kestrove crash or hang is said at every start: in
+// the status, the survey log and history.csv, where the notifier hears of it.
+TEST(VirtualNight, EveryStartSaysWhenNoWatchdogGuardsAnIndiRoof)
+{
+    struct Case
+    {
+        const char* name;
+        HostKind kind;
+        const char* roof;
+        const char* watchdog;
+        bool warned;
+    };
+    const Case cases[] = {
+        {"an INDI roof without a watchdog", HostKind::Indi, "RollOff Simulator", "", true},
+        {"an INDI roof with a watchdog", HostKind::Indi, "RollOff Simulator", "WatchDog", false},
+        {"no roof", HostKind::Indi, "", "", false},
+        {"the simulator", HostKind::Sim, "", "", false},
+    };
+    for (const Case& c : cases) {
+        SimSurvey sim([&](ObservatorySettings& s) {
+            s.kind = c.kind;
+            s.indi.roof = QString::fromLatin1(c.roof);
+            s.indi.watchdog = QString::fromLatin1(c.watchdog);
+        });
+        for (int start = 1; start <= 2; ++start) {
+            sim.view.statuses.clear();
+            sim.run(1);
+
+            const QStringList said = sim.view.statuses.filter(QStringLiteral("[indi] watchdog"));
+            const QStringList logged = sim.observatoryLines().filter(QStringLiteral("[indi] watchdog"));
+            QStringList recorded;
+            for (const ObservatoryEvent& event :
+                 readHistory(historyPath(sim.core->acpUtil->Prefs().LocalUser().DefaultLogDir())).events)
+                if (event.text.startsWith(QStringLiteral("Warning: ")))
+                    recorded << event.text;
+            ASSERT_EQ(said.size(), c.warned ? 1 : 0) << c.name;
+            EXPECT_EQ(logged.size(), c.warned ? start : 0) << c.name;
+            ASSERT_EQ(recorded.size(), c.warned ? start : 0) << c.name;
+            if (c.warned) {
+                EXPECT_EQ(recorded.last(), said[0]) << c.name;
+                EXPECT_TRUE(said[0].contains(QStringLiteral("\"RollOff Simulator\"")))
+                    << said[0].toStdString();
+            }
+        }
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "app/frmPrefs.h"
 #include "app/frmSLCSetup.h"
 #include "app/frmSNeSetup.h"
+#include "host/ObservatoryControl.h"
 #include "host/sim/SimObservatory.h"
 #include "support/FakeHost.h"
 #include "support/TestSupport.h"
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -568,6 +570,97 @@ private slots:
         QCOMPARE(window.statusBar()->currentMessage(), QString("Survey stopped"));
         // The unload saved what the window showed.
         QCOMPARE(configLine(test::readBytes(configPath()), 9), QByteArray("SLCWeight,75\r"));
+    }
+
+    // The question nests an event loop; the observatory goes on while it is open, and after Yes it
+    // shuts without going back to the opening it was in.
+    void theObservatoryGoesOnWhileTheWindowAsks()
+    {
+        ObservatorySettings settings = observatoryDefaults(m_folder->filePath("observatory"));
+        settings.clockStart = "2024-03-01T22:00:00Z";
+        settings.clockSpeed = 10;
+        settings.roofOpenSeconds = 30;
+        sim::SimObservatory observatory(m_folder->filePath("observatory"), settings);
+        ObservatoryControl& controller = *observatory.observatoryControl();
+        frmMain window(observatory, m_folder->path());
+        window.show();
+        const auto unparks = [&] {
+            return QString::fromUtf8(test::readBytes(observatory.acquisitionLogPath())).count("\tunpark\t");
+        };
+
+        QDateTime askedAt;
+        QDateTime openAt;
+        int unparksAtYes = -1;
+        ShownMessage question;
+        auto* closer = new QTimer(&window);
+        closer->setInterval(0);
+        connect(closer, &QTimer::timeout, &window, [&] {
+            if (controller.state() != ObservatoryState::Opening)
+                return;
+            closer->stop();
+            test::onNextModal([&](QWidget* modal) {
+                askedAt = observatory.clock().utcNow();
+                if (QTest::qWaitFor([&] { return controller.ready(); }, 20000))
+                    openAt = observatory.clock().utcNow();
+                unparksAtYes = unparks();
+                test::answerQuestion(modal, QMessageBox::Yes, question);
+            });
+            window.close();
+        });
+        closer->start();
+        QTimer::singleShot(0, &window, [&] { control<QPushButton>(&window, "StartButton")->click(); });
+        QCOMPARE(QApplication::exec(), 0);
+
+        QCOMPARE(question.text, QString("A survey is running. Stop it and close?"));
+        // The roof took its 30 s while the question was open (one tick of the clock either side).
+        QVERIFY2(openAt.isValid(), "the observatory did not open while the question was open");
+        QVERIFY2(askedAt.secsTo(openAt) <= 31, qPrintable(QString::number(askedAt.secsTo(openAt))));
+        QCOMPARE(unparks(), unparksAtYes);
+        QCOMPARE(controller.state(), ObservatoryState::Closed);
+        const QString log = QString::fromUtf8(test::readBytes(observatory.acquisitionLogPath()));
+        QVERIFY2(log.trimmed().endsWith("\tdone\tRoof closed"), qPrintable(log));
+        QVERIFY2(log.contains("\tdone\tMount parked"), qPrintable(log));
+    }
+
+    // "kestrove --close" from a shell shuts the window's survey and its observatory, not one of its own.
+    void closeFromAShellEndsTheWindowsSurvey()
+    {
+        ObservatorySettings settings = observatoryDefaults(m_folder->filePath("observatory"));
+        settings.clockStart = "2024-03-01T22:00:00Z";
+        settings.clockSpeed = 10;
+        writeObservatorySettings(m_folder->filePath("observatory"), settings);
+        sim::SimObservatory observatory(m_folder->filePath("observatory"));
+        ObservatoryControl& controller = *observatory.observatoryControl();
+        frmMain window(observatory, m_folder->path());
+        window.show();
+
+        QProcess closer;
+        auto* watch = new QTimer(&window);
+        watch->setInterval(0);
+        connect(watch, &QTimer::timeout, &window, [&] {
+            if (!controller.ready())
+                return;
+            watch->stop();
+            closer.start(KESTROVE_EXECUTABLE, {"--close", "--folder", m_folder->path(), "--observatory",
+                                               m_folder->filePath("observatory")});
+        });
+        watch->start();
+        // Should nobody answer, the run still ends.
+        QTimer::singleShot(20000, &window, [&] { window.core.stopSurvey(); });
+        control<QPushButton>(&window, "StartButton")->click(); // returns when the run has ended
+
+        QVERIFY(closer.state() == QProcess::NotRunning || closer.waitForFinished(20000));
+        const QString said =
+            QString::fromLocal8Bit(closer.readAllStandardOutput() + closer.readAllStandardError());
+        QCOMPARE(closer.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(closer.exitCode(), 0);
+        QCOMPARE(window.statusBar()->currentMessage(), QString("Survey stopped: closed from outside"));
+        QCOMPARE(controller.state(), ObservatoryState::Closed);
+        QVERIFY2(controller.fault().isEmpty(), qPrintable(controller.fault()));
+        const QString log = QString::fromUtf8(
+            test::readBytes(window.core.acpUtil->Prefs().LocalUser().DefaultLogDir() + "/Kestrove.log"));
+        QVERIFY2(log.contains("Observatory: Closing: closed from outside"), qPrintable(log));
+        QVERIFY2(said.contains("closed from outside"), qPrintable(said));
     }
 
     // Last: a failed handler ends the program, which leaves the application's event loop state

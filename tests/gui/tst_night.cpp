@@ -1,10 +1,10 @@
 #include "GuiTestSupport.h"
 #include "app/frmMain.h"
 #include "app/frmPreview.h"
-#include "host/ConfigValues.h"
 #include "host/sim/SimObservatory.h"
 #include "report/charts/NightCharts.h"
 #include "support/TestSupport.h"
+#include "text/ValueText.h"
 
 #include <QAbstractSeries>
 #include <QAreaSeries>

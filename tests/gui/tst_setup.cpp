@@ -2,10 +2,12 @@
 #include "app/frmMain.h"
 #include "app/frmObservatory.h"
 #include "app/frmTargets.h"
+#include "host/HostFactory.h"
 #include "host/LocalFileSystem.h"
 #include "support/FakeHost.h"
 #include "support/TestSupport.h"
 
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
@@ -73,6 +75,67 @@ private slots:
         });
         window.findChild<QPushButton*>("TargetsButton")->click();
         QCOMPARE(tabs, 3);
+    }
+
+    // The site saved in the Observatory dialog is the sky of the next Start, and only of the next:
+    // saved during a run, it changes nothing of that run and says so.
+    void savedSettingsApplyAtTheNextStart()
+    {
+        QTemporaryDir dir;
+        const QString observatory = dir.filePath("observatory");
+        ObservatorySettings settings = observatoryDefaults(observatory);
+        settings.clockStart = "2024-03-01T22:00:00Z";
+        settings.clockSpeed = 0;
+        writeObservatorySettings(observatory, settings);
+        const std::unique_ptr<Host> host = createHost(observatory);
+        frmMain window(*host, dir.path());
+        window.setObservatoryFolder(observatory);
+        window.show();
+
+        // Where the run sees the site and M81, which never rises from Chile.
+        struct Sky
+        {
+            double latitude = 0;
+            double m81Elevation = 0;
+        };
+        const auto sky = [&] {
+            const auto place = window.core.acpUtil->NewCTHereAndNow();
+            place->setRightAscension(9.9259);
+            place->setDeclination(69.0653);
+            return Sky{window.core.acpTelescope->SiteLatitude(), place->Elevation()};
+        };
+        const auto run = [&](const std::function<void()>& during) {
+            QTimer::singleShot(0, &window, [&, during] {
+                during();
+                window.findChild<QPushButton*>("StopButton")->click();
+            });
+            window.findChild<QPushButton*>("StartButton")->click(); // returns when the run has ended
+        };
+
+        Sky before, afterSaving, next;
+        test::ShownMessage told;
+        run([&] {
+            before = sky();
+            test::onNextModal([&](QWidget* dialog) {
+                auto* form = static_cast<frmObservatory*>(dialog);
+                form->setValue("site/latitude", "-30.2446");
+                form->setValue("site/longitude", "-70.7494");
+                form->setValue("site/timeZone", "America/Santiago");
+                test::onNextModal([&](QWidget* modal) { test::recordAndCloseMessage(modal, told); }, dialog);
+                form->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Save)->click();
+            });
+            window.findChild<QPushButton*>("ObservatoryButton")->click();
+            afterSaving = sky();
+        });
+        run([&] { next = sky(); });
+
+        QCOMPARE(next.latitude, -30.2446);
+        QVERIFY2(next.m81Elevation < 0, qPrintable(QString::number(next.m81Elevation)));
+        QCOMPARE(before.latitude, 28.7606);
+        QVERIFY(before.m81Elevation > 20);
+        QCOMPARE(afterSaving.latitude, before.latitude);
+        QCOMPARE(afterSaving.m81Elevation, before.m81Elevation);
+        QVERIFY2(told.text.contains("applies at the next Start"), qPrintable(told.text));
     }
 
     void observatoryRoundTrip_data()

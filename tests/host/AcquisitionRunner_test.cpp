@@ -1,10 +1,10 @@
-#include "TestSite.h"
+#include "support/TestSite.h"
 #include "support/TestSupport.h"
 
-#include "host/Astronomy.h"
 #include "host/ChainScript.h"
-#include "host/HostError.h"
 #include "host/sim/AcquisitionRunner.h"
+#include "sky/Astronomy.h"
+#include "text/HostError.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "host/Astronomy.h"
-#include "host/TestSite.h"
+#include "support/TestSite.h"
 #include "host/indi/IndiMapping.h"
+#include "sky/Astronomy.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,16 @@
 #include "support/TestSupport.h"
 
-#include "host/HostError.h"
 #include "host/LocalFileSystem.h"
+#include "text/HostError.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -126,4 +132,57 @@ TEST_F(LocalFileSystemTest, ReadingAMissingFileNamesThePath)
     test::writeBytes(path("exists.txt"), "keep");
     EXPECT_THROW(fs.CreateTextFile(path("exists.txt"), false), HostError);
     EXPECT_EQ(test::readBytes(path("exists.txt")), QByteArray("keep"));
+}
+
+// A file is being written while a program holds it open for writing and has not closed it since it
+// last wrote: one that began before the first question or after it, in this process or in another,
+// through a link or not.
+TEST_F(LocalFileSystemTest, TellsWhichProgramIsWritingAFile)
+{
+    const qint64 self = QCoreApplication::applicationPid();
+    const auto writerPid = [&](const char* name) {
+        return fs.writerOf(path(name)).value_or(FileWriter()).pid;
+    };
+    test::writeBytes(path("early.txt"), "entry\r\n");
+    test::writeBytes(path("late.txt"), "entry\r\n");
+    ASSERT_TRUE(QFile::link(path("late.txt"), path("link.txt")));
+    QFile early(path("early.txt"));
+    ASSERT_TRUE(early.open(QIODevice::Append));
+    QFile reader(path("late.txt"));
+    ASSERT_TRUE(reader.open(QIODevice::ReadOnly));
+
+    EXPECT_EQ(writerPid("early.txt"), self);
+    EXPECT_FALSE(fs.writerOf(path("late.txt")));
+    EXPECT_FALSE(fs.writerOf(path("missing.txt")));
+
+    QFile late(path("late.txt"));
+    ASSERT_TRUE(late.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    late.write("ent");
+    late.flush();
+    EXPECT_EQ(writerPid("late.txt"), self);
+    EXPECT_EQ(writerPid("link.txt"), self);
+    late.close();
+    early.close();
+    for (const char* name : {"early.txt", "late.txt", "link.txt"})
+        EXPECT_FALSE(fs.writerOf(path(name))) << name;
+
+    // Another program, as the system names it: dd appends what it is given and waits for more.
+    // Killed, it writes no more.
+    QProcess dd;
+    dd.start(QStringLiteral("dd"),
+             {QStringLiteral("of=") + path("late.txt"), QStringLiteral("oflag=append"),
+              QStringLiteral("conv=notrunc"), QStringLiteral("bs=512"), QStringLiteral("status=none")});
+    ASSERT_TRUE(dd.waitForStarted(10000));
+    dd.write("more\n");
+    ASSERT_TRUE(dd.waitForBytesWritten(10000));
+    const QDeadlineTimer limit(10000);
+    while (QFileInfo(path("late.txt")).size() < 8 && !limit.hasExpired())
+        QThread::msleep(10);
+    const std::optional<FileWriter> other = fs.writerOf(path("late.txt"));
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->pid, dd.processId());
+    EXPECT_EQ(other->program, QStringLiteral("dd"));
+    dd.kill();
+    ASSERT_TRUE(dd.waitForFinished(10000));
+    EXPECT_FALSE(fs.writerOf(path("late.txt")));
 }

@@ -1,7 +1,7 @@
 #include "host/ObservatoryControl.h"
-#include "host/SiteClock.h"
 #include "host/SkyUtil.h"
-#include "host/TestSite.h"
+#include "support/TestSite.h"
+#include "sky/SiteClock.h"
 
 #include <gtest/gtest.h>
 

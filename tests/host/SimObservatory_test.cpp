@@ -1,9 +1,9 @@
-#include "TestSite.h"
+#include "support/TestSite.h"
 #include "support/TestSupport.h"
 
-#include "host/Astronomy.h"
 #include "host/FileSystem.h"
-#include "host/HostError.h"
+#include "sky/Astronomy.h"
+#include "text/HostError.h"
 
 #include <QCoreApplication>
 #include <QDir>

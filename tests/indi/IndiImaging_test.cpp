@@ -3,12 +3,12 @@
 // them from astrometry.net's index with query-starkd; that script can shift the drawn sky from where
 // the mount says it points (a mount that points badly) or draw nothing (clouds).
 #include "core/SurveyCore.h"
-#include "host/Astronomy.h"
 #include "host/indi/IndiObservatory.h"
 #include "imaging/Airmass.h"
 #include "imaging/FitsFile.h"
 #include "imaging/Wcs.h"
 #include "indi/IndiSurvey.h"
+#include "sky/Astronomy.h"
 #include "support/TestSupport.h"
 
 #include <QDirIterator>

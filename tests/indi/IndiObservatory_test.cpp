@@ -1,10 +1,10 @@
 #include "core/SurveyCore.h"
-#include "host/Astronomy.h"
-#include "host/HostError.h"
-#include "host/SiteClock.h"
 #include "host/indi/IndiObservatory.h"
 #include "indi/IndiSurvey.h"
+#include "sky/Astronomy.h"
+#include "sky/SiteClock.h"
 #include "support/TestSupport.h"
+#include "text/HostError.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>

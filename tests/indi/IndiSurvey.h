@@ -1,10 +1,10 @@
 #pragma once
 
 #include "core/SurveyCore.h"
-#include "host/Astronomy.h"
-#include "host/SiteClock.h"
 #include "host/indi/IndiObservatory.h"
 #include "indi/IndiServer.h"
+#include "sky/Astronomy.h"
+#include "sky/SiteClock.h"
 #include "support/TestSupport.h"
 
 #include <QDirIterator>

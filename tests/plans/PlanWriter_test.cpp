@@ -1,5 +1,5 @@
 #include "core/SimSurvey.h"
-#include "host/HostError.h"
+#include "text/HostError.h"
 
 #include <gtest/gtest.h>
 

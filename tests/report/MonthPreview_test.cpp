@@ -1,6 +1,6 @@
 #include "core/SimSurvey.h"
-#include "host/ConfigValues.h"
 #include "report/MonthPreview.h"
+#include "text/ValueText.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

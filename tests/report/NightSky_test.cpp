@@ -1,5 +1,5 @@
-#include "host/Astronomy.h"
 #include "report/NightWindow.h"
+#include "sky/Astronomy.h"
 
 #include <QTimeZone>
 #include <gtest/gtest.h>

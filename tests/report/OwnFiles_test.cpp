@@ -1,7 +1,7 @@
 #include "core/History.h"
 #include "host/LocalFileSystem.h"
-#include "host/ObservatorySettings.h"
 #include "report/NightFiles.h"
+#include "settings/ObservatorySettings.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -1,7 +1,8 @@
 #include "app/HeadlessRun.h"
 #include "core/SimSurvey.h"
-#include "host/ConfigValues.h"
 #include "report/Preview.h"
+#include "text/HostError.h"
+#include "text/ValueText.h"
 
 #include <QDirIterator>
 #include <gtest/gtest.h>
@@ -140,6 +141,26 @@ TEST_F(PreviewTest, ReasonsAddUpPassByPass)
     for (const Outcome outcome : {Outcome::Chosen, Outcome::ImagedWithin12h, Outcome::MinimumElevation,
                                   Outcome::TransitElevation, Outcome::NotDue, Outcome::LowerScore})
         EXPECT_GT(seen[outcome], 0) << static_cast<int>(outcome);
+}
+
+// West of Greenwich the last night of year 9999 ends in year 10000, which no instant of the
+// observatory's clock or files can name: the night is refused, and the message names it.
+TEST_F(PreviewTest, ANightPastTheLastInstantIsRefusedByItsDate)
+{
+    observatory.latitude = 19.82;
+    observatory.longitude = -155.47;
+    observatory.timeZone = QStringLiteral("Pacific/Honolulu");
+    writeObservatorySettings(observatoryFolder, observatory);
+    night = QDate(9999, 12, 31);
+    span = darkSpan(observatory, night);
+    try {
+        preview();
+        FAIL() << "previewed";
+    } catch (const HostError& error) {
+        const QString message = QString::fromUtf8(error.what());
+        EXPECT_TRUE(message.startsWith(QStringLiteral("preview \"9999-12-31\": "))) << message.toStdString();
+        EXPECT_TRUE(message.contains(QStringLiteral("9999-12-31T23:59:59Z"))) << message.toStdString();
+    }
 }
 
 } // namespace

@@ -1,6 +1,6 @@
-#include "config/NumberText.h"
 #include "core/SimSurvey.h"
 #include "report/NightReasons.h"
+#include "text/NumberText.h"
 
 #include <gtest/gtest.h>
 

@@ -4,11 +4,11 @@
 // hand, keyed by its right ascension, so that limits can be hit exactly. The fakes record what
 // they were asked and implement only what target selection calls.
 
-#include "config/NumberText.h"
 #include "core/SurveyCore.h"
-#include "host/Clock.h"
-#include "host/HostError.h"
 #include "host/LocalFileSystem.h"
+#include "sky/Clock.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
 
 #include <QDateTime>
 #include <QTimeZone>

@@ -3,10 +3,10 @@
 
 #include "support/TestSupport.h"
 
-#include "config/NumberText.h"
 #include "core/SurveyCore.h"
 #include "host/sim/SimObservatory.h"
 #include "selection/SelectionSkeleton.h"
+#include "text/NumberText.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "host/Clock.h"
 #include "host/Observatory.h"
+#include "sky/Clock.h"
 
 #include <QDateTime>
 #include <QStringList>

@@ -5,7 +5,7 @@
 // the disk or just after it did. It stands in for a crash at any point of a file operation.
 
 #include "host/FileSystem.h"
-#include "host/HostError.h"
+#include "text/HostError.h"
 
 #include <functional>
 #include <memory>
@@ -52,6 +52,7 @@ public:
     }
     std::optional<FileStatus> Status(const QString& path) override { return m_inner.Status(path); }
     QString ResolvedPath(const QString& path) override { return m_inner.ResolvedPath(path); }
+    std::optional<FileWriter> writerOf(const QString& path) override { return m_inner.writerOf(path); }
     void SetPermissions(const QString& path, unsigned permissions) override
     {
         stepVoid(QStringLiteral("SetPermissions"), [&] { m_inner.SetPermissions(path, permissions); });
@@ -110,6 +111,7 @@ private:
         {
             m_fs.stepVoid(QStringLiteral("Close"), [&] { m_inner->Close(); });
         }
+        bool keepBytes(QByteArray* bytes) override { return m_inner->keepBytes(bytes); }
 
     private:
         FaultyFileSystem& m_fs;

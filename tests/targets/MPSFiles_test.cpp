@@ -1,8 +1,8 @@
 #include "FaultyFileSystem.h"
 #include "TargetsTestHost.h"
-#include "config/NumberText.h"
 #include "core/SurveyCore.h"
 #include "support/TestSupport.h"
+#include "text/NumberText.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,11 +3,11 @@
 // The survey core on the simulated observatory in virtual time, at a fixed site and instant, with
 // the host objects set directly and the survey log kept as a list of lines.
 
-#include "config/NumberText.h"
 #include "core/SurveyCore.h"
-#include "host/HostError.h"
 #include "host/sim/SimObservatory.h"
 #include "support/TestSupport.h"
+#include "text/HostError.h"
+#include "text/NumberText.h"
 
 #include <QDir>
 #include <QStringList>

@@ -1,11 +1,13 @@
 #include "FaultyFileSystem.h"
 #include "TargetsTestHost.h"
-#include "config/NumberText.h"
+#include "core/History.h"
 #include "core/SimSurvey.h"
 #include "core/SurveyCore.h"
 #include "host/LocalFileSystem.h"
 #include "support/TestSupport.h"
+#include "text/NumberText.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -422,6 +424,7 @@ public:
     {
         m_disk.SetPermissions(path, permissions);
     }
+    std::optional<FileWriter> writerOf(const QString& path) override { return m_disk.writerOf(path); }
 
 private:
     LocalFileSystem m_disk;
@@ -478,6 +481,67 @@ TEST(TargetsUpdateWithAWriter, AWriterInPlaceLosesNoEntry)
         EXPECT_EQ(targetLines(after), entries) << percent;
         EXPECT_TRUE(after.value(1).startsWith(QStringLiteral("**** lastImageJD="))) << percent;
     }
+}
+
+// A writer may pause for minutes with the file half written, and the next pass comes while it does.
+// That pass must neither take the half for the catalogue (dropping the record of an entry it lacks)
+// nor put a copy of it in place: it scores from the last complete read and keeps its own record
+// pending, saying why. Once the writer has finished, every entry is there and both records land.
+TEST(TargetsUpdateWithAWriter, APassWhileTheWriterPausesLosesNothing)
+{
+    constexpr int entries = 2000;
+    test::SimSurvey sim;
+    // A target high in the sky at each end of the file, the higher one last; the others never rise.
+    QByteArray catalogue;
+    for (int i = 0; i < entries; ++i) {
+        const QString position = i == 0             ? sim.onMeridian(20)
+                                 : i == entries - 1 ? sim.onMeridian(30)
+                                                    : QStringLiteral("%1\t-80").arg(i % 24);
+        catalogue +=
+            (QStringLiteral("SN%1\t").arg(i) + position + QStringLiteral("\r\n**** \r\n")).toLatin1();
+    }
+    const QString path = sim.programFile(sneFile);
+    writeBytes(path, catalogue);
+    sim.enable(SurveyKind::SNe);
+
+    // Once the first plan has ended, the writer truncates the file and stops halfway.
+    QFile writer(path);
+    bool started = false;
+    auto hooked = std::make_unique<HookedFileSystem>();
+    hooked->beforeReading = [&](const QString& opened) {
+        if (opened != path || started || !QFile::exists(sim.programFile(QStringLiteral("completed.txt"))))
+            return;
+        started = true;
+        ASSERT_TRUE(writer.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        writer.write(catalogue.left(catalogue.size() / 2));
+        writer.flush();
+    };
+    sim.core->fileSystem = std::move(hooked);
+
+    sim.run(1); // SN1999 is observed
+    ASSERT_TRUE(writer.isOpen());
+    sim.run(1); // SN0 is observed while the writer still pauses
+    writer.write(catalogue.mid(catalogue.size() / 2));
+    writer.close();
+    sim.run(1);
+
+    const QStringList lines = sim.programLines(sneFile);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const QString& l) { return !l.startsWith(QLatin1String("****")); }),
+              entries);
+    for (const int observed : {0, entries - 1})
+        EXPECT_TRUE(lines.value(2 * observed + 1).startsWith(QStringLiteral("**** lastImageJD=")))
+            << observed;
+    const QStringList log = sim.logLines();
+    EXPECT_EQ(log.filter(QStringLiteral(" dropped - ")), QStringList());
+    EXPECT_EQ(log.filter(QStringLiteral("SNeTargets.txt is being written by another program (pid %1, ")
+                             .arg(QCoreApplication::applicationPid()))
+                  .filter(QStringLiteral("): using the last complete read"))
+                  .size(),
+              1);
+    const QString logDir = sim.core->acpUtil->Prefs().LocalUser().DefaultLogDir();
+    EXPECT_EQ(
+        test::SimSurvey::readLines(historyPath(logDir)).filter(QStringLiteral(",record written ")).size(), 2);
 }
 
 } // namespace

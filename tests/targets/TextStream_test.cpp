@@ -1,9 +1,9 @@
 // The text streams that the targets files go through: line ends, long lines, lines across the
 // stream's internal blocks, and the end of the file.
 
-#include "host/HostError.h"
 #include "host/LocalFileSystem.h"
 #include "support/TestSupport.h"
+#include "text/HostError.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

@@ -1,11 +1,13 @@
 // The web page's routes, token rules and limits over real sockets, and the notify command.
 #include "core/SurveyCore.h"
+#include "host/AcquisitionLog.h"
 #include "host/sim/SimObservatory.h"
 #include "support/TestSupport.h"
 #include "web/Notifier.h"
 #include "web/Thumbnail.h"
 #include "web/WebRoutes.h"
 #include "web/WebServer.h"
+#include "web/WebService.h"
 #include "web/WebState.h"
 
 #include <QElapsedTimer>
@@ -13,12 +15,62 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace kestrove;
+
+namespace {
+
+// The warnings of Kestrove's own categories while one lives.
+class Warnings
+{
+public:
+    Warnings()
+    {
+        s_lines.clear();
+        m_previous = qInstallMessageHandler(&Warnings::keep);
+    }
+    ~Warnings() { qInstallMessageHandler(m_previous); }
+    int count(const QString& part) const
+    {
+        return static_cast<int>(std::count_if(s_lines.cbegin(), s_lines.cend(),
+                                              [&](const QString& line) { return line.contains(part); }));
+    }
+    const QStringList& lines() const { return s_lines; }
+
+private:
+    static void keep(QtMsgType type, const QMessageLogContext& context, const QString& text)
+    {
+        if (type == QtWarningMsg && context.category && QByteArray(context.category).startsWith("kestrove."))
+            s_lines << text;
+    }
+    static inline QStringList s_lines;
+    QtMessageHandler m_previous = nullptr;
+};
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+int modeOf(const QString& path)
+{
+    struct stat st = {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+}
+
+} // namespace
 
 class tst_web : public QObject
 {
@@ -32,9 +84,18 @@ private slots:
     void tokenRules();
     void limits_data();
     void limits();
+    void namesOfThisServer();
     void manyConnections();
+    void keptAliveClientsLeaveRoom();
+    void closedWhenDone_data();
+    void closedWhenDone();
     void notifyOncePerEvent();
+    void notifyChildrenHaveTheirOwnOutput_data();
+    void notifyChildrenHaveTheirOwnOutput();
     void thumbnailOfTheLastImage();
+    void thumbnailWarnedOncePerPlan();
+    void tokenKeptFromOthers();
+    void takenPortLeavesTheSurvey();
 
 private:
     QByteArray exchange(const QByteArray& request);
@@ -80,7 +141,7 @@ void tst_web::statusOfAKnownPass()
 
     const auto get = [this](const char* path) {
         return QJsonDocument::fromJson(
-                   m_routes->route({"GET", QString::fromLatin1(path), {}, {}, {}, true}).body)
+                   m_routes->route({"GET", QString::fromLatin1(path), {}, {}, {}, true, {}, {}}).body)
             .object();
     };
     const QJsonObject status = get("/api/status");
@@ -120,10 +181,13 @@ void tst_web::logAfter()
         {"after=99", 200, {}},
         {"after=-1", 400, {}},
         {"after=x", 400, {}},
+        {"after=9223372036854775806", 200, {}},
+        {"after=9223372036854775807", 200, {}},
+        {"after=9223372036854775808", 400, {}},
     };
     for (const auto& c : cases) {
         const WebReply reply =
-            m_routes->route({"GET", "/api/log", QString::fromLatin1(c.query), {}, {}, true});
+            m_routes->route({"GET", "/api/log", QString::fromLatin1(c.query), {}, {}, true, {}, {}});
         QCOMPARE(reply.status, c.status);
         if (reply.status != 200)
             continue;
@@ -177,7 +241,7 @@ void tst_web::tokenRules()
     QFETCH(int, status);
     QFETCH(int, stops);
     m_stops = 0;
-    QCOMPARE(m_routes->route({method, path, {}, authorization, {}, loopback}).status, status);
+    QCOMPARE(m_routes->route({method, path, {}, authorization, {}, loopback, {}, {}}).status, status);
     QCOMPARE(m_stops, stops);
 }
 
@@ -203,25 +267,56 @@ void tst_web::limits_data()
 {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("statusLine");
-    QTest::newRow("status") << QByteArray("GET /api/status HTTP/1.1\r\nHost: x\r\n\r\n")
+    QTest::newRow("status") << QByteArray("GET /api/status HTTP/1.1\r\nHost: localhost\r\n\r\n")
                             << QByteArray("HTTP/1.1 200");
-    QTest::newRow("page") << QByteArray("GET / HTTP/1.1\r\nHost: x\r\n\r\n") << QByteArray("HTTP/1.1 200");
-    QTest::newRow("unknown") << QByteArray("GET /api/nothing HTTP/1.1\r\nHost: x\r\n\r\n")
+    QTest::newRow("page") << QByteArray("GET / HTTP/1.1\r\nHost: localhost\r\n\r\n")
+                          << QByteArray("HTTP/1.1 200");
+    QTest::newRow("unknown") << QByteArray("GET /api/nothing HTTP/1.1\r\nHost: localhost\r\n\r\n")
                              << QByteArray("HTTP/1.1 404");
-    QTest::newRow("climbing") << QByteArray("GET /../../etc/passwd HTTP/1.1\r\nHost: x\r\n\r\n")
+    QTest::newRow("climbing") << QByteArray("GET /../../etc/passwd HTTP/1.1\r\nHost: localhost\r\n\r\n")
                               << QByteArray("HTTP/1.1 4");
     QTest::newRow("climbing encoded")
-        << QByteArray("GET /%2e%2e/etc/passwd HTTP/1.1\r\nHost: x\r\n\r\n") << QByteArray("HTTP/1.1 4");
-    QTest::newRow("bad JSON") << QByteArray(
-                                     "POST /api/stop HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer s3cret\r\n"
-                                     "Content-Length: 5\r\n\r\n{oops")
-                              << QByteArray("HTTP/1.1 400");
+        << QByteArray("GET /%2e%2e/etc/passwd HTTP/1.1\r\nHost: localhost\r\n\r\n")
+        << QByteArray("HTTP/1.1 4");
+    // A page of another site, its name made to point here, reads nothing without the token.
+    QTest::newRow("own host with a port")
+        << QByteArray("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1:8080\r\n\r\n")
+        << QByteArray("HTTP/1.1 200");
+    QTest::newRow("IPv6 loopback") << QByteArray("GET /api/status HTTP/1.1\r\nHost: [::1]:8080\r\n\r\n")
+                                   << QByteArray("HTTP/1.1 200");
+    QTest::newRow("rebound host") << QByteArray(
+                                         "GET /api/status HTTP/1.1\r\nHost: rebound.example:8080\r\n\r\n")
+                                  << QByteArray("HTTP/1.1 421");
+    QTest::newRow("rebound host, the log")
+        << QByteArray("GET /api/log?after=9223372036854775807 HTTP/1.1\r\nHost: rebound.example\r\n\r\n")
+        << QByteArray("HTTP/1.1 421");
+    QTest::newRow("rebound host, the page")
+        << QByteArray("GET / HTTP/1.1\r\nHost: rebound.example\r\n\r\n") << QByteArray("HTTP/1.1 421");
+    QTest::newRow("localhost as a prefix")
+        << QByteArray("GET /api/status HTTP/1.1\r\nHost: localhost.rebound.example\r\n\r\n")
+        << QByteArray("HTTP/1.1 421");
+    QTest::newRow("foreign origin")
+        << QByteArray(
+               "GET /api/status HTTP/1.1\r\nHost: localhost:8080\r\nOrigin: http://rebound.example\r\n\r\n")
+        << QByteArray("HTTP/1.1 403");
+    QTest::newRow("own origin")
+        << QByteArray(
+               "GET /api/status HTTP/1.1\r\nHost: localhost:8080\r\nOrigin: http://localhost:8080\r\n\r\n")
+        << QByteArray("HTTP/1.1 200");
+    QTest::newRow("rebound host with the token")
+        << QByteArray(
+               "GET /api/status HTTP/1.1\r\nHost: rebound.example\r\nAuthorization: Bearer s3cret\r\n\r\n")
+        << QByteArray("HTTP/1.1 200");
+    QTest::newRow("bad JSON")
+        << QByteArray("POST /api/stop HTTP/1.1\r\nHost: localhost\r\nAuthorization: Bearer s3cret\r\n"
+                      "Content-Length: 5\r\n\r\n{oops")
+        << QByteArray("HTTP/1.1 400");
     QTest::newRow("oversize body")
-        << QByteArray("POST /api/stop HTTP/1.1\r\nHost: x\r\nContent-Length: 100000\r\n\r\n") +
+        << QByteArray("POST /api/stop HTTP/1.1\r\nHost: localhost\r\nContent-Length: 100000\r\n\r\n") +
                QByteArray(100000, 'x')
         << QByteArray("HTTP/1.1 413");
-    QTest::newRow("oversize header") << QByteArray("GET / HTTP/1.1\r\nX-Long: ") + QByteArray(40000, 'x') +
-                                            "\r\n\r\n"
+    QTest::newRow("oversize header") << QByteArray("GET / HTTP/1.1\r\nHost: localhost\r\nX-Long: ") +
+                                            QByteArray(40000, 'x') + "\r\n\r\n"
                                      << QByteArray("HTTP/1.1 413");
 }
 
@@ -231,6 +326,31 @@ void tst_web::limits()
     QFETCH(QByteArray, statusLine);
     const QByteArray reply = exchange(request);
     QVERIFY2(reply.startsWith(statusLine), reply.left(200).constData());
+}
+
+// The names a server bound to every network answers to: those listed and its addresses, with or
+// without a port.
+void tst_web::namesOfThisServer()
+{
+    const WebRoutes routes(*m_state, QStringLiteral("s3cret"), {},
+                           {QStringLiteral("Observatory.example.org"), QStringLiteral("fe80::1"),
+                            QStringLiteral("192.168.1.7")});
+    const struct
+    {
+        const char* host;
+        int status;
+    } cases[] = {
+        {"observatory.example.org:8080", 200},
+        {"OBSERVATORY.EXAMPLE.ORG.", 200},
+        {"[fe80::1]:8080", 200},
+        {"[FE80:0::1]", 200},
+        {"192.168.1.7", 200},
+        {"fe80", 421},
+        {"example.org", 421},
+    };
+    for (const auto& c : cases)
+        QVERIFY2(routes.route({"GET", "/api/status", {}, {}, {}, true, c.host, {}}).status == c.status,
+                 c.host);
 }
 
 // Hundreds of clients at once are each served or refused, and the survey's thread stays on time.
@@ -249,7 +369,7 @@ void tst_web::manyConnections()
         auto socket = std::make_unique<QTcpSocket>();
         socket->connectToHost(QHostAddress::LocalHost, m_server->port());
         connect(socket.get(), &QTcpSocket::connected, socket.get(),
-                [s = socket.get()] { s->write("GET /api/status HTTP/1.1\r\nHost: x\r\n\r\n"); });
+                [s = socket.get()] { s->write("GET /api/status HTTP/1.1\r\nHost: localhost\r\n\r\n"); });
         sockets.push_back(std::move(socket));
     }
     int served = 0, refused = 0, other = 0;
@@ -272,6 +392,110 @@ void tst_web::manyConnections()
     QVERIFY(served >= 1);
     QVERIFY(m_server->connections() <= WebServer::maxConnections);
     QVERIFY2(worstLateMs < 1000, "a one-second wait of the survey would have been late");
+}
+
+// Clients that keep their connections between polls do not keep a new one out: the one idle
+// longest gives way.
+void tst_web::keptAliveClientsLeaveRoom()
+{
+    QTRY_COMPARE(m_server->connections(), 0);
+    const auto clients = [this](int n, const QByteArray& request) {
+        std::vector<std::unique_ptr<QTcpSocket>> sockets;
+        for (int i = 0; i < n; ++i) {
+            auto socket = std::make_unique<QTcpSocket>();
+            connect(socket.get(), &QTcpSocket::connected, socket.get(),
+                    [s = socket.get(), request] { s->write(request); });
+            socket->connectToHost(QHostAddress::LocalHost, m_server->port());
+            sockets.push_back(std::move(socket));
+        }
+        return sockets;
+    };
+    const auto served = [](const std::vector<std::unique_ptr<QTcpSocket>>& sockets) {
+        return static_cast<int>(std::count_if(sockets.cbegin(), sockets.cend(), [](const auto& socket) {
+            return socket->peek(12).startsWith("HTTP/1.1 200");
+        }));
+    };
+    const auto answered = [](const std::vector<std::unique_ptr<QTcpSocket>>& sockets) {
+        return std::all_of(sockets.cbegin(), sockets.cend(), [](const auto& socket) {
+            return socket->bytesAvailable() > 0 || socket->state() == QAbstractSocket::UnconnectedState;
+        });
+    };
+    const auto polling = clients(WebServer::maxConnections, "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    QTRY_COMPARE(served(polling), WebServer::maxConnections);
+    const auto fresh = clients(25, "GET /api/status HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(answered(fresh), 5000);
+    QCOMPARE(served(fresh), 25);
+}
+
+// A client that asks for the connection to end, or cannot keep it, has it ended with the reply; a
+// kept one is ended soon after it falls idle.
+void tst_web::closedWhenDone_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("withinMs");
+    QTest::newRow("Connection: close")
+        << QByteArray("GET /api/status HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n") << 2000;
+    QTest::newRow("HTTP/1.0") << QByteArray("GET /api/status HTTP/1.0\r\n\r\n") << 2000;
+    QTest::newRow("kept alive, then idle")
+        << QByteArray("GET /api/status HTTP/1.1\r\nHost: localhost\r\n\r\n")
+        << WebServer::keepAliveMilliseconds + 2000;
+}
+
+void tst_web::closedWhenDone()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(int, withinMs);
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, m_server->port());
+    QVERIFY(socket.waitForConnected(5000));
+    socket.write(request);
+    QTRY_VERIFY(socket.peek(16).contains(" 200 "));
+    QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, withinMs);
+}
+
+// The command's output is its own, read by Kestrove and told in a few lines when it fails; one
+// that runs too long is ended.
+void tst_web::notifyChildrenHaveTheirOwnOutput_data()
+{
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<QString>("warning");
+    QTest::newRow("chatty and failing")
+        << QByteArray("head -c 100000 /dev/zero | tr '\\0' x; echo; echo the mail server said no >&2; "
+                      "touch \"$0.ran\"; exit 3\n")
+        << QStringLiteral("status 3");
+    QTest::newRow("runs too long") << QByteArray("echo waiting; touch \"$0.ran\"; exec sleep 60\n")
+                                   << QStringLiteral("killed");
+}
+
+void tst_web::notifyChildrenHaveTheirOwnOutput()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(QString, warning);
+    const QString path =
+        m_dir.path() + QStringLiteral("/") + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+    test::writeBytes(path, script);
+    Warnings warnings;
+    Notifier notifier(QStringLiteral("sh ") + path, 500);
+    // What a child would write to Kestrove's own output goes to a file instead.
+    const QString captured = path + QStringLiteral(".out");
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int savedOut = ::dup(1), savedErr = ::dup(2);
+    const int file = ::open(QFile::encodeName(captured).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(file, 1);
+    ::dup2(file, 2);
+    notifier.notify(QStringLiteral("run-ended"), QStringLiteral("Run ended"),
+                    QDateTime::currentDateTimeUtc());
+    ::dup2(savedOut, 1);
+    ::dup2(savedErr, 2);
+    ::close(file);
+    ::close(savedOut);
+    ::close(savedErr);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path + QStringLiteral(".ran")), 10000);
+    QTest::qWait(200);
+    QCOMPARE(QFileInfo(captured).size(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(warnings.count(warning), 1, 10000);
+    QVERIFY2(warnings.lines().first().size() < 1000, qPrintable(warnings.lines().first()));
 }
 
 void tst_web::notifyOncePerEvent()
@@ -303,6 +527,7 @@ void tst_web::notifyOncePerEvent()
     event("Roof closed");
     notifier.historyRead(history, t);
     event("Opening: dark and the weather safe");
+    event("Warning: no watchdog");
     notifier.historyRead(history, t);
     notifier.notify(QStringLiteral("run-ended"), QStringLiteral("Run ended"), t);
 
@@ -316,6 +541,7 @@ void tst_web::notifyOncePerEvent()
         QStringLiteral(
             "weather-open|weather-open|2024-04-14T03:00:00Z|Opening: dark and the weather safe|Opening: "
             "dark and the weather safe"),
+        QStringLiteral("warning|warning|2024-04-14T03:00:00Z|Warning: no watchdog|Warning: no watchdog"),
         QStringLiteral("run-ended|run-ended|2024-04-14T03:00:00Z|Run ended|Run ended"),
     };
     const auto lines = [&] {
@@ -363,6 +589,89 @@ void tst_web::thumbnailOfTheLastImage()
     // The last row of the file is on top, the brightest after the stretch.
     QCOMPARE(qGray(png.pixel(0, 0)), 255);
     QCOMPARE(qGray(png.pixel(0, png.height() - 1)), 0);
+}
+
+// An image that cannot be shown is told of once for its plan's folder, not once per frame.
+void tst_web::thumbnailWarnedOncePerPlan()
+{
+    const QString folder = m_dir.path() + QStringLiteral("/thumbnails");
+    QDir().mkpath(folder);
+    Warnings warnings;
+    WebService web(*m_core, *m_state, folder, freePort());
+    web.start();
+    const QString log = acquisitionLogPath(m_host->observatorySettings()->logDir);
+    const auto saved = [&](const char* image) {
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("2024-04-14T09:10:00Z\timage\tSN1\tR\t1\t60\t" + QFile::encodeName(m_dir.path()) + image +
+                   "\r\n");
+    };
+    saved("/plan1/SN1-001.fits");
+    QTRY_COMPARE(warnings.count(QStringLiteral("no thumbnail")), 1);
+    saved("/plan1/SN1-002.fits");
+    QTest::qWait(1500);
+    QCOMPARE(warnings.count(QStringLiteral("no thumbnail")), 1);
+    saved("/plan2/SN1-001.fits");
+    QTRY_COMPARE(warnings.count(QStringLiteral("no thumbnail")), 2);
+}
+
+// The token is kept where only its owner can read it and is never printed; a file the user made
+// keeps its mode, with a warning when others can read it.
+void tst_web::tokenKeptFromOthers()
+{
+    const QString made = m_dir.path() + QStringLiteral("/made");
+    QDir().mkpath(made);
+    {
+        WebService web(*m_core, *m_state, made, freePort());
+        const QString told = web.start().join(u'\n');
+        QVERIFY(!web.token().isEmpty());
+        QVERIFY2(!told.contains(web.token()), qPrintable(told));
+        QVERIFY2(told.contains(observatoryIniPath(made)), qPrintable(told));
+        QCOMPARE(modeOf(observatoryIniPath(made)), 0600);
+    }
+    const QString users = m_dir.path() + QStringLiteral("/users");
+    QDir().mkpath(users);
+    test::writeBytes(observatoryIniPath(users), "[web]\ntoken=mine\n");
+    ::chmod(QFile::encodeName(observatoryIniPath(users)).constData(), 0644);
+    Warnings warnings;
+    WebService web(*m_core, *m_state, users, freePort());
+    web.start();
+    QCOMPARE(warnings.count(observatoryIniPath(users)), 1);
+    QCOMPARE(modeOf(observatoryIniPath(users)), 0644);
+}
+
+// A port another program holds costs the page, not the night: the survey is told, and the page
+// comes once the port is free.
+void tst_web::takenPortLeavesTheSurvey()
+{
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+    const QString folder = m_dir.path() + QStringLiteral("/taken");
+    QDir().mkpath(folder);
+    const QString notified = folder + QStringLiteral("/notified.txt");
+    test::writeBytes(folder + QStringLiteral("/notify.sh"),
+                     "echo \"$KESTROVE_EVENT\" >> \"" + notified.toUtf8() + "\"\n");
+    test::writeBytes(observatoryIniPath(folder), "[web]\nport=" + QByteArray::number(taken.serverPort()) +
+                                                     "\ntoken=s3cret\n[notify]\ncommand=sh " +
+                                                     folder.toUtf8() + "/notify.sh\n");
+    Warnings warnings;
+    WebService web(*m_core, *m_state, folder);
+    try {
+        web.start();
+    } catch (const std::exception& error) {
+        QFAIL(
+            qPrintable(QStringLiteral("a taken port stopped the start: ") + QString::fromUtf8(error.what())));
+    }
+    const auto events = [&] {
+        QFile file(notified);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QTRY_COMPARE(events(), QByteArray("web-error\n"));
+    QCOMPARE(warnings.count(QString::number(taken.serverPort())), 1);
+    const quint16 port = taken.serverPort();
+    taken.close();
+    QVERIFY(web.listen());
+    QCOMPARE(web.server()->port(), port);
 }
 
 QTEST_GUILESS_MAIN(tst_web)

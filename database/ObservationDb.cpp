@@ -1,0 +1,366 @@
+#include "database/ObservationDb.h"
+
+#include "database/DatabaseError.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <atomic>
+
+namespace kestrove::database {
+
+namespace {
+
+// Each step takes the schema from its index (the user_version found) to the next version.
+const std::vector<std::vector<const char*>> kMigrations = {
+    {
+        "CREATE TABLE plans ("
+        " id INTEGER PRIMARY KEY,"
+        " kind TEXT NOT NULL,"
+        " target TEXT NOT NULL,"
+        " start_utc TEXT NOT NULL,"
+        " end_utc TEXT,"
+        " result TEXT,"
+        " frames INTEGER NOT NULL DEFAULT 0,"
+        " accepted INTEGER NOT NULL DEFAULT 0)",
+        "CREATE INDEX plans_by_start ON plans (start_utc)",
+        "CREATE TABLE frames ("
+        " id INTEGER PRIMARY KEY,"
+        " plan_id INTEGER REFERENCES plans (id),"
+        " target TEXT NOT NULL,"
+        " kind TEXT NOT NULL,"
+        " utc TEXT NOT NULL,"
+        " filter TEXT NOT NULL,"
+        " exposure REAL NOT NULL,"
+        " binning INTEGER NOT NULL,"
+        " path TEXT NOT NULL,"
+        " stars INTEGER NOT NULL,"
+        " hfr REAL NOT NULL,"
+        " background REAL NOT NULL,"
+        " noise REAL NOT NULL,"
+        " grade TEXT NOT NULL CHECK (grade IN ('accepted', 'rejected')),"
+        " reason TEXT NOT NULL,"
+        " solved_ra REAL,"
+        " solved_dec REAL,"
+        " pointing_error REAL)",
+        "CREATE INDEX frames_by_utc ON frames (utc)",
+        "CREATE INDEX frames_by_reference ON frames (target, filter, grade, utc)",
+    },
+};
+static_assert(ObservationDb::schemaVersion == 1, "one migration step per version");
+
+const QString kFrameColumns = QStringLiteral(
+    "id, plan_id, target, kind, utc, filter, exposure, binning, path, stars, hfr, background, noise, grade, "
+    "reason, solved_ra, solved_dec, pointing_error");
+const QString kPlanColumns = QStringLiteral("id, kind, target, start_utc, end_utc, result, frames, accepted");
+
+// Fixed-width ISO 8601 in UTC with milliseconds, so that text order is time order.
+QVariant utcText(const QDateTime& utc)
+{
+    return utc.isValid() ? QVariant(utc.toUTC().toString(Qt::ISODateWithMs)) : QVariant();
+}
+
+QDateTime utcOf(const QVariant& value)
+{
+    return value.isNull() ? QDateTime() : QDateTime::fromString(value.toString(), Qt::ISODateWithMs).toUTC();
+}
+
+// Qt binds a null QString as NULL: an empty text is stored as empty.
+QString text(const QString& value)
+{
+    return value.isNull() ? QStringLiteral("") : value;
+}
+
+QVariant orNull(const std::optional<double>& value)
+{
+    return value ? QVariant(*value) : QVariant();
+}
+
+FrameRecord frameOf(const QSqlQuery& q)
+{
+    FrameRecord f;
+    f.id = q.value(0).toLongLong();
+    f.planId = q.value(1).isNull() ? 0 : q.value(1).toLongLong();
+    f.target = q.value(2).toString();
+    f.kind = q.value(3).toString();
+    f.utc = utcOf(q.value(4));
+    f.filter = q.value(5).toString();
+    f.exposure = q.value(6).toDouble();
+    f.binning = q.value(7).toInt();
+    f.path = q.value(8).toString();
+    f.measurement.stars = q.value(9).toInt();
+    f.measurement.medianHfr = q.value(10).toDouble();
+    f.measurement.background = q.value(11).toDouble();
+    f.measurement.noise = q.value(12).toDouble();
+    f.accepted = q.value(13).toString() == QLatin1String("accepted");
+    f.reason = q.value(14).toString();
+    if (!q.value(15).isNull())
+        f.measurement.solved =
+            imaging::SolvedCentre{q.value(15).toDouble(), q.value(16).toDouble(), q.value(17).toDouble()};
+    return f;
+}
+
+PlanRecord planOf(const QSqlQuery& q)
+{
+    PlanRecord p;
+    p.id = q.value(0).toLongLong();
+    p.kind = q.value(1).toString();
+    p.target = q.value(2).toString();
+    p.startUtc = utcOf(q.value(3));
+    p.endUtc = utcOf(q.value(4));
+    p.result = q.value(5).toString();
+    p.frames = q.value(6).toInt();
+    p.accepted = q.value(7).toInt();
+    return p;
+}
+
+} // namespace
+
+QString observationsPath(const QString& logDir)
+{
+    return QDir(logDir).filePath(QStringLiteral("observations.sqlite"));
+}
+
+namespace {
+
+// Runs a prepared query, or throws naming what it was for.
+void run(QSqlQuery& q, const QString& path, const char* what)
+{
+    if (!q.exec())
+        throw DatabaseError(path, QString::fromLatin1(what), q.lastError().text());
+}
+
+void run(QSqlDatabase& db, const QString& path, const QString& sql, const char* what)
+{
+    QSqlQuery q(db);
+    if (!q.exec(sql))
+        throw DatabaseError(path, QString::fromLatin1(what), q.lastError().text());
+}
+
+// A transaction that rolls back unless committed: a throw on the way leaves nothing half-written.
+class Transaction
+{
+public:
+    Transaction(QSqlDatabase& db, const QString& path) : m_db(db), m_path(path)
+    {
+        if (!m_db.transaction())
+            throw DatabaseError(m_path, QStringLiteral("cannot begin a transaction"),
+                                m_db.lastError().text());
+    }
+    ~Transaction()
+    {
+        if (!m_done)
+            m_db.rollback();
+    }
+    void commit()
+    {
+        if (!m_db.commit())
+            throw DatabaseError(m_path, QStringLiteral("cannot commit"), m_db.lastError().text());
+        m_done = true;
+    }
+
+private:
+    QSqlDatabase& m_db;
+    const QString& m_path;
+    bool m_done = false;
+};
+
+} // namespace
+
+ObservationDb::ObservationDb(const QString& path) : m_path(path)
+{
+    static std::atomic<quint64> instances{0};
+    m_connection = QStringLiteral("kestrove-observations-%1").arg(instances.fetch_add(1));
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
+        throw DatabaseError(m_path, QStringLiteral("cannot open"),
+                            QStringLiteral("Qt's SQLite driver is not installed (libqt6sql6-sqlite)"));
+    const QString folder = QFileInfo(m_path).absolutePath();
+    if (!QDir().mkpath(folder))
+        throw DatabaseError(m_path, QStringLiteral("cannot open"), QStringLiteral("cannot create ") + folder);
+    try {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+        db.setDatabaseName(m_path);
+        // A reader in another process (the report, the web page) holds the file only briefly.
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        if (!db.open())
+            throw DatabaseError(m_path, QStringLiteral("cannot open"), db.lastError().text());
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("PRAGMA journal_mode = WAL")) || !q.next() ||
+            q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+            throw DatabaseError(m_path, QStringLiteral("cannot use a write-ahead log"),
+                                q.lastError().isValid()
+                                    ? q.lastError().text()
+                                    : QStringLiteral("journal mode stays %1").arg(q.value(0).toString()));
+        q.finish();
+        // Full syncs: a frame committed survives a power cut too, at one sync per frame.
+        run(db, m_path, QStringLiteral("PRAGMA synchronous = FULL"), "cannot set synchronous writes");
+        run(db, m_path, QStringLiteral("PRAGMA foreign_keys = ON"), "cannot check plan references");
+        migrate();
+    } catch (...) {
+        QSqlDatabase::database(m_connection, false).close();
+        QSqlDatabase::removeDatabase(m_connection);
+        throw;
+    }
+}
+
+ObservationDb::~ObservationDb()
+{
+    QSqlDatabase::database(m_connection, false).close();
+    QSqlDatabase::removeDatabase(m_connection);
+}
+
+void ObservationDb::migrate()
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
+        throw DatabaseError(m_path, QStringLiteral("cannot read the schema version"), q.lastError().text());
+    const int found = q.value(0).toInt();
+    q.finish();
+    if (found > schemaVersion)
+        throw DatabaseError(m_path, QStringLiteral("cannot open"),
+                            QStringLiteral("its schema is version %1, newer than this program's %2")
+                                .arg(found)
+                                .arg(schemaVersion));
+    for (int version = found; version < schemaVersion; ++version) {
+        Transaction transaction(db, m_path);
+        for (const char* statement : kMigrations[static_cast<size_t>(version)])
+            run(db, m_path, QString::fromLatin1(statement), "cannot bring the schema to its next version");
+        run(db, m_path, QStringLiteral("PRAGMA user_version = %1").arg(version + 1),
+            "cannot set the schema version");
+        transaction.commit();
+    }
+}
+
+qint64 ObservationDb::startPlan(const QString& kind, const QString& target, const QDateTime& startUtc)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("INSERT INTO plans (kind, target, start_utc) VALUES (?, ?, ?)"));
+    q.addBindValue(text(kind));
+    q.addBindValue(text(target));
+    q.addBindValue(utcText(startUtc));
+    run(q, m_path, "cannot record a plan");
+    return q.lastInsertId().toLongLong();
+}
+
+qint64 ObservationDb::addFrame(const FrameRecord& frame)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    Transaction transaction(db, m_path);
+    QSqlQuery q(db);
+    q.prepare(
+        QStringLiteral("INSERT INTO frames (plan_id, target, kind, utc, filter, exposure, binning, path, "
+                       "stars, hfr, background, noise, grade, reason, solved_ra, solved_dec, pointing_error) "
+                       "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    const imaging::FrameMeasurement& m = frame.measurement;
+    const auto& solved = m.solved;
+    q.addBindValue(frame.planId ? QVariant(frame.planId) : QVariant());
+    q.addBindValue(text(frame.target));
+    q.addBindValue(text(frame.kind));
+    q.addBindValue(utcText(frame.utc));
+    q.addBindValue(text(frame.filter));
+    q.addBindValue(frame.exposure);
+    q.addBindValue(frame.binning);
+    q.addBindValue(text(frame.path));
+    q.addBindValue(m.stars);
+    q.addBindValue(m.medianHfr);
+    q.addBindValue(m.background);
+    q.addBindValue(m.noise);
+    q.addBindValue(frame.accepted ? QStringLiteral("accepted") : QStringLiteral("rejected"));
+    q.addBindValue(text(frame.reason));
+    q.addBindValue(orNull(solved ? std::optional(solved->rightAscension) : std::nullopt));
+    q.addBindValue(orNull(solved ? std::optional(solved->declination) : std::nullopt));
+    q.addBindValue(orNull(solved ? std::optional(solved->pointingError) : std::nullopt));
+    run(q, m_path, "cannot record a frame");
+    const qint64 id = q.lastInsertId().toLongLong();
+    if (frame.planId) {
+        QSqlQuery count(db);
+        count.prepare(
+            QStringLiteral("UPDATE plans SET frames = frames + 1, accepted = accepted + ? WHERE id = ?"));
+        count.addBindValue(frame.accepted ? 1 : 0);
+        count.addBindValue(frame.planId);
+        run(count, m_path, "cannot count a frame in its plan");
+    }
+    transaction.commit();
+    return id;
+}
+
+PlanRecord ObservationDb::finishPlan(qint64 planId, const QDateTime& endUtc, const QString& result)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("UPDATE plans SET end_utc = ?, result = ? WHERE id = ?"));
+    q.addBindValue(utcText(endUtc));
+    q.addBindValue(text(result));
+    q.addBindValue(planId);
+    run(q, m_path, "cannot finish a plan");
+    const std::optional<PlanRecord> finished = plan(planId);
+    if (!finished)
+        throw DatabaseError(m_path, QStringLiteral("cannot finish a plan"),
+                            QStringLiteral("there is no plan %1").arg(planId));
+    return *finished;
+}
+
+std::optional<PlanRecord> ObservationDb::plan(qint64 planId) const
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT %1 FROM plans WHERE id = ?").arg(kPlanColumns));
+    q.addBindValue(planId);
+    run(q, m_path, "cannot read a plan");
+    if (!q.next())
+        return std::nullopt;
+    return planOf(q);
+}
+
+std::vector<imaging::FrameMeasurement> ObservationDb::acceptedFrames(const QString& target,
+                                                                     const QString& filter, int count) const
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT %1 FROM frames WHERE target = ? AND filter = ? AND grade = 'accepted' "
+                             "ORDER BY utc DESC, id DESC LIMIT ?")
+                  .arg(kFrameColumns));
+    q.addBindValue(text(target));
+    q.addBindValue(text(filter));
+    q.addBindValue(std::max(0, count));
+    run(q, m_path, "cannot read the reference frames");
+    std::vector<imaging::FrameMeasurement> measurements;
+    while (q.next())
+        measurements.push_back(frameOf(q).measurement);
+    return measurements;
+}
+
+std::vector<FrameRecord> ObservationDb::frames(const QDateTime& fromUtc, const QDateTime& toUtc) const
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT %1 FROM frames WHERE utc >= ? AND utc < ? ORDER BY utc, id")
+                  .arg(kFrameColumns));
+    q.addBindValue(utcText(fromUtc));
+    q.addBindValue(utcText(toUtc));
+    run(q, m_path, "cannot read the frames");
+    std::vector<FrameRecord> records;
+    while (q.next())
+        records.push_back(frameOf(q));
+    return records;
+}
+
+std::vector<PlanRecord> ObservationDb::plans(const QDateTime& fromUtc, const QDateTime& toUtc) const
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(
+        QStringLiteral("SELECT %1 FROM plans WHERE start_utc >= ? AND start_utc < ? ORDER BY start_utc, id")
+            .arg(kPlanColumns));
+    q.addBindValue(utcText(fromUtc));
+    q.addBindValue(utcText(toUtc));
+    run(q, m_path, "cannot read the plans");
+    std::vector<PlanRecord> records;
+    while (q.next())
+        records.push_back(planOf(q));
+    return records;
+}
+
+} // namespace kestrove::database

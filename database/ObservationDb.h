@@ -1,0 +1,87 @@
+#pragma once
+
+#include "imaging/FrameGrade.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace kestrove::database {
+
+// "observations.sqlite" in the log folder.
+QString observationsPath(const QString& logDir);
+
+// One plan as the observatory ran it; its counts grow with each frame recorded.
+struct PlanRecord
+{
+    qint64 id = 0;
+    QString kind; // the survey kind, "SNe", "MPS", "MPF", "SLC"
+    QString target;
+    QDateTime startUtc;
+    QDateTime endUtc; // invalid until the plan is finished
+    QString result;   // what history.csv says of it; empty until finished
+    int frames = 0;
+    int accepted = 0;
+};
+
+// One frame taken, with its measurement and grade.
+struct FrameRecord
+{
+    qint64 id = 0;     // given when recorded
+    qint64 planId = 0; // 0: taken outside a plan (a test frame)
+    QString target;
+    QString kind; // the plan's survey kind, or what else took it ("test")
+    QDateTime utc;
+    QString filter;
+    double exposure = 0; // seconds
+    int binning = 1;
+    QString path;
+    imaging::FrameMeasurement measurement;
+    bool accepted = false;
+    QString reason; // why it was rejected; empty when accepted
+};
+
+// The record of every frame and plan, in SQLite through Qt SQL. Each frame is written in a
+// transaction of its own together with its plan's counts, in WAL mode with full syncs, so a kill
+// loses at most the frame being written. Each instance has a connection of its own, used on the
+// thread that made it. Every failure throws DatabaseError naming the file.
+class ObservationDb
+{
+public:
+    // The schema's version, kept in PRAGMA user_version; older files are brought up to it.
+    static constexpr int schemaVersion = 1;
+
+    // Opens the file, creating it and its folder if needed.
+    explicit ObservationDb(const QString& path);
+    ~ObservationDb();
+    ObservationDb(const ObservationDb&) = delete;
+    ObservationDb& operator=(const ObservationDb&) = delete;
+
+    const QString& path() const { return m_path; }
+
+    // Starts a plan's record; returns its id.
+    qint64 startPlan(const QString& kind, const QString& target, const QDateTime& startUtc);
+    // Records a frame and counts it in its plan; returns its id.
+    qint64 addFrame(const FrameRecord& frame);
+    // Sets a plan's end and result; returns the plan with its counts.
+    PlanRecord finishPlan(qint64 planId, const QDateTime& endUtc, const QString& result);
+
+    std::optional<PlanRecord> plan(qint64 planId) const;
+    // The measurements of the latest `count` accepted frames of a target in a filter, newest first:
+    // the reference its next frame is graded against.
+    std::vector<imaging::FrameMeasurement> acceptedFrames(const QString& target, const QString& filter,
+                                                          int count) const;
+    // Frames taken, and plans started, from `fromUtc` up to but not including `toUtc`, oldest first.
+    std::vector<FrameRecord> frames(const QDateTime& fromUtc, const QDateTime& toUtc) const;
+    std::vector<PlanRecord> plans(const QDateTime& fromUtc, const QDateTime& toUtc) const;
+
+private:
+    void migrate();
+
+    QString m_path;
+    QString m_connection;
+};
+
+} // namespace kestrove::database

@@ -1,0 +1,49 @@
+#include "host/indi/steps/ExposureStep.h"
+
+#include "text/NumberText.h"
+
+namespace kestrove::indi {
+
+void ExposureStep::start()
+{
+    const AcquisitionPlan& plan = m_context.plan;
+    if (plan.count <= 0) {
+        m_context.stepDone();
+        return;
+    }
+    m_camera.configure(plan.binning, plan.subframe, *this);
+}
+
+void ExposureStep::cameraReady()
+{
+    const AcquisitionPlan& plan = m_context.plan;
+    m_context.log({QStringLiteral("camera"), plan.target, QStringLiteral("binning %1").arg(plan.binning),
+                   QStringLiteral("subframe %1").arg(doubleText(plan.subframe)), m_camera.frameText()});
+    m_context.imagesSaved = 0;
+    expose();
+}
+
+void ExposureStep::expose()
+{
+    m_camera.expose(m_context.plan.interval, QStringLiteral("exposure %1").arg(m_context.imagesSaved + 1));
+}
+
+void ExposureStep::frameArrived(const IndiBlob* frame)
+{
+    QString error;
+    const QString path = m_saver.save(*frame, error);
+    if (path.isEmpty()) {
+        m_context.fail(error);
+        return;
+    }
+    const AcquisitionPlan& plan = m_context.plan;
+    ++m_context.imagesSaved;
+    m_context.log({QStringLiteral("image"), plan.target, plan.filter, integerText(plan.binning),
+                   doubleText(plan.interval), path});
+    if (m_context.imagesSaved < plan.count)
+        expose();
+    else
+        m_context.stepDone();
+}
+
+} // namespace kestrove::indi

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "host/indi/steps/CameraControl.h"
+#include "host/indi/steps/FrameSaver.h"
+
+namespace kestrove::indi {
+
+// The plan's images: the camera set to the plan's binning and subframe, then its count of
+// exposures, each saved before the next starts.
+class ExposureStep : public CameraControl::User
+{
+public:
+    ExposureStep(StepContext& context, CameraControl& camera)
+        : m_context(context), m_camera(camera), m_saver(context, camera)
+    {
+    }
+
+    void start();
+
+    void cameraReady() override;
+    void frameArrived(const IndiBlob* frame) override;
+
+private:
+    void expose();
+
+    StepContext& m_context;
+    CameraControl& m_camera;
+    FrameSaver m_saver;
+};
+
+} // namespace kestrove::indi
