@@ -14,12 +14,15 @@
 #include "core/History.h"
 #include "database/DatabaseError.h"
 #include "report/FrameLines.h"
+#include "settings/ObservatoryForm.h"
 #include "text/NumberText.h"
+#include "text/ValueText.h"
 #include "ui_frmMain.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QDir>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -351,6 +354,7 @@ void frmMain::prefsClicked()
         form.setMaxElevation(s.maxElevation);
         form.setMinAzimuth(s.minAzimuth);
         form.setMaxAzimuth(s.maxAzimuth);
+        form.setSelection(core.selection);
         form.exec();
         s.focusInterval = form.getFocusInterval();
         s.baseDir = form.getBaseDir();
@@ -360,6 +364,20 @@ void frmMain::prefsClicked()
         s.minAzimuth = form.getMinAzimuth();
         s.maxAzimuth = form.getMaxAzimuth();
         core.SaveConfig();
+        // The policy is the observatory's: the next pass chooses by it, and the next start reads it.
+        if (!(form.getSelection() == core.selection)) {
+            core.selection = form.getSelection();
+            // A file that cannot be written is the user's to mend; the run uses the choice meanwhile.
+            try {
+                QDir().mkpath(m_observatoryFolder);
+                saveObservatoryChanges(
+                    m_observatoryFolder,
+                    {{QStringLiteral("selection/policy"), policyText(core.selection.policy)},
+                     {QStringLiteral("selection/shares"), sharesText(core.selection.shares)}});
+            } catch (const std::exception& error) {
+                QMessageBox::warning(this, programTitle, QString::fromUtf8(error.what()));
+            }
+        }
     });
 }
 

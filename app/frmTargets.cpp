@@ -34,12 +34,14 @@ const QString localFormat = QStringLiteral("yyyy-MM-dd HH:mm");
 
 QStringList columnTitles()
 {
-    return {QStringLiteral("Name"),       QStringLiteral("RA"),       QStringLiteral("Dec"),
-            QStringLiteral("Last image"), QStringLiteral("Reshoot"),  QStringLiteral("Images"),
-            QStringLiteral("Priority"),   QStringLiteral("Interval"), QStringLiteral("Exposure"),
-            QStringLiteral("Binning"),    QStringLiteral("Filter"),   QStringLiteral("Tonight")};
+    return {QStringLiteral("Name"),        QStringLiteral("RA"),       QStringLiteral("Dec"),
+            QStringLiteral("Last image"),  QStringLiteral("Reshoot"),  QStringLiteral("Images"),
+            QStringLiteral("Priority"),    QStringLiteral("Interval"), QStringLiteral("Exposure"),
+            QStringLiteral("Binning"),     QStringLiteral("Filter"),   QStringLiteral("Min altitude"),
+            QStringLiteral("Max airmass"), QStringLiteral("Window"),   QStringLiteral("Tonight")};
 }
-constexpr int kTonightColumn = 11;
+// A column for each config item (the last image standing for lastImageJD), then Tonight.
+const int kTonightColumn = TargetsPage::kLastImageColumn + static_cast<int>(targetItemKeys().size());
 
 // lastImageJD shown as the site's local date and time; 0 or none: never imaged.
 QString localTimeOfJD(const QString& jdText, const QTimeZone& zone)

@@ -420,6 +420,18 @@ bool SurveyCore::runSurvey()
 
         float score = 0;
         QString target;
+        // The balanced policy weighs the kinds' bests together once every kind has offered its own.
+        const bool balancedPass = balanced();
+        struct Offered
+        {
+            const KindStep* step;
+            QString target;
+        };
+        QList<KindOffer> offers;
+        QList<Offered> offered;
+        unsigned offeredKinds = 0;
+        notDueThisPass = 0;
+        negativeThisPass = 0;
         for (const KindStep& step : kinds) {
             if (!m_view.isKindChecked(step.kind))
                 continue;
@@ -433,13 +445,41 @@ bool SurveyCore::runSurvey()
                 throw HostError(QStringLiteral("weight"), kindText(step.kind),
                                 QStringLiteral("the weight \"%1\" is not a number").arg(weightText));
             const float rawScore = score;
-            score = static_cast<float>(static_cast<double>(score) * *weight);
+            if (balancedPass)
+                score = static_cast<float>(normalisedScore(balance, step.kind, rawScore) * *weight);
+            else
+                score = static_cast<float>(static_cast<double>(score) * *weight);
             if (observer)
                 observer->kindBest(step.kind, target, rawScore, score);
+            if (balancedPass) {
+                offers << KindOffer{step.kind, score};
+                offered << Offered{&step, target};
+                offeredKinds |= 1u << slotOf(step.kind);
+                continue;
+            }
             if (score > overallBest) {
                 overallBest = score;
                 chosenTarget = target;
                 chosenKind = &step;
+            }
+        }
+
+        const KindShares shares = kindShares(selection.shares);
+        if (balancedPass) {
+            QList<SurveyKind> held;
+            const int chosen = chooseOffer(balance, shares, offers, held);
+            if (chosen >= 0) {
+                overallBest = offers[chosen].weighted;
+                chosenTarget = offered[chosen].target;
+                chosenKind = offered[chosen].step;
+            }
+            for (qsizetype i = 0; i < offers.size(); ++i) {
+                if (!held.contains(offers[i].kind))
+                    continue;
+                logLine(kindText(offers[i].kind) +
+                        QStringLiteral(" held back: it has had its share of the night"));
+                if (observer)
+                    observer->shareUsed(offers[i].kind, offered[i].target);
             }
         }
 
@@ -551,11 +591,25 @@ bool SurveyCore::runSurvey()
                 logLine(
                     QStringLiteral("ACP did not successfully complete the plan - not updating targets file"));
             recordHistory(*this, record);
+            const double seconds = static_cast<double>(record.startUtc.msecsTo(record.endUtc)) / 1000;
+            if (balancedPass)
+                bookPlan(balance.times, shares, record.kind, offeredKinds, seconds);
+            if (observer)
+                observer->planEnded(record.kind, seconds);
             // "Stop Survey" waited for this plan; it is recorded, and the run ends here.
             if (m_stopAfterPlan)
                 stopRequested = true;
         } else {
-            setStatus(QStringLiteral("No viable target - sleeping for 5 minutes"));
+            QString status = QStringLiteral("No viable target - sleeping for 5 minutes");
+            // The balanced policy says what it would not take.
+            if (balancedPass && (notDueThisPass > 0 || negativeThisPass > 0)) {
+                const QString why = QStringLiteral("%1 not due, %2 with a negative score")
+                                        .arg(notDueThisPass)
+                                        .arg(negativeThisPass);
+                logLine(QStringLiteral("Nothing to take: ") + why);
+                status += QStringLiteral(" (") + why + u')';
+            }
+            setStatus(status);
             logLine(QStringLiteral("No viable target - sleeping for 5 minutes"));
             for (int second = 0; second < kNoTargetSleepSeconds; ++second) {
                 waitOneSecond();

@@ -132,6 +132,8 @@ QList<TargetCoverage> coverageOf(const QList<MonthNight>& nights,
             const double seconds = static_cast<double>(list[i - 1].first.secsTo(list[i].first));
             sum += seconds;
             longest = std::max(longest, seconds);
+            if (target.cadenceAsked && seconds < *target.cadenceAsked * 60.0)
+                ++target.earlyVisits;
             if (list[i - 1].second == list[i].second) {
                 sameNightSum += seconds;
                 ++sameNight;
@@ -162,6 +164,12 @@ MonthReport runMonthPreview(const MonthRequest& request, const std::function<boo
     report.zone = observatory.zone;
     const QList<bool> clear = clearNights(request.nights, request.clearFraction, request.seed);
     PreviewScratch scratch(request.first.programFolder);
+    report.policy = night.policy.value_or(observatory.settings.selection.policy);
+    if (report.policy == SelectionPolicy::Balanced)
+        report.shares = kindShares(observatory.settings.selection.shares);
+    // The balanced policy's memory and shares carry on from night to night.
+    KindBalance balance;
+    night.balance = &balance;
     QList<std::pair<SurveyKind, QString>> targets;
     std::map<QString, bool> known;
     for (int i = 0; i < request.nights; ++i) {
@@ -179,6 +187,11 @@ MonthReport runMonthPreview(const MonthRequest& request, const std::function<boo
             const NightReport one = runPreview(scratch, night, nightProgress);
             // Only what the coverage needs is kept: memory stays flat however long the month.
             month.plans = one.plans;
+            for (int k = 0; k < kindSlots; ++k) {
+                report.kindTimes.seconds[k] += one.kindTimes.seconds[k];
+                report.kindTimes.available[k] += one.kindTimes.available[k];
+                report.kindTimes.entitled[k] += one.kindTimes.entitled[k];
+            }
             for (const TargetReasons& target : one.reasons) {
                 bool& seen = known[targetKey(target.kind, target.name)];
                 if (!seen)
@@ -245,6 +258,9 @@ QString monthSummary(const MonthReport& report)
                        .arg(report.first.toString(Qt::ISODate))
                        .arg(clear)
                        .arg(report.nights.size() - clear);
+    if (report.policy == SelectionPolicy::Balanced)
+        text += QStringLiteral("Policy: ") + policyLine(report.policy, report.shares) + u'\n' +
+                sharesLine(report.kindTimes, report.shares) + u'\n';
     for (const SurveyKind kind : kinds) {
         int targets = 0, visited = 0, visits = 0, nightsObserved = 0, kept = 0, cadenceKnown = 0;
         int most = 0;

@@ -46,6 +46,8 @@ struct TargetCoverage
     // night (minutes); none when no night had two visits.
     std::optional<int> cadenceAsked;
     std::optional<double> cadenceGot;
+    // SLC: visits that came sooner after the one before than the cadence asked.
+    int earlyVisits = 0;
 };
 
 struct MonthReport
@@ -56,6 +58,10 @@ struct MonthReport
     QList<TargetCoverage> coverage;
     QStringList messages; // what the nights' surveys would have shown, each once
     bool stopped = false; // a night was stopped: the later ones were not run
+    // The policy the nights chose by, its shares, and the time each kind took over the month.
+    SelectionPolicy policy = SelectionPolicy::Specified;
+    KindShares shares{};
+    KindTimes kindTimes;
 };
 
 // Which of `nights` nights are clear: each one with probability `clearFraction`, drawn from `seed`,

@@ -92,20 +92,35 @@ QByteArray plansCsv(const NightReport& report)
 
 QByteArray reasonsCsv(const NightReport& report)
 {
-    QList<QStringList> rows{
-        {QStringLiteral("kind"), QStringLiteral("target"), QStringLiteral("passes considered"),
-         QStringLiteral("passes chosen"), QStringLiteral("mount limit"), QStringLiteral("observation window"),
-         QStringLiteral("minimum elevation"), QStringLiteral("horizon"), QStringLiteral("moon"),
-         QStringLiteral("transit elevation"), QStringLiteral("imaged within 12 h"),
-         QStringLiteral("set complete"), QStringLiteral("not due"), QStringLiteral("no position"),
-         QStringLiteral("sun limit"), QStringLiteral("lower score")}};
+    QList<QStringList> rows{{QStringLiteral("kind"),
+                             QStringLiteral("target"),
+                             QStringLiteral("passes considered"),
+                             QStringLiteral("passes chosen"),
+                             QStringLiteral("mount limit"),
+                             QStringLiteral("observation window"),
+                             QStringLiteral("minimum elevation"),
+                             QStringLiteral("horizon"),
+                             QStringLiteral("moon"),
+                             QStringLiteral("transit elevation"),
+                             QStringLiteral("imaged within 12 h"),
+                             QStringLiteral("set complete"),
+                             QStringLiteral("not due"),
+                             QStringLiteral("no position"),
+                             QStringLiteral("sun limit"),
+                             QStringLiteral("lower score"),
+                             QStringLiteral("below its minAltitude"),
+                             QStringLiteral("above its maxAirmass"),
+                             QStringLiteral("outside its window"),
+                             QStringLiteral("negative score"),
+                             QStringLiteral("share used")}};
     for (const TargetReasons& target : report.reasons) {
         QStringList row{kindText(target.kind), target.name, QString::number(target.considered)};
         for (const Outcome outcome :
              {Outcome::Chosen, Outcome::MountLimit, Outcome::ObservationWindow, Outcome::MinimumElevation,
               Outcome::Horizon, Outcome::Moon, Outcome::TransitElevation, Outcome::ImagedWithin12h,
               Outcome::SetComplete, Outcome::NotDue, Outcome::NoPosition, Outcome::SunLimit,
-              Outcome::LowerScore})
+              Outcome::LowerScore, Outcome::BelowMinAltitude, Outcome::AboveMaxAirmass,
+              Outcome::OutsideWindow, Outcome::NegativeScore, Outcome::ShareUsed})
             row << QString::number(target.count(outcome));
         rows << row;
     }
@@ -156,6 +171,10 @@ QString nightSummary(const NightReport& report)
     } else {
         lines << QStringLiteral("Dark time: none, the Sun stays above %1 degrees")
                      .arg(doubleText(darkSunAltitude));
+    }
+    if (report.preview && report.policy == SelectionPolicy::Balanced) {
+        lines << QStringLiteral("Policy: ") + policyLine(report.policy, report.shares);
+        lines << sharesLine(report.kindTimes, report.shares);
     }
     if (report.preview)
         lines << QStringLiteral("Passes: %1, of which idle (no viable target): %2")
@@ -214,6 +233,35 @@ QString nightSummary(const NightReport& report)
     for (const QString& message : report.messages)
         lines << QStringLiteral("Message: ") + message;
     return lines.join(u'\n') + u'\n';
+}
+
+QString policyLine(SelectionPolicy policy, const KindShares& shares)
+{
+    QString text = policyText(policy);
+    QStringList items;
+    for (const SurveyKind kind : {SurveyKind::SNe, SurveyKind::MPS, SurveyKind::MPF, SurveyKind::SLC})
+        if (shares[slotOf(kind)] > 0)
+            items << QStringLiteral("%1 %2").arg(kindText(kind), doubleText(shares[slotOf(kind)]));
+    if (!items.isEmpty())
+        text += QStringLiteral(", shares ") + items.join(QStringLiteral(", "));
+    return text;
+}
+
+QString sharesLine(const KindTimes& times, const KindShares& shares)
+{
+    QStringList items;
+    for (const SurveyKind kind : {SurveyKind::SNe, SurveyKind::MPS, SurveyKind::MPF, SurveyKind::SLC}) {
+        const int k = slotOf(kind);
+        if (!(times.available[k] > 0))
+            continue;
+        QString item = QStringLiteral("%1 %2 %").arg(kindText(kind),
+                                                     fixed(100 * times.seconds[k] / times.available[k], 1));
+        if (anyShare(shares))
+            item += QStringLiteral(" (asked %1)").arg(fixed(100 * times.entitled[k] / times.available[k], 1));
+        items << item;
+    }
+    return QStringLiteral("Share of the time in plans while each kind had a target: ") +
+           (items.isEmpty() ? QStringLiteral("none") : items.join(QStringLiteral(", ")));
 }
 
 QString newDatedFolder(const QString& parent, const QDate& night)

@@ -2,8 +2,10 @@
 
 #include "core/History.h"
 #include "database/ObservationDb.h"
+#include "core/KindBalance.h"
 #include "report/NightReasons.h"
 #include "report/NightWindow.h"
+#include "settings/ObservatorySettings.h"
 #include "sky/Astronomy.h"
 
 #include <QList>
@@ -51,12 +53,15 @@ struct NightReport
     // The frames of a real night with their grades, from the observations database; a preview has
     // none.
     std::vector<database::FrameRecord> frames;
+    // The policy the preview chose by, the shares it kept, and the time each kind took against the
+    // time of the passes it had a target in.
+    SelectionPolicy policy = SelectionPolicy::Specified;
+    KindShares shares{};
+    KindTimes kindTimes;
     // Messages the survey would have shown (a target line it could not read, say).
     QStringList messages;
 };
 
-// Airmass for an apparent elevation in degrees (Kasten and Young 1989); none at or below 0.
-std::optional<double> airmassAt(double elevation);
 // The plan with its target's place at its start; a night's plans in turn share `skies`.
 ObservedPlan observedPlan(const HistoryEntry& entry, SkyContexts& skies);
 ObservedPlan observedPlan(const HistoryEntry& entry, const Site& site);

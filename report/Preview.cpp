@@ -226,6 +226,8 @@ NightReport runPreview(PreviewScratch& scratch, const PreviewRequest& request,
     settings.planDir = observatoryFolder + QStringLiteral("/Plans");
     settings.logDir = observatoryFolder + QStringLiteral("/Logs");
     settings.hostPath = observatoryFolder;
+    if (request.policy)
+        settings.selection.policy = *request.policy;
     sim::SimObservatory host(observatoryFolder, settings);
     // Its window hears of progress every 40 ms (see PreviewView); events need not be looked at more
     // often than that.
@@ -242,9 +244,15 @@ NightReport runPreview(PreviewScratch& scratch, const PreviewRequest& request,
     view.attach(core);
     core.load();
     core.observer = &reasons;
+    const KindShares shares = core.balanced() ? kindShares(core.selection.shares) : KindShares{};
+    reasons.setShares(shares);
+    if (request.balance)
+        core.balance = *request.balance;
     core.discardLog = true;
     core.runLimits.untilUtc = request.span.endUtc;
     core.startSurvey();
+    if (request.balance)
+        *request.balance = core.balance;
 
     NightReport report;
     report.preview = true;
@@ -273,6 +281,9 @@ NightReport runPreview(PreviewScratch& scratch, const PreviewRequest& request,
     report.passes = reasons.passes();
     report.idlePasses = reasons.idlePasses();
     report.kindScores = reasons.kindScores();
+    report.policy = core.selection.policy;
+    report.shares = shares;
+    report.kindTimes = reasons.kindTimes();
     report.messages = view.messages;
     return report;
 }

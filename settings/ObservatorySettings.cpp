@@ -102,6 +102,8 @@ const QStringList& knownKeys()
         QStringLiteral("roof/openSeconds"),
         QStringLiteral("roof/closeSeconds"),
         QStringLiteral("mount/parkSeconds"),
+        QStringLiteral("selection/policy"),
+        QStringLiteral("selection/shares"),
     };
     return keys;
 }
@@ -356,6 +358,14 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("exposure=") + doubleText(s.focus.exposure),
         QStringLiteral("binning=") + QString::number(s.focus.binning),
         QStringLiteral("timeout=") + doubleText(s.focus.timeout),
+        QString(),
+        QStringLiteral("[selection]"),
+        QStringLiteral("; how a pass chooses between the kinds: specified (each kind's best score times its"),
+        QStringLiteral("; weight) or balanced (the kinds' scores on one scale, nothing before it is due)"),
+        QStringLiteral("policy=") + policyText(s.selection.policy),
+        QStringLiteral("; balanced: each kind's share of the night in percent, e.g. SNe:50,SLC:30,MPS:20"),
+        QStringLiteral("; (empty: no shares)"),
+        QStringLiteral("shares=") + sharesText(s.selection.shares),
     };
     // Kestrove's own file, edited with Linux tools: LF line ends (the reader takes CR LF as well).
     QByteArray bytes;
@@ -530,7 +540,40 @@ void readSolveAndFocus(IniReader& ini, ObservatorySettings& s, const QString& ab
     ini.number("focus/timeout", s.focus.timeout, 10, 86400);
 }
 
+void readSelection(IniReader& ini, ObservatorySettings& s)
+{
+    QString text;
+    if (ini.text("selection/policy", text)) {
+        const auto policy = parsePolicy(text);
+        if (!policy)
+            throw ini.bad("selection/policy", text, QStringLiteral("is neither specified nor balanced"));
+        s.selection.policy = *policy;
+    }
+    if (ini.text("selection/shares", text)) {
+        const auto shares = parseShares(text);
+        if (!shares)
+            throw ini.bad("selection/shares", text,
+                          QStringLiteral("is not a list of kind:percent items such as SNe:50,SLC:30,MPS:20"));
+        s.selection.shares = *shares;
+    }
+}
+
 } // namespace
+
+QString policyText(SelectionPolicy policy)
+{
+    return policy == SelectionPolicy::Balanced ? QStringLiteral("balanced") : QStringLiteral("specified");
+}
+
+std::optional<SelectionPolicy> parsePolicy(const QString& text)
+{
+    const QString policy = text.trimmed().toLower();
+    if (policy == QStringLiteral("specified") || policy.isEmpty())
+        return SelectionPolicy::Specified;
+    if (policy == QStringLiteral("balanced"))
+        return SelectionPolicy::Balanced;
+    return std::nullopt;
+}
 
 ObservatorySettings observatoryDefaults(const QString& folder)
 {
@@ -578,6 +621,7 @@ ObservatorySettings readObservatorySettings(const QString& folder)
     readFoldersAndAcquisition(ini, s, abs);
     readIndi(ini, s);
     readSolveAndFocus(ini, s, abs);
+    readSelection(ini, s);
     return s;
 }
 
@@ -664,6 +708,8 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("roof/openSeconds", doubleText(settings.roofOpenSeconds));
     set("roof/closeSeconds", doubleText(settings.roofCloseSeconds));
     set("mount/parkSeconds", doubleText(settings.parkSeconds));
+    set("selection/policy", policyText(settings.selection.policy));
+    set("selection/shares", sharesText(settings.selection.shares));
     ini.sync();
     if (ini.status() != QSettings::NoError)
         throw HostError(call, path, QStringLiteral("cannot write the file"));

@@ -91,6 +91,29 @@ struct SafetySettings
     bool operator==(const SafetySettings&) const = default;
 };
 
+// How a pass chooses between the survey kinds' best targets.
+enum class SelectionPolicy
+{
+    // Each kind's best score times its weight, the highest winning: the survey's own rule.
+    Specified,
+    // Each kind's scores brought to one scale before the weights apply, shares of the night kept,
+    // nothing taken before it is due or with a negative score, supernovae near their highest.
+    Balanced
+};
+
+// [selection]
+struct SelectionSettings
+{
+    SelectionPolicy policy = SelectionPolicy::Specified;
+    // The balanced policy's shares of the night by kind name, in percent; empty: no shares.
+    QList<QPair<QString, double>> shares;
+
+    bool operator==(const SelectionSettings& other) const = default;
+};
+
+QString policyText(SelectionPolicy policy);
+std::optional<SelectionPolicy> parsePolicy(const QString& text);
+
 // Everything "observatory.ini" configures, for every kind of host: one reading, each host taking
 // the sections it needs. [site], [mount] (but its start position), [limits] and [folders] are
 // shared; [clock], [weather] and [acquisition] describe the simulated observatory; [indi] a real
@@ -143,6 +166,8 @@ struct ObservatorySettings
     FocusSettings focus;
     // [safety]
     SafetySettings safety;
+    // [selection]
+    SelectionSettings selection;
     // [roof] and [mount] parkSeconds: how long the simulated roof and mount park take.
     double roofOpenSeconds = 0;
     double roofCloseSeconds = 0;

@@ -35,9 +35,25 @@ std::optional<bool> toBoolean(const QString& text)
     return *value != 0;
 }
 
+// "HH:MM" of a day, in minutes after midnight.
+std::optional<int16_t> toMinuteOfDay(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char(':'));
+    if (parts.size() != 2 || parts[0].isEmpty() || parts[0].size() > 2 || parts[1].size() != 2)
+        return std::nullopt;
+    bool hoursRead = false, minutesRead = false;
+    const int hours = parts[0].toInt(&hoursRead);
+    const int minutes = parts[1].toInt(&minutesRead);
+    if (!hoursRead || !minutesRead || hours < 0 || hours > 23 || minutes < 0 || minutes > 59 ||
+        parts[0].startsWith(QLatin1Char('+')) || parts[1].startsWith(QLatin1Char('+')))
+        return std::nullopt;
+    return static_cast<int16_t>(hours * 60 + minutes);
+}
+
 // Assigns one item's value; returns why it could not, or an empty text when it did. An unknown
 // key gives a null text through `known`.
-QString assignItem(const QString& key, const QString& value, TargetConfig& config, bool& known)
+QString assignItem(const QString& key, const QString& value, TargetConfig& config, TargetLimits& limits,
+                   bool& known)
 {
     known = true;
     const QString notNumber = QStringLiteral("not a number");
@@ -80,6 +96,24 @@ QString assignItem(const QString& key, const QString& value, TargetConfig& confi
         config.binning = *v;
     } else if (key == QLatin1String("filter")) {
         config.filter = value;
+    } else if (key == QLatin1String("minAltitude")) {
+        const auto v = parseNumber(value);
+        if (!v || *v < -90 || *v > 90)
+            return QStringLiteral("not an altitude from -90 to 90");
+        limits.minAltitude = static_cast<float>(*v);
+    } else if (key == QLatin1String("maxAirmass")) {
+        const auto v = parseNumber(value);
+        if (!v || !(*v >= 1) || *v > FLT_MAX)
+            return QStringLiteral("not an airmass of 1 or more");
+        limits.maxAirmass = static_cast<float>(*v);
+    } else if (key == QLatin1String("window")) {
+        const qsizetype dash = value.indexOf(QLatin1Char('-'));
+        const auto start = dash < 0 ? std::nullopt : toMinuteOfDay(value.left(dash));
+        const auto end = dash < 0 ? std::nullopt : toMinuteOfDay(value.mid(dash + 1));
+        if (!start || !end || *start == *end)
+            return QStringLiteral("not a window of local time HH:MM-HH:MM");
+        limits.windowStart = *start;
+        limits.windowEnd = *end;
     } else {
         known = false;
     }
@@ -91,8 +125,9 @@ QString assignItem(const QString& key, const QString& value, TargetConfig& confi
 QString targetItemProblem(const QString& key, const QString& value)
 {
     TargetConfig config;
+    TargetLimits limits;
     bool known = true;
-    const QString problem = assignItem(key, value, config, known);
+    const QString problem = assignItem(key, value, config, limits, known);
     return known ? problem : QStringLiteral("unknown item name");
 }
 
@@ -149,6 +184,12 @@ bool SurveyCore::extractName(const QString& target, QString& targetName)
 
 bool SurveyCore::parseTargetConfig(const QString& targetConfig, TargetConfig& config)
 {
+    TargetLimits ignored;
+    return parseTargetConfig(targetConfig, config, ignored);
+}
+
+bool SurveyCore::parseTargetConfig(const QString& targetConfig, TargetConfig& config, TargetLimits& limits)
+{
     bool clean = true;
     const auto report = [&](const QString& message) {
         reportLine(entryPlace.configLine, message, targetConfig);
@@ -168,7 +209,7 @@ bool SurveyCore::parseTargetConfig(const QString& targetConfig, TargetConfig& co
         } else {
             const QString key = item.left(eq);
             bool known = true;
-            const QString problem = assignItem(key, item.mid(eq + 1), config, known);
+            const QString problem = assignItem(key, item.mid(eq + 1), config, limits, known);
             if (!known)
                 report(QStringLiteral("Unknown item name ") + key);
             else if (!problem.isEmpty())

@@ -53,7 +53,8 @@ const QStringList& targetItemKeys()
     static const QStringList keys = {
         QStringLiteral("lastImageJD"), QStringLiteral("reshoot"),  QStringLiteral("imageCount"),
         QStringLiteral("priority"),    QStringLiteral("interval"), QStringLiteral("exposure"),
-        QStringLiteral("binning"),     QStringLiteral("filter"),
+        QStringLiteral("binning"),     QStringLiteral("filter"),   QStringLiteral("minAltitude"),
+        QStringLiteral("maxAirmass"),  QStringLiteral("window"),
     };
     return keys;
 }

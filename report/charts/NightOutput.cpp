@@ -5,8 +5,11 @@
 #include "report/NightFiles.h"
 #include "report/charts/CoverageChart.h"
 #include "report/charts/NightCharts.h"
+#include "text/HostError.h"
 
 #include <QDir>
+
+#include <tuple>
 
 namespace kestrove {
 
@@ -40,6 +43,23 @@ QStringList writeMonthFiles(const MonthReport& report, const QString& folder)
     writeWholeFile(paths[0], coverageCsv(report));
     writeWholeFile(paths[1], monthPlansCsv(report));
     charts::saveCoverageChart(report, paths[2], paths[3]);
+    return paths;
+}
+
+QStringList writePolicyFiles(const PolicyMonths& months, const QString& folder)
+{
+    QStringList paths;
+    const QDir dir(folder);
+    for (const auto& [name, month, night] :
+         {std::tuple{QStringLiteral("specified"), &months.specified, &months.specifiedNight},
+          std::tuple{QStringLiteral("balanced"), &months.balanced, &months.balancedNight}}) {
+        const QString sub = dir.filePath(name);
+        if (!QDir().mkpath(sub))
+            throw HostError(QStringLiteral("preview"), sub, QStringLiteral("cannot create the folder"));
+        paths << (*night ? writePreviewFiles(**night, sub) : writeMonthFiles(*month, sub));
+    }
+    paths << dir.filePath(QStringLiteral("policies.txt"));
+    writeWholeFile(paths.last(), policyComparison(months).toUtf8());
     return paths;
 }
 

@@ -195,6 +195,11 @@ TEST(ObservatorySettings, MalformedValueNamesKeyAndFile)
         {"limits", "sunAltitude=-91", "sunAltitude"},
         {"limits", "moonSeparation=far", "moonSeparation"},
         {"limits", "moonSeparation=181", "moonSeparation"},
+        {"selection", "policy=fair", "policy"},
+        {"selection", "shares=SNe:50,SNe:50", "shares"},
+        {"selection", "shares=SNe:-5", "shares"},
+        {"selection", "shares=SNe", "shares"},
+        {"selection", "shares=Comets:20", "shares"},
     };
     for (const auto& c : cases) {
         QTemporaryDir dir;
@@ -267,6 +272,39 @@ TEST(ObservatorySettings, SunLimitAndTheMinimumElevationOfANewFile)
     EXPECT_TRUE(text.contains("\nsunAltitude=-12\n"));
     EXPECT_TRUE(text.contains("\nmoonSeparation=\n"));
     EXPECT_FALSE(fresh.moonSeparation);
+}
+
+TEST(ObservatorySettings, SelectionPolicyAndShares)
+{
+    using Shares = QList<QPair<QString, double>>;
+    const struct
+    {
+        const char* selection; // the [selection] section as the file holds it
+        SelectionPolicy policy;
+        Shares shares;
+    } cases[] = {
+        {"", SelectionPolicy::Specified, {}},
+        {"policy=Balanced\n", SelectionPolicy::Balanced, {}},
+        {"policy=specified\nshares=\n", SelectionPolicy::Specified, {}},
+        {"policy=balanced\nshares=SNe:50,SLC:30,MPS:20\n",
+         SelectionPolicy::Balanced,
+         {{"SNe", 50}, {"SLC", 30}, {"MPS", 20}}},
+        {"shares=\"sne:12.5; slc:87.5\"\n", SelectionPolicy::Specified, {{"SNe", 12.5}, {"SLC", 87.5}}},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        writeIni(dir.path(), QByteArray("[selection]\n") + c.selection);
+        const ObservatorySettings s = readObservatorySettings(dir.path());
+        EXPECT_EQ(s.selection.policy, c.policy) << c.selection;
+        EXPECT_EQ(s.selection.shares, c.shares) << c.selection;
+        EXPECT_TRUE(s.notes.isEmpty()) << c.selection;
+    }
+    // Written and read back.
+    QTemporaryDir dir;
+    ObservatorySettings s = test::fixedSite(dir.path());
+    s.selection = {SelectionPolicy::Balanced, {{"MPS", 20}, {"SNe", 80}}};
+    writeObservatorySettings(dir.path(), s);
+    EXPECT_EQ(readObservatorySettings(dir.path()).selection, s.selection);
 }
 
 // A line that the reader cannot use is named at start, with its line number and text; what could
