@@ -38,7 +38,7 @@ void fillTable(QTableWidget* table, const QByteArray& csv)
 {
     // The night's own files end lines with LF, a file from elsewhere may use CR LF.
     static const QRegularExpression lineEnd(QStringLiteral("\r?\n"));
-    QStringList lines = QString::fromLatin1(csv).split(lineEnd, Qt::SkipEmptyParts);
+    QStringList lines = ownText(csv).split(lineEnd, Qt::SkipEmptyParts);
     table->clear();
     if (lines.isEmpty())
         return;

@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QSet>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -126,6 +127,9 @@ QString entryProblem(const TargetEntry& e)
         problems << QStringLiteral("the name is empty");
     else if (e.name.contains(tab) || e.name.startsWith(QStringLiteral("****")))
         problems << QStringLiteral("the name \"%1\" holds a tab or begins with ****").arg(e.name);
+    else if (std::any_of(e.name.begin(), e.name.end(), [](QChar c) { return c.unicode() > 0xff; }))
+        // The targets file holds a byte a character.
+        problems << QStringLiteral("the name \"%1\" holds a character outside Latin-1").arg(e.name);
     // The survey's own readers, so that what is accepted here is what a pass reads.
     for (const auto& [text, first, what] :
          {std::tuple{e.ra, u'h', "right ascension"}, std::tuple{e.dec, u'd', "declination"}}) {

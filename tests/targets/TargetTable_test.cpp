@@ -45,6 +45,8 @@ TEST(TargetTable, TheEditorRefusesWhatTheSurveyCannotRead)
          "Invalid right ascension - \"25:00:00\" is outside 0 to 24 hours; Invalid declination - \"+95\" is "
          "outside -90 to 90 degrees"},
         {entry("West", "-0:00:01", "0"), "is outside 0 to 24 hours"},
+        {entry("V\u00e9ga", "1", "2"), ""},
+        {entry("\u03c9 Cen", "1", "2"), "outside Latin-1"}, // a single-byte file cannot hold it
         {entry("", "1", "-90.5", "**** binning=x"),
          "the name is empty; Invalid declination - \"-90.5\" is outside -90 to 90 degrees; Invalid item "
          "binning=x"},
