@@ -182,6 +182,16 @@ void recordObservatoryEvent(SurveyCore& core, const QString& event) noexcept
     }
 }
 
+// The observatory's events as they happen: a status line each (a headless run prints nothing else),
+// then the records.
+std::function<void(const QString&)> observatoryEvents(SurveyCore& core)
+{
+    return [&core](const QString& event) {
+        core.setStatus(QStringLiteral("Observatory: ") + event);
+        recordObservatoryEvent(core, event);
+    };
+}
+
 // "Survey stopping: waiting for M51 to end, about 12 min left"; the time left while the plan's
 // expected end lies ahead.
 QString stoppingStatus(const QString& target, const QDateTime& expectedEnd, const QDateTime& utcNow)
@@ -242,7 +252,7 @@ void SurveyCore::closeObservatory(const QString& why)
     ObservatoryControl* observatory = m_host.observatoryControl();
     if (!observatory)
         return;
-    observatory->onEvent = [this](const QString& event) { recordObservatoryEvent(*this, event); };
+    observatory->onEvent = observatoryEvents(*this);
     // The run ends at its next check; the shut-down waits for nothing.
     if (m_running)
         abortRun();
@@ -364,7 +374,7 @@ bool SurveyCore::runSurvey()
     ensureChainScript(*this);
     ObservatoryControl* observatory = m_host.observatoryControl();
     if (observatory) {
-        observatory->onEvent = [this](const QString& event) { recordObservatoryEvent(*this, event); };
+        observatory->onEvent = observatoryEvents(*this);
         observatory->runStarted();
     }
 
