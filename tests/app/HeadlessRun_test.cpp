@@ -499,5 +499,24 @@ TEST(HeadlessClose, CloseFromAShellEndsTheRunningSurvey)
     EXPECT_TRUE(log.trimmed().endsWith("\tdone\tRoof closed")) << log.toStdString();
 }
 
+// With no survey running, --close shuts the observatory itself and says nothing of the survey it
+// does not start.
+TEST(HeadlessClose, CloseWithNoSurveyRunningWarnsOfNoSurvey)
+{
+    QTemporaryDir dir;
+    const QString observatory = dir.filePath(QStringLiteral("observatory"));
+    QDir().mkpath(observatory);
+    writeBytes(observatory + QStringLiteral("/observatory.ini"),
+               "[clock]\r\nstart=2024-03-01T22:00:00Z\r\nspeed=0\r\n");
+    CommandLine commandLine;
+    commandLine.close = true;
+    commandLine.folder = dir.path();
+    commandLine.observatory = observatory;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(runHeadless(commandLine), 0);
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(errors.find("No survey kind"), std::string::npos) << errors;
+}
+
 } // namespace
 } // namespace kestrove::test
