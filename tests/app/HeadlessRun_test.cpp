@@ -78,7 +78,9 @@ TEST_F(HeadlessRunTest, StatusGoesToStandardOutputAndAStopSavesTheSettings)
 
     ASSERT_EQ(run(), 0) << err.join('\n').toStdString();
 
-    EXPECT_EQ(out, QStringList({QStringLiteral("No viable target - sleeping for 5 minutes"),
+    EXPECT_EQ(out, QStringList({QStringLiteral("Observatory: Opening: dark and the weather safe"),
+                                QStringLiteral("Observatory: Open"),
+                                QStringLiteral("No viable target - sleeping for 5 minutes"),
                                 QStringLiteral("Survey stopping"), QStringLiteral("Survey stopped"),
                                 QStringLiteral("Run ended: --passes 2 done")}));
     // Nothing is enabled, and the run says so before its first pass.
@@ -106,12 +108,19 @@ TEST_F(HeadlessRunTest, StatusLinesAreTimedAndNeverRepeated)
     const QString idle = QStringLiteral("No viable target - sleeping for 5 minutes");
     const QString stopping = QStringLiteral("Survey stopping");
     const QString stopped = QStringLiteral("Survey stopped");
+    const QString opening = QStringLiteral("Observatory: Opening: dark and the weather safe");
+    const QString open = QStringLiteral("Observatory: Open");
     const Case cases[] = {
         {"an hour of unsafe weather",
          3600,
          1,
          0,
          {{0, waiting + QStringLiteral(": closed for weather, reopens when it turns safe")},
+          {10, QStringLiteral("Observatory: Closing: weather unsafe")},
+          {10, QStringLiteral("Observatory: Closed: weather unsafe; reopens 0 min after it turns safe")},
+          {10, waiting + QStringLiteral(": closed for weather, reopens when it turns safe")},
+          {3600, opening},
+          {3600, open},
           {3600, idle},
           {3901, stopping},
           {3901, stopped},
@@ -120,7 +129,9 @@ TEST_F(HeadlessRunTest, StatusLinesAreTimedAndNeverRepeated)
          0,
          0,
          700,
-         {{0, idle},
+         {{0, opening},
+          {0, open},
+          {0, idle},
           {700, stopping},
           {700, stopped},
           {700, "Run ended: --until 2024-04-14T09:21:40Z reached"}}},
