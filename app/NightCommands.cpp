@@ -137,7 +137,10 @@ int runPreviewCommand(const CommandLine& commandLine)
         }
         const QString folder = outputFolder(commandLine, QStringLiteral("preview"), request.night, true);
         writePreviewFiles(report, folder);
-        print(stdout, nightSummary(report) + QStringLiteral("Files: ") + folder + u'\n');
+        QString text = nightSummary(report);
+        for (const QString& message : report.messages)
+            text += message + u'\n';
+        print(stdout, text + QStringLiteral("Files: ") + folder + u'\n');
         return 0;
     } catch (const std::exception& error) {
         print(stderr, QStringLiteral("Kestrove: ") + QString::fromUtf8(error.what()) + u'\n');

@@ -80,6 +80,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Says again what Start warned of, from the boxes as they are now.
+    void updateStartWarning();
     // Runs a handler; an error is shown and ends the program with a non-zero status.
     void guarded(const std::function<void()>& handler);
     void unloadControls();
@@ -105,7 +107,7 @@ private:
     QTimer m_observatoryTimer;
     // Where "kestrove --close" reaches the run.
     ControlChannel* m_channel = nullptr;
-    // What Start warned of, shown with the observatory until the run ends.
+    // What Start warned of, shown with the observatory until the run ends or the boxes put it right.
     QString m_startWarning;
     // SIGINT or SIGTERM asked for the close: nobody is there to answer a question.
     bool m_closeFromSignal = false;

@@ -152,6 +152,22 @@ frmObservatory::frmObservatory(const QString& folder, bool surveyRunning, QWidge
         layout->addWidget(
             new QLabel(QStringLiteral("A survey is running: a change applies at the next Start."), this));
     layout->addWidget(scroll);
+    // Said while the boxes are edited, not only on Save: a wrong zone moves every night's times.
+    auto* zoneWarning = new QLabel(this);
+    zoneWarning->setObjectName(QStringLiteral("ZoneWarning"));
+    zoneWarning->setWordWrap(true);
+    layout->addWidget(zoneWarning);
+    const auto checkZone = [this, zoneWarning] {
+        const QString text = zoneLongitudeMismatch(value(QStringLiteral("site/timeZone")),
+                                                   value(QStringLiteral("site/longitude")));
+        zoneWarning->setText(text);
+        zoneWarning->setVisible(!text.isEmpty());
+    };
+    if (auto* zone = qobject_cast<QComboBox*>(m_boxes.value(QStringLiteral("site/timeZone"))))
+        connect(zone, &QComboBox::currentTextChanged, this, checkZone);
+    if (auto* longitude = qobject_cast<QLineEdit*>(m_boxes.value(QStringLiteral("site/longitude"))))
+        connect(longitude, &QLineEdit::textChanged, this, checkZone);
+    checkZone();
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel, this);
     auto* openFolder = buttons->addButton(QStringLiteral("Open Folder"), QDialogButtonBox::ActionRole);
     connect(openFolder, &QPushButton::clicked, this,

@@ -41,7 +41,7 @@ void fillTable(QTableWidget* table, const QByteArray& csv)
 {
     // The night's own files end lines with LF, a file from elsewhere may use CR LF.
     static const QRegularExpression lineEnd(QStringLiteral("\r?\n"));
-    QStringList lines = QString::fromLatin1(csv).split(lineEnd, Qt::SkipEmptyParts);
+    QStringList lines = ownText(csv).split(lineEnd, Qt::SkipEmptyParts);
     table->clear();
     if (lines.isEmpty())
         return;
@@ -291,9 +291,16 @@ void frmPreview::showReport(const NightReport& report)
     replaceChart(m_skyChart, charts::skyChart(report));
     fillTable(m_plans, plansCsv(report));
     fillTable(m_reasons, reasonsCsv(report));
-    m_summary->setPlainText(nightSummary(report));
+    QString text = nightSummary(report);
+    for (const QString& message : report.messages)
+        text += message + u'\n';
+    m_summary->setPlainText(text);
     m_tabs->setTabText(m_tabs->indexOf(m_reasons), QStringLiteral("Reasons"));
-    m_tabs->setCurrentWidget(m_nightChart);
+    // An empty night's chart does not say why it is empty.
+    if (report.plans.isEmpty() && !report.messages.isEmpty())
+        m_tabs->setCurrentWidget(m_summary);
+    else
+        m_tabs->setCurrentWidget(m_nightChart);
 }
 
 void frmPreview::showMonth(const MonthReport& report)

@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTimeZone>
 #include <algorithm>
@@ -127,7 +128,7 @@ bool leavesMarker(const QString& scriptPath, const QByteArray& script, const QSt
 
 // Writes "completed.vbs" unless it already leaves this folder's marker. One that would not (copied
 // with the folder from elsewhere, damaged) would report no plan of the night as completed, so it
-// is kept as "completed.vbs.old", replaced, and the observer is told.
+// is kept as "completed.vbs.old" and replaced; the observer is warned unless it was only copied.
 void ensureChainScript(SurveyCore& core)
 {
     const QString path = core.programFile(QStringLiteral("completed.vbs"));
@@ -146,6 +147,21 @@ void ensureChainScript(SurveyCore& core)
     const QString oldPath = core.programFile(QStringLiteral("completed.vbs.old"));
     writeWholeFile(oldPath, bytes);
     writeWholeFile(path, wanted);
+    // A program folder copied from elsewhere brings the script of its old place: expected, so a
+    // plain note rather than a warning.
+    QString copiedFrom;
+    try {
+        const QFileInfo marker(parseChainScript(path, bytes).path);
+        if (marker.fileName() == QStringLiteral("completed.txt"))
+            copiedFrom = marker.path();
+    } catch (const HostError&) {
+    }
+    if (!copiedFrom.isEmpty()) {
+        core.setStatus(QStringLiteral("completed.vbs named the folder this one was copied from (%1) and now "
+                                      "names this one; the old one is kept as completed.vbs.old")
+                           .arg(QDir::toNativeSeparators(copiedFrom)));
+        return;
+    }
     core.setStatus(QStringLiteral("completed.vbs written anew; the old one is kept as completed.vbs.old"));
     core.view().showMessage(
         QStringLiteral("\"%1\" was not the chain script this program folder needs: it would not report "
@@ -180,6 +196,16 @@ void recordObservatoryEvent(SurveyCore& core, const QString& event) noexcept
     } catch (const std::exception& error) {
         qCWarning(lcRunLoop) << "cannot record what the observatory did:" << error.what();
     }
+}
+
+// The observatory's events as they happen: a status line each (a headless run prints nothing else),
+// then the records.
+std::function<void(const QString&)> observatoryEvents(SurveyCore& core)
+{
+    return [&core](const QString& event) {
+        core.setStatus(QStringLiteral("Observatory: ") + event);
+        recordObservatoryEvent(core, event);
+    };
 }
 
 } // namespace
@@ -231,7 +257,7 @@ void SurveyCore::closeObservatory(const QString& why)
     ObservatoryControl* observatory = m_host.observatoryControl();
     if (!observatory)
         return;
-    observatory->onEvent = [this](const QString& event) { recordObservatoryEvent(*this, event); };
+    observatory->onEvent = observatoryEvents(*this);
     // The run ends at its next check; the shut-down waits for nothing.
     if (m_running)
         abortRun();
@@ -353,7 +379,7 @@ bool SurveyCore::runSurvey()
     ensureChainScript(*this);
     ObservatoryControl* observatory = m_host.observatoryControl();
     if (observatory) {
-        observatory->onEvent = [this](const QString& event) { recordObservatoryEvent(*this, event); };
+        observatory->onEvent = observatoryEvents(*this);
         observatory->runStarted();
     }
 

@@ -225,7 +225,7 @@ QByteArray coverageCsv(const MonthReport& report)
                                 QStringLiteral("mean interval (h)"), QStringLiteral("longest interval (h)"),
                                 QStringLiteral("first visit (UTC)"), QStringLiteral("last visit (UTC)"),
                                 QStringLiteral("cadence asked (min)"), QStringLiteral("cadence got (min)")})
-                           .toLatin1() +
+                           .toUtf8() +
                        "\r\n";
     for (const TargetCoverage& t : report.coverage)
         bytes +=
@@ -235,7 +235,7 @@ QByteArray coverageCsv(const MonthReport& report)
                      t.lastUtc.isValid() ? utcInstantText(t.lastUtc) : QString(),
                      t.cadenceAsked ? QString::number(*t.cadenceAsked) : QString(),
                      optionalText(t.cadenceGot, 1)})
-                .toLatin1() +
+                .toUtf8() +
             "\r\n";
     return bytes;
 }

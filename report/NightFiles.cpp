@@ -49,7 +49,7 @@ QByteArray csvBytes(const QList<QStringList>& rows)
 {
     QByteArray bytes;
     for (const QStringList& row : rows)
-        bytes += csvLine(row).toLatin1() + '\n';
+        bytes += csvLine(row).toUtf8() + '\n';
     return bytes;
 }
 

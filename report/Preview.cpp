@@ -250,6 +250,10 @@ NightReport runPreview(PreviewScratch& scratch, const PreviewRequest& request,
         core.balance = *request.balance;
     core.discardLog = true;
     core.runLimits.untilUtc = request.span.endUtc;
+    if (!view.isKindChecked(SurveyKind::SNe) && !view.isKindChecked(SurveyKind::MPS) &&
+        !view.isKindChecked(SurveyKind::SLC))
+        view.showMessage(QStringLiteral("No survey kind is enabled: SNe, MPS and SLC are all off, so every "
+                                        "pass finds no target and the night has no plan."));
     core.startSurvey();
     if (request.balance)
         *request.balance = core.balance;

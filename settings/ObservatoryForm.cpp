@@ -221,6 +221,26 @@ QString fieldProblem(const ObservatoryField& f, const QString& given)
     return {};
 }
 
+QString zoneLongitudeMismatch(const QString& zoneId, const QString& longitudeText)
+{
+    const QTimeZone zone(zoneId.toUtf8());
+    const std::optional<double> longitude = parseNumber(longitudeText);
+    if (!zone.isValid() || !longitude)
+        return {};
+    // Standard time, so that the season does not decide; east is positive. The zone's rules of a
+    // recent year are enough for a hint.
+    const double zoneHours =
+        zone.standardTimeOffset(QDateTime(QDate(2024, 1, 1), QTime(12, 0), QTimeZone::utc())) / 3600.0;
+    const double solarHours = std::remainder(*longitude, 360.0) / 15.0;
+    const double apart = std::abs(std::remainder(zoneHours - solarHours, 24.0));
+    if (apart <= 3.5)
+        return {};
+    return QStringLiteral("The time zone %1 (UTC%2) does not fit longitude %3 (about UTC%4): check the zone, "
+                          "and that east is positive.")
+        .arg(zoneId, QString::asprintf("%+g", zoneHours), longitudeText,
+             QString::asprintf("%+.0f", solarHours));
+}
+
 QMap<QString, QString> observatoryValues(const ObservatorySettings& s, const QString& folder)
 {
     const QString abs = QDir::cleanPath(QDir(folder).absolutePath());

@@ -43,6 +43,10 @@ const QList<ObservatoryField>& observatoryFields();
 // Why `text` cannot be the field's value, naming the box; empty when it can.
 QString fieldProblem(const ObservatoryField& field, const QString& text);
 
+// A word when the time zone's standard offset lies more than 3.5 hours from the longitude's solar
+// time (a zone or a sign picked wrongly); empty when they fit or either is unreadable.
+QString zoneLongitudeMismatch(const QString& zoneId, const QString& longitudeText);
+
 // The settings as the texts the file holds, by section/key.
 QMap<QString, QString> observatoryValues(const ObservatorySettings& settings, const QString& folder);
 

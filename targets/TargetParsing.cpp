@@ -144,27 +144,32 @@ bool SurveyCore::parseTarget(const QString& target, QString& targetName, float& 
         report(QStringLiteral("Parse error - Second tab missing"));
         return false;
     }
-    // A position the host cannot convert is a malformed line like any other: reported, and the
-    // entry skipped, rather than the end of the night. Both are converted before anything is
-    // assigned, so that a failure leaves the caller's values.
-    const auto convert = [&](double (AcpUtil::*conversion)(const QString&), const QString& text,
+    // A position the host cannot convert, or one outside the sky, is a malformed line like any
+    // other: reported, with each fault of it, and the entry skipped rather than the end of the
+    // night. Both are converted before anything is assigned, so that a failure leaves the caller's
+    // values.
+    QStringList problems;
+    const auto convert = [&](double (AcpUtil::*conversion)(const QString&), const QString& text, QChar first,
                              const char* what, float& out) {
+        QString problem;
         try {
             out = static_cast<float>((acpUtil.get()->*conversion)(text));
+            problem =
+                std::isfinite(out) ? positionRangeProblem(first, out, text) : QStringLiteral("too large");
         } catch (const HostError& error) {
-            report(QStringLiteral("Invalid ") + QLatin1String(what) + QStringLiteral(" - ") + error.reason());
-            return false;
+            problem = error.reason();
         }
-        if (std::isfinite(out))
-            return true;
-        report(QStringLiteral("Invalid ") + QLatin1String(what) + QStringLiteral(" - too large"));
-        return false;
+        if (!problem.isEmpty())
+            problems << QStringLiteral("Invalid ") + QLatin1String(what) + QStringLiteral(" - ") + problem;
     };
     float ra = 0;
     float dec = 0;
-    if (!convert(&AcpUtil::HMS_Hours, target.mid(p1 + 1, p2 - p1 - 1), "right ascension", ra) ||
-        !convert(&AcpUtil::DMS_Degrees, target.mid(p2 + 1), "declination", dec))
+    convert(&AcpUtil::HMS_Hours, target.mid(p1 + 1, p2 - p1 - 1), u'h', "right ascension", ra);
+    convert(&AcpUtil::DMS_Degrees, target.mid(p2 + 1), u'd', "declination", dec);
+    if (!problems.isEmpty()) {
+        report(problems.join(QStringLiteral("; ")));
         return false;
+    }
     targetName = target.left(p1);
     targetRA = ra;
     targetDec = dec;

@@ -447,6 +447,24 @@ private slots:
                               << "finish and record it, then stop";
         QTest::newRow("stop and abort") << "StopAndAbortButton"
                                         << "Abort the running plan and stop the survey at once";
+        QTest::newRow("SNe") << "SNeCheck"
+                             << "supernovae";
+        QTest::newRow("MPS") << "MPSCheck"
+                             << "minor planets";
+        QTest::newRow("MPF, greyed") << "MPFCheck"
+                                     << "no targets of its own";
+        QTest::newRow("SLC") << "SLCCheck"
+                             << "light curves";
+        QTest::newRow("weight") << "SLCWeighting"
+                                << "multiplies the kind's best score";
+        QTest::newRow("setup") << "SNeSetup"
+                               << "supernova search";
+        QTest::newRow("preview") << "PreviewButton"
+                                 << "virtual time";
+        QTest::newRow("observatory") << "ObservatoryButton"
+                                     << "observatory.ini";
+        QTest::newRow("targets") << "TargetsButton"
+                                 << "targets of each survey kind";
     }
 
     void runButtonsSayWhatTheyDo()
@@ -454,7 +472,7 @@ private slots:
         QFETCH(QString, button);
         QFETCH(QString, says);
         const auto window = openWindow();
-        const QString tip = control<QPushButton>(window.get(), qPrintable(button))->toolTip();
+        const QString tip = control<QWidget>(window.get(), qPrintable(button))->toolTip();
         QVERIFY2(tip.contains(says), qPrintable(tip));
     }
 
@@ -530,7 +548,8 @@ private slots:
     }
 
     // With no kind enabled every pass only sleeps: Start says so in the window, starts anyway, and
-    // the warning goes with the run.
+    // the warning goes with the run or once a box is checked. A target is not current while the
+    // roof is not open.
     void startWithNoKindEnabledWarnsAndStarts()
     {
         ObservatorySettings settings = virtualTime("2024-03-01T22:00:00Z");
@@ -540,7 +559,12 @@ private slots:
         auto* panel = control<QLabel>(&window, "ObservatoryLabel");
         auto* target = control<QLabel>(&window, "CurrentTargetLabel");
 
+        target->setText("Current target: SNe SN 2024abc"); // the last pass's choice, the roof since shut
+        window.showObservatory();                          // its second's look
+        QCOMPARE(target->text(), QString("Current target: none"));
+
         QString panelWhileRunning;
+        QString panelOnceChecked;
         QTimer stopper;
         stopper.setInterval(0);
         connect(&stopper, &QTimer::timeout, &window, [&] {
@@ -548,6 +572,8 @@ private slots:
                 return;
             stopper.stop();
             panelWhileRunning = panel->text();
+            control<QCheckBox>(&window, "SLCCheck")->setChecked(true);
+            panelOnceChecked = panel->text();
             target->setText("Current target: SNe SN 2024abc"); // as a pass would show its choice
             control<QPushButton>(&window, "StopButton")->click();
         });
@@ -555,6 +581,7 @@ private slots:
         control<QPushButton>(&window, "StartButton")->click(); // returns when the run has ended
 
         QVERIFY2(panelWhileRunning.startsWith("No survey kind is enabled"), qPrintable(panelWhileRunning));
+        QVERIFY2(!panelOnceChecked.contains("No survey kind"), qPrintable(panelOnceChecked));
         QVERIFY2(!panel->text().contains("No survey kind"), qPrintable(panel->text()));
         QCOMPARE(target->text(), QString("Current target: none"));
     }

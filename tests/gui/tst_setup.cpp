@@ -228,6 +228,8 @@ private slots:
         // A position the survey cannot read is refused with the reason, and the cell keeps its value.
         QVERIFY(!page.editCell(0, 1, "25:99:xx"));
         QVERIFY2(page.lastProblem().startsWith("Invalid right ascension"), qPrintable(page.lastProblem()));
+        QVERIFY(!page.editCell(0, 2, "+95"));
+        QVERIFY2(page.lastProblem().contains("outside -90 to 90 degrees"), qPrintable(page.lastProblem()));
         QVERIFY(!page.editCell(0, 6, "lots"));
         QVERIFY(page.lastProblem().contains("priority=lots"));
         QCoreApplication::processEvents();

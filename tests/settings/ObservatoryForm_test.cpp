@@ -180,5 +180,29 @@ TEST(ObservatoryForm, DevicesGoOnlyInTheBoxesOfTheirKind)
         EXPECT_EQ(deviceKeysFor(c.interfaces, QString::fromLatin1(c.driver)), c.keys) << c.driver;
 }
 
+// A zone far from the longitude's solar time is said; one that fits, or a value not yet readable, is
+// not.
+TEST(ObservatoryForm, AZoneThatDoesNotFitTheLongitudeIsSaid)
+{
+    const struct
+    {
+        const char* zone;
+        const char* longitude;
+        bool said;
+    } cases[] = {
+        {"Atlantic/Canary", "-17.88", false}, {"America/Santiago", "-70.7", false},
+        {"Asia/Shanghai", "87.6", false}, // China's one zone, 2.2 h from Urumqi's sun
+        {"Europe/Madrid", "-3.7", false},     {"Pacific/Auckland", "174.8", false},
+        {"America/Santiago", "70.7", true}, // east typed for west
+        {"Atlantic/Canary", "-70.7", true},   {"Atlantic/Canary", "x", false},
+        {"Nowhere/Else", "10", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(
+            !zoneLongitudeMismatch(QString::fromLatin1(c.zone), QString::fromLatin1(c.longitude)).isEmpty(),
+            c.said)
+            << c.zone << " " << c.longitude;
+}
+
 } // namespace
 } // namespace kestrove

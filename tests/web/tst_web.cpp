@@ -91,6 +91,7 @@ private slots:
     void closedWhenDone_data();
     void closedWhenDone();
     void notifyOncePerEvent();
+    void notifyWhateverTheClock();
     void notifyChildrenHaveTheirOwnOutput_data();
     void notifyChildrenHaveTheirOwnOutput();
     void framesOfTheNight();
@@ -612,6 +613,32 @@ void tst_web::framesOfTheNight()
     QCOMPARE(strip.size(), 25);
     QCOMPARE(strip[0].toObject()[u"stars"].toInt(), 101);
     QCOMPARE(strip[24].toObject()[u"hfr"].toDouble(), 2.25);
+}
+
+// A night in virtual time passes between two looks at history.csv, and a headless run ends right
+// after it: what it recorded is still told.
+void tst_web::notifyWhateverTheClock()
+{
+    const QString folder = m_dir.path() + QStringLiteral("/fast");
+    QDir().mkpath(folder);
+    const QString notified = folder + QStringLiteral("/notified.txt");
+    test::writeBytes(folder + QStringLiteral("/notify.sh"),
+                     "echo \"$KESTROVE_EVENT\" >> \"" + notified.toUtf8() + "\"\n");
+    test::writeBytes(observatoryIniPath(folder), "[notify]\ncommand=sh " + folder.toUtf8() + "/notify.sh\n");
+    const QDateTime t(QDate(2024, 4, 14), QTime(3, 0), Qt::UTC);
+    {
+        WebService web(*m_core, *m_state, folder);
+        web.start();
+        for (const char* event : {"Closing: weather unsafe", "Opening: dark and the weather safe"})
+            appendObservatoryEvent(*m_core->fileSystem, m_state->historyFile(), t,
+                                   QString::fromLatin1(event));
+        web.runEnded(QStringLiteral("Run ended"));
+    } // waits for the commands it started
+    QFile file(notified);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QList<QByteArray> events = file.readAll().split('\n');
+    std::sort(events.begin(), events.end());
+    QCOMPARE(events, (QList<QByteArray>{"", "run-ended", "weather-close", "weather-open"}));
 }
 
 // The page shows the newest image the log names, stretched and small enough for a phone, the
