@@ -80,6 +80,7 @@ class tst_web : public QObject
 private slots:
     void initTestCase();
     void statusOfAKnownPass();
+    void skyWithoutAWeatherSource();
     void logAfter();
     void tokenRules_data();
     void tokenRules();
@@ -163,6 +164,28 @@ void tst_web::statusOfAKnownPass()
     const QJsonObject preview = get("/api/preview");
     QCOMPARE(preview[u"targets"].toArray()[0].toObject()[u"target"].toString(), QStringLiteral("SN2024abc"));
     QVERIFY(get("/api/history")[u"plans"].isArray());
+}
+
+void tst_web::skyWithoutAWeatherSource()
+{
+    // The simulated site has no weather source and the Sun is up: the weather is not known, which
+    // is not the same as unsafe.
+    const QJsonObject status =
+        QJsonDocument::fromJson(
+            m_routes->route({"GET", QStringLiteral("/api/status"), {}, {}, {}, true, {}, {}}).body)
+            .object();
+    QVERIFY(status.contains(u"weatherSafe"));
+    QVERIFY2(status[u"weatherSafe"].isNull(), qPrintable(status[u"weatherSafe"].toVariant().toString()));
+    QCOMPARE(status[u"dark"].toBool(true), false);
+    // The site, the Sun and the next dark time, as the window's panel has them.
+    const QJsonObject site = status[u"site"].toObject();
+    QCOMPARE(site[u"zone"].toString(), QStringLiteral("UTC"));
+    QVERIFY2(site[u"text"].toString().endsWith(u'W'), qPrintable(site[u"text"].toString()));
+    QVERIFY(status[u"sunAltitude"].toDouble() > status[u"sunLimit"].toDouble(0));
+    const QDateTime darkAt = QDateTime::fromString(status[u"darkAt"].toString(), Qt::ISODate);
+    QVERIFY2(darkAt > QDateTime(QDate(2024, 4, 14), QTime(9, 10), Qt::UTC) &&
+                 darkAt < QDateTime(QDate(2024, 4, 15), QTime(0, 0), Qt::UTC),
+             qPrintable(status[u"darkAt"].toString()));
 }
 
 void tst_web::logAfter()
