@@ -276,10 +276,21 @@ QString frmObservatory::save()
     } catch (const HostError& error) {
         return QString::fromUtf8(error.what());
     }
-    for (const auto& [key, text] : changes)
+    for (const auto& [key, text] : changes) {
         m_initial[key] = text;
+        if (!m_savedKeys.contains(key))
+            m_savedKeys << key;
+    }
     m_saved += static_cast<int>(changes.size());
     return {};
+}
+
+QString frmObservatory::savedNote() const
+{
+    const QString path = observatoryIniPath(m_folder);
+    if (m_savedKeys.isEmpty())
+        return QStringLiteral("Nothing changed in %1").arg(path);
+    return QStringLiteral("Saved in %1: %2").arg(path, m_savedKeys.join(QStringLiteral(", ")));
 }
 
 QString frmObservatory::connectServer()
