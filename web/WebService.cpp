@@ -252,7 +252,8 @@ void WebService::followImages()
     m_lastImage = image;
     const QFileInfo info(image);
     try {
-        m_state.setLastImage(info.fileName(), thumbnailPng(imaging::readFitsImage(image)));
+        const imaging::FitsImage pixels = imaging::readFitsImage(image);
+        m_state.setLastImage(info.fileName(), thumbnailPng(pixels), thumbnailPng(pixels, largeImageSide));
         m_unshownFolder.clear();
     } catch (const std::exception& error) {
         // A plan's frames share a folder: one that cannot be shown is told of once, not every frame.

@@ -101,7 +101,7 @@ async function refresh() {
   if (s.lastImage && s.lastImage !== lastImage) {
     lastImage = s.lastImage;
     show('imageName', s.lastImage);
-    showPicture('/thumbnail.png', 'thumbnail', 'imageSection');
+    showPicture(thumbnailPath(), 'thumbnail', 'imageSection');
   }
 
   const log = await api('/api/log?after=' + logAfter);
@@ -170,6 +170,15 @@ async function showPicture(path, id, section) {
 }
 
 const showChart = () => showPicture('/night.svg', 'chart', 'chartSection');
+
+// A tap on the picture asks for the larger one, and another goes back.
+let largeImage = false;
+const thumbnailPath = () => largeImage ? '/thumbnail.png?size=large' : '/thumbnail.png';
+document.getElementById('thumbnail').addEventListener('click', () => {
+  largeImage = !largeImage;
+  document.getElementById('thumbnail').classList.toggle('large', largeImage);
+  showPicture(thumbnailPath(), 'thumbnail', 'imageSection');
+});
 
 async function act(path) {
   if (!token() && !askToken()) return;
