@@ -89,6 +89,15 @@ const QStringList& knownKeys()
         QStringLiteral("focus/exposure"),
         QStringLiteral("focus/binning"),
         QStringLiteral("focus/timeout"),
+        QStringLiteral("grading/enabled"),
+        QStringLiteral("grading/minimumStars"),
+        QStringLiteral("grading/starFraction"),
+        QStringLiteral("grading/hfrFactor"),
+        QStringLiteral("grading/backgroundFactor"),
+        QStringLiteral("grading/window"),
+        QStringLiteral("grading/cloudFrames"),
+        QStringLiteral("grading/cloudPause"),
+        QStringLiteral("grading/testExposure"),
         QStringLiteral("safety/closeDelay"),
         QStringLiteral("safety/reopenDelay"),
         QStringLiteral("safety/closeAtEnd"),
@@ -327,14 +336,17 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("; the solve frame: seconds and binning"),
         QStringLiteral("exposure=") + doubleText(s.solve.exposure),
         QStringLiteral("binning=") + QString::number(s.solve.binning),
-        QStringLiteral("; the folder of index-*.fits (empty: /usr/share/astrometry, as Debian's astrometry-data-tycho2)"),
+        QStringLiteral("; the folder of index-*.fits (empty: /usr/share/astrometry, as Debian's "
+                       "astrometry-data-tycho2)"),
         QStringLiteral("indexFolder=") + s.solve.indexFolder,
-        QStringLiteral("; arcseconds per unbinned pixel (empty: from the camera's pixel size and focal length)"),
+        QStringLiteral(
+            "; arcseconds per unbinned pixel (empty: from the camera's pixel size and focal length)"),
         QStringLiteral("scale=") + optionalText(s.solve.scale),
         QStringLiteral("; arcseconds the centre may lie from the target, and solves per target at most"),
         QStringLiteral("tolerance=") + doubleText(s.solve.tolerance),
         QStringLiteral("attempts=") + QString::number(s.solve.attempts),
-        QStringLiteral("; differential: slew to the target less the offset measured; sync: sync the mount, slew again"),
+        QStringLiteral(
+            "; differential: slew to the target less the offset measured; sync: sync the mount, slew again"),
         QStringLiteral("method=") + (s.solve.sync ? QStringLiteral("sync") : QStringLiteral("differential")),
         QStringLiteral("; seconds of CPU per solve, and degrees around the target searched"),
         QStringLiteral("cpuLimit=") + doubleText(s.solve.cpuLimit),
@@ -350,6 +362,28 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("exposure=") + doubleText(s.focus.exposure),
         QStringLiteral("binning=") + QString::number(s.focus.binning),
         QStringLiteral("timeout=") + doubleText(s.focus.timeout),
+        QString(),
+        QStringLiteral("[grading]"),
+        QStringLiteral(
+            "; each frame of an INDI plan is measured and graded (false: recorded, never rejected)"),
+        QStringLiteral("enabled=") + boolText(s.grading.enabled),
+        QStringLiteral("; rejected: fewer than minimumStars; fewer than starFraction of the stars of the"),
+        QStringLiteral(
+            "; target's recent frames (the median of its latest `window` accepted ones in the filter);"),
+        QStringLiteral(
+            "; an HFR hfrFactor times theirs (the next plan refocuses); a sky backgroundFactor times"),
+        QStringLiteral("; as bright"),
+        QStringLiteral("minimumStars=") + QString::number(s.grading.thresholds.minimumStars),
+        QStringLiteral("starFraction=") + doubleText(s.grading.thresholds.starFraction),
+        QStringLiteral("hfrFactor=") + doubleText(s.grading.thresholds.hfrFactor),
+        QStringLiteral("backgroundFactor=") + doubleText(s.grading.thresholds.backgroundFactor),
+        QStringLiteral("window=") + QString::number(s.grading.thresholds.window),
+        QStringLiteral(
+            "; plans in a row whose frames show too few stars pause imaging for cloudPause minutes;"),
+        QStringLiteral("; then a test frame of testExposure seconds looks again"),
+        QStringLiteral("cloudFrames=") + QString::number(s.grading.cloudFrames),
+        QStringLiteral("cloudPause=") + doubleText(s.grading.cloudPause),
+        QStringLiteral("testExposure=") + doubleText(s.grading.testExposure),
     };
     // Kestrove's own file, edited with Linux tools: LF line ends (the reader takes CR LF as well).
     QByteArray bytes;
@@ -523,6 +557,20 @@ void readSolveAndFocus(IniReader& ini, ObservatorySettings& s, const QString& ab
     ini.number("focus/timeout", s.focus.timeout, 10, 86400);
 }
 
+// The frames' grades and the pause for clouds.
+void readGrading(IniReader& ini, GradingSettings& g)
+{
+    ini.boolean("grading/enabled", g.enabled);
+    ini.integer("grading/minimumStars", g.thresholds.minimumStars, 0, 100000);
+    ini.number("grading/starFraction", g.thresholds.starFraction, 0, 1);
+    ini.number("grading/hfrFactor", g.thresholds.hfrFactor, 1, 100);
+    ini.number("grading/backgroundFactor", g.thresholds.backgroundFactor, 1, 1e6);
+    ini.integer("grading/window", g.thresholds.window, 1, 1000);
+    ini.integer("grading/cloudFrames", g.cloudFrames, 1, 1000);
+    ini.number("grading/cloudPause", g.cloudPause, 0.05, 1440);
+    ini.number("grading/testExposure", g.testExposure, 0.001, 3600);
+}
+
 } // namespace
 
 ObservatorySettings observatoryDefaults(const QString& folder)
@@ -571,6 +619,7 @@ ObservatorySettings readObservatorySettings(const QString& folder)
     readFoldersAndAcquisition(ini, s, abs);
     readIndi(ini, s);
     readSolveAndFocus(ini, s, abs);
+    readGrading(ini, s.grading);
     return s;
 }
 
@@ -650,6 +699,16 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("focus/exposure", doubleText(settings.focus.exposure));
     set("focus/binning", QString::number(settings.focus.binning));
     set("focus/timeout", doubleText(settings.focus.timeout));
+    const GradingSettings& g = settings.grading;
+    set("grading/enabled", boolText(g.enabled));
+    set("grading/minimumStars", QString::number(g.thresholds.minimumStars));
+    set("grading/starFraction", doubleText(g.thresholds.starFraction));
+    set("grading/hfrFactor", doubleText(g.thresholds.hfrFactor));
+    set("grading/backgroundFactor", doubleText(g.thresholds.backgroundFactor));
+    set("grading/window", QString::number(g.thresholds.window));
+    set("grading/cloudFrames", QString::number(g.cloudFrames));
+    set("grading/cloudPause", doubleText(g.cloudPause));
+    set("grading/testExposure", doubleText(g.testExposure));
     set("safety/closeDelay", doubleText(settings.safety.closeDelay));
     set("safety/reopenDelay", doubleText(settings.safety.reopenDelay));
     set("safety/closeAtEnd", boolText(settings.safety.closeAtEnd));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "imaging/FrameGrade.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QPair>
@@ -55,13 +57,15 @@ struct SolveSettings
     std::optional<bool> enabled;
     double exposure = 5; // seconds of the solve frame
     int binning = 2;
-    QString indexFolder; // empty: Debian's /usr/share/astrometry (astrometry-data-tycho2) and the usual places
-    std::optional<double> scale; // arcseconds per unbinned pixel; none: from the camera's pixel and focal length
-    double tolerance = 60;       // arcseconds the frame's centre may lie from the target
-    int attempts = 3;            // solves per target at most
-    bool sync = false;           // method=sync: sync the mount and slew again; else a differential slew
-    double cpuLimit = 30;        // seconds of CPU time per solve
-    double radius = 5;           // degrees around the target that the solver searches
+    QString
+        indexFolder; // empty: Debian's /usr/share/astrometry (astrometry-data-tycho2) and the usual places
+    std::optional<double>
+        scale;             // arcseconds per unbinned pixel; none: from the camera's pixel and focal length
+    double tolerance = 60; // arcseconds the frame's centre may lie from the target
+    int attempts = 3;      // solves per target at most
+    bool sync = false;     // method=sync: sync the mount and slew again; else a differential slew
+    double cpuLimit = 30;  // seconds of CPU time per solve
+    double radius = 5;     // degrees around the target that the solver searches
 
     bool operator==(const SolveSettings&) const = default;
 };
@@ -77,6 +81,19 @@ struct FocusSettings
     double timeout = 900; // seconds the whole run may take
 
     bool operator==(const FocusSettings&) const = default;
+};
+
+// The grading of each frame of an INDI plan (imaging/FrameGrade) and the pause that frames
+// without stars call for.
+struct GradingSettings
+{
+    bool enabled = true; // false: frames are measured and recorded, never rejected
+    imaging::GradeThresholds thresholds;
+    int cloudFrames = 3;     // frames without stars in a row, one per plan, that pause imaging
+    double cloudPause = 10;  // minutes before a test frame looks at the sky again
+    double testExposure = 5; // seconds of that test frame
+
+    bool operator==(const GradingSettings&) const = default;
 };
 
 // When the observatory closes and opens again.
@@ -138,6 +155,8 @@ struct ObservatorySettings
     // [solve] and [focus]
     SolveSettings solve;
     FocusSettings focus;
+    // [grading]
+    GradingSettings grading;
     // [safety]
     SafetySettings safety;
     // [roof] and [mount] parkSeconds: how long the simulated roof and mount park take.
