@@ -81,6 +81,7 @@ const QMap<QString, QString>& sectionTitles()
         {QStringLiteral("indi"), QStringLiteral("INDI")},
         {QStringLiteral("solve"), QStringLiteral("Plate solving (INDI)")},
         {QStringLiteral("focus"), QStringLiteral("Autofocus (INDI)")},
+        {QStringLiteral("grading"), QStringLiteral("Frame grading (INDI)")},
     };
     return titles;
 }

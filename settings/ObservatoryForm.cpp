@@ -161,6 +161,20 @@ const QList<ObservatoryField>& observatoryFields()
         {QStringLiteral("focus/exposure"), QStringLiteral("Focus exposure"), sec, K::Number, 0.001, 3600},
         {QStringLiteral("focus/binning"), QStringLiteral("Focus binning"), {}, K::Integer, 1, 16},
         {QStringLiteral("focus/timeout"), QStringLiteral("Focus timeout"), sec, K::Number, 10, 86400},
+        {QStringLiteral("grading/enabled"), QStringLiteral("Reject poor frames"), {}, K::Boolean},
+        {QStringLiteral("grading/minimumStars"), QStringLiteral("Fewest stars"), {}, K::Integer, 0, 100000},
+        {QStringLiteral("grading/starFraction"), QStringLiteral("Star fraction"),
+         QStringLiteral("of the recent frames'"), K::Number, 0, 1},
+        {QStringLiteral("grading/hfrFactor"), QStringLiteral("HFR factor"), QStringLiteral("x recent"),
+         K::Number, 1, 100},
+        {QStringLiteral("grading/backgroundFactor"), QStringLiteral("Sky brightness factor"),
+         QStringLiteral("x recent"), K::Number, 1, 1e6},
+        {QStringLiteral("grading/window"), QStringLiteral("Recent frames"), {}, K::Integer, 1, 1000},
+        {QStringLiteral("grading/cloudFrames"), QStringLiteral("Starless frames before a pause"),
+         QStringLiteral("one per plan"), K::Integer, 1, 1000},
+        {QStringLiteral("grading/cloudPause"), QStringLiteral("Cloud pause"), QStringLiteral("minutes"),
+         K::Number, 0.05, 1440},
+        {QStringLiteral("grading/testExposure"), QStringLiteral("Test frame"), sec, K::Number, 0.001, 3600},
     };
     return fields;
 }
@@ -311,6 +325,15 @@ QMap<QString, QString> observatoryValues(const ObservatorySettings& s, const QSt
         {QStringLiteral("focus/exposure"), doubleText(s.focus.exposure)},
         {QStringLiteral("focus/binning"), QString::number(s.focus.binning)},
         {QStringLiteral("focus/timeout"), doubleText(s.focus.timeout)},
+        {QStringLiteral("grading/enabled"), boolText(s.grading.enabled)},
+        {QStringLiteral("grading/minimumStars"), QString::number(s.grading.thresholds.minimumStars)},
+        {QStringLiteral("grading/starFraction"), doubleText(s.grading.thresholds.starFraction)},
+        {QStringLiteral("grading/hfrFactor"), doubleText(s.grading.thresholds.hfrFactor)},
+        {QStringLiteral("grading/backgroundFactor"), doubleText(s.grading.thresholds.backgroundFactor)},
+        {QStringLiteral("grading/window"), QString::number(s.grading.thresholds.window)},
+        {QStringLiteral("grading/cloudFrames"), QString::number(s.grading.cloudFrames)},
+        {QStringLiteral("grading/cloudPause"), doubleText(s.grading.cloudPause)},
+        {QStringLiteral("grading/testExposure"), doubleText(s.grading.testExposure)},
     };
 }
 

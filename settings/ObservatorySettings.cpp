@@ -104,7 +104,7 @@ const QStringList& knownKeys()
         QStringLiteral("mount/parkSeconds"),
         QStringLiteral("selection/policy"),
         QStringLiteral("selection/shares"),
-    };
+    } + gradingKeys();
     return keys;
 }
 
@@ -367,6 +367,7 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("; (empty: no shares)"),
         QStringLiteral("shares=") + sharesText(s.selection.shares),
     };
+    lines << gradingFileLines(s.grading);
     // Kestrove's own file, edited with Linux tools: LF line ends (the reader takes CR LF as well).
     QByteArray bytes;
     for (const QString& line : lines)
@@ -558,6 +559,7 @@ void readSelection(IniReader& ini, ObservatorySettings& s)
     }
 }
 
+
 } // namespace
 
 QString policyText(SelectionPolicy policy)
@@ -622,6 +624,7 @@ ObservatorySettings readObservatorySettings(const QString& folder)
     readIndi(ini, s);
     readSolveAndFocus(ini, s, abs);
     readSelection(ini, s);
+    readGrading(ini, s.grading);
     return s;
 }
 
@@ -702,6 +705,8 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("focus/exposure", doubleText(settings.focus.exposure));
     set("focus/binning", QString::number(settings.focus.binning));
     set("focus/timeout", doubleText(settings.focus.timeout));
+    for (const auto& [key, value] : gradingValues(settings.grading))
+        ini.setValue(key, value);
     set("safety/closeDelay", doubleText(settings.safety.closeDelay));
     set("safety/reopenDelay", doubleText(settings.safety.reopenDelay));
     set("safety/closeAtEnd", boolText(settings.safety.closeAtEnd));

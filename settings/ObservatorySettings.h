@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/GradingSettings.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QPair>
@@ -164,6 +166,8 @@ struct ObservatorySettings
     // [solve] and [focus]
     SolveSettings solve;
     FocusSettings focus;
+    // [grading]
+    GradingSettings grading;
     // [safety]
     SafetySettings safety;
     // [selection]

@@ -200,6 +200,9 @@ TEST(ObservatorySettings, MalformedValueNamesKeyAndFile)
         {"selection", "shares=SNe:-5", "shares"},
         {"selection", "shares=SNe", "shares"},
         {"selection", "shares=Comets:20", "shares"},
+        {"grading", "enabled=perhaps", "enabled"},
+        {"grading", "starFraction=1.5", "starFraction"},
+        {"grading", "cloudFrames=0", "cloudFrames"},
     };
     for (const auto& c : cases) {
         QTemporaryDir dir;
@@ -392,4 +395,20 @@ TEST(ObservatorySettings, SolveAndFocusSectionsHaveTheirDefaultsAndReadBack)
 
     writeIni(dir.path(), "[solve]\nmethod=sideways\n");
     EXPECT_THROW(readObservatorySettings(dir.path()), HostError);
+}
+
+// A new file explains [grading] with the values a missing key has; each key reads back.
+TEST(ObservatorySettings, GradingHasItsDefaultsAndReadsBack)
+{
+    QTemporaryDir dir;
+    const ObservatorySettings fresh = readObservatorySettings(dir.path());
+    EXPECT_EQ(fresh.grading, GradingSettings{});
+    EXPECT_TRUE(fresh.grading.enabled);
+    EXPECT_TRUE(test::readBytes(observatoryIniPath(dir.path())).contains("\n[grading]\n"));
+    EXPECT_TRUE(fresh.notes.isEmpty()) << qPrintable(fresh.notes.join(u'\n'));
+
+    ObservatorySettings s = fresh;
+    s.grading = {false, {7, 0.3, 2.5, 3, 20}, 4, 0.5, 2};
+    writeObservatorySettings(dir.path(), s);
+    EXPECT_EQ(readObservatorySettings(dir.path()).grading, s.grading);
 }
