@@ -28,80 +28,83 @@ const QString call = QStringLiteral("observatory.ini");
 // reported as unknown at start.
 const QStringList& knownKeys()
 {
-    static const QStringList keys = {
-        QStringLiteral("host/kind"),
-        QStringLiteral("site/latitude"),
-        QStringLiteral("site/longitude"),
-        QStringLiteral("site/elevation"),
-        QStringLiteral("site/timeZone"),
-        QStringLiteral("clock/start"),
-        QStringLiteral("clock/speed"),
-        QStringLiteral("mount/alignmentMode"),
-        QStringLiteral("mount/rightAscension"),
-        QStringLiteral("mount/declination"),
-        QStringLiteral("mount/slewRate"),
-        QStringLiteral("mount/settleTime"),
-        QStringLiteral("mount/tiltUpLimit"),
-        QStringLiteral("limits/minimumElevation"),
-        QStringLiteral("limits/sunAltitude"),
-        QStringLiteral("limits/moonSeparation"),
-        QStringLiteral("limits/horizon"),
-        QStringLiteral("weather/connected"),
-        QStringLiteral("weather/unsafe"),
-        QStringLiteral("folders/planDir"),
-        QStringLiteral("folders/logDir"),
-        QStringLiteral("folders/hostPath"),
-        QStringLiteral("acquisition/autofocusSeconds"),
-        QStringLiteral("acquisition/downloadSeconds"),
-        QStringLiteral("acquisition/failureRate"),
-        QStringLiteral("acquisition/failureSeed"),
-        QStringLiteral("acquisition/chainScriptDelay"),
-        QStringLiteral("indi/server"),
-        QStringLiteral("indi/mount"),
-        QStringLiteral("indi/camera"),
-        QStringLiteral("indi/filterWheel"),
-        QStringLiteral("indi/focuser"),
-        QStringLiteral("indi/weather"),
-        QStringLiteral("indi/autofocusCommand"),
-        QStringLiteral("indi/connectTimeout"),
-        QStringLiteral("indi/slewMargin"),
-        QStringLiteral("indi/downloadMargin"),
-        QStringLiteral("indi/autofocusTimeout"),
-        QStringLiteral("indi/sendSite"),
-        QStringLiteral("indi/roof"),
-        QStringLiteral("indi/watchdog"),
-        QStringLiteral("indi/heartbeat"),
-        QStringLiteral("indi/coolTo"),
-        QStringLiteral("indi/warmTo"),
-        QStringLiteral("solve/enabled"),
-        QStringLiteral("solve/exposure"),
-        QStringLiteral("solve/binning"),
-        QStringLiteral("solve/indexFolder"),
-        QStringLiteral("solve/scale"),
-        QStringLiteral("solve/tolerance"),
-        QStringLiteral("solve/attempts"),
-        QStringLiteral("solve/method"),
-        QStringLiteral("solve/cpuLimit"),
-        QStringLiteral("solve/radius"),
-        QStringLiteral("focus/stepsOut"),
-        QStringLiteral("focus/step"),
-        QStringLiteral("focus/maxTravel"),
-        QStringLiteral("focus/exposure"),
-        QStringLiteral("focus/binning"),
-        QStringLiteral("focus/timeout"),
-        QStringLiteral("safety/closeDelay"),
-        QStringLiteral("safety/reopenDelay"),
-        QStringLiteral("safety/closeAtEnd"),
-        // Read by the web page and the notify command (web/WebSettings.cpp).
-        QStringLiteral("web/port"),
-        QStringLiteral("web/bind"),
-        QStringLiteral("web/token"),
-        QStringLiteral("web/hosts"),
-        QStringLiteral("notify/command"),
-        QStringLiteral("roof/openSeconds"),
-        QStringLiteral("roof/closeSeconds"),
-        QStringLiteral("mount/parkSeconds"),
-    };
+    static const QStringList keys =
+        QStringList{
+            QStringLiteral("host/kind"),
+            QStringLiteral("site/latitude"),
+            QStringLiteral("site/longitude"),
+            QStringLiteral("site/elevation"),
+            QStringLiteral("site/timeZone"),
+            QStringLiteral("clock/start"),
+            QStringLiteral("clock/speed"),
+            QStringLiteral("mount/alignmentMode"),
+            QStringLiteral("mount/rightAscension"),
+            QStringLiteral("mount/declination"),
+            QStringLiteral("mount/slewRate"),
+            QStringLiteral("mount/settleTime"),
+            QStringLiteral("mount/tiltUpLimit"),
+            QStringLiteral("limits/minimumElevation"),
+            QStringLiteral("limits/sunAltitude"),
+            QStringLiteral("limits/moonSeparation"),
+            QStringLiteral("limits/horizon"),
+            QStringLiteral("weather/connected"),
+            QStringLiteral("weather/unsafe"),
+            QStringLiteral("folders/planDir"),
+            QStringLiteral("folders/logDir"),
+            QStringLiteral("folders/hostPath"),
+            QStringLiteral("acquisition/autofocusSeconds"),
+            QStringLiteral("acquisition/downloadSeconds"),
+            QStringLiteral("acquisition/failureRate"),
+            QStringLiteral("acquisition/failureSeed"),
+            QStringLiteral("acquisition/chainScriptDelay"),
+            QStringLiteral("indi/server"),
+            QStringLiteral("indi/mount"),
+            QStringLiteral("indi/camera"),
+            QStringLiteral("indi/filterWheel"),
+            QStringLiteral("indi/focuser"),
+            QStringLiteral("indi/weather"),
+            QStringLiteral("indi/autofocusCommand"),
+            QStringLiteral("indi/connectTimeout"),
+            QStringLiteral("indi/slewMargin"),
+            QStringLiteral("indi/downloadMargin"),
+            QStringLiteral("indi/autofocusTimeout"),
+            QStringLiteral("indi/sendSite"),
+            QStringLiteral("indi/roof"),
+            QStringLiteral("indi/watchdog"),
+            QStringLiteral("indi/heartbeat"),
+            QStringLiteral("indi/coolTo"),
+            QStringLiteral("indi/warmTo"),
+            QStringLiteral("solve/enabled"),
+            QStringLiteral("solve/exposure"),
+            QStringLiteral("solve/binning"),
+            QStringLiteral("solve/indexFolder"),
+            QStringLiteral("solve/scale"),
+            QStringLiteral("solve/tolerance"),
+            QStringLiteral("solve/attempts"),
+            QStringLiteral("solve/method"),
+            QStringLiteral("solve/cpuLimit"),
+            QStringLiteral("solve/radius"),
+            QStringLiteral("focus/stepsOut"),
+            QStringLiteral("focus/step"),
+            QStringLiteral("focus/maxTravel"),
+            QStringLiteral("focus/exposure"),
+            QStringLiteral("focus/binning"),
+            QStringLiteral("focus/timeout"),
+            QStringLiteral("safety/closeDelay"),
+            QStringLiteral("safety/reopenDelay"),
+            QStringLiteral("safety/closeAtEnd"),
+            // Read by the web page and the notify command (web/WebSettings.cpp).
+            QStringLiteral("web/port"),
+            QStringLiteral("web/bind"),
+            QStringLiteral("web/token"),
+            QStringLiteral("web/hosts"),
+            QStringLiteral("notify/command"),
+            QStringLiteral("roof/openSeconds"),
+            QStringLiteral("roof/closeSeconds"),
+            QStringLiteral("mount/parkSeconds"),
+            QStringLiteral("indi/dome"),
+        } +
+        domeKeys();
     return keys;
 }
 
@@ -312,6 +315,8 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("sendSite=") + boolText(s.indi.sendSite),
         QStringLiteral("; the roll-off roof or dome, and the indi_watchdog device (empty: none)"),
         QStringLiteral("roof=") + s.indi.roof,
+        QStringLiteral("; a dome whose slit follows the telescope ([dome] below), instead of a roof"),
+        QStringLiteral("dome=") + s.indi.dome,
         QStringLiteral("watchdog=") + s.indi.watchdog,
         QStringLiteral("; seconds without a heartbeat after which the watchdog parks and closes"),
         QStringLiteral("heartbeat=") + doubleText(s.indi.heartbeat),
@@ -327,14 +332,17 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("; the solve frame: seconds and binning"),
         QStringLiteral("exposure=") + doubleText(s.solve.exposure),
         QStringLiteral("binning=") + QString::number(s.solve.binning),
-        QStringLiteral("; the folder of index-*.fits (empty: /usr/share/astrometry, as Debian's astrometry-data-tycho2)"),
+        QStringLiteral("; the folder of index-*.fits (empty: /usr/share/astrometry, as Debian's "
+                       "astrometry-data-tycho2)"),
         QStringLiteral("indexFolder=") + s.solve.indexFolder,
-        QStringLiteral("; arcseconds per unbinned pixel (empty: from the camera's pixel size and focal length)"),
+        QStringLiteral(
+            "; arcseconds per unbinned pixel (empty: from the camera's pixel size and focal length)"),
         QStringLiteral("scale=") + optionalText(s.solve.scale),
         QStringLiteral("; arcseconds the centre may lie from the target, and solves per target at most"),
         QStringLiteral("tolerance=") + doubleText(s.solve.tolerance),
         QStringLiteral("attempts=") + QString::number(s.solve.attempts),
-        QStringLiteral("; differential: slew to the target less the offset measured; sync: sync the mount, slew again"),
+        QStringLiteral(
+            "; differential: slew to the target less the offset measured; sync: sync the mount, slew again"),
         QStringLiteral("method=") + (s.solve.sync ? QStringLiteral("sync") : QStringLiteral("differential")),
         QStringLiteral("; seconds of CPU per solve, and degrees around the target searched"),
         QStringLiteral("cpuLimit=") + doubleText(s.solve.cpuLimit),
@@ -350,7 +358,9 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("exposure=") + doubleText(s.focus.exposure),
         QStringLiteral("binning=") + QString::number(s.focus.binning),
         QStringLiteral("timeout=") + doubleText(s.focus.timeout),
+        QString(),
     };
+    lines << domeFileLines(s.dome);
     // Kestrove's own file, edited with Linux tools: LF line ends (the reader takes CR LF as well).
     QByteArray bytes;
     for (const QString& line : lines)
@@ -466,10 +476,14 @@ void readIndi(IniReader& ini, ObservatorySettings& s)
           std::pair{"indi/camera", &s.indi.camera}, std::pair{"indi/filterWheel", &s.indi.filterWheel},
           std::pair{"indi/focuser", &s.indi.focuser}, std::pair{"indi/weather", &s.indi.weather},
           std::pair{"indi/autofocusCommand", &s.indi.autofocusCommand}, std::pair{"indi/roof", &s.indi.roof},
-          std::pair{"indi/watchdog", &s.indi.watchdog}}) {
+          std::pair{"indi/dome", &s.indi.dome}, std::pair{"indi/watchdog", &s.indi.watchdog}}) {
         if (ini.text(key, text))
             *target = text.trimmed();
     }
+    if (!s.indi.dome.isEmpty() && !s.indi.roof.isEmpty())
+        throw ini.bad(
+            "indi/dome", s.indi.dome,
+            QStringLiteral("names a dome while [indi] roof names \"%1\": set one of them").arg(s.indi.roof));
     ini.number("indi/connectTimeout", s.indi.connectTimeout, 0.1, 3600);
     ini.number("indi/slewMargin", s.indi.slewMargin, 0, 86400);
     ini.number("indi/downloadMargin", s.indi.downloadMargin, 0, 86400);
@@ -571,6 +585,7 @@ ObservatorySettings readObservatorySettings(const QString& folder)
     readFoldersAndAcquisition(ini, s, abs);
     readIndi(ini, s);
     readSolveAndFocus(ini, s, abs);
+    readDome(ini, s.dome);
     return s;
 }
 
@@ -630,6 +645,7 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("indi/autofocusTimeout", doubleText(settings.indi.autofocusTimeout));
     set("indi/sendSite", boolText(settings.indi.sendSite));
     set("indi/roof", settings.indi.roof);
+    set("indi/dome", settings.indi.dome);
     set("indi/watchdog", settings.indi.watchdog);
     set("indi/heartbeat", doubleText(settings.indi.heartbeat));
     set("indi/coolTo", optionalText(settings.indi.coolTo));
@@ -656,6 +672,8 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("roof/openSeconds", doubleText(settings.roofOpenSeconds));
     set("roof/closeSeconds", doubleText(settings.roofCloseSeconds));
     set("mount/parkSeconds", doubleText(settings.parkSeconds));
+    for (const auto& [key, value] : domeValues(settings.dome))
+        ini.setValue(key, value);
     ini.sync();
     if (ini.status() != QSettings::NoError)
         throw HostError(call, path, QStringLiteral("cannot write the file"));
@@ -664,12 +682,15 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
 
 QString unguardedRoofWarning(const ObservatorySettings& settings)
 {
-    if (settings.kind != HostKind::Indi || settings.indi.roof.isEmpty() || !settings.indi.watchdog.isEmpty())
+    const bool dome = !settings.indi.dome.isEmpty();
+    if (settings.kind != HostKind::Indi || (settings.indi.roof.isEmpty() && !dome) ||
+        !settings.indi.watchdog.isEmpty())
         return {};
     return QStringLiteral(
-               "Warning: no watchdog guards the roof \"%1\": should Kestrove crash or hang, it stays "
+               "Warning: no watchdog guards the %1 \"%2\": should Kestrove crash or hang, it stays "
                "open. Set [indi] watchdog in observatory.ini to an indi_watchdog device.")
-        .arg(settings.indi.roof);
+        .arg(dome ? QStringLiteral("dome") : QStringLiteral("roof"),
+             dome ? settings.indi.dome : settings.indi.roof);
 }
 
 QString observatoryIniPath(const QString& folder)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/DomeSettings.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QPair>
@@ -36,8 +38,11 @@ struct IndiSettings
     double autofocusTimeout = 600; // seconds the autofocus command may run
     // Send [site] to the mount when its GEOGRAPHIC_COORD differs, as INDI clients do on connecting.
     bool sendSite = true;
-    // A roll-off roof or a dome (its DOME_PARK, and DOME_SHUTTER where it has one); empty: none.
+    // A roll-off roof, or a dome that only opens and closes (its DOME_PARK, and DOME_SHUTTER where it
+    // has one); empty: none.
     QString roof;
+    // A dome that also turns its slit to the telescope ([dome]); empty: none. Not with a roof.
+    QString dome;
     // The indi_watchdog device, which parks and closes when the heartbeat stops; empty: none.
     QString watchdog;
     double heartbeat = 60; // seconds of silence after which the watchdog shuts the observatory
@@ -55,13 +60,15 @@ struct SolveSettings
     std::optional<bool> enabled;
     double exposure = 5; // seconds of the solve frame
     int binning = 2;
-    QString indexFolder; // empty: Debian's /usr/share/astrometry (astrometry-data-tycho2) and the usual places
-    std::optional<double> scale; // arcseconds per unbinned pixel; none: from the camera's pixel and focal length
-    double tolerance = 60;       // arcseconds the frame's centre may lie from the target
-    int attempts = 3;            // solves per target at most
-    bool sync = false;           // method=sync: sync the mount and slew again; else a differential slew
-    double cpuLimit = 30;        // seconds of CPU time per solve
-    double radius = 5;           // degrees around the target that the solver searches
+    QString
+        indexFolder; // empty: Debian's /usr/share/astrometry (astrometry-data-tycho2) and the usual places
+    std::optional<double>
+        scale;             // arcseconds per unbinned pixel; none: from the camera's pixel and focal length
+    double tolerance = 60; // arcseconds the frame's centre may lie from the target
+    int attempts = 3;      // solves per target at most
+    bool sync = false;     // method=sync: sync the mount and slew again; else a differential slew
+    double cpuLimit = 30;  // seconds of CPU time per solve
+    double radius = 5;     // degrees around the target that the solver searches
 
     bool operator==(const SolveSettings&) const = default;
 };
@@ -140,6 +147,8 @@ struct ObservatorySettings
     FocusSettings focus;
     // [safety]
     SafetySettings safety;
+    // [dome]
+    DomeSettings dome;
     // [roof] and [mount] parkSeconds: how long the simulated roof and mount park take.
     double roofOpenSeconds = 0;
     double roofCloseSeconds = 0;
