@@ -43,6 +43,8 @@ struct IndiSettings
     QString roof;
     // A dome that also turns its slit to the telescope ([dome]); empty: none. Not with a roof.
     QString dome;
+    // What opens and closes the observatory: the roof, or the dome.
+    const QString& enclosure() const { return roof.isEmpty() ? dome : roof; }
     // The indi_watchdog device, which parks and closes when the heartbeat stops; empty: none.
     QString watchdog;
     double heartbeat = 60; // seconds of silence after which the watchdog shuts the observatory
