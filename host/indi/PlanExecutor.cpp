@@ -31,14 +31,16 @@ QList<Need> cameraNeeds(const QString& camera)
 } // namespace
 
 PlanExecutor::PlanExecutor(IndiLink& link, SiteSky& sky, Clock& clock)
-    : StepContext(link, sky, clock), m_camera(*this), m_pointing(*this, m_camera), m_filter(*this),
-      m_focus(*this, m_camera), m_grader(*this), m_exposures(*this, m_camera, m_grader),
+    : StepContext(link, sky, clock), m_camera(*this), m_dome(*this), m_pointing(*this, m_camera),
+      m_filter(*this), m_focus(*this, m_camera), m_grader(*this), m_exposures(*this, m_camera, m_grader),
       m_skyTestStep(*this, m_camera, m_grader)
 {
     m_grader.onGraded = [this](const GradedFrame& graded) {
         if (onGraded)
             onGraded(graded);
     };
+    // Every frame, the solve and focus frames too, waits for the dome's slit.
+    m_camera.setBeforeExposure([this](std::function<void()> expose) { m_dome.align(std::move(expose)); });
     m_timer.setInterval(kTickMs);
     connect(&m_timer, &QTimer::timeout, this, &PlanExecutor::tick);
     connect(&client, &IndiClient::propertyChanged, this, [this](const QString& d, const QString& n) {
@@ -195,6 +197,8 @@ QList<Need> PlanExecutor::neededProperties()
               << Need{indi.filterWheel, QStringLiteral("FILTER_NAME")};
     if (link.weatherConfigured())
         needs << Need{indi.weather, QStringLiteral("WEATHER_STATUS")};
+    if (m_dome.configured())
+        needs << Need{indi.dome, QStringLiteral("ABS_DOME_POSITION")};
     return needs;
 }
 
@@ -209,6 +213,7 @@ void PlanExecutor::stepDone()
             break;
         }
         m_stage = Stage::Pointing;
+        m_dome.lead(target());
         m_pointing.start();
         break;
     case Stage::Pointing:
@@ -452,6 +457,7 @@ void PlanExecutor::recordPlanEnd(const QString& result)
 void PlanExecutor::stopDevices()
 {
     m_pointing.stop();
+    m_dome.stop();
     m_focus.stop();
     m_camera.stop();
     m_filter.stop();

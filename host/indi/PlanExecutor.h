@@ -2,6 +2,7 @@
 
 #include "host/indi/IndiLink.h"
 #include "host/indi/steps/CameraControl.h"
+#include "host/indi/steps/DomeStep.h"
 #include "host/indi/steps/ExposureStep.h"
 #include "host/indi/steps/FilterStep.h"
 #include "host/indi/steps/FocusStep.h"
@@ -128,6 +129,7 @@ private:
     QString m_refocus;
 
     CameraControl m_camera;
+    DomeStep m_dome;
     PointingStep m_pointing;
     FilterStep m_filter;
     FocusStep m_focus;
