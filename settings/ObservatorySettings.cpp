@@ -28,7 +28,7 @@ const QString call = QStringLiteral("observatory.ini");
 // reported as unknown at start.
 const QStringList& knownKeys()
 {
-    static const QStringList keys = {
+    static const QStringList keys = QStringList{
         QStringLiteral("host/kind"),
         QStringLiteral("site/latitude"),
         QStringLiteral("site/longitude"),
