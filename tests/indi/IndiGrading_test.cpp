@@ -42,6 +42,14 @@ void gradeFrames(ObservatorySettings& s)
     s.grading.enabled = true;
 }
 
+// The whole chip: at declination 80 a quarter of it holds as few as 4 Tycho-2 stars at some
+// sidereal times, under the floor of 5 however clear the sky.
+void wholeFrames(IndiSurvey& survey)
+{
+    survey.core->settings.cameraSubframeSNe = 1;
+    survey.core->SaveConfig();
+}
+
 QList<HistoryEntry> plansOf(IndiSurvey& survey)
 {
     return readHistory(historyPath(survey.host->settings().logDir)).entries;
@@ -90,6 +98,7 @@ TEST(IndiGrading, ACloudyPlanIsNotCountedAndSaysWhyTheNextClearOneIs)
     Sky sky;
     IndiServer server(kDrivers, sky.environment());
     IndiSurvey survey(server, gradeFrames);
+    wholeFrames(survey);
     test::setOptics(server, 50000);
     sky.cover();
     survey.run(1);
@@ -171,6 +180,7 @@ TEST(IndiGrading, ASoftFrameMakesTheNextPlanFocus)
         s.indi.focuser = QStringLiteral("Focuser Simulator");
         s.indi.autofocusCommand = QStringLiteral("sh ") + focus;
     });
+    wholeFrames(survey);
     test::setOptics(server, bestFocus);
     // A steep curve: 1000 units off, the stars are half as wide again.
     ASSERT_TRUE(server.set(
@@ -229,6 +239,7 @@ TEST(IndiGrading, StarlessPlansPauseImagingUntilATestFrameShowsStars)
         s.grading.cloudPause = 0.05; // 3 s
         s.grading.testExposure = 1;
     });
+    wholeFrames(survey);
     test::setOptics(server, 50000);
     sky.cover();
     // The first test frame still sees clouds; then the sky clears.
@@ -314,7 +325,7 @@ TEST(IndiGrading, TheDatabaseKeepsEveryGradedFrameThroughAKill)
     config.SNeEnabled = 1;
     config.exposureSNe = 1;
     config.cameraBinningSNe = 2;
-    config.cameraSubframeSNe = 0.5;
+    config.cameraSubframeSNe = 1;
     config.cameraFilterSNe = QStringLiteral("Green");
     config.baseDir = dir.path() + QStringLiteral("/images/");
     config.focusInterval = 32000; // no autofocus: there is no focuser
