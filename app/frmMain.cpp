@@ -199,7 +199,7 @@ void frmMain::showLastFrame(const QString& logDir)
     // Read again only when the file or its write-ahead log changed: a frame may have come.
     const QString path = database::observationsPath(logDir);
     QString seen;
-    for (const QFileInfo file : {QFileInfo(path), QFileInfo(path + QStringLiteral("-wal"))})
+    for (const QFileInfo& file : {QFileInfo(path), QFileInfo(path + QStringLiteral("-wal"))})
         seen += QStringLiteral("%1 %2 ").arg(file.size()).arg(file.lastModified().toMSecsSinceEpoch());
     if (seen == m_framesSeen)
         return;

@@ -81,6 +81,8 @@ const QMap<QString, QString>& sectionTitles()
         {QStringLiteral("indi"), QStringLiteral("INDI")},
         {QStringLiteral("solve"), QStringLiteral("Plate solving (INDI)")},
         {QStringLiteral("focus"), QStringLiteral("Autofocus (INDI)")},
+        {QStringLiteral("grading"), QStringLiteral("Frame grading (INDI)")},
+        {QStringLiteral("dome"), QStringLiteral("Dome (INDI)")},
     };
     return titles;
 }
@@ -202,11 +204,14 @@ QWidget* frmObservatory::boxFor(const ObservatoryField& f)
         return box;
     }
     case FieldKind::HostKind:
+    case FieldKind::Slaving:
     case FieldKind::TimeZone:
     case FieldKind::Device: {
         auto* box = new QComboBox;
         if (f.kind == FieldKind::HostKind) {
             box->addItems({QStringLiteral("sim"), QStringLiteral("indi")});
+        } else if (f.kind == FieldKind::Slaving) {
+            box->addItems({QStringLiteral("kestrove"), QStringLiteral("driver")});
         } else if (f.kind == FieldKind::TimeZone) {
             for (const QByteArray& id : QTimeZone::availableTimeZoneIds())
                 box->addItem(QString::fromUtf8(id));
@@ -271,6 +276,11 @@ QString frmObservatory::save()
         if (text.trimmed() != m_initial.value(f.key))
             changes << qMakePair(f.key, text.trimmed());
     }
+    QMap<QString, QString> values = m_initial;
+    for (const auto& [key, text] : changes)
+        values[key] = text;
+    if (const QString problem = combinedProblem(values); !problem.isEmpty())
+        return problem;
     try {
         saveObservatoryChanges(m_folder, changes);
     } catch (const HostError& error) {
@@ -312,8 +322,10 @@ QString frmObservatory::connectServer()
         combo->addItem(QString());
         const QStringList names = found->value(f.key);
         combo->addItems(names);
-        // One device of the kind is the one meant; otherwise the choice stays the user's.
-        combo->setCurrentText(names.size() == 1 && current.isEmpty() ? names[0] : current);
+        // One device of the kind is the one meant; otherwise the choice stays the user's. A dome is
+        // one or the other: offered as the roof, it turns its slit only when chosen as the dome.
+        const bool only = names.size() == 1 && current.isEmpty() && f.key != QStringLiteral("indi/dome");
+        combo->setCurrentText(only ? names[0] : current);
     }
     return {};
 }

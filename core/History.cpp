@@ -171,6 +171,9 @@ QString planResult(bool completed, const QString& hostOutcome, bool stopped)
 {
     if (completed)
         return QStringLiteral("completed");
+    // The frames' own reason, with its numbers: "rejected: 3 stars where 80 expected".
+    if (hostOutcome.startsWith(QLatin1String("rejected")))
+        return stopped ? hostOutcome + QStringLiteral(" (survey stopped)") : hostOutcome;
     QString result = QStringLiteral("failed");
     if (stopped && hostOutcome == QLatin1String("running"))
         return QStringLiteral("failed: the survey stopped while the plan ran");

@@ -198,6 +198,13 @@ void recordObservatoryEvent(SurveyCore& core, const QString& event) noexcept
     }
 }
 
+// What the host's frames told of the sky since the last look: each an observatory event.
+void recordSkyEvents(SurveyCore& core)
+{
+    for (const QString& event : core.host().takeSkyEvents())
+        recordObservatoryEvent(core, event);
+}
+
 // The observatory's events as they happen: a status line each (a headless run prints nothing else),
 // then the records.
 std::function<void(const QString&)> observatoryEvents(SurveyCore& core)
@@ -426,6 +433,22 @@ bool SurveyCore::runSurvey()
             }
         }
 
+        // Frames without stars: imaging waits until a test frame shows some, the observatory open
+        // (clouds in the frames are not rain: closing is the weather's). Unsafe weather meanwhile,
+        // or a stop, is looked at again from the top of the pass.
+        recordSkyEvents(*this);
+        bool waitedForSky = false;
+        for (QString why; !stopRequested && !(why = m_host.skyPause()).isEmpty();) {
+            waitedForSky = true;
+            if (acpUtil->WeatherConnected() && !acpUtil->Weather().Safe())
+                break;
+            setStatus(QStringLiteral("Waiting for the sky: ") + why);
+            waitOneSecond();
+            recordSkyEvents(*this);
+        }
+        if (waitedForSky)
+            continue;
+
         const QString runPlanOnce = planDir() + QStringLiteral("/runplanonce.txt");
         if (fileSystem->FileExists(runPlanOnce))
             fileSystem->GetFile(runPlanOnce)->Delete();
@@ -611,17 +634,30 @@ bool SurveyCore::runSurvey()
             const bool completed = FileExists(marker);
             record.endUtc = m_host.clock().utcNow();
             record.result = planResult(completed, outcome, stopRequested);
-            if (completed)
+            if (completed) {
                 recordObservation(chosenKind->kind, chosenTarget, &record);
-            else
+            } else if (record.result.startsWith(QLatin1String("rejected: "))) {
+                const QString rejected = QStringLiteral("Plan for %1 %2").arg(record.target, record.result);
+                setStatus(rejected);
+                logLine(rejected + QStringLiteral(" - not updating targets file"));
+            } else {
                 logLine(
                     QStringLiteral("ACP did not successfully complete the plan - not updating targets file"));
+            }
             recordHistory(*this, record);
             const double seconds = static_cast<double>(record.startUtc.msecsTo(record.endUtc)) / 1000;
             if (balancedPass)
                 bookPlan(balance.times, shares, record.kind, offeredKinds, seconds);
             if (observer)
                 observer->planEnded(record.kind, seconds);
+            recordSkyEvents(*this);
+            // Frames far softer than the target's recent ones: the next plan focuses first.
+            const QString refocus = m_host.takeRefocusReason();
+            if (!refocus.isEmpty()) {
+                settings.lastFocusJD = 0;
+                SaveConfig();
+                logLine(QStringLiteral("Refocusing with the next plan: ") + refocus);
+            }
             // "Stop Survey" waited for this plan; it is recorded, and the run ends here.
             if (m_stopAfterPlan)
                 stopRequested = true;

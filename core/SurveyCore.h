@@ -151,6 +151,9 @@ public:
     // cannot be charged.
     float slewSeconds(float targetRA, float targetDec, bool flip);
     float slewSeconds(const SlewDirection& target, bool flip, SlewState& state);
+    // Seconds a dome ([indi] dome) takes to turn its slit from where the mount points (hours,
+    // degrees) to the target; 0 without one.
+    double domeSeconds(const SlewDirection& target, double scopeRA, double scopeDec);
     // True when a German equatorial mount changes pier side for the target.
     bool flipsFor(float targetRA);
 

@@ -343,7 +343,7 @@ std::vector<imaging::FrameMeasurement> ObservationDb::acceptedFrames(const QStri
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(QStringLiteral("SELECT %1 FROM frames WHERE target = ? AND filter = ? AND grade = 'accepted' "
-                             "ORDER BY utc DESC, id DESC LIMIT ?")
+                             "AND kind <> 'test' ORDER BY utc DESC, id DESC LIMIT ?")
                   .arg(kFrameColumns));
     q.addBindValue(text(target));
     q.addBindValue(text(filter));

@@ -76,7 +76,8 @@ public:
 
     std::optional<PlanRecord> plan(qint64 planId) const;
     // The measurements of the latest `count` accepted frames of a target in a filter, newest first:
-    // the reference its next frame is graded against.
+    // the reference its next frame is graded against. Test frames, of another exposure and binning,
+    // are none of them.
     std::vector<imaging::FrameMeasurement> acceptedFrames(const QString& target, const QString& filter,
                                                           int count) const;
     // Frames taken, and plans started, from `fromUtc` up to but not including `toUtc`, oldest first.

@@ -28,7 +28,7 @@ const QString call = QStringLiteral("observatory.ini");
 // reported as unknown at start.
 const QStringList& knownKeys()
 {
-    static const QStringList keys = {
+    static const QStringList keys = QStringList{
         QStringLiteral("host/kind"),
         QStringLiteral("site/latitude"),
         QStringLiteral("site/longitude"),
@@ -70,6 +70,7 @@ const QStringList& knownKeys()
         QStringLiteral("indi/autofocusTimeout"),
         QStringLiteral("indi/sendSite"),
         QStringLiteral("indi/roof"),
+        QStringLiteral("indi/dome"),
         QStringLiteral("indi/watchdog"),
         QStringLiteral("indi/heartbeat"),
         QStringLiteral("indi/coolTo"),
@@ -104,7 +105,7 @@ const QStringList& knownKeys()
         QStringLiteral("mount/parkSeconds"),
         QStringLiteral("selection/policy"),
         QStringLiteral("selection/shares"),
-    };
+    } + gradingKeys() + domeKeys();
     return keys;
 }
 
@@ -317,6 +318,8 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("sendSite=") + boolText(s.indi.sendSite),
         QStringLiteral("; the roll-off roof or dome, and the indi_watchdog device (empty: none)"),
         QStringLiteral("roof=") + s.indi.roof,
+        QStringLiteral("; a dome whose slit follows the telescope ([dome] below), instead of a roof"),
+        QStringLiteral("dome=") + s.indi.dome,
         QStringLiteral("watchdog=") + s.indi.watchdog,
         QStringLiteral("; seconds without a heartbeat after which the watchdog parks and closes"),
         QStringLiteral("heartbeat=") + doubleText(s.indi.heartbeat),
@@ -367,6 +370,8 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("; (empty: no shares)"),
         QStringLiteral("shares=") + sharesText(s.selection.shares),
     };
+    lines << gradingFileLines(s.grading);
+    lines << domeFileLines(s.dome);
     // Kestrove's own file, edited with Linux tools: LF line ends (the reader takes CR LF as well).
     QByteArray bytes;
     for (const QString& line : lines)
@@ -483,10 +488,14 @@ void readIndi(IniReader& ini, ObservatorySettings& s)
           std::pair{"indi/camera", &s.indi.camera}, std::pair{"indi/filterWheel", &s.indi.filterWheel},
           std::pair{"indi/focuser", &s.indi.focuser}, std::pair{"indi/weather", &s.indi.weather},
           std::pair{"indi/autofocusCommand", &s.indi.autofocusCommand}, std::pair{"indi/roof", &s.indi.roof},
-          std::pair{"indi/watchdog", &s.indi.watchdog}}) {
+          std::pair{"indi/dome", &s.indi.dome}, std::pair{"indi/watchdog", &s.indi.watchdog}}) {
         if (ini.text(key, text))
             *target = text.trimmed();
     }
+    if (!s.indi.dome.isEmpty() && !s.indi.roof.isEmpty())
+        throw ini.bad(
+            "indi/dome", s.indi.dome,
+            QStringLiteral("names a dome while [indi] roof names \"%1\": set one of them").arg(s.indi.roof));
     ini.number("indi/connectTimeout", s.indi.connectTimeout, 0.1, 3600);
     ini.number("indi/slewMargin", s.indi.slewMargin, 0, 86400);
     ini.number("indi/downloadMargin", s.indi.downloadMargin, 0, 86400);
@@ -558,6 +567,7 @@ void readSelection(IniReader& ini, ObservatorySettings& s)
     }
 }
 
+
 } // namespace
 
 QString policyText(SelectionPolicy policy)
@@ -622,6 +632,8 @@ ObservatorySettings readObservatorySettings(const QString& folder)
     readIndi(ini, s);
     readSolveAndFocus(ini, s, abs);
     readSelection(ini, s);
+    readGrading(ini, s.grading);
+    readDome(ini, s.dome);
     return s;
 }
 
@@ -682,6 +694,7 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("indi/autofocusTimeout", doubleText(settings.indi.autofocusTimeout));
     set("indi/sendSite", boolText(settings.indi.sendSite));
     set("indi/roof", settings.indi.roof);
+    set("indi/dome", settings.indi.dome);
     set("indi/watchdog", settings.indi.watchdog);
     set("indi/heartbeat", doubleText(settings.indi.heartbeat));
     set("indi/coolTo", optionalText(settings.indi.coolTo));
@@ -702,6 +715,8 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("focus/exposure", doubleText(settings.focus.exposure));
     set("focus/binning", QString::number(settings.focus.binning));
     set("focus/timeout", doubleText(settings.focus.timeout));
+    for (const auto& [key, value] : gradingValues(settings.grading))
+        ini.setValue(key, value);
     set("safety/closeDelay", doubleText(settings.safety.closeDelay));
     set("safety/reopenDelay", doubleText(settings.safety.reopenDelay));
     set("safety/closeAtEnd", boolText(settings.safety.closeAtEnd));
@@ -710,6 +725,8 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("mount/parkSeconds", doubleText(settings.parkSeconds));
     set("selection/policy", policyText(settings.selection.policy));
     set("selection/shares", sharesText(settings.selection.shares));
+    for (const auto& [key, value] : domeValues(settings.dome))
+        ini.setValue(key, value);
     ini.sync();
     if (ini.status() != QSettings::NoError)
         throw HostError(call, path, QStringLiteral("cannot write the file"));
@@ -718,12 +735,15 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
 
 QString unguardedRoofWarning(const ObservatorySettings& settings)
 {
-    if (settings.kind != HostKind::Indi || settings.indi.roof.isEmpty() || !settings.indi.watchdog.isEmpty())
+    const bool dome = !settings.indi.dome.isEmpty();
+    if (settings.kind != HostKind::Indi || (settings.indi.roof.isEmpty() && !dome) ||
+        !settings.indi.watchdog.isEmpty())
         return {};
     return QStringLiteral(
-               "Warning: no watchdog guards the roof \"%1\": should Kestrove crash or hang, it stays "
+               "Warning: no watchdog guards the %1 \"%2\": should Kestrove crash or hang, it stays "
                "open. Set [indi] watchdog in observatory.ini to an indi_watchdog device.")
-        .arg(settings.indi.roof);
+        .arg(dome ? QStringLiteral("dome") : QStringLiteral("roof"),
+             dome ? settings.indi.dome : settings.indi.roof);
 }
 
 QString observatoryIniPath(const QString& folder)

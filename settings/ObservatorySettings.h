@@ -1,5 +1,8 @@
 #pragma once
 
+#include "settings/GradingSettings.h"
+#include "settings/DomeSettings.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QPair>
@@ -36,8 +39,13 @@ struct IndiSettings
     double autofocusTimeout = 600; // seconds the autofocus command may run
     // Send [site] to the mount when its GEOGRAPHIC_COORD differs, as INDI clients do on connecting.
     bool sendSite = true;
-    // A roll-off roof or a dome (its DOME_PARK, and DOME_SHUTTER where it has one); empty: none.
+    // A roll-off roof, or a dome that only opens and closes (its DOME_PARK, and DOME_SHUTTER where it
+    // has one); empty: none.
     QString roof;
+    // A dome that also turns its slit to the telescope ([dome]); empty: none. Not with a roof.
+    QString dome;
+    // What opens and closes the observatory: the roof, or the dome.
+    const QString& enclosure() const { return roof.isEmpty() ? dome : roof; }
     // The indi_watchdog device, which parks and closes when the heartbeat stops; empty: none.
     QString watchdog;
     double heartbeat = 60; // seconds of silence after which the watchdog shuts the observatory
@@ -164,10 +172,14 @@ struct ObservatorySettings
     // [solve] and [focus]
     SolveSettings solve;
     FocusSettings focus;
+    // [grading]
+    GradingSettings grading;
     // [safety]
     SafetySettings safety;
     // [selection]
     SelectionSettings selection;
+    // [dome]
+    DomeSettings dome;
     // [roof] and [mount] parkSeconds: how long the simulated roof and mount park take.
     double roofOpenSeconds = 0;
     double roofCloseSeconds = 0;

@@ -476,6 +476,7 @@ TEST(RunLoop, APlanThatWouldOutlastTheNightIsNotStarted)
         double downloadSeconds;
         double slewSeconds; // what the selection's slew model charges, settle included
         bool refused;
+        double domeRate = 0; // degrees per second of a dome that follows the mount; 0: none
     };
     const Case cases[] = {
         {"ends in time", -12, 600, 1, 5, 50, false},
@@ -483,6 +484,10 @@ TEST(RunLoop, APlanThatWouldOutlastTheNightIsNotStarted)
         {"downloads past the limit", -12, 150, 10, 60, 50, true},
         {"slew past the limit", -12, 1200, 1, 5, 1000, true},
         {"no limit", std::nullopt, 2400, 1, 5, 50, false},
+        // The mount stands some 90 degrees of azimuth from the target: the dome's turn is charged
+        // when it is the slower.
+        {"a slow dome's turn past the limit", -12, 600, 1, 5, 50, true, 0.05},
+        {"a dome faster than the mount", -12, 600, 1, 5, 50, false, 30},
     };
     const Site site{40, -105, 1600};
     const QDateTime night(QDate(2024, 4, 14), QTime(7, 0), QTimeZone::utc());
@@ -493,6 +498,10 @@ TEST(RunLoop, APlanThatWouldOutlastTheNightIsNotStarted)
             s.sunAltitude = c.sunLimit;
             s.downloadSeconds = c.downloadSeconds;
             s.settleTime = 10;
+            if (c.domeRate > 0) {
+                s.indi.dome = QStringLiteral("Dome");
+                s.dome.rotationRate = c.domeRate;
+            }
         });
         const QString target = writeOneSupernova(sim, QStringLiteral("SN2024abc"),
                                                  QStringLiteral("**** imageCount=%1").arg(c.images));

@@ -172,6 +172,10 @@ TEST(ObservationDb, ReferenceIsTheTargetsLatestAcceptedFramesInTheFilter)
     for (const auto& r : rows)
         db.addFrame(frame(0, QString::fromLatin1(r.target), QString::fromLatin1(r.filter), r.utc, r.accepted,
                           r.stars));
+    // A pause's test frame where the telescope last pointed: shorter, binned otherwise, no reference.
+    FrameRecord test = frame(0, target, QStringLiteral("L"), "2024-04-15T00:00:00Z", true, 40);
+    test.kind = QStringLiteral("test");
+    db.addFrame(test);
 
     const auto starsOf = [](const std::vector<FrameMeasurement>& ms) {
         std::vector<int> stars;

@@ -294,7 +294,7 @@ private slots:
         QCOMPARE(progress, 1000);
         // One row a plan, split into its columns, whatever the file's line ends.
         QVERIFY2(planRows > 1, qPrintable(QString::number(planRows)));
-        QCOMPARE(planColumns, 12);
+        QCOMPARE(planColumns, 13);
         QVERIFY(series.count(QStringLiteral("SNe plans")));
         QVERIFY(series.count(QStringLiteral("SLC plans")));
         QVERIFY(!series.count(QStringLiteral("MPS plans"))); // its box is clear

@@ -75,7 +75,10 @@ TEST(ObservatorySettings, NewFolderGetsDefaultsWrittenAndReadBack)
                             "indi/slewMargin",
                             "indi/downloadMargin",
                             "indi/autofocusTimeout",
-                            "indi/sendSite"})
+                            "indi/sendSite",
+                            "indi/dome",
+                            "dome/radius",
+                            "dome/slaving"})
         EXPECT_TRUE(settings.contains(QString::fromLatin1(key))) << key;
     EXPECT_EQ(settings.value(QStringLiteral("clock/start")).toString(), QStringLiteral("now"));
     EXPECT_EQ(settings.value(QStringLiteral("folders/planDir")).toString(), QStringLiteral("Plans"));
@@ -200,6 +203,15 @@ TEST(ObservatorySettings, MalformedValueNamesKeyAndFile)
         {"selection", "shares=SNe:-5", "shares"},
         {"selection", "shares=SNe", "shares"},
         {"selection", "shares=Comets:20", "shares"},
+        {"grading", "enabled=perhaps", "enabled"},
+        {"grading", "starFraction=1.5", "starFraction"},
+        {"grading", "cloudFrames=0", "cloudFrames"},
+        {"indi", "roof=RollOff Simulator\ndome=Dome Simulator", "dome"},
+        {"dome", "radius=0", "radius"},
+        {"dome", "slaving=sometimes", "slaving"},
+        {"dome", "tolerance=0", "tolerance"},
+        // The default radius of 1.5 m cannot hold a mount 1.2 m up with a 0.4 m declination axis.
+        {"dome", "mountOffsetUp=1.2\ndeclinationAxis=0.4", "radius"},
     };
     for (const auto& c : cases) {
         QTemporaryDir dir;
@@ -227,6 +239,8 @@ TEST(ObservatorySettings, WrittenSettingsReadBack)
     s.kind = HostKind::Indi;
     s.indi.camera = QStringLiteral("CCD Simulator");
     s.indi.sendSite = false;
+    s.indi.dome = QStringLiteral("Dome Simulator");
+    s.dome = {2.5, 0.3, -0.2, 0.5, 0.45, 1.5, 6, DomeSlaving::Driver};
     writeObservatorySettings(dir.path(), s);
     const ObservatorySettings back = readObservatorySettings(dir.path());
     EXPECT_EQ(back.horizon, s.horizon);
@@ -238,6 +252,8 @@ TEST(ObservatorySettings, WrittenSettingsReadBack)
     EXPECT_EQ(back.indi.camera, s.indi.camera);
     EXPECT_FALSE(back.indi.sendSite);
     EXPECT_EQ(back.planDir, s.planDir);
+    EXPECT_EQ(back.indi.dome, s.indi.dome);
+    EXPECT_EQ(back.dome, s.dome);
 }
 
 TEST(ObservatorySettings, SunLimitAndTheMinimumElevationOfANewFile)
@@ -392,4 +408,20 @@ TEST(ObservatorySettings, SolveAndFocusSectionsHaveTheirDefaultsAndReadBack)
 
     writeIni(dir.path(), "[solve]\nmethod=sideways\n");
     EXPECT_THROW(readObservatorySettings(dir.path()), HostError);
+}
+
+// A new file explains [grading] with the values a missing key has; each key reads back.
+TEST(ObservatorySettings, GradingHasItsDefaultsAndReadsBack)
+{
+    QTemporaryDir dir;
+    const ObservatorySettings fresh = readObservatorySettings(dir.path());
+    EXPECT_EQ(fresh.grading, GradingSettings{});
+    EXPECT_TRUE(fresh.grading.enabled);
+    EXPECT_TRUE(test::readBytes(observatoryIniPath(dir.path())).contains("\n[grading]\n"));
+    EXPECT_TRUE(fresh.notes.isEmpty()) << qPrintable(fresh.notes.join(u'\n'));
+
+    ObservatorySettings s = fresh;
+    s.grading = {false, {7, 0.3, 2.5, 3, 20}, 4, 0.5, 2};
+    writeObservatorySettings(dir.path(), s);
+    EXPECT_EQ(readObservatorySettings(dir.path()).grading, s.grading);
 }

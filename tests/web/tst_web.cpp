@@ -557,6 +557,13 @@ void tst_web::notifyOncePerEvent()
     event("Opening: dark and the weather safe");
     event("Warning: no watchdog");
     notifier.historyRead(history, t);
+    // Clouds in the frames: a pause, made longer by a starless test frame, then the end of it.
+    event("Waiting for the sky: 3 frames without stars, next look at 03:10");
+    event("Waiting for the sky: 4 frames without stars, next look at 03:20");
+    notifier.historyRead(history, t);
+    event("Sky clear: the test frame shows 85 stars");
+    event("Sky clear: a frame shows 80 stars"); // no pause to end
+    notifier.historyRead(history, t);
     notifier.notify(QStringLiteral("run-ended"), QStringLiteral("Run ended"), t);
 
     const QStringList expected = {
@@ -570,6 +577,11 @@ void tst_web::notifyOncePerEvent()
             "weather-open|weather-open|2024-04-14T03:00:00Z|Opening: dark and the weather safe|Opening: "
             "dark and the weather safe"),
         QStringLiteral("warning|warning|2024-04-14T03:00:00Z|Warning: no watchdog|Warning: no watchdog"),
+        QStringLiteral(
+            "sky-pause|sky-pause|2024-04-14T03:00:00Z|Waiting for the sky: 3 frames without stars, "
+            "next look at 03:10|Waiting for the sky: 3 frames without stars, next look at 03:10"),
+        QStringLiteral("sky-resume|sky-resume|2024-04-14T03:00:00Z|Sky clear: the test frame shows 85 "
+                       "stars|Sky clear: the test frame shows 85 stars"),
         QStringLiteral("run-ended|run-ended|2024-04-14T03:00:00Z|Run ended|Run ended"),
     };
     const auto lines = [&] {
