@@ -538,5 +538,27 @@ TEST(HeadlessClose, CloseWithNoSurveyRunningWarnsOfNoSurvey)
     EXPECT_EQ(errors.find("No survey kind"), std::string::npos) << errors;
 }
 
+// --close prints its answer, not the INDI library's own line on connecting; an error of Kestrove's
+// is still said.
+TEST(HeadlessClose, CloseSaysNothingForTheIndiLibrary)
+{
+    QTemporaryDir dir;
+    const QString observatory = dir.filePath(QStringLiteral("observatory"));
+    QDir().mkpath(observatory);
+    // Nothing listens on port 1: the connection is refused at once.
+    writeBytes(observatory + QStringLiteral("/observatory.ini"),
+               "[host]\r\nkind=indi\r\n[indi]\r\nserver=localhost:1\r\nmount=Telescope Simulator\r\n"
+               "camera=CCD Simulator\r\nroof=RollOff Simulator\r\n");
+    QProcess closer;
+    closer.start(QStringLiteral(KESTROVE_EXECUTABLE),
+                 {QStringLiteral("--close"), QStringLiteral("--folder"), dir.path(),
+                  QStringLiteral("--observatory"), observatory});
+    ASSERT_TRUE(closer.waitForFinished(60000));
+    const QByteArray said = closer.readAllStandardOutput() + closer.readAllStandardError();
+    EXPECT_EQ(closer.exitCode(), 1);
+    EXPECT_FALSE(said.contains("INDI::BaseClient")) << said.toStdString();
+    EXPECT_TRUE(said.contains("cannot reach the INDI server at localhost:1")) << said.toStdString();
+}
+
 } // namespace
 } // namespace kestrove::test
