@@ -182,9 +182,14 @@ WebReply WebRoutes::route(const WebRequest& request) const
                    ? problem(404, QStringLiteral(
                                       "no night chart yet: it is drawn when a window or --web can draw"))
                    : WebReply{200, "image/svg+xml", m_state.nightChart()};
-    if (request.path == QLatin1String("/thumbnail.png"))
-        return m_state.thumbnail().isEmpty() ? problem(404, QStringLiteral("no image saved yet"))
-                                             : WebReply{200, "image/png", m_state.thumbnail()};
+    if (request.path == QLatin1String("/thumbnail.png")) {
+        const QByteArray& png =
+            request.query == QLatin1String("size=large") && !m_state.largeImage().isEmpty()
+                ? m_state.largeImage()
+                : m_state.thumbnail();
+        return png.isEmpty() ? problem(404, QStringLiteral("no image saved yet"))
+                             : WebReply{200, "image/png", png};
+    }
     if (!api)
         return pageFile(request.path);
     if (request.path == QLatin1String("/api/status"))

@@ -10,10 +10,14 @@
 #include "web/Thumbnail.h"
 #include "web/WebSettings.h"
 
+#include <QAbstractAxis>
+#include <QChart>
 #include <QCoreApplication>
+#include <QDateTimeAxis>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostInfo>
+#include <QLegend>
 #include <QLoggingCategory>
 #include <QNetworkInterface>
 #include <QRandomGenerator>
@@ -252,7 +256,8 @@ void WebService::followImages()
     m_lastImage = image;
     const QFileInfo info(image);
     try {
-        m_state.setLastImage(info.fileName(), thumbnailPng(imaging::readFitsImage(image)));
+        const imaging::FitsImage pixels = imaging::readFitsImage(image);
+        m_state.setLastImage(info.fileName(), thumbnailPng(pixels), thumbnailPng(pixels, largeImageSide));
         m_unshownFolder.clear();
     } catch (const std::exception& error) {
         // A plan's frames share a folder: one that cannot be shown is told of once, not every frame.
@@ -261,6 +266,37 @@ void WebService::followImages()
             qCWarning(lcWeb) << "no thumbnail of" << image << ":" << error.what();
     }
 }
+
+namespace {
+
+// The page is dark, and read at night: light text on the page's own background, in larger type.
+void darkForThePage(QChart& chart)
+{
+    const QColor text(0xe4, 0xe8, 0xee);
+    chart.setBackgroundBrush(QColor(0x17, 0x1d, 0x25));
+    chart.setTitleBrush(text);
+    QFont font = chart.titleFont();
+    font.setPointSizeF(13);
+    chart.setTitleFont(font);
+    font.setPointSizeF(11);
+    for (QAbstractAxis* axis : chart.axes()) {
+        axis->setLabelsBrush(text);
+        axis->setLabelsFont(font);
+        axis->setTitleBrush(text);
+        axis->setTitleFont(font);
+        axis->setGridLineColor(QColor(0x3a, 0x44, 0x52));
+        axis->setLinePenColor(QColor(0x56, 0x66, 0x77));
+        // Fewer hours on a narrow chart, so that each label has room for its text.
+        if (auto* hours = qobject_cast<QDateTimeAxis*>(axis))
+            hours->setTickCount(std::min(hours->tickCount(), 7));
+    }
+    if (QLegend* legend = chart.legend()) {
+        legend->setLabelColor(text);
+        legend->setFont(font);
+    }
+}
+
+} // namespace
 
 void WebService::drawNightChart()
 {
@@ -273,8 +309,10 @@ void WebService::drawNightChart()
         const NightReport report = observedNight(*m_observatory, nightDateOf(m_core.now()));
         QTemporaryDir scratch;
         const QString svg = scratch.filePath(QStringLiteral("night.svg"));
-        charts::saveChart(charts::nightChart(report), QSize(900, 500),
-                          scratch.filePath(QStringLiteral("night.png")), svg);
+        QChart* chart = charts::nightChart(report);
+        darkForThePage(*chart);
+        // Smaller than the report's, so that its text stays readable on a phone.
+        charts::saveChart(chart, QSize(560, 420), scratch.filePath(QStringLiteral("night.png")), svg);
         QFile file(svg);
         if (file.open(QIODevice::ReadOnly))
             m_state.setNightChart(file.readAll());

@@ -547,9 +547,9 @@ private slots:
         }
     }
 
-    // With no kind enabled every pass only sleeps: Start says so in the window, starts anyway, and
-    // the warning goes with the run or once a box is checked. A target is not current while the
-    // roof is not open.
+    // With no kind enabled every pass only sleeps: Start says so in the window, starts without
+    // opening the roof, and the warning goes with the run or once a box is checked. A target is not current
+    // while the roof is not open.
     void startWithNoKindEnabledWarnsAndStarts()
     {
         ObservatorySettings settings = virtualTime("2024-03-01T22:00:00Z");
@@ -565,6 +565,7 @@ private slots:
 
         QString panelWhileRunning;
         QString panelOnceChecked;
+        auto roofWhileRunning = ObservatoryState::Open;
         QTimer stopper;
         stopper.setInterval(0);
         connect(&stopper, &QTimer::timeout, &window, [&] {
@@ -572,6 +573,7 @@ private slots:
                 return;
             stopper.stop();
             panelWhileRunning = panel->text();
+            roofWhileRunning = observatory.observatoryControl()->state();
             control<QCheckBox>(&window, "SLCCheck")->setChecked(true);
             panelOnceChecked = panel->text();
             target->setText("Current target: SNe SN 2024abc"); // as a pass would show its choice
@@ -581,6 +583,7 @@ private slots:
         control<QPushButton>(&window, "StartButton")->click(); // returns when the run has ended
 
         QVERIFY2(panelWhileRunning.startsWith("No survey kind is enabled"), qPrintable(panelWhileRunning));
+        QVERIFY(roofWhileRunning == ObservatoryState::Closed);
         QVERIFY2(!panelOnceChecked.contains("No survey kind"), qPrintable(panelOnceChecked));
         QVERIFY2(!panel->text().contains("No survey kind"), qPrintable(panel->text()));
         QCOMPARE(target->text(), QString("Current target: none"));
@@ -646,6 +649,9 @@ private slots:
         ObservatoryControl& controller = *observatory.observatoryControl();
         frmMain window(observatory, m_folder->path());
         window.show();
+        // The roof opens for a kind to observe; an empty list keeps every pass short.
+        control<QCheckBox>(&window, "SLCCheck")->setChecked(true);
+        test::writeBytes(m_folder->filePath("SLCTargets.txt"), QByteArray());
         const auto unparks = [&] {
             return QString::fromUtf8(test::readBytes(observatory.acquisitionLogPath())).count("\tunpark\t");
         };
@@ -695,6 +701,8 @@ private slots:
         ObservatoryControl& controller = *observatory.observatoryControl();
         frmMain window(observatory, m_folder->path());
         window.show();
+        control<QCheckBox>(&window, "SLCCheck")->setChecked(true);
+        test::writeBytes(m_folder->filePath("SLCTargets.txt"), QByteArray());
 
         QProcess closer;
         auto* watch = new QTimer(&window);
