@@ -1,6 +1,7 @@
 #include "core/SurveyCore.h"
 #include "targets/TargetTable.h"
 #include "text/HostError.h"
+#include "text/HostText.h"
 #include "text/NumberText.h"
 
 #include <cfloat>
@@ -33,6 +34,32 @@ std::optional<bool> toBoolean(const QString& text)
     if (!value)
         return std::nullopt;
     return *value != 0;
+}
+
+// A star's place, RA,DEC[,MAG[,LABEL]]: right ascension in hours and declination in degrees, each
+// sexagesimal or decimal as in a target line.
+std::optional<NamedStar> toNamedStar(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() < 2 || parts.size() > 4)
+        return std::nullopt;
+    NamedStar star;
+    try {
+        star.rightAscension = parseSexagesimal(QStringLiteral("HMS_Hours"), parts[0], QLatin1Char('h'));
+        star.declination = parseSexagesimal(QStringLiteral("DMS_Degrees"), parts[1], QLatin1Char('d'));
+    } catch (const HostError&) {
+        return std::nullopt;
+    }
+    if (!(star.rightAscension >= 0 && star.rightAscension < 24 && std::fabs(star.declination) <= 90))
+        return std::nullopt;
+    if (parts.size() > 2 && !parts[2].isEmpty()) {
+        star.magnitude = parseNumber(parts[2]);
+        if (!star.magnitude || std::fabs(*star.magnitude) > 100)
+            return std::nullopt;
+    }
+    star.label = parts.value(3);
+    star.text = text;
+    return star;
 }
 
 // Assigns one item's value; returns why it could not, or an empty text when it did. An unknown
@@ -80,6 +107,14 @@ QString assignItem(const QString& key, const QString& value, TargetConfig& confi
         config.binning = *v;
     } else if (key == QLatin1String("filter")) {
         config.filter = value;
+    } else if (key == QLatin1String("comp") || key == QLatin1String("check")) {
+        const auto star = toNamedStar(value);
+        if (!star)
+            return QStringLiteral("not a place RA,DEC[,MAG[,LABEL]]");
+        if (key == QLatin1String("comp"))
+            config.comparisons.push_back(*star);
+        else
+            config.check = *star;
     } else {
         known = false;
     }

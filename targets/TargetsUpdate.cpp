@@ -315,11 +315,18 @@ QString configLineAfter(const PendingRecord& record, const TargetConfig& config,
         }
         return head + QStringLiteral(" imageCount=") + integerText(count);
     }
-    case SurveyKind::SLC:
-        return head + QStringLiteral(" priority=") + singleText(config.priority) +
-               QStringLiteral(" interval=") + integerText(config.interval) + QStringLiteral(" exposure=") +
-               singleText(config.exposure) + QStringLiteral(" binning=") + integerText(config.binning) +
-               QStringLiteral(" filter=") + config.filter;
+    case SurveyKind::SLC: {
+        QString line = head + QStringLiteral(" priority=") + singleText(config.priority) +
+                       QStringLiteral(" interval=") + integerText(config.interval) + QStringLiteral(" exposure=") +
+                       singleText(config.exposure) + QStringLiteral(" binning=") + integerText(config.binning) +
+                       QStringLiteral(" filter=") + config.filter;
+        // The stars the user named for the lightcurve stay with it.
+        for (const NamedStar& star : config.comparisons)
+            line += QStringLiteral(" comp=") + star.text;
+        if (config.check)
+            line += QStringLiteral(" check=") + config.check->text;
+        return line;
+    }
     default:
         return head;
     }
