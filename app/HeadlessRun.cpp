@@ -246,8 +246,6 @@ int runHeadless(const CommandLine& commandLine)
         core.load();
         WebService web(core, shown, observatoryFolder, commandLine.webPort);
         core.runLimits = commandLine.limits;
-        for (const QString& warning : startWarnings(core.settings, host->clock(), core.runLimits))
-            view.showMessage(warning);
 
         StopSignals stopSignals;
         if (commandLine.close) {
@@ -261,6 +259,8 @@ int runHeadless(const CommandLine& commandLine)
                 view.showMessage(QStringLiteral("The observatory did not close: ") + fault);
             return fault.isEmpty() ? 0 : 1;
         }
+        for (const QString& warning : startWarnings(core.settings, host->clock(), core.runLimits))
+            view.showMessage(warning);
         QStringList told;
         try {
             told = web.start();

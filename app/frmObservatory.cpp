@@ -81,6 +81,8 @@ const QMap<QString, QString>& sectionTitles()
         {QStringLiteral("indi"), QStringLiteral("INDI")},
         {QStringLiteral("solve"), QStringLiteral("Plate solving (INDI)")},
         {QStringLiteral("focus"), QStringLiteral("Autofocus (INDI)")},
+        {QStringLiteral("grading"), QStringLiteral("Frame grading (INDI)")},
+        {QStringLiteral("dome"), QStringLiteral("Dome (INDI)")},
     };
     return titles;
 }
@@ -152,6 +154,22 @@ frmObservatory::frmObservatory(const QString& folder, bool surveyRunning, QWidge
         layout->addWidget(
             new QLabel(QStringLiteral("A survey is running: a change applies at the next Start."), this));
     layout->addWidget(scroll);
+    // Said while the boxes are edited, not only on Save: a wrong zone moves every night's times.
+    auto* zoneWarning = new QLabel(this);
+    zoneWarning->setObjectName(QStringLiteral("ZoneWarning"));
+    zoneWarning->setWordWrap(true);
+    layout->addWidget(zoneWarning);
+    const auto checkZone = [this, zoneWarning] {
+        const QString text = zoneLongitudeMismatch(value(QStringLiteral("site/timeZone")),
+                                                   value(QStringLiteral("site/longitude")));
+        zoneWarning->setText(text);
+        zoneWarning->setVisible(!text.isEmpty());
+    };
+    if (auto* zone = qobject_cast<QComboBox*>(m_boxes.value(QStringLiteral("site/timeZone"))))
+        connect(zone, &QComboBox::currentTextChanged, this, checkZone);
+    if (auto* longitude = qobject_cast<QLineEdit*>(m_boxes.value(QStringLiteral("site/longitude"))))
+        connect(longitude, &QLineEdit::textChanged, this, checkZone);
+    checkZone();
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel, this);
     auto* openFolder = buttons->addButton(QStringLiteral("Open Folder"), QDialogButtonBox::ActionRole);
     connect(openFolder, &QPushButton::clicked, this,
@@ -186,11 +204,14 @@ QWidget* frmObservatory::boxFor(const ObservatoryField& f)
         return box;
     }
     case FieldKind::HostKind:
+    case FieldKind::Slaving:
     case FieldKind::TimeZone:
     case FieldKind::Device: {
         auto* box = new QComboBox;
         if (f.kind == FieldKind::HostKind) {
             box->addItems({QStringLiteral("sim"), QStringLiteral("indi")});
+        } else if (f.kind == FieldKind::Slaving) {
+            box->addItems({QStringLiteral("kestrove"), QStringLiteral("driver")});
         } else if (f.kind == FieldKind::TimeZone) {
             for (const QByteArray& id : QTimeZone::availableTimeZoneIds())
                 box->addItem(QString::fromUtf8(id));
@@ -255,6 +276,11 @@ QString frmObservatory::save()
         if (text.trimmed() != m_initial.value(f.key))
             changes << qMakePair(f.key, text.trimmed());
     }
+    QMap<QString, QString> values = m_initial;
+    for (const auto& [key, text] : changes)
+        values[key] = text;
+    if (const QString problem = combinedProblem(values); !problem.isEmpty())
+        return problem;
     try {
         saveObservatoryChanges(m_folder, changes);
     } catch (const HostError& error) {
@@ -285,8 +311,10 @@ QString frmObservatory::connectServer()
         combo->addItem(QString());
         const QStringList names = found->value(f.key);
         combo->addItems(names);
-        // One device of the kind is the one meant; otherwise the choice stays the user's.
-        combo->setCurrentText(names.size() == 1 && current.isEmpty() ? names[0] : current);
+        // One device of the kind is the one meant; otherwise the choice stays the user's. A dome is
+        // one or the other: offered as the roof, it turns its slit only when chosen as the dome.
+        const bool only = names.size() == 1 && current.isEmpty() && f.key != QStringLiteral("indi/dome");
+        combo->setCurrentText(only ? names[0] : current);
     }
     return {};
 }

@@ -2,23 +2,30 @@
 
 #include <QString>
 #include <cstdint>
-#include <optional>
-#include <vector>
+#include <limits>
 
 namespace kestrove {
 
-// A star a lightcurve target's config line names by its J2000 place ("comp=" and "check=" items:
-// RA,DEC[,MAG[,LABEL]]): a comparison or check star, with its catalogue magnitude in the target's
-// filter and its chart label or AUID when the user gives them.
-struct NamedStar
+// A target's own limits, from the config items minAltitude, maxAirmass and window; each is none
+// unless its item is given, and then applies on top of the survey's limits. Kept apart from the
+// TargetConfig that every entry of a long catalogue copies at every pass: few entries have any.
+struct TargetLimits
 {
-    double rightAscension = 0; // hours
-    double declination = 0;    // degrees
-    std::optional<double> magnitude;
-    QString label;
-    QString text; // the item's value as written, to write it back as it was
+    static constexpr float noMinAltitude = -std::numeric_limits<float>::infinity();
+    static constexpr float noMaxAirmass = std::numeric_limits<float>::infinity();
 
-    bool operator==(const NamedStar& other) const = default;
+    float minAltitude = noMinAltitude; // degrees
+    float maxAirmass = noMaxAirmass;
+    // Minutes after local midnight, -1 for none; a window whose end comes before its start runs past
+    // midnight.
+    int16_t windowStart = -1;
+    int16_t windowEnd = -1;
+
+    bool any() const
+    {
+        return minAltitude != noMinAltitude || maxAirmass != noMaxAirmass || windowStart >= 0;
+    }
+    bool operator==(const TargetLimits& other) const = default;
 };
 
 // The items of a target config line. Callers preset every field before reading a line; a field
@@ -33,8 +40,6 @@ struct TargetConfig
     float exposure = 0;
     int16_t binning = 1;
     QString filter;
-    std::vector<NamedStar> comparisons; // each "comp=" item, in order
-    std::optional<NamedStar> check;
 
     bool operator==(const TargetConfig& other) const = default;
 };

@@ -171,23 +171,31 @@ private:
 
 } // namespace
 
-ObservationDb::ObservationDb(const QString& path) : m_path(path)
+ObservationDb::ObservationDb(const QString& path, Access access) : m_path(path)
 {
     static std::atomic<quint64> instances{0};
     m_connection = QStringLiteral("kestrove-observations-%1").arg(instances.fetch_add(1));
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
         throw DatabaseError(m_path, QStringLiteral("cannot open"),
                             QStringLiteral("Qt's SQLite driver is not installed (libqt6sql6-sqlite)"));
+    const bool reading = access == Access::Read;
     const QString folder = QFileInfo(m_path).absolutePath();
-    if (!QDir().mkpath(folder))
+    if (reading && !QFileInfo(m_path).isFile())
+        throw DatabaseError(m_path, QStringLiteral("cannot open"), QStringLiteral("there is no such file"));
+    if (!reading && !QDir().mkpath(folder))
         throw DatabaseError(m_path, QStringLiteral("cannot open"), QStringLiteral("cannot create ") + folder);
     try {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
         db.setDatabaseName(m_path);
         // A reader in another process (the report, the web page) holds the file only briefly.
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        db.setConnectOptions(reading ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_READONLY")
+                                     : QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
         if (!db.open())
             throw DatabaseError(m_path, QStringLiteral("cannot open"), db.lastError().text());
+        if (reading) {
+            checkVersion();
+            return;
+        }
         QSqlQuery q(db);
         if (!q.exec(QStringLiteral("PRAGMA journal_mode = WAL")) || !q.next() ||
             q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
@@ -211,6 +219,19 @@ ObservationDb::~ObservationDb()
 {
     QSqlDatabase::database(m_connection, false).close();
     QSqlDatabase::removeDatabase(m_connection);
+}
+
+void ObservationDb::checkVersion()
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
+        throw DatabaseError(m_path, QStringLiteral("cannot read the schema version"), q.lastError().text());
+    const int found = q.value(0).toInt();
+    // A reader cannot bring an older file up to date, and the frames it asks for are not in it.
+    if (found != schemaVersion)
+        throw DatabaseError(
+            m_path, QStringLiteral("cannot read"),
+            QStringLiteral("its schema is version %1, this program reads %2").arg(found).arg(schemaVersion));
 }
 
 void ObservationDb::migrate()
@@ -322,7 +343,7 @@ std::vector<imaging::FrameMeasurement> ObservationDb::acceptedFrames(const QStri
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(QStringLiteral("SELECT %1 FROM frames WHERE target = ? AND filter = ? AND grade = 'accepted' "
-                             "ORDER BY utc DESC, id DESC LIMIT ?")
+                             "AND kind <> 'test' ORDER BY utc DESC, id DESC LIMIT ?")
                   .arg(kFrameColumns));
     q.addBindValue(text(target));
     q.addBindValue(text(filter));

@@ -53,8 +53,14 @@ public:
     // The schema's version, kept in PRAGMA user_version; older files are brought up to it.
     static constexpr int schemaVersion = 1;
 
-    // Opens the file, creating it and its folder if needed.
-    explicit ObservationDb(const QString& path);
+    enum class Access
+    {
+        Write, // the observatory's: creates the file and brings its schema up to date
+        Read   // a reader's (the report, the web page, the window): never writes, never creates
+    };
+
+    // Opens the file; to write, creating it and its folder if needed.
+    explicit ObservationDb(const QString& path, Access access = Access::Write);
     ~ObservationDb();
     ObservationDb(const ObservationDb&) = delete;
     ObservationDb& operator=(const ObservationDb&) = delete;
@@ -70,7 +76,8 @@ public:
 
     std::optional<PlanRecord> plan(qint64 planId) const;
     // The measurements of the latest `count` accepted frames of a target in a filter, newest first:
-    // the reference its next frame is graded against.
+    // the reference its next frame is graded against. Test frames, of another exposure and binning,
+    // are none of them.
     std::vector<imaging::FrameMeasurement> acceptedFrames(const QString& target, const QString& filter,
                                                           int count) const;
     // Frames taken, and plans started, from `fromUtc` up to but not including `toUtc`, oldest first.
@@ -79,6 +86,7 @@ public:
 
 private:
     void migrate();
+    void checkVersion();
 
     QString m_path;
     QString m_connection;

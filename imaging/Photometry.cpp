@@ -1,6 +1,7 @@
 #include "imaging/Photometry.h"
 
 #include "imaging/ImagingError.h"
+#include "imaging/Stars.h"
 
 extern "C" {
 #include <sep.h>
@@ -14,13 +15,6 @@ extern "C" {
 namespace kestrove::imaging {
 
 namespace {
-
-QString sepMessage(int status)
-{
-    char text[128] = {};
-    sep_get_errmsg(status, text);
-    return QString::fromLatin1(text);
-}
 
 void check(int status, const char* what)
 {

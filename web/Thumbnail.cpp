@@ -59,7 +59,7 @@ QString lastImageOf(const QByteArray& acquisitionLog)
     for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
         const QList<QByteArray> fields = line->trimmed().split('\t');
         if (fields.size() >= 3 && fields[1] == "image")
-            return QString::fromLocal8Bit(fields.last());
+            return QString::fromLatin1(fields.last());
     }
     return {};
 }

@@ -193,6 +193,8 @@ WebReply WebRoutes::route(const WebRequest& request) const
         return json(m_state.history());
     if (request.path == QLatin1String("/api/preview"))
         return json(m_state.preview());
+    if (request.path == QLatin1String("/api/frames"))
+        return json(m_state.frames());
     if (request.path == QLatin1String("/api/log")) {
         bool valid = true;
         const std::optional<qint64> after = afterOf(request.query, valid);

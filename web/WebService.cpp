@@ -188,6 +188,8 @@ void WebService::runEnded(const QString& why)
 {
     if (std::exchange(m_endTold, true))
         return;
+    // A night in virtual time passes between two looks: what it recorded is told before its end.
+    readNewHistory();
     m_notifier.notify(QStringLiteral("run-ended"), why, m_core.host().clock().utcNow());
 }
 
@@ -195,6 +197,7 @@ void WebService::runFailed(const QString& why)
 {
     if (std::exchange(m_endTold, true))
         return;
+    readNewHistory();
     m_notifier.notify(QStringLiteral("run-error"), why, m_core.host().clock().utcNow());
 }
 
@@ -206,16 +209,9 @@ void WebService::everySecond()
     m_state.followLog();
     if (m_server)
         followImages();
-    const QString path = m_state.historyFile();
-    if (path.isEmpty())
+    if (m_state.historyFile().isEmpty())
         return;
-    // history.csv only grows: a size that did not change is nothing new.
-    const qint64 size = QFileInfo(path).size();
-    if (size != m_historySize) {
-        m_historySize = size;
-        m_chartDue = true;
-        m_notifier.historyRead(readHistory(path), m_core.host().clock().utcNow());
-    }
+    readNewHistory();
     // Drawing takes a moment of the survey's thread: only when a plan ended, and not more often than every 10
     // s.
     if (m_server && m_chartDue && (!m_sinceChart.isValid() || m_sinceChart.elapsed() >= 10000)) {
@@ -223,6 +219,20 @@ void WebService::everySecond()
         m_sinceChart.start();
         drawNightChart();
     }
+}
+
+void WebService::readNewHistory()
+{
+    const QString path = m_active ? m_state.historyFile() : QString();
+    if (path.isEmpty())
+        return;
+    // history.csv only grows: a size that did not change is nothing new.
+    const qint64 size = QFileInfo(path).size();
+    if (size == m_historySize)
+        return;
+    m_historySize = size;
+    m_chartDue = true;
+    m_notifier.historyRead(readHistory(path), m_core.host().clock().utcNow());
 }
 
 void WebService::followImages()

@@ -1,9 +1,12 @@
 #include "web/WebState.h"
 
 #include "core/SurveyCore.h"
+#include "database/DatabaseError.h"
 #include "host/ObservatoryControl.h"
+#include "report/FrameLines.h"
 #include "sky/Clock.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <algorithm>
 #include <exception>
@@ -104,6 +107,13 @@ void WebState::planRefused(SurveyKind kind, const QString& targetLine)
         m_next->planRefused(kind, targetLine);
 }
 
+void WebState::planHandedOver(SurveyKind kind, const QString& targetLine, const QDateTime& startUtc,
+                              std::optional<double> expectedSeconds)
+{
+    if (m_next)
+        m_next->planHandedOver(kind, targetLine, startUtc, expectedSeconds);
+}
+
 void WebState::followLog()
 {
     if (!m_core || !m_core->acpUtil)
@@ -202,6 +212,45 @@ QJsonObject WebState::history() const
                                           {QStringLiteral("event"), event.text}});
     }
     return {{QStringLiteral("plans"), plans}, {QStringLiteral("events"), events}};
+}
+
+QJsonObject WebState::frames() const
+{
+    QJsonArray last;
+    QJsonArray strip;
+    const QString history = historyFile();
+    if (history.isEmpty())
+        return {{QStringLiteral("frames"), last}, {QStringLiteral("strip"), strip}};
+    // Tonight's, as for the plans; the database sits beside history.csv.
+    const QDateTime now = m_core->host().clock().utcNow();
+    std::vector<database::FrameRecord> frames;
+    try {
+        frames = recordedFrames(QFileInfo(history).path(), now.addSecs(-24 * 3600), now.addSecs(60));
+    } catch (const database::DatabaseError& error) {
+        return {{QStringLiteral("frames"), last},
+                {QStringLiteral("strip"), strip},
+                {QStringLiteral("error"), error.message()}};
+    }
+    const QTimeZone zone = m_core->now().timeZone();
+    for (const database::FrameRecord& f : frames)
+        strip.append(QJsonObject{{QStringLiteral("utc"), utcJson(f.utc)},
+                                 {QStringLiteral("hfr"), f.measurement.medianHfr},
+                                 {QStringLiteral("stars"), f.measurement.stars},
+                                 {QStringLiteral("accepted"), f.accepted}});
+    for (auto f = frames.rbegin(); f != frames.rend() && last.size() < keptFrames; ++f)
+        last.append(QJsonObject{
+            {QStringLiteral("utc"), utcJson(f->utc)},
+            {QStringLiteral("kind"), f->kind},
+            {QStringLiteral("target"), f->target},
+            {QStringLiteral("filter"), f->filter},
+            {QStringLiteral("exposure"), f->exposure},
+            {QStringLiteral("stars"), f->measurement.stars},
+            {QStringLiteral("hfr"), f->measurement.medianHfr},
+            {QStringLiteral("background"), f->measurement.background},
+            {QStringLiteral("grade"), f->accepted ? QStringLiteral("accepted") : QStringLiteral("rejected")},
+            {QStringLiteral("reason"), f->reason},
+            {QStringLiteral("line"), frameLine(*f, zone)}});
+    return {{QStringLiteral("frames"), last}, {QStringLiteral("strip"), strip}};
 }
 
 QJsonObject WebState::log(qint64 after) const

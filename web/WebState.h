@@ -43,6 +43,8 @@ public:
     void kindBest(SurveyKind kind, const QString& targetLine, float score, float weightedScore) override;
     void passChosen(bool found, SurveyKind kind, const QString& targetLine, float weightedScore) override;
     void planRefused(SurveyKind kind, const QString& targetLine) override;
+    void planHandedOver(SurveyKind kind, const QString& targetLine, const QDateTime& startUtc,
+                        std::optional<double> expectedSeconds) override;
 
     // Reads the lines the survey log gained; called about once a second.
     void followLog();
@@ -60,9 +62,12 @@ public:
     }
     const QByteArray& thumbnail() const { return m_thumbnail; }
 
-    // The JSON of /api/status, /api/history, /api/log and /api/preview.
+    // The JSON of /api/status, /api/history, /api/log, /api/preview and /api/frames: the last
+    // keptFrames frames of the last 24 hours with their grades, newest first, and the strip of
+    // all their HFRs and star counts, oldest first.
     QJsonObject status() const;
     QJsonObject history() const;
+    QJsonObject frames() const;
     QJsonObject log(qint64 after) const;
     QJsonObject preview() const;
 
@@ -73,6 +78,7 @@ public:
         float score; // weighted
     };
     static constexpr int keptLogLines = 500;
+    static constexpr int keptFrames = 20;
 
 private:
     SurveyView& m_shown;

@@ -78,7 +78,9 @@ TEST_F(HeadlessRunTest, StatusGoesToStandardOutputAndAStopSavesTheSettings)
 
     ASSERT_EQ(run(), 0) << err.join('\n').toStdString();
 
-    EXPECT_EQ(out, QStringList({QStringLiteral("No viable target - sleeping for 5 minutes"),
+    EXPECT_EQ(out, QStringList({QStringLiteral("Observatory: Opening: dark and the weather safe"),
+                                QStringLiteral("Observatory: Open"),
+                                QStringLiteral("No viable target - sleeping for 5 minutes"),
                                 QStringLiteral("Survey stopping"), QStringLiteral("Survey stopped"),
                                 QStringLiteral("Run ended: --passes 2 done")}));
     // Nothing is enabled, and the run says so before its first pass.
@@ -106,12 +108,19 @@ TEST_F(HeadlessRunTest, StatusLinesAreTimedAndNeverRepeated)
     const QString idle = QStringLiteral("No viable target - sleeping for 5 minutes");
     const QString stopping = QStringLiteral("Survey stopping");
     const QString stopped = QStringLiteral("Survey stopped");
+    const QString opening = QStringLiteral("Observatory: Opening: dark and the weather safe");
+    const QString open = QStringLiteral("Observatory: Open");
     const Case cases[] = {
         {"an hour of unsafe weather",
          3600,
          1,
          0,
          {{0, waiting + QStringLiteral(": closed for weather, reopens when it turns safe")},
+          {10, QStringLiteral("Observatory: Closing: weather unsafe")},
+          {10, QStringLiteral("Observatory: Closed: weather unsafe; reopens 0 min after it turns safe")},
+          {10, waiting + QStringLiteral(": closed for weather, reopens when it turns safe")},
+          {3600, opening},
+          {3600, open},
           {3600, idle},
           {3901, stopping},
           {3901, stopped},
@@ -120,7 +129,9 @@ TEST_F(HeadlessRunTest, StatusLinesAreTimedAndNeverRepeated)
          0,
          0,
          700,
-         {{0, idle},
+         {{0, opening},
+          {0, open},
+          {0, idle},
           {700, stopping},
           {700, stopped},
           {700, "Run ended: --until 2024-04-14T09:21:40Z reached"}}},
@@ -497,6 +508,25 @@ TEST(HeadlessClose, CloseFromAShellEndsTheRunningSurvey)
     EXPECT_TRUE(said.trimmed().endsWith("Run ended: closed from outside")) << said.toStdString();
     const QByteArray log = readBytes(observatory + QStringLiteral("/Logs/AcquireImages.log"));
     EXPECT_TRUE(log.trimmed().endsWith("\tdone\tRoof closed")) << log.toStdString();
+}
+
+// With no survey running, --close shuts the observatory itself and says nothing of the survey it
+// does not start.
+TEST(HeadlessClose, CloseWithNoSurveyRunningWarnsOfNoSurvey)
+{
+    QTemporaryDir dir;
+    const QString observatory = dir.filePath(QStringLiteral("observatory"));
+    QDir().mkpath(observatory);
+    writeBytes(observatory + QStringLiteral("/observatory.ini"),
+               "[clock]\r\nstart=2024-03-01T22:00:00Z\r\nspeed=0\r\n");
+    CommandLine commandLine;
+    commandLine.close = true;
+    commandLine.folder = dir.path();
+    commandLine.observatory = observatory;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(runHeadless(commandLine), 0);
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(errors.find("No survey kind"), std::string::npos) << errors;
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -171,6 +172,10 @@ TEST(ObservationDb, ReferenceIsTheTargetsLatestAcceptedFramesInTheFilter)
     for (const auto& r : rows)
         db.addFrame(frame(0, QString::fromLatin1(r.target), QString::fromLatin1(r.filter), r.utc, r.accepted,
                           r.stars));
+    // A pause's test frame where the telescope last pointed: shorter, binned otherwise, no reference.
+    FrameRecord test = frame(0, target, QStringLiteral("L"), "2024-04-15T00:00:00Z", true, 40);
+    test.kind = QStringLiteral("test");
+    db.addFrame(test);
 
     const auto starsOf = [](const std::vector<FrameMeasurement>& ms) {
         std::vector<int> stars;
@@ -293,4 +298,37 @@ TEST(ObservationDb, SchemaIsVersionedAndFailuresNameTheFile)
             << e.message().toStdString();
     }
     EXPECT_TRUE(db.frames(utc("2024-04-14T00:00:00Z"), utc("2024-04-15T00:00:00Z")).empty());
+}
+
+// A reader (the report, the web page, the window) sees what the writer committed while the writer
+// goes on, and can neither write nor create a file.
+TEST(ObservationDb, ReadersOnlyRead)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("observations.sqlite"));
+    const auto failure = [](const std::function<void()>& action) {
+        try {
+            action();
+        } catch (const DatabaseError& e) {
+            return e.message();
+        }
+        return QString();
+    };
+    EXPECT_TRUE(failure([&] { ObservationDb(path, ObservationDb::Access::Read); }).startsWith(path));
+    EXPECT_FALSE(QFile::exists(path));
+
+    ObservationDb writer(path);
+    const qint64 plan =
+        writer.startPlan(QStringLiteral("SNe"), QStringLiteral("M51"), utc("2024-04-14T21:00:00Z"));
+    writer.addFrame(frame(plan, QStringLiteral("M51"), QStringLiteral("L"), "2024-04-14T21:01:00Z", true));
+    ObservationDb reader(path, ObservationDb::Access::Read);
+    writer.addFrame(frame(plan, QStringLiteral("M51"), QStringLiteral("L"), "2024-04-14T21:02:00Z", false));
+    const auto frames = reader.frames(utc("2024-04-14T00:00:00Z"), utc("2024-04-15T00:00:00Z"));
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_FALSE(frames[1].accepted);
+    EXPECT_FALSE(failure([&] {
+                     reader.addFrame(frame(plan, QStringLiteral("M51"), QStringLiteral("L"),
+                                           "2024-04-14T21:03:00Z", true));
+                 }).isEmpty());
+    EXPECT_EQ(writer.plan(plan)->frames, 2);
 }

@@ -1,5 +1,6 @@
 // The web page's routes, token rules and limits over real sockets, and the notify command.
 #include "core/SurveyCore.h"
+#include "database/ObservationDb.h"
 #include "host/AcquisitionLog.h"
 #include "host/sim/SimObservatory.h"
 #include "support/TestSupport.h"
@@ -90,8 +91,10 @@ private slots:
     void closedWhenDone_data();
     void closedWhenDone();
     void notifyOncePerEvent();
+    void notifyWhateverTheClock();
     void notifyChildrenHaveTheirOwnOutput_data();
     void notifyChildrenHaveTheirOwnOutput();
+    void framesOfTheNight();
     void thumbnailOfTheLastImage();
     void thumbnailWarnedOncePerPlan();
     void tokenKeptFromOthers();
@@ -529,6 +532,13 @@ void tst_web::notifyOncePerEvent()
     event("Opening: dark and the weather safe");
     event("Warning: no watchdog");
     notifier.historyRead(history, t);
+    // Clouds in the frames: a pause, made longer by a starless test frame, then the end of it.
+    event("Waiting for the sky: 3 frames without stars, next look at 03:10");
+    event("Waiting for the sky: 4 frames without stars, next look at 03:20");
+    notifier.historyRead(history, t);
+    event("Sky clear: the test frame shows 85 stars");
+    event("Sky clear: a frame shows 80 stars"); // no pause to end
+    notifier.historyRead(history, t);
     notifier.notify(QStringLiteral("run-ended"), QStringLiteral("Run ended"), t);
 
     const QStringList expected = {
@@ -542,6 +552,11 @@ void tst_web::notifyOncePerEvent()
             "weather-open|weather-open|2024-04-14T03:00:00Z|Opening: dark and the weather safe|Opening: "
             "dark and the weather safe"),
         QStringLiteral("warning|warning|2024-04-14T03:00:00Z|Warning: no watchdog|Warning: no watchdog"),
+        QStringLiteral(
+            "sky-pause|sky-pause|2024-04-14T03:00:00Z|Waiting for the sky: 3 frames without stars, "
+            "next look at 03:10|Waiting for the sky: 3 frames without stars, next look at 03:10"),
+        QStringLiteral("sky-resume|sky-resume|2024-04-14T03:00:00Z|Sky clear: the test frame shows 85 "
+                       "stars|Sky clear: the test frame shows 85 stars"),
         QStringLiteral("run-ended|run-ended|2024-04-14T03:00:00Z|Run ended|Run ended"),
     };
     const auto lines = [&] {
@@ -555,6 +570,87 @@ void tst_web::notifyOncePerEvent()
     QStringList sorted = expected;
     sorted.sort();
     QTRY_COMPARE_WITH_TIMEOUT(lines(), sorted, 10000);
+}
+
+// /api/frames: the last frames of the last day with their grades, newest first, and the strip of
+// them all; read from the database beside history.csv without creating it.
+void tst_web::framesOfTheNight()
+{
+    const auto get = [this] {
+        const WebReply reply = m_routes->route({"GET", "/api/frames", {}, {}, {}, true, {}, {}});
+        return std::pair{reply.status, QJsonDocument::fromJson(reply.body).object()};
+    };
+    const QString path = database::observationsPath(QFileInfo(m_state->historyFile()).path());
+    QVERIFY(!QFile::exists(path));
+    auto [status, none] = get();
+    QCOMPARE(status, 200);
+    QCOMPARE(none[u"frames"].toArray().size(), 0);
+    QVERIFY(!QFile::exists(path));
+
+    // Every fifth frame is rejected; one of yesterday's is past the day the page shows.
+    const QDateTime now(QDate(2024, 4, 14), QTime(9, 10), QTimeZone::utc());
+    {
+        database::ObservationDb db(path);
+        const qint64 plan = db.startPlan(QStringLiteral("SNe"), QStringLiteral("M51"), now.addSecs(-3600));
+        for (int i = 0; i <= 25; ++i) {
+            database::FrameRecord f;
+            f.planId = plan;
+            f.target = QStringLiteral("M51");
+            f.kind = QStringLiteral("SNe");
+            f.utc = i == 0 ? now.addDays(-2) : now.addSecs(-3600 + 60 * i);
+            f.filter = QStringLiteral("R");
+            f.exposure = 60;
+            f.measurement.stars = 100 + i;
+            f.measurement.medianHfr = 2 + i / 100.0;
+            f.measurement.background = 800;
+            f.accepted = i % 5 != 0;
+            f.reason = f.accepted ? QString() : QStringLiteral("3 stars where 80 expected");
+            db.addFrame(f);
+        }
+    }
+    auto [status2, frames] = get();
+    QCOMPARE(status2, 200);
+    const QJsonArray last = frames[u"frames"].toArray();
+    QCOMPARE(last.size(), WebState::keptFrames);
+    const QJsonObject newest = last[0].toObject();
+    QCOMPARE(newest[u"utc"].toString(), QStringLiteral("2024-04-14T08:35:00Z"));
+    QCOMPARE(newest[u"stars"].toInt(), 125);
+    QCOMPARE(newest[u"grade"].toString(), QStringLiteral("rejected"));
+    QCOMPARE(newest[u"reason"].toString(), QStringLiteral("3 stars where 80 expected"));
+    QCOMPARE(newest[u"line"].toString(),
+             QStringLiteral("M51 R 60 s at 08:35: 125 stars, HFR 2.25 px, "
+                            "background 800, rejected: 3 stars where 80 expected"));
+    QCOMPARE(last[1].toObject()[u"grade"].toString(), QStringLiteral("accepted"));
+    const QJsonArray strip = frames[u"strip"].toArray();
+    QCOMPARE(strip.size(), 25);
+    QCOMPARE(strip[0].toObject()[u"stars"].toInt(), 101);
+    QCOMPARE(strip[24].toObject()[u"hfr"].toDouble(), 2.25);
+}
+
+// A night in virtual time passes between two looks at history.csv, and a headless run ends right
+// after it: what it recorded is still told.
+void tst_web::notifyWhateverTheClock()
+{
+    const QString folder = m_dir.path() + QStringLiteral("/fast");
+    QDir().mkpath(folder);
+    const QString notified = folder + QStringLiteral("/notified.txt");
+    test::writeBytes(folder + QStringLiteral("/notify.sh"),
+                     "echo \"$KESTROVE_EVENT\" >> \"" + notified.toUtf8() + "\"\n");
+    test::writeBytes(observatoryIniPath(folder), "[notify]\ncommand=sh " + folder.toUtf8() + "/notify.sh\n");
+    const QDateTime t(QDate(2024, 4, 14), QTime(3, 0), Qt::UTC);
+    {
+        WebService web(*m_core, *m_state, folder);
+        web.start();
+        for (const char* event : {"Closing: weather unsafe", "Opening: dark and the weather safe"})
+            appendObservatoryEvent(*m_core->fileSystem, m_state->historyFile(), t,
+                                   QString::fromLatin1(event));
+        web.runEnded(QStringLiteral("Run ended"));
+    } // waits for the commands it started
+    QFile file(notified);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QList<QByteArray> events = file.readAll().split('\n');
+    std::sort(events.begin(), events.end());
+    QCOMPARE(events, (QList<QByteArray>{"", "run-ended", "weather-close", "weather-open"}));
 }
 
 // The page shows the newest image the log names, stretched and small enough for a phone, the

@@ -3,6 +3,7 @@
 let logAfter = 0;
 let historyPass = -1;
 let lastImage = null;
+let framesLook = 0;
 
 function token() { return localStorage.getItem('kestroveToken') || ''; }
 
@@ -53,6 +54,9 @@ async function refresh() {
   }
   logAfter = log.last;
 
+  // Frames are graded some seconds after they are saved: a look every ten seconds keeps up.
+  if (framesLook++ % 10 === 0) showFrames(await api('/api/frames'));
+
   if (s.pass !== historyPass) {
     historyPass = s.pass;
     const h = await api('/api/history');
@@ -74,6 +78,32 @@ async function refresh() {
       return item;
     }));
   }
+}
+
+// Each series scaled to the strip's height on its own: their shapes, not their units, are compared.
+function stripPoints(values) {
+  const top = Math.max(...values, 1e-9);
+  const step = values.length > 1 ? 600 / (values.length - 1) : 0;
+  return values.map((v, i) => `${(i * step).toFixed(1)},${(115 - 110 * v / top).toFixed(1)}`).join(' ');
+}
+
+function showFrames(f) {
+  document.getElementById('framesSection').hidden = !f.frames.length;
+  if (!f.frames.length) return;
+  document.getElementById('hfrLine').setAttribute('points', stripPoints(f.strip.map(p => p.hfr)));
+  document.getElementById('starsLine').setAttribute('points', stripPoints(f.strip.map(p => p.stars)));
+  show('stripRange', `${f.strip.length} frames from ${f.strip[0].utc.slice(11, 16)} to ${f.strip[f.strip.length - 1].utc.slice(11, 16)} UTC`);
+  document.querySelector('#frames tbody').replaceChildren(...f.frames.map(p => {
+    const row = document.createElement('tr');
+    row.className = p.grade;
+    for (const text of [p.utc.slice(11, 19), p.target, p.filter, String(p.stars), p.hfr.toFixed(2),
+                        p.grade === 'accepted' ? 'accepted' : 'rejected: ' + p.reason]) {
+      const cell = document.createElement('td');
+      cell.textContent = text;
+      row.appendChild(cell);
+    }
+    return row;
+  }));
 }
 
 // Pictures are fetched with the token like the JSON, then shown from memory.

@@ -187,15 +187,9 @@ QList<HeaderCard> FrameSaver::deviceCards() const
 QList<HeaderCard> FrameSaver::originCards() const
 {
     QList<HeaderCard> cards;
-    // The survey writes its plans into baseDir/KIND/[target/]night: the kind is the folder so named.
-    const QStringList dir = QString(m_context.plan.dir).replace(u'\\', u'/').split(u'/', Qt::SkipEmptyParts);
-    const QStringList kinds{QStringLiteral("SNe"), QStringLiteral("MPS"), QStringLiteral("MPF"),
-                            QStringLiteral("SLC")};
-    for (qsizetype i = dir.size() - 1; i >= 0; --i)
-        if (kinds.contains(dir[i])) {
-            cards << HeaderCard{QStringLiteral("SURVEY"), dir[i], QStringLiteral("survey kind")};
-            break;
-        }
+    const QString kind = m_context.surveyKind();
+    if (!kind.isEmpty())
+        cards << HeaderCard{QStringLiteral("SURVEY"), kind, QStringLiteral("survey kind")};
     if (!m_context.planPath.isEmpty())
         cards << HeaderCard{QStringLiteral("PLANFILE"), QFileInfo(m_context.planPath).fileName(),
                             QStringLiteral("acquisition plan")};
