@@ -3,6 +3,7 @@
 #include "settings/IniReader.h"
 
 #include "settings/ObservatoryForm.h"
+#include "settings/ReportSettings.h"
 #include "text/FileMessage.h"
 #include "text/HostError.h"
 #include "text/NumberText.h"
@@ -105,6 +106,7 @@ const QStringList& knownKeys()
         QStringLiteral("mount/parkSeconds"),
         QStringLiteral("selection/policy"),
         QStringLiteral("selection/shares"),
+        QStringLiteral("report/aavsoCode"),
     } + gradingKeys() + domeKeys();
     return keys;
 }
@@ -370,6 +372,7 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("; (empty: no shares)"),
         QStringLiteral("shares=") + sharesText(s.selection.shares),
     };
+    lines << reportFileLines(s.aavsoCode);
     lines << gradingFileLines(s.grading);
     lines << domeFileLines(s.dome);
     // Kestrove's own file, edited with Linux tools: LF line ends (the reader takes CR LF as well).
@@ -632,6 +635,7 @@ ObservatorySettings readObservatorySettings(const QString& folder)
     readIndi(ini, s);
     readSolveAndFocus(ini, s, abs);
     readSelection(ini, s);
+    ini.text("report/aavsoCode", s.aavsoCode);
     readGrading(ini, s.grading);
     readDome(ini, s.dome);
     return s;
@@ -725,6 +729,7 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("mount/parkSeconds", doubleText(settings.parkSeconds));
     set("selection/policy", policyText(settings.selection.policy));
     set("selection/shares", sharesText(settings.selection.shares));
+    set("report/aavsoCode", settings.aavsoCode);
     for (const auto& [key, value] : domeValues(settings.dome))
         ini.setValue(key, value);
     ini.sync();

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "settings/GradingSettings.h"
 #include "settings/DomeSettings.h"
+#include "settings/GradingSettings.h"
 
 #include <QDateTime>
 #include <QList>
@@ -180,6 +180,8 @@ struct ObservatorySettings
     SelectionSettings selection;
     // [dome]
     DomeSettings dome;
+    // [report] aavsoCode: the observer code the night's AAVSO file is made out to; empty: none yet.
+    QString aavsoCode;
     // [roof] and [mount] parkSeconds: how long the simulated roof and mount park take.
     double roofOpenSeconds = 0;
     double roofCloseSeconds = 0;

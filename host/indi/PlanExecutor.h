@@ -7,6 +7,7 @@
 #include "host/indi/steps/FilterStep.h"
 #include "host/indi/steps/FocusStep.h"
 #include "host/indi/steps/FrameGrader.h"
+#include "host/indi/steps/LightcurvePhotometry.h"
 #include "host/indi/steps/PlanStep.h"
 #include "host/indi/steps/PointingStep.h"
 #include "host/indi/steps/SkyTestStep.h"
@@ -134,6 +135,7 @@ private:
     FilterStep m_filter;
     FocusStep m_focus;
     FrameGrader m_grader;
+    LightcurvePhotometry m_lightcurves;
     ExposureStep m_exposures;
     SkyTestStep m_skyTestStep;
 };

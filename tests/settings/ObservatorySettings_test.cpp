@@ -241,6 +241,7 @@ TEST(ObservatorySettings, WrittenSettingsReadBack)
     s.indi.sendSite = false;
     s.indi.dome = QStringLiteral("Dome Simulator");
     s.dome = {2.5, 0.3, -0.2, 0.5, 0.45, 1.5, 6, DomeSlaving::Driver};
+    s.aavsoCode = QStringLiteral("XYZA");
     writeObservatorySettings(dir.path(), s);
     const ObservatorySettings back = readObservatorySettings(dir.path());
     EXPECT_EQ(back.horizon, s.horizon);
@@ -254,6 +255,7 @@ TEST(ObservatorySettings, WrittenSettingsReadBack)
     EXPECT_EQ(back.planDir, s.planDir);
     EXPECT_EQ(back.indi.dome, s.indi.dome);
     EXPECT_EQ(back.dome, s.dome);
+    EXPECT_EQ(back.aavsoCode, s.aavsoCode);
 }
 
 TEST(ObservatorySettings, SunLimitAndTheMinimumElevationOfANewFile)

@@ -99,7 +99,9 @@ void FrameGrader::next()
         return;
     FrameToGrade& frame = m_queue.front();
     m_watcher.setFuture(QtConcurrent::run(&FrameGrader::measure, frame.fits, frame.wcs, frame.aimed));
-    frame.fits = {};
+    // A lightcurve frame's pixels go on to its photometry.
+    if (frame.kind != QLatin1String("SLC") || !frame.wcs || frame.test)
+        frame.fits = {};
 }
 
 void FrameGrader::measured(const Measured& result)
@@ -141,7 +143,7 @@ void FrameGrader::measured(const Measured& result)
 }
 
 // The database first: a line of the log is then never without its row.
-void FrameGrader::record(const GradedFrame& graded)
+void FrameGrader::record(GradedFrame& graded)
 {
     const FrameToGrade& frame = graded.frame;
     const QString what = frame.test ? QStringLiteral("test frame") : frame.path;
@@ -165,7 +167,7 @@ void FrameGrader::record(const GradedFrame& graded)
         row.accepted = accepted;
         row.reason = graded.grade.text;
         try {
-            m_context.observations->addFrame(row);
+            graded.record = m_context.observations->addFrame(row);
         } catch (const std::exception& e) {
             m_context.log({QStringLiteral("error"), QString::fromUtf8(e.what())});
         }

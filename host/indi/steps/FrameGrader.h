@@ -34,10 +34,11 @@ struct FrameToGrade
 // A frame graded, as told to the database, the acquisition log and the host.
 struct GradedFrame
 {
-    FrameToGrade frame; // without its pixels
+    FrameToGrade frame; // without its pixels, but a lightcurve frame's
     imaging::FrameMeasurement measurement;
     imaging::FrameGrade grade;
-    QString error; // why it could not be measured: it is then not recorded, and counts as accepted
+    QString error;     // why it could not be measured: it is then not recorded, and counts as accepted
+    qint64 record = 0; // its row in observations.sqlite; 0: none
 };
 
 // What the frames of the plan under way have come to so far.
@@ -90,7 +91,7 @@ private:
     static Measured measure(const QByteArray& fits, const std::optional<imaging::Wcs>& wcs, Equatorial aimed);
     void next();
     void measured(const Measured& result);
-    void record(const GradedFrame& graded);
+    void record(GradedFrame& graded);
 
     StepContext& m_context;
     qint64 m_plan = 0;
