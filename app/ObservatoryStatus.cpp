@@ -64,6 +64,8 @@ QString ObservatoryStatus::text()
 
     if (ObservatoryControl* control = m_host.observatoryControl())
         lines << QStringLiteral("Roof and devices: ") + control->stateText();
+    if (const std::optional<DomeView> dome = m_host.dome())
+        lines << QStringLiteral("Dome: ") + domeViewText(*dome);
     return lines.join(u'\n');
 }
 

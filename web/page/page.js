@@ -40,6 +40,7 @@ async function refresh() {
   show('dark', yesNo(s.dark, 'dark', 'Sun above the limit'));
   show('observatory', s.observatory ? s.observatory.state + (s.observatory.fault ? ' – ' + s.observatory.fault : '') : 'none');
   document.getElementById('close').hidden = !s.observatory;
+  document.querySelectorAll('.dome').forEach(e => { e.hidden = !s.dome; }); if (s.dome) show('dome', s.dome.text);
   if (s.lastImage && s.lastImage !== lastImage) {
     lastImage = s.lastImage;
     show('imageName', s.lastImage);

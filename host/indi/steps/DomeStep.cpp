@@ -71,6 +71,7 @@ void DomeStep::turnTo(double azimuth)
     const QString& dome = m_context.settings.indi.dome;
     const IndiProperty* p = m_context.client.property(dome, ABS_DOME_POSITION);
     m_sent = azimuth;
+    m_turningTo = azimuth;
     m_sentUpdates = p ? p->updates : 0;
     ++m_turns;
     m_context.client.sendNumbers(dome, ABS_DOME_POSITION, {{DOME_ABSOLUTE_POSITION, azimuth}});
@@ -184,14 +185,29 @@ void DomeStep::aligned(const Slit& slit, double azimuth)
                        slit.east ? QStringLiteral("pier east") : QStringLiteral("pier west"),
                        QStringLiteral("waited %1 s").arg(waited, 0, 'f', 1)});
     m_afterLead = false;
+    m_turningTo.reset();
     std::function<void()> then = std::move(m_then);
     m_then = nullptr;
     then();
 }
 
+DomeView DomeStep::view() const
+{
+    DomeView view;
+    view.azimuth = domeAzimuth();
+    view.turning = moving();
+    if (view.turning)
+        view.turningTo = m_turningTo;
+    const std::optional<Slit> slit = slitNow();
+    view.aligned = !view.turning && view.azimuth && slit &&
+                   std::abs(azimuthTurn(*view.azimuth, slit->azimuth)) <= m_context.settings.dome.tolerance;
+    return view;
+}
+
 void DomeStep::stop()
 {
     m_then = nullptr;
+    m_turningTo.reset();
     const QString& dome = m_context.settings.indi.dome;
     if (m_context.waitingOn(*this) && m_context.client.serverConnected() && moving())
         m_context.client.sendSwitch(dome, QStringLiteral("DOME_ABORT_MOTION"), QStringLiteral("ABORT"));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "host/DomeView.h"
 #include "host/indi/steps/PlanStep.h"
 
 #include <functional>
@@ -24,6 +25,9 @@ public:
     // or there is no dome.
     void align(std::function<void()> then);
 
+    // Where the dome stands and whether the slit is in front of the telescope now.
+    DomeView view() const;
+
     void poll() override;
     void stop() override;
 
@@ -44,7 +48,8 @@ private:
 
     StepContext& m_context;
     std::function<void()> m_then;
-    std::optional<double> m_sent; // the azimuth last commanded
+    std::optional<double> m_sent;      // the azimuth last commanded
+    std::optional<double> m_turningTo; // as m_sent, until that turn is seen through or the plan ends
     quint64 m_sentUpdates = 0;
     int m_turns = 0;
     bool m_waited = false;
