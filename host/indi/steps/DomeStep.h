@@ -2,6 +2,7 @@
 
 #include "host/DomeView.h"
 #include "host/indi/steps/PlanStep.h"
+#include "sky/DomeGeometry.h"
 
 #include <functional>
 #include <optional>
@@ -43,7 +44,8 @@ private:
     std::optional<double> domeAzimuth() const;
     bool moving() const;
     void turnTo(double azimuth);
-    void setUpDriverSlaving();
+    void setUpDriverSlaving(double hourAngle, PierSide side);
+    void sendDriverMeasurements(double hourAngle, PierSide side);
     void aligned(const Slit& slit, double azimuth);
 
     StepContext& m_context;
