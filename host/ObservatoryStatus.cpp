@@ -56,6 +56,7 @@ ObservatoryReading ObservatoryStatus::reading()
     }
     if (ObservatoryControl* control = m_host.observatoryControl())
         r.roof = control->stateText();
+    r.dome = m_host.dome();
     return r;
 }
 
@@ -89,6 +90,8 @@ QString ObservatoryStatus::text()
 
     if (!r.roof.isEmpty())
         lines << QStringLiteral("Roof and devices: ") + r.roof;
+    if (r.dome)
+        lines << QStringLiteral("Dome: ") + domeViewText(*r.dome);
     return lines.join(u'\n');
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "host/DomeView.h"
 #include "host/Observatory.h"
 #include "host/SkyUtil.h"
 
@@ -24,6 +25,7 @@ struct ObservatoryReading
     // not dark within the search.
     QDateTime darkAt;
     QString roof; // the roof and devices' state; empty without an observatory control
+    std::optional<DomeView> dome; // none without a dome
 };
 
 // What the window and the web page show about the observatory: which observatory, the site, the

@@ -206,6 +206,13 @@ QJsonObject WebState::status() const
         }
     } catch (const std::exception&) {
     }
+    if (const std::optional<DomeView> dome = host.dome())
+        json[QStringLiteral("dome")] = QJsonObject{
+            {QStringLiteral("azimuth"), dome->azimuth ? QJsonValue(*dome->azimuth) : QJsonValue()},
+            {QStringLiteral("turning"), dome->turning},
+            {QStringLiteral("turningTo"), dome->turningTo ? QJsonValue(*dome->turningTo) : QJsonValue()},
+            {QStringLiteral("aligned"), dome->aligned},
+            {QStringLiteral("text"), domeViewText(*dome)}};
     if (ObservatoryControl* observatory = host.observatoryControl())
         json[QStringLiteral("observatory")] = QJsonObject{{QStringLiteral("state"), observatory->stateText()},
                                                           {QStringLiteral("fault"), observatory->fault()}};

@@ -71,6 +71,11 @@ public:
     std::function<void(const GradedFrame&)> onGraded;
     std::function<void(const QString& why)> onLookFailed;
     QString logPath() const;
+    // The dome of [indi] dome; nothing without one.
+    std::optional<DomeView> dome() const
+    {
+        return m_dome.configured() ? std::optional<DomeView>(m_dome.view()) : std::nullopt;
+    }
     // Appends a line with the UTC time to "AcquireImages.log".
     void log(const QStringList& fields) noexcept override;
 

@@ -74,7 +74,11 @@ private:
     static QByteArray configLine(const QByteArray& file, int index) { return file.split('\n').value(index); }
 
 private slots:
-    void init() { m_folder = std::make_unique<QTemporaryDir>(); }
+    void init()
+    {
+        m_folder = std::make_unique<QTemporaryDir>();
+        m_host.domeView.reset();
+    }
 
     void captionsAndInitialStates()
     {
@@ -489,11 +493,26 @@ private slots:
         QVERIFY2(panel->text().contains("local time 2024-03-01 12:00:00"), qPrintable(panel->text()));
         QVERIFY2(panel->text().contains("dark enough at "), qPrintable(panel->text()));
         QVERIFY2(panel->text().contains("Roof and devices: Closed"), qPrintable(panel->text()));
+        QVERIFY2(!panel->text().contains("Dome"), qPrintable(panel->text()));
         QVERIFY(panel->y() > control<QPushButton>(&window, "StartButton")->geometry().bottom());
 
         observatory.simClock().setUtc(QDateTime(QDate(2024, 3, 1), QTime(23, 0, 7), QTimeZone::utc()));
         QTRY_VERIFY2(panel->text().contains("local time 2024-03-01 23:00:07"), qPrintable(panel->text()));
         QVERIFY2(!panel->text().contains("dark enough at "), qPrintable(panel->text()));
+    }
+
+    // A host with a dome: the panel says where it stands and whether the slit is in front.
+    void observatoryPanelShowsTheDome()
+    {
+        m_host.domeView = DomeView{123.4, false, std::nullopt, true};
+        auto window = openWindow();
+        auto* panel = control<QLabel>(window.get(), "ObservatoryLabel");
+        QVERIFY2(panel->text().endsWith(u"\nDome: az 123.4°, slit aligned"), qPrintable(panel->text()));
+        m_host.domeView = DomeView{125, true, 130, false};
+        QTRY_VERIFY2(panel->text().endsWith(u"\nDome: az 125.0°, turning to 130.0°"),
+                     qPrintable(panel->text()));
+        m_host.domeView = DomeView{125, false, std::nullopt, false};
+        QTRY_VERIFY2(panel->text().endsWith(u"\nDome: az 125.0°, not aligned"), qPrintable(panel->text()));
     }
 
     // Under the pass's choice, the last frame the observatory graded, once there is one.

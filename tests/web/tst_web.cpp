@@ -32,6 +32,15 @@ using namespace kestrove;
 
 namespace {
 
+// The simulated observatory, with a dome once the test gives it one.
+class DomedObservatory : public sim::SimObservatory
+{
+public:
+    using sim::SimObservatory::SimObservatory;
+    std::optional<DomeView> dome() override { return domeView; }
+    std::optional<DomeView> domeView;
+};
+
 // The warnings of Kestrove's own categories while one lives.
 class Warnings
 {
@@ -108,7 +117,7 @@ private:
 
     QTemporaryDir m_dir;
     test::RecordingView m_view;
-    std::unique_ptr<sim::SimObservatory> m_host;
+    std::unique_ptr<DomedObservatory> m_host;
     std::unique_ptr<WebState> m_state;
     std::unique_ptr<SurveyCore> m_core;
     std::unique_ptr<WebRoutes> m_routes;
@@ -123,7 +132,7 @@ void tst_web::initTestCase()
     settings.timeZone = QStringLiteral("UTC");
     settings.clockStart = QStringLiteral("2024-04-14T09:10:00Z");
     settings.clockSpeed = 0;
-    m_host = std::make_unique<sim::SimObservatory>(observatory, settings);
+    m_host = std::make_unique<DomedObservatory>(observatory, settings);
     m_state = std::make_unique<WebState>(m_view);
     QDir().mkpath(m_dir.path() + QStringLiteral("/program"));
     m_core = std::make_unique<SurveyCore>(*m_host, *m_state, m_dir.path() + QStringLiteral("/program/"));
@@ -160,6 +169,13 @@ void tst_web::statusOfAKnownPass()
     QCOMPARE(status[u"current"].toObject()[u"score"].toDouble(), 4.0);
     QCOMPARE(status[u"winners"].toArray().size(), 2);
     QCOMPARE(status[u"winners"].toArray()[1].toObject()[u"kind"].toString(), QStringLiteral("SLC"));
+    QVERIFY(!status.contains(u"dome"));
+    m_host->domeView = DomeView{123.4, true, 130, false};
+    const QJsonObject dome = get("/api/status")[u"dome"].toObject();
+    m_host->domeView.reset();
+    QCOMPARE(dome[u"azimuth"].toDouble(), 123.4);
+    QCOMPARE(dome[u"turningTo"].toDouble(), 130.0);
+    QCOMPARE(dome[u"text"].toString(), QStringLiteral("az 123.4\u00b0, turning to 130.0\u00b0"));
     // What the window is shown is passed on untouched.
     QCOMPARE(m_view.statuses.last(), QStringLiteral("Running SNe plan"));
 

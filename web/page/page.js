@@ -98,6 +98,8 @@ async function refresh() {
   }
   show('observatory', s.observatory ? s.observatory.state + (s.observatory.fault ? ' – ' + s.observatory.fault : '') : 'none');
   document.getElementById('close').hidden = !s.observatory;
+  document.querySelectorAll('.dome').forEach(e => { e.hidden = !s.dome; });
+  if (s.dome) show('dome', s.dome.text);
   if (s.lastImage && s.lastImage !== lastImage) {
     lastImage = s.lastImage;
     show('imageName', s.lastImage);
