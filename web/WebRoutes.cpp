@@ -177,11 +177,14 @@ WebReply WebRoutes::route(const WebRequest& request) const
                              QStringLiteral("reading from another computer needs the token"))
                    // The page itself is served, so that it can ask for the token.
                    : pageFile(request.path);
-    if (request.path == QLatin1String("/night.svg"))
-        return m_state.nightChart().isEmpty()
+    if (request.path == QLatin1String("/night.svg") || request.path == QLatin1String("/night.png")) {
+        const bool svg = request.path.endsWith(QLatin1String(".svg"));
+        const QByteArray& chart = svg ? m_state.nightChart() : m_state.nightPicture();
+        return chart.isEmpty()
                    ? problem(404, QStringLiteral(
                                       "no night chart yet: it is drawn when a window or --web can draw"))
-                   : WebReply{200, "image/svg+xml", m_state.nightChart()};
+                   : WebReply{200, svg ? "image/svg+xml" : "image/png", chart};
+    }
     if (request.path == QLatin1String("/thumbnail.png")) {
         const QByteArray& png =
             request.query == QLatin1String("size=large") && !m_state.largeImage().isEmpty()

@@ -55,8 +55,15 @@ public:
     QString historyFile() const;
 
     // The night chart as SVG, drawn elsewhere; empty until there is one.
-    void setNightChart(const QByteArray& svg) { m_nightChart = svg; }
+    void setNightChart(const QByteArray& svg, const QByteArray& png)
+    {
+        m_nightChart = svg;
+        m_nightPicture = png;
+    }
     const QByteArray& nightChart() const { return m_nightChart; }
+    // The page shows the picture: Qt's SVG writer does not clip, so the drawing's lines run past
+    // the plot.
+    const QByteArray& nightPicture() const { return m_nightPicture; }
     // The last image saved, by its file's name, and its thumbnail.
     void setLastImage(const QString& name, const QByteArray& png, const QByteArray& large = {})
     {
@@ -102,6 +109,7 @@ private:
     QStringList m_logLines; // the last keptLogLines lines
     qint64 m_logCount = 0;
     QByteArray m_nightChart;
+    QByteArray m_nightPicture;
     QString m_lastImage;
     QByteArray m_thumbnail; // lines read since the start; the last one is number m_logCount
     QByteArray m_largeImage;

@@ -403,7 +403,9 @@ void saveChart(QChart* chart, const QSize& size, const QString& pngPath, const Q
     const QRectF area(QPointF(0, 0), size);
 
     QImage picture(size, QImage::Format_ARGB32_Premultiplied);
-    picture.fill(Qt::white);
+    // The corners the chart's rounding leaves take its own colour where it is one.
+    const QBrush background = chart->backgroundBrush();
+    picture.fill(background.style() == Qt::SolidPattern ? background.color() : QColor(Qt::white));
     {
         QPainter painter(&picture);
         painter.setRenderHint(QPainter::Antialiasing);

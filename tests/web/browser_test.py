@@ -127,6 +127,10 @@ def main():
                 "return [...document.querySelectorAll('#history td, #frames td')]"
                 ".filter(c => c.scrollWidth > c.clientWidth + 1).map(c => c.textContent);")
             assert not cut, f"cells cut: {cut}"
+            # The plans' table fits the phone's width: no result behind a sideways scroll.
+            fits = driver.execute_script(
+                "const t = document.getElementById('history'); return [t.scrollWidth, t.parentElement.clientWidth];")
+            assert fits[0] <= fits[1] + 1, f"the plans' table is {fits[0]} px wide in {fits[1]} px"
 
             widths = driver.execute_script(
                 "return [document.documentElement.scrollWidth, document.documentElement.clientWidth];")

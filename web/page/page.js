@@ -171,7 +171,7 @@ async function showPicture(path, id, section) {
   document.getElementById(section).hidden = false;
 }
 
-const showChart = () => showPicture('/night.svg', 'chart', 'chartSection');
+const showChart = () => showPicture('/night.png', 'chart', 'chartSection');
 
 // A tap on the picture asks for the larger one, and another goes back.
 let largeImage = false;
