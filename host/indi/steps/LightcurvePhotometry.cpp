@@ -115,7 +115,6 @@ void LightcurvePhotometry::measured(const Measured& result)
         return;
     const Job job = std::move(m_queue.front());
     m_queue.pop_front();
-    next();
     const FrameToGrade& frame = job.frame;
     qCDebug(lcLightcurve, "photometry of %s: %.1f ms", qPrintable(frame.path), result.milliseconds);
     const std::pair key{frame.target, frame.filter};
@@ -129,6 +128,9 @@ void LightcurvePhotometry::measured(const Measured& result)
     if (known != m_stars.end() &&
         (!result.error.isEmpty() || usableComparisons(result.frame) < kMinimumComparisons))
         m_stars.erase(known);
+    // Only now: a frame queued behind the target's first must be measured against the stars the
+    // first chose, not choose its own.
+    next();
     QString error = result.error;
     if (error.isEmpty() && !result.frame.magnitude)
         error = QStringLiteral("the target could not be measured");
