@@ -26,6 +26,18 @@ QString magnitudeText(const imaging::Magnitude& m)
     return QStringLiteral("%1 ± %2").arg(QString::number(m.value, 'f', 3), QString::number(m.error, 'f', 3));
 }
 
+int minimumComparisons(const imaging::LightcurveStars& stars)
+{
+    return stars.named ? 1 : kMinimumComparisons;
+}
+
+imaging::CatalogueStar catalogueStar(const NamedStar& star)
+{
+    const double ra = star.rightAscension * 15;
+    return {star.label.isEmpty() ? imaging::positionName(ra, star.declination) : star.label, ra,
+            star.declination, star.magnitude};
+}
+
 int usableComparisons(const imaging::LightcurveFrame& frame)
 {
     return static_cast<int>(std::count_if(frame.comparisons.begin(), frame.comparisons.end(),
@@ -44,6 +56,30 @@ LightcurvePhotometry::LightcurvePhotometry(StepContext& context) : m_context(con
                 {QStringLiteral("error"), QStringLiteral("lightcurve: ") + QString::fromUtf8(e.what())});
         }
     });
+}
+
+std::optional<imaging::LightcurveStars>
+LightcurvePhotometry::namedStars(const imaging::CatalogueStar& target,
+                                 const std::vector<NamedStar>& comparisons,
+                                 const std::optional<NamedStar>& check)
+{
+    if (comparisons.empty())
+        return std::nullopt;
+    imaging::LightcurveStars stars;
+    stars.target = target;
+    stars.named = true;
+    stars.standard = true;
+    for (const NamedStar& c : comparisons) {
+        stars.comparisons.push_back(catalogueStar(c));
+        stars.standard = stars.standard && c.magnitude;
+    }
+    // Without every catalogue magnitude the ensemble's own are set from the first frame.
+    if (!stars.standard)
+        for (imaging::CatalogueStar& c : stars.comparisons)
+            c.magnitude.reset();
+    if (check)
+        stars.check = catalogueStar(*check);
+    return stars;
 }
 
 bool LightcurvePhotometry::wanted(const GradedFrame& graded)
@@ -77,14 +113,22 @@ LightcurvePhotometry::measure(const QByteArray& fits, const imaging::Wcs& wcs, d
         imaging::LightcurveStars chosen;
         if (stars) {
             chosen = *stars;
+            // Named stars without catalogue magnitudes take theirs from the first frame.
+            if (chosen.named && !chosen.standard &&
+                std::any_of(chosen.comparisons.begin(), chosen.comparisons.end(),
+                            [](const imaging::CatalogueStar& c) { return !c.magnitude; })) {
+                chosen =
+                    imaging::withReferences(chosen, imaging::measureStars(frame, wcs, chosen, apertures));
+                result.chosen = chosen;
+            }
         } else {
             chosen = imaging::chooseStars(frame, wcs, target, apertures);
             result.chosen = chosen;
         }
-        if (chosen.comparisons.size() < static_cast<size_t>(kMinimumComparisons))
+        if (chosen.comparisons.size() < static_cast<size_t>(minimumComparisons(chosen)))
             result.error = QStringLiteral("%1 comparison stars in the field, %2 needed")
                                .arg(chosen.comparisons.size())
-                               .arg(kMinimumComparisons);
+                               .arg(minimumComparisons(chosen));
         else
             result.frame = imaging::measureStars(frame, wcs, chosen, apertures);
     } catch (const std::exception& e) {
@@ -104,6 +148,8 @@ void LightcurvePhotometry::next()
     std::optional<imaging::LightcurveStars> stars;
     if (const auto it = m_stars.find({frame.target, frame.filter}); it != m_stars.end())
         stars = it->second;
+    else if ((stars = namedStars(target, frame.comparisons, frame.check)))
+        m_stars[{frame.target, frame.filter}] = *stars;
     m_watcher.setFuture(
         QtConcurrent::run(&LightcurvePhotometry::measure, frame.fits, *frame.wcs, job.hfr, target, stars));
     job.frame.fits = {};
@@ -126,7 +172,7 @@ void LightcurvePhotometry::measured(const Measured& result)
     // Stars that no longer serve (a field placed otherwise, comparisons lost) are chosen afresh from
     // the next frame.
     if (known != m_stars.end() &&
-        (!result.error.isEmpty() || usableComparisons(result.frame) < kMinimumComparisons))
+        (!result.error.isEmpty() || usableComparisons(result.frame) < minimumComparisons(stars)))
         m_stars.erase(known);
     // Only now: a frame queued behind the target's first must be measured against the stars the
     // first chose, not choose its own.

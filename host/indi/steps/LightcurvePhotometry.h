@@ -31,6 +31,12 @@ public:
     // Measures the frame recorded as row `frameRecord` (0: none) when it is wanted.
     void add(const GradedFrame& graded, qint64 frameRecord);
     int pending() const { return static_cast<int>(m_queue.size()); }
+    // The stars the user named for `target`: each comparison with its catalogue magnitude when
+    // given (all given: the lightcurve is on their scale), each named by its label or its place.
+    // None without a comparison.
+    static std::optional<imaging::LightcurveStars> namedStars(const imaging::CatalogueStar& target,
+                                                              const std::vector<NamedStar>& comparisons,
+                                                              const std::optional<NamedStar>& check);
     // Each point recorded, and the worker's milliseconds for it.
     std::function<void(const database::LightcurvePoint&, double milliseconds)> onPoint;
 
