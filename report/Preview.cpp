@@ -5,6 +5,7 @@
 #include "host/PlanTimings.h"
 #include "host/sim/SimObservatory.h"
 #include "report/FrameLines.h"
+#include "report/NightLightcurve.h"
 #include "text/HostError.h"
 #include "text/NumberText.h"
 #include "text/ValueText.h"
@@ -317,7 +318,8 @@ NightReport observedNight(const ResolvedObservatory& observatory, const QDate& n
         const QDateTime noon = QDateTime(night, QTime(12, 0), report.zone).toUTC();
         const QDateTime nextNoon = QDateTime(night.addDays(1), QTime(12, 0), report.zone).toUTC();
         report.frames = recordedFrames(observatory.settings.logDir, noon, nextNoon);
-        report.lightcurve = recordedLightcurve(observatory.settings.logDir, noon, nextNoon);
+        report.lightcurve = solvedLightcurve(recordedLightcurve(observatory.settings.logDir, noon, nextNoon),
+                                             &report.messages);
         if (!report.lightcurve.empty()) {
             QSet<QString> targets;
             for (const database::LightcurvePoint& p : report.lightcurve)

@@ -332,6 +332,51 @@ TEST(Ensemble, ANightDropsTheComparisonThatVariesAndKeepsTheTargetsCurve)
     EXPECT_NEAR(standard.check[10]->value, 1.1, 0.05);
 }
 
+// A comparison that drifts over the night stands out from the others' scatter and goes; a faint one
+// whose scatter its own errors explain, or a star a little noisier than the rest, stays.
+TEST(Ensemble, ACompWithATrendIsDroppedAndSteadyOnesKept)
+{
+    struct Case
+    {
+        const char* name;
+        int trending;  // the comparison that brightens by 0.3 over the night; -1: none
+        int faint;     // the comparison with ten times the errors; -1: none
+        double excess; // a steady comparison's extra scatter beyond its errors (the last one's)
+        std::vector<bool> kept;
+    };
+    const Case cases[] = {
+        {"steady", -1, -1, 0, {true, true, true, true, true}},
+        {"the first trends", 0, -1, 0, {false, true, true, true, true}},
+        {"the middle trends", 2, -1, 0, {true, true, false, true, true}},
+        {"a faint one is no outlier", -1, 1, 0, {true, true, true, true, true}},
+        {"a trend beside a faint one", 3, 1, 0, {true, true, true, false, true}},
+        {"a little extra scatter is under the floor", -1, -1, 0.006, {true, true, true, true, true}},
+    };
+    for (const Case& c : cases) {
+        std::mt19937 random(11);
+        std::normal_distribution<double> gauss(0, 1);
+        std::vector<NightFrame> night(50);
+        for (size_t f = 0; f < night.size(); ++f) {
+            const double zero = 20 + 0.2 * std::sin(f / 7.0);
+            night[f].target = Magnitude{zero + 1 + 0.005 * gauss(random), 0.005};
+            for (int i = 0; i < 5; ++i) {
+                const double error = i == c.faint ? 0.05 : 0.005;
+                const double trend = i == c.trending ? -0.3 * f / 49.0 : 0;
+                const double extra = i == 4 ? c.excess * gauss(random) : 0;
+                night[f].comparisons.push_back(
+                    Magnitude{zero + 0.4 * i + trend + extra + error * gauss(random), error});
+            }
+        }
+        const NightLightcurve solved = solveNight(night);
+        EXPECT_EQ(solved.kept, c.kept) << c.name;
+        // The target is steady against what stays.
+        std::vector<double> target;
+        for (const auto& m : solved.target)
+            target.push_back(m->value);
+        EXPECT_LT(rms(target), 0.012) << c.name;
+    }
+}
+
 TEST(Ensemble, AQuietEnsembleIsKeptWhole)
 {
     std::mt19937 random(9);

@@ -214,6 +214,22 @@ void LightcurvePhotometry::record(const Job& job, const imaging::LightcurveStars
         point.checkMagnitude = result.frame.checkMagnitude->value;
         point.checkError = result.frame.checkMagnitude->error;
     }
+    using Role = database::InstrumentalMagnitude::Role;
+    const auto instrumental = [&](Role role, const QString& name, const imaging::StarFlux& flux,
+                                  std::optional<double> reference = std::nullopt) {
+        database::InstrumentalMagnitude m{role, name, {}, {}, reference};
+        if (flux.usable()) {
+            m.magnitude = flux.magnitude();
+            m.error = flux.magnitudeError();
+        }
+        point.instrumental.push_back(m);
+    };
+    instrumental(Role::Target, frame.target, result.frame.target);
+    if (stars.check && result.frame.check)
+        instrumental(Role::Check, stars.check->name, *result.frame.check);
+    for (size_t i = 0; i < stars.comparisons.size() && i < result.frame.comparisons.size(); ++i)
+        instrumental(Role::Comparison, stars.comparisons[i].name, result.frame.comparisons[i],
+                     stars.comparisons[i].magnitude);
     // The database first, as for a frame's grade: the file and the log line then never run ahead
     // of it.
     if (m_context.observations) {
