@@ -2,6 +2,8 @@
 #include "imaging/LightcurveFrame.h"
 #include "imaging/Photometry.h"
 
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -374,6 +376,46 @@ TEST(Ensemble, ACompWithATrendIsDroppedAndSteadyOnesKept)
         for (const auto& m : solved.target)
             target.push_back(m->value);
         EXPECT_LT(rms(target), 0.012) << c.name;
+    }
+}
+
+// The gain comes from the frame's EGAIN card, else the settings, else 1 e-/ADU; a GAIN card is a
+// driver's setting and is not taken for it. The star's photon noise, its flux over the gain, is
+// then in its error.
+TEST(Photometry, TheGainComesFromTheFrameOrTheSettings)
+{
+    struct Case
+    {
+        const char* name;
+        QList<HeaderCard> cards;
+        std::optional<double> configured;
+        double gain;
+        FrameGain::Source source;
+    };
+    const Case cases[] = {
+        {"EGAIN", {{"EGAIN", 1.6, {}}}, 2.5, 1.6, FrameGain::Source::Frame},
+        {"the settings", {}, 2.5, 2.5, FrameGain::Source::Settings},
+        {"a driver's GAIN setting", {{"GAIN", 120.0, {}}}, 2.5, 2.5, FrameGain::Source::Settings},
+        {"a nonsense EGAIN", {{"EGAIN", 0.0, {}}}, std::nullopt, 1, FrameGain::Source::Assumed},
+        {"nothing", {}, std::nullopt, 1, FrameGain::Source::Assumed},
+    };
+    QTemporaryDir dir;
+    const FitsImage rendered = render({{64.2, 63.7, 3.0}}, 128, 128, 1.5, 4);
+    for (const Case& c : cases) {
+        const QString path = dir.filePath(QString::fromLatin1(c.name) + QStringLiteral(".fits"));
+        writeFitsImage(path, rendered, c.cards);
+        const FitsImage image = readFitsImage(path);
+        const FrameGain gain = frameGain(image, c.configured);
+        EXPECT_DOUBLE_EQ(gain.electronsPerAdu, c.gain) << c.name;
+        EXPECT_EQ(gain.source, c.source) << c.name;
+
+        const Apertures apertures = aperturesFor(1.77);
+        const StarFlux without = PhotometryFrame(image).measure(64.2, 63.7, apertures);
+        const StarFlux with =
+            PhotometryFrame(image, {gain.electronsPerAdu, 0}).measure(64.2, 63.7, apertures);
+        EXPECT_NEAR(with.fluxError * with.fluxError - without.fluxError * without.fluxError,
+                    with.flux / c.gain, 1e-6 * with.flux)
+            << c.name;
     }
 }
 

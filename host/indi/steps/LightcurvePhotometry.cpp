@@ -12,6 +12,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcLightcurve, "kestrove.lightcurve")
 
@@ -99,8 +100,8 @@ void LightcurvePhotometry::add(const GradedFrame& graded, qint64 frameRecord)
 
 // In a worker thread: touches nothing but its arguments.
 LightcurvePhotometry::Measured
-LightcurvePhotometry::measure(const QByteArray& fits, const imaging::Wcs& wcs, double hfr,
-                              const imaging::CatalogueStar& target,
+LightcurvePhotometry::measure(const QByteArray& fits, std::optional<double> gain, const imaging::Wcs& wcs,
+                              double hfr, const imaging::CatalogueStar& target,
                               const std::optional<imaging::LightcurveStars>& stars)
 {
     QElapsedTimer timer;
@@ -108,7 +109,8 @@ LightcurvePhotometry::measure(const QByteArray& fits, const imaging::Wcs& wcs, d
     Measured result;
     try {
         const imaging::FitsImage image = imaging::readFitsImage(fits);
-        const imaging::PhotometryFrame frame(image);
+        result.gain = imaging::frameGain(image, gain);
+        const imaging::PhotometryFrame frame(image, {result.gain.electronsPerAdu, 0});
         const imaging::Apertures apertures = imaging::aperturesFor(hfr);
         imaging::LightcurveStars chosen;
         if (stars) {
@@ -150,8 +152,8 @@ void LightcurvePhotometry::next()
         stars = it->second;
     else if ((stars = namedStars(target, frame.comparisons, frame.check)))
         m_stars[{frame.target, frame.filter}] = *stars;
-    m_watcher.setFuture(
-        QtConcurrent::run(&LightcurvePhotometry::measure, frame.fits, *frame.wcs, job.hfr, target, stars));
+    m_watcher.setFuture(QtConcurrent::run(&LightcurvePhotometry::measure, frame.fits,
+                                          m_context.settings.indi.gain, *frame.wcs, job.hfr, target, stars));
     job.frame.fits = {};
 }
 
@@ -163,6 +165,12 @@ void LightcurvePhotometry::measured(const Measured& result)
     m_queue.pop_front();
     const FrameToGrade& frame = job.frame;
     qCDebug(lcLightcurve, "photometry of %s: %.1f ms", qPrintable(frame.path), result.milliseconds);
+    if (result.error.isEmpty() && result.gain.source == imaging::FrameGain::Source::Assumed &&
+        !std::exchange(m_gainTold, true))
+        m_context.log(
+            {QStringLiteral("lightcurve"), frame.target,
+             QStringLiteral("the camera's gain is not known (no EGAIN card in its frames, no [indi] "
+                            "gain): 1 e-/ADU is taken for the stars' photon noise")});
     const std::pair key{frame.target, frame.filter};
     if (result.chosen)
         m_stars[key] = *result.chosen;

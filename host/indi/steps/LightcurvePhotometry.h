@@ -53,9 +53,10 @@ private:
         imaging::LightcurveFrame frame;
         QString error;
         double milliseconds = 0;
+        imaging::FrameGain gain;
     };
-    static Measured measure(const QByteArray& fits, const imaging::Wcs& wcs, double hfr,
-                            const imaging::CatalogueStar& target,
+    static Measured measure(const QByteArray& fits, std::optional<double> gain, const imaging::Wcs& wcs,
+                            double hfr, const imaging::CatalogueStar& target,
                             const std::optional<imaging::LightcurveStars>& stars);
     void next();
     void measured(const Measured& result);
@@ -66,6 +67,7 @@ private:
     QFutureWatcher<Measured> m_watcher;
     // Each target's stars, by target and filter.
     std::map<std::pair<QString, QString>, imaging::LightcurveStars> m_stars;
+    bool m_gainTold = false; // that 1 e-/ADU is assumed, said once
 };
 
 } // namespace kestrove::indi
