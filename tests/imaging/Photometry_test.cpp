@@ -344,15 +344,19 @@ TEST(Ensemble, ACompWithATrendIsDroppedAndSteadyOnesKept)
         int trending;  // the comparison that brightens by 0.3 over the night; -1: none
         int faint;     // the comparison with ten times the errors; -1: none
         double excess; // a steady comparison's extra scatter beyond its errors (the last one's)
+        bool everyone; // every comparison has that extra scatter (flat-field errors, say)
         std::vector<bool> kept;
     };
     const Case cases[] = {
-        {"steady", -1, -1, 0, {true, true, true, true, true}},
-        {"the first trends", 0, -1, 0, {false, true, true, true, true}},
-        {"the middle trends", 2, -1, 0, {true, true, false, true, true}},
-        {"a faint one is no outlier", -1, 1, 0, {true, true, true, true, true}},
-        {"a trend beside a faint one", 3, 1, 0, {true, true, true, false, true}},
-        {"a little extra scatter is under the floor", -1, -1, 0.006, {true, true, true, true, true}},
+        {"steady", -1, -1, 0, false, {true, true, true, true, true}},
+        {"the first trends", 0, -1, 0, false, {false, true, true, true, true}},
+        {"the middle trends", 2, -1, 0, false, {true, true, false, true, true}},
+        {"a faint one is no outlier", -1, 1, 0, false, {true, true, true, true, true}},
+        {"a trend beside a faint one", 3, 1, 0, false, {true, true, true, false, true}},
+        {"a little extra scatter is under the floor", -1, -1, 0.006, false, {true, true, true, true, true}},
+        // Beyond their errors alike: none stands out from the others.
+        {"all beyond their errors", -1, -1, 0.02, true, {true, true, true, true, true}},
+        {"a trend among them", 1, -1, 0.02, true, {true, false, true, true, true}},
     };
     for (const Case& c : cases) {
         std::mt19937 random(11);
@@ -364,7 +368,7 @@ TEST(Ensemble, ACompWithATrendIsDroppedAndSteadyOnesKept)
             for (int i = 0; i < 5; ++i) {
                 const double error = i == c.faint ? 0.05 : 0.005;
                 const double trend = i == c.trending ? -0.3 * f / 49.0 : 0;
-                const double extra = i == 4 ? c.excess * gauss(random) : 0;
+                const double extra = i == 4 || c.everyone ? c.excess * gauss(random) : 0;
                 night[f].comparisons.push_back(
                     Magnitude{zero + 0.4 * i + trend + extra + error * gauss(random), error});
             }
@@ -375,7 +379,7 @@ TEST(Ensemble, ACompWithATrendIsDroppedAndSteadyOnesKept)
         std::vector<double> target;
         for (const auto& m : solved.target)
             target.push_back(m->value);
-        EXPECT_LT(rms(target), 0.012) << c.name;
+        EXPECT_LT(rms(target), c.everyone ? 0.02 : 0.012) << c.name;
     }
 }
 
