@@ -343,6 +343,8 @@ TEST(ObservationDb, LightcurvePointsComeBackAsWrittenAndOlderFilesGainTheirTable
         ObservationDb db(path);
         db.addFrame(frame(0, QStringLiteral("RR Lyr"), QStringLiteral("V"), "2024-04-14T21:00:00Z", true));
     }
+    // A file of the schema before the lightcurve's tables.
+    scalar(path, QStringLiteral("DROP TABLE lightcurve_stars"));
     scalar(path, QStringLiteral("DROP TABLE lightcurve"));
     scalar(path, QStringLiteral("PRAGMA user_version = 1"));
 
