@@ -516,11 +516,8 @@ void readIndi(IniReader& ini, ObservatorySettings& s)
         s.indi.coolTo = cool;
     }
     ini.number("indi/warmTo", s.indi.warmTo, -100, 50);
-    if (ini.text("indi/gain", text) && !text.trimmed().isEmpty()) {
-        double gain = 1;
-        ini.number("indi/gain", gain, 0.001, 1000);
-        s.indi.gain = gain;
-    }
+    if (ini.text("indi/gain", text) && !text.trimmed().isEmpty())
+        ini.number("indi/gain", s.indi.gain.emplace(1), 0.001, 1000);
 }
 
 // Plate solving and autofocus.
@@ -712,6 +709,7 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("indi/heartbeat", doubleText(settings.indi.heartbeat));
     set("indi/coolTo", optionalText(settings.indi.coolTo));
     set("indi/warmTo", doubleText(settings.indi.warmTo));
+    set("indi/gain", optionalText(settings.indi.gain));
     set("solve/enabled", settings.solve.enabled ? boolText(*settings.solve.enabled) : QString());
     set("solve/exposure", doubleText(settings.solve.exposure));
     set("solve/binning", QString::number(settings.solve.binning));
@@ -745,19 +743,6 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     if (ini.status() != QSettings::NoError)
         throw HostError(call, path, QStringLiteral("cannot write the file"));
     keepPrivate();
-}
-
-QString unguardedRoofWarning(const ObservatorySettings& settings)
-{
-    const bool dome = !settings.indi.dome.isEmpty();
-    if (settings.kind != HostKind::Indi || (settings.indi.roof.isEmpty() && !dome) ||
-        !settings.indi.watchdog.isEmpty())
-        return {};
-    return QStringLiteral(
-               "Warning: no watchdog guards the %1 \"%2\": should Kestrove crash or hang, it stays "
-               "open. Set [indi] watchdog in observatory.ini to an indi_watchdog device.")
-        .arg(dome ? QStringLiteral("dome") : QStringLiteral("roof"),
-             dome ? settings.indi.dome : settings.indi.roof);
 }
 
 QString observatoryIniPath(const QString& folder)
