@@ -69,8 +69,18 @@ const std::vector<std::vector<const char*>> kMigrations = {
         "CREATE INDEX lightcurve_by_utc ON lightcurve (utc)",
         "CREATE INDEX lightcurve_by_target ON lightcurve (target, utc)",
     },
+    {
+        "CREATE TABLE lightcurve_stars ("
+        " point_id INTEGER NOT NULL REFERENCES lightcurve (id),"
+        " role TEXT NOT NULL CHECK (role IN ('target', 'check', 'comparison')),"
+        " star TEXT NOT NULL,"
+        " magnitude REAL,"
+        " error REAL,"
+        " reference REAL)",
+        "CREATE INDEX lightcurve_stars_by_point ON lightcurve_stars (point_id)",
+    },
 };
-static_assert(ObservationDb::schemaVersion == 2, "one migration step per version");
+static_assert(ObservationDb::schemaVersion == 3, "one migration step per version");
 
 const QString kFrameColumns = QStringLiteral(
     "id, plan_id, target, kind, utc, filter, exposure, binning, path, stars, hfr, background, noise, grade, "
@@ -384,7 +394,9 @@ PlanRecord ObservationDb::finishPlan(qint64 planId, const QDateTime& endUtc, con
 
 qint64 ObservationDb::addLightcurvePoint(const LightcurvePoint& point)
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    Transaction transaction(db, m_path);
+    QSqlQuery q(db);
     q.prepare(
         QStringLiteral("INSERT INTO lightcurve (frame_id, target, filter, utc, bjd_tdb, magnitude, error, "
                        "airmass, standard, comparisons, check_star, check_magnitude, check_error) "
@@ -403,7 +415,10 @@ qint64 ObservationDb::addLightcurvePoint(const LightcurvePoint& point)
     q.addBindValue(orNull(point.checkMagnitude));
     q.addBindValue(orNull(point.checkError));
     run(q, m_path, "cannot record a lightcurve point");
-    return q.lastInsertId().toLongLong();
+    const qint64 id = q.lastInsertId().toLongLong();
+    addInstrumentalMagnitudes(id, point.instrumental);
+    transaction.commit();
+    return id;
 }
 
 std::optional<PlanRecord> ObservationDb::plan(qint64 planId) const

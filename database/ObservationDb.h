@@ -43,6 +43,25 @@ struct FrameRecord
     QString reason; // why it was rejected; empty when accepted
 };
 
+// A star of a lightcurve point as measured in its frame: its instrumental magnitude, -2.5 log10 of
+// its flux, so that the night can be solved again as a whole.
+struct InstrumentalMagnitude
+{
+    enum class Role
+    {
+        Target,
+        Check,
+        Comparison
+    };
+    Role role = Role::Comparison;
+    QString star;                    // the target's name, or the star's
+    std::optional<double> magnitude; // none: not usable in the frame
+    std::optional<double> error;
+    std::optional<double> reference; // a comparison's reference magnitude as the frame used it
+
+    bool operator==(const InstrumentalMagnitude&) const = default;
+};
+
 // One frame's point of a target's lightcurve: the target's and check star's magnitudes against the
 // comparison ensemble.
 struct LightcurvePoint
@@ -61,6 +80,8 @@ struct LightcurvePoint
     QString check;         // the check star's name; empty: none
     std::optional<double> checkMagnitude;
     std::optional<double> checkError;
+    // Every star as measured in the frame; recorded with the point, read by instrumentalMagnitudes.
+    std::vector<InstrumentalMagnitude> instrumental;
 };
 
 // The record of every frame and plan, in SQLite through Qt SQL. Each frame is written in a
@@ -71,7 +92,7 @@ class ObservationDb
 {
 public:
     // The schema's version, kept in PRAGMA user_version; older files are brought up to it.
-    static constexpr int schemaVersion = 2;
+    static constexpr int schemaVersion = 3;
 
     enum class Access
     {
@@ -95,7 +116,7 @@ public:
     // Sets a plan's end and result; returns the plan with its counts.
     PlanRecord finishPlan(qint64 planId, const QDateTime& endUtc, const QString& result);
 
-    // Records a frame's lightcurve point; returns its id.
+    // Records a frame's lightcurve point with its stars' instrumental magnitudes; returns its id.
     qint64 addLightcurvePoint(const LightcurvePoint& point);
 
     std::optional<PlanRecord> plan(qint64 planId) const;
@@ -112,7 +133,11 @@ public:
     std::vector<LightcurvePoint> lightcurvePoints(const QDateTime& fromUtc, const QDateTime& toUtc,
                                                   const QString& target = QString()) const;
 
+    // Reads each point's stars' instrumental magnitudes into it.
+    void instrumentalMagnitudes(std::vector<LightcurvePoint>& points) const;
+
 private:
+    void addInstrumentalMagnitudes(qint64 pointId, const std::vector<InstrumentalMagnitude>& stars);
     void migrate();
     // The file's schema version; throws on one newer than this program's.
     int checkVersion();

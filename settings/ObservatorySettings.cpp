@@ -29,85 +29,88 @@ const QString call = QStringLiteral("observatory.ini");
 // reported as unknown at start.
 const QStringList& knownKeys()
 {
-    static const QStringList keys = QStringList{
-        QStringLiteral("host/kind"),
-        QStringLiteral("site/latitude"),
-        QStringLiteral("site/longitude"),
-        QStringLiteral("site/elevation"),
-        QStringLiteral("site/timeZone"),
-        QStringLiteral("clock/start"),
-        QStringLiteral("clock/speed"),
-        QStringLiteral("mount/alignmentMode"),
-        QStringLiteral("mount/rightAscension"),
-        QStringLiteral("mount/declination"),
-        QStringLiteral("mount/slewRate"),
-        QStringLiteral("mount/settleTime"),
-        QStringLiteral("mount/tiltUpLimit"),
-        QStringLiteral("limits/minimumElevation"),
-        QStringLiteral("limits/sunAltitude"),
-        QStringLiteral("limits/moonSeparation"),
-        QStringLiteral("limits/horizon"),
-        QStringLiteral("weather/connected"),
-        QStringLiteral("weather/unsafe"),
-        QStringLiteral("folders/planDir"),
-        QStringLiteral("folders/logDir"),
-        QStringLiteral("folders/hostPath"),
-        QStringLiteral("acquisition/autofocusSeconds"),
-        QStringLiteral("acquisition/downloadSeconds"),
-        QStringLiteral("acquisition/pointingSeconds"),
-        QStringLiteral("acquisition/failureRate"),
-        QStringLiteral("acquisition/failureSeed"),
-        QStringLiteral("acquisition/chainScriptDelay"),
-        QStringLiteral("indi/server"),
-        QStringLiteral("indi/mount"),
-        QStringLiteral("indi/camera"),
-        QStringLiteral("indi/filterWheel"),
-        QStringLiteral("indi/focuser"),
-        QStringLiteral("indi/weather"),
-        QStringLiteral("indi/autofocusCommand"),
-        QStringLiteral("indi/connectTimeout"),
-        QStringLiteral("indi/slewMargin"),
-        QStringLiteral("indi/downloadMargin"),
-        QStringLiteral("indi/autofocusTimeout"),
-        QStringLiteral("indi/sendSite"),
-        QStringLiteral("indi/roof"),
-        QStringLiteral("indi/dome"),
-        QStringLiteral("indi/watchdog"),
-        QStringLiteral("indi/heartbeat"),
-        QStringLiteral("indi/coolTo"),
-        QStringLiteral("indi/warmTo"),
-        QStringLiteral("solve/enabled"),
-        QStringLiteral("solve/exposure"),
-        QStringLiteral("solve/binning"),
-        QStringLiteral("solve/indexFolder"),
-        QStringLiteral("solve/scale"),
-        QStringLiteral("solve/tolerance"),
-        QStringLiteral("solve/attempts"),
-        QStringLiteral("solve/method"),
-        QStringLiteral("solve/cpuLimit"),
-        QStringLiteral("solve/radius"),
-        QStringLiteral("focus/stepsOut"),
-        QStringLiteral("focus/step"),
-        QStringLiteral("focus/maxTravel"),
-        QStringLiteral("focus/exposure"),
-        QStringLiteral("focus/binning"),
-        QStringLiteral("focus/timeout"),
-        QStringLiteral("safety/closeDelay"),
-        QStringLiteral("safety/reopenDelay"),
-        QStringLiteral("safety/closeAtEnd"),
-        // Read by the web page and the notify command (web/WebSettings.cpp).
-        QStringLiteral("web/port"),
-        QStringLiteral("web/bind"),
-        QStringLiteral("web/token"),
-        QStringLiteral("web/hosts"),
-        QStringLiteral("notify/command"),
-        QStringLiteral("roof/openSeconds"),
-        QStringLiteral("roof/closeSeconds"),
-        QStringLiteral("mount/parkSeconds"),
-        QStringLiteral("selection/policy"),
-        QStringLiteral("selection/shares"),
-        QStringLiteral("report/aavsoCode"),
-    } + gradingKeys() + domeKeys();
+    static const QStringList keys =
+        QStringList{
+            QStringLiteral("host/kind"),
+            QStringLiteral("site/latitude"),
+            QStringLiteral("site/longitude"),
+            QStringLiteral("site/elevation"),
+            QStringLiteral("site/timeZone"),
+            QStringLiteral("clock/start"),
+            QStringLiteral("clock/speed"),
+            QStringLiteral("mount/alignmentMode"),
+            QStringLiteral("mount/rightAscension"),
+            QStringLiteral("mount/declination"),
+            QStringLiteral("mount/slewRate"),
+            QStringLiteral("mount/settleTime"),
+            QStringLiteral("mount/tiltUpLimit"),
+            QStringLiteral("limits/minimumElevation"),
+            QStringLiteral("limits/sunAltitude"),
+            QStringLiteral("limits/moonSeparation"),
+            QStringLiteral("limits/horizon"),
+            QStringLiteral("weather/connected"),
+            QStringLiteral("weather/unsafe"),
+            QStringLiteral("folders/planDir"),
+            QStringLiteral("folders/logDir"),
+            QStringLiteral("folders/hostPath"),
+            QStringLiteral("acquisition/autofocusSeconds"),
+            QStringLiteral("acquisition/downloadSeconds"),
+            QStringLiteral("acquisition/pointingSeconds"),
+            QStringLiteral("acquisition/failureRate"),
+            QStringLiteral("acquisition/failureSeed"),
+            QStringLiteral("acquisition/chainScriptDelay"),
+            QStringLiteral("indi/server"),
+            QStringLiteral("indi/mount"),
+            QStringLiteral("indi/camera"),
+            QStringLiteral("indi/filterWheel"),
+            QStringLiteral("indi/focuser"),
+            QStringLiteral("indi/weather"),
+            QStringLiteral("indi/autofocusCommand"),
+            QStringLiteral("indi/connectTimeout"),
+            QStringLiteral("indi/slewMargin"),
+            QStringLiteral("indi/downloadMargin"),
+            QStringLiteral("indi/autofocusTimeout"),
+            QStringLiteral("indi/sendSite"),
+            QStringLiteral("indi/roof"),
+            QStringLiteral("indi/dome"),
+            QStringLiteral("indi/watchdog"),
+            QStringLiteral("indi/heartbeat"),
+            QStringLiteral("indi/coolTo"),
+            QStringLiteral("indi/warmTo"),
+            QStringLiteral("indi/gain"),
+            QStringLiteral("solve/enabled"),
+            QStringLiteral("solve/exposure"),
+            QStringLiteral("solve/binning"),
+            QStringLiteral("solve/indexFolder"),
+            QStringLiteral("solve/scale"),
+            QStringLiteral("solve/tolerance"),
+            QStringLiteral("solve/attempts"),
+            QStringLiteral("solve/method"),
+            QStringLiteral("solve/cpuLimit"),
+            QStringLiteral("solve/radius"),
+            QStringLiteral("focus/stepsOut"),
+            QStringLiteral("focus/step"),
+            QStringLiteral("focus/maxTravel"),
+            QStringLiteral("focus/exposure"),
+            QStringLiteral("focus/binning"),
+            QStringLiteral("focus/timeout"),
+            QStringLiteral("safety/closeDelay"),
+            QStringLiteral("safety/reopenDelay"),
+            QStringLiteral("safety/closeAtEnd"),
+            // Read by the web page and the notify command (web/WebSettings.cpp).
+            QStringLiteral("web/port"),
+            QStringLiteral("web/bind"),
+            QStringLiteral("web/token"),
+            QStringLiteral("web/hosts"),
+            QStringLiteral("notify/command"),
+            QStringLiteral("roof/openSeconds"),
+            QStringLiteral("roof/closeSeconds"),
+            QStringLiteral("mount/parkSeconds"),
+            QStringLiteral("selection/policy"),
+            QStringLiteral("selection/shares"),
+            QStringLiteral("report/aavsoCode"),
+        } +
+        gradingKeys() + domeKeys();
     return keys;
 }
 
@@ -329,6 +332,8 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("; and the one it is warmed to at a shut-down"),
         QStringLiteral("coolTo=") + optionalText(s.indi.coolTo),
         QStringLiteral("warmTo=") + doubleText(s.indi.warmTo),
+        QStringLiteral("; the camera's electrons per ADU where its frames have no EGAIN card (empty: 1)"),
+        QStringLiteral("gain=") + optionalText(s.indi.gain),
         QString(),
         QStringLiteral("[solve]"),
         QStringLiteral("; plate solving after each slew of an INDI plan (astrometry.net's solve-field);"),
@@ -511,6 +516,8 @@ void readIndi(IniReader& ini, ObservatorySettings& s)
         s.indi.coolTo = cool;
     }
     ini.number("indi/warmTo", s.indi.warmTo, -100, 50);
+    if (ini.text("indi/gain", text) && !text.trimmed().isEmpty())
+        ini.number("indi/gain", s.indi.gain.emplace(1), 0.001, 1000);
 }
 
 // Plate solving and autofocus.
@@ -569,7 +576,6 @@ void readSelection(IniReader& ini, ObservatorySettings& s)
         s.selection.shares = *shares;
     }
 }
-
 
 } // namespace
 
@@ -703,6 +709,7 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("indi/heartbeat", doubleText(settings.indi.heartbeat));
     set("indi/coolTo", optionalText(settings.indi.coolTo));
     set("indi/warmTo", doubleText(settings.indi.warmTo));
+    set("indi/gain", optionalText(settings.indi.gain));
     set("solve/enabled", settings.solve.enabled ? boolText(*settings.solve.enabled) : QString());
     set("solve/exposure", doubleText(settings.solve.exposure));
     set("solve/binning", QString::number(settings.solve.binning));
@@ -736,19 +743,6 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     if (ini.status() != QSettings::NoError)
         throw HostError(call, path, QStringLiteral("cannot write the file"));
     keepPrivate();
-}
-
-QString unguardedRoofWarning(const ObservatorySettings& settings)
-{
-    const bool dome = !settings.indi.dome.isEmpty();
-    if (settings.kind != HostKind::Indi || (settings.indi.roof.isEmpty() && !dome) ||
-        !settings.indi.watchdog.isEmpty())
-        return {};
-    return QStringLiteral(
-               "Warning: no watchdog guards the %1 \"%2\": should Kestrove crash or hang, it stays "
-               "open. Set [indi] watchdog in observatory.ini to an indi_watchdog device.")
-        .arg(dome ? QStringLiteral("dome") : QStringLiteral("roof"),
-             dome ? settings.indi.dome : settings.indi.roof);
 }
 
 QString observatoryIniPath(const QString& folder)

@@ -54,6 +54,8 @@ void ExposureStep::frameArrived(const IndiBlob* frame)
         graded.wcs = solution->wcs.carriedTo(solution->geometry, m_camera.geometry());
     graded.aimed = m_context.target();
     graded.fits = frame->data;
+    graded.comparisons = plan.comparisons;
+    graded.check = plan.check;
     m_grader.add(std::move(graded));
     if (m_context.imagesSaved < plan.count)
         expose();

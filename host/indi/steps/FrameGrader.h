@@ -29,6 +29,9 @@ struct FrameToGrade
     std::optional<imaging::Wcs> wcs; // the plan's last solve, carried to this frame
     Equatorial aimed;
     QByteArray fits;
+    // The plan's named comparison and check stars; none: chosen from the frame.
+    std::vector<NamedStar> comparisons;
+    std::optional<NamedStar> check;
 };
 
 // A frame graded, as told to the database, the acquisition log and the host.
