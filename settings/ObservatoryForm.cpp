@@ -188,6 +188,18 @@ const QList<ObservatoryField>& observatoryFields()
         {QStringLiteral("dome/rotationRate"), QStringLiteral("Rotation rate"), QStringLiteral("degrees/s"),
          K::Number, 0.01, 360},
         {QStringLiteral("dome/slaving"), QStringLiteral("Slaving"), {}, K::Slaving},
+        {QStringLiteral("calibration/enabled"), QStringLiteral("Calibrate"), {}, K::Boolean},
+        {QStringLiteral("calibration/darks"), QStringLiteral("Darks"), QStringLiteral("per exposure"),
+         K::Integer, 1, 1000},
+        {QStringLiteral("calibration/bias"), QStringLiteral("Bias frames"), {}, K::Integer, 0, 1000},
+        {QStringLiteral("calibration/flatLevel"), QStringLiteral("Flat level"), QStringLiteral("ADU"),
+         K::Number, 1, 1e7},
+        {QStringLiteral("calibration/flatExposureMin"), QStringLiteral("Shortest flat"), sec, K::Number,
+         0.001, 3600},
+        {QStringLiteral("calibration/flatExposureMax"), QStringLiteral("Longest flat"), sec, K::Number, 0.001,
+         3600},
+        {QStringLiteral("calibration/maxAgeDays"), QStringLiteral("Oldest master"), QStringLiteral("days"),
+         K::Number, 0.01, 3650},
     };
     return fields;
 }
@@ -288,6 +300,11 @@ QString combinedProblem(const QMap<QString, QString>& values)
         return QStringLiteral("Dome radius: the mount's offset and the declination axis reach %1 m from the "
                               "centre, past the dome's wall")
             .arg(doubleText(reach));
+    const QString shortest = values.value(QStringLiteral("calibration/flatExposureMin")).trimmed();
+    const QString longest = values.value(QStringLiteral("calibration/flatExposureMax")).trimmed();
+    if (parseNumber(longest).value_or(1e9) < parseNumber(shortest).value_or(0))
+        return QStringLiteral("Longest flat: %1 s is shorter than the shortest flat, %2 s")
+            .arg(longest, shortest);
     return {};
 }
 
@@ -373,6 +390,8 @@ QMap<QString, QString> observatoryValues(const ObservatorySettings& s, const QSt
         {QStringLiteral("indi/dome"), s.indi.dome},
     };
     for (const auto& [key, value] : domeValues(s.dome))
+        values.insert(key, value);
+    for (const auto& [key, value] : calibrationValues(s.calibration))
         values.insert(key, value);
     return values;
 }

@@ -105,7 +105,7 @@ const QStringList& knownKeys()
         QStringLiteral("mount/parkSeconds"),
         QStringLiteral("selection/policy"),
         QStringLiteral("selection/shares"),
-    } + gradingKeys() + domeKeys();
+    } + gradingKeys() + domeKeys() + calibrationKeys();
     return keys;
 }
 
@@ -372,6 +372,7 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
     };
     lines << gradingFileLines(s.grading);
     lines << domeFileLines(s.dome);
+    lines << calibrationFileLines(s.calibration);
     // Kestrove's own file, edited with Linux tools: LF line ends (the reader takes CR LF as well).
     QByteArray bytes;
     for (const QString& line : lines)
@@ -634,6 +635,7 @@ ObservatorySettings readObservatorySettings(const QString& folder)
     readSelection(ini, s);
     readGrading(ini, s.grading);
     readDome(ini, s.dome);
+    readCalibration(ini, s.calibration);
     return s;
 }
 
@@ -726,6 +728,8 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("selection/policy", policyText(settings.selection.policy));
     set("selection/shares", sharesText(settings.selection.shares));
     for (const auto& [key, value] : domeValues(settings.dome))
+        ini.setValue(key, value);
+    for (const auto& [key, value] : calibrationValues(settings.calibration))
         ini.setValue(key, value);
     ini.sync();
     if (ini.status() != QSettings::NoError)

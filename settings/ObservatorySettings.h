@@ -1,7 +1,8 @@
 #pragma once
 
-#include "settings/GradingSettings.h"
+#include "settings/CalibrationSettings.h"
 #include "settings/DomeSettings.h"
+#include "settings/GradingSettings.h"
 
 #include <QDateTime>
 #include <QList>
@@ -180,6 +181,8 @@ struct ObservatorySettings
     SelectionSettings selection;
     // [dome]
     DomeSettings dome;
+    // [calibration]
+    CalibrationSettings calibration;
     // [roof] and [mount] parkSeconds: how long the simulated roof and mount park take.
     double roofOpenSeconds = 0;
     double roofCloseSeconds = 0;
