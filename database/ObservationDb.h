@@ -1,6 +1,7 @@
 #pragma once
 
 #include "imaging/FrameGrade.h"
+#include "imaging/MasterFrame.h"
 
 #include <QDateTime>
 #include <QString>
@@ -43,6 +44,16 @@ struct FrameRecord
     QString reason; // why it was rejected; empty when accepted
 };
 
+// A master calibration frame in the calibration library.
+struct MasterRecord
+{
+    qint64 id = 0; // given when recorded
+    imaging::MasterSetting setting;
+    QDateTime utc;  // when it was made
+    int frames = 0; // how many were combined
+    QString path;
+};
+
 // The record of every frame and plan, in SQLite through Qt SQL. Each frame is written in a
 // transaction of its own together with its plan's counts, in WAL mode with full syncs, so a kill
 // loses at most the frame being written. Each instance has a connection of its own, used on the
@@ -51,7 +62,7 @@ class ObservationDb
 {
 public:
     // The schema's version, kept in PRAGMA user_version; older files are brought up to it.
-    static constexpr int schemaVersion = 1;
+    static constexpr int schemaVersion = 2;
 
     enum class Access
     {
@@ -83,6 +94,16 @@ public:
     // Frames taken, and plans started, from `fromUtc` up to but not including `toUtc`, oldest first.
     std::vector<FrameRecord> frames(const QDateTime& fromUtc, const QDateTime& toUtc) const;
     std::vector<PlanRecord> plans(const QDateTime& fromUtc, const QDateTime& toUtc) const;
+
+    qint64 addMaster(const MasterRecord& master);
+    // The newest master made from `notBeforeUtc` to `notAfterUtc` for frames of the setting: a dark
+    // of the exposure, a bias, a flat of the filter; each of the binning and, within a degree, the
+    // set temperature.
+    std::optional<MasterRecord> newestMaster(const imaging::MasterSetting& wanted,
+                                             const QDateTime& notBeforeUtc,
+                                             const QDateTime& notAfterUtc) const;
+    // Masters made from `fromUtc` up to but not including `toUtc`, oldest first.
+    std::vector<MasterRecord> masters(const QDateTime& fromUtc, const QDateTime& toUtc) const;
 
 private:
     void migrate();
