@@ -2,6 +2,7 @@
 
 #include "host/indi/steps/PlanStep.h"
 #include "imaging/FrameGrade.h"
+#include "imaging/MasterFrame.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -29,6 +30,9 @@ struct FrameToGrade
     std::optional<imaging::Wcs> wcs; // the plan's last solve, carried to this frame
     Equatorial aimed;
     QByteArray fits;
+    // The masters that calibrate the frame into "-cal.fits" beside it, which is then what is
+    // measured; none: the raw frame is measured.
+    std::optional<imaging::FrameCalibration> calibration;
 };
 
 // A frame graded, as told to the database, the acquisition log and the host.
@@ -38,6 +42,8 @@ struct GradedFrame
     imaging::FrameMeasurement measurement;
     imaging::FrameGrade grade;
     QString error; // why it could not be measured: it is then not recorded, and counts as accepted
+    QString calibrated; // the calibrated frame's path; empty: none
+    QString calibrationError;
 };
 
 // What the frames of the plan under way have come to so far.
@@ -86,11 +92,15 @@ private:
     {
         imaging::FrameMeasurement measurement;
         QString error;
+        QString calibrated;
+        QString calibrationError;
     };
-    static Measured measure(const QByteArray& fits, const std::optional<imaging::Wcs>& wcs, Equatorial aimed);
+    static Measured measure(const QByteArray& fits, const std::optional<imaging::Wcs>& wcs, Equatorial aimed,
+                            const QString& path, const std::optional<imaging::FrameCalibration>& calibration);
     void next();
     void measured(const Measured& result);
     void record(const GradedFrame& graded);
+    void logCalibration(const GradedFrame& graded);
 
     StepContext& m_context;
     qint64 m_plan = 0;
