@@ -100,6 +100,16 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
             if (!noValue())
                 return std::nullopt;
             result.close = true;
+        } else if (option == QLatin1String("--calibrate")) {
+            if (!takeValue())
+                return std::nullopt;
+            if (value != QLatin1String("darks")) {
+                error = QStringLiteral("--calibrate takes darks, not \"%1\"").arg(value);
+                return std::nullopt;
+            }
+            // Darks are taken with the roof shut and the mount parked: the night's close takes them.
+            result.close = true;
+            result.calibrate = true;
         } else if (option == QLatin1String("--start")) {
             if (!noValue())
                 return std::nullopt;
@@ -185,8 +195,8 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
         error = QStringLiteral("--preview and --report cannot be combined");
     else if (result.close &&
              (night || result.start || result.limits.passes > 0 || result.limits.untilUtc.isValid()))
-        error = QStringLiteral(
-            "--close closes the observatory and ends; it takes --folder and --observatory only");
+        error = QStringLiteral("--close and --calibrate close the observatory and end; they take --folder "
+                               "and --observatory only");
     else if (night && (result.start || result.limits.passes > 0 || result.limits.untilUtc.isValid()))
         error =
             QStringLiteral("--start, --passes and --until belong to a survey, not to --preview or --report");
@@ -219,7 +229,7 @@ QString helpText()
         // One line each, as help2man reads them into the manual page's synopsis.
         "Usage: kestrove [--folder DIR] [--observatory DIR] [--headless] [--start] [--passes N] "
         "[--until INSTANT] [--web PORT]\n"
-        "  or:  kestrove --close [--folder DIR] [--observatory DIR]\n"
+        "  or:  kestrove --close | --calibrate darks [--folder DIR] [--observatory DIR]\n"
         "  or:  kestrove --preview [--night YYYY-MM-DD | --from INSTANT --to INSTANT] [--out DIR] "
         "[--nights N [--clear-fraction F --seed S]] [--compare-policies] [--folder DIR] [--observatory DIR]\n"
         "  or:  kestrove --report [--night YYYY-MM-DD] [--out DIR] [--folder DIR] [--observatory DIR]\n"
@@ -235,6 +245,7 @@ QString helpText()
         "  --until INSTANT       stop when the observatory's clock reaches an ISO 8601 UTC instant\n"
         "  --web PORT            serve the survey's web page and JSON on PORT ([web] in observatory.ini)\n"
         "  --close               park the mount, close the roof and warm the camera now, then end\n"
+        "  --calibrate darks     the same, taking the night's darks and bias before the camera warms\n"
         "  --preview             preview a night in virtual time; print its summary, write its files\n"
         "  --report              report what a night did, from history.csv\n"
         "  --night YYYY-MM-DD    with --preview or --report: the night that begins that evening\n"

@@ -253,7 +253,12 @@ int runHeadless(const CommandLine& commandLine)
                 view.showMessage(QStringLiteral("This observatory has nothing to close."));
                 return 1;
             }
-            core.closeObservatory();
+            const ObservatorySettings* settings = host->observatorySettings();
+            if (commandLine.calibrate && (!settings || !settings->calibration.enabled))
+                view.showMessage(
+                    QStringLiteral("[calibration] enabled is false in observatory.ini: no darks are taken."));
+            core.closeObservatory(commandLine.calibrate ? QStringLiteral("darks asked for")
+                                                        : QStringLiteral("closed by the observer"));
             const QString fault = host->observatoryControl()->fault();
             if (!fault.isEmpty())
                 view.showMessage(QStringLiteral("The observatory did not close: ") + fault);

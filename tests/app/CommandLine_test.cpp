@@ -27,6 +27,14 @@ TEST(CommandLineTest, NoArgumentsLeaveEverythingToTheDefaults)
     EXPECT_FALSE(commandLine->limits.untilUtc.isValid());
 }
 
+TEST(CommandLineTest, CalibratingDarksIsTheCloseThatTakesThem)
+{
+    const auto commandLine = parse({"--calibrate", "darks", "--folder", "/srv/kestrove"});
+    ASSERT_TRUE(commandLine);
+    EXPECT_TRUE(commandLine->close);
+    EXPECT_TRUE(commandLine->calibrate);
+}
+
 TEST(CommandLineTest, EveryOptionIsRead)
 {
     const auto commandLine = parse({"--folder", "/srv/kestrove", "--observatory=/srv/sim", "--headless",
@@ -131,6 +139,8 @@ INSTANTIATE_TEST_SUITE_P(
                      {"--preview", "--nights", "3", "--from", "2024-12-07T19:00:00Z", "--to", "2024-12-08T01:00:00Z"},
                      "--night"},
         BadArguments{"CloseWithPasses", {"--close", "--passes", "2"}, "--close"},
+        BadArguments{"CalibrateFlats", {"--calibrate", "flats"}, "flats"},
+        BadArguments{"CalibrateWithPreview", {"--calibrate", "darks", "--preview"}, "--calibrate"},
         BadArguments{"ReportWithSpan",
                      {"--report", "--from", "2024-12-07T19:00:00Z", "--to", "2024-12-08T01:00:00Z"},
                      "--preview"}),
