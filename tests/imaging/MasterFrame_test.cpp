@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 using namespace kestrove::imaging;
 
@@ -143,11 +144,12 @@ TEST(MasterFrame, ACalibratedFrameIsFlatterThanTheRawAndNamesItsMasters)
                 static_cast<float>(25000 * vignetting(x, y));
         }
     FitsImage raw = filled(width, height, 0);
+    std::mt19937 generator(7);
+    std::normal_distribution<double> readNoise(0, 10);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            raw.pixels[static_cast<size_t>(y) * width + x] =
-                static_cast<float>(2000 * vignetting(x0 + x, y0 + y) + darkCurrent(x0 + x, y0 + y) +
-                                   (x * 7919 + y * 104729) % 11 - 5); // read noise of a few ADU
+            raw.pixels[static_cast<size_t>(y) * width + x] = static_cast<float>(
+                2000 * vignetting(x0 + x, y0 + y) + darkCurrent(x0 + x, y0 + y) + readNoise(generator));
     const QString darkPath = dir.filePath(QStringLiteral("dark-60s-bin1-20261209T051230.fits"));
     const QString flatPath = dir.filePath(QStringLiteral("flat-2s-bin1-Green-20261209T170000.fits"));
     const QString rawPath = dir.filePath(QStringLiteral("SN-001.fits"));
