@@ -4,6 +4,7 @@
 #include "core/SurveyCore.h"
 #include "host/HostFactory.h"
 #include "host/ObservatoryControl.h"
+#include "host/indi/IndiClient.h"
 #include "sky/Clock.h"
 #include "text/HostError.h"
 #include "text/NumberText.h"
@@ -233,6 +234,8 @@ int runHeadless(const CommandLine& commandLine)
             if (const std::optional<int> status = closeThroughSurvey(programFolder))
                 return *status;
 
+        // --close answers in a line or two; the INDI library's own connection line is not one of them.
+        indi::IndiClient::setLibraryQuiet(commandLine.close);
         QStringList notes;
         const std::unique_ptr<Host> host = createHost(observatoryFolder, &notes);
         HeadlessView view;

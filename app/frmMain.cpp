@@ -13,9 +13,9 @@
 #include "app/frmTargets.h"
 #include "core/History.h"
 #include "database/DatabaseError.h"
+#include "host/ObservatoryControl.h"
 #include "report/FrameLines.h"
 #include "settings/ObservatoryForm.h"
-#include "host/ObservatoryControl.h"
 #include "text/NumberText.h"
 #include "text/ValueText.h"
 #include "ui_frmMain.h"
@@ -23,8 +23,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -380,7 +380,8 @@ void frmMain::observatoryClicked()
     // A file that cannot be read is the user's to mend: said, and the program goes on.
     try {
         frmObservatory form(m_observatoryFolder, core.isRunning(), this);
-        form.exec();
+        if (form.exec() == QDialog::Accepted)
+            showStatus(form.savedNote());
     } catch (const std::exception& error) {
         QMessageBox::warning(this, programTitle, QString::fromUtf8(error.what()));
     }

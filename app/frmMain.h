@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ObservatoryStatus.h"
+#include "host/ObservatoryStatus.h"
 #include "core/SurveyCore.h"
 #include "core/SurveyView.h"
 #include "report/LogTail.h"

@@ -1,6 +1,7 @@
 #include "app/frmObservatory.h"
 
 #include "host/indi/IndiDiscovery.h"
+#include "report/charts/NightCharts.h"
 #include "text/HostError.h"
 #include "text/ValueText.h"
 
@@ -8,6 +9,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
+#include <QFontMetricsF>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -25,7 +27,7 @@
 
 namespace kestrove {
 
-// The horizon seen from above: north up, east left as on the sky, elevation 90 at the centre.
+// The horizon on the map sky.png draws, labelled with the compass points.
 class HorizonChart : public QWidget
 {
 public:
@@ -44,9 +46,7 @@ protected:
         const double r = std::min(width(), height()) / 2.0 - 4;
         const QPointF c(width() / 2.0, height() / 2.0);
         const auto at = [&](double azimuth, double elevation) {
-            const double d = r * (90 - elevation) / 90;
-            const double a = azimuth * M_PI / 180;
-            return c + QPointF(-d * std::sin(a), -d * std::cos(a));
+            return c + r * charts::skyMapPoint(azimuth, elevation);
         };
         p.setPen(Qt::gray);
         for (const double e : {0.0, 30.0, 60.0})
@@ -56,8 +56,15 @@ protected:
             shape << at(az, horizonElevation(m_horizon, az));
         p.setPen(QPen(Qt::darkGreen, 2));
         p.drawPolyline(shape);
-        p.setPen(Qt::black);
-        p.drawText(at(0, 0) + QPointF(-4, 12), QStringLiteral("N"));
+        p.setPen(palette().color(QPalette::WindowText));
+        // Each letter just inside the rim, at its point of the compass.
+        const QFontMetricsF metrics(font());
+        for (const auto& [label, azimuth] : charts::compassPoints()) {
+            const QPointF inside = at(azimuth, metrics.height() * 90 / r);
+            const QSizeF size(metrics.horizontalAdvance(label), metrics.height());
+            p.drawText(QRectF(inside - QPointF(size.width() / 2, size.height() / 2), size), Qt::AlignCenter,
+                       label);
+        }
     }
 
 private:
@@ -287,10 +294,21 @@ QString frmObservatory::save()
     } catch (const HostError& error) {
         return QString::fromUtf8(error.what());
     }
-    for (const auto& [key, text] : changes)
+    for (const auto& [key, text] : changes) {
         m_initial[key] = text;
+        if (!m_savedKeys.contains(key))
+            m_savedKeys << key;
+    }
     m_saved += static_cast<int>(changes.size());
     return {};
+}
+
+QString frmObservatory::savedNote() const
+{
+    const QString path = observatoryIniPath(m_folder);
+    if (m_savedKeys.isEmpty())
+        return QStringLiteral("Nothing changed in %1").arg(path);
+    return QStringLiteral("Saved in %1: %2").arg(path, m_savedKeys.join(QStringLiteral(", ")));
 }
 
 QString frmObservatory::connectServer()

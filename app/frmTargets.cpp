@@ -299,10 +299,12 @@ QString TargetsPage::save()
     } catch (const HostError& error) {
         problem = QString::fromUtf8(error.what());
     }
-    if (problem.isEmpty())
+    if (problem.isEmpty()) {
         reload();
-    else
+        m_note->setText(QStringLiteral("Saved %1 targets in %2").arg(edits.entries.size()).arg(m_path));
+    } else {
         showProblem(problem);
+    }
     return problem;
 }
 
@@ -525,6 +527,7 @@ QString AreasPage::save()
     } catch (const HostError& error) {
         return QString::fromUtf8(error.what());
     }
+    m_note->setText(QStringLiteral("Saved %1 areas in %2").arg(lines.size()).arg(m_path));
     return {};
 }
 

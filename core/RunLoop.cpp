@@ -385,10 +385,20 @@ bool SurveyCore::runSurvey()
     // A wrong chain script is put right while the observer is still there to read why.
     ensureChainScript(*this);
     ObservatoryControl* observatory = m_host.observatoryControl();
-    if (observatory) {
+    // The roof opens for a survey that has something to look for: with no kind that has targets of
+    // its own checked, every pass only sleeps, so the observatory starts once a box is checked.
+    bool observatoryStarted = false;
+    const auto startObservatory = [&] {
+        if (!observatory || observatoryStarted)
+            return;
+        if (!m_view.isKindChecked(SurveyKind::SNe) && !m_view.isKindChecked(SurveyKind::MPS) &&
+            !m_view.isKindChecked(SurveyKind::SLC))
+            return;
         observatory->onEvent = observatoryEvents(*this);
         observatory->runStarted();
-    }
+        observatoryStarted = true;
+    };
+    startObservatory();
 
     while (!stopRequested && acpUtil->ScriptActive()) {
         setStatus(QStringLiteral("Waiting for ACP"));
@@ -416,6 +426,7 @@ bool SurveyCore::runSurvey()
             stopAtLimit(QStringLiteral("--until %1 reached").arg(utcInstantText(runLimits.untilUtc)));
         if (stopRequested)
             break;
+        startObservatory();
 
         float overallBest = kNoTarget;
         const KindStep* chosenKind = nullptr;

@@ -52,6 +52,25 @@ const std::vector<std::vector<const char*>> kMigrations = {
         "CREATE INDEX frames_by_reference ON frames (target, filter, grade, utc)",
     },
     {
+        "CREATE TABLE lightcurve ("
+        " id INTEGER PRIMARY KEY,"
+        " frame_id INTEGER REFERENCES frames (id),"
+        " target TEXT NOT NULL,"
+        " filter TEXT NOT NULL,"
+        " utc TEXT NOT NULL,"
+        " bjd_tdb REAL NOT NULL,"
+        " magnitude REAL NOT NULL,"
+        " error REAL NOT NULL,"
+        " airmass REAL,"
+        " standard INTEGER NOT NULL,"
+        " comparisons TEXT NOT NULL,"
+        " check_star TEXT NOT NULL,"
+        " check_magnitude REAL,"
+        " check_error REAL)",
+        "CREATE INDEX lightcurve_by_utc ON lightcurve (utc)",
+        "CREATE INDEX lightcurve_by_target ON lightcurve (target, utc)",
+    },
+    {
         "CREATE TABLE masters ("
         " id INTEGER PRIMARY KEY,"
         " kind TEXT NOT NULL CHECK (kind IN ('bias', 'dark', 'flat')),"
@@ -65,17 +84,14 @@ const std::vector<std::vector<const char*>> kMigrations = {
         "CREATE INDEX masters_by_setting ON masters (kind, binning, filter, utc)",
     },
 };
-static_assert(ObservationDb::schemaVersion == 2, "one migration step per version");
-
-// Exposures and set temperatures that count as the same.
-constexpr double kExposureTolerance = 0.0005;
-constexpr double kTemperatureTolerance = 1.0;
+static_assert(ObservationDb::schemaVersion == 3, "one migration step per version");
 
 const QString kFrameColumns = QStringLiteral(
     "id, plan_id, target, kind, utc, filter, exposure, binning, path, stars, hfr, background, noise, grade, "
     "reason, solved_ra, solved_dec, pointing_error");
-const QString kMasterColumns =
-    QStringLiteral("id, kind, exposure, binning, temperature, filter, utc, frames, path");
+const QString kLightcurveColumns = QStringLiteral(
+    "id, frame_id, target, filter, utc, bjd_tdb, magnitude, error, airmass, standard, comparisons, "
+    "check_star, check_magnitude, check_error");
 const QString kPlanColumns = QStringLiteral("id, kind, target, start_utc, end_utc, result, frames, accepted");
 
 // Fixed-width ISO 8601 in UTC with milliseconds, so that text order is time order.
@@ -124,6 +140,31 @@ FrameRecord frameOf(const QSqlQuery& q)
     return f;
 }
 
+std::optional<double> optionalOf(const QVariant& value)
+{
+    return value.isNull() ? std::nullopt : std::optional(value.toDouble());
+}
+
+LightcurvePoint pointOf(const QSqlQuery& q)
+{
+    LightcurvePoint p;
+    p.id = q.value(0).toLongLong();
+    p.frameId = q.value(1).isNull() ? 0 : q.value(1).toLongLong();
+    p.target = q.value(2).toString();
+    p.filter = q.value(3).toString();
+    p.utc = utcOf(q.value(4));
+    p.bjdTdb = q.value(5).toDouble();
+    p.magnitude = q.value(6).toDouble();
+    p.error = q.value(7).toDouble();
+    p.airmass = optionalOf(q.value(8));
+    p.standard = q.value(9).toInt() != 0;
+    p.comparisons = q.value(10).toString();
+    p.check = q.value(11).toString();
+    p.checkMagnitude = optionalOf(q.value(12));
+    p.checkError = optionalOf(q.value(13));
+    return p;
+}
+
 PlanRecord planOf(const QSqlQuery& q)
 {
     PlanRecord p;
@@ -136,22 +177,6 @@ PlanRecord planOf(const QSqlQuery& q)
     p.frames = q.value(6).toInt();
     p.accepted = q.value(7).toInt();
     return p;
-}
-
-MasterRecord masterOf(const QSqlQuery& q)
-{
-    MasterRecord m;
-    m.id = q.value(0).toLongLong();
-    m.setting.kind = imaging::parseMasterKind(q.value(1).toString()).value_or(imaging::MasterKind::Dark);
-    m.setting.exposure = q.value(2).toDouble();
-    m.setting.binning = q.value(3).toInt();
-    if (!q.value(4).isNull())
-        m.setting.temperature = q.value(4).toDouble();
-    m.setting.filter = q.value(5).toString();
-    m.utc = utcOf(q.value(6));
-    m.frames = q.value(7).toInt();
-    m.path = q.value(8).toString();
-    return m;
 }
 
 } // namespace
@@ -363,6 +388,30 @@ PlanRecord ObservationDb::finishPlan(qint64 planId, const QDateTime& endUtc, con
     return *finished;
 }
 
+qint64 ObservationDb::addLightcurvePoint(const LightcurvePoint& point)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(
+        QStringLiteral("INSERT INTO lightcurve (frame_id, target, filter, utc, bjd_tdb, magnitude, error, "
+                       "airmass, standard, comparisons, check_star, check_magnitude, check_error) "
+                       "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    q.addBindValue(point.frameId ? QVariant(point.frameId) : QVariant());
+    q.addBindValue(text(point.target));
+    q.addBindValue(text(point.filter));
+    q.addBindValue(utcText(point.utc));
+    q.addBindValue(point.bjdTdb);
+    q.addBindValue(point.magnitude);
+    q.addBindValue(point.error);
+    q.addBindValue(orNull(point.airmass));
+    q.addBindValue(point.standard ? 1 : 0);
+    q.addBindValue(text(point.comparisons));
+    q.addBindValue(text(point.check));
+    q.addBindValue(orNull(point.checkMagnitude));
+    q.addBindValue(orNull(point.checkError));
+    run(q, m_path, "cannot record a lightcurve point");
+    return q.lastInsertId().toLongLong();
+}
+
 std::optional<PlanRecord> ObservationDb::plan(qint64 planId) const
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
@@ -420,66 +469,24 @@ std::vector<PlanRecord> ObservationDb::plans(const QDateTime& fromUtc, const QDa
     return records;
 }
 
-qint64 ObservationDb::addMaster(const MasterRecord& master)
+std::vector<LightcurvePoint> ObservationDb::lightcurvePoints(const QDateTime& fromUtc, const QDateTime& toUtc,
+                                                             const QString& target) const
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(
-        QStringLiteral("INSERT INTO masters (kind, exposure, binning, temperature, filter, utc, frames, "
-                       "path) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
-    const imaging::MasterSetting& s = master.setting;
-    q.addBindValue(imaging::masterKindText(s.kind));
-    q.addBindValue(s.exposure);
-    q.addBindValue(s.binning);
-    q.addBindValue(orNull(s.temperature));
-    q.addBindValue(text(s.filter));
-    q.addBindValue(utcText(master.utc));
-    q.addBindValue(master.frames);
-    q.addBindValue(text(master.path));
-    run(q, m_path, "cannot record a master");
-    return q.lastInsertId().toLongLong();
-}
-
-std::optional<MasterRecord> ObservationDb::newestMaster(const imaging::MasterSetting& wanted,
-                                                        const QDateTime& notBeforeUtc,
-                                                        const QDateTime& notAfterUtc) const
-{
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(
-        QStringLiteral("SELECT %1 FROM masters WHERE kind = ? AND binning = ? AND filter = ? AND utc >= ? "
-                       "AND utc <= ? ORDER BY utc DESC, id DESC")
-            .arg(kMasterColumns));
-    q.addBindValue(imaging::masterKindText(wanted.kind));
-    q.addBindValue(wanted.binning);
-    q.addBindValue(wanted.kind == imaging::MasterKind::Flat ? text(wanted.filter) : QStringLiteral(""));
-    q.addBindValue(utcText(notBeforeUtc));
-    q.addBindValue(utcText(notAfterUtc));
-    run(q, m_path, "cannot read the masters");
-    while (q.next()) {
-        const MasterRecord m = masterOf(q);
-        const auto& t = m.setting.temperature;
-        const bool sameTemperature = t.has_value() == wanted.temperature.has_value() &&
-                                     (!t || std::abs(*t - *wanted.temperature) <= kTemperatureTolerance);
-        // A flat's exposure is its own: any flat of the filter and binning divides.
-        const bool sameExposure = wanted.kind != imaging::MasterKind::Dark ||
-                                  std::abs(m.setting.exposure - wanted.exposure) <= kExposureTolerance;
-        if (sameTemperature && sameExposure)
-            return m;
-    }
-    return std::nullopt;
-}
-
-std::vector<MasterRecord> ObservationDb::masters(const QDateTime& fromUtc, const QDateTime& toUtc) const
-{
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("SELECT %1 FROM masters WHERE utc >= ? AND utc < ? ORDER BY utc, id")
-                  .arg(kMasterColumns));
+        QStringLiteral("SELECT %1 FROM lightcurve WHERE utc >= ? AND utc < ? AND (? IS NULL OR target = ?) "
+                       "ORDER BY utc, id")
+            .arg(kLightcurveColumns));
     q.addBindValue(utcText(fromUtc));
     q.addBindValue(utcText(toUtc));
-    run(q, m_path, "cannot read the masters");
-    std::vector<MasterRecord> records;
+    const QVariant which = target.isNull() ? QVariant() : QVariant(target);
+    q.addBindValue(which);
+    q.addBindValue(which);
+    run(q, m_path, "cannot read the lightcurve");
+    std::vector<LightcurvePoint> points;
     while (q.next())
-        records.push_back(masterOf(q));
-    return records;
+        points.push_back(pointOf(q));
+    return points;
 }
 
 } // namespace kestrove::database

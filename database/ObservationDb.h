@@ -54,6 +54,26 @@ struct MasterRecord
     QString path;
 };
 
+// One frame's point of a target's lightcurve: the target's and check star's magnitudes against the
+// comparison ensemble.
+struct LightcurvePoint
+{
+    qint64 id = 0;      // given when recorded
+    qint64 frameId = 0; // its frame's row
+    QString target;
+    QString filter;
+    QDateTime utc;     // mid-exposure
+    double bjdTdb = 0; // the same instant as the barycentric Julian date in TDB
+    double magnitude = 0;
+    double error = 0;
+    std::optional<double> airmass;
+    bool standard = false; // on the comparisons' catalogue scale; else a difference from the ensemble
+    QString comparisons;   // the ensemble's stars, named by their places, ';' between them
+    QString check;         // the check star's name; empty: none
+    std::optional<double> checkMagnitude;
+    std::optional<double> checkError;
+};
+
 // The record of every frame and plan, in SQLite through Qt SQL. Each frame is written in a
 // transaction of its own together with its plan's counts, in WAL mode with full syncs, so a kill
 // loses at most the frame being written. Each instance has a connection of its own, used on the
@@ -62,7 +82,7 @@ class ObservationDb
 {
 public:
     // The schema's version, kept in PRAGMA user_version; older files are brought up to it.
-    static constexpr int schemaVersion = 2;
+    static constexpr int schemaVersion = 3;
 
     enum class Access
     {
@@ -85,6 +105,9 @@ public:
     // Sets a plan's end and result; returns the plan with its counts.
     PlanRecord finishPlan(qint64 planId, const QDateTime& endUtc, const QString& result);
 
+    // Records a frame's lightcurve point; returns its id.
+    qint64 addLightcurvePoint(const LightcurvePoint& point);
+
     std::optional<PlanRecord> plan(qint64 planId) const;
     // The measurements of the latest `count` accepted frames of a target in a filter, newest first:
     // the reference its next frame is graded against. Test frames, of another exposure and binning,
@@ -94,6 +117,10 @@ public:
     // Frames taken, and plans started, from `fromUtc` up to but not including `toUtc`, oldest first.
     std::vector<FrameRecord> frames(const QDateTime& fromUtc, const QDateTime& toUtc) const;
     std::vector<PlanRecord> plans(const QDateTime& fromUtc, const QDateTime& toUtc) const;
+    // Lightcurve points of frames taken from `fromUtc` up to but not including `toUtc`, of one
+    // target or, when `target` is null, of every target; oldest first.
+    std::vector<LightcurvePoint> lightcurvePoints(const QDateTime& fromUtc, const QDateTime& toUtc,
+                                                  const QString& target = QString()) const;
 
     qint64 addMaster(const MasterRecord& master);
     // The newest master made from `notBeforeUtc` to `notAfterUtc` for frames of the setting: a dark

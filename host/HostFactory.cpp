@@ -45,6 +45,7 @@ public:
     QString describe() override { return m_host->describe(); }
     const ObservatorySettings* observatorySettings() const override { return m_host->observatorySettings(); }
     std::optional<bool> weatherSafe() override { return m_host->weatherSafe(); }
+    std::optional<DomeView> dome() override { return m_host->dome(); }
 
     bool reload(QStringList* notes) override
     {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "host/DomeView.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -191,6 +193,9 @@ public:
     virtual QStringList takeSkyEvents() { return {}; }
     // What opens, closes and parks the observatory; nullptr for a host that has none.
     virtual ObservatoryControl* observatoryControl() { return nullptr; }
+    // Where the dome stands and whether its slit is in front of the telescope; nothing for a host
+    // without a dome.
+    virtual std::optional<DomeView> dome() { return std::nullopt; }
     // Which observatory this is, for the window ("Simulated observatory", "INDI server host:7624").
     virtual QString describe() { return {}; }
     // What the host was made from (site, time zone, Sun limit); nullptr for a host without them.

@@ -102,4 +102,30 @@ QString aavsoFilter(const QString& filter)
     return QStringLiteral("O");
 }
 
+QList<AavsoObservation> aavsoObservations(const std::vector<database::LightcurvePoint>& points)
+{
+    QList<AavsoObservation> observations;
+    for (const database::LightcurvePoint& p : points) {
+        AavsoObservation o;
+        o.starId = p.target;
+        o.julianDate = static_cast<double>(p.utc.toMSecsSinceEpoch()) / 86400000.0 + 2440587.5;
+        o.magnitude = p.magnitude;
+        o.error = p.error;
+        o.filter = aavsoFilter(p.filter);
+        o.differential = !p.standard;
+        o.comparison = QStringLiteral("ENSEMBLE");
+        o.check = p.check;
+        o.checkMagnitude = p.checkMagnitude;
+        o.airmass = p.airmass;
+        o.notes = QStringLiteral("BJD_TDB %1").arg(p.bjdTdb, 0, 'f', 6);
+        observations << o;
+    }
+    return observations;
+}
+
+QByteArray nightAavsoFile(const std::vector<database::LightcurvePoint>& points, const QString& observerCode)
+{
+    return aavsoExtendedFile(aavsoObservations(points), {observerCode, QStringLiteral("Kestrove")});
+}
+
 } // namespace kestrove

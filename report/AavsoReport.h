@@ -1,10 +1,13 @@
 #pragma once
 
+#include "database/ObservationDb.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 namespace kestrove {
 
@@ -48,5 +51,13 @@ QByteArray aavsoExtendedFile(const QList<AavsoObservation>& observations, const 
 // "r'"...): the Johnson-Cousins and Sloan letters, the tricolour ones, "CV" for clear or none, "O"
 // (other) for what the format has no code for.
 QString aavsoFilter(const QString& filter);
+
+// A night's lightcurve points as observations: the time of mid-exposure as JD (the barycentric date
+// goes into the notes), the magnitude against the ensemble, differential unless the comparisons
+// had catalogue magnitudes, the check star by its place.
+QList<AavsoObservation> aavsoObservations(const std::vector<database::LightcurvePoint>& points);
+
+// "aavso.txt" of a night's report: its points made out to the observer code, by Kestrove.
+QByteArray nightAavsoFile(const std::vector<database::LightcurvePoint>& points, const QString& observerCode);
 
 } // namespace kestrove

@@ -17,6 +17,16 @@ std::vector<database::FrameRecord> recordedFrames(const QString& logDir, const Q
     return database::ObservationDb(path, database::ObservationDb::Access::Read).frames(fromUtc, toUtc);
 }
 
+std::vector<database::LightcurvePoint> recordedLightcurve(const QString& logDir, const QDateTime& fromUtc,
+                                                          const QDateTime& toUtc)
+{
+    const QString path = database::observationsPath(logDir);
+    if (!QFileInfo(path).isFile())
+        return {};
+    return database::ObservationDb(path, database::ObservationDb::Access::Read)
+        .lightcurvePoints(fromUtc, toUtc);
+}
+
 QString frameLine(const database::FrameRecord& frame, const QTimeZone& zone)
 {
     const imaging::FrameMeasurement& m = frame.measurement;

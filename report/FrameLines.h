@@ -17,6 +17,10 @@ namespace kestrove {
 std::vector<database::FrameRecord> recordedFrames(const QString& logDir, const QDateTime& fromUtc,
                                                   const QDateTime& toUtc);
 
+// The lightcurve points of frames taken from `fromUtc` up to `toUtc`, as recordedFrames reads them.
+std::vector<database::LightcurvePoint> recordedLightcurve(const QString& logDir, const QDateTime& fromUtc,
+                                                          const QDateTime& toUtc);
+
 // "M51 L 60 s at 23:41: 212 stars, HFR 2.14 px, background 812, accepted", or "..., rejected: 3
 // stars where 80 expected"; the time in the zone given.
 QString frameLine(const database::FrameRecord& frame, const QTimeZone& zone);

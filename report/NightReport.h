@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/History.h"
-#include "database/ObservationDb.h"
 #include "core/KindBalance.h"
+#include "database/ObservationDb.h"
 #include "report/NightReasons.h"
 #include "report/NightWindow.h"
 #include "settings/ObservatorySettings.h"
@@ -53,6 +53,9 @@ struct NightReport
     // The frames of a real night with their grades, from the observations database; a preview has
     // none.
     std::vector<database::FrameRecord> frames;
+    // The night's lightcurve points, and the observer code the AAVSO file is made out to.
+    std::vector<database::LightcurvePoint> lightcurve;
+    QString aavsoCode;
     // The policy the preview chose by, the shares it kept, and the time each kind took against the
     // time of the passes it had a target in.
     SelectionPolicy policy = SelectionPolicy::Specified;

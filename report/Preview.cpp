@@ -311,10 +311,12 @@ NightReport observedNight(const ResolvedObservatory& observatory, const QDate& n
     for (const HistoryEntry& entry : entriesOfNight(history.entries, night, report.zone))
         report.plans << observedPlan(entry, skies);
     // The frames of the night as history.csv counts its plans: from noon to noon.
+    report.aavsoCode = observatory.settings.aavsoCode;
     try {
-        report.frames =
-            recordedFrames(observatory.settings.logDir, QDateTime(night, QTime(12, 0), report.zone).toUTC(),
-                           QDateTime(night.addDays(1), QTime(12, 0), report.zone).toUTC());
+        const QDateTime noon = QDateTime(night, QTime(12, 0), report.zone).toUTC();
+        const QDateTime nextNoon = QDateTime(night.addDays(1), QTime(12, 0), report.zone).toUTC();
+        report.frames = recordedFrames(observatory.settings.logDir, noon, nextNoon);
+        report.lightcurve = recordedLightcurve(observatory.settings.logDir, noon, nextNoon);
     } catch (const database::DatabaseError& error) {
         report.messages << error.message();
     }

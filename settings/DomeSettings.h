@@ -12,7 +12,7 @@ namespace kestrove {
 class IniReader;
 
 // Who keeps the slit in front of the telescope: Kestrove, from [dome]'s geometry, or the dome
-// driver's own slaving (INDI's DOME_AUTOSYNC), given the same measurements.
+// driver's own slaving (INDI's DOME_AUTOSYNC), given the same geometry.
 enum class DomeSlaving
 {
     Kestrove,

@@ -3,6 +3,7 @@
 #include "settings/IniReader.h"
 
 #include "settings/ObservatoryForm.h"
+#include "settings/ReportSettings.h"
 #include "text/FileMessage.h"
 #include "text/HostError.h"
 #include "text/NumberText.h"
@@ -28,84 +29,87 @@ const QString call = QStringLiteral("observatory.ini");
 // reported as unknown at start.
 const QStringList& knownKeys()
 {
-    static const QStringList keys = QStringList{
-        QStringLiteral("host/kind"),
-        QStringLiteral("site/latitude"),
-        QStringLiteral("site/longitude"),
-        QStringLiteral("site/elevation"),
-        QStringLiteral("site/timeZone"),
-        QStringLiteral("clock/start"),
-        QStringLiteral("clock/speed"),
-        QStringLiteral("mount/alignmentMode"),
-        QStringLiteral("mount/rightAscension"),
-        QStringLiteral("mount/declination"),
-        QStringLiteral("mount/slewRate"),
-        QStringLiteral("mount/settleTime"),
-        QStringLiteral("mount/tiltUpLimit"),
-        QStringLiteral("limits/minimumElevation"),
-        QStringLiteral("limits/sunAltitude"),
-        QStringLiteral("limits/moonSeparation"),
-        QStringLiteral("limits/horizon"),
-        QStringLiteral("weather/connected"),
-        QStringLiteral("weather/unsafe"),
-        QStringLiteral("folders/planDir"),
-        QStringLiteral("folders/logDir"),
-        QStringLiteral("folders/hostPath"),
-        QStringLiteral("acquisition/autofocusSeconds"),
-        QStringLiteral("acquisition/downloadSeconds"),
-        QStringLiteral("acquisition/pointingSeconds"),
-        QStringLiteral("acquisition/failureRate"),
-        QStringLiteral("acquisition/failureSeed"),
-        QStringLiteral("acquisition/chainScriptDelay"),
-        QStringLiteral("indi/server"),
-        QStringLiteral("indi/mount"),
-        QStringLiteral("indi/camera"),
-        QStringLiteral("indi/filterWheel"),
-        QStringLiteral("indi/focuser"),
-        QStringLiteral("indi/weather"),
-        QStringLiteral("indi/autofocusCommand"),
-        QStringLiteral("indi/connectTimeout"),
-        QStringLiteral("indi/slewMargin"),
-        QStringLiteral("indi/downloadMargin"),
-        QStringLiteral("indi/autofocusTimeout"),
-        QStringLiteral("indi/sendSite"),
-        QStringLiteral("indi/roof"),
-        QStringLiteral("indi/dome"),
-        QStringLiteral("indi/watchdog"),
-        QStringLiteral("indi/heartbeat"),
-        QStringLiteral("indi/coolTo"),
-        QStringLiteral("indi/warmTo"),
-        QStringLiteral("solve/enabled"),
-        QStringLiteral("solve/exposure"),
-        QStringLiteral("solve/binning"),
-        QStringLiteral("solve/indexFolder"),
-        QStringLiteral("solve/scale"),
-        QStringLiteral("solve/tolerance"),
-        QStringLiteral("solve/attempts"),
-        QStringLiteral("solve/method"),
-        QStringLiteral("solve/cpuLimit"),
-        QStringLiteral("solve/radius"),
-        QStringLiteral("focus/stepsOut"),
-        QStringLiteral("focus/step"),
-        QStringLiteral("focus/maxTravel"),
-        QStringLiteral("focus/exposure"),
-        QStringLiteral("focus/binning"),
-        QStringLiteral("focus/timeout"),
-        QStringLiteral("safety/closeDelay"),
-        QStringLiteral("safety/reopenDelay"),
-        QStringLiteral("safety/closeAtEnd"),
-        // Read by the web page and the notify command (web/WebSettings.cpp).
-        QStringLiteral("web/port"),
-        QStringLiteral("web/bind"),
-        QStringLiteral("web/token"),
-        QStringLiteral("web/hosts"),
-        QStringLiteral("notify/command"),
-        QStringLiteral("roof/openSeconds"),
-        QStringLiteral("roof/closeSeconds"),
-        QStringLiteral("mount/parkSeconds"),
-        QStringLiteral("selection/policy"),
-        QStringLiteral("selection/shares"),
-    } + gradingKeys() + domeKeys() + calibrationKeys();
+    static const QStringList keys =
+        QStringList{
+            QStringLiteral("host/kind"),
+            QStringLiteral("site/latitude"),
+            QStringLiteral("site/longitude"),
+            QStringLiteral("site/elevation"),
+            QStringLiteral("site/timeZone"),
+            QStringLiteral("clock/start"),
+            QStringLiteral("clock/speed"),
+            QStringLiteral("mount/alignmentMode"),
+            QStringLiteral("mount/rightAscension"),
+            QStringLiteral("mount/declination"),
+            QStringLiteral("mount/slewRate"),
+            QStringLiteral("mount/settleTime"),
+            QStringLiteral("mount/tiltUpLimit"),
+            QStringLiteral("limits/minimumElevation"),
+            QStringLiteral("limits/sunAltitude"),
+            QStringLiteral("limits/moonSeparation"),
+            QStringLiteral("limits/horizon"),
+            QStringLiteral("weather/connected"),
+            QStringLiteral("weather/unsafe"),
+            QStringLiteral("folders/planDir"),
+            QStringLiteral("folders/logDir"),
+            QStringLiteral("folders/hostPath"),
+            QStringLiteral("acquisition/autofocusSeconds"),
+            QStringLiteral("acquisition/downloadSeconds"),
+            QStringLiteral("acquisition/pointingSeconds"),
+            QStringLiteral("acquisition/failureRate"),
+            QStringLiteral("acquisition/failureSeed"),
+            QStringLiteral("acquisition/chainScriptDelay"),
+            QStringLiteral("indi/server"),
+            QStringLiteral("indi/mount"),
+            QStringLiteral("indi/camera"),
+            QStringLiteral("indi/filterWheel"),
+            QStringLiteral("indi/focuser"),
+            QStringLiteral("indi/weather"),
+            QStringLiteral("indi/autofocusCommand"),
+            QStringLiteral("indi/connectTimeout"),
+            QStringLiteral("indi/slewMargin"),
+            QStringLiteral("indi/downloadMargin"),
+            QStringLiteral("indi/autofocusTimeout"),
+            QStringLiteral("indi/sendSite"),
+            QStringLiteral("indi/roof"),
+            QStringLiteral("indi/dome"),
+            QStringLiteral("indi/watchdog"),
+            QStringLiteral("indi/heartbeat"),
+            QStringLiteral("indi/coolTo"),
+            QStringLiteral("indi/warmTo"),
+            QStringLiteral("solve/enabled"),
+            QStringLiteral("solve/exposure"),
+            QStringLiteral("solve/binning"),
+            QStringLiteral("solve/indexFolder"),
+            QStringLiteral("solve/scale"),
+            QStringLiteral("solve/tolerance"),
+            QStringLiteral("solve/attempts"),
+            QStringLiteral("solve/method"),
+            QStringLiteral("solve/cpuLimit"),
+            QStringLiteral("solve/radius"),
+            QStringLiteral("focus/stepsOut"),
+            QStringLiteral("focus/step"),
+            QStringLiteral("focus/maxTravel"),
+            QStringLiteral("focus/exposure"),
+            QStringLiteral("focus/binning"),
+            QStringLiteral("focus/timeout"),
+            QStringLiteral("safety/closeDelay"),
+            QStringLiteral("safety/reopenDelay"),
+            QStringLiteral("safety/closeAtEnd"),
+            // Read by the web page and the notify command (web/WebSettings.cpp).
+            QStringLiteral("web/port"),
+            QStringLiteral("web/bind"),
+            QStringLiteral("web/token"),
+            QStringLiteral("web/hosts"),
+            QStringLiteral("notify/command"),
+            QStringLiteral("roof/openSeconds"),
+            QStringLiteral("roof/closeSeconds"),
+            QStringLiteral("mount/parkSeconds"),
+            QStringLiteral("selection/policy"),
+            QStringLiteral("selection/shares"),
+            QStringLiteral("report/aavsoCode"),
+        } +
+        gradingKeys() + domeKeys() + calibrationKeys();
     return keys;
 }
 
@@ -370,6 +374,7 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("; (empty: no shares)"),
         QStringLiteral("shares=") + sharesText(s.selection.shares),
     };
+    lines << reportFileLines(s.aavsoCode);
     lines << gradingFileLines(s.grading);
     lines << domeFileLines(s.dome);
     lines << calibrationFileLines(s.calibration);
@@ -568,7 +573,6 @@ void readSelection(IniReader& ini, ObservatorySettings& s)
     }
 }
 
-
 } // namespace
 
 QString policyText(SelectionPolicy policy)
@@ -633,6 +637,7 @@ ObservatorySettings readObservatorySettings(const QString& folder)
     readIndi(ini, s);
     readSolveAndFocus(ini, s, abs);
     readSelection(ini, s);
+    ini.text("report/aavsoCode", s.aavsoCode);
     readGrading(ini, s.grading);
     readDome(ini, s.dome);
     readCalibration(ini, s.calibration);
@@ -727,6 +732,7 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("mount/parkSeconds", doubleText(settings.parkSeconds));
     set("selection/policy", policyText(settings.selection.policy));
     set("selection/shares", sharesText(settings.selection.shares));
+    set("report/aavsoCode", settings.aavsoCode);
     for (const auto& [key, value] : domeValues(settings.dome))
         ini.setValue(key, value);
     for (const auto& [key, value] : calibrationValues(settings.calibration))

@@ -183,6 +183,8 @@ struct ObservatorySettings
     DomeSettings dome;
     // [calibration]
     CalibrationSettings calibration;
+    // [report] aavsoCode: the observer code the night's AAVSO file is made out to; empty: none yet.
+    QString aavsoCode;
     // [roof] and [mount] parkSeconds: how long the simulated roof and mount park take.
     double roofOpenSeconds = 0;
     double roofCloseSeconds = 0;

@@ -36,6 +36,29 @@ double azimuthOf(Vec v)
     return a < 0 ? a + 360 : a;
 }
 
+// The equatorial frame on the horizon's axes: the pole, the equator on the meridian, and the
+// equator six hours west.
+struct EquatorialFrame
+{
+    Vec pole, meridian, west;
+
+    explicit EquatorialFrame(double latitude)
+        : pole{0, std::cos(latitude * kRadian), std::sin(latitude * kRadian)},
+          meridian{0, -std::sin(latitude * kRadian), std::cos(latitude * kRadian)}, west{-1, 0, 0}
+    {
+    }
+};
+
+Vec axisOrigin(const DomeLayout& dome, const EquatorialFrame& frame, double hourAngle, PierSide side)
+{
+    const double h = hourAngle * 15 * kRadian;
+    // The declination axis turns with the hour angle, square to the pole and to the tube; a tube on the
+    // west of the pier lies along it, one on the east against it.
+    const Vec axis = -std::sin(h) * frame.meridian + std::cos(h) * frame.west;
+    const double arm = side == PierSide::West ? dome.declinationAxis : -dome.declinationAxis;
+    return Vec{dome.east, dome.north, dome.up} + arm * axis;
+}
+
 } // namespace
 
 PierSide pierSideFor(double hourAngle)
@@ -44,23 +67,21 @@ PierSide pierSideFor(double hourAngle)
     return h > 0 && h < 12 ? PierSide::East : PierSide::West;
 }
 
+DomePoint opticalAxisOrigin(const DomeLayout& dome, double latitude, double hourAngle, PierSide side)
+{
+    const Vec at = axisOrigin(dome, EquatorialFrame(latitude), hourAngle, side);
+    return {at.e, at.n, at.u};
+}
+
 double slitAzimuth(const DomeLayout& dome, double latitude, double hourAngle, double declination,
                    PierSide side)
 {
-    const double phi = latitude * kRadian;
     const double h = hourAngle * 15 * kRadian;
     const double delta = declination * kRadian;
-    // The equatorial frame on the horizon's axes: the pole, the equator on the meridian, and the
-    // equator six hours west.
-    const Vec pole{0, std::cos(phi), std::sin(phi)};
-    const Vec meridian{0, -std::sin(phi), std::cos(phi)};
-    const Vec west{-1, 0, 0};
-    const Vec tube = std::cos(delta) * (std::cos(h) * meridian + std::sin(h) * west) + std::sin(delta) * pole;
-    // The declination axis turns with the hour angle, square to the pole and to the tube; a tube on the
-    // west of the pier lies along it, one on the east against it.
-    const Vec axis = -std::sin(h) * meridian + std::cos(h) * west;
-    const double arm = side == PierSide::West ? dome.declinationAxis : -dome.declinationAxis;
-    const Vec start = Vec{dome.east, dome.north, dome.up} + arm * axis;
+    const EquatorialFrame frame(latitude);
+    const Vec tube = std::cos(delta) * (std::cos(h) * frame.meridian + std::sin(h) * frame.west) +
+                     std::sin(delta) * frame.pole;
+    const Vec start = axisOrigin(dome, frame, hourAngle, side);
 
     // The far root of |start + t tube| = radius: the tube starts inside the dome.
     const double b = dot(start, tube);

@@ -27,6 +27,16 @@ enum class PierSide
 // The side a mount takes for an hour angle (hours), its counterweight down.
 PierSide pierSideFor(double hourAngle);
 
+// Where the optical axis crosses the declination axis, metres from the dome's centre: the point the
+// telescope looks out from at `hourAngle` hours, seen from `latitude`, its tube on `side` of the pier.
+struct DomePoint
+{
+    double east = 0;
+    double north = 0;
+    double up = 0;
+};
+DomePoint opticalAxisOrigin(const DomeLayout& dome, double latitude, double hourAngle, PierSide side);
+
 // The azimuth, degrees east of north, at which the telescope's optical axis leaves the dome: where
 // the slit must stand. The telescope points at `hourAngle` hours and `declination` degrees, seen
 // from `latitude`. With every offset zero it is the telescope's own azimuth.

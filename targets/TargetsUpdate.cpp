@@ -283,7 +283,8 @@ std::optional<QString> writeRecordsOf(SurveyCore& core, const QString& path)
     }
 }
 
-// The target's own limits stay on its line as the observer wrote them.
+// The target's own limits and the stars named for its lightcurve stay on its line as the observer
+// wrote them.
 QString ownLimitItems(const QString& oldLine)
 {
     QString items;
@@ -291,7 +292,7 @@ QString ownLimitItems(const QString& oldLine)
         return items;
     for (const auto& [key, value] : configItems(oldLine))
         if (key == QLatin1String("minAltitude") || key == QLatin1String("maxAirmass") ||
-            key == QLatin1String("window"))
+            key == QLatin1String("window") || key == QLatin1String("comp") || key == QLatin1String("check"))
             items += u' ' + key + u'=' + value;
     return items;
 }

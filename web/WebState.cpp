@@ -34,8 +34,11 @@ QJsonObject pickJson(const WebState::Pick& pick)
             {QStringLiteral("score"), static_cast<double>(pick.score)}};
 }
 
+WebState::~WebState() = default;
+
 void WebState::attach(SurveyCore& core)
 {
+    m_observatory.reset();
     m_core = &core;
     if (core.observer != this) {
         m_next = core.observer;
@@ -59,6 +62,8 @@ void WebState::showRunning(bool running)
 {
     const bool changed = running != m_running;
     m_running = running;
+    if (running)
+        m_observatory.reset();
     m_shown.showRunning(running);
     if (changed && onRunning)
         onRunning(running);
@@ -164,13 +169,35 @@ QJsonObject WebState::status() const
     Host& host = m_core->host();
     json[QStringLiteral("now")] = utcJson(host.clock().utcNow());
     // Each reading of the host stands alone: one device that cannot be read leaves the rest.
+    // The weather is the weather source's own verdict: the survey also waits for the Sun and a
+    // closed roof, which are not bad weather.
+    json[QStringLiteral("weatherSafe")] = QJsonValue();
     try {
-        if (m_core->acpUtil)
-            json[QStringLiteral("weatherSafe")] = m_core->acpUtil->WeatherConnected()
-                                                      ? QJsonValue(m_core->acpUtil->Weather().Safe())
-                                                      : QJsonValue();
+        if (!m_observatory || m_observatoryHost != &host) {
+            m_observatory = std::make_unique<ObservatoryStatus>(host);
+            m_observatoryHost = &host;
+        }
+        const ObservatoryReading reading = m_observatory->reading();
+        if (reading.weatherSafe)
+            json[QStringLiteral("weatherSafe")] = *reading.weatherSafe;
+        if (reading.site) {
+            const QTimeZone& zone = m_observatory->zone();
+            const QDateTime now = host.clock().utcNow();
+            json[QStringLiteral("site")] = QJsonObject{
+                {QStringLiteral("name"), reading.name},
+                {QStringLiteral("latitude"), reading.site->latitude},
+                {QStringLiteral("longitude"), reading.site->longitude},
+                {QStringLiteral("text"), siteText(reading.site->latitude, reading.site->longitude)},
+                {QStringLiteral("zone"), QString::fromUtf8(zone.id())},
+                {QStringLiteral("zoneName"), zone.abbreviation(now)},
+                {QStringLiteral("utcOffset"), zone.offsetFromUtc(now)}};
+        }
+        if (reading.sunAltitude)
+            json[QStringLiteral("sunAltitude")] = *reading.sunAltitude;
+        if (reading.sunLimit)
+            json[QStringLiteral("sunLimit")] = *reading.sunLimit;
+        json[QStringLiteral("darkAt")] = utcJson(reading.darkAt);
     } catch (const std::exception&) {
-        json[QStringLiteral("weatherSafe")] = QJsonValue();
     }
     try {
         if (m_core->acpUtil && m_core->acpUtil->sunLimit()) {
@@ -179,6 +206,13 @@ QJsonObject WebState::status() const
         }
     } catch (const std::exception&) {
     }
+    if (const std::optional<DomeView> dome = host.dome())
+        json[QStringLiteral("dome")] = QJsonObject{
+            {QStringLiteral("azimuth"), dome->azimuth ? QJsonValue(*dome->azimuth) : QJsonValue()},
+            {QStringLiteral("turning"), dome->turning},
+            {QStringLiteral("turningTo"), dome->turningTo ? QJsonValue(*dome->turningTo) : QJsonValue()},
+            {QStringLiteral("aligned"), dome->aligned},
+            {QStringLiteral("text"), domeViewText(*dome)}};
     if (ObservatoryControl* observatory = host.observatoryControl())
         json[QStringLiteral("observatory")] = QJsonObject{{QStringLiteral("state"), observatory->stateText()},
                                                           {QStringLiteral("fault"), observatory->fault()}};

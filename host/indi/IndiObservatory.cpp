@@ -345,6 +345,11 @@ std::optional<bool> IndiObservatory::weatherSafe()
     return m_state->link.weatherSafe();
 }
 
+std::optional<DomeView> IndiObservatory::dome()
+{
+    return m_state->executor.dome();
+}
+
 QString IndiObservatory::acquisitionLogPath() const
 {
     return m_state->executor.logPath();

@@ -41,6 +41,7 @@ public:
     QString describe() override;
     const ObservatorySettings* observatorySettings() const override;
     std::optional<bool> weatherSafe() override;
+    std::optional<DomeView> dome() override;
     QString acquisitionLogPath() const;
     const ObservatorySettings& settings() const;
 

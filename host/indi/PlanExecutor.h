@@ -8,6 +8,7 @@
 #include "host/indi/steps/FilterStep.h"
 #include "host/indi/steps/FocusStep.h"
 #include "host/indi/steps/FrameGrader.h"
+#include "host/indi/steps/LightcurvePhotometry.h"
 #include "host/indi/steps/PlanStep.h"
 #include "host/indi/steps/PointingStep.h"
 #include "host/indi/steps/SkyTestStep.h"
@@ -79,6 +80,11 @@ public:
     std::function<void(const GradedFrame&)> onGraded;
     std::function<void(const QString& why)> onLookFailed;
     QString logPath() const;
+    // The dome of [indi] dome; nothing without one.
+    std::optional<DomeView> dome() const
+    {
+        return m_dome.configured() ? std::optional<DomeView>(m_dome.view()) : std::nullopt;
+    }
     // Appends a line with the UTC time to "AcquireImages.log".
     void log(const QStringList& fields) noexcept override;
 
@@ -149,6 +155,7 @@ private:
     FilterStep m_filter;
     FocusStep m_focus;
     FrameGrader m_grader;
+    LightcurvePhotometry m_lightcurves;
     ExposureStep m_exposures;
     SkyTestStep m_skyTestStep;
     CalibrationStep m_calibration;

@@ -1,6 +1,7 @@
 #include "report/charts/NightOutput.h"
 
 #include "host/LocalFileSystem.h"
+#include "report/AavsoReport.h"
 #include "report/FrameLines.h"
 #include "report/NightFiles.h"
 #include "report/charts/CoverageChart.h"
@@ -67,11 +68,16 @@ QStringList writeReportFiles(const NightReport& report, const QString& folder)
 {
     const QString path = QDir(folder).filePath(QStringLiteral("night.png"));
     charts::saveChart(charts::nightChart(report), nightSize, path);
-    if (report.frames.empty())
-        return {path};
-    const QString frames = QDir(folder).filePath(QStringLiteral("frames.csv"));
-    writeWholeFile(frames, framesCsv(report.frames, report.zone));
-    return {path, frames};
+    QStringList paths{path};
+    if (!report.frames.empty()) {
+        paths << QDir(folder).filePath(QStringLiteral("frames.csv"));
+        writeWholeFile(paths.last(), framesCsv(report.frames, report.zone));
+    }
+    if (!report.lightcurve.empty()) {
+        paths << QDir(folder).filePath(QStringLiteral("aavso.txt"));
+        writeWholeFile(paths.last(), nightAavsoFile(report.lightcurve, report.aavsoCode));
+    }
+    return paths;
 }
 
 } // namespace kestrove

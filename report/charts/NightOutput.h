@@ -19,7 +19,8 @@ QStringList writeMonthFiles(const MonthReport& report, const QString& folder);
 // night's or a month's preview would, and "policies.txt" with the two side by side. Returns the
 // paths.
 QStringList writePolicyFiles(const PolicyMonths& months, const QString& folder);
-// Writes what a report of a real night has: night.png, and frames.csv when the night has frames.
+// Writes what a report of a real night has: night.png, frames.csv when the night has frames, and
+// aavso.txt, the AAVSO extended file of its lightcurve points, when it has them.
 // Returns their paths.
 QStringList writeReportFiles(const NightReport& report, const QString& folder);
 

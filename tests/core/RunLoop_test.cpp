@@ -1,5 +1,6 @@
 #include "core/SimSurvey.h"
 #include "host/FileSystem.h"
+#include "host/ObservatoryControl.h"
 #include "host/SkyUtil.h"
 #include "report/NightReasons.h"
 #include "text/HostError.h"
@@ -59,6 +60,47 @@ TEST(RunLoop, WithNoKindEnabledEveryPassSleepsThreeHundredAndOneSeconds)
     EXPECT_FALSE(sim.core->isRunning());
     EXPECT_EQ(sim.core->surveyLog, nullptr);
     EXPECT_TRUE(sim.core->firstPass); // no plan was handed over
+}
+
+// The roof opens for a kind with targets of its own, once one is checked: with none, or with the
+// follow-ups alone, every pass only sleeps and the roof stays shut.
+TEST(RunLoop, TheRoofOpensOnceAKindWithTargetsIsChecked)
+{
+    struct Case
+    {
+        const char* name;
+        std::vector<SurveyKind> atStart;
+        bool slcAfterFirstPass;
+        bool opens;
+    };
+    const Case cases[] = {
+        {"no kind", {}, false, false},
+        {"follow-ups alone", {SurveyKind::MPF}, false, false},
+        {"SLC", {SurveyKind::SLC}, false, true},
+        {"SLC checked after the first pass", {}, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimSurvey sim;
+        sim.writeProgramFile(QStringLiteral("SLCTargets.txt"), {});
+        for (const SurveyKind kind : c.atStart)
+            sim.enable(kind);
+        const ObservatoryControl* roof = sim.host->observatoryControl();
+        ASSERT_NE(roof, nullptr);
+        const QDateTime firstPassEnds = sim.utc().addSecs(301);
+        bool openedUnchecked = false;
+        bool opened = false;
+        sim.view.onProcessEvents = [&] {
+            if (c.slcAfterFirstPass && sim.utc() >= firstPassEnds)
+                sim.enable(SurveyKind::SLC);
+            const bool open = roof->state() == ObservatoryState::Open;
+            opened = opened || open;
+            openedUnchecked = openedUnchecked || (open && !sim.view.checked[SurveyKind::SLC]);
+        };
+        sim.run(3);
+        EXPECT_EQ(opened, c.opens);
+        EXPECT_FALSE(openedUnchecked);
+    }
 }
 
 TEST(RunLoop, ACompletedPlanIsRecordedInItsTargetsFile)

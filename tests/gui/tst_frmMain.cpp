@@ -74,7 +74,11 @@ private:
     static QByteArray configLine(const QByteArray& file, int index) { return file.split('\n').value(index); }
 
 private slots:
-    void init() { m_folder = std::make_unique<QTemporaryDir>(); }
+    void init()
+    {
+        m_folder = std::make_unique<QTemporaryDir>();
+        m_host.domeView.reset();
+    }
 
     void captionsAndInitialStates()
     {
@@ -489,11 +493,26 @@ private slots:
         QVERIFY2(panel->text().contains("local time 2024-03-01 12:00:00"), qPrintable(panel->text()));
         QVERIFY2(panel->text().contains("dark enough at "), qPrintable(panel->text()));
         QVERIFY2(panel->text().contains("Roof and devices: Closed"), qPrintable(panel->text()));
+        QVERIFY2(!panel->text().contains("Dome"), qPrintable(panel->text()));
         QVERIFY(panel->y() > control<QPushButton>(&window, "StartButton")->geometry().bottom());
 
         observatory.simClock().setUtc(QDateTime(QDate(2024, 3, 1), QTime(23, 0, 7), QTimeZone::utc()));
         QTRY_VERIFY2(panel->text().contains("local time 2024-03-01 23:00:07"), qPrintable(panel->text()));
         QVERIFY2(!panel->text().contains("dark enough at "), qPrintable(panel->text()));
+    }
+
+    // A host with a dome: the panel says where it stands and whether the slit is in front.
+    void observatoryPanelShowsTheDome()
+    {
+        m_host.domeView = DomeView{123.4, false, std::nullopt, true};
+        auto window = openWindow();
+        auto* panel = control<QLabel>(window.get(), "ObservatoryLabel");
+        QVERIFY2(panel->text().endsWith(u"\nDome: az 123.4°, slit aligned"), qPrintable(panel->text()));
+        m_host.domeView = DomeView{125, true, 130, false};
+        QTRY_VERIFY2(panel->text().endsWith(u"\nDome: az 125.0°, turning to 130.0°"),
+                     qPrintable(panel->text()));
+        m_host.domeView = DomeView{125, false, std::nullopt, false};
+        QTRY_VERIFY2(panel->text().endsWith(u"\nDome: az 125.0°, not aligned"), qPrintable(panel->text()));
     }
 
     // Under the pass's choice, the last frame the observatory graded, once there is one.
@@ -547,9 +566,9 @@ private slots:
         }
     }
 
-    // With no kind enabled every pass only sleeps: Start says so in the window, starts anyway, and
-    // the warning goes with the run or once a box is checked. A target is not current while the
-    // roof is not open.
+    // With no kind enabled every pass only sleeps: Start says so in the window, starts without
+    // opening the roof, and the warning goes with the run or once a box is checked. A target is not current
+    // while the roof is not open.
     void startWithNoKindEnabledWarnsAndStarts()
     {
         ObservatorySettings settings = virtualTime("2024-03-01T22:00:00Z");
@@ -565,6 +584,7 @@ private slots:
 
         QString panelWhileRunning;
         QString panelOnceChecked;
+        auto roofWhileRunning = ObservatoryState::Open;
         QTimer stopper;
         stopper.setInterval(0);
         connect(&stopper, &QTimer::timeout, &window, [&] {
@@ -572,6 +592,7 @@ private slots:
                 return;
             stopper.stop();
             panelWhileRunning = panel->text();
+            roofWhileRunning = observatory.observatoryControl()->state();
             control<QCheckBox>(&window, "SLCCheck")->setChecked(true);
             panelOnceChecked = panel->text();
             target->setText("Current target: SNe SN 2024abc"); // as a pass would show its choice
@@ -581,6 +602,7 @@ private slots:
         control<QPushButton>(&window, "StartButton")->click(); // returns when the run has ended
 
         QVERIFY2(panelWhileRunning.startsWith("No survey kind is enabled"), qPrintable(panelWhileRunning));
+        QVERIFY(roofWhileRunning == ObservatoryState::Closed);
         QVERIFY2(!panelOnceChecked.contains("No survey kind"), qPrintable(panelOnceChecked));
         QVERIFY2(!panel->text().contains("No survey kind"), qPrintable(panel->text()));
         QCOMPARE(target->text(), QString("Current target: none"));
@@ -646,6 +668,9 @@ private slots:
         ObservatoryControl& controller = *observatory.observatoryControl();
         frmMain window(observatory, m_folder->path());
         window.show();
+        // The roof opens for a kind to observe; an empty list keeps every pass short.
+        control<QCheckBox>(&window, "SLCCheck")->setChecked(true);
+        test::writeBytes(m_folder->filePath("SLCTargets.txt"), QByteArray());
         const auto unparks = [&] {
             return QString::fromUtf8(test::readBytes(observatory.acquisitionLogPath())).count("\tunpark\t");
         };
@@ -695,6 +720,8 @@ private slots:
         ObservatoryControl& controller = *observatory.observatoryControl();
         frmMain window(observatory, m_folder->path());
         window.show();
+        control<QCheckBox>(&window, "SLCCheck")->setChecked(true);
+        test::writeBytes(m_folder->filePath("SLCTargets.txt"), QByteArray());
 
         QProcess closer;
         auto* watch = new QTimer(&window);

@@ -8,6 +8,7 @@
 
 #include <QAbstractSeries>
 #include <QAreaSeries>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
@@ -20,6 +21,7 @@
 #include <QLabel>
 #include <QLineSeries>
 #include <QPlainTextEdit>
+#include <QPolarChart>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -30,6 +32,7 @@
 #include <QXYSeries>
 #include <QtTest>
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <memory>
 
@@ -165,6 +168,34 @@ private slots:
         QFile svg(out.filePath("night.svg"));
         QVERIFY(svg.open(QIODevice::ReadOnly));
         QVERIFY(svg.readAll().contains("<svg"));
+    }
+
+    // sky.png and the Observatory dialog's horizon chart draw one map: each compass point lies in the
+    // same direction from the zenith on both, and the sky chart is labelled with them.
+    void skyChartIsTheHorizonChartsMap()
+    {
+        QGraphicsScene scene;
+        auto* sky = qobject_cast<QPolarChart*>(charts::skyChart(laPalmaNight()));
+        QVERIFY(sky);
+        scene.addItem(sky);
+        sky->setGeometry(QRectF(0, 0, 600, 600));
+        QCoreApplication::sendPostedEvents();
+        QAbstractSeries* horizon = nullptr;
+        for (QAbstractSeries* series : sky->series())
+            if (series->name() == QStringLiteral("Horizon"))
+                horizon = series;
+        QVERIFY(horizon);
+        auto* azimuths =
+            qobject_cast<QCategoryAxis*>(sky->axes(QPolarChart::PolarOrientationAngular).value(0));
+        QVERIFY(azimuths);
+        const QPointF zenith = sky->mapToPosition(QPointF(0, 0), horizon);
+        for (const auto& [label, azimuth] : charts::compassPoints()) {
+            const QPointF onSky = sky->mapToPosition(QPointF(azimuth, 90), horizon) - zenith;
+            const QPointF onMap = charts::skyMapPoint(azimuth, 0);
+            const double cosine = QPointF::dotProduct(onSky, onMap) / std::hypot(onSky.x(), onSky.y());
+            QVERIFY2(cosine > 0.999, qPrintable(label));
+            QVERIFY2(azimuths->categoriesLabels().contains(label), qPrintable(label));
+        }
     }
 
     // Plans that did not complete are marked; the night and its twilights each have a band, named

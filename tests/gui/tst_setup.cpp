@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+
 using namespace kestrove;
 
 namespace {
@@ -189,6 +191,7 @@ private slots:
         }
         QCOMPARE(problem, QString());
         QCOMPARE(test::readBytes(ini), QByteArray(handEdited).replace(before, after));
+        QCOMPARE(form.savedNote(), QStringLiteral("Saved in %1: %2").arg(ini, key));
         // Saving again with nothing changed leaves the file as it is.
         QCOMPARE(form.save(), QString());
         QCOMPARE(test::readBytes(ini), QByteArray(handEdited).replace(before, after));
@@ -221,9 +224,13 @@ private slots:
         QTableWidget* table = page.table();
         QCOMPARE(columnTexts(table, TargetsPage::kNameColumn), QStringList({"M31", "M33"}));
 
-        // Nothing changed: the file stays byte for byte.
+        // Nothing changed: the file stays byte for byte, and the page says it was saved.
         QCOMPARE(page.save(), QString());
         QCOMPARE(test::readBytes(path), file);
+        const QList<QLabel*> labels = page.findChildren<QLabel*>();
+        QVERIFY(std::any_of(labels.cbegin(), labels.cend(), [&](const QLabel* label) {
+            return label->text() == QStringLiteral("Saved 2 targets in ") + path;
+        }));
 
         // A position the survey cannot read is refused with the reason, and the cell keeps its value.
         QVERIFY(!page.editCell(0, 1, "25:99:xx"));

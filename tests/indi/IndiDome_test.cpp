@@ -201,3 +201,49 @@ TEST_F(IndiDome, TheSlitFollowsBothPierSidesAndTheZenithAndRainParksTheDomeAfter
     EXPECT_EQ(server->get(QStringLiteral("Dome Simulator.DOME_PARK.PARK")), QStringLiteral("On"));
     EXPECT_EQ(server->get(QStringLiteral("Telescope Simulator.TELESCOPE_PARK.PARK")), QStringLiteral("On"));
 }
+
+// [dome] slaving=driver: the dome simulator's own slaving, given what Kestrove sends, turns the
+// dome. Three hours east of the meridian, where the declination axis stands well out of the
+// meridian's plane, the dome stands within its tolerance of the slit worked out here before the frame.
+TEST_F(IndiDome, TheDriversOwnSlavingBringsTheSlitBeforeTheFrame)
+{
+    DomeSettings dome = offsetDome();
+    dome.slaving = DomeSlaving::Driver;
+    // The case before leaves the mount parked, and a parked mount takes no sync.
+    if (server->get(QStringLiteral("Telescope Simulator.TELESCOPE_PARK.PARK")) == QStringLiteral("On")) {
+        ASSERT_TRUE(server->set(QStringLiteral("Telescope Simulator.TELESCOPE_PARK.UNPARK=On")));
+        ASSERT_TRUE(server->waitFor(QStringLiteral("Telescope Simulator.TELESCOPE_PARK.UNPARK"),
+                                    QStringLiteral("On"), 30));
+    }
+    IndiSurvey survey(*server, [&](ObservatorySettings& s) {
+        s.indi.weather = QStringLiteral("Weather Simulator");
+        s.indi.dome = QStringLiteral("Dome Simulator");
+        s.dome = dome;
+    });
+    // Three hours east, where the slit stands near the dome's park azimuth, so that the turn is short.
+    survey.target = {std::fmod(survey.core->acpTelescope->SiderealTime() + 3, 24.0), 45};
+    test::writeBytes(survey.programFolder + QStringLiteral("SNeTargets.txt"),
+                     QStringLiteral("SNdriver\t%1\t45\r\n**** imageCount=1\r\n")
+                         .arg(survey.target.rightAscension, 0, 'f', 6)
+                         .toLatin1());
+    survey.syncBeside(*server);
+    survey.onceLogged(QStringLiteral("\tend\tSNdriver"), [&] { survey.core->stopSurvey(); });
+    survey.run(1);
+    const QString enabled = server->get(QStringLiteral("Dome Simulator.DOME_AUTOSYNC.DOME_AUTOSYNC_ENABLE"));
+    const QString at = server->get(QStringLiteral("Dome Simulator.ABS_DOME_POSITION.DOME_ABSOLUTE_POSITION"));
+    ASSERT_TRUE(server->set(QStringLiteral("Dome Simulator.DOME_AUTOSYNC.DOME_AUTOSYNC_DISABLE=On")));
+
+    const QString log = survey.acquisitionLog();
+    EXPECT_EQ(enabled, QStringLiteral("On"));
+    const QList<DomeLine> lines = domeLines(log);
+    ASSERT_FALSE(lines.isEmpty()) << "the dome at " << qPrintable(at) << "\n" << qPrintable(log);
+    for (const DomeLine& l : lines) {
+        const double expected = expectedSlit(dome, 60, l.hourAngle, l.declination, l.east);
+        EXPECT_LE(std::abs(turn(expected, l.azimuth)), dome.tolerance) << "slit " << expected << "\n"
+                                                                       << qPrintable(log);
+        std::printf("dome wait with the driver's slaving: %.1f s\n", l.waited);
+    }
+    const qsizetype image = log.indexOf(QStringLiteral("\timage\tSNdriver"));
+    EXPECT_GE(image, 0) << qPrintable(log);
+    EXPECT_LT(log.indexOf(QStringLiteral("\tdome\tSNdriver")), image) << qPrintable(log);
+}

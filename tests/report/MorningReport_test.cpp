@@ -1,4 +1,5 @@
 #include "database/ObservationDb.h"
+#include "report/AavsoReport.h"
 #include "report/FrameLines.h"
 #include "report/NightFiles.h"
 #include "report/Preview.h"
@@ -69,6 +70,51 @@ TEST(MorningReport, HasTheNightsFramesWithTheirGrades)
     EXPECT_TRUE(csv[3].contains(QStringLiteral(",rejected,3 stars where 80 expected,")))
         << csv[3].toStdString();
     EXPECT_TRUE(csv[1].contains(QStringLiteral(",accepted,,"))) << csv[1].toStdString();
+}
+
+// The night's lightcurve points, noon to noon, come to the morning report, and its AAVSO extended
+// file is made out to the observer code of the settings.
+TEST(MorningReport, HasTheNightsAavsoFile)
+{
+    QTemporaryDir dir;
+    ObservatorySettings settings = observatoryDefaults(dir.path());
+    settings.timeZone = QStringLiteral("UTC");
+    settings.logDir = dir.filePath(QStringLiteral("Logs"));
+    settings.aavsoCode = QStringLiteral("XYZA");
+    const ResolvedObservatory observatory = resolveObservatory(settings);
+    {
+        database::ObservationDb db(database::observationsPath(settings.logDir));
+        for (const char* when : {"2024-04-13T11:00:00Z", "2024-04-13T21:00:30Z", "2024-04-14T02:00:30Z"}) {
+            database::LightcurvePoint p;
+            p.target = QStringLiteral("RR Lyr");
+            p.filter = QStringLiteral("Green");
+            p.utc = QDateTime::fromString(QString::fromLatin1(when), Qt::ISODate);
+            p.bjdTdb = 2460414.3800;
+            p.magnitude = 0.123;
+            p.error = 0.004;
+            p.airmass = 1.2;
+            p.comparisons = QStringLiteral("J192540.00+424700.0;J192600.00+424800.0");
+            p.check = QStringLiteral("J192500.00+424600.0");
+            p.checkMagnitude = -0.25;
+            db.addLightcurvePoint(p);
+        }
+    }
+    const QDate night(2024, 4, 13);
+    const NightReport report = observedNight(observatory, night);
+    ASSERT_EQ(report.lightcurve.size(), 2u);
+    const QList<QByteArray> lines = nightAavsoFile(report.lightcurve, report.aavsoCode).split('\n');
+    EXPECT_TRUE(lines.contains("#TYPE=EXTENDED"));
+    EXPECT_TRUE(lines.contains("#OBSCODE=XYZA"));
+    int observations = 0;
+    for (const QByteArray& line : lines)
+        if (line.startsWith("RR Lyr,")) {
+            ++observations;
+            EXPECT_TRUE(line.contains(",DIF,ENSEMBLE,na,J192500.00+424600.0,-0.250,1.200,"))
+                << line.constData();
+        }
+    EXPECT_EQ(observations, 2);
+
+    EXPECT_TRUE(observedNight(observatory, night.addDays(2)).lightcurve.empty());
 }
 
 } // namespace

@@ -44,7 +44,7 @@ TEST(OwnFiles, AreWrittenWithLineFeedsAndReadWithEither)
     entry.result = QStringLiteral("completed");
     NightReport report;
     report.zone = QTimeZone::utc();
-    report.plans << ObservedPlan{entry, {}, {}};
+    report.plans << ObservedPlan{entry, {}, {}, {}};
     report.reasons << TargetReasons{
         SurveyKind::SNe, QStringLiteral("M51 \u00b0"), QStringLiteral("M51 \u00b0\t1\t2"), 1, {}};
     PendingRecord pending;

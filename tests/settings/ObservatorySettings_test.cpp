@@ -248,6 +248,7 @@ TEST(ObservatorySettings, WrittenSettingsReadBack)
     s.indi.dome = QStringLiteral("Dome Simulator");
     s.dome = {2.5, 0.3, -0.2, 0.5, 0.45, 1.5, 6, DomeSlaving::Driver};
     s.calibration = {false, 7, 0, 20000, 0.5, 12.5, 14};
+    s.aavsoCode = QStringLiteral("XYZA");
     writeObservatorySettings(dir.path(), s);
     const ObservatorySettings back = readObservatorySettings(dir.path());
     EXPECT_EQ(back.horizon, s.horizon);
@@ -262,6 +263,7 @@ TEST(ObservatorySettings, WrittenSettingsReadBack)
     EXPECT_EQ(back.indi.dome, s.indi.dome);
     EXPECT_EQ(back.dome, s.dome);
     EXPECT_EQ(back.calibration, s.calibration);
+    EXPECT_EQ(back.aavsoCode, s.aavsoCode);
 }
 
 TEST(ObservatorySettings, SunLimitAndTheMinimumElevationOfANewFile)

@@ -271,6 +271,14 @@ TEST_F(TargetParsing, ReadsATargetsOwnLimits)
           QStringLiteral("Invalid item window=22:00 - not a window of local time HH:MM-HH:MM"),
           QStringLiteral("Invalid item window=24:00-02:00 - not a window of local time HH:MM-HH:MM"),
           QStringLiteral("Invalid item window=20:00-20:00 - not a window of local time HH:MM-HH:MM")}},
+        // The stars named for a lightcurve are places, a magnitude and a label optional.
+        {"**** comp=22:29:40,+58:25:10,6.25,AB1 comp=22.5,58.2 check=1:00:00,-5,,000-BBC-123", {}, {}},
+        {"**** comp=24:00:00,10 check=1,91 comp=1,2,bright comp=1",
+         {},
+         {QStringLiteral("Invalid item comp=24:00:00,10 - not a place RA,DEC[,MAG[,LABEL]]"),
+          QStringLiteral("Invalid item check=1,91 - not a place RA,DEC[,MAG[,LABEL]]"),
+          QStringLiteral("Invalid item comp=1,2,bright - not a place RA,DEC[,MAG[,LABEL]]"),
+          QStringLiteral("Invalid item comp=1 - not a place RA,DEC[,MAG[,LABEL]]")}},
     };
     for (const auto& c : cases) {
         view.messages.clear();

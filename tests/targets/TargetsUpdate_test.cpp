@@ -134,6 +134,10 @@ TEST_F(TargetsUpdate, SLCWritesTheTargetsOwnSettingsOrTheSLCDefaults)
         // The target's own limits stay, as written.
         {"", "**** minAltitude=30 priority=5 window=22:00-02:00",
          " priority=5 interval=60 exposure=12.5 binning=2 filter= minAltitude=30 window=22:00-02:00"},
+        // So do the stars named for its lightcurve.
+        {"", "**** comp=22:29:40,+58:25:10,6.25,AB1 check=22.5,58.2",
+         " priority=100 interval=60 exposure=12.5 binning=2 filter= comp=22:29:40,+58:25:10,6.25,AB1 "
+         "check=22.5,58.2"},
     };
     const QString t = QStringLiteral("delta Cep\t22:29:10.3\t+58:24:55");
     for (const Case& c : cases) {

@@ -71,29 +71,40 @@ void DomeStep::turnTo(double azimuth)
     const QString& dome = m_context.settings.indi.dome;
     const IndiProperty* p = m_context.client.property(dome, ABS_DOME_POSITION);
     m_sent = azimuth;
+    m_turningTo = azimuth;
     m_sentUpdates = p ? p->updates : 0;
     ++m_turns;
     m_context.client.sendNumbers(dome, ABS_DOME_POSITION, {{DOME_ABSOLUTE_POSITION, azimuth}});
 }
 
-void DomeStep::setUpDriverSlaving()
+void DomeStep::sendDriverMeasurements(double hourAngle, PierSide side)
+{
+    // The driver swings the declination axis on a circle tilted the wrong way out of the equator's
+    // plane, which puts its slit degrees off away from the meridian. It is given where the optical
+    // axis starts for this pointing instead, and no declination axis of its own.
+    const DomeSettings& d = m_context.settings.dome;
+    const DomePoint origin = opticalAxisOrigin(d.layout(), m_context.link.siteLatitude(), hourAngle, side);
+    m_context.client.sendNumbers(m_context.settings.indi.dome, QStringLiteral("DOME_MEASUREMENTS"),
+                                 {{QStringLiteral("DM_DOME_RADIUS"), d.radius},
+                                  {QStringLiteral("DM_NORTH_DISPLACEMENT"), origin.north},
+                                  {QStringLiteral("DM_EAST_DISPLACEMENT"), origin.east},
+                                  {QStringLiteral("DM_UP_DISPLACEMENT"), origin.up},
+                                  {QStringLiteral("DM_OTA_OFFSET"), 0.0}});
+}
+
+void DomeStep::setUpDriverSlaving(double hourAngle, PierSide side)
 {
     const QString& dome = m_context.settings.indi.dome;
-    const DomeSettings& d = m_context.settings.dome;
     IndiClient& client = m_context.client;
     client.sendTexts(dome, QStringLiteral("ACTIVE_DEVICES"),
                      {{QStringLiteral("ACTIVE_TELESCOPE"), m_context.settings.indi.mount}});
-    client.sendNumbers(dome, QStringLiteral("DOME_MEASUREMENTS"),
-                       {{QStringLiteral("DM_DOME_RADIUS"), d.radius},
-                        {QStringLiteral("DM_NORTH_DISPLACEMENT"), d.mountOffsetNorth},
-                        {QStringLiteral("DM_EAST_DISPLACEMENT"), d.mountOffsetEast},
-                        {QStringLiteral("DM_UP_DISPLACEMENT"), d.mountOffsetUp},
-                        {QStringLiteral("DM_OTA_OFFSET"), d.declinationAxis}});
-    client.sendSwitch(dome, QStringLiteral("DM_OTA_SIDE"), QStringLiteral("DM_OTA_SIDE_MOUNT"));
+    sendDriverMeasurements(hourAngle, side);
+    // The pier side is in the measurements already.
+    client.sendSwitch(dome, QStringLiteral("DM_OTA_SIDE"), QStringLiteral("DM_OTA_SIDE_IGNORE"));
     // Half the tolerance: a dome that turns only once it is past the tolerance would start frames
     // at its edge.
     client.sendNumbers(dome, QStringLiteral("DOME_PARAMS"),
-                       {{QStringLiteral("AUTOSYNC_THRESHOLD"), d.tolerance / 2}});
+                       {{QStringLiteral("AUTOSYNC_THRESHOLD"), m_context.settings.dome.tolerance / 2}});
     client.sendSwitch(dome, QStringLiteral("DOME_AUTOSYNC"), QStringLiteral("DOME_AUTOSYNC_ENABLE"));
 }
 
@@ -102,13 +113,13 @@ void DomeStep::lead(const Equatorial& target)
     if (!configured())
         return;
     m_afterLead = true;
-    if (m_context.settings.dome.slaving == DomeSlaving::Driver) {
-        setUpDriverSlaving();
-        return;
-    }
     const QDateTime now = m_context.clock.utcNow();
     const Equatorial jnow = j2000ToJnow(target, now);
     const double hourAngle = wrapHours(m_context.sky.siderealTimeNow() - jnow.rightAscension);
+    if (m_context.settings.dome.slaving == DomeSlaving::Driver) {
+        setUpDriverSlaving(hourAngle, pierSideFor(hourAngle));
+        return;
+    }
     turnTo(slitAzimuth(m_context.settings.dome.layout(), m_context.link.siteLatitude(), hourAngle,
                        jnow.declination, pierSideFor(hourAngle)));
 }
@@ -122,6 +133,10 @@ void DomeStep::align(std::function<void()> then)
     m_then = std::move(then);
     m_turns = 0;
     m_waited = false;
+    // The telescope has moved on since the slew, and may have taken the other pier side.
+    if (m_context.settings.dome.slaving == DomeSlaving::Driver)
+        if (const std::optional<Slit> slit = slitNow())
+            sendDriverMeasurements(slit->hourAngle, slit->east ? PierSide::East : PierSide::West);
     m_context.waitOn(
         *this, 360 / m_context.settings.dome.rotationRate + m_context.settings.indi.connectTimeout,
         QStringLiteral("the dome \"%1\" did not reach the slit's azimuth").arg(m_context.settings.indi.dome));
@@ -184,14 +199,29 @@ void DomeStep::aligned(const Slit& slit, double azimuth)
                        slit.east ? QStringLiteral("pier east") : QStringLiteral("pier west"),
                        QStringLiteral("waited %1 s").arg(waited, 0, 'f', 1)});
     m_afterLead = false;
+    m_turningTo.reset();
     std::function<void()> then = std::move(m_then);
     m_then = nullptr;
     then();
 }
 
+DomeView DomeStep::view() const
+{
+    DomeView view;
+    view.azimuth = domeAzimuth();
+    view.turning = moving();
+    if (view.turning)
+        view.turningTo = m_turningTo;
+    const std::optional<Slit> slit = slitNow();
+    view.aligned = !view.turning && view.azimuth && slit &&
+                   std::abs(azimuthTurn(*view.azimuth, slit->azimuth)) <= m_context.settings.dome.tolerance;
+    return view;
+}
+
 void DomeStep::stop()
 {
     m_then = nullptr;
+    m_turningTo.reset();
     const QString& dome = m_context.settings.indi.dome;
     if (m_context.waitingOn(*this) && m_context.client.serverConnected() && moving())
         m_context.client.sendSwitch(dome, QStringLiteral("DOME_ABORT_MOTION"), QStringLiteral("ABORT"));

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "host/DomeView.h"
 #include "host/indi/steps/PlanStep.h"
+#include "sky/DomeGeometry.h"
 
 #include <functional>
 #include <optional>
@@ -24,6 +26,9 @@ public:
     // or there is no dome.
     void align(std::function<void()> then);
 
+    // Where the dome stands and whether the slit is in front of the telescope now.
+    DomeView view() const;
+
     void poll() override;
     void stop() override;
 
@@ -39,12 +44,14 @@ private:
     std::optional<double> domeAzimuth() const;
     bool moving() const;
     void turnTo(double azimuth);
-    void setUpDriverSlaving();
+    void setUpDriverSlaving(double hourAngle, PierSide side);
+    void sendDriverMeasurements(double hourAngle, PierSide side);
     void aligned(const Slit& slit, double azimuth);
 
     StepContext& m_context;
     std::function<void()> m_then;
-    std::optional<double> m_sent; // the azimuth last commanded
+    std::optional<double> m_sent;      // the azimuth last commanded
+    std::optional<double> m_turningTo; // as m_sent, until that turn is seen through or the plan ends
     quint64 m_sentUpdates = 0;
     int m_turns = 0;
     bool m_waited = false;

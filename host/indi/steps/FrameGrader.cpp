@@ -114,15 +114,18 @@ void FrameGrader::next()
     FrameToGrade& frame = m_queue.front();
     m_watcher.setFuture(QtConcurrent::run(&FrameGrader::measure, frame.fits, frame.wcs, frame.aimed,
                                           frame.path, frame.calibration));
-    frame.fits = {};
+    // A lightcurve frame's pixels go on to its photometry.
+    if (frame.kind != QLatin1String("SLC") || !frame.wcs || frame.test)
+        frame.fits = {};
 }
 
 void FrameGrader::measured(const Measured& result)
 {
     if (m_queue.empty())
         return;
-    GradedFrame graded{std::move(m_queue.front()), result.measurement,     {}, result.error,
-                       result.calibrated,          result.calibrationError};
+    GradedFrame graded{std::move(m_queue.front()), result.measurement, {}, result.error};
+    graded.calibrated = result.calibrated;
+    graded.calibrationError = result.calibrationError;
     m_queue.pop_front();
     logCalibration(graded);
     const GradingSettings& settings = m_context.settings.grading;
@@ -177,7 +180,7 @@ void FrameGrader::logCalibration(const GradedFrame& graded)
 }
 
 // The database first: a line of the log is then never without its row.
-void FrameGrader::record(const GradedFrame& graded)
+void FrameGrader::record(GradedFrame& graded)
 {
     const FrameToGrade& frame = graded.frame;
     const QString what = frame.test ? QStringLiteral("test frame") : frame.path;
@@ -201,7 +204,7 @@ void FrameGrader::record(const GradedFrame& graded)
         row.accepted = accepted;
         row.reason = graded.grade.text;
         try {
-            m_context.observations->addFrame(row);
+            graded.record = m_context.observations->addFrame(row);
         } catch (const std::exception& e) {
             m_context.log({QStringLiteral("error"), QString::fromUtf8(e.what())});
         }

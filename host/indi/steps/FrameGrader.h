@@ -38,10 +38,11 @@ struct FrameToGrade
 // A frame graded, as told to the database, the acquisition log and the host.
 struct GradedFrame
 {
-    FrameToGrade frame; // without its pixels
+    FrameToGrade frame; // without its pixels, but a lightcurve frame's
     imaging::FrameMeasurement measurement;
     imaging::FrameGrade grade;
-    QString error; // why it could not be measured: it is then not recorded, and counts as accepted
+    QString error;      // why it could not be measured: it is then not recorded, and counts as accepted
+    qint64 record = 0;  // its row in observations.sqlite; 0: none
     QString calibrated; // the calibrated frame's path; empty: none
     QString calibrationError;
 };
@@ -99,7 +100,7 @@ private:
                             const QString& path, const std::optional<imaging::FrameCalibration>& calibration);
     void next();
     void measured(const Measured& result);
-    void record(const GradedFrame& graded);
+    void record(GradedFrame& graded);
     void logCalibration(const GradedFrame& graded);
 
     StepContext& m_context;
