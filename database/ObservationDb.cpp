@@ -254,7 +254,15 @@ ObservationDb::ObservationDb(const QString& path, Access access) : m_path(path)
         if (!db.open())
             throw DatabaseError(m_path, QStringLiteral("cannot open"), db.lastError().text());
         if (reading) {
-            checkVersion();
+            if (checkVersion() < schemaVersion) {
+                // A file of an older version (last night's, before this program was upgraded) is
+                // brought up to date once, as the observatory would on its next start.
+                db.close();
+                ObservationDb{m_path, Access::Write};
+                if (!db.open())
+                    throw DatabaseError(m_path, QStringLiteral("cannot open"), db.lastError().text());
+                checkVersion();
+            }
             return;
         }
         QSqlQuery q(db);
@@ -282,17 +290,17 @@ ObservationDb::~ObservationDb()
     QSqlDatabase::removeDatabase(m_connection);
 }
 
-void ObservationDb::checkVersion()
+int ObservationDb::checkVersion()
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
         throw DatabaseError(m_path, QStringLiteral("cannot read the schema version"), q.lastError().text());
     const int found = q.value(0).toInt();
-    // A reader cannot bring an older file up to date, and the frames it asks for are not in it.
-    if (found != schemaVersion)
+    if (found > schemaVersion)
         throw DatabaseError(
             m_path, QStringLiteral("cannot read"),
             QStringLiteral("its schema is version %1, this program reads %2").arg(found).arg(schemaVersion));
+    return found;
 }
 
 void ObservationDb::migrate()

@@ -87,7 +87,8 @@ public:
     enum class Access
     {
         Write, // the observatory's: creates the file and brings its schema up to date
-        Read   // a reader's (the report, the web page, the window): never writes, never creates
+        Read   // a reader's (the report, the web page, the window): never creates, and writes only to
+               // bring an older file's schema up to date
     };
 
     // Opens the file; to write, creating it and its folder if needed.
@@ -134,7 +135,8 @@ public:
 
 private:
     void migrate();
-    void checkVersion();
+    // The file's schema version; throws on one newer than this program's.
+    int checkVersion();
 
     QString m_path;
     QString m_connection;

@@ -123,9 +123,8 @@ void FrameGrader::measured(const Measured& result)
 {
     if (m_queue.empty())
         return;
-    GradedFrame graded{std::move(m_queue.front()), result.measurement, {}, result.error};
-    graded.calibrated = result.calibrated;
-    graded.calibrationError = result.calibrationError;
+    GradedFrame graded{std::move(m_queue.front()), result.measurement,     {}, result.error, 0,
+                       result.calibrated,          result.calibrationError};
     m_queue.pop_front();
     logCalibration(graded);
     const GradingSettings& settings = m_context.settings.grading;
