@@ -257,11 +257,17 @@ int runHeadless(const CommandLine& commandLine)
                 return 1;
             }
             const ObservatorySettings* settings = host->observatorySettings();
-            if (commandLine.calibrate && (!settings || !settings->calibration.enabled))
+            const bool calibrate = !commandLine.calibrate.isEmpty();
+            if (calibrate && (!settings || !settings->calibration.enabled))
                 view.showMessage(
-                    QStringLiteral("[calibration] enabled is false in observatory.ini: no darks are taken."));
-            core.closeObservatory(commandLine.calibrate ? QStringLiteral("darks asked for")
-                                                        : QStringLiteral("closed by the observer"));
+                    QStringLiteral("[calibration] enabled is false in observatory.ini: no %1 are taken.")
+                        .arg(commandLine.calibrate));
+            else if (commandLine.calibrate == QLatin1String("flats") && settings &&
+                     settings->indi.lightPanel.isEmpty())
+                view.showMessage(
+                    QStringLiteral("[indi] lightPanel is empty in observatory.ini: no flats are taken."));
+            core.closeObservatory(calibrate ? commandLine.calibrate + QStringLiteral(" asked for")
+                                            : QStringLiteral("closed by the observer"));
             const QString fault = host->observatoryControl()->fault();
             if (!fault.isEmpty())
                 view.showMessage(QStringLiteral("The observatory did not close: ") + fault);

@@ -55,6 +55,10 @@ struct NightReport
     std::vector<database::FrameRecord> frames;
     // The night's lightcurve points, and the observer code the AAVSO file is made out to.
     std::vector<database::LightcurvePoint> lightcurve;
+    // The masters made that night, and the masters the night's frames were calibrated with: each
+    // file's name and how many frames it calibrated.
+    std::vector<database::MasterRecord> masters;
+    QList<QPair<QString, int>> mastersUsed;
     QString aavsoCode;
     // The policy the preview chose by, the shares it kept, and the time each kind took against the
     // time of the passes it had a target in.

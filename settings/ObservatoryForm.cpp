@@ -24,6 +24,7 @@ constexpr unsigned focuserInterface = 1u << 3;
 constexpr unsigned filterInterface = 1u << 4;
 constexpr unsigned domeInterface = 1u << 5;
 constexpr unsigned weatherInterface = 1u << 7;
+constexpr unsigned lightBoxInterface = 1u << 10;
 constexpr unsigned auxInterface = 1u << 15;
 
 QString boolText(bool v)
@@ -132,6 +133,7 @@ const QList<ObservatoryField>& observatoryFields()
         {QStringLiteral("indi/roof"), QStringLiteral("Roof or dome"), {}, K::Device},
         {QStringLiteral("indi/dome"), QStringLiteral("Dome following the telescope"), {}, K::Device},
         {QStringLiteral("indi/watchdog"), QStringLiteral("Watchdog"), {}, K::Device},
+        {QStringLiteral("indi/lightPanel"), QStringLiteral("Flat panel"), {}, K::Device},
         {QStringLiteral("indi/autofocusCommand"), QStringLiteral("Autofocus command"), {}, K::Text},
         {QStringLiteral("indi/connectTimeout"), QStringLiteral("Connect timeout"), sec, K::Number, 0.1, 3600},
         {QStringLiteral("indi/slewMargin"), QStringLiteral("Slew margin"), sec, K::Number, 0, 86400},
@@ -388,6 +390,7 @@ QMap<QString, QString> observatoryValues(const ObservatorySettings& s, const QSt
         {QStringLiteral("grading/cloudPause"), doubleText(s.grading.cloudPause)},
         {QStringLiteral("grading/testExposure"), doubleText(s.grading.testExposure)},
         {QStringLiteral("indi/dome"), s.indi.dome},
+        {QStringLiteral("indi/lightPanel"), s.indi.lightPanel},
     };
     for (const auto& [key, value] : domeValues(s.dome))
         values.insert(key, value);
@@ -403,7 +406,7 @@ QStringList deviceKeysFor(unsigned interfaces, const QString& driver)
         {telescopeInterface, "indi/mount"},    {ccdInterface, "indi/camera"},
         {filterInterface, "indi/filterWheel"}, {focuserInterface, "indi/focuser"},
         {weatherInterface, "indi/weather"},    {domeInterface, "indi/roof"},
-        {domeInterface, "indi/dome"},
+        {domeInterface, "indi/dome"},          {lightBoxInterface, "indi/lightPanel"},
     };
     for (const auto& [bit, key] : kinds)
         if (interfaces & bit)

@@ -73,6 +73,7 @@ const QStringList& knownKeys()
             QStringLiteral("indi/sendSite"),
             QStringLiteral("indi/roof"),
             QStringLiteral("indi/dome"),
+            QStringLiteral("indi/lightPanel"),
             QStringLiteral("indi/watchdog"),
             QStringLiteral("indi/heartbeat"),
             QStringLiteral("indi/coolTo"),
@@ -325,6 +326,8 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("; a dome whose slit follows the telescope ([dome] below), instead of a roof"),
         QStringLiteral("dome=") + s.indi.dome,
         QStringLiteral("watchdog=") + s.indi.watchdog,
+        QStringLiteral("; the flat panel lit for flats with the roof closed (empty: none)"),
+        QStringLiteral("lightPanel=") + s.indi.lightPanel,
         QStringLiteral("; seconds without a heartbeat after which the watchdog parks and closes"),
         QStringLiteral("heartbeat=") + doubleText(s.indi.heartbeat),
         QStringLiteral("; degrees C: the camera's temperature while open (empty: the cooler is left alone),"),
@@ -494,7 +497,8 @@ void readIndi(IniReader& ini, ObservatorySettings& s)
           std::pair{"indi/camera", &s.indi.camera}, std::pair{"indi/filterWheel", &s.indi.filterWheel},
           std::pair{"indi/focuser", &s.indi.focuser}, std::pair{"indi/weather", &s.indi.weather},
           std::pair{"indi/autofocusCommand", &s.indi.autofocusCommand}, std::pair{"indi/roof", &s.indi.roof},
-          std::pair{"indi/dome", &s.indi.dome}, std::pair{"indi/watchdog", &s.indi.watchdog}}) {
+          std::pair{"indi/dome", &s.indi.dome}, std::pair{"indi/watchdog", &s.indi.watchdog},
+          std::pair{"indi/lightPanel", &s.indi.lightPanel}}) {
         if (ini.text(key, text))
             *target = text.trimmed();
     }
@@ -702,6 +706,7 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("indi/sendSite", boolText(settings.indi.sendSite));
     set("indi/roof", settings.indi.roof);
     set("indi/dome", settings.indi.dome);
+    set("indi/lightPanel", settings.indi.lightPanel);
     set("indi/watchdog", settings.indi.watchdog);
     set("indi/heartbeat", doubleText(settings.indi.heartbeat));
     set("indi/coolTo", optionalText(settings.indi.coolTo));
@@ -741,19 +746,6 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     if (ini.status() != QSettings::NoError)
         throw HostError(call, path, QStringLiteral("cannot write the file"));
     keepPrivate();
-}
-
-QString unguardedRoofWarning(const ObservatorySettings& settings)
-{
-    const bool dome = !settings.indi.dome.isEmpty();
-    if (settings.kind != HostKind::Indi || (settings.indi.roof.isEmpty() && !dome) ||
-        !settings.indi.watchdog.isEmpty())
-        return {};
-    return QStringLiteral(
-               "Warning: no watchdog guards the %1 \"%2\": should Kestrove crash or hang, it stays "
-               "open. Set [indi] watchdog in observatory.ini to an indi_watchdog device.")
-        .arg(dome ? QStringLiteral("dome") : QStringLiteral("roof"),
-             dome ? settings.indi.dome : settings.indi.roof);
 }
 
 QString observatoryIniPath(const QString& folder)

@@ -45,6 +45,8 @@ struct IndiSettings
     QString roof;
     // A dome that also turns its slit to the telescope ([dome]); empty: none. Not with a roof.
     QString dome;
+    // A flat panel lit for flats in the closed observatory ([calibration]); empty: none.
+    QString lightPanel;
     // What opens and closes the observatory: the roof, or the dome.
     const QString& enclosure() const { return roof.isEmpty() ? dome : roof; }
     // The indi_watchdog device, which parks and closes when the heartbeat stops; empty: none.

@@ -195,6 +195,7 @@ void IndiDevices::startCalibration()
     QList<CalibrationSet> sets;
     try {
         sets = nightCalibrationSets(*m_observations, m_settings, now.addDays(-1), now);
+        sets << nightFlatSets(*m_observations, m_settings, now.addDays(-1), now);
     } catch (const std::exception& e) {
         m_calibration = Calibration::Refused;
         m_calibrationRefusal = QString::fromUtf8(e.what());

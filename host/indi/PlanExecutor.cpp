@@ -201,6 +201,14 @@ void PlanExecutor::beginCalibration()
          QStringLiteral("%1 masters").arg(m_calibrationSets.size())});
     m_needs = cameraNeeds(settings.indi.camera);
     m_needs << Need{settings.indi.camera, QStringLiteral("CCD_FRAME_TYPE")};
+    for (const CalibrationSet& set : m_calibrationSets) {
+        if (set.setting.kind != imaging::MasterKind::Flat)
+            continue;
+        m_needs << Need{settings.indi.lightPanel, QStringLiteral("FLAT_LIGHT_CONTROL")};
+        if (!set.setting.filter.isEmpty() && !settings.indi.filterWheel.isEmpty())
+            m_needs << Need{settings.indi.filterWheel, QStringLiteral("FILTER_SLOT")}
+                    << Need{settings.indi.filterWheel, QStringLiteral("FILTER_NAME")};
+    }
     connectDevices();
 }
 

@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 
+#include <cmath>
 #include <map>
 #include <numeric>
 
@@ -18,7 +19,11 @@ namespace {
 class IndiCalibration : public testing::Test
 {
 protected:
-    static void SetUpTestSuite() { server = new IndiServer; }
+    static void SetUpTestSuite()
+    {
+        server = new IndiServer({"indi_simulator_telescope", "indi_simulator_ccd", "indi_simulator_wheel",
+                                 "indi_simulator_weather", "indi_simulator_lightpanel"});
+    }
     static void TearDownTestSuite()
     {
         delete server;
@@ -28,6 +33,12 @@ protected:
 };
 
 IndiServer* IndiCalibration::server = nullptr;
+
+// The simulator's sky for the night's frames: bright enough at 1 s to show its vignetting. Its flats
+// are as bright as a sky a tenth as many magnitudes: the panel's brightness is set through it.
+constexpr double kSkyGlow = 11;
+constexpr double kPanelGlow = 80;
+constexpr double kFlatLevel = 20000;
 
 } // namespace
 
@@ -142,4 +153,108 @@ TEST_F(IndiCalibration, TheNightsCloseMakesDarksMatchingEveryExposureUsed)
         "calibration at the close: %zu masters of %d frames in %.1f s\n", masters.size(),
         std::accumulate(made.begin(), made.end(), 0, [](int n, const auto& m) { return n + m.second; }),
         timeOf(calibrating).msecsTo(timeOf(done)) / 1000.0);
+}
+
+namespace {
+
+// The large-scale unevenness of a frame: the spread of its 32-pixel blocks' means against their mean.
+double unevenness(const imaging::FitsImage& image)
+{
+    std::vector<double> blocks;
+    for (int by = 0; by + 32 <= image.height; by += 32)
+        for (int bx = 0; bx + 32 <= image.width; bx += 32) {
+            double sum = 0;
+            for (int y = by; y < by + 32; ++y)
+                for (int x = bx; x < bx + 32; ++x)
+                    sum += image.pixels[static_cast<size_t>(y) * image.width + x];
+            blocks.push_back(sum / (32 * 32));
+        }
+    const double mean = std::accumulate(blocks.begin(), blocks.end(), 0.0) / blocks.size();
+    double variance = 0;
+    for (double b : blocks)
+        variance += (b - mean) * (b - mean);
+    return std::sqrt(variance / blocks.size()) / mean;
+}
+
+} // namespace
+
+// After the darks and bias the close lights the panel and takes flats of the night's filter and
+// binning, each exposure steered towards the level; the kept flats make a master flat that takes
+// the simulator's vignetting out of the night's frames. The panel is off at the end.
+TEST_F(IndiCalibration, PanelFlatsConvergeOnTheLevelAndTakeOutTheVignetting)
+{
+    // A bright sky, so that the night's frames show the vignetting the flats take out.
+    ASSERT_TRUE(server->set(QStringLiteral("CCD Simulator.SIMULATOR_SETTINGS.SIM_SKYGLOW=%1").arg(kSkyGlow)));
+    ASSERT_TRUE(server->waitFor(QStringLiteral("CCD Simulator.SIMULATOR_SETTINGS.SIM_SKYGLOW"),
+                                QString::number(kSkyGlow), 10));
+    IndiSurvey survey(*server, [](ObservatorySettings& s) {
+        s.safety.closeAtEnd = true;
+        s.calibration.enabled = true;
+        s.calibration.darks = 3;
+        s.calibration.bias = 2;
+        s.calibration.flatLevel = kFlatLevel;
+        s.indi.lightPanel = QStringLiteral("Light Panel Simulator");
+    });
+    // The simulator centres its vignetting on the frame: the night's frames take the whole chip.
+    survey.core->settings.cameraSubframeSNe = 1;
+    survey.core->SaveConfig();
+    ASSERT_TRUE(server->set(QStringLiteral("CCD Simulator.SCOPE_INFO.FOCAL_LENGTH;APERTURE=200;50")));
+    survey.onceLogged(QStringLiteral("\tcalibrate\tstart"), [] {
+        server->set(QStringLiteral("CCD Simulator.SIMULATOR_SETTINGS.SIM_SKYGLOW=%1").arg(kPanelGlow));
+    });
+    ASSERT_TRUE(
+        server->set(QStringLiteral("Telescope Simulator.TELESCOPE_PARK_POSITION.PARK_HA;PARK_DEC=0.3;79.5")));
+    survey.run(1);
+    const QString log = survey.acquisitionLog();
+    ASSERT_TRUE(log.contains(QStringLiteral("\tcalibrate\tdone"))) << qPrintable(log);
+
+    // Each flat's level, in the order taken, and whether it was kept.
+    std::vector<std::pair<double, bool>> flats;
+    for (const QString& line : log.split(QStringLiteral("\r\n"))) {
+        const QStringList f = line.split(u'\t');
+        if (f.size() >= 5 && f[1] == QStringLiteral("flat"))
+            flats.emplace_back(f[3].section(u' ', 2, 2).toDouble(), f[4] == QStringLiteral("kept"));
+    }
+    ASSERT_FALSE(flats.empty()) << qPrintable(log);
+    int kept = 0;
+    for (const auto& [level, keep] : flats)
+        if (keep) {
+            ++kept;
+            EXPECT_NEAR(level, kFlatLevel, kFlatLevel * indi::kFlatTolerance);
+        }
+    EXPECT_EQ(kept, 3) << qPrintable(log);
+
+    database::ObservationDb db(database::observationsPath(survey.host->settings().logDir),
+                               database::ObservationDb::Access::Read);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const auto flat =
+        db.newestMaster({imaging::MasterKind::Flat, 0, 2, std::nullopt, QStringLiteral("Green")},
+                        now.addSecs(-600), now.addSecs(60));
+    ASSERT_TRUE(flat) << qPrintable(log);
+    EXPECT_EQ(flat->frames, 3);
+    const auto bias = db.newestMaster({imaging::MasterKind::Bias, 0, 2, std::nullopt, {}}, now.addSecs(-600),
+                                      now.addSecs(60));
+    ASSERT_TRUE(bias);
+    EXPECT_EQ(server->get(QStringLiteral("Light Panel Simulator.FLAT_LIGHT_CONTROL.FLAT_LIGHT_OFF")),
+              QStringLiteral("On"));
+
+    // The night's frames, calibrated with the bias and the new flat: the vignetting is gone.
+    const imaging::FitsImage biasImage = imaging::readFitsImage(bias->path);
+    const imaging::FitsImage flatImage = imaging::readFitsImage(flat->path);
+    for (const QString& path : survey.images()) {
+        if (path.endsWith(QStringLiteral("-cal.fits")))
+            continue;
+        const imaging::FitsImage raw = imaging::readFitsImage(path);
+        const imaging::FitsImage calibrated = imaging::calibratedImage(raw, &biasImage, &flatImage);
+        const imaging::FitsImage lessBias = imaging::calibratedImage(raw, &biasImage, nullptr);
+        const double before = unevenness(lessBias);
+        const double after = unevenness(calibrated);
+        std::printf("flatness: %.4f raw, %.4f calibrated: %.1f times flatter\n", before, after,
+                    before / after);
+        EXPECT_GT(before / after, 3.0) << qPrintable(path);
+    }
+    std::printf("flats: %zu taken, %d kept; levels", flats.size(), kept);
+    for (const auto& [level, keep] : flats)
+        std::printf(" %.0f%s", level, keep ? "" : "*");
+    std::printf(" (target %.0f, * not kept)\n", kFlatLevel);
 }
