@@ -1,4 +1,5 @@
 #include "database/ObservationDb.h"
+#include "host/indi/steps/CalibrationStep.h"
 #include "imaging/FitsFile.h"
 #include "imaging/MasterFrame.h"
 #include "indi/IndiSurvey.h"
@@ -187,6 +188,10 @@ TEST_F(IndiCalibration, PanelFlatsConvergeOnTheLevelAndTakeOutTheVignetting)
     ASSERT_TRUE(server->set(QStringLiteral("CCD Simulator.SIMULATOR_SETTINGS.SIM_SKYGLOW=%1").arg(kSkyGlow)));
     ASSERT_TRUE(server->waitFor(QStringLiteral("CCD Simulator.SIMULATOR_SETTINGS.SIM_SKYGLOW"),
                                 QString::number(kSkyGlow), 10));
+    // The last case's close parked the mount, which then takes no sync.
+    ASSERT_TRUE(server->set(QStringLiteral("Telescope Simulator.TELESCOPE_PARK.UNPARK=On")));
+    ASSERT_TRUE(server->waitFor(QStringLiteral("Telescope Simulator.TELESCOPE_PARK.UNPARK"),
+                                QStringLiteral("On"), 10));
     IndiSurvey survey(*server, [](ObservatorySettings& s) {
         s.safety.closeAtEnd = true;
         s.calibration.enabled = true;
