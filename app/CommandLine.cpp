@@ -100,12 +100,24 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
             if (!noValue())
                 return std::nullopt;
             result.close = true;
+        } else if (option == QLatin1String("--calibrate")) {
+            if (!takeValue())
+                return std::nullopt;
+            if (value != QLatin1String("darks") && value != QLatin1String("flats")) {
+                error = QStringLiteral("--calibrate takes darks or flats, not \"%1\"").arg(value);
+                return std::nullopt;
+            }
+            // Darks and panel flats are taken with the roof shut and the mount parked: the night's
+            // close takes them.
+            result.close = true;
+            result.calibrate = value;
         } else if (option == QLatin1String("--start")) {
             if (!noValue())
                 return std::nullopt;
             result.start = true;
         } else if (option == QLatin1String("--passes")) {
-            const auto passes = takeNumber(1, std::numeric_limits<int>::max(), true, "a whole number above 0");
+            const auto passes =
+                takeNumber(1, std::numeric_limits<int>::max(), true, "a whole number above 0");
             if (!passes)
                 return std::nullopt;
             result.limits.passes = static_cast<int>(*passes);
@@ -185,8 +197,8 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
         error = QStringLiteral("--preview and --report cannot be combined");
     else if (result.close &&
              (night || result.start || result.limits.passes > 0 || result.limits.untilUtc.isValid()))
-        error = QStringLiteral(
-            "--close closes the observatory and ends; it takes --folder and --observatory only");
+        error = QStringLiteral("--close and --calibrate close the observatory and end; they take --folder "
+                               "and --observatory only");
     else if (night && (result.start || result.limits.passes > 0 || result.limits.untilUtc.isValid()))
         error =
             QStringLiteral("--start, --passes and --until belong to a survey, not to --preview or --report");
@@ -219,7 +231,7 @@ QString helpText()
         // One line each, as help2man reads them into the manual page's synopsis.
         "Usage: kestrove [--folder DIR] [--observatory DIR] [--headless] [--start] [--passes N] "
         "[--until INSTANT] [--web PORT]\n"
-        "  or:  kestrove --close [--folder DIR] [--observatory DIR]\n"
+        "  or:  kestrove --close | --calibrate darks|flats [--folder DIR] [--observatory DIR]\n"
         "  or:  kestrove --preview [--night YYYY-MM-DD | --from INSTANT --to INSTANT] [--out DIR] "
         "[--nights N [--clear-fraction F --seed S]] [--compare-policies] [--folder DIR] [--observatory DIR]\n"
         "  or:  kestrove --report [--night YYYY-MM-DD] [--out DIR] [--folder DIR] [--observatory DIR]\n"
@@ -235,6 +247,8 @@ QString helpText()
         "  --until INSTANT       stop when the observatory's clock reaches an ISO 8601 UTC instant\n"
         "  --web PORT            serve the survey's web page and JSON on PORT ([web] in observatory.ini)\n"
         "  --close               park the mount, close the roof and warm the camera now, then end\n"
+        "  --calibrate darks|flats  the same, taking the night's darks and bias, and flats on the\n"
+        "                        [indi] lightPanel, before the camera warms\n"
         "  --preview             preview a night in virtual time; print its summary, write its files\n"
         "  --report              report what a night did, from history.csv\n"
         "  --night YYYY-MM-DD    with --preview or --report: the night that begins that evening\n"

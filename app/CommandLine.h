@@ -31,7 +31,10 @@ struct CommandLine
     bool help = false;            // --help: print the options and exit
     bool version = false;         // --version: print the version and exit
     bool close = false;           // --close: park, close and warm the observatory at once, then end
-    int webPort = 0;              // --web PORT: serve the web page on that port; 0: as observatory.ini says
+    // --calibrate darks or flats: the close, with what the night's frames still lack of darks, bias
+    // and (on a panel) flats; empty: not asked.
+    QString calibrate;
+    int webPort = 0; // --web PORT: serve the web page on that port; 0: as observatory.ini says
 };
 
 // Parses the arguments after the program name; on a bad argument returns nothing and sets `error`.

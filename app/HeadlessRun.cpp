@@ -256,7 +256,18 @@ int runHeadless(const CommandLine& commandLine)
                 view.showMessage(QStringLiteral("This observatory has nothing to close."));
                 return 1;
             }
-            core.closeObservatory();
+            const ObservatorySettings* settings = host->observatorySettings();
+            const bool calibrate = !commandLine.calibrate.isEmpty();
+            if (calibrate && (!settings || !settings->calibration.enabled))
+                view.showMessage(
+                    QStringLiteral("[calibration] enabled is false in observatory.ini: no %1 are taken.")
+                        .arg(commandLine.calibrate));
+            else if (commandLine.calibrate == QLatin1String("flats") && settings &&
+                     settings->indi.lightPanel.isEmpty())
+                view.showMessage(
+                    QStringLiteral("[indi] lightPanel is empty in observatory.ini: no flats are taken."));
+            core.closeObservatory(calibrate ? commandLine.calibrate + QStringLiteral(" asked for")
+                                            : QStringLiteral("closed by the observer"));
             const QString fault = host->observatoryControl()->fault();
             if (!fault.isEmpty())
                 view.showMessage(QStringLiteral("The observatory did not close: ") + fault);

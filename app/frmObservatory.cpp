@@ -90,6 +90,7 @@ const QMap<QString, QString>& sectionTitles()
         {QStringLiteral("focus"), QStringLiteral("Autofocus (INDI)")},
         {QStringLiteral("grading"), QStringLiteral("Frame grading (INDI)")},
         {QStringLiteral("dome"), QStringLiteral("Dome (INDI)")},
+        {QStringLiteral("calibration"), QStringLiteral("Calibration (INDI)")},
     };
     return titles;
 }

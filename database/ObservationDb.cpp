@@ -10,6 +10,7 @@
 #include <QVariant>
 
 #include <atomic>
+#include <cmath>
 
 namespace kestrove::database {
 
@@ -79,8 +80,21 @@ const std::vector<std::vector<const char*>> kMigrations = {
         " reference REAL)",
         "CREATE INDEX lightcurve_stars_by_point ON lightcurve_stars (point_id)",
     },
+    {
+        "CREATE TABLE masters ("
+        " id INTEGER PRIMARY KEY,"
+        " kind TEXT NOT NULL CHECK (kind IN ('bias', 'dark', 'flat')),"
+        " exposure REAL NOT NULL,"
+        " binning INTEGER NOT NULL,"
+        " temperature REAL,"
+        " filter TEXT NOT NULL,"
+        " utc TEXT NOT NULL,"
+        " frames INTEGER NOT NULL,"
+        " path TEXT NOT NULL)",
+        "CREATE INDEX masters_by_setting ON masters (kind, binning, filter, utc)",
+    },
 };
-static_assert(ObservationDb::schemaVersion == 3, "one migration step per version");
+static_assert(ObservationDb::schemaVersion == 4, "one migration step per version");
 
 const QString kFrameColumns = QStringLiteral(
     "id, plan_id, target, kind, utc, filter, exposure, binning, path, stars, hfr, background, noise, grade, "

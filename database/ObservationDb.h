@@ -1,6 +1,7 @@
 #pragma once
 
 #include "imaging/FrameGrade.h"
+#include "imaging/MasterFrame.h"
 
 #include <QDateTime>
 #include <QString>
@@ -62,6 +63,16 @@ struct InstrumentalMagnitude
     bool operator==(const InstrumentalMagnitude&) const = default;
 };
 
+// A master calibration frame in the calibration library.
+struct MasterRecord
+{
+    qint64 id = 0; // given when recorded
+    imaging::MasterSetting setting;
+    QDateTime utc;  // when it was made
+    int frames = 0; // how many were combined
+    QString path;
+};
+
 // One frame's point of a target's lightcurve: the target's and check star's magnitudes against the
 // comparison ensemble.
 struct LightcurvePoint
@@ -92,7 +103,7 @@ class ObservationDb
 {
 public:
     // The schema's version, kept in PRAGMA user_version; older files are brought up to it.
-    static constexpr int schemaVersion = 3;
+    static constexpr int schemaVersion = 4;
 
     enum class Access
     {
@@ -135,6 +146,15 @@ public:
 
     // Reads each point's stars' instrumental magnitudes into it.
     void instrumentalMagnitudes(std::vector<LightcurvePoint>& points) const;
+    qint64 addMaster(const MasterRecord& master);
+    // The newest master made from `notBeforeUtc` to `notAfterUtc` for frames of the setting: a dark
+    // of the exposure, a bias, a flat of the filter; each of the binning and, within a degree, the
+    // set temperature.
+    std::optional<MasterRecord> newestMaster(const imaging::MasterSetting& wanted,
+                                             const QDateTime& notBeforeUtc,
+                                             const QDateTime& notAfterUtc) const;
+    // Masters made from `fromUtc` up to but not including `toUtc`, oldest first.
+    std::vector<MasterRecord> masters(const QDateTime& fromUtc, const QDateTime& toUtc) const;
 
 private:
     void addInstrumentalMagnitudes(qint64 pointId, const std::vector<InstrumentalMagnitude>& stars);

@@ -29,6 +29,8 @@ QString verbOf(Motion motion)
         return QStringLiteral("unpark");
     case Motion::CoolCamera:
         return QStringLiteral("cool");
+    case Motion::Calibrate:
+        return QStringLiteral("calibrate");
     }
     return {};
 }
@@ -48,6 +50,8 @@ QString doingText(Motion motion)
         return QStringLiteral("unparking the mount");
     case Motion::CoolCamera:
         return QStringLiteral("cooling the camera");
+    case Motion::Calibrate:
+        return QStringLiteral("taking calibration frames");
     }
     return {};
 }
@@ -74,6 +78,8 @@ QString motionDoneText(Motion motion)
         return QStringLiteral("Mount unparked");
     case Motion::CoolCamera:
         return QStringLiteral("Camera cooled");
+    case Motion::Calibrate:
+        return QStringLiteral("Calibration frames taken");
     }
     return {};
 }
@@ -92,6 +98,10 @@ ObservatoryControl::Limit ObservatoryControl::limitOf(Motion motion)
         return {900, 0, false};
     case Motion::WarmCamera:
         return {60, 0, false};
+    case Motion::Calibrate:
+        // Each frame has its own time limit; this only bounds a night's worth of them. A failed
+        // calibration leaves the observatory closed all the same.
+        return {6 * 3600, 0, false};
     }
     return {60, 0, false};
 }
@@ -122,8 +132,9 @@ void ObservatoryControl::runEnded()
     if (!m_safety.closeAtEnd)
         return;
     if (busy() && m_state == ObservatoryState::Closing) {
-        if (m_devices.has(Motion::WarmCamera) && !m_sequence.contains(Motion::WarmCamera))
-            m_sequence << Motion::WarmCamera;
+        for (Motion motion : {Motion::Calibrate, Motion::WarmCamera})
+            if (m_devices.has(motion) && !m_sequence.contains(motion))
+                m_sequence << motion;
         return;
     }
     startClosing(QStringLiteral("run ended"), true);
@@ -229,9 +240,10 @@ void ObservatoryControl::startClosing(const QString& why, bool warm)
     m_state = ObservatoryState::Closing;
     m_closeWhy = why;
     m_sequence.clear();
-    // The mount first: a roof closing on an unparked telescope is the accident to avoid.
-    for (Motion motion : {Motion::ParkMount, Motion::CloseRoof, Motion::WarmCamera})
-        if (m_devices.has(motion) && (warm || motion != Motion::WarmCamera))
+    // The mount first: a roof closing on an unparked telescope is the accident to avoid. The night's
+    // close calibrates in the dark, before the camera warms.
+    for (Motion motion : {Motion::ParkMount, Motion::CloseRoof, Motion::Calibrate, Motion::WarmCamera})
+        if (m_devices.has(motion) && (warm || (motion != Motion::WarmCamera && motion != Motion::Calibrate)))
             m_sequence << motion;
     m_commanded = false;
     m_tries = 0;
@@ -256,6 +268,8 @@ void ObservatoryControl::advance()
             m_devices.command(motion);
         }
         const MotionProgress progress = m_devices.progress(motion);
+        for (const QString& event : m_devices.takeEvents())
+            tell(event);
         if (progress.state == MotionProgress::State::Done) {
             m_devices.log({QStringLiteral("done"), motionDoneText(motion)});
             m_sequence.removeFirst();

@@ -24,7 +24,8 @@ enum class Motion
     WarmCamera,
     OpenRoof,
     UnparkMount,
-    CoolCamera
+    CoolCamera,
+    Calibrate // darks and bias with the roof shut and the camera still cold
 };
 
 // How a commanded motion stands, as read back from the device.
@@ -67,6 +68,9 @@ public:
     // parked"): another program, the watchdog or the observer by hand. Empty while they read open or
     // cannot be read.
     virtual QString shutFromOutside() { return {}; }
+    // What a motion under way has done since last asked ("Master dark 60 s bin 2 ..."), for the
+    // survey log.
+    virtual QStringList takeEvents() { return {}; }
 };
 
 // The observatory's state as the controller keeps it.
@@ -80,7 +84,8 @@ enum class ObservatoryState
 
 // Opens, closes and parks the observatory: one policy for every host. While a survey runs it opens
 // when it is dark and the weather has been safe long enough, and closes (mount parked first, then
-// the roof) when the weather stays unsafe, at dawn and when the run ends. Each motion is commanded
+// the roof) when the weather stays unsafe, at dawn and when the run ends; the night's close takes
+// the calibration frames before the camera warms. Each motion is commanded
 // once and watched with a time limit and bounded retries. The host calls update() about once a
 // second of its clock, and reports unsafe weather to the survey while the observatory is not open.
 class ObservatoryControl

@@ -219,4 +219,46 @@ void writeFitsImage(const QString& path, const FitsImage& image, const QList<Hea
     writeCards(f, cards, path);
 }
 
+void writeFitsImageLike(const QString& path, const FitsImage& image, const QString& headerFrom,
+                        const QList<HeaderCard>& cards)
+{
+    fitsfile* in = nullptr;
+    int status = 0;
+    if (fits_open_diskfile(&in, QFile::encodeName(headerFrom).constData(), READONLY, &status))
+        throw ImagingError(QStringLiteral("cannot open %1: %2").arg(headerFrom, fitsMessage(status)));
+    FitsPtr source(in);
+    int count = 0;
+    fits_get_hdrspace(in, &count, nullptr, &status);
+    QList<QByteArray> records;
+    for (int i = 1; i <= count && !status; ++i) {
+        char card[FLEN_CARD] = {};
+        if (fits_read_record(in, i, card, &status))
+            break;
+        const QByteArray record(card);
+        const QByteArray key = record.left(8).trimmed();
+        // The new data's own structure and scaling, and a checksum that would no longer hold.
+        static const QList<QByteArray> own{"SIMPLE", "BITPIX",   "EXTEND",  "BZERO",
+                                           "BSCALE", "CHECKSUM", "DATASUM", "END"};
+        if (own.contains(key) || key.startsWith("NAXIS"))
+            continue;
+        records << record;
+    }
+    if (status)
+        throw ImagingError(
+            QStringLiteral("cannot read the header of %1: %2").arg(headerFrom, fitsMessage(status)));
+    writeFitsImage(path, image);
+    fitsfile* out = nullptr;
+    if (fits_open_diskfile(&out, QFile::encodeName(path).constData(), READWRITE, &status))
+        throw ImagingError(QStringLiteral("cannot open %1: %2").arg(path, fitsMessage(status)));
+    FitsPtr target(out);
+    for (const QByteArray& record : records)
+        fits_write_record(out, record.constData(), &status);
+    if (status)
+        throw ImagingError(
+            QStringLiteral("cannot write the header of %1: %2").arg(path, fitsMessage(status)));
+    writeCards(out, cards, path);
+    if (fits_close_file(target.release(), &status))
+        throw ImagingError(QStringLiteral("cannot close %1: %2").arg(path, fitsMessage(status)));
+}
+
 } // namespace kestrove::imaging

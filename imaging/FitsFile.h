@@ -53,4 +53,9 @@ QString headerValue(const QList<QPair<QString, QString>>& header, const QString&
 // Writes a 32-bit float image (for tests and the focus frames kept for inspection).
 void writeFitsImage(const QString& path, const FitsImage& image, const QList<HeaderCard>& cards = {});
 
+// Writes a 32-bit float image with the header of the FITS file `headerFrom` (its own structure and
+// scaling cards aside), then the cards: a frame processed from a camera's keeps what it said.
+void writeFitsImageLike(const QString& path, const FitsImage& image, const QString& headerFrom,
+                        const QList<HeaderCard>& cards);
+
 } // namespace kestrove::imaging

@@ -4,7 +4,11 @@
 #include "text/NumberText.h"
 #include "text/ValueText.h"
 
+#include "imaging/MasterFrame.h"
+
 #include <QFileInfo>
+
+#include <algorithm>
 
 namespace kestrove {
 
@@ -27,6 +31,57 @@ std::vector<database::LightcurvePoint> recordedLightcurve(const QString& logDir,
     std::vector<database::LightcurvePoint> points = db.lightcurvePoints(fromUtc, toUtc);
     db.instrumentalMagnitudes(points);
     return points;
+}
+
+std::vector<database::MasterRecord> recordedMasters(const QString& logDir, const QDateTime& fromUtc,
+                                                    const QDateTime& toUtc)
+{
+    const QString path = database::observationsPath(logDir);
+    if (!QFileInfo(path).isFile())
+        return {};
+    return database::ObservationDb(path, database::ObservationDb::Access::Read).masters(fromUtc, toUtc);
+}
+
+QList<QPair<QString, int>> mastersUsed(const std::vector<database::FrameRecord>& frames)
+{
+    QList<QPair<QString, int>> used;
+    for (const database::FrameRecord& f : frames) {
+        const QString calibrated = imaging::calibratedPath(f.path);
+        if (f.path.isEmpty() || !QFileInfo(calibrated).isFile())
+            continue;
+        QList<QPair<QString, QString>> header;
+        try {
+            header = imaging::readFitsHeader(calibrated);
+        } catch (const std::exception&) {
+            continue;
+        }
+        for (const char* keyword : {"DARKFILE", "BIASFILE", "FLATFILE"}) {
+            const QString name = imaging::headerValue(header, QString::fromLatin1(keyword));
+            if (name.isEmpty())
+                continue;
+            const auto it =
+                std::find_if(used.begin(), used.end(), [&](const auto& u) { return u.first == name; });
+            if (it == used.end())
+                used.append({name, 1});
+            else
+                ++it->second;
+        }
+    }
+    return used;
+}
+
+QString masterLine(const database::MasterRecord& master)
+{
+    const imaging::MasterSetting& s = master.setting;
+    QString text = imaging::masterKindText(s.kind);
+    if (s.kind != imaging::MasterKind::Bias)
+        text += QStringLiteral(" %1 s").arg(doubleText(s.exposure));
+    text += QStringLiteral(" bin %1").arg(s.binning);
+    if (!s.filter.isEmpty())
+        text += u' ' + s.filter;
+    if (s.temperature)
+        text += QStringLiteral(" at %1 C").arg(doubleText(*s.temperature));
+    return text + QStringLiteral(", %1 frames").arg(master.frames);
 }
 
 QString frameLine(const database::FrameRecord& frame, const QTimeZone& zone)

@@ -21,6 +21,17 @@ std::vector<database::FrameRecord> recordedFrames(const QString& logDir, const Q
 std::vector<database::LightcurvePoint> recordedLightcurve(const QString& logDir, const QDateTime& fromUtc,
                                                           const QDateTime& toUtc);
 
+// The masters made from `fromUtc` up to `toUtc`, as recordedFrames reads them.
+std::vector<database::MasterRecord> recordedMasters(const QString& logDir, const QDateTime& fromUtc,
+                                                    const QDateTime& toUtc);
+
+// The masters the frames' calibrated copies ("-cal.fits") name, by file name, with how many frames
+// each calibrated, in the order first used. A frame without a readable copy counts for none.
+QList<QPair<QString, int>> mastersUsed(const std::vector<database::FrameRecord>& frames);
+
+// "dark 60 s bin 2 at -10 C, 10 frames", "flat 2.5 s bin 2 Green, 10 frames".
+QString masterLine(const database::MasterRecord& master);
+
 // "M51 L 60 s at 23:41: 212 stars, HFR 2.14 px, background 812, accepted", or "..., rejected: 3
 // stars where 80 expected"; the time in the zone given.
 QString frameLine(const database::FrameRecord& frame, const QTimeZone& zone);

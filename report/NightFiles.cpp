@@ -230,6 +230,10 @@ QString nightSummary(const NightReport& report)
         if (rejected > shown)
             lines << QStringLiteral("Rejected: %1 more in frames.csv").arg(rejected - shown);
     }
+    for (const database::MasterRecord& m : report.masters)
+        lines << QStringLiteral("Master made: %1: %2").arg(masterLine(m), QFileInfo(m.path).fileName());
+    for (const auto& [name, frames] : report.mastersUsed)
+        lines << QStringLiteral("Master used: %1 by %2 frames").arg(name).arg(frames);
     for (const QString& message : report.messages)
         lines << QStringLiteral("Message: ") + message;
     return lines.join(u'\n') + u'\n';

@@ -57,6 +57,10 @@ struct NightReport
     std::vector<database::LightcurvePoint> lightcurve;
     // Every point of the night's lightcurve targets up to the night's end, the night's as above.
     std::vector<database::LightcurvePoint> lightcurveAll;
+    // The masters made that night, and the masters the night's frames were calibrated with: each
+    // file's name and how many frames it calibrated.
+    std::vector<database::MasterRecord> masters;
+    QList<QPair<QString, int>> mastersUsed;
     QString aavsoCode;
     // The policy the preview chose by, the shares it kept, and the time each kind took against the
     // time of the passes it had a target in.

@@ -332,6 +332,8 @@ NightReport observedNight(const ResolvedObservatory& observatory, const QDate& n
             report.lightcurveAll.insert(report.lightcurveAll.end(), report.lightcurve.begin(),
                                         report.lightcurve.end());
         }
+        report.masters = recordedMasters(observatory.settings.logDir, noon, nextNoon);
+        report.mastersUsed = mastersUsed(report.frames);
     } catch (const database::DatabaseError& error) {
         report.messages << error.message();
     }

@@ -24,6 +24,7 @@ constexpr unsigned focuserInterface = 1u << 3;
 constexpr unsigned filterInterface = 1u << 4;
 constexpr unsigned domeInterface = 1u << 5;
 constexpr unsigned weatherInterface = 1u << 7;
+constexpr unsigned lightBoxInterface = 1u << 10;
 constexpr unsigned auxInterface = 1u << 15;
 
 QString boolText(bool v)
@@ -132,6 +133,7 @@ const QList<ObservatoryField>& observatoryFields()
         {QStringLiteral("indi/roof"), QStringLiteral("Roof or dome"), {}, K::Device},
         {QStringLiteral("indi/dome"), QStringLiteral("Dome following the telescope"), {}, K::Device},
         {QStringLiteral("indi/watchdog"), QStringLiteral("Watchdog"), {}, K::Device},
+        {QStringLiteral("indi/lightPanel"), QStringLiteral("Flat panel"), {}, K::Device},
         {QStringLiteral("indi/autofocusCommand"), QStringLiteral("Autofocus command"), {}, K::Text},
         {QStringLiteral("indi/connectTimeout"), QStringLiteral("Connect timeout"), sec, K::Number, 0.1, 3600},
         {QStringLiteral("indi/slewMargin"), QStringLiteral("Slew margin"), sec, K::Number, 0, 86400},
@@ -190,6 +192,18 @@ const QList<ObservatoryField>& observatoryFields()
         {QStringLiteral("dome/rotationRate"), QStringLiteral("Rotation rate"), QStringLiteral("degrees/s"),
          K::Number, 0.01, 360},
         {QStringLiteral("dome/slaving"), QStringLiteral("Slaving"), {}, K::Slaving},
+        {QStringLiteral("calibration/enabled"), QStringLiteral("Calibrate"), {}, K::Boolean},
+        {QStringLiteral("calibration/darks"), QStringLiteral("Darks"), QStringLiteral("per exposure"),
+         K::Integer, 1, 1000},
+        {QStringLiteral("calibration/bias"), QStringLiteral("Bias frames"), {}, K::Integer, 0, 1000},
+        {QStringLiteral("calibration/flatLevel"), QStringLiteral("Flat level"), QStringLiteral("ADU"),
+         K::Number, 1, 1e7},
+        {QStringLiteral("calibration/flatExposureMin"), QStringLiteral("Shortest flat"), sec, K::Number,
+         0.001, 3600},
+        {QStringLiteral("calibration/flatExposureMax"), QStringLiteral("Longest flat"), sec, K::Number, 0.001,
+         3600},
+        {QStringLiteral("calibration/maxAgeDays"), QStringLiteral("Oldest master"), QStringLiteral("days"),
+         K::Number, 0.01, 3650},
     };
     return fields;
 }
@@ -290,6 +304,11 @@ QString combinedProblem(const QMap<QString, QString>& values)
         return QStringLiteral("Dome radius: the mount's offset and the declination axis reach %1 m from the "
                               "centre, past the dome's wall")
             .arg(doubleText(reach));
+    const QString shortest = values.value(QStringLiteral("calibration/flatExposureMin")).trimmed();
+    const QString longest = values.value(QStringLiteral("calibration/flatExposureMax")).trimmed();
+    if (parseNumber(longest).value_or(1e9) < parseNumber(shortest).value_or(0))
+        return QStringLiteral("Longest flat: %1 s is shorter than the shortest flat, %2 s")
+            .arg(longest, shortest);
     return {};
 }
 
@@ -373,8 +392,11 @@ QMap<QString, QString> observatoryValues(const ObservatorySettings& s, const QSt
         {QStringLiteral("grading/cloudPause"), doubleText(s.grading.cloudPause)},
         {QStringLiteral("grading/testExposure"), doubleText(s.grading.testExposure)},
         {QStringLiteral("indi/dome"), s.indi.dome},
+        {QStringLiteral("indi/lightPanel"), s.indi.lightPanel},
     };
     for (const auto& [key, value] : domeValues(s.dome))
+        values.insert(key, value);
+    for (const auto& [key, value] : calibrationValues(s.calibration))
         values.insert(key, value);
     return values;
 }
@@ -386,7 +408,7 @@ QStringList deviceKeysFor(unsigned interfaces, const QString& driver)
         {telescopeInterface, "indi/mount"},    {ccdInterface, "indi/camera"},
         {filterInterface, "indi/filterWheel"}, {focuserInterface, "indi/focuser"},
         {weatherInterface, "indi/weather"},    {domeInterface, "indi/roof"},
-        {domeInterface, "indi/dome"},
+        {domeInterface, "indi/dome"},          {lightBoxInterface, "indi/lightPanel"},
     };
     for (const auto& [bit, key] : kinds)
         if (interfaces & bit)

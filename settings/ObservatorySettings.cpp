@@ -73,6 +73,7 @@ const QStringList& knownKeys()
             QStringLiteral("indi/sendSite"),
             QStringLiteral("indi/roof"),
             QStringLiteral("indi/dome"),
+            QStringLiteral("indi/lightPanel"),
             QStringLiteral("indi/watchdog"),
             QStringLiteral("indi/heartbeat"),
             QStringLiteral("indi/coolTo"),
@@ -110,7 +111,7 @@ const QStringList& knownKeys()
             QStringLiteral("selection/shares"),
             QStringLiteral("report/aavsoCode"),
         } +
-        gradingKeys() + domeKeys();
+        gradingKeys() + domeKeys() + calibrationKeys();
     return keys;
 }
 
@@ -326,6 +327,8 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("; a dome whose slit follows the telescope ([dome] below), instead of a roof"),
         QStringLiteral("dome=") + s.indi.dome,
         QStringLiteral("watchdog=") + s.indi.watchdog,
+        QStringLiteral("; the flat panel lit for flats with the roof closed (empty: none)"),
+        QStringLiteral("lightPanel=") + s.indi.lightPanel,
         QStringLiteral("; seconds without a heartbeat after which the watchdog parks and closes"),
         QStringLiteral("heartbeat=") + doubleText(s.indi.heartbeat),
         QStringLiteral("; degrees C: the camera's temperature while open (empty: the cooler is left alone),"),
@@ -380,6 +383,7 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
     lines << reportFileLines(s.aavsoCode);
     lines << gradingFileLines(s.grading);
     lines << domeFileLines(s.dome);
+    lines << calibrationFileLines(s.calibration);
     // Kestrove's own file, edited with Linux tools: LF line ends (the reader takes CR LF as well).
     QByteArray bytes;
     for (const QString& line : lines)
@@ -496,7 +500,8 @@ void readIndi(IniReader& ini, ObservatorySettings& s)
           std::pair{"indi/camera", &s.indi.camera}, std::pair{"indi/filterWheel", &s.indi.filterWheel},
           std::pair{"indi/focuser", &s.indi.focuser}, std::pair{"indi/weather", &s.indi.weather},
           std::pair{"indi/autofocusCommand", &s.indi.autofocusCommand}, std::pair{"indi/roof", &s.indi.roof},
-          std::pair{"indi/dome", &s.indi.dome}, std::pair{"indi/watchdog", &s.indi.watchdog}}) {
+          std::pair{"indi/dome", &s.indi.dome}, std::pair{"indi/watchdog", &s.indi.watchdog},
+          std::pair{"indi/lightPanel", &s.indi.lightPanel}}) {
         if (ini.text(key, text))
             *target = text.trimmed();
     }
@@ -579,21 +584,6 @@ void readSelection(IniReader& ini, ObservatorySettings& s)
 
 } // namespace
 
-QString policyText(SelectionPolicy policy)
-{
-    return policy == SelectionPolicy::Balanced ? QStringLiteral("balanced") : QStringLiteral("specified");
-}
-
-std::optional<SelectionPolicy> parsePolicy(const QString& text)
-{
-    const QString policy = text.trimmed().toLower();
-    if (policy == QStringLiteral("specified") || policy.isEmpty())
-        return SelectionPolicy::Specified;
-    if (policy == QStringLiteral("balanced"))
-        return SelectionPolicy::Balanced;
-    return std::nullopt;
-}
-
 ObservatorySettings observatoryDefaults(const QString& folder)
 {
     const QString abs = QDir::cleanPath(QDir(folder).absolutePath());
@@ -644,6 +634,7 @@ ObservatorySettings readObservatorySettings(const QString& folder)
     ini.text("report/aavsoCode", s.aavsoCode);
     readGrading(ini, s.grading);
     readDome(ini, s.dome);
+    readCalibration(ini, s.calibration);
     return s;
 }
 
@@ -705,6 +696,7 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("indi/sendSite", boolText(settings.indi.sendSite));
     set("indi/roof", settings.indi.roof);
     set("indi/dome", settings.indi.dome);
+    set("indi/lightPanel", settings.indi.lightPanel);
     set("indi/watchdog", settings.indi.watchdog);
     set("indi/heartbeat", doubleText(settings.indi.heartbeat));
     set("indi/coolTo", optionalText(settings.indi.coolTo));
@@ -738,6 +730,8 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("selection/shares", sharesText(settings.selection.shares));
     set("report/aavsoCode", settings.aavsoCode);
     for (const auto& [key, value] : domeValues(settings.dome))
+        ini.setValue(key, value);
+    for (const auto& [key, value] : calibrationValues(settings.calibration))
         ini.setValue(key, value);
     ini.sync();
     if (ini.status() != QSettings::NoError)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/CalibrationSettings.h"
 #include "settings/DomeSettings.h"
 #include "settings/GradingSettings.h"
 
@@ -44,6 +45,8 @@ struct IndiSettings
     QString roof;
     // A dome that also turns its slit to the telescope ([dome]); empty: none. Not with a roof.
     QString dome;
+    // A flat panel lit for flats in the closed observatory ([calibration]); empty: none.
+    QString lightPanel;
     // What opens and closes the observatory: the roof, or the dome.
     const QString& enclosure() const { return roof.isEmpty() ? dome : roof; }
     // The indi_watchdog device, which parks and closes when the heartbeat stops; empty: none.
@@ -183,6 +186,8 @@ struct ObservatorySettings
     SelectionSettings selection;
     // [dome]
     DomeSettings dome;
+    // [calibration]
+    CalibrationSettings calibration;
     // [report] aavsoCode: the observer code the night's AAVSO file is made out to; empty: none yet.
     QString aavsoCode;
     // [roof] and [mount] parkSeconds: how long the simulated roof and mount park take.

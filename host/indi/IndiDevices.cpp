@@ -2,6 +2,7 @@
 
 #include "host/AcquisitionLog.h"
 #include "host/indi/PlanExecutor.h"
+#include "sky/Clock.h"
 
 #include <cmath>
 
@@ -25,8 +26,8 @@ QString key(const QString& device, const QString& property)
 
 } // namespace
 
-IndiDevices::IndiDevices(IndiLink& link, PlanExecutor& executor)
-    : m_link(link), m_client(link.client()), m_settings(link.settings()), m_executor(executor)
+IndiDevices::IndiDevices(IndiLink& link, PlanExecutor& executor, const Clock& clock)
+    : m_link(link), m_client(link.client()), m_settings(link.settings()), m_executor(executor), m_clock(clock)
 {
 }
 
@@ -43,6 +44,8 @@ bool IndiDevices::has(Motion motion) const
     case Motion::CoolCamera:
     case Motion::WarmCamera:
         return m_settings.indi.coolTo.has_value();
+    case Motion::Calibrate:
+        return m_settings.calibration.enabled;
     }
     return false;
 }
@@ -60,6 +63,7 @@ QString IndiDevices::deviceText(Motion motion) const
         return QStringLiteral("roof \"%1\"").arg(m_settings.indi.roof);
     case Motion::CoolCamera:
     case Motion::WarmCamera:
+    case Motion::Calibrate:
         return QStringLiteral("camera \"%1\"").arg(m_settings.indi.camera);
     }
     return {};
@@ -84,6 +88,7 @@ QList<IndiDevices::Target> IndiDevices::stepsOf(Motion motion) const
         return {{roof, DOME_PARK, PARK}};
     case Motion::CoolCamera:
     case Motion::WarmCamera:
+    case Motion::Calibrate:
         break;
     }
     return {};
@@ -111,6 +116,10 @@ void IndiDevices::send(const Target& target)
 
 void IndiDevices::command(Motion motion)
 {
+    if (motion == Motion::Calibrate) {
+        startCalibration();
+        return;
+    }
     if (motion == Motion::CoolCamera || motion == Motion::WarmCamera) {
         const double set = motion == Motion::CoolCamera ? *m_settings.indi.coolTo : m_settings.indi.warmTo;
         const IndiProperty* p = m_client.property(m_settings.indi.camera, CCD_TEMPERATURE);
@@ -150,6 +159,8 @@ MotionProgress IndiDevices::progress(Motion motion)
             QStringLiteral("the INDI server at %1 is not connected").arg(m_link.serverText()));
     if (motion == Motion::CoolCamera || motion == Motion::WarmCamera)
         return temperature(motion);
+    if (motion == Motion::Calibrate)
+        return calibration();
     for (const Target& step : stepsOf(motion)) {
         const IndiProperty* p = m_client.property(step.device, step.property);
         // A mount that cannot park has nothing to unpark; parking it stays an error, so that no
@@ -172,6 +183,58 @@ MotionProgress IndiDevices::progress(Motion motion)
         return MotionProgress::moving();
     }
     return MotionProgress::done();
+}
+
+// The night's frames: those of the last day.
+void IndiDevices::startCalibration()
+{
+    m_calibration = Calibration::NothingToDo;
+    if (!m_observations)
+        return;
+    const QDateTime now = m_clock.utcNow();
+    QList<CalibrationSet> sets;
+    try {
+        sets = nightCalibrationSets(*m_observations, m_settings, now.addDays(-1), now);
+        sets << nightFlatSets(*m_observations, m_settings, now.addDays(-1), now);
+    } catch (const std::exception& e) {
+        m_calibration = Calibration::Refused;
+        m_calibrationRefusal = QString::fromUtf8(e.what());
+        return;
+    }
+    if (sets.isEmpty()) {
+        m_executor.log({QStringLiteral("calibrate"),
+                        QStringLiteral("nothing to take: every setting of the night has its masters")});
+        return;
+    }
+    if (!m_executor.calibrate(sets)) {
+        m_calibration = Calibration::Refused;
+        m_calibrationRefusal = QStringLiteral("a plan is still running");
+        return;
+    }
+    m_calibration = Calibration::Started;
+}
+
+MotionProgress IndiDevices::calibration() const
+{
+    switch (m_calibration) {
+    case Calibration::None:
+        return MotionProgress::moving();
+    case Calibration::NothingToDo:
+        return MotionProgress::done();
+    case Calibration::Refused:
+        return MotionProgress::failed(m_calibrationRefusal);
+    case Calibration::Started:
+        break;
+    }
+    if (m_executor.calibrating())
+        return MotionProgress::moving();
+    const QString failure = m_executor.calibrationFailure();
+    return failure.isEmpty() ? MotionProgress::done() : MotionProgress::failed(failure);
+}
+
+QStringList IndiDevices::takeEvents()
+{
+    return m_executor.takeCalibrationEvents();
 }
 
 QString IndiDevices::shutFromOutside()

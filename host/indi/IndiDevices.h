@@ -8,6 +8,13 @@
 #include <QObject>
 #include <QTimer>
 
+namespace kestrove {
+class Clock;
+namespace database {
+class ObservationDb;
+}
+} // namespace kestrove
+
 namespace kestrove::indi {
 
 class PlanExecutor;
@@ -19,7 +26,7 @@ class PlanExecutor;
 class IndiDevices : public ObservatoryDevices
 {
 public:
-    IndiDevices(IndiLink& link, PlanExecutor& executor);
+    IndiDevices(IndiLink& link, PlanExecutor& executor, const Clock& clock);
 
     bool has(Motion motion) const override;
     QString deviceText(Motion motion) const override;
@@ -29,6 +36,9 @@ public:
     bool weatherSafe() override;
     void log(const QStringList& fields) override;
     QString shutFromOutside() override;
+    QStringList takeEvents() override;
+    // Where the night's frames are read from for its calibration; none: nothing is calibrated.
+    void setObservations(database::ObservationDb* observations) { m_observations = observations; }
 
 private:
     // One switch element to bring on, as commanded.
@@ -45,11 +55,14 @@ private:
     // Sends the switch unless the device already stands there or is carrying out this very command.
     void send(const Target& target);
     MotionProgress temperature(Motion motion);
+    void startCalibration();
+    MotionProgress calibration() const;
 
     IndiLink& m_link;
     IndiClient& m_client;
     const ObservatorySettings& m_settings;
     PlanExecutor& m_executor;
+    const Clock& m_clock;
     // Per property: the element last commanded and the property's update count when it was sent.
     struct Sent
     {
@@ -57,6 +70,17 @@ private:
         quint64 updates = 0;
     };
     QHash<QString, Sent> m_sent;
+    database::ObservationDb* m_observations = nullptr;
+    // The calibration of the close: not started, under way (or done), nothing to take, or refused.
+    enum class Calibration
+    {
+        None,
+        Started,
+        NothingToDo,
+        Refused
+    };
+    Calibration m_calibration = Calibration::None;
+    QString m_calibrationRefusal;
 };
 
 // The indi_watchdog device: configured at start to park the mount and the roof when Kestrove's

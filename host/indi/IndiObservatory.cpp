@@ -54,13 +54,14 @@ public:
         : settings(given), clock(SiteClock::systemTime(siteTimeZone(given))),
           sky(Site{given.latitude, given.longitude, given.elevation}, clock),
           link(client, settings, addressOf(folder, given)), executor(link, sky, clock),
-          devices(link, executor),
+          devices(link, executor, clock),
           control(devices, sky, clock, siteTimeZone(given), given.sunAltitude, given.safety),
           observations(openObservations(given)),
           clouds(given.grading.cloudFrames, given.grading.cloudPause * 60)
     {
         executor.setGate([this] { return control.holdsSurvey() ? control.waitReason() : QString(); });
         executor.setObservations(observations.get());
+        devices.setObservations(observations.get());
         executor.onGraded = [this](const GradedFrame& graded) { skyGraded(graded); };
         executor.onLookFailed = [this](const QString&) { clouds.postpone(clock.utcNow()); };
         if (!settings.indi.watchdog.isEmpty())

@@ -13,7 +13,9 @@ class IndiState;
 // A real observatory: the devices of an INDI server ([indi] in "observatory.ini"), with the site,
 // limits, horizon, settle time and folders of the shared sections, a clock at the real time in the
 // site's zone, and a plan executor as its acquisition script. Every frame is graded and recorded
-// in "observations.sqlite" in the log folder; frames without stars pause imaging ([grading]).
+// in "observations.sqlite" in the log folder; frames without stars pause imaging ([grading]). The
+// night's close takes the darks and bias its frames need ([calibration]); each frame is calibrated
+// with the newest masters into "-cal.fits" beside it.
 class IndiObservatory : public Host
 {
 public:

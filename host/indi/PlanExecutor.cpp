@@ -33,15 +33,22 @@ QList<Need> cameraNeeds(const QString& camera)
 PlanExecutor::PlanExecutor(IndiLink& link, SiteSky& sky, Clock& clock)
     : StepContext(link, sky, clock), m_camera(*this), m_dome(*this), m_pointing(*this, m_camera),
       m_filter(*this), m_focus(*this, m_camera), m_grader(*this), m_lightcurves(*this),
-      m_exposures(*this, m_camera, m_grader), m_skyTestStep(*this, m_camera, m_grader)
+      m_exposures(*this, m_camera, m_grader), m_skyTestStep(*this, m_camera, m_grader),
+      m_calibration(*this, m_camera)
 {
     m_grader.onGraded = [this](const GradedFrame& graded) {
         m_lightcurves.add(graded, graded.record);
         if (onGraded)
             onGraded(graded);
     };
-    // Every frame, the solve and focus frames too, waits for the dome's slit.
-    m_camera.setBeforeExposure([this](std::function<void()> expose) { m_dome.align(std::move(expose)); });
+    // Every frame, the solve and focus frames too, waits for the dome's slit; calibration frames are
+    // taken in the closed dome.
+    m_camera.setBeforeExposure([this](std::function<void()> expose) {
+        if (m_calibrating)
+            expose();
+        else
+            m_dome.align(std::move(expose));
+    });
     m_timer.setInterval(kTickMs);
     connect(&m_timer, &QTimer::timeout, this, &PlanExecutor::tick);
     connect(&client, &IndiClient::propertyChanged, this, [this](const QString& d, const QString& n) {
@@ -77,6 +84,7 @@ void PlanExecutor::run()
     imagesSaved = 0;
     solution.reset();
     m_skyTest = false;
+    m_calibrating = false;
     start();
 }
 
@@ -86,7 +94,20 @@ bool PlanExecutor::lookAtSky(double seconds)
     if (active())
         return false;
     m_skyTest = true;
+    m_calibrating = false;
     m_testSeconds = seconds;
+    start();
+    return true;
+}
+
+bool PlanExecutor::calibrate(QList<CalibrationSet> sets)
+{
+    if (active())
+        return false;
+    m_skyTest = false;
+    m_calibrating = true;
+    m_calibrationSets = std::move(sets);
+    m_calibrationFailure.clear();
     start();
     return true;
 }
@@ -103,6 +124,8 @@ void PlanExecutor::start()
         try {
             if (m_skyTest)
                 beginLook();
+            else if (m_calibrating)
+                beginCalibration();
             else
                 begin();
         } catch (const std::exception& e) {
@@ -170,6 +193,25 @@ void PlanExecutor::beginLook()
     connectDevices();
 }
 
+void PlanExecutor::beginCalibration()
+{
+    if (m_stage != Stage::Starting)
+        return;
+    log({QStringLiteral("calibrate"), QStringLiteral("start"),
+         QStringLiteral("%1 masters").arg(m_calibrationSets.size())});
+    m_needs = cameraNeeds(settings.indi.camera);
+    m_needs << Need{settings.indi.camera, QStringLiteral("CCD_FRAME_TYPE")};
+    for (const CalibrationSet& set : m_calibrationSets) {
+        if (set.setting.kind != imaging::MasterKind::Flat)
+            continue;
+        m_needs << Need{settings.indi.lightPanel, QStringLiteral("FLAT_LIGHT_CONTROL")};
+        if (!set.setting.filter.isEmpty() && !settings.indi.filterWheel.isEmpty())
+            m_needs << Need{settings.indi.filterWheel, QStringLiteral("FILTER_SLOT")}
+                    << Need{settings.indi.filterWheel, QStringLiteral("FILTER_NAME")};
+    }
+    connectDevices();
+}
+
 // A server lost since the last plan is tried again now.
 bool PlanExecutor::connectDevices()
 {
@@ -213,6 +255,11 @@ void PlanExecutor::stepDone()
             m_skyTestStep.start(m_testSeconds);
             break;
         }
+        if (m_calibrating) {
+            m_stage = Stage::Calibrating;
+            m_calibration.start(m_calibrationSets);
+            break;
+        }
         m_stage = Stage::Pointing;
         m_dome.lead(target());
         m_pointing.start();
@@ -220,7 +267,8 @@ void PlanExecutor::stepDone()
     case Stage::Pointing:
         if (plan.calibrate)
             log({QStringLiteral("calibrate"), plan.target,
-                 QStringLiteral("skipped: the images are saved uncalibrated (INDI has no calibration)")});
+                 QStringLiteral(
+                     "skipped: each frame is calibrated with the newest masters as it is graded")});
         m_stage = Stage::Filter;
         m_filter.start();
         break;
@@ -238,6 +286,7 @@ void PlanExecutor::stepDone()
         m_grader.finishPlan(kGradingSeconds + kGradingSecondsPerFrame * m_grader.pending());
         break;
     case Stage::Grading:
+    case Stage::Calibrating:
         finish();
         break;
     case Stage::Idle:
@@ -281,8 +330,9 @@ void PlanExecutor::advance()
 {
     if (m_stage == Stage::Starting)
         return;
-    // Once the frames are taken only their grades are awaited, whatever the devices and the Sun do.
-    if (m_stage != Stage::Grading) {
+    // Once the frames are taken only their grades are awaited, whatever the devices and the Sun do;
+    // calibration frames are taken in the closed observatory, in daylight too.
+    if (m_stage != Stage::Grading && !m_calibrating) {
         if (m_stage != Stage::Connecting && !devicesStayed())
             return;
         if (sunAboveLimit(sky, settings.sunAltitude)) {
@@ -298,6 +348,10 @@ void PlanExecutor::advance()
         if (m_stage == Stage::Connecting)
             why += QStringLiteral(": ") + link.missing(m_needs);
         fail(why);
+        return;
+    }
+    if (m_calibrating && m_stage != Stage::Connecting && !client.serverConnected()) {
+        fail(QStringLiteral("lost the connection to the INDI server at %1").arg(link.serverText()));
         return;
     }
     if (m_stage == Stage::Connecting) {
@@ -341,6 +395,10 @@ void PlanExecutor::finish()
     m_timer.stop();
     if (m_skyTest) {
         endLook(QString());
+        return;
+    }
+    if (m_calibrating) {
+        endCalibration(QString());
         return;
     }
     const QString target = plan.target;
@@ -415,6 +473,11 @@ void PlanExecutor::end(const QString& event, const QString& reason, const QStrin
         endLook(why);
         return;
     }
+    if (m_calibrating) {
+        m_calibration.restoreLight();
+        endCalibration(why);
+        return;
+    }
     if (!m_grader.grades().soft.isEmpty())
         m_refocus = m_grader.grades().soft;
     QStringList fields{event, plan.target};
@@ -441,6 +504,17 @@ void PlanExecutor::endLook(const QString& failure)
     log({QStringLiteral("look"), plan.target, QStringLiteral("failed: ") + failure});
     if (onLookFailed)
         onLookFailed(failure);
+}
+
+void PlanExecutor::endCalibration(const QString& failure)
+{
+    m_stage = Stage::Idle;
+    m_waiting = nullptr;
+    m_timer.stop();
+    m_calibrating = false;
+    m_calibrationFailure = failure;
+    log({QStringLiteral("calibrate"),
+         failure.isEmpty() ? QStringLiteral("done") : QStringLiteral("failed: ") + failure});
 }
 
 void PlanExecutor::recordPlanEnd(const QString& result)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "host/indi/IndiLink.h"
+#include "host/indi/steps/CalibrationStep.h"
 #include "host/indi/steps/CameraControl.h"
 #include "host/indi/steps/DomeStep.h"
 #include "host/indi/steps/ExposureStep.h"
@@ -61,6 +62,14 @@ public:
     // runs. Its grade comes to onGraded, or why it was not taken to onLookFailed.
     bool lookAtSky(double seconds);
     bool looking() const { return active() && m_skyTest; }
+    // Takes the frames of each set and makes its master, with the roof shut: neither the Sun nor
+    // the weather stop it. False while a plan runs.
+    bool calibrate(QList<CalibrationSet> sets);
+    bool calibrating() const { return active() && m_calibrating; }
+    // Why the last calibration ended early; empty when it made every master.
+    QString calibrationFailure() const { return m_calibrationFailure; }
+    // The masters made since last asked.
+    QStringList takeCalibrationEvents() { return m_calibration.takeEvents(); }
     // completed / rejected and why / failed and why / aborted and why, for the last plan; empty
     // before the first.
     QString lastOutcome() const { return m_outcome; }
@@ -91,12 +100,15 @@ private:
         Focus,
         Exposures,
         Grading, // the last frames are measured
-        Testing  // the test frame of a pause for clouds
+        Testing, // the test frame of a pause for clouds
+        Calibrating
     };
 
     void start();
     void begin();
     void beginLook();
+    void beginCalibration();
+    void endCalibration(const QString& failure);
     bool connectDevices();
     QList<Need> neededProperties();
     void tick();
@@ -132,6 +144,9 @@ private:
     std::function<QString()> m_whyNotReady;
     bool m_skyTest = false; // what runs is the test frame, not a plan
     double m_testSeconds = 0;
+    bool m_calibrating = false; // what runs is the calibration, not a plan
+    QList<CalibrationSet> m_calibrationSets;
+    QString m_calibrationFailure;
     QString m_refocus;
 
     CameraControl m_camera;
@@ -143,6 +158,7 @@ private:
     LightcurvePhotometry m_lightcurves;
     ExposureStep m_exposures;
     SkyTestStep m_skyTestStep;
+    CalibrationStep m_calibration;
 };
 
 } // namespace kestrove::indi

@@ -19,8 +19,8 @@ bool isRoof(Motion motion)
 
 bool SimDevices::has(Motion motion) const
 {
-    // The simulated camera has no cooler.
-    return motion != Motion::CoolCamera && motion != Motion::WarmCamera;
+    // The simulated camera has no cooler and takes no calibration frames.
+    return motion != Motion::CoolCamera && motion != Motion::WarmCamera && motion != Motion::Calibrate;
 }
 
 QString SimDevices::deviceText(Motion motion) const
@@ -59,6 +59,7 @@ void SimDevices::command(Motion motion)
         break;
     case Motion::WarmCamera:
     case Motion::CoolCamera:
+    case Motion::Calibrate:
         break;
     }
     settle();
@@ -93,6 +94,7 @@ MotionProgress SimDevices::progress(Motion motion)
         return m_mountParked ? MotionProgress::moving() : MotionProgress::done();
     case Motion::WarmCamera:
     case Motion::CoolCamera:
+    case Motion::Calibrate:
         break;
     }
     return MotionProgress::done();

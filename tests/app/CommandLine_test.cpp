@@ -27,6 +27,16 @@ TEST(CommandLineTest, NoArgumentsLeaveEverythingToTheDefaults)
     EXPECT_FALSE(commandLine->limits.untilUtc.isValid());
 }
 
+TEST(CommandLineTest, CalibratingIsTheCloseThatTakesTheFrames)
+{
+    for (const char* kind : {"darks", "flats"}) {
+        const auto commandLine = parse({"--calibrate", kind, "--folder", "/srv/kestrove"});
+        ASSERT_TRUE(commandLine) << kind;
+        EXPECT_TRUE(commandLine->close);
+        EXPECT_EQ(commandLine->calibrate, QString::fromLatin1(kind));
+    }
+}
+
 TEST(CommandLineTest, EveryOptionIsRead)
 {
     const auto commandLine = parse({"--folder", "/srv/kestrove", "--observatory=/srv/sim", "--headless",
@@ -126,11 +136,15 @@ INSTANTIATE_TEST_SUITE_P(
         BadArguments{"CloseWithPreview", {"--close", "--preview"}, "--close"},
         BadArguments{"NoNights", {"--preview", "--nights", "0"}, "--nights"},
         BadArguments{"NightsWithoutPreview", {"--report", "--nights", "3"}, "--nights"},
-        BadArguments{"ClearFractionAboveOne", {"--preview", "--nights", "3", "--clear-fraction", "1.5"}, "1.5"},
-        BadArguments{"NightsOverASpan",
-                     {"--preview", "--nights", "3", "--from", "2024-12-07T19:00:00Z", "--to", "2024-12-08T01:00:00Z"},
-                     "--night"},
+        BadArguments{
+            "ClearFractionAboveOne", {"--preview", "--nights", "3", "--clear-fraction", "1.5"}, "1.5"},
+        BadArguments{
+            "NightsOverASpan",
+            {"--preview", "--nights", "3", "--from", "2024-12-07T19:00:00Z", "--to", "2024-12-08T01:00:00Z"},
+            "--night"},
         BadArguments{"CloseWithPasses", {"--close", "--passes", "2"}, "--close"},
+        BadArguments{"CalibrateSkyFlats", {"--calibrate", "sky"}, "darks or flats"},
+        BadArguments{"CalibrateWithPreview", {"--calibrate", "darks", "--preview"}, "--calibrate"},
         BadArguments{"ReportWithSpan",
                      {"--report", "--from", "2024-12-07T19:00:00Z", "--to", "2024-12-08T01:00:00Z"},
                      "--preview"}),

@@ -333,6 +333,96 @@ TEST(ObservationDb, ReadersOnlyRead)
     EXPECT_EQ(writer.plan(plan)->frames, 2);
 }
 
+TEST(ObservationDb, TheNewestMasterOfTheSettingWithinItsAgeIsFound)
+{
+    using kestrove::imaging::MasterKind;
+    using kestrove::imaging::MasterSetting;
+    QTemporaryDir dir;
+    ObservationDb db(dir.filePath(QStringLiteral("observations.sqlite")));
+    const auto add = [&](const MasterSetting& s, const char* when) {
+        db.addMaster({0, s, utc(when), 10, QStringLiteral("/lib/%1").arg(QString::fromLatin1(when))});
+    };
+    add({MasterKind::Dark, 60, 2, -10.0, {}}, "2026-11-01T05:00:00Z");
+    add({MasterKind::Dark, 60, 2, -10.0, {}}, "2026-12-08T05:00:00Z");
+    add({MasterKind::Dark, 60, 2, -10.0, {}}, "2026-12-09T05:00:00Z");
+    add({MasterKind::Dark, 30, 2, -10.0, {}}, "2026-12-09T05:10:00Z");
+    add({MasterKind::Dark, 60, 1, -10.0, {}}, "2026-12-09T05:20:00Z");
+    add({MasterKind::Dark, 60, 2, std::nullopt, {}}, "2026-12-09T05:30:00Z");
+    add({MasterKind::Bias, 0, 2, -10.0, {}}, "2026-12-09T05:40:00Z");
+    add({MasterKind::Flat, 3, 2, -10.0, QStringLiteral("Green")}, "2026-12-07T17:00:00Z");
+
+    const struct
+    {
+        const char* what;
+        MasterSetting wanted;
+        const char* from;
+        const char* to;
+        const char* found; // the master's time; empty: none
+    } cases[] = {
+        {"the newest dark of the exposure, binning and temperature",
+         {MasterKind::Dark, 60, 2, -10.0, {}},
+         "2026-11-09T12:00:00Z",
+         "2026-12-09T12:00:00Z",
+         "2026-12-09T05:00:00Z"},
+        {"a master made later than the frame is not used",
+         {MasterKind::Dark, 60, 2, -10.0, {}},
+         "2026-11-09T12:00:00Z",
+         "2026-12-08T23:00:00Z",
+         "2026-12-08T05:00:00Z"},
+        {"older than its age: none",
+         {MasterKind::Dark, 60, 2, -10.0, {}},
+         "2026-12-10T00:00:00Z",
+         "2026-12-11T00:00:00Z",
+         ""},
+        {"half a degree off is the same temperature",
+         {MasterKind::Dark, 60, 2, -9.5, {}},
+         "2026-11-09T12:00:00Z",
+         "2026-12-09T12:00:00Z",
+         "2026-12-09T05:00:00Z"},
+        {"five degrees off is not",
+         {MasterKind::Dark, 60, 2, -5.0, {}},
+         "2026-11-09T12:00:00Z",
+         "2026-12-09T12:00:00Z",
+         ""},
+        {"an uncooled camera's dark",
+         {MasterKind::Dark, 60, 2, std::nullopt, {}},
+         "2026-11-09T12:00:00Z",
+         "2026-12-09T12:00:00Z",
+         "2026-12-09T05:30:00Z"},
+        {"another exposure: none",
+         {MasterKind::Dark, 120, 2, -10.0, {}},
+         "2026-11-09T12:00:00Z",
+         "2026-12-09T12:00:00Z",
+         ""},
+        {"a bias of the binning",
+         {MasterKind::Bias, 60, 2, -10.0, {}},
+         "2026-11-09T12:00:00Z",
+         "2026-12-09T12:00:00Z",
+         "2026-12-09T05:40:00Z"},
+        {"a flat of the filter, whatever its exposure",
+         {MasterKind::Flat, 60, 2, -10.0, QStringLiteral("Green")},
+         "2026-11-09T12:00:00Z",
+         "2026-12-09T12:00:00Z",
+         "2026-12-07T17:00:00Z"},
+        {"no flat of another filter",
+         {MasterKind::Flat, 60, 2, -10.0, QStringLiteral("Red")},
+         "2026-11-09T12:00:00Z",
+         "2026-12-09T12:00:00Z",
+         ""},
+    };
+    for (const auto& c : cases) {
+        const std::optional<MasterRecord> m = db.newestMaster(c.wanted, utc(c.from), utc(c.to));
+        if (*c.found == 0) {
+            EXPECT_FALSE(m) << c.what;
+            continue;
+        }
+        ASSERT_TRUE(m) << c.what;
+        EXPECT_EQ(m->utc, utc(c.found)) << c.what;
+        EXPECT_EQ(m->setting.kind, c.wanted.kind) << c.what;
+    }
+    EXPECT_EQ(db.masters(utc("2026-12-09T00:00:00Z"), utc("2026-12-10T00:00:00Z")).size(), 5u);
+}
+
 // A file of the first schema gains the lightcurve table and keeps its frames, also when a reader
 // opens it first; the points come back
 // as written, of one target or all, and a reader sees them.
@@ -347,6 +437,7 @@ TEST(ObservationDb, LightcurvePointsComeBackAsWrittenAndOlderFilesGainTheirTable
     // A file of the schema before the lightcurve's tables.
     scalar(path, QStringLiteral("DROP TABLE lightcurve_stars"));
     scalar(path, QStringLiteral("DROP TABLE lightcurve"));
+    scalar(path, QStringLiteral("DROP TABLE masters"));
     scalar(path, QStringLiteral("PRAGMA user_version = 1"));
     // The morning's report may be the first to open last night's file after an upgrade.
     EXPECT_TRUE(ObservationDb(path, ObservationDb::Access::Read)

@@ -39,6 +39,7 @@ public:
     bool weatherSafe() override { return safe; }
     void log(const QStringList&) override {}
     QString shutFromOutside() override { return outside; }
+    QStringList takeEvents() override { return std::exchange(news, QStringList()); }
 
     qint64 now() const { return m_clock.utcNow().toSecsSinceEpoch(); }
     std::vector<Motion> commanded() const
@@ -52,13 +53,15 @@ public:
     std::map<Motion, QString> names{
         {Motion::ParkMount, "mount \"M\""},   {Motion::UnparkMount, "mount \"M\""},
         {Motion::OpenRoof, "roof \"R\""},     {Motion::CloseRoof, "roof \"R\""},
-        {Motion::CoolCamera, "camera \"C\""}, {Motion::WarmCamera, "camera \"C\""}};
+        {Motion::CoolCamera, "camera \"C\""}, {Motion::WarmCamera, "camera \"C\""},
+        {Motion::Calibrate, "camera \"C\""}};
     std::map<Motion, double> durations;
     std::map<Motion, qint64> started;
     std::vector<std::pair<Motion, qint64>> commands;
     std::vector<QString> stops;
     bool safe = true;
     QString outside;
+    QStringList news; // what the motion under way has to tell
 
 private:
     const SiteClock& m_clock;
@@ -164,12 +167,17 @@ TEST(ObservatoryControl, ShutsDownWarmAtDawnAndAtTheEndOfARun)
         o.control.runStarted();
         o.step(5);
         ASSERT_TRUE(o.control.ready()) << c.name;
+        o.devices.durations = {{Motion::Calibrate, 30}};
+        o.devices.news = {QStringLiteral("Master dark 60 s bin 2")};
         if (c.endRun)
             o.control.runEnded();
         o.step(1200);
+        // Calibrated in the dark with the roof shut, before the camera warms.
         const std::vector<Motion> expected{Motion::OpenRoof,  Motion::UnparkMount, Motion::CoolCamera,
-                                           Motion::ParkMount, Motion::CloseRoof,   Motion::WarmCamera};
+                                           Motion::ParkMount, Motion::CloseRoof,   Motion::Calibrate,
+                                           Motion::WarmCamera};
         EXPECT_EQ(o.devices.commanded(), expected) << c.name;
+        EXPECT_TRUE(o.events.contains(QStringLiteral("Master dark 60 s bin 2"))) << c.name;
         EXPECT_TRUE(o.events.contains(QString::fromUtf8(c.why))) << c.name << qPrintable(o.events.join(u'|'));
         EXPECT_EQ(o.control.state(), ObservatoryState::Closed) << c.name;
         EXPECT_FALSE(o.control.holdsSurvey() && c.endRun) << c.name;

@@ -55,6 +55,8 @@ public:
         // turn them on. Off, grading still measures and records each frame, and rejects none.
         s.solve.enabled = false;
         s.grading.enabled = false;
+        // Darks at the close cost minutes: the calibration's tests turn them on.
+        s.calibration.enabled = false;
         if (adjust)
             adjust(s);
         host = std::make_unique<indi::IndiObservatory>(folder, s);

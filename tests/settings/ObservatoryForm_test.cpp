@@ -152,6 +152,8 @@ TEST(ObservatoryForm, AValueOutOfRangeIsRefusedNamingTheBox)
         {"dome/slaving", "driver", ""},
         {"dome/slaving", "ascom", "Slaving: \"ascom\" is neither kestrove nor driver"},
         {"dome/radius", "0", "Dome radius (metres): \"0\" lies outside 0.1 to 100"},
+        {"calibration/darks", "0", "Darks (per exposure): \"0\" lies outside 1 to 1000"},
+        {"calibration/enabled", "true", ""},
     };
     for (const auto& c : cases) {
         const QString problem = fieldProblem(field(c.key), QString::fromLatin1(c.text));
@@ -176,6 +178,7 @@ TEST(ObservatoryForm, ValuesThatCannotStandTogetherAreRefused)
         {{{"indi/roof", "RollOff Simulator"}, {"indi/dome", "Dome Simulator"}}, "both name a device"},
         {{{"dome/mountOffsetUp", "1.2"}, {"dome/declinationAxis", "0.4"}}, "reach 1.6 m"},
         {{{"dome/radius", "2"}, {"dome/mountOffsetUp", "1.2"}, {"dome/declinationAxis", "0.4"}}, ""},
+        {{{"calibration/flatExposureMin", "5"}, {"calibration/flatExposureMax", "2"}}, "Longest flat"},
     };
     for (const auto& c : cases) {
         QMap<QString, QString> values = defaults;

@@ -78,7 +78,9 @@ TEST(ObservatorySettings, NewFolderGetsDefaultsWrittenAndReadBack)
                             "indi/sendSite",
                             "indi/dome",
                             "dome/radius",
-                            "dome/slaving"})
+                            "dome/slaving",
+                            "calibration/darks",
+                            "calibration/maxAgeDays"})
         EXPECT_TRUE(settings.contains(QString::fromLatin1(key))) << key;
     EXPECT_EQ(settings.value(QStringLiteral("clock/start")).toString(), QStringLiteral("now"));
     EXPECT_EQ(settings.value(QStringLiteral("folders/planDir")).toString(), QStringLiteral("Plans"));
@@ -212,6 +214,10 @@ TEST(ObservatorySettings, MalformedValueNamesKeyAndFile)
         {"dome", "tolerance=0", "tolerance"},
         // The default radius of 1.5 m cannot hold a mount 1.2 m up with a 0.4 m declination axis.
         {"dome", "mountOffsetUp=1.2\ndeclinationAxis=0.4", "radius"},
+        {"calibration", "darks=0", "darks"},
+        {"calibration", "enabled=often", "enabled"},
+        {"calibration", "maxAgeDays=-1", "maxAgeDays"},
+        {"calibration", "flatExposureMin=5\nflatExposureMax=2", "flatExposureMax"},
     };
     for (const auto& c : cases) {
         QTemporaryDir dir;
@@ -241,6 +247,7 @@ TEST(ObservatorySettings, WrittenSettingsReadBack)
     s.indi.sendSite = false;
     s.indi.dome = QStringLiteral("Dome Simulator");
     s.dome = {2.5, 0.3, -0.2, 0.5, 0.45, 1.5, 6, DomeSlaving::Driver};
+    s.calibration = {false, 7, 0, 20000, 0.5, 12.5, 14};
     s.aavsoCode = QStringLiteral("XYZA");
     writeObservatorySettings(dir.path(), s);
     const ObservatorySettings back = readObservatorySettings(dir.path());
@@ -255,6 +262,7 @@ TEST(ObservatorySettings, WrittenSettingsReadBack)
     EXPECT_EQ(back.planDir, s.planDir);
     EXPECT_EQ(back.indi.dome, s.indi.dome);
     EXPECT_EQ(back.dome, s.dome);
+    EXPECT_EQ(back.calibration, s.calibration);
     EXPECT_EQ(back.aavsoCode, s.aavsoCode);
 }
 

@@ -1,6 +1,10 @@
 #include "host/indi/steps/ExposureStep.h"
 
+#include "database/ObservationDb.h"
+#include "host/indi/steps/CalibrationStep.h"
 #include "text/NumberText.h"
+
+#include <algorithm>
 
 namespace kestrove::indi {
 
@@ -56,6 +60,19 @@ void ExposureStep::frameArrived(const IndiBlob* frame)
     graded.fits = frame->data;
     graded.comparisons = plan.comparisons;
     graded.check = plan.check;
+    if (m_context.observations) {
+        try {
+            graded.calibration = mastersFor(*m_context.observations, m_context.settings, graded.exposure,
+                                            graded.binning, graded.filter, graded.utc);
+        } catch (const std::exception& e) {
+            m_context.log({QStringLiteral("error"), plan.target, QString::fromUtf8(e.what())});
+        }
+        if (graded.calibration) {
+            const imaging::ImageGeometry& g = m_camera.geometry();
+            graded.calibration->x = g.x / std::max(1, g.binning);
+            graded.calibration->y = g.y / std::max(1, g.binning);
+        }
+    }
     m_grader.add(std::move(graded));
     if (m_context.imagesSaved < plan.count)
         expose();

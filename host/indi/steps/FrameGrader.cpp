@@ -6,6 +6,7 @@
 #include "imaging/Wcs.h"
 #include "text/NumberText.h"
 
+#include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
@@ -75,11 +76,24 @@ void FrameGrader::poll()
 // In a worker thread: touches nothing but its arguments. SEP keeps no state between calls from 1.2
 // on, so a focus run measuring on the survey's thread meanwhile is safe.
 FrameGrader::Measured FrameGrader::measure(const QByteArray& fits, const std::optional<imaging::Wcs>& wcs,
-                                           Equatorial aimed)
+                                           Equatorial aimed, const QString& path,
+                                           const std::optional<imaging::FrameCalibration>& calibration)
 {
     try {
-        const imaging::FitsImage image = imaging::readFitsImage(fits);
-        Measured result{imaging::measureFrame(imaging::detectStars(image, maxStars)), {}};
+        imaging::FitsImage image = imaging::readFitsImage(fits);
+        // A frame that cannot be calibrated is measured raw: the frame itself is still good.
+        QString calibrated;
+        QString calibrationError;
+        if (calibration && !path.isEmpty()) {
+            try {
+                image = imaging::calibrateFrame(image, path, *calibration);
+                calibrated = imaging::calibratedPath(path);
+            } catch (const std::exception& e) {
+                calibrationError = QString::fromUtf8(e.what());
+            }
+        }
+        Measured result{
+            imaging::measureFrame(imaging::detectStars(image, maxStars)), {}, calibrated, calibrationError};
         if (wcs) {
             double ra = 0, dec = 0;
             wcs->pixelToSky((image.width + 1) / 2.0, (image.height + 1) / 2.0, ra, dec);
@@ -89,7 +103,7 @@ FrameGrader::Measured FrameGrader::measure(const QByteArray& fits, const std::op
         }
         return result;
     } catch (const std::exception& e) {
-        return {{}, QString::fromUtf8(e.what())};
+        return {{}, QString::fromUtf8(e.what()), {}, {}};
     }
 }
 
@@ -98,7 +112,8 @@ void FrameGrader::next()
     if (m_queue.empty() || m_watcher.isRunning())
         return;
     FrameToGrade& frame = m_queue.front();
-    m_watcher.setFuture(QtConcurrent::run(&FrameGrader::measure, frame.fits, frame.wcs, frame.aimed));
+    m_watcher.setFuture(QtConcurrent::run(&FrameGrader::measure, frame.fits, frame.wcs, frame.aimed,
+                                          frame.path, frame.calibration));
     // A lightcurve frame's pixels go on to its photometry.
     if (frame.kind != QLatin1String("SLC") || !frame.wcs || frame.test)
         frame.fits = {};
@@ -108,8 +123,10 @@ void FrameGrader::measured(const Measured& result)
 {
     if (m_queue.empty())
         return;
-    GradedFrame graded{std::move(m_queue.front()), result.measurement, {}, result.error};
+    GradedFrame graded{std::move(m_queue.front()), result.measurement,     {}, result.error, 0,
+                       result.calibrated,          result.calibrationError};
     m_queue.pop_front();
+    logCalibration(graded);
     const GradingSettings& settings = m_context.settings.grading;
     const FrameToGrade& frame = graded.frame;
     if (graded.error.isEmpty() && settings.enabled) {
@@ -140,6 +157,25 @@ void FrameGrader::measured(const Measured& result)
         onGraded(graded);
     if (m_context.waitingOn(*this) && pending() == 0)
         m_context.stepDone();
+}
+
+void FrameGrader::logCalibration(const GradedFrame& graded)
+{
+    const FrameToGrade& frame = graded.frame;
+    if (!graded.calibrationError.isEmpty()) {
+        m_context.log({QStringLiteral("error"), frame.target,
+                       QStringLiteral("not calibrated, measured raw: ") + graded.calibrationError});
+        return;
+    }
+    if (graded.calibrated.isEmpty() || !frame.calibration)
+        return;
+    QStringList used;
+    if (!frame.calibration->darkPath.isEmpty())
+        used << QFileInfo(frame.calibration->darkPath).fileName();
+    if (!frame.calibration->flatPath.isEmpty())
+        used << QFileInfo(frame.calibration->flatPath).fileName();
+    m_context.log(
+        {QStringLiteral("calibrated"), frame.target, graded.calibrated, used.join(QStringLiteral(", "))});
 }
 
 // The database first: a line of the log is then never without its row.

@@ -2,6 +2,7 @@
 
 #include "host/indi/steps/PlanStep.h"
 #include "imaging/FrameGrade.h"
+#include "imaging/MasterFrame.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -32,6 +33,9 @@ struct FrameToGrade
     // The plan's named comparison and check stars; none: chosen from the frame.
     std::vector<NamedStar> comparisons;
     std::optional<NamedStar> check;
+    // The masters that calibrate the frame into "-cal.fits" beside it, which is then what is
+    // measured; none: the raw frame is measured.
+    std::optional<imaging::FrameCalibration> calibration;
 };
 
 // A frame graded, as told to the database, the acquisition log and the host.
@@ -40,8 +44,10 @@ struct GradedFrame
     FrameToGrade frame; // without its pixels, but a lightcurve frame's
     imaging::FrameMeasurement measurement;
     imaging::FrameGrade grade;
-    QString error;     // why it could not be measured: it is then not recorded, and counts as accepted
-    qint64 record = 0; // its row in observations.sqlite; 0: none
+    QString error;      // why it could not be measured: it is then not recorded, and counts as accepted
+    qint64 record = 0;  // its row in observations.sqlite; 0: none
+    QString calibrated; // the calibrated frame's path; empty: none
+    QString calibrationError;
 };
 
 // What the frames of the plan under way have come to so far.
@@ -90,11 +96,15 @@ private:
     {
         imaging::FrameMeasurement measurement;
         QString error;
+        QString calibrated;
+        QString calibrationError;
     };
-    static Measured measure(const QByteArray& fits, const std::optional<imaging::Wcs>& wcs, Equatorial aimed);
+    static Measured measure(const QByteArray& fits, const std::optional<imaging::Wcs>& wcs, Equatorial aimed,
+                            const QString& path, const std::optional<imaging::FrameCalibration>& calibration);
     void next();
     void measured(const Measured& result);
     void record(GradedFrame& graded);
+    void logCalibration(const GradedFrame& graded);
 
     StepContext& m_context;
     qint64 m_plan = 0;

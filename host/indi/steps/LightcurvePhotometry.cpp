@@ -94,13 +94,14 @@ void LightcurvePhotometry::add(const GradedFrame& graded, qint64 frameRecord)
 {
     if (!wanted(graded))
         return;
-    m_queue.push_back({graded.frame, graded.measurement.medianHfr, frameRecord});
+    m_queue.push_back({graded.frame, graded.measurement.medianHfr, frameRecord, graded.calibrated});
     next();
 }
 
 // In a worker thread: touches nothing but its arguments.
 LightcurvePhotometry::Measured
-LightcurvePhotometry::measure(const QByteArray& fits, std::optional<double> gain, const imaging::Wcs& wcs,
+LightcurvePhotometry::measure(const QByteArray& fits, const QString& calibrated, std::optional<double> gain,
+                              const imaging::Wcs& wcs,
                               double hfr, const imaging::CatalogueStar& target,
                               const std::optional<imaging::LightcurveStars>& stars)
 {
@@ -108,7 +109,8 @@ LightcurvePhotometry::measure(const QByteArray& fits, std::optional<double> gain
     timer.start();
     Measured result;
     try {
-        const imaging::FitsImage image = imaging::readFitsImage(fits);
+        const imaging::FitsImage image =
+            calibrated.isEmpty() ? imaging::readFitsImage(fits) : imaging::readFitsImage(calibrated);
         result.gain = imaging::frameGain(image, gain);
         const imaging::PhotometryFrame frame(image, {result.gain.electronsPerAdu, 0});
         const imaging::Apertures apertures = imaging::aperturesFor(hfr);
@@ -152,7 +154,7 @@ void LightcurvePhotometry::next()
         stars = it->second;
     else if ((stars = namedStars(target, frame.comparisons, frame.check)))
         m_stars[{frame.target, frame.filter}] = *stars;
-    m_watcher.setFuture(QtConcurrent::run(&LightcurvePhotometry::measure, frame.fits,
+    m_watcher.setFuture(QtConcurrent::run(&LightcurvePhotometry::measure, frame.fits, job.calibrated,
                                           m_context.settings.indi.gain, *frame.wcs, job.hfr, target, stars));
     job.frame.fits = {};
 }

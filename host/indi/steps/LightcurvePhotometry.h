@@ -18,7 +18,8 @@ namespace kestrove::indi {
 // Measures the lightcurve of each accepted, solved lightcurve frame: the target where its catalogue
 // place falls through the plan's WCS, the comparison ensemble and check star chosen from the
 // target's first such frame and kept while they stay usable. The photometry runs in a worker
-// thread on the frame's own bytes, a frame at a time; back on the survey's thread the point is
+// thread on the calibrated frame where there is one, else on the frame's own bytes, a frame at a
+// time; back on the survey's thread the point is
 // timed in BJD_TDB, recorded in observations.sqlite and added to "lightcurves/NAME.csv". Nothing
 // waits on it.
 class LightcurvePhotometry
@@ -46,6 +47,7 @@ private:
         FrameToGrade frame;
         double hfr = 0;
         qint64 frameRecord = 0;
+        QString calibrated; // the calibrated frame's path; empty: the raw bytes are measured
     };
     struct Measured
     {
@@ -55,7 +57,8 @@ private:
         double milliseconds = 0;
         imaging::FrameGain gain;
     };
-    static Measured measure(const QByteArray& fits, std::optional<double> gain, const imaging::Wcs& wcs,
+    static Measured measure(const QByteArray& fits, const QString& calibrated, std::optional<double> gain,
+                            const imaging::Wcs& wcs,
                             double hfr, const imaging::CatalogueStar& target,
                             const std::optional<imaging::LightcurveStars>& stars);
     void next();
