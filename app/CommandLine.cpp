@@ -162,6 +162,10 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
             if (!fraction)
                 return std::nullopt;
             result.clearFraction = *fraction;
+        } else if (option == QLatin1String("--compare-policies")) {
+            if (!noValue())
+                return std::nullopt;
+            result.comparePolicies = true;
         } else if (option == QLatin1String("--out")) {
             if (!takeValue())
                 return std::nullopt;
@@ -190,6 +194,8 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments, QStrin
         error = QStringLiteral("--night and --out need --preview or --report");
     else if (!result.preview && (result.nights != 1 || result.clearFraction != 1))
         error = QStringLiteral("--nights and --clear-fraction need --preview");
+    else if (!result.preview && result.comparePolicies)
+        error = QStringLiteral("--compare-policies needs --preview");
     else if (result.nights > 1 && result.fromUtc.isValid())
         error = QStringLiteral("--nights previews whole nights; give --night, not --from and --to");
     else if (!result.preview && (result.fromUtc.isValid() || result.toUtc.isValid()))
@@ -215,7 +221,7 @@ QString helpText()
         "[--until INSTANT] [--web PORT]\n"
         "  or:  kestrove --close [--folder DIR] [--observatory DIR]\n"
         "  or:  kestrove --preview [--night YYYY-MM-DD | --from INSTANT --to INSTANT] [--out DIR] "
-        "[--nights N [--clear-fraction F --seed S]] [--folder DIR] [--observatory DIR]\n"
+        "[--nights N [--clear-fraction F --seed S]] [--compare-policies] [--folder DIR] [--observatory DIR]\n"
         "  or:  kestrove --report [--night YYYY-MM-DD] [--out DIR] [--folder DIR] [--observatory DIR]\n"
         "  or:  kestrove --help | --version\n"
         "\n"
@@ -237,6 +243,8 @@ QString helpText()
         "  --nights N            with --preview: N nights from --night on, carried from night to night\n"
         "  --clear-fraction F --seed S\n"
         "                        with --nights: the share of nights that are clear, drawn from seed S\n"
+        "  --compare-policies    with --preview: the specified and the balanced policy side by side on the\n"
+        "                        same nights, each policy's files in a folder of its own\n"
         "  --out DIR             with --preview or --report: where the files go\n"
         "  --help                print this and exit\n"
         "  --version             print the version and exit\n"

@@ -27,10 +27,11 @@ struct CommandLine
     int nights = 1;           // --nights N: with --preview, N nights from --night on
     double clearFraction = 1; // --clear-fraction F --seed S: the share of those nights that are clear
     quint32 seed = 0;
-    bool help = false;    // --help: print the options and exit
-    bool version = false; // --version: print the version and exit
-    bool close = false;   // --close: park, close and warm the observatory at once, then end
-    int webPort = 0;      // --web PORT: serve the web page on that port; 0: as observatory.ini says
+    bool comparePolicies = false; // --compare-policies: with --preview, each policy on the same nights
+    bool help = false;            // --help: print the options and exit
+    bool version = false;         // --version: print the version and exit
+    bool close = false;           // --close: park, close and warm the observatory at once, then end
+    int webPort = 0;              // --web PORT: serve the web page on that port; 0: as observatory.ini says
 };
 
 // Parses the arguments after the program name; on a bad argument returns nothing and sets `error`.

@@ -90,7 +90,7 @@ public:
         return false;
     }
 
-private:
+    // Names a box whose text the caller found wrong, unless an earlier box was.
     void fail(QLineEdit* box, const QLabel* label, const QString& expected)
     {
         if (m_failedBox)
@@ -102,6 +102,7 @@ private:
         m_message = QStringLiteral("\"%1\" needs %2; \"%3\" is not one.").arg(caption, expected, box->text());
     }
 
+private:
     QLabel* m_errorLabel;
     QLineEdit* m_failedBox = nullptr;
     QString m_message;

@@ -4,6 +4,7 @@
 #include "core/SurveyCore.h"
 #include "host/HostFactory.h"
 #include "host/ObservatoryControl.h"
+#include "host/indi/IndiClient.h"
 #include "sky/Clock.h"
 #include "text/HostError.h"
 #include "text/NumberText.h"
@@ -233,6 +234,8 @@ int runHeadless(const CommandLine& commandLine)
             if (const std::optional<int> status = closeThroughSurvey(programFolder))
                 return *status;
 
+        // --close answers in a line or two; the INDI library's own connection line is not one of them.
+        indi::IndiClient::setLibraryQuiet(commandLine.close);
         QStringList notes;
         const std::unique_ptr<Host> host = createHost(observatoryFolder, &notes);
         HeadlessView view;
@@ -246,8 +249,6 @@ int runHeadless(const CommandLine& commandLine)
         core.load();
         WebService web(core, shown, observatoryFolder, commandLine.webPort);
         core.runLimits = commandLine.limits;
-        for (const QString& warning : startWarnings(core.settings, host->clock(), core.runLimits))
-            view.showMessage(warning);
 
         StopSignals stopSignals;
         if (commandLine.close) {
@@ -261,6 +262,8 @@ int runHeadless(const CommandLine& commandLine)
                 view.showMessage(QStringLiteral("The observatory did not close: ") + fault);
             return fault.isEmpty() ? 0 : 1;
         }
+        for (const QString& warning : startWarnings(core.settings, host->clock(), core.runLimits))
+            view.showMessage(warning);
         QStringList told;
         try {
             told = web.start();

@@ -3,6 +3,7 @@
 #include "app/StopSignals.h"
 #include "report/MonthPreview.h"
 #include "report/NightFiles.h"
+#include "report/PolicyComparison.h"
 #include "report/Preview.h"
 #include "report/charts/NightOutput.h"
 #include "text/HostError.h"
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <cstdio>
 #include <exception>
+#include <tuple>
 
 namespace kestrove {
 
@@ -66,6 +68,46 @@ int runPreviewCommand(const CommandLine& commandLine)
         StopSignalNotifier stopSignals;
         bool stopped = false;
         QObject::connect(&stopSignals, &StopSignalNotifier::received, [&stopped] { stopped = true; });
+        if (commandLine.comparePolicies) {
+            int shown = -1;
+            const auto tell = [&](int policy, int night) {
+                const int step = policy * commandLine.nights + night;
+                if (step == shown)
+                    return;
+                shown = step;
+                print(stderr, QStringLiteral("%1 policy, night %2 of %3\n")
+                                  .arg(policy == 0 ? QStringLiteral("Specified") : QStringLiteral("Balanced"))
+                                  .arg(night + 1)
+                                  .arg(commandLine.nights));
+            };
+            const PolicyMonths months =
+                commandLine.nights > 1
+                    ? comparePolicies(MonthRequest{request, commandLine.nights, commandLine.clearFraction,
+                                                   commandLine.seed},
+                                      [&](int policy, int night, double) {
+                                          tell(policy, night);
+                                          return !stopped;
+                                      })
+                    : comparePolicies(request, [&](int policy, double) {
+                          tell(policy, 0);
+                          return !stopped;
+                      });
+            if (stopped || months.stopped) {
+                print(stderr, QStringLiteral("Kestrove: the preview was stopped; it wrote no files\n"));
+                return 1;
+            }
+            const QString folder = outputFolder(commandLine, QStringLiteral("preview"), request.night, true);
+            writePolicyFiles(months, folder);
+            QString text;
+            for (const auto& [name, month, night] :
+                 {std::tuple{QStringLiteral("Specified policy"), &months.specified, &months.specifiedNight},
+                  std::tuple{QStringLiteral("Balanced policy"), &months.balanced, &months.balancedNight}})
+                text += name + QStringLiteral(":\n") +
+                        (*night ? nightSummary(**night) : monthSummary(*month)) + u'\n';
+            text += policyComparison(months);
+            print(stdout, text + QStringLiteral("Files: ") + folder + u'\n');
+            return 0;
+        }
         if (commandLine.nights > 1) {
             MonthRequest month{request, commandLine.nights, commandLine.clearFraction, commandLine.seed};
             int shown = -1;
@@ -95,7 +137,10 @@ int runPreviewCommand(const CommandLine& commandLine)
         }
         const QString folder = outputFolder(commandLine, QStringLiteral("preview"), request.night, true);
         writePreviewFiles(report, folder);
-        print(stdout, nightSummary(report) + QStringLiteral("Files: ") + folder + u'\n');
+        QString text = nightSummary(report);
+        for (const QString& message : report.messages)
+            text += message + u'\n';
+        print(stdout, text + QStringLiteral("Files: ") + folder + u'\n');
         return 0;
     } catch (const std::exception& error) {
         print(stderr, QStringLiteral("Kestrove: ") + QString::fromUtf8(error.what()) + u'\n');

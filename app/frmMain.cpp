@@ -12,11 +12,19 @@
 #include "app/frmSNeSetup.h"
 #include "app/frmTargets.h"
 #include "core/History.h"
+#include "database/DatabaseError.h"
+#include "host/ObservatoryControl.h"
+#include "report/FrameLines.h"
+#include "settings/ObservatoryForm.h"
 #include "text/NumberText.h"
+#include "text/ValueText.h"
 #include "ui_frmMain.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -49,18 +57,59 @@ frmMain::frmMain(Host& host, const QString& programFolder, QWidget* parent)
     if (auto* grid = qobject_cast<QGridLayout*>(ui->centralWidget->layout())) {
         auto* observatory = new QPushButton(QStringLiteral("Observatory"), this);
         observatory->setObjectName(QStringLiteral("ObservatoryButton"));
+        observatory->setToolTip(QStringLiteral("The observatory: site, limits, horizon, clock, devices and "
+                                               "grading, kept in observatory.ini"));
         auto* targets = new QPushButton(QStringLiteral("Targets"), this);
         targets->setObjectName(QStringLiteral("TargetsButton"));
+        targets->setToolTip(QStringLiteral("Edit, import and export the targets of each survey kind"));
         const int row = grid->rowCount();
         grid->addWidget(observatory, row, 0);
         grid->addWidget(targets, row, 1);
         connect(observatory, &QPushButton::clicked, this, &frmMain::observatoryClicked);
         connect(targets, &QPushButton::clicked, this, &frmMain::targetsClicked);
     }
+    // Under the log rather than in the status bar, whose message it would cut; a long path is cut
+    // instead, and shown whole as its tooltip.
     m_observatoryFolderLabel = new QLabel(this);
     m_observatoryFolderLabel->setObjectName(QStringLiteral("ObservatoryFolderLabel"));
-    ui->sbStatusBar->addPermanentWidget(m_observatoryFolderLabel);
+    m_observatoryFolderLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    if (auto* grid = qobject_cast<QGridLayout*>(ui->centralWidget->layout()))
+        grid->addWidget(m_observatoryFolderLabel, grid->rowCount(), 0, 1, grid->columnCount());
     // MPFSetup has no action.
+    const QString mpfWhy = QStringLiteral(
+        "Minor planet follow-up has no targets of its own: it never wins a pass, so it cannot be enabled");
+    const std::pair<QWidget*, QString> tips[] = {
+        {ui->SNeCheck, QStringLiteral("Search galaxies from SNeTargets.txt for supernovae")},
+        {ui->MPSCheck, QStringLiteral("Search the fields of MPSTargets.txt for minor planets")},
+        {ui->MPFCheck, mpfWhy},
+        {ui->MPFWeighting, mpfWhy},
+        {ui->MPFSetup, mpfWhy},
+        {ui->SLCCheck, QStringLiteral("Follow the stars of SLCTargets.txt for their light curves")},
+        {ui->SNeWeighting,
+         QStringLiteral("SNe's weight: each pass multiplies the kind's best score by it and "
+                        "runs the highest product")},
+        {ui->MPSWeighting,
+         QStringLiteral("MPS's weight: each pass multiplies the kind's best score by it and "
+                        "runs the highest product")},
+        {ui->SLCWeighting,
+         QStringLiteral("SLC's weight: each pass multiplies the kind's best score by it and "
+                        "runs the highest product")},
+        {ui->SNeSetup, QStringLiteral("Exposures, filters and limits of the supernova search")},
+        {ui->MPSSetup, QStringLiteral("Exposures, field size and limits of the minor planet search")},
+        {ui->SLCSetup, QStringLiteral("Exposures, filters and limits of the light curves")},
+        {ui->PrefsButton, QStringLiteral("The camera, the site's limits and the folders of the survey")},
+        {ui->PreviewButton,
+         QStringLiteral("Run tonight in virtual time on a copy of the targets and show what "
+                        "the survey would observe, and why")},
+        {ui->About, QStringLiteral("The version of Kestrove")},
+    };
+    for (const auto& [widget, tip] : tips)
+        widget->setToolTip(tip);
+    for (QCheckBox* box : {ui->SNeCheck, ui->MPSCheck, ui->MPFCheck, ui->SLCCheck})
+        connect(box, &QCheckBox::toggled, this, [this] {
+            if (core.isRunning())
+                updateStartWarning();
+        });
 
     // SIGINT and SIGTERM close the window as the user would, without the question nobody is there
     // to answer: the unload saves the settings and a run ends at its next check.
@@ -116,8 +165,14 @@ void frmMain::showObservatory()
         text = m_startWarning + u'\n' + text;
     // Which observatory.ini is in use: its folder may be a hidden one.
     const QString folder = QStringLiteral("observatory.ini in ") + m_observatoryFolder;
-    if (m_observatoryFolderLabel && m_observatoryFolderLabel->text() != folder)
+    if (m_observatoryFolderLabel && m_observatoryFolderLabel->text() != folder) {
         m_observatoryFolderLabel->setText(folder);
+        m_observatoryFolderLabel->setToolTip(folder);
+    }
+    // Nothing is observed while the roof is not open, whatever the last pass chose.
+    const ObservatoryControl* control = core.host().observatoryControl();
+    if (control && control->state() != ObservatoryState::Open)
+        ui->CurrentTargetLabel->setText(QStringLiteral("Current target: none"));
     if (text != ui->ObservatoryLabel->text())
         ui->ObservatoryLabel->setText(text);
 }
@@ -126,7 +181,9 @@ void frmMain::followLog()
 {
     if (!core.acpUtil)
         return;
-    const QString path = core.acpUtil->Prefs().LocalUser().DefaultLogDir() + QStringLiteral("/Kestrove.log");
+    const QString logDir = core.acpUtil->Prefs().LocalUser().DefaultLogDir();
+    showLastFrame(logDir);
+    const QString path = logDir + QStringLiteral("/Kestrove.log");
     if (path != m_logTail.path())
         m_logTail.follow(path);
     QStringList lines = m_logTail.poll();
@@ -135,6 +192,29 @@ void frmMain::followLog()
     if (lines.size() > ui->LogPanel->maximumBlockCount())
         lines = lines.mid(lines.size() - ui->LogPanel->maximumBlockCount());
     ui->LogPanel->appendPlainText(lines.join(u'\n'));
+}
+
+void frmMain::showLastFrame(const QString& logDir)
+{
+    // Read again only when the file or its write-ahead log changed: a frame may have come.
+    const QString path = database::observationsPath(logDir);
+    QString seen;
+    for (const QFileInfo& file : {QFileInfo(path), QFileInfo(path + QStringLiteral("-wal"))})
+        seen += QStringLiteral("%1 %2 ").arg(file.size()).arg(file.lastModified().toMSecsSinceEpoch());
+    if (seen == m_framesSeen)
+        return;
+    m_framesSeen = seen;
+    QString text;
+    try {
+        const QDateTime now = core.host().clock().utcNow();
+        const auto frames = recordedFrames(logDir, now.addSecs(-24 * 3600), now.addSecs(60));
+        if (!frames.empty())
+            text = QStringLiteral("Last frame: ") + frameLine(frames.back(), core.now().timeZone());
+    } catch (const database::DatabaseError& error) {
+        text = QStringLiteral("Last frame: ") + error.message();
+    }
+    ui->LastFrameLabel->setText(text);
+    ui->LastFrameLabel->setVisible(!text.isEmpty());
 }
 
 void frmMain::PassPanel::passStarted(const QDateTime&)
@@ -219,13 +299,7 @@ void frmMain::showRunning(bool running)
         // The run may have made the observatory again from its saved settings.
         m_observatory = std::make_unique<ObservatoryStatus>(core.host());
         ui->CloseObservatoryButton->setEnabled(core.host().observatoryControl() != nullptr);
-        // The window's check boxes stand for the enable flags; the run starts whatever it is told.
-        SurveySettings shown = core.settings;
-        shown.SNeEnabled = isKindChecked(SurveyKind::SNe) ? 1 : 0;
-        shown.MPSEnabled = isKindChecked(SurveyKind::MPS) ? 1 : 0;
-        shown.MPFEnabled = isKindChecked(SurveyKind::MPF) ? 1 : 0;
-        shown.SLCEnabled = isKindChecked(SurveyKind::SLC) ? 1 : 0;
-        m_startWarning = startWarnings(shown, core.host().clock(), core.runLimits).join(u'\n');
+        updateStartWarning();
     }
     ui->StartButton->setEnabled(!running);
     ui->StopButton->setEnabled(running);
@@ -236,6 +310,18 @@ void frmMain::showRunning(bool running)
         ui->CurrentTargetLabel->setText(QStringLiteral("Current target: none"));
         m_startWarning.clear();
     }
+    showObservatory();
+}
+
+void frmMain::updateStartWarning()
+{
+    // The window's check boxes stand for the enable flags; the run starts whatever it is told.
+    SurveySettings shown = core.settings;
+    shown.SNeEnabled = isKindChecked(SurveyKind::SNe) ? 1 : 0;
+    shown.MPSEnabled = isKindChecked(SurveyKind::MPS) ? 1 : 0;
+    shown.MPFEnabled = isKindChecked(SurveyKind::MPF) ? 1 : 0;
+    shown.SLCEnabled = isKindChecked(SurveyKind::SLC) ? 1 : 0;
+    m_startWarning = startWarnings(shown, core.host().clock(), core.runLimits).join(u'\n');
     showObservatory();
 }
 
@@ -294,7 +380,8 @@ void frmMain::observatoryClicked()
     // A file that cannot be read is the user's to mend: said, and the program goes on.
     try {
         frmObservatory form(m_observatoryFolder, core.isRunning(), this);
-        form.exec();
+        if (form.exec() == QDialog::Accepted)
+            showStatus(form.savedNote());
     } catch (const std::exception& error) {
         QMessageBox::warning(this, programTitle, QString::fromUtf8(error.what()));
     }
@@ -323,6 +410,7 @@ void frmMain::prefsClicked()
         form.setMaxElevation(s.maxElevation);
         form.setMinAzimuth(s.minAzimuth);
         form.setMaxAzimuth(s.maxAzimuth);
+        form.setSelection(core.selection);
         form.exec();
         s.focusInterval = form.getFocusInterval();
         s.baseDir = form.getBaseDir();
@@ -332,6 +420,20 @@ void frmMain::prefsClicked()
         s.minAzimuth = form.getMinAzimuth();
         s.maxAzimuth = form.getMaxAzimuth();
         core.SaveConfig();
+        // The policy is the observatory's: the next pass chooses by it, and the next start reads it.
+        if (!(form.getSelection() == core.selection)) {
+            core.selection = form.getSelection();
+            // A file that cannot be written is the user's to mend; the run uses the choice meanwhile.
+            try {
+                QDir().mkpath(m_observatoryFolder);
+                saveObservatoryChanges(
+                    m_observatoryFolder,
+                    {{QStringLiteral("selection/policy"), policyText(core.selection.policy)},
+                     {QStringLiteral("selection/shares"), sharesText(core.selection.shares)}});
+            } catch (const std::exception& error) {
+                QMessageBox::warning(this, programTitle, QString::fromUtf8(error.what()));
+            }
+        }
     });
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ObservatoryStatus.h"
+#include "host/ObservatoryStatus.h"
 #include "core/SurveyCore.h"
 #include "core/SurveyView.h"
 #include "report/LogTail.h"
@@ -41,7 +41,8 @@ public:
     int exitStatus() const { return m_exitStatus; }
     // The observatory's folder, which a preview copies its settings from.
     void setObservatoryFolder(const QString& folder) { m_observatoryFolder = folder; }
-    // Reads what the survey log gained since the last look into the log panel.
+    // Reads what the survey log gained since the last look into the log panel, and shows the last
+    // frame's grade.
     void followLog();
     // Shows what the host reports about the observatory, under the buttons.
     void showObservatory();
@@ -79,9 +80,12 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Says again what Start warned of, from the boxes as they are now.
+    void updateStartWarning();
     // Runs a handler; an error is shown and ends the program with a non-zero status.
     void guarded(const std::function<void()>& handler);
     void unloadControls();
+    void showLastFrame(const QString& logDir);
 
     // Shows in the window what each pass chose.
     class PassPanel : public SelectionObserver
@@ -103,12 +107,13 @@ private:
     QTimer m_observatoryTimer;
     // Where "kestrove --close" reaches the run.
     ControlChannel* m_channel = nullptr;
-    // What Start warned of, shown with the observatory until the run ends.
+    // What Start warned of, shown with the observatory until the run ends or the boxes put it right.
     QString m_startWarning;
     // SIGINT or SIGTERM asked for the close: nobody is there to answer a question.
     bool m_closeFromSignal = false;
     PassPanel m_passPanel{*this};
     LogTail m_logTail;
+    QString m_framesSeen; // the observations database's size and time, when its last frame was read
     QTimer m_logTimer;
     QString m_observatoryFolder;
     QLabel* m_observatoryFolderLabel = nullptr;

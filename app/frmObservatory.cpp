@@ -1,6 +1,7 @@
 #include "app/frmObservatory.h"
 
 #include "host/indi/IndiDiscovery.h"
+#include "report/charts/NightCharts.h"
 #include "text/HostError.h"
 #include "text/ValueText.h"
 
@@ -8,6 +9,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
+#include <QFontMetricsF>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -25,7 +27,7 @@
 
 namespace kestrove {
 
-// The horizon seen from above: north up, east left as on the sky, elevation 90 at the centre.
+// The horizon on the map sky.png draws, labelled with the compass points.
 class HorizonChart : public QWidget
 {
 public:
@@ -44,9 +46,7 @@ protected:
         const double r = std::min(width(), height()) / 2.0 - 4;
         const QPointF c(width() / 2.0, height() / 2.0);
         const auto at = [&](double azimuth, double elevation) {
-            const double d = r * (90 - elevation) / 90;
-            const double a = azimuth * M_PI / 180;
-            return c + QPointF(-d * std::sin(a), -d * std::cos(a));
+            return c + r * charts::skyMapPoint(azimuth, elevation);
         };
         p.setPen(Qt::gray);
         for (const double e : {0.0, 30.0, 60.0})
@@ -56,8 +56,15 @@ protected:
             shape << at(az, horizonElevation(m_horizon, az));
         p.setPen(QPen(Qt::darkGreen, 2));
         p.drawPolyline(shape);
-        p.setPen(Qt::black);
-        p.drawText(at(0, 0) + QPointF(-4, 12), QStringLiteral("N"));
+        p.setPen(palette().color(QPalette::WindowText));
+        // Each letter just inside the rim, at its point of the compass.
+        const QFontMetricsF metrics(font());
+        for (const auto& [label, azimuth] : charts::compassPoints()) {
+            const QPointF inside = at(azimuth, metrics.height() * 90 / r);
+            const QSizeF size(metrics.horizontalAdvance(label), metrics.height());
+            p.drawText(QRectF(inside - QPointF(size.width() / 2, size.height() / 2), size), Qt::AlignCenter,
+                       label);
+        }
     }
 
 private:
@@ -81,6 +88,8 @@ const QMap<QString, QString>& sectionTitles()
         {QStringLiteral("indi"), QStringLiteral("INDI")},
         {QStringLiteral("solve"), QStringLiteral("Plate solving (INDI)")},
         {QStringLiteral("focus"), QStringLiteral("Autofocus (INDI)")},
+        {QStringLiteral("grading"), QStringLiteral("Frame grading (INDI)")},
+        {QStringLiteral("dome"), QStringLiteral("Dome (INDI)")},
     };
     return titles;
 }
@@ -152,6 +161,22 @@ frmObservatory::frmObservatory(const QString& folder, bool surveyRunning, QWidge
         layout->addWidget(
             new QLabel(QStringLiteral("A survey is running: a change applies at the next Start."), this));
     layout->addWidget(scroll);
+    // Said while the boxes are edited, not only on Save: a wrong zone moves every night's times.
+    auto* zoneWarning = new QLabel(this);
+    zoneWarning->setObjectName(QStringLiteral("ZoneWarning"));
+    zoneWarning->setWordWrap(true);
+    layout->addWidget(zoneWarning);
+    const auto checkZone = [this, zoneWarning] {
+        const QString text = zoneLongitudeMismatch(value(QStringLiteral("site/timeZone")),
+                                                   value(QStringLiteral("site/longitude")));
+        zoneWarning->setText(text);
+        zoneWarning->setVisible(!text.isEmpty());
+    };
+    if (auto* zone = qobject_cast<QComboBox*>(m_boxes.value(QStringLiteral("site/timeZone"))))
+        connect(zone, &QComboBox::currentTextChanged, this, checkZone);
+    if (auto* longitude = qobject_cast<QLineEdit*>(m_boxes.value(QStringLiteral("site/longitude"))))
+        connect(longitude, &QLineEdit::textChanged, this, checkZone);
+    checkZone();
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel, this);
     auto* openFolder = buttons->addButton(QStringLiteral("Open Folder"), QDialogButtonBox::ActionRole);
     connect(openFolder, &QPushButton::clicked, this,
@@ -186,11 +211,14 @@ QWidget* frmObservatory::boxFor(const ObservatoryField& f)
         return box;
     }
     case FieldKind::HostKind:
+    case FieldKind::Slaving:
     case FieldKind::TimeZone:
     case FieldKind::Device: {
         auto* box = new QComboBox;
         if (f.kind == FieldKind::HostKind) {
             box->addItems({QStringLiteral("sim"), QStringLiteral("indi")});
+        } else if (f.kind == FieldKind::Slaving) {
+            box->addItems({QStringLiteral("kestrove"), QStringLiteral("driver")});
         } else if (f.kind == FieldKind::TimeZone) {
             for (const QByteArray& id : QTimeZone::availableTimeZoneIds())
                 box->addItem(QString::fromUtf8(id));
@@ -255,15 +283,31 @@ QString frmObservatory::save()
         if (text.trimmed() != m_initial.value(f.key))
             changes << qMakePair(f.key, text.trimmed());
     }
+    QMap<QString, QString> values = m_initial;
+    for (const auto& [key, text] : changes)
+        values[key] = text;
+    if (const QString problem = combinedProblem(values); !problem.isEmpty())
+        return problem;
     try {
         saveObservatoryChanges(m_folder, changes);
     } catch (const HostError& error) {
         return QString::fromUtf8(error.what());
     }
-    for (const auto& [key, text] : changes)
+    for (const auto& [key, text] : changes) {
         m_initial[key] = text;
+        if (!m_savedKeys.contains(key))
+            m_savedKeys << key;
+    }
     m_saved += static_cast<int>(changes.size());
     return {};
+}
+
+QString frmObservatory::savedNote() const
+{
+    const QString path = observatoryIniPath(m_folder);
+    if (m_savedKeys.isEmpty())
+        return QStringLiteral("Nothing changed in %1").arg(path);
+    return QStringLiteral("Saved in %1: %2").arg(path, m_savedKeys.join(QStringLiteral(", ")));
 }
 
 QString frmObservatory::connectServer()
@@ -285,8 +329,10 @@ QString frmObservatory::connectServer()
         combo->addItem(QString());
         const QStringList names = found->value(f.key);
         combo->addItems(names);
-        // One device of the kind is the one meant; otherwise the choice stays the user's.
-        combo->setCurrentText(names.size() == 1 && current.isEmpty() ? names[0] : current);
+        // One device of the kind is the one meant; otherwise the choice stays the user's. A dome is
+        // one or the other: offered as the roof, it turns its slit only when chosen as the dome.
+        const bool only = names.size() == 1 && current.isEmpty() && f.key != QStringLiteral("indi/dome");
+        combo->setCurrentText(only ? names[0] : current);
     }
     return {};
 }

@@ -24,6 +24,8 @@ public:
     void setValue(const QString& key, const QString& text);
     // Saves the changed values; returns why not (the first refused box), or empty when saved.
     QString save();
+    // What the saves of this dialog changed, for the window's status line.
+    QString savedNote() const;
     // Fills the device boxes with the devices of the INDI server in the server box; returns why not.
     QString connectServer();
     // The device names offered in a device box.
@@ -36,6 +38,7 @@ private:
     QMap<QString, QString> m_initial;
     QMap<QString, QWidget*> m_boxes;
     int m_saved = 0; // values saved so far
+    QStringList m_savedKeys;
     class HorizonChart* m_chart = nullptr;
 };
 

@@ -1,6 +1,7 @@
 #include "app/frmPrefs.h"
 
 #include "app/DialogBoxes.h"
+#include "text/ValueText.h"
 #include "ui_frmPrefs.h"
 
 #include <QShowEvent>
@@ -14,6 +15,9 @@ frmPrefs::frmPrefs(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::f
     ui->setupUi(this);
     connect(ui->cmdOK, &QPushButton::clicked, this, &frmPrefs::accept);
     connect(ui->cmdCancel, &QPushButton::clicked, this, &frmPrefs::reject);
+    // Shares are kept by the balanced policy only.
+    connect(ui->policyCombo, &QComboBox::currentIndexChanged, this,
+            [this](int index) { ui->sharesText->setEnabled(index == 1); });
 }
 
 frmPrefs::~frmPrefs() = default;
@@ -35,6 +39,9 @@ void frmPrefs::showEvent(QShowEvent* event)
         ui->maxElevationText->setText(shortestText(m_maxElevation));
         ui->minAzimuthText->setText(shortestText(m_minAzimuth));
         ui->maxAzimuthText->setText(shortestText(m_maxAzimuth));
+        ui->policyCombo->setCurrentIndex(m_selection.policy == SelectionPolicy::Balanced ? 1 : 0);
+        ui->sharesText->setEnabled(m_selection.policy == SelectionPolicy::Balanced);
+        ui->sharesText->setText(sharesText(m_selection.shares));
         dialog::showError(ui->errorLabel, QString());
     }
     QDialog::showEvent(event);
@@ -50,6 +57,10 @@ void frmPrefs::accept()
     const auto maxElevation = reader.single(ui->maxElevationText, ui->maxElevationLabel);
     const auto minAzimuth = reader.single(ui->minAzimuthText, ui->minAzimuthLabel);
     const auto maxAzimuth = reader.single(ui->maxAzimuthText, ui->maxAzimuthLabel);
+    const auto shares = parseShares(ui->sharesText->text());
+    if (!shares)
+        reader.fail(ui->sharesText, ui->sharesLabel,
+                    QStringLiteral("kind:percent items such as SNe:50,SLC:30,MPS:20"));
     if (!reader.finish())
         return;
 
@@ -60,6 +71,9 @@ void frmPrefs::accept()
     m_maxElevation = *maxElevation;
     m_minAzimuth = *minAzimuth;
     m_maxAzimuth = *maxAzimuth;
+    m_selection.policy =
+        ui->policyCombo->currentIndex() == 1 ? SelectionPolicy::Balanced : SelectionPolicy::Specified;
+    m_selection.shares = *shares;
     QDialog::accept();
 }
 

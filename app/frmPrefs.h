@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/ObservatorySettings.h"
+
 #include <QDialog>
 #include <QString>
 #include <cstdint>
@@ -11,7 +13,8 @@ class frmPrefs;
 
 namespace kestrove {
 
-// The Preferences dialog: autofocus interval, image base folder, slew model and observation window.
+// The Preferences dialog: autofocus interval, image base folder, slew model, observation window, and
+// how a pass chooses between the survey kinds (observatory.ini [selection]).
 // It keeps its own copy of the values between openings; OK takes the boxes, Cancel leaves the values.
 class frmPrefs : public QDialog
 {
@@ -36,6 +39,8 @@ public:
     float getMinAzimuth() const { return m_minAzimuth; }
     void setMaxAzimuth(float degrees) { m_maxAzimuth = degrees; }
     float getMaxAzimuth() const { return m_maxAzimuth; }
+    void setSelection(const SelectionSettings& selection) { m_selection = selection; }
+    const SelectionSettings& getSelection() const { return m_selection; }
 
     // OK: takes every box, or names the first one that is not a number and stays open.
     void accept() override;
@@ -52,6 +57,7 @@ private:
     float m_maxElevation = 0;
     float m_minAzimuth = 0;
     float m_maxAzimuth = 0;
+    SelectionSettings m_selection;
 };
 
 } // namespace kestrove

@@ -2,16 +2,19 @@
 
 #include "core/Csv.h"
 #include "report/NightFiles.h"
+#include "report/PolicyComparison.h"
 #include "report/charts/CoverageChart.h"
 #include "report/charts/NightCharts.h"
 #include "report/charts/NightOutput.h"
 
 #include <QChart>
 #include <QChartView>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDateEdit>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -38,7 +41,7 @@ void fillTable(QTableWidget* table, const QByteArray& csv)
 {
     // The night's own files end lines with LF, a file from elsewhere may use CR LF.
     static const QRegularExpression lineEnd(QStringLiteral("\r?\n"));
-    QStringList lines = QString::fromLatin1(csv).split(lineEnd, Qt::SkipEmptyParts);
+    QStringList lines = ownText(csv).split(lineEnd, Qt::SkipEmptyParts);
     table->clear();
     if (lines.isEmpty())
         return;
@@ -89,6 +92,10 @@ frmPreview::frmPreview(const QString& programFolder, const QString& observatoryF
     m_nights->setObjectName(QStringLiteral("NightsBox"));
     m_nights->setRange(1, 366);
     m_nights->setSuffix(QStringLiteral(" nights"));
+    m_compare = new QCheckBox(QStringLiteral("Compare policies"), this);
+    m_compare->setObjectName(QStringLiteral("ComparePoliciesBox"));
+    m_compare->setToolTip(QStringLiteral("Preview the same nights under the specified and the balanced "
+                                         "selection policy, and set them side by side"));
     m_runButton = new QPushButton(QStringLiteral("Preview"), this);
     m_runButton->setObjectName(QStringLiteral("RunButton"));
     m_progress = new QProgressBar(this);
@@ -103,6 +110,12 @@ frmPreview::frmPreview(const QString& programFolder, const QString& observatoryF
     m_summary = new QPlainTextEdit(this);
     m_summary->setObjectName(QStringLiteral("SummaryText"));
     m_summary->setReadOnly(true);
+    m_policies = new QPlainTextEdit(this);
+    m_policies->setObjectName(QStringLiteral("PoliciesText"));
+    m_policies->setReadOnly(true);
+    m_policies->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_policies->setPlainText(QStringLiteral("Check \"Compare policies\" and preview again to see the "
+                                            "specified and the balanced policy side by side."));
     m_plans = new QTableWidget(this);
     m_plans->setObjectName(QStringLiteral("PlansTable"));
     m_reasons = new QTableWidget(this);
@@ -121,12 +134,14 @@ frmPreview::frmPreview(const QString& programFolder, const QString& observatoryF
     m_tabs->addTab(m_reasons, QStringLiteral("Reasons"));
     m_tabs->addTab(m_summary, QStringLiteral("Summary"));
     m_tabs->addTab(m_coverageArea, QStringLiteral("Coverage"));
+    m_tabs->addTab(m_policies, QStringLiteral("Policies"));
     m_tabs->setCurrentWidget(m_summary);
 
     auto* top = new QHBoxLayout;
     top->addWidget(new QLabel(QStringLiteral("Night of"), this));
     top->addWidget(m_night);
     top->addWidget(m_nights);
+    top->addWidget(m_compare);
     top->addWidget(m_runButton);
     top->addWidget(m_progress, 1);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
@@ -172,6 +187,7 @@ void frmPreview::run()
     m_runButton->setText(QStringLiteral("Stop"));
     m_night->setEnabled(false);
     m_nights->setEnabled(false);
+    m_compare->setEnabled(false);
     m_progress->setValue(0);
     m_files->clear();
     try {
@@ -183,7 +199,12 @@ void frmPreview::run()
         request.night = m_night->date();
         request.span = darkSpan(*request.observatory, request.night);
         request.controls = m_controls;
-        if (m_nights->value() > 1) {
+        if (m_compare->isChecked()) {
+            if (!runBothPolicies(request)) {
+                m_summary->setPlainText(QStringLiteral("The preview was stopped; it wrote no files"));
+                m_tabs->setCurrentWidget(m_summary);
+            }
+        } else if (m_nights->value() > 1) {
             const int nights = m_nights->value();
             const MonthReport month =
                 runMonthPreview(MonthRequest{request, nights, 1, 0}, [&](int night, double fraction) {
@@ -225,8 +246,43 @@ void frmPreview::run()
     m_runButton->setText(QStringLiteral("Preview"));
     m_night->setEnabled(true);
     m_nights->setEnabled(true);
+    m_compare->setEnabled(true);
     if (m_closeWhenStopped)
         QDialog::reject();
+}
+
+bool frmPreview::runBothPolicies(const PreviewRequest& request)
+{
+    const int nights = m_nights->value();
+    const auto step = [&](int policy, int night, double fraction) {
+        m_progress->setFormat(QStringLiteral("%1 policy, night %2 of %3")
+                                  .arg(policy == 0 ? QStringLiteral("Specified") : QStringLiteral("Balanced"))
+                                  .arg(night + 1)
+                                  .arg(nights));
+        m_progress->setValue(static_cast<int>((policy * nights + night + fraction) * 1000 / (2 * nights)));
+        QCoreApplication::processEvents();
+        return !m_stop;
+    };
+    const PolicyMonths both = nights > 1 ? comparePolicies(MonthRequest{request, nights, 1, 0}, step)
+                                         : comparePolicies(request, [&](int policy, double fraction) {
+                                               return step(policy, 0, fraction);
+                                           });
+    m_progress->setValue(1000);
+    m_progress->setFormat(QStringLiteral("%p%"));
+    if (both.stopped)
+        return false;
+    m_filesFolder = newDatedFolder(QDir(m_programFolder).filePath(QStringLiteral("preview")), request.night);
+    writePolicyFiles(both, m_filesFolder);
+    // The tabs show the night as the observatory's own policy would run it.
+    const bool balanced = request.observatory->settings.selection.policy == SelectionPolicy::Balanced;
+    if (nights > 1)
+        showMonth(balanced ? both.balanced : both.specified);
+    else
+        showReport(balanced ? *both.balancedNight : *both.specifiedNight);
+    m_policies->setPlainText(policyComparison(both));
+    m_tabs->setCurrentWidget(m_policies);
+    m_files->setText(QStringLiteral("Files: ") + QDir::toNativeSeparators(m_filesFolder));
+    return true;
 }
 
 void frmPreview::showReport(const NightReport& report)
@@ -235,9 +291,16 @@ void frmPreview::showReport(const NightReport& report)
     replaceChart(m_skyChart, charts::skyChart(report));
     fillTable(m_plans, plansCsv(report));
     fillTable(m_reasons, reasonsCsv(report));
-    m_summary->setPlainText(nightSummary(report));
+    QString text = nightSummary(report);
+    for (const QString& message : report.messages)
+        text += message + u'\n';
+    m_summary->setPlainText(text);
     m_tabs->setTabText(m_tabs->indexOf(m_reasons), QStringLiteral("Reasons"));
-    m_tabs->setCurrentWidget(m_nightChart);
+    // An empty night's chart does not say why it is empty.
+    if (report.plans.isEmpty() && !report.messages.isEmpty())
+        m_tabs->setCurrentWidget(m_summary);
+    else
+        m_tabs->setCurrentWidget(m_nightChart);
 }
 
 void frmPreview::showMonth(const MonthReport& report)

@@ -8,6 +8,7 @@
 
 QT_BEGIN_NAMESPACE
 class QChartView;
+class QCheckBox;
 class QDateEdit;
 class QLabel;
 class QPlainTextEdit;
@@ -24,7 +25,9 @@ namespace kestrove {
 // "Preview Night": runs the survey over a night (or, with the nights box above 1, several nights one
 // after the other, shown by their coverage) in virtual time with the window's check boxes and
 // weights, shows its progress, then the night's charts, plans, reasons and summary, and writes the
-// same files as kestrove --preview under the program folder's "preview" folder.
+// same files as kestrove --preview under the program folder's "preview" folder. With "Compare
+// policies" it previews the same nights under both selection policies, shows the observatory's own
+// and the two side by side, and writes the files of each.
 class frmPreview : public QDialog
 {
     Q_OBJECT
@@ -49,12 +52,15 @@ protected:
 private:
     void showReport(const NightReport& report);
     void showMonth(const MonthReport& report);
+    // Both policies over the request's night (or nights); false when stopped.
+    bool runBothPolicies(const PreviewRequest& request);
 
     QString m_programFolder;
     QString m_observatoryFolder;
     std::map<SurveyKind, PreviewRequest::Control> m_controls;
     QDateEdit* m_night;
     QSpinBox* m_nights;
+    QCheckBox* m_compare;
     QLabel* m_coverage;
     QScrollArea* m_coverageArea;
     QPushButton* m_runButton;
@@ -62,6 +68,7 @@ private:
     QLabel* m_files;
     QTabWidget* m_tabs;
     QPlainTextEdit* m_summary;
+    QPlainTextEdit* m_policies;
     QTableWidget* m_plans;
     QTableWidget* m_reasons;
     QChartView* m_nightChart;

@@ -1,5 +1,6 @@
 #include "app/frmTargets.h"
 
+#include "core/Csv.h"
 #include "core/SurveyCore.h"
 #include "settings/ObservatorySettings.h"
 #include "sky/Clock.h"
@@ -34,12 +35,14 @@ const QString localFormat = QStringLiteral("yyyy-MM-dd HH:mm");
 
 QStringList columnTitles()
 {
-    return {QStringLiteral("Name"),       QStringLiteral("RA"),       QStringLiteral("Dec"),
-            QStringLiteral("Last image"), QStringLiteral("Reshoot"),  QStringLiteral("Images"),
-            QStringLiteral("Priority"),   QStringLiteral("Interval"), QStringLiteral("Exposure"),
-            QStringLiteral("Binning"),    QStringLiteral("Filter"),   QStringLiteral("Tonight")};
+    return {QStringLiteral("Name"),        QStringLiteral("RA"),       QStringLiteral("Dec"),
+            QStringLiteral("Last image"),  QStringLiteral("Reshoot"),  QStringLiteral("Images"),
+            QStringLiteral("Priority"),    QStringLiteral("Interval"), QStringLiteral("Exposure"),
+            QStringLiteral("Binning"),     QStringLiteral("Filter"),   QStringLiteral("Min altitude"),
+            QStringLiteral("Max airmass"), QStringLiteral("Window"),   QStringLiteral("Tonight")};
 }
-constexpr int kTonightColumn = 11;
+// A column for each config item (the last image standing for lastImageJD), then Tonight.
+const int kTonightColumn = TargetsPage::kLastImageColumn + static_cast<int>(targetItemKeys().size());
 
 // lastImageJD shown as the site's local date and time; 0 or none: never imaged.
 QString localTimeOfJD(const QString& jdText, const QTimeZone& zone)
@@ -296,10 +299,12 @@ QString TargetsPage::save()
     } catch (const HostError& error) {
         problem = QString::fromUtf8(error.what());
     }
-    if (problem.isEmpty())
+    if (problem.isEmpty()) {
         reload();
-    else
+        m_note->setText(QStringLiteral("Saved %1 targets in %2").arg(edits.entries.size()).arg(m_path));
+    } else {
         showProblem(problem);
+    }
     return problem;
 }
 
@@ -315,7 +320,7 @@ void TargetsPage::importClicked()
         QMessageBox::warning(this, QStringLiteral("Import targets"), file.errorString());
         return;
     }
-    const TargetsImport import = previewImport(QString::fromLatin1(file.readAll()));
+    const TargetsImport import = previewImport(ownText(file.readAll()));
     QStringList lines;
     lines << QStringLiteral("To be added (%1):").arg(import.added.size());
     for (const TargetEntry& e : import.added)
@@ -349,7 +354,7 @@ void TargetsPage::exportClicked()
     if (path.isEmpty())
         return;
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(exportCsv().toLatin1()) < 0 || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || file.write(exportCsv().toUtf8()) < 0 || !file.commit())
         QMessageBox::warning(this, QStringLiteral("Export targets"), file.errorString());
 }
 
@@ -381,7 +386,7 @@ AreasPage::AreasPage(FileSystem& fs, const QString& path, const QString& editPat
         QFile in(file);
         if (file.isEmpty() || !in.open(QIODevice::ReadOnly))
             return;
-        const AreasImport import = previewImport(QString::fromLatin1(in.readAll()));
+        const AreasImport import = previewImport(ownText(in.readAll()));
         QStringList lines{QStringLiteral("To be added (%1):").arg(import.added.size())};
         lines << import.added;
         lines << QStringLiteral("Rejected (%1):").arg(import.rejected.size());
@@ -396,7 +401,7 @@ AreasPage::AreasPage(FileSystem& fs, const QString& path, const QString& editPat
                                                           QStringLiteral("CSV files (*.csv)"));
         QSaveFile out(file);
         if (!file.isEmpty() &&
-            (!out.open(QIODevice::WriteOnly) || out.write(exportCsv().toLatin1()) < 0 || !out.commit()))
+            (!out.open(QIODevice::WriteOnly) || out.write(exportCsv().toUtf8()) < 0 || !out.commit()))
             QMessageBox::warning(this, QStringLiteral("Export areas"), out.errorString());
     });
     button(QStringLiteral("Reload"), [this] { reload(); });
@@ -522,6 +527,7 @@ QString AreasPage::save()
     } catch (const HostError& error) {
         return QString::fromUtf8(error.what());
     }
+    m_note->setText(QStringLiteral("Saved %1 areas in %2").arg(lines.size()).arg(m_path));
     return {};
 }
 

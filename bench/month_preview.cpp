@@ -1,6 +1,7 @@
-// The preview of a month, as kestrove --preview --nights 30 runs it: the survey night after night on
-// one scratch copy, then coverage.csv and the coverage chart. Two months: the samples' with every
-// kind on, and one of 10,000 SNe, 1,000 SLC targets and a 500-field MPS area at latitude 40.
+// The preview of a month, as kestrove --preview --nights 30 --compare-policies runs it: the survey
+// night after night on one scratch copy, then coverage.csv and the coverage chart, under each
+// selection policy, and the two side by side. Two months: the samples' with every kind on, and one
+// of 10,000 SNe, 1,000 SLC targets and a 500-field MPS area at latitude 40.
 // Resident memory is read as each night starts, to show that it stays flat.
 // month_preview [NIGHTS [LARGE_NIGHTS [SAMPLES_FOLDER [KEEP_FOLDER]]]]; run from a Release build on an idle machine.
 
@@ -8,6 +9,7 @@
 #include "core/SurveyCore.h"
 #include "host/sim/SimObservatory.h"
 #include "report/MonthPreview.h"
+#include "report/PolicyComparison.h"
 #include "report/charts/NightOutput.h"
 
 #include <QApplication>
@@ -31,10 +33,11 @@ long residentKiB()
     return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : 0;
 }
 
-void measure(const char* title, const MonthRequest& request, const QString& out)
+MonthReport measure(const char* title, MonthRequest request, SelectionPolicy policy, const QString& out)
 {
     QList<long> resident;
     MonthReport report;
+    request.first.policy = policy;
     const Timing run = bestOf(
         1, [] {},
         [&] {
@@ -44,12 +47,13 @@ void measure(const char* title, const MonthRequest& request, const QString& out)
                 return true;
             });
         });
+    QDir().mkpath(out);
     const Timing files = bestOf(
         1, [] {}, [&] { writeMonthFiles(report, out); });
     int plans = 0;
     for (const MonthNight& night : report.nights)
         plans += static_cast<int>(night.plans.size());
-    std::printf("%s\n", title);
+    std::printf("%s, %s policy\n", title, qPrintable(policyText(policy)));
     std::printf("  nights        %lld from %s, %d plans, %lld targets\n",
                 static_cast<long long>(report.nights.size()), qPrintable(report.first.toString(Qt::ISODate)),
                 plans, static_cast<long long>(report.coverage.size()));
@@ -61,6 +65,16 @@ void measure(const char* title, const MonthRequest& request, const QString& out)
                 resident.isEmpty() ? 0 : resident[resident.size() / 2],
                 resident.isEmpty() ? 0 : resident.last());
     std::printf("  peak memory   %ld KiB\n", peakKiB());
+    return report;
+}
+
+// The month under each policy, on the same nights, and the two side by side.
+void measureBoth(const char* title, const MonthRequest& request, const QString& out)
+{
+    PolicyMonths both;
+    both.specified = measure(title, request, SelectionPolicy::Specified, out + QStringLiteral("/specified"));
+    both.balanced = measure(title, request, SelectionPolicy::Balanced, out + QStringLiteral("/balanced"));
+    std::printf("%s\n", qPrintable(policyComparison(both)));
 }
 
 } // namespace
@@ -87,8 +101,7 @@ int main(int argc, char* argv[])
         request.first.observatoryFolder = observatory;
         request.first.night = QDate(2024, 12, 7);
         request.nights = nights;
-        QDir().mkpath(dir.filePath(QStringLiteral("out1")));
-        measure("month_preview: the samples, every kind", request, dir.filePath(QStringLiteral("out1")));
+        measureBoth("month_preview: the samples, every kind", request, dir.filePath(QStringLiteral("out1")));
     }
     if (largeNights > 0) {
         const QString program = dir.filePath(QStringLiteral("large/"));
@@ -100,9 +113,8 @@ int main(int argc, char* argv[])
         request.first.observatoryFolder = observatory;
         request.first.night = QDate(2024, 4, 13);
         request.nights = largeNights;
-        QDir().mkpath(dir.filePath(QStringLiteral("out2")));
-        measure("month_preview: 10000 SNe + 1000 SLC + 500 MPS fields", request,
-                dir.filePath(QStringLiteral("out2")));
+        measureBoth("month_preview: 10000 SNe + 1000 SLC + 500 MPS fields", request,
+                    dir.filePath(QStringLiteral("out2")));
     }
     return 0;
 }

@@ -1,6 +1,7 @@
 // Time of one selection pass over synthetic catalogues of 1,000 to 100,000 entries, on the
 // simulated observatory in virtual time, against a floor that only reads the same file and
-// computes the same elevations with ERFA, and with the preview's reasons observer attached.
+// computes the same elevations with ERFA, with the preview's reasons observer attached, and under
+// the balanced selection policy.
 // Run from a Release build on an idle machine.
 
 #include "BenchSupport.h"
@@ -137,15 +138,16 @@ double seconds(const std::function<void()>& run, int repeats)
 
 int main(int argc, char** argv)
 {
-    // selection_pass [repeats [kind [N [plain|observed]]]]: a single kind and size, and only the
-    // pass without or with the observer, is handy under a profiler (callgrind counts instructions
-    // where a shared machine makes the clock useless).
+    // selection_pass [repeats [kind [N [plain|observed|balanced]]]]: a single kind and size, and only
+    // the pass without or with the observer, or under the balanced policy, is handy under a profiler
+    // (callgrind counts instructions where a shared machine makes the clock useless).
     const int repeats = argc > 1 ? std::atoi(argv[1]) : 3;
     const QString onlyKind = argc > 2 ? QString::fromLatin1(argv[2]) : QString();
     const int onlyN = argc > 3 ? std::atoi(argv[3]) : 0;
     const QString passes = argc > 4 ? QString::fromLatin1(argv[4]) : QString();
-    const bool plain = passes != QLatin1String("observed");
-    const bool watched = passes != QLatin1String("plain");
+    const bool plain = passes.isEmpty() || passes == QLatin1String("plain");
+    const bool watched = passes.isEmpty() || passes == QLatin1String("observed");
+    const bool balancedToo = passes.isEmpty() || passes == QLatin1String("balanced");
     QTemporaryDir dir;
     const QString observatoryFolder = dir.filePath(QStringLiteral("observatory"));
     sim::SimObservatory observatory(observatoryFolder, site(observatoryFolder));
@@ -172,8 +174,8 @@ int main(int argc, char** argv)
     eraApco13(utc1, utc2, 0, s.longitude * ERFA_DD2R, s.latitude * ERFA_DD2R, s.elevation, 0, 0, 0, 0, 0, 0,
               &astrom, &eo);
 
-    std::printf("%-4s %8s %12s %12s %8s %10s %12s %14s\n", "kind", "N", "pass (s)", "us/entry", "floor x",
-                "entries", "peak RSS kB", "observed (s)");
+    std::printf("%-4s %8s %12s %12s %8s %10s %12s %14s %14s\n", "kind", "N", "pass (s)", "us/entry",
+                "floor x", "entries", "peak RSS kB", "observed (s)", "balanced (s)");
     const QString area = QStringLiteral("0 0 0 0");
     for (const int n : {1000, 10000, 100000}) {
         if (onlyN && n != onlyN)
@@ -220,6 +222,20 @@ int main(int argc, char** argv)
                                                  core.surveyLog.reset();
                                              },
                                              repeats);
+            // The same pass under the balanced policy.
+            core.selection.policy = SelectionPolicy::Balanced;
+            const double balanced = !balancedToo ? 0
+                                                 : seconds(
+                                                       [&] {
+                                                           QFile::remove(logPath);
+                                                           core.surveyLog = core.fileSystem->OpenTextFile(
+                                                               logPath, IOMode::ForAppending, true);
+                                                           select(bestScore, bestTarget);
+                                                           core.surveyLog->Close();
+                                                           core.surveyLog.reset();
+                                                       },
+                                                       repeats);
+            core.selection.policy = SelectionPolicy::Specified;
             // The same pass told to the reasons observer of a preview.
             NightReasons reasons;
             const double observed =
@@ -241,10 +257,11 @@ int main(int argc, char** argv)
             long counted = 0;
             double checksum = 0;
             const double floor = seconds([&] { checksum += floorPass(file, astrom, counted); }, repeats);
-            std::printf(
-                "%-4s %8d %12.4f %12.3f %8.2f %10ld %12ld %14.4f   floor %.3f us/entry, best %s (%s)\n", name,
-                n, pass, pass / n * 1e6, pass / floor, counted, peakKiB(), observed, floor / n * 1e6,
-                qPrintable(singleText(bestScore)), qPrintable(bestTarget.section(QLatin1Char('\t'), 0, 0)));
+            std::printf("%-4s %8d %12.4f %12.3f %8.2f %10ld %12ld %14.4f %14.4f   floor %.3f us/entry, best "
+                        "%s (%s)\n",
+                        name, n, pass, pass / n * 1e6, pass / floor, counted, peakKiB(), observed, balanced,
+                        floor / n * 1e6, qPrintable(singleText(bestScore)),
+                        qPrintable(bestTarget.section(QLatin1Char('\t'), 0, 0)));
             if (checksum == 12345.678)
                 std::printf("\n");
             QFile::remove(file);

@@ -3,6 +3,7 @@
 #include "text/HostError.h"
 
 #include <QFile>
+#include <QStringDecoder>
 
 namespace kestrove {
 
@@ -60,6 +61,13 @@ QStringList splitCsvLine(const QString& line, QChar delimiter)
     return fields;
 }
 
+QString ownText(const QByteArray& bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : text;
+}
+
 QStringList readCsvFileLines(const QString& path, const QString& call)
 {
     QStringList lines;
@@ -69,7 +77,7 @@ QStringList readCsvFileLines(const QString& path, const QString& call)
     if (!file.open(QIODevice::ReadOnly))
         throw HostError(call, path, file.errorString());
     while (!file.atEnd()) {
-        QString line = QString::fromLatin1(file.readLine());
+        QString line = ownText(file.readLine());
         while (line.endsWith(u'\n') || line.endsWith(u'\r'))
             line.chop(1);
         if (!line.isEmpty())

@@ -11,8 +11,12 @@ QString csvField(const QString& text);
 QString csvLine(const QStringList& fields);
 // One line back into its fields; tolerant of a trailing CR. Some spreadsheets separate with ';'.
 QStringList splitCsvLine(const QString& line, QChar delimiter = u',');
-// The lines of a single-byte file, without their CR LF or LF, blank ones left out; none for a
-// missing file. A file that cannot be read throws HostError naming `call` and the path.
+// The text of bytes Kestrove wrote for itself: UTF-8, or Latin-1 for bytes that are no UTF-8, as
+// older versions wrote its files.
+QString ownText(const QByteArray& bytes);
+// The lines of one of Kestrove's own files (`ownText` line by line: a file begun by an older
+// version reads whole), without their CR LF or LF, blank ones left out; none for a missing file. A
+// file that cannot be read throws HostError naming `call` and the path.
 QStringList readCsvFileLines(const QString& path, const QString& call);
 
 } // namespace kestrove

@@ -49,16 +49,19 @@ QString historyPath(const QString& logDir)
 
 namespace {
 
-// Kestrove's own file, read with Linux tools: LF line ends. An older file's CR LF lines are still
-// read. The log folder may have been removed during the night.
+// Kestrove's own file, read with Linux tools: UTF-8 with LF line ends. An older file's CR LF or
+// Latin-1 lines are still read. The log folder may have been removed during the night.
 void appendHistoryLine(FileSystem& fileSystem, const QString& path, const QStringList& fields)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     const bool isNew = !fileSystem.FileExists(path);
-    auto stream = fileSystem.OpenTextFile(path, IOMode::ForAppending, true);
+    QByteArray bytes;
     if (isNew)
-        stream->Write(csvLine(historyHeader) + u'\n');
-    stream->Write(csvLine(fields) + u'\n');
+        bytes += csvLine(historyHeader).toUtf8() + '\n';
+    bytes += csvLine(fields).toUtf8() + '\n';
+    // The stream writes one byte a character: the UTF-8 bytes go through it as they are.
+    auto stream = fileSystem.OpenTextFile(path, IOMode::ForAppending, true);
+    stream->Write(QString::fromLatin1(bytes));
     stream->Close();
 }
 
@@ -168,6 +171,9 @@ QString planResult(bool completed, const QString& hostOutcome, bool stopped)
 {
     if (completed)
         return QStringLiteral("completed");
+    // The frames' own reason, with its numbers: "rejected: 3 stars where 80 expected".
+    if (hostOutcome.startsWith(QLatin1String("rejected")))
+        return stopped ? hostOutcome + QStringLiteral(" (survey stopped)") : hostOutcome;
     QString result = QStringLiteral("failed");
     if (stopped && hostOutcome == QLatin1String("running"))
         return QStringLiteral("failed: the survey stopped while the plan ran");

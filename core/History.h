@@ -21,7 +21,7 @@ struct HistoryEntry
     double declination = 0;    // J2000 degrees
     float score = 0;           // weighted
     QString planFile;          // the copy of the plan kept in the night's folder
-    QString result;            // "completed", or "failed" with what the host said; see below
+    QString result;            // "completed", "rejected: <why>", or "failed" with what the host said
 };
 
 // "history.csv" in the log folder.
@@ -65,7 +65,8 @@ QString archivedPlanPath(const QString& planDir, const QDateTime& localNow, cons
 // Copies a text file line by line, creating the destination's folder.
 void copyTextFile(FileSystem& fileSystem, const QString& from, const QString& to);
 
-// "completed", or "failed" followed by what the host said of the plan.
+// "completed"; "rejected: <why>" for a plan whose frames the host found none worth counting; or
+// "failed" followed by what the host said of the plan.
 QString planResult(bool completed, const QString& hostOutcome, bool stopped);
 
 } // namespace kestrove

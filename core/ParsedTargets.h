@@ -30,7 +30,12 @@ struct LineKey
 struct ParsedEntry
 {
     LineKey targetLine;
+    // The flags and the target's own limits share what would be padding: an entry of 256 bytes is
+    // found by a shift.
     bool positionRead = false;
+    bool configRead = false;
+    bool hasLimits = false; // the config line gives limits of the target's own
+    TargetLimits limits;
     QString name;
     float ra = 0;
     float dec = 0;
@@ -38,7 +43,6 @@ struct ParsedEntry
     SlewDirection slewDirection;
 
     LineKey configLine;
-    bool configRead = false;
     TargetConfig presets;
     TargetConfig config;
 };

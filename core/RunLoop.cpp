@@ -1,4 +1,5 @@
 #include "core/History.h"
+#include "core/PlanLength.h"
 #include "core/ProgramLock.h"
 #include "core/SurveyCore.h"
 #include "host/ChainScript.h"
@@ -12,6 +13,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTimeZone>
 #include <algorithm>
@@ -72,10 +74,10 @@ void recordHistory(SurveyCore& core, const HistoryEntry& entry)
     }
 }
 
-// How long the plan just written is expected to run, seconds: its exposures and their downloads,
-// plus the slew and settle the selection charges for its target. Nothing when it cannot be read
-// back; the host will say why when it is handed over.
-std::optional<double> expectedPlanSeconds(SurveyCore& core, const QString& planPath, float ra, float dec)
+// How long the plan just written is expected to run on the host, seconds (core/PlanLength.h), with
+// the slew and settle the selection charges for its target. Nothing when it cannot be read back;
+// the host will say why when it is handed over.
+std::optional<double> planSecondsFor(SurveyCore& core, const QString& planPath, float ra, float dec)
 {
     try {
         QStringList lines;
@@ -83,9 +85,8 @@ std::optional<double> expectedPlanSeconds(SurveyCore& core, const QString& planP
         while (!stream->AtEndOfStream())
             lines << stream->ReadLine();
         stream->Close();
-        const AcquisitionPlan plan = parsePlan(planPath, lines);
-        const double images = plan.count * (plan.interval + core.acpUtil->Prefs().downloadSeconds());
-        return images + core.slewSeconds(ra, dec, core.flipsFor(ra));
+        return expectedPlanSeconds(parsePlan(planPath, lines), core.slewSeconds(ra, dec, core.flipsFor(ra)),
+                                   core.acpUtil->Prefs());
     } catch (const std::exception& error) {
         qCWarning(lcRunLoop) << "cannot estimate the plan's length:" << error.what();
         return std::nullopt;
@@ -127,7 +128,7 @@ bool leavesMarker(const QString& scriptPath, const QByteArray& script, const QSt
 
 // Writes "completed.vbs" unless it already leaves this folder's marker. One that would not (copied
 // with the folder from elsewhere, damaged) would report no plan of the night as completed, so it
-// is kept as "completed.vbs.old", replaced, and the observer is told.
+// is kept as "completed.vbs.old" and replaced; the observer is warned unless it was only copied.
 void ensureChainScript(SurveyCore& core)
 {
     const QString path = core.programFile(QStringLiteral("completed.vbs"));
@@ -146,6 +147,21 @@ void ensureChainScript(SurveyCore& core)
     const QString oldPath = core.programFile(QStringLiteral("completed.vbs.old"));
     writeWholeFile(oldPath, bytes);
     writeWholeFile(path, wanted);
+    // A program folder copied from elsewhere brings the script of its old place: expected, so a
+    // plain note rather than a warning.
+    QString copiedFrom;
+    try {
+        const QFileInfo marker(parseChainScript(path, bytes).path);
+        if (marker.fileName() == QStringLiteral("completed.txt"))
+            copiedFrom = marker.path();
+    } catch (const HostError&) {
+    }
+    if (!copiedFrom.isEmpty()) {
+        core.setStatus(QStringLiteral("completed.vbs named the folder this one was copied from (%1) and now "
+                                      "names this one; the old one is kept as completed.vbs.old")
+                           .arg(QDir::toNativeSeparators(copiedFrom)));
+        return;
+    }
     core.setStatus(QStringLiteral("completed.vbs written anew; the old one is kept as completed.vbs.old"));
     core.view().showMessage(
         QStringLiteral("\"%1\" was not the chain script this program folder needs: it would not report "
@@ -182,15 +198,21 @@ void recordObservatoryEvent(SurveyCore& core, const QString& event) noexcept
     }
 }
 
-// "Survey stopping: waiting for M51 to end, about 12 min left"; the time left while the plan's
-// expected end lies ahead.
-QString stoppingStatus(const QString& target, const QDateTime& expectedEnd, const QDateTime& utcNow)
+// What the host's frames told of the sky since the last look: each an observatory event.
+void recordSkyEvents(SurveyCore& core)
 {
-    QString text = QStringLiteral("Survey stopping: waiting for %1 to end").arg(target);
-    const qint64 left = expectedEnd.isValid() ? utcNow.secsTo(expectedEnd) : 0;
-    if (left > 0)
-        text += QStringLiteral(", about %1 min left").arg((left + 59) / 60);
-    return text;
+    for (const QString& event : core.host().takeSkyEvents())
+        recordObservatoryEvent(core, event);
+}
+
+// The observatory's events as they happen: a status line each (a headless run prints nothing else),
+// then the records.
+std::function<void(const QString&)> observatoryEvents(SurveyCore& core)
+{
+    return [&core](const QString& event) {
+        core.setStatus(QStringLiteral("Observatory: ") + event);
+        recordObservatoryEvent(core, event);
+    };
 }
 
 } // namespace
@@ -242,7 +264,7 @@ void SurveyCore::closeObservatory(const QString& why)
     ObservatoryControl* observatory = m_host.observatoryControl();
     if (!observatory)
         return;
-    observatory->onEvent = [this](const QString& event) { recordObservatoryEvent(*this, event); };
+    observatory->onEvent = observatoryEvents(*this);
     // The run ends at its next check; the shut-down waits for nothing.
     if (m_running)
         abortRun();
@@ -363,10 +385,20 @@ bool SurveyCore::runSurvey()
     // A wrong chain script is put right while the observer is still there to read why.
     ensureChainScript(*this);
     ObservatoryControl* observatory = m_host.observatoryControl();
-    if (observatory) {
-        observatory->onEvent = [this](const QString& event) { recordObservatoryEvent(*this, event); };
+    // The roof opens for a survey that has something to look for: with no kind that has targets of
+    // its own checked, every pass only sleeps, so the observatory starts once a box is checked.
+    bool observatoryStarted = false;
+    const auto startObservatory = [&] {
+        if (!observatory || observatoryStarted)
+            return;
+        if (!m_view.isKindChecked(SurveyKind::SNe) && !m_view.isKindChecked(SurveyKind::MPS) &&
+            !m_view.isKindChecked(SurveyKind::SLC))
+            return;
+        observatory->onEvent = observatoryEvents(*this);
         observatory->runStarted();
-    }
+        observatoryStarted = true;
+    };
+    startObservatory();
 
     while (!stopRequested && acpUtil->ScriptActive()) {
         setStatus(QStringLiteral("Waiting for ACP"));
@@ -394,6 +426,7 @@ bool SurveyCore::runSurvey()
             stopAtLimit(QStringLiteral("--until %1 reached").arg(utcInstantText(runLimits.untilUtc)));
         if (stopRequested)
             break;
+        startObservatory();
 
         float overallBest = kNoTarget;
         const KindStep* chosenKind = nullptr;
@@ -410,6 +443,22 @@ bool SurveyCore::runSurvey()
                 waitOneSecond();
             }
         }
+
+        // Frames without stars: imaging waits until a test frame shows some, the observatory open
+        // (clouds in the frames are not rain: closing is the weather's). Unsafe weather meanwhile,
+        // or a stop, is looked at again from the top of the pass.
+        recordSkyEvents(*this);
+        bool waitedForSky = false;
+        for (QString why; !stopRequested && !(why = m_host.skyPause()).isEmpty();) {
+            waitedForSky = true;
+            if (acpUtil->WeatherConnected() && !acpUtil->Weather().Safe())
+                break;
+            setStatus(QStringLiteral("Waiting for the sky: ") + why);
+            waitOneSecond();
+            recordSkyEvents(*this);
+        }
+        if (waitedForSky)
+            continue;
 
         const QString runPlanOnce = planDir() + QStringLiteral("/runplanonce.txt");
         if (fileSystem->FileExists(runPlanOnce))
@@ -431,6 +480,18 @@ bool SurveyCore::runSurvey()
 
         float score = 0;
         QString target;
+        // The balanced policy weighs the kinds' bests together once every kind has offered its own.
+        const bool balancedPass = balanced();
+        struct Offered
+        {
+            const KindStep* step;
+            QString target;
+        };
+        QList<KindOffer> offers;
+        QList<Offered> offered;
+        unsigned offeredKinds = 0;
+        notDueThisPass = 0;
+        negativeThisPass = 0;
         for (const KindStep& step : kinds) {
             if (!m_view.isKindChecked(step.kind))
                 continue;
@@ -444,13 +505,41 @@ bool SurveyCore::runSurvey()
                 throw HostError(QStringLiteral("weight"), kindText(step.kind),
                                 QStringLiteral("the weight \"%1\" is not a number").arg(weightText));
             const float rawScore = score;
-            score = static_cast<float>(static_cast<double>(score) * *weight);
+            if (balancedPass)
+                score = static_cast<float>(normalisedScore(balance, step.kind, rawScore) * *weight);
+            else
+                score = static_cast<float>(static_cast<double>(score) * *weight);
             if (observer)
                 observer->kindBest(step.kind, target, rawScore, score);
+            if (balancedPass) {
+                offers << KindOffer{step.kind, score};
+                offered << Offered{&step, target};
+                offeredKinds |= 1u << slotOf(step.kind);
+                continue;
+            }
             if (score > overallBest) {
                 overallBest = score;
                 chosenTarget = target;
                 chosenKind = &step;
+            }
+        }
+
+        const KindShares shares = kindShares(selection.shares);
+        if (balancedPass) {
+            QList<SurveyKind> held;
+            const int chosen = chooseOffer(balance, shares, offers, held);
+            if (chosen >= 0) {
+                overallBest = offers[chosen].weighted;
+                chosenTarget = offered[chosen].target;
+                chosenKind = offered[chosen].step;
+            }
+            for (qsizetype i = 0; i < offers.size(); ++i) {
+                if (!held.contains(offers[i].kind))
+                    continue;
+                logLine(kindText(offers[i].kind) +
+                        QStringLiteral(" held back: it has had its share of the night"));
+                if (observer)
+                    observer->shareUsed(offers[i].kind, offered[i].target);
             }
         }
 
@@ -484,7 +573,7 @@ bool SurveyCore::runSurvey()
                 record.rightAscension = ra;
                 record.declination = dec;
             }
-            planSeconds = expectedPlanSeconds(*this, planDir() + QStringLiteral("/surveyplan.txt"), ra, dec);
+            planSeconds = planSecondsFor(*this, planDir() + QStringLiteral("/surveyplan.txt"), ra, dec);
             // A plan cut short at dawn would image for nothing: the pass counts as finding nothing.
             const QString tooLate =
                 planSeconds ? sunUpBeforePlanEnds(*this, record.target, *planSeconds) : QString();
@@ -522,6 +611,8 @@ bool SurveyCore::runSurvey()
             acpUtil->LoadScript(acpApplication->Path() + QStringLiteral("/Scripts/AcquireImages.js"));
             record.startUtc = m_host.clock().utcNow();
             acpUtil->RunScript();
+            if (observer)
+                observer->planHandedOver(record.kind, chosenTarget, record.startUtc, planSeconds);
             m_runningPlan = RunningPlan{
                 record.target, planSeconds ? record.startUtc.addSecs(qRound64(*planSeconds)) : QDateTime()};
             // While "Stop Survey" waits for the plan, the status says for what and how long.
@@ -554,17 +645,44 @@ bool SurveyCore::runSurvey()
             const bool completed = FileExists(marker);
             record.endUtc = m_host.clock().utcNow();
             record.result = planResult(completed, outcome, stopRequested);
-            if (completed)
+            if (completed) {
                 recordObservation(chosenKind->kind, chosenTarget, &record);
-            else
+            } else if (record.result.startsWith(QLatin1String("rejected: "))) {
+                const QString rejected = QStringLiteral("Plan for %1 %2").arg(record.target, record.result);
+                setStatus(rejected);
+                logLine(rejected + QStringLiteral(" - not updating targets file"));
+            } else {
                 logLine(
                     QStringLiteral("ACP did not successfully complete the plan - not updating targets file"));
+            }
             recordHistory(*this, record);
+            const double seconds = static_cast<double>(record.startUtc.msecsTo(record.endUtc)) / 1000;
+            if (balancedPass)
+                bookPlan(balance.times, shares, record.kind, offeredKinds, seconds);
+            if (observer)
+                observer->planEnded(record.kind, seconds);
+            recordSkyEvents(*this);
+            // Frames far softer than the target's recent ones: the next plan focuses first.
+            const QString refocus = m_host.takeRefocusReason();
+            if (!refocus.isEmpty()) {
+                settings.lastFocusJD = 0;
+                SaveConfig();
+                logLine(QStringLiteral("Refocusing with the next plan: ") + refocus);
+            }
             // "Stop Survey" waited for this plan; it is recorded, and the run ends here.
             if (m_stopAfterPlan)
                 stopRequested = true;
         } else {
-            setStatus(QStringLiteral("No viable target - sleeping for 5 minutes"));
+            QString status = QStringLiteral("No viable target - sleeping for 5 minutes");
+            // The balanced policy says what it would not take.
+            if (balancedPass && (notDueThisPass > 0 || negativeThisPass > 0)) {
+                const QString why = QStringLiteral("%1 not due, %2 with a negative score")
+                                        .arg(notDueThisPass)
+                                        .arg(negativeThisPass);
+                logLine(QStringLiteral("Nothing to take: ") + why);
+                status += QStringLiteral(" (") + why + u')';
+            }
+            setStatus(status);
             logLine(QStringLiteral("No viable target - sleeping for 5 minutes"));
             for (int second = 0; second < kNoTargetSleepSeconds; ++second) {
                 waitOneSecond();

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 namespace kestrove {
 
@@ -21,9 +22,14 @@ enum class Outcome : uint8_t
     TransitElevation, // SLC: below the set fraction of its transit elevation
     ImagedWithin12h,  // SNe
     SetComplete,      // MPS
-    NotDue,           // MPS: the next image of its set is not due yet
+    NotDue,           // MPS: the next image of its set is not due yet; balanced SLC: before its interval
     NoPosition,       // the target line or the transform gives no usable position
     SunLimit,         // chosen, but its plan would end after the Sun reaches the host's limit
+    BelowMinAltitude, // below the target's own minAltitude
+    AboveMaxAirmass,  // above the target's own maxAirmass
+    OutsideWindow,    // outside the target's own window of local time
+    NegativeScore,    // balanced policy: a negative score is never taken
+    ShareUsed,        // balanced policy: its kind's best, held back while its kind is over its share
     LowerScore,       // scored, and something scored higher
 };
 inline constexpr int outcomeCount = static_cast<int>(Outcome::LowerScore) + 1;
@@ -46,9 +52,19 @@ public:
     virtual void kindBest(SurveyKind kind, const QString& targetLine, float score, float weightedScore) {}
     // The pass's choice; `found` is false when no target was viable (or the pass was stopped).
     virtual void passChosen(bool found, SurveyKind kind, const QString& targetLine, float weightedScore) {}
+    // Balanced policy: the best of a kind that has had its share of the night, held back this pass.
+    virtual void shareUsed(SurveyKind kind, const QString& targetLine) {}
+    // A plan handed over has ended (completed or not) after this many seconds.
+    virtual void planEnded(SurveyKind kind, double seconds) {}
     // The pass's choice was not handed over after all: its plan would end after the Sun reaches the
     // host's limit, so the pass counts as having found nothing.
     virtual void planRefused(SurveyKind kind, const QString& targetLine) {}
+    // The pass's plan was handed to the observatory at this instant, expected to run this long
+    // (seconds; none when its length could not be told).
+    virtual void planHandedOver(SurveyKind kind, const QString& targetLine, const QDateTime& startUtc,
+                                std::optional<double> expectedSeconds)
+    {
+    }
 };
 
 } // namespace kestrove

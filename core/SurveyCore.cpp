@@ -3,6 +3,7 @@
 #include "core/ProgramLock.h"
 #include "core/VectorState.h"
 #include "settings/ConfigFile.h"
+#include "settings/ObservatorySettings.h"
 #include "sky/Clock.h"
 #include "text/FileMessage.h"
 
@@ -44,6 +45,9 @@ void SurveyCore::makeHostObjects()
     acpUtil = m_host.createUtil();
     acpTelescope = m_host.createTelescope();
     acpApplication = m_host.createApplication();
+    // The selection policy, like the rest of observatory.ini, is as saved at this Start.
+    if (const ObservatorySettings* observatory = m_host.observatorySettings())
+        selection = observatory->selection;
 }
 
 void SurveyCore::unload()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/KindBalance.h"
 #include "core/ParsedTargets.h"
 #include "core/PendingRecord.h"
 #include "core/SelectionObserver.h"
@@ -7,6 +8,7 @@
 #include "core/TargetConfig.h"
 #include "host/FileSystem.h"
 #include "host/Observatory.h"
+#include "settings/ObservatorySettings.h"
 #include "settings/SurveySettings.h"
 
 #include <QDateTime>
@@ -95,6 +97,9 @@ public:
     bool parseTarget(const QString& target, QString& targetName, float& targetRA, float& targetDec);
     bool extractName(const QString& target, QString& targetName);
     bool parseTargetConfig(const QString& targetConfig, TargetConfig& config);
+    // The same, with the target's own limits read into `limits` (preset by the caller as well); the
+    // items are read either way.
+    bool parseTargetConfig(const QString& targetConfig, TargetConfig& config, TargetLimits& limits);
     // Shows a message about a line of the file being read (entryPlace), with the line's text.
     void reportLine(qint64 line, const QString& message, const QString& text);
     // Shows a message about `subject` once in a run: a fault met on every pass (a read-only
@@ -146,6 +151,9 @@ public:
     // cannot be charged.
     float slewSeconds(float targetRA, float targetDec, bool flip);
     float slewSeconds(const SlewDirection& target, bool flip, SlewState& state);
+    // Seconds a dome ([indi] dome) takes to turn its slit from where the mount points (hours,
+    // degrees) to the target; 0 without one.
+    double domeSeconds(const SlewDirection& target, double scopeRA, double scopeDec);
     // True when a German equatorial mount changes pier side for the target.
     bool flipsFor(float targetRA);
 
@@ -184,6 +192,16 @@ public:
 
     // Shared state, read and written directly by the operations.
     SurveySettings settings;
+    // How a pass chooses between the kinds: [selection] of the host's settings at load, then as the
+    // Preferences set it.
+    SelectionSettings selection;
+    bool balanced() const { return selection.policy == SelectionPolicy::Balanced; }
+    // The balanced policy's memory of the kinds' scores and shares, kept from run to run.
+    KindBalance balance;
+    // Balanced policy: targets the pass turned down as not due, or for a negative score, so that a
+    // pass that finds nothing can say why.
+    int notDueThisPass = 0;
+    int negativeThisPass = 0;
     std::unique_ptr<FileSystem> fileSystem;
     std::unique_ptr<AcpUtil> acpUtil;
     std::unique_ptr<AcpTelescope> acpTelescope;
@@ -213,6 +231,8 @@ public:
     // Each targets file's entries as the last pass parsed them, and the one a pass is at.
     QHash<QString, ParsedTargets> parsedTargets;
     ParsedEntry* parsedEntry = nullptr;
+    // The own limits of the entry last read without a parsed entry to keep them.
+    TargetLimits entryLimits;
 
 private:
     bool runSurvey();

@@ -50,12 +50,34 @@ const std::vector<std::vector<const char*>> kMigrations = {
         "CREATE INDEX frames_by_utc ON frames (utc)",
         "CREATE INDEX frames_by_reference ON frames (target, filter, grade, utc)",
     },
+    {
+        "CREATE TABLE lightcurve ("
+        " id INTEGER PRIMARY KEY,"
+        " frame_id INTEGER REFERENCES frames (id),"
+        " target TEXT NOT NULL,"
+        " filter TEXT NOT NULL,"
+        " utc TEXT NOT NULL,"
+        " bjd_tdb REAL NOT NULL,"
+        " magnitude REAL NOT NULL,"
+        " error REAL NOT NULL,"
+        " airmass REAL,"
+        " standard INTEGER NOT NULL,"
+        " comparisons TEXT NOT NULL,"
+        " check_star TEXT NOT NULL,"
+        " check_magnitude REAL,"
+        " check_error REAL)",
+        "CREATE INDEX lightcurve_by_utc ON lightcurve (utc)",
+        "CREATE INDEX lightcurve_by_target ON lightcurve (target, utc)",
+    },
 };
-static_assert(ObservationDb::schemaVersion == 1, "one migration step per version");
+static_assert(ObservationDb::schemaVersion == 2, "one migration step per version");
 
 const QString kFrameColumns = QStringLiteral(
     "id, plan_id, target, kind, utc, filter, exposure, binning, path, stars, hfr, background, noise, grade, "
     "reason, solved_ra, solved_dec, pointing_error");
+const QString kLightcurveColumns = QStringLiteral(
+    "id, frame_id, target, filter, utc, bjd_tdb, magnitude, error, airmass, standard, comparisons, "
+    "check_star, check_magnitude, check_error");
 const QString kPlanColumns = QStringLiteral("id, kind, target, start_utc, end_utc, result, frames, accepted");
 
 // Fixed-width ISO 8601 in UTC with milliseconds, so that text order is time order.
@@ -102,6 +124,31 @@ FrameRecord frameOf(const QSqlQuery& q)
         f.measurement.solved =
             imaging::SolvedCentre{q.value(15).toDouble(), q.value(16).toDouble(), q.value(17).toDouble()};
     return f;
+}
+
+std::optional<double> optionalOf(const QVariant& value)
+{
+    return value.isNull() ? std::nullopt : std::optional(value.toDouble());
+}
+
+LightcurvePoint pointOf(const QSqlQuery& q)
+{
+    LightcurvePoint p;
+    p.id = q.value(0).toLongLong();
+    p.frameId = q.value(1).isNull() ? 0 : q.value(1).toLongLong();
+    p.target = q.value(2).toString();
+    p.filter = q.value(3).toString();
+    p.utc = utcOf(q.value(4));
+    p.bjdTdb = q.value(5).toDouble();
+    p.magnitude = q.value(6).toDouble();
+    p.error = q.value(7).toDouble();
+    p.airmass = optionalOf(q.value(8));
+    p.standard = q.value(9).toInt() != 0;
+    p.comparisons = q.value(10).toString();
+    p.check = q.value(11).toString();
+    p.checkMagnitude = optionalOf(q.value(12));
+    p.checkError = optionalOf(q.value(13));
+    return p;
 }
 
 PlanRecord planOf(const QSqlQuery& q)
@@ -171,23 +218,31 @@ private:
 
 } // namespace
 
-ObservationDb::ObservationDb(const QString& path) : m_path(path)
+ObservationDb::ObservationDb(const QString& path, Access access) : m_path(path)
 {
     static std::atomic<quint64> instances{0};
     m_connection = QStringLiteral("kestrove-observations-%1").arg(instances.fetch_add(1));
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
         throw DatabaseError(m_path, QStringLiteral("cannot open"),
                             QStringLiteral("Qt's SQLite driver is not installed (libqt6sql6-sqlite)"));
+    const bool reading = access == Access::Read;
     const QString folder = QFileInfo(m_path).absolutePath();
-    if (!QDir().mkpath(folder))
+    if (reading && !QFileInfo(m_path).isFile())
+        throw DatabaseError(m_path, QStringLiteral("cannot open"), QStringLiteral("there is no such file"));
+    if (!reading && !QDir().mkpath(folder))
         throw DatabaseError(m_path, QStringLiteral("cannot open"), QStringLiteral("cannot create ") + folder);
     try {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
         db.setDatabaseName(m_path);
         // A reader in another process (the report, the web page) holds the file only briefly.
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        db.setConnectOptions(reading ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_READONLY")
+                                     : QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
         if (!db.open())
             throw DatabaseError(m_path, QStringLiteral("cannot open"), db.lastError().text());
+        if (reading) {
+            checkVersion();
+            return;
+        }
         QSqlQuery q(db);
         if (!q.exec(QStringLiteral("PRAGMA journal_mode = WAL")) || !q.next() ||
             q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
@@ -211,6 +266,19 @@ ObservationDb::~ObservationDb()
 {
     QSqlDatabase::database(m_connection, false).close();
     QSqlDatabase::removeDatabase(m_connection);
+}
+
+void ObservationDb::checkVersion()
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
+        throw DatabaseError(m_path, QStringLiteral("cannot read the schema version"), q.lastError().text());
+    const int found = q.value(0).toInt();
+    // A reader cannot bring an older file up to date, and the frames it asks for are not in it.
+    if (found != schemaVersion)
+        throw DatabaseError(
+            m_path, QStringLiteral("cannot read"),
+            QStringLiteral("its schema is version %1, this program reads %2").arg(found).arg(schemaVersion));
 }
 
 void ObservationDb::migrate()
@@ -306,6 +374,30 @@ PlanRecord ObservationDb::finishPlan(qint64 planId, const QDateTime& endUtc, con
     return *finished;
 }
 
+qint64 ObservationDb::addLightcurvePoint(const LightcurvePoint& point)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(
+        QStringLiteral("INSERT INTO lightcurve (frame_id, target, filter, utc, bjd_tdb, magnitude, error, "
+                       "airmass, standard, comparisons, check_star, check_magnitude, check_error) "
+                       "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    q.addBindValue(point.frameId ? QVariant(point.frameId) : QVariant());
+    q.addBindValue(text(point.target));
+    q.addBindValue(text(point.filter));
+    q.addBindValue(utcText(point.utc));
+    q.addBindValue(point.bjdTdb);
+    q.addBindValue(point.magnitude);
+    q.addBindValue(point.error);
+    q.addBindValue(orNull(point.airmass));
+    q.addBindValue(point.standard ? 1 : 0);
+    q.addBindValue(text(point.comparisons));
+    q.addBindValue(text(point.check));
+    q.addBindValue(orNull(point.checkMagnitude));
+    q.addBindValue(orNull(point.checkError));
+    run(q, m_path, "cannot record a lightcurve point");
+    return q.lastInsertId().toLongLong();
+}
+
 std::optional<PlanRecord> ObservationDb::plan(qint64 planId) const
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
@@ -322,7 +414,7 @@ std::vector<imaging::FrameMeasurement> ObservationDb::acceptedFrames(const QStri
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(QStringLiteral("SELECT %1 FROM frames WHERE target = ? AND filter = ? AND grade = 'accepted' "
-                             "ORDER BY utc DESC, id DESC LIMIT ?")
+                             "AND kind <> 'test' ORDER BY utc DESC, id DESC LIMIT ?")
                   .arg(kFrameColumns));
     q.addBindValue(text(target));
     q.addBindValue(text(filter));
@@ -361,6 +453,26 @@ std::vector<PlanRecord> ObservationDb::plans(const QDateTime& fromUtc, const QDa
     while (q.next())
         records.push_back(planOf(q));
     return records;
+}
+
+std::vector<LightcurvePoint> ObservationDb::lightcurvePoints(const QDateTime& fromUtc, const QDateTime& toUtc,
+                                                             const QString& target) const
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(
+        QStringLiteral("SELECT %1 FROM lightcurve WHERE utc >= ? AND utc < ? AND (? IS NULL OR target = ?) "
+                       "ORDER BY utc, id")
+            .arg(kLightcurveColumns));
+    q.addBindValue(utcText(fromUtc));
+    q.addBindValue(utcText(toUtc));
+    const QVariant which = target.isNull() ? QVariant() : QVariant(target);
+    q.addBindValue(which);
+    q.addBindValue(which);
+    run(q, m_path, "cannot read the lightcurve");
+    std::vector<LightcurvePoint> points;
+    while (q.next())
+        points.push_back(pointOf(q));
+    return points;
 }
 
 } // namespace kestrove::database

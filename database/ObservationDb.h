@@ -43,6 +43,26 @@ struct FrameRecord
     QString reason; // why it was rejected; empty when accepted
 };
 
+// One frame's point of a target's lightcurve: the target's and check star's magnitudes against the
+// comparison ensemble.
+struct LightcurvePoint
+{
+    qint64 id = 0;      // given when recorded
+    qint64 frameId = 0; // its frame's row
+    QString target;
+    QString filter;
+    QDateTime utc;     // mid-exposure
+    double bjdTdb = 0; // the same instant as the barycentric Julian date in TDB
+    double magnitude = 0;
+    double error = 0;
+    std::optional<double> airmass;
+    bool standard = false; // on the comparisons' catalogue scale; else a difference from the ensemble
+    QString comparisons;   // the ensemble's stars, named by their places, ';' between them
+    QString check;         // the check star's name; empty: none
+    std::optional<double> checkMagnitude;
+    std::optional<double> checkError;
+};
+
 // The record of every frame and plan, in SQLite through Qt SQL. Each frame is written in a
 // transaction of its own together with its plan's counts, in WAL mode with full syncs, so a kill
 // loses at most the frame being written. Each instance has a connection of its own, used on the
@@ -51,10 +71,16 @@ class ObservationDb
 {
 public:
     // The schema's version, kept in PRAGMA user_version; older files are brought up to it.
-    static constexpr int schemaVersion = 1;
+    static constexpr int schemaVersion = 2;
 
-    // Opens the file, creating it and its folder if needed.
-    explicit ObservationDb(const QString& path);
+    enum class Access
+    {
+        Write, // the observatory's: creates the file and brings its schema up to date
+        Read   // a reader's (the report, the web page, the window): never writes, never creates
+    };
+
+    // Opens the file; to write, creating it and its folder if needed.
+    explicit ObservationDb(const QString& path, Access access = Access::Write);
     ~ObservationDb();
     ObservationDb(const ObservationDb&) = delete;
     ObservationDb& operator=(const ObservationDb&) = delete;
@@ -68,17 +94,26 @@ public:
     // Sets a plan's end and result; returns the plan with its counts.
     PlanRecord finishPlan(qint64 planId, const QDateTime& endUtc, const QString& result);
 
+    // Records a frame's lightcurve point; returns its id.
+    qint64 addLightcurvePoint(const LightcurvePoint& point);
+
     std::optional<PlanRecord> plan(qint64 planId) const;
     // The measurements of the latest `count` accepted frames of a target in a filter, newest first:
-    // the reference its next frame is graded against.
+    // the reference its next frame is graded against. Test frames, of another exposure and binning,
+    // are none of them.
     std::vector<imaging::FrameMeasurement> acceptedFrames(const QString& target, const QString& filter,
                                                           int count) const;
     // Frames taken, and plans started, from `fromUtc` up to but not including `toUtc`, oldest first.
     std::vector<FrameRecord> frames(const QDateTime& fromUtc, const QDateTime& toUtc) const;
     std::vector<PlanRecord> plans(const QDateTime& fromUtc, const QDateTime& toUtc) const;
+    // Lightcurve points of frames taken from `fromUtc` up to but not including `toUtc`, of one
+    // target or, when `target` is null, of every target; oldest first.
+    std::vector<LightcurvePoint> lightcurvePoints(const QDateTime& fromUtc, const QDateTime& toUtc,
+                                                  const QString& target = QString()) const;
 
 private:
     void migrate();
+    void checkVersion();
 
     QString m_path;
     QString m_connection;

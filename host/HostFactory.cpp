@@ -38,10 +38,14 @@ public:
     std::unique_ptr<AcpApplication> createApplication() override { return m_host->createApplication(); }
     Clock& clock() override { return m_host->clock(); }
     QString lastPlanOutcome() override { return m_host->lastPlanOutcome(); }
+    QString takeRefocusReason() override { return m_host->takeRefocusReason(); }
+    QString skyPause() override { return m_host->skyPause(); }
+    QStringList takeSkyEvents() override { return m_host->takeSkyEvents(); }
     ObservatoryControl* observatoryControl() override { return m_host->observatoryControl(); }
     QString describe() override { return m_host->describe(); }
     const ObservatorySettings* observatorySettings() const override { return m_host->observatorySettings(); }
     std::optional<bool> weatherSafe() override { return m_host->weatherSafe(); }
+    std::optional<DomeView> dome() override { return m_host->dome(); }
 
     bool reload(QStringList* notes) override
     {

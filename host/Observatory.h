@@ -1,5 +1,7 @@
 #pragma once
 
+#include "host/DomeView.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -81,6 +83,11 @@ public:
     virtual double SlewsettleTime() = 0;
     // Seconds the host expects an image's download to take; 0 when it cannot tell.
     virtual double downloadSeconds() { return 0; }
+    // Seconds the host expects a plan's autofocus to take; 0 when it cannot tell or cannot focus.
+    virtual double autofocusSeconds() { return 0; }
+    // Seconds the host spends at each pointing after the slew's settle, before the images: plate
+    // solves and their corrections; 0 for none.
+    virtual double pointingSeconds() { return 0; }
     // How far from the Moon (degrees) a target must stand while the Moon is up; none: no limit.
     virtual std::optional<double> moonSeparation() { return std::nullopt; }
 };
@@ -170,10 +177,25 @@ public:
     virtual std::unique_ptr<AcpApplication> createApplication() = 0;
     virtual Clock& clock() = 0;
     // How the last plan handed to the acquisition script ended, in a few words ("completed",
-    // "failed (simulated fault)", "aborted, weather unsafe" ...); empty when the host cannot tell.
+    // "failed (simulated fault)", "aborted, weather unsafe", "rejected: 3 stars where 80 expected"
+    // ...); empty when the host cannot tell. A rejected plan took frames none of which is worth
+    // counting, and left no marker.
     virtual QString lastPlanOutcome() { return {}; }
+    // Why the next plan should focus (frames of the last one far softer than their target's
+    // recent ones), once after each plan; empty when it need not. A host without frames never asks.
+    virtual QString takeRefocusReason() { return {}; }
+    // Why imaging waits for the sky to clear ("3 frames without stars, next look at 23:41"); empty
+    // while it need not. Asked about once a second while the survey waits: a host that grades its
+    // frames takes the test frame that ends the pause from here. The observatory stays open.
+    virtual QString skyPause() { return {}; }
+    // What the frames told of the sky since last asked, oldest first, as the observatory's events
+    // ("Waiting for the sky: ...", "Sky clear: ...").
+    virtual QStringList takeSkyEvents() { return {}; }
     // What opens, closes and parks the observatory; nullptr for a host that has none.
     virtual ObservatoryControl* observatoryControl() { return nullptr; }
+    // Where the dome stands and whether its slit is in front of the telescope; nothing for a host
+    // without a dome.
+    virtual std::optional<DomeView> dome() { return std::nullopt; }
     // Which observatory this is, for the window ("Simulated observatory", "INDI server host:7624").
     virtual QString describe() { return {}; }
     // What the host was made from (site, time zone, Sun limit); nullptr for a host without them.

@@ -51,8 +51,8 @@ bool SkyTransform::surelyAtOrBelow(double elevation)
 double SkyTransform::Elevation()
 {
     if (m_dirty && !m_haveElevation) {
-        m_place.elevation = m_fixed ? m_sky->elevationAt(unit(), m_latitude, m_siderealTime)
-                                    : m_sky->elevation(unit());
+        m_place.elevation =
+            m_fixed ? m_sky->elevationAt(unit(), m_latitude, m_siderealTime) : m_sky->elevation(unit());
         m_haveElevation = true;
     }
     return m_place.elevation;
@@ -174,6 +174,15 @@ QString SkyUtil::Hours_HMS(double hours, const QString& h, const QString& m, con
 QString SkyUtil::Degrees_DMS(double degrees, const QString& d, const QString& m, const QString& s)
 {
     return formatSexagesimal(degrees, d, m, s, true);
+}
+
+PlanTimings SettingsPrefs::timings()
+{
+    if (m_settings.kind == HostKind::Sim)
+        return planTimings(m_settings);
+    if (!m_timings)
+        m_timings = planTimings(m_settings);
+    return *m_timings;
 }
 
 double SettingsPrefs::GetHorizon(double azimuth)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "host/Observatory.h"
+#include "host/PlanTimings.h"
 #include "settings/ObservatorySettings.h"
 #include "sky/Astronomy.h"
 #include "sky/Clock.h"
@@ -104,7 +105,8 @@ private:
     GatedWeather m_weather;
 };
 
-// The host's preferences as "observatory.ini" sets them: folders, limits, horizon, settle time.
+// The host's preferences as "observatory.ini" sets them: folders, limits, horizon, settle time, and
+// what a plan costs beyond its images (host/PlanTimings.h).
 class SettingsPrefs : public AcpPrefs, private AcpLocalUser
 {
 public:
@@ -118,12 +120,18 @@ public:
     double SlewsettleTime() override { return m_settings.settleTime; }
     std::optional<double> moonSeparation() override { return m_settings.moonSeparation; }
     double downloadSeconds() override { return m_settings.downloadSeconds; }
+    double autofocusSeconds() override { return timings().autofocusSeconds; }
+    double pointingSeconds() override { return timings().pointingSeconds; }
 
 private:
     QString DefaultPlanDir() override { return m_settings.planDir; }
     QString DefaultLogDir() override { return m_settings.logDir; }
+    // An INDI observatory's are worked out once: whether solve-field is installed is looked up on
+    // the disk.
+    PlanTimings timings();
 
     const ObservatorySettings& m_settings;
+    std::optional<PlanTimings> m_timings;
 };
 
 } // namespace kestrove

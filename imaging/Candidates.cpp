@@ -13,7 +13,7 @@ std::vector<SkyPoint> placesOf(const SourceList& list)
 {
     std::vector<SkyPoint> places;
     places.reserve(list.sources.size());
-    for (const Source& s : list.sources)
+    for (const SkySource& s : list.sources)
         places.push_back(s.place());
     return places;
 }
@@ -27,7 +27,7 @@ struct Glare
 
 void addGlare(std::vector<Glare>& glare, const SourceList& list, double seeing)
 {
-    for (const Source& s : list.sources)
+    for (const SkySource& s : list.sources)
         if (s.saturated)
             glare.push_back({s.place(), s.extent * list.scale() + 2 * seeing});
 }
@@ -56,7 +56,7 @@ std::vector<Candidate> findCandidates(const SourceList& reference, const std::ve
     const SkyIndex bogusIndex(bogus);
 
     // What each frame's source must be on its own.
-    auto passes = [&](const SourceList& list, const Source& s) {
+    auto passes = [&](const SourceList& list, const SkySource& s) {
         if (s.snr < settings.minSnr || s.saturated || s.atEdge || isSharp(s, list))
             return false;
         const SkyPoint place = s.place();
@@ -77,7 +77,7 @@ std::vector<Candidate> findCandidates(const SourceList& reference, const std::ve
     std::vector<std::set<int>> taken(frames.size());
     const SourceList& first = frames.front();
     for (size_t i = 0; i < first.sources.size(); ++i) {
-        const Source& seed = first.sources[i];
+        const SkySource& seed = first.sources[i];
         if (taken[0].count(static_cast<int>(i)) || !passes(first, seed))
             continue;
         Candidate c;
@@ -95,7 +95,8 @@ std::vector<Candidate> findCandidates(const SourceList& reference, const std::ve
         c.snr = seed.snr;
         for (const Sighting& s : c.sightings) {
             taken[static_cast<size_t>(s.frame)].insert(s.source);
-            const Source& src = frames[static_cast<size_t>(s.frame)].sources[static_cast<size_t>(s.source)];
+            const SkySource& src =
+                frames[static_cast<size_t>(s.frame)].sources[static_cast<size_t>(s.source)];
             // The mean direction, which stays right across 0h.
             const double ra = src.ra * std::numbers::pi / 180, dec = src.dec * std::numbers::pi / 180;
             x += std::cos(dec) * std::cos(ra);

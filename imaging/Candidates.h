@@ -19,7 +19,7 @@ struct Candidate
 {
     double ra = 0; // mean of the frames' positions, J2000 degrees
     double dec = 0;
-    double snr = 0; // the lowest of the frames'
+    double snr = 0;                                        // the lowest of the frames'
     double mag = std::numeric_limits<double>::quiet_NaN(); // mean of the frames' (once zero points apply)
     double magError = std::numeric_limits<double>::quiet_NaN();
     std::vector<Sighting> sightings; // one in every frame of the plan, in its order

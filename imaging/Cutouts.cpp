@@ -109,7 +109,8 @@ Cutouts makeCutouts(const FitsImage& image, const SourceList& imageSources, cons
     cut.referenceNoise = referenceSources.noise;
     cut.reference = cut.frame = cut.difference = blankImage(size, size);
     double px = 0, py = 0;
-    if (!imageSources.wcs || !referenceSources.wcs || !imageSources.wcs->skyToPixel(place.ra, place.dec, px, py))
+    if (!imageSources.wcs || !referenceSources.wcs ||
+        !imageSources.wcs->skyToPixel(place.ra, place.dec, px, py))
         return cut;
 
     // Both seeings in the new frame's pixels; the blur needs room around the square.
@@ -147,7 +148,57 @@ Cutouts makeCutouts(const FitsImage& image, const SourceList& imageSources, cons
     cut.frame = cropped(frame, pad);
     cut.reference = cropped(resampled, pad);
     cut.difference = cropped(difference, pad);
+    cut.centreX = px - 1 - (x0 + pad);
+    cut.centreY = py - 1 - (y0 + pad);
+    cut.frameX = px - 1;
+    cut.frameY = py - 1;
     return cut;
+}
+
+NewLight newLight(const Cutouts& cutouts, const SourceList& imageSources, double radius)
+{
+    const FitsImage& d = cutouts.difference;
+    double cx = cutouts.centreX, cy = cutouts.centreY;
+    auto sumAround = [&](double x, double y, double& mx, double& my) {
+        double sum = 0, wx = 0, wy = 0, positive = 0;
+        const int r = static_cast<int>(std::ceil(radius));
+        for (int j = static_cast<int>(y) - r; j <= static_cast<int>(y) + r + 1; ++j)
+            for (int i = static_cast<int>(x) - r; i <= static_cast<int>(x) + r + 1; ++i) {
+                if (i < 0 || j < 0 || i >= d.width || j >= d.height || std::hypot(i - x, j - y) > radius)
+                    continue;
+                const float v = d.at(i, j);
+                if (!std::isfinite(v))
+                    continue;
+                sum += v;
+                if (v > 0) {
+                    positive += v;
+                    wx += v * i;
+                    wy += v * j;
+                }
+            }
+        mx = positive > 0 ? wx / positive : x;
+        my = positive > 0 ? wy / positive : y;
+        return sum;
+    };
+    for (int k = 0; k < 5; ++k) {
+        double mx = 0, my = 0;
+        sumAround(cx, cy, mx, my);
+        // Never farther than the aperture from where it was asked: that would be another's light.
+        if (std::hypot(mx - cutouts.centreX, my - cutouts.centreY) > radius)
+            break;
+        cx = mx;
+        cy = my;
+    }
+    NewLight light;
+    double unusedX = 0, unusedY = 0;
+    light.flux = sumAround(cx, cy, unusedX, unusedY);
+    if (imageSources.wcs) {
+        double ra = 0, dec = 0;
+        imageSources.wcs->pixelToSky(cutouts.frameX + 1 + cx - cutouts.centreX,
+                                     cutouts.frameY + 1 + cy - cutouts.centreY, ra, dec);
+        light.place = {ra, dec};
+    }
+    return light;
 }
 
 QImage cutoutImage(const FitsImage& cutout, double noise, bool difference, int zoom)
@@ -175,7 +226,8 @@ QImage cutoutImage(const FitsImage& cutout, double noise, bool difference, int z
         }
         const double black = sky - 2 * sigma;
         const double white = std::max(sky + 20 * sigma, top);
-        return static_cast<int>(std::lround(255 * std::sqrt(std::clamp((v - black) / (white - black), 0.0, 1.0))));
+        return static_cast<int>(
+            std::lround(255 * std::sqrt(std::clamp((v - black) / (white - black), 0.0, 1.0))));
     };
     for (int y = 0; y < cutout.height; ++y) {
         for (int x = 0; x < cutout.width; ++x) {

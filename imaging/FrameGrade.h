@@ -55,6 +55,8 @@ struct GradeThresholds
     // How many of the latest accepted frames the reference is the median of: enough that one odd
     // frame does not move it, few enough to follow the seasons.
     int window = 10;
+
+    bool operator==(const GradeThresholds&) const = default;
 };
 
 enum class GradeReason

@@ -72,7 +72,7 @@ struct Member
 
 struct Path
 {
-    double xi = 0, eta = 0; // at the mean time
+    double xi = 0, eta = 0;   // at the mean time
     double vxi = 0, veta = 0; // arcseconds a second
     double meanTime = 0;
     double residual = 0;
@@ -139,7 +139,7 @@ std::vector<Mover> linkMovers(const std::vector<SourceList>& frames, const std::
     std::vector<SkyIndex> everything;
     for (const SourceList& f : frames) {
         std::vector<SkyPoint> places;
-        for (const Source& s : f.sources)
+        for (const SkySource& s : f.sources)
             places.push_back(s.place());
         everything.emplace_back(places);
     }
@@ -156,7 +156,7 @@ std::vector<Mover> linkMovers(const std::vector<SourceList>& frames, const std::
         layer.time = times[f];
         const SourceList& list = frames[f];
         for (size_t i = 0; i < list.sources.size(); ++i) {
-            const Source& s = list.sources[i];
+            const SkySource& s = list.sources[i];
             if (s.snr < settings.minSnr || s.saturated || s.atEdge || isSharp(s, list))
                 continue;
             bool stationary = true;
@@ -184,10 +184,12 @@ std::vector<Mover> linkMovers(const std::vector<SourceList>& frames, const std::
             return false;
         // Frames the span left out may show it too.
         for (size_t l = 0; l < n; ++l) {
-            if (std::any_of(members.begin(), members.end(), [&](const Member& m) { return m.layer == static_cast<int>(l); }))
+            if (std::any_of(members.begin(), members.end(),
+                            [&](const Member& m) { return m.layer == static_cast<int>(l); }))
                 continue;
             const double t = layers[l].time - path.meanTime;
-            const int q = layers[l].nearest(path.xi + path.vxi * t, path.eta + path.veta * t, settings.linkResidual);
+            const int q =
+                layers[l].nearest(path.xi + path.vxi * t, path.eta + path.veta * t, settings.linkResidual);
             if (q < 0)
                 continue;
             std::vector<Member> more = members;
@@ -198,7 +200,8 @@ std::vector<Mover> linkMovers(const std::vector<SourceList>& frames, const std::
                 path = wider;
             }
         }
-        std::sort(members.begin(), members.end(), [](const Member& a, const Member& b) { return a.layer < b.layer; });
+        std::sort(members.begin(), members.end(),
+                  [](const Member& a, const Member& b) { return a.layer < b.layer; });
         Mover mover;
         mover.rate = path.rate();
         mover.direction = std::fmod(std::atan2(path.vxi, path.veta) * 180 / std::numbers::pi + 360, 360);
@@ -209,7 +212,8 @@ std::vector<Mover> linkMovers(const std::vector<SourceList>& frames, const std::
             Layer& layer = layers[static_cast<size_t>(m.layer)];
             Point& point = layer.points[static_cast<size_t>(m.point)];
             point.used = true;
-            const Source& s = frames[static_cast<size_t>(layer.frame)].sources[static_cast<size_t>(point.source)];
+            const SkySource& s =
+                frames[static_cast<size_t>(layer.frame)].sources[static_cast<size_t>(point.source)];
             mover.detections.push_back({layer.frame, point.source, layer.time, s.ra, s.dec, s.mag});
             if (std::isfinite(s.mag)) {
                 mag += s.mag;
@@ -243,13 +247,14 @@ std::vector<Mover> linkMovers(const std::vector<SourceList>& frames, const std::
                     if (pb.used)
                         continue;
                     const double distance = std::hypot(pb.xi - pa.xi, pb.eta - pa.eta);
-                    if (distance < settings.minRate * minutes - search || distance > settings.maxRate * minutes + search)
+                    if (distance < settings.minRate * minutes - search ||
+                        distance > settings.maxRate * minutes + search)
                         continue;
                     std::vector<Member> members{{static_cast<int>(i), static_cast<int>(a)}};
                     for (size_t k = i + 1; k < j; ++k) {
                         const double f = (layers[k].time - first.time) / (last.time - first.time);
-                        const int q = layers[k].nearest(pa.xi + f * (pb.xi - pa.xi), pa.eta + f * (pb.eta - pa.eta),
-                                                        search);
+                        const int q = layers[k].nearest(pa.xi + f * (pb.xi - pa.xi),
+                                                        pa.eta + f * (pb.eta - pa.eta), search);
                         if (q >= 0)
                             members.push_back({static_cast<int>(k), q});
                     }
@@ -258,7 +263,8 @@ std::vector<Mover> linkMovers(const std::vector<SourceList>& frames, const std::
                         tracks.emplace_back(members, fitPath(layers, members).residual);
                 }
                 std::sort(tracks.begin(), tracks.end(), [](const auto& x, const auto& y) {
-                    return x.first.size() != y.first.size() ? x.first.size() > y.first.size() : x.second < y.second;
+                    return x.first.size() != y.first.size() ? x.first.size() > y.first.size()
+                                                            : x.second < y.second;
                 });
                 for (const auto& track : tracks)
                     if (accept(track.first))

@@ -10,8 +10,8 @@ namespace kestrove::imaging {
 // One frame's detection of a mover.
 struct MoverDetection
 {
-    int frame = 0;  // its place in the set's list
-    int source = 0; // in that frame's sources
+    int frame = 0;   // its place in the set's list
+    int source = 0;  // in that frame's sources
     double time = 0; // the frame's mid-exposure, seconds
     double ra = 0;   // J2000 degrees
     double dec = 0;
@@ -22,9 +22,9 @@ struct MoverDetection
 struct Mover
 {
     std::vector<MoverDetection> detections; // three or more, in time order
-    double rate = 0;      // arcseconds a minute
-    double direction = 0; // position angle of the motion, degrees east of north
-    double residual = 0;  // the largest distance of a detection from the fitted path, arcseconds
+    double rate = 0;                        // arcseconds a minute
+    double direction = 0;                   // position angle of the motion, degrees east of north
+    double residual = 0; // the largest distance of a detection from the fitted path, arcseconds
     double mag = std::numeric_limits<double>::quiet_NaN(); // mean of the detections'
 };
 

@@ -1,170 +1,246 @@
 #include "imaging/Photometry.h"
 
 #include "imaging/ImagingError.h"
+#include "imaging/Stars.h"
 
-#include <QFile>
-
-#include <fitsio.h>
+extern "C" {
+#include <sep.h>
+}
 
 #include <algorithm>
-#include <cmath>
+#include <limits>
+#include <numbers>
+#include <numeric>
 
 namespace kestrove::imaging {
 
 namespace {
 
-double median(std::vector<double> values)
+void check(int status, const char* what)
 {
-    const auto mid = values.begin() + static_cast<long>(values.size() / 2);
-    std::nth_element(values.begin(), mid, values.end());
-    double m = *mid;
-    if (values.size() % 2 == 0)
-        m = (m + *std::max_element(values.begin(), mid)) / 2;
-    return m;
+    if (status)
+        throw ImagingError(QStringLiteral("SEP cannot ") + QLatin1String(what) + QStringLiteral(": ") +
+                           sepMessage(status));
 }
 
-ZeroPoint fromDifferences(const std::vector<double>& differences, bool catalogue)
-{
-    ZeroPoint zp;
-    zp.catalogue = catalogue;
-    zp.stars = static_cast<int>(differences.size());
-    if (differences.empty())
-        return zp;
-    zp.value = median(differences);
-    std::vector<double> deviations;
-    for (double d : differences)
-        deviations.push_back(std::abs(d - zp.value));
-    zp.scatter = 1.4826 * median(deviations);
-    return zp;
-}
+constexpr unsigned char sourcePixel = 1;
+constexpr unsigned char saturatedPixel = 2;
 
-double instrumental(double flux)
+// Spreads the sources' pixels by `reach` pixels each way, so that a ring also misses the faint
+// wings below the detection threshold.
+void dilate(std::vector<unsigned char>& mask, int width, int height, int reach)
 {
-    return -2.5 * std::log10(flux);
+    std::vector<unsigned char> rows(mask.size(), 0);
+    for (int y = 0; y < height; ++y) {
+        const unsigned char* in = mask.data() + static_cast<size_t>(y) * width;
+        unsigned char* out = rows.data() + static_cast<size_t>(y) * width;
+        int last = -reach - 1; // the last masked column seen
+        for (int x = 0; x < width; ++x) {
+            if (in[x])
+                last = x;
+            if (x - last <= reach)
+                out[x] = 1;
+        }
+        last = width + reach + 1;
+        for (int x = width - 1; x >= 0; --x) {
+            if (in[x])
+                last = x;
+            if (last - x <= reach)
+                out[x] = 1;
+        }
+    }
+    for (int x = 0; x < width; ++x) {
+        int last = -reach - 1;
+        for (int y = 0; y < height; ++y) {
+            if (rows[static_cast<size_t>(y) * width + x])
+                last = y;
+            unsigned char& m = mask[static_cast<size_t>(y) * width + x];
+            if (!m && y - last <= reach)
+                m = sourcePixel;
+        }
+        last = height + reach + 1;
+        for (int y = height - 1; y >= 0; --y) {
+            if (rows[static_cast<size_t>(y) * width + x])
+                last = y;
+            unsigned char& m = mask[static_cast<size_t>(y) * width + x];
+            if (!m && last - y <= reach)
+                m = sourcePixel;
+        }
+    }
 }
 
 } // namespace
 
-bool isPhotometric(const Source& source, const SourceList& list)
+Apertures aperturesFor(double hfr, const ApertureRules& rules)
 {
-    return source.snr >= 20 && !source.saturated && !source.atEdge && !source.blended && source.flux > 0 &&
-           !isSharp(source, list);
+    const double radius = std::max(rules.minimumRadius, rules.radiusPerHfr * hfr);
+    const double scale = radius / rules.radiusPerHfr; // the HFR, or what the minimum makes of it
+    return {radius, rules.skyInnerPerHfr * scale, rules.skyOuterPerHfr * scale};
 }
 
-ZeroPoint relativeZeroPoint(const SourceList& frame, const SourceList& reference, double radius)
+PhotometryFrame::PhotometryFrame(const FitsImage& image, const CameraResponse& camera)
+    : m_width(image.width), m_height(image.height), m_gain(camera.gain), m_data(image.pixels),
+      m_noise(image.pixels.size(), 0.0f), m_mask(image.pixels.size(), 0)
 {
-    std::vector<SkyPoint> places;
-    for (const Source& s : reference.sources)
-        places.push_back(s.place());
-    const SkyIndex index(places);
-    std::vector<double> differences;
-    for (const Source& s : frame.sources) {
-        if (!isPhotometric(s, frame))
-            continue;
-        // Two reference stars this close would blend: neither says how bright the frame's star is.
-        const std::vector<int> near = index.within(s.place(), radius);
-        if (near.size() != 1)
-            continue;
-        const Source& r = reference.sources[static_cast<size_t>(near.front())];
-        if (isPhotometric(r, reference))
-            differences.push_back(kInstrumentalZeroPoint + instrumental(r.flux) - instrumental(s.flux));
+    if (m_width < 16 || m_height < 16)
+        throw ImagingError(QStringLiteral("A frame of %1 x %2 pixels is too small for photometry")
+                               .arg(m_width)
+                               .arg(m_height));
+    // A chip that saturated shows a flat top: several pixels at the very maximum.
+    m_saturation = camera.saturation;
+    if (!(m_saturation > 0)) {
+        const float maximum = *std::max_element(m_data.begin(), m_data.end());
+        m_saturation = std::count(m_data.begin(), m_data.end(), maximum) >= 3
+                           ? maximum
+                           : std::numeric_limits<double>::infinity();
     }
-    return fromDifferences(differences, false);
-}
+    for (size_t i = 0; i < m_data.size(); ++i)
+        if (m_data[i] >= m_saturation)
+            m_mask[i] = saturatedPixel;
 
-std::optional<ZeroPoint> catalogueZeroPoint(const SourceList& frame, const std::vector<CatalogueStar>& catalogue,
-                                            double radius, int minimumStars)
-{
-    std::vector<SkyPoint> places;
-    for (const CatalogueStar& c : catalogue)
-        places.push_back({c.ra, c.dec});
-    const SkyIndex index(places);
-    std::vector<double> differences;
-    for (const Source& s : frame.sources) {
-        if (!isPhotometric(s, frame))
-            continue;
-        const std::vector<int> near = index.within(s.place(), radius);
-        if (near.size() == 1)
-            differences.push_back(catalogue[static_cast<size_t>(near.front())].mag - instrumental(s.flux));
+    sep_image im{};
+    im.data = m_data.data();
+    im.dtype = SEP_TFLOAT;
+    im.w = m_width;
+    im.h = m_height;
+    im.noise_type = SEP_NOISE_NONE;
+    sep_bkg* bkg = nullptr;
+    const int tile = std::max(16, std::min({64, m_width / 4, m_height / 4}));
+    check(sep_background(&im, tile, tile, 3, 3, 0.0, &bkg), "model the background");
+    int status = sep_bkg_rmsarray(bkg, m_noise.data(), SEP_TFLOAT);
+    if (!status)
+        status = sep_bkg_subarray(bkg, m_data.data(), SEP_TFLOAT);
+    sep_bkg_free(bkg);
+    check(status, "subtract the background");
+    // A flat frame has no noise to find sources against, and no sky to measure a star by.
+    if (std::all_of(m_noise.begin(), m_noise.end(), [](float n) { return !(n > 0); }))
+        return;
+
+    im.noise = m_noise.data();
+    im.ndtype = SEP_TFLOAT;
+    im.noise_type = SEP_NOISE_STDDEV;
+    static const float kernel[9] = {1, 2, 1, 2, 4, 2, 1, 2, 1};
+    sep_catalog* catalog = nullptr;
+    sep_set_extract_pixstack(1'000'000);
+    status =
+        sep_extract(&im, 3.0f, SEP_THRESH_REL, 5, kernel, 3, 3, SEP_FILTER_CONV, 32, 0.005, 1, 1.0, &catalog);
+    if (status) {
+        if (catalog)
+            sep_catalog_free(catalog);
+        check(status, "extract the sources");
     }
-    if (static_cast<int>(differences.size()) < std::max(1, minimumStars))
-        return std::nullopt;
-    return fromDifferences(differences, true);
+    std::vector<int> order(static_cast<size_t>(catalog->nobj));
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(),
+              [catalog](int a, int b) { return catalog->flux[a] > catalog->flux[b]; });
+    m_sources.reserve(order.size());
+    for (int i : order) {
+        Source s;
+        s.x = catalog->x[i];
+        s.y = catalog->y[i];
+        s.flux = catalog->flux[i];
+        s.blended = catalog->flag[i] & SEP_OBJ_MERGED;
+        s.truncated = catalog->flag[i] & SEP_OBJ_TRUNC;
+        for (int k = 0; k < catalog->npix[i]; ++k) {
+            unsigned char& m = m_mask[static_cast<size_t>(catalog->pix[i][k])];
+            s.saturated = s.saturated || m == saturatedPixel;
+            if (!m)
+                m = sourcePixel;
+        }
+        m_sources.push_back(s);
+    }
+    sep_catalog_free(catalog);
+    dilate(m_mask, m_width, m_height, 2);
 }
 
-double fluxRatio(const ZeroPoint& frame, const ZeroPoint& reference)
+PhotometryFrame::~PhotometryFrame() = default;
+
+StarFlux PhotometryFrame::measure(double x, double y, const Apertures& apertures) const
 {
-    return std::pow(10.0, 0.4 * (frame.value - reference.value));
+    StarFlux star;
+    star.x = x;
+    star.y = y;
+    const double r = apertures.radius;
+    if (!(x - r >= -0.5 && y - r >= -0.5 && x + r <= m_width - 0.5 && y + r <= m_height - 0.5)) {
+        star.flags = OffChip | NoSky;
+        return star;
+    }
+    sep_image im{};
+    im.data = m_data.data();
+    im.dtype = SEP_TFLOAT;
+    im.noise = m_noise.data();
+    im.ndtype = SEP_TFLOAT;
+    im.noise_type = SEP_NOISE_STDDEV;
+    im.w = m_width;
+    im.h = m_height;
+    double sum = 0, sumError = 0, area = 0;
+    short flag = 0;
+    check(sep_sum_circle(&im, x, y, r, 0, 0, 0, &sum, &sumError, &area, &flag), "sum an aperture");
+    if (flag & SEP_APER_TRUNC)
+        star.flags |= OffChip;
+
+    // The ring's sky: the mean of its clear pixels, and the variance of that mean.
+    im.mask = m_mask.data();
+    im.mdtype = SEP_TBYTE;
+    im.maskthresh = 0;
+    double ringSum = 0, ringError = 0, ringArea = 0;
+    short ringFlag = 0;
+    check(sep_sum_circann(&im, x, y, apertures.skyInner, apertures.skyOuter, 0, 0, SEP_MASK_IGNORE, &ringSum,
+                          &ringError, &ringArea, &ringFlag),
+          "sum a sky ring");
+    const double fullRing = std::numbers::pi * (apertures.skyOuter * apertures.skyOuter -
+                                                apertures.skyInner * apertures.skyInner);
+    double skyVariance = 0;
+    // A ring mostly off the frame or under other stars says little of the sky under this one.
+    if (ringArea >= std::max(10.0, fullRing / 4)) {
+        star.sky = ringSum / ringArea;
+        skyVariance = ringError * ringError / (ringArea * ringArea);
+    } else {
+        star.flags |= NoSky;
+    }
+    star.flux = sum - star.sky * area;
+    double variance = sumError * sumError + area * area * skyVariance;
+    if (m_gain > 0 && star.flux > 0)
+        variance += star.flux / m_gain;
+    star.fluxError = std::sqrt(variance);
+    if (!(star.flux > 0))
+        star.flags |= Faint;
+
+    if (std::isfinite(m_saturation)) {
+        const double reach = r + 0.5;
+        for (int j = std::max(0, static_cast<int>(std::floor(y - reach)));
+             j <= std::min(m_height - 1, static_cast<int>(std::ceil(y + reach))); ++j)
+            for (int i = std::max(0, static_cast<int>(std::floor(x - reach)));
+                 i <= std::min(m_width - 1, static_cast<int>(std::ceil(x + reach))); ++i)
+                if (m_mask[static_cast<size_t>(j) * m_width + i] == saturatedPixel &&
+                    (i - x) * (i - x) + (j - y) * (j - y) <= reach * reach)
+                    star.flags |= Saturated;
+    }
+    return star;
 }
 
-void applyZeroPoint(SourceList& list, const ZeroPoint& zeroPoint)
+StarFlux PhotometryFrame::measureCentred(double x, double y, const Apertures& apertures) const
 {
-    for (Source& s : list.sources) {
-        if (s.flux > 0) {
-            s.mag = zeroPoint.value + instrumental(s.flux);
-            s.magError = 2.5 / std::log(10.0) * s.fluxError / s.flux;
-        } else {
-            s.mag = std::numeric_limits<double>::quiet_NaN();
-            s.magError = std::numeric_limits<double>::quiet_NaN();
+    const double r = apertures.radius;
+    if (x - r >= -0.5 && y - r >= -0.5 && x + r <= m_width - 0.5 && y + r <= m_height - 0.5) {
+        sep_image im{};
+        im.data = m_data.data();
+        im.dtype = SEP_TFLOAT;
+        im.w = m_width;
+        im.h = m_height;
+        double cx = x, cy = y;
+        int iterations = 0;
+        short flag = 0;
+        // The window is a Gaussian of the star's own width; its reach, four of them, is about the
+        // aperture's radius and a third.
+        const double sigma = std::max(0.7, r / 2.94);
+        if (sep_windowed(&im, x, y, sigma, 0, 0, &cx, &cy, &iterations, &flag) == 0 && flag == 0 &&
+            std::isfinite(cx) && std::isfinite(cy) && std::hypot(cx - x, cy - y) <= r) {
+            x = cx;
+            y = cy;
         }
     }
-}
-
-std::vector<CatalogueStar> readCatalogueStars(const QString& path)
-{
-    fitsfile* f = nullptr;
-    int status = 0;
-    auto fail = [&](const QString& what) {
-        char text[FLEN_STATUS] = {};
-        fits_get_errstatus(status, text);
-        if (f) {
-            int ignored = 0;
-            fits_close_file(f, &ignored);
-        }
-        throw ImagingError(QStringLiteral("%1: %2%3").arg(path, what,
-                                                            status ? QStringLiteral(" (") + QString::fromLatin1(text) +
-                                                                         QStringLiteral(")")
-                                                                   : QString()));
-    };
-    if (fits_open_table(&f, QFile::encodeName(path).constData(), READONLY, &status))
-        fail(QStringLiteral("not a FITS table"));
-    int columns = 0;
-    long rows = 0;
-    fits_get_num_cols(f, &columns, &status);
-    fits_get_num_rows(f, &rows, &status);
-    int raColumn = 0, decColumn = 0, magColumn = 0;
-    for (int c = 1; c <= columns && !status; ++c) {
-        char key[FLEN_KEYWORD] = {}, name[FLEN_VALUE] = {};
-        fits_make_keyn("TTYPE", c, key, &status);
-        int keyStatus = 0;
-        if (fits_read_key(f, TSTRING, key, name, nullptr, &keyStatus))
-            continue;
-        const QString column = QString::fromLatin1(name).trimmed().toUpper();
-        if (column == QStringLiteral("RA"))
-            raColumn = c;
-        else if (column == QStringLiteral("DEC"))
-            decColumn = c;
-        else if (!magColumn && column.startsWith(QStringLiteral("MAG")))
-            magColumn = c;
-    }
-    if (status)
-        fail(QStringLiteral("cannot read the table's columns"));
-    if (!raColumn || !decColumn || !magColumn)
-        fail(QStringLiteral("the table lacks an RA, DEC or MAG column"));
-    std::vector<double> ra(static_cast<size_t>(rows)), dec(ra.size()), mag(ra.size());
-    if (rows > 0) {
-        fits_read_col(f, TDOUBLE, raColumn, 1, 1, rows, nullptr, ra.data(), nullptr, &status);
-        fits_read_col(f, TDOUBLE, decColumn, 1, 1, rows, nullptr, dec.data(), nullptr, &status);
-        fits_read_col(f, TDOUBLE, magColumn, 1, 1, rows, nullptr, mag.data(), nullptr, &status);
-    }
-    if (status)
-        fail(QStringLiteral("cannot read the stars"));
-    fits_close_file(f, &status);
-    std::vector<CatalogueStar> stars;
-    for (size_t i = 0; i < ra.size(); ++i)
-        if (std::isfinite(mag[i]))
-            stars.push_back({ra[i], dec[i], mag[i]});
-    return stars;
+    return measure(x, y, apertures);
 }
 
 } // namespace kestrove::imaging

@@ -1,60 +1,117 @@
 #pragma once
 
-#include "imaging/Sources.h"
+#include "imaging/FitsFile.h"
 
-#include <QString>
-
-#include <optional>
+#include <cmath>
 #include <vector>
 
 namespace kestrove::imaging {
 
-// A star of a catalogue: J2000 degrees and its magnitude.
-struct CatalogueStar
+// The sizes of a star's aperture and of the ring its local sky is measured in, pixels.
+struct Apertures
 {
-    double ra = 0;
-    double dec = 0;
-    double mag = 0;
+    double radius = 0;
+    double skyInner = 0;
+    double skyOuter = 0;
 };
 
-// What turns a frame's fluxes into magnitudes: mag = value - 2.5 log10(flux).
-//
-// With a catalogue (the index stars solve-field lists in the field, with their Tycho-2 VT
-// magnitudes, or any list of the field's stars) the zero point puts the frame on the catalogue's
-// scale. Without one, magnitudes are relative: on the instrumental scale of the reference frame,
-// 25 - 2.5 log10 of the flux the reference would have measured, so that the frames of one target
-// compare through clouds and exposure times, though not with another target's.
-struct ZeroPoint
+// How the apertures follow the seeing, in multiples of the frame's median half-flux radius (a
+// Gaussian's HFR is half its FWHM). An aperture of 1.25 FWHM holds 99 % of a star's light, so a
+// seeing that changes over the frame or the night moves every star's fraction alike; the ring
+// keeps clear of the star's wings and holds six times the aperture's area, so its mean adds a
+// sixth to the sky's variance in the sum.
+struct ApertureRules
 {
-    double value = 25;
-    double scatter = 0; // of the stars it was made from (robust sigma), magnitudes
-    int stars = 0;
-    bool catalogue = false;
+    double radiusPerHfr = 2.5;
+    double skyInnerPerHfr = 5;
+    double skyOuterPerHfr = 8;
+    // Below this an undersampled star's aperture is a few pixels whose sum hangs on where the
+    // centre falls.
+    double minimumRadius = 2;
 };
 
-constexpr double kInstrumentalZeroPoint = 25;
+// The apertures of a frame whose stars have the median half-flux radius `hfr` (pixels).
+Apertures aperturesFor(double hfr, const ApertureRules& rules = {});
 
-// The stars a zero point may be made from: well measured, unsaturated, whole, alone, not sharp.
-bool isPhotometric(const Source& source, const SourceList& list);
+// What the frame's numbers mean in light. The sky's noise, and with it the read noise, is measured
+// around each star, so only the star's own photon noise needs the gain.
+struct CameraResponse
+{
+    double gain = 0;       // electrons per ADU; 0: unknown, the star's own photon noise is left out
+    double saturation = 0; // ADU where the well or the converter fills; 0: unknown, a flat top at
+                           // the frame's maximum is taken for it
+};
 
-// The zero point that puts `frame` on the instrumental scale of `reference`, from the stars both show
-// within `radius` arcseconds (both lists placed on the sky). The reference's own is 25. Without a
-// star in common it is 25, with no stars.
-ZeroPoint relativeZeroPoint(const SourceList& frame, const SourceList& reference, double radius);
-// The zero point of `frame` from the catalogue's stars it shows within `radius` arcseconds; none
-// with fewer than `minimumStars` of them.
-std::optional<ZeroPoint> catalogueZeroPoint(const SourceList& frame, const std::vector<CatalogueStar>& catalogue,
-                                            double radius, int minimumStars = 3);
+// Why a measurement cannot be used; bits of StarFlux::flags.
+enum PhotometryFlag : int
+{
+    OffChip = 1,   // the aperture is not wholly on the frame
+    Saturated = 2, // a pixel in the aperture reached saturation
+    NoSky = 4,     // too little clear sky around it: off the frame or crowded
+    Faint = 8      // no light above the sky
+};
 
-// How much brighter a star is in the frame of `frame` than in that of `reference`.
-double fluxRatio(const ZeroPoint& frame, const ZeroPoint& reference);
+// A star's light in its aperture, less the local sky.
+struct StarFlux
+{
+    double x = 0; // 0-based pixel centre of the aperture
+    double y = 0;
+    double flux = 0; // ADU
+    double fluxError = 0;
+    double sky = 0; // the local sky per pixel, above the frame's background map, ADU
+    int flags = 0;  // PhotometryFlag bits
 
-// Sets each source's magnitude and its error from the zero point (NaN for a flux not above 0).
-void applyZeroPoint(SourceList& list, const ZeroPoint& zeroPoint);
+    bool usable() const { return flags == 0; }
+    // The instrumental magnitude, -2.5 log10(flux), and its error.
+    double magnitude() const { return -2.5 * std::log10(flux); }
+    double magnitudeError() const { return 2.5 / std::log(10.0) * fluxError / flux; }
+};
 
-// The stars of a FITS table with RA and DEC columns (degrees) and a magnitude column (the first
-// whose name begins with MAG), as solve-field's --rdls file with --tag-all holds them. Throws
-// ImagingError naming the file when it is not such a table.
-std::vector<CatalogueStar> readCatalogueStars(const QString& path);
+// A source SEP found in the frame, as a candidate comparison star.
+struct Source
+{
+    double x = 0; // 0-based pixel centre
+    double y = 0;
+    double flux = 0;        // above the background, ADU
+    bool blended = false;   // deblended from a neighbour
+    bool truncated = false; // touches the frame's edge
+    bool saturated = false;
+};
+
+// A frame made ready for aperture photometry with SEP: the background and its noise mapped and
+// subtracted, the sources found and masked out of every sky ring (each ring's sky is the mean of
+// its clear pixels, so a neighbour does not raise it).
+class PhotometryFrame
+{
+public:
+    // Throws ImagingError when SEP fails.
+    explicit PhotometryFrame(const FitsImage& image, const CameraResponse& camera = {});
+    ~PhotometryFrame();
+    PhotometryFrame(const PhotometryFrame&) = delete;
+    PhotometryFrame& operator=(const PhotometryFrame&) = delete;
+
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    double saturation() const { return m_saturation; }
+    // Every source found, brightest first.
+    const std::vector<Source>& sources() const { return m_sources; }
+
+    // The star's flux in the aperture centred at 0-based (x, y), as placed.
+    StarFlux measure(double x, double y, const Apertures& apertures) const;
+    // The same, first centred on the light near (x, y) (SEP's windowed centroid): a star where a
+    // solve puts it may lie a pixel off. A centre that runs farther than the aperture's radius is
+    // not the star's, and the place is kept as given.
+    StarFlux measureCentred(double x, double y, const Apertures& apertures) const;
+
+private:
+    int m_width = 0;
+    int m_height = 0;
+    double m_gain = 0;
+    double m_saturation = 0;
+    std::vector<float> m_data;         // the frame less its background map
+    std::vector<float> m_noise;        // the background's rms map
+    std::vector<unsigned char> m_mask; // 1 a source's pixel, 2 a saturated pixel
+    std::vector<Source> m_sources;
+};
 
 } // namespace kestrove::imaging

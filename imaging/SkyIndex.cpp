@@ -20,7 +20,8 @@ SkyIndex::SkyIndex(const std::vector<SkyPoint>& points)
     m_entries.reserve(points.size());
     for (size_t i = 0; i < points.size(); ++i)
         m_entries.push_back({points[i].dec, points[i].ra, static_cast<int>(i)});
-    std::sort(m_entries.begin(), m_entries.end(), [](const Entry& a, const Entry& b) { return a.dec < b.dec; });
+    std::sort(m_entries.begin(), m_entries.end(),
+              [](const Entry& a, const Entry& b) { return a.dec < b.dec; });
 }
 
 std::vector<int> SkyIndex::within(const SkyPoint& place, double radius) const

@@ -59,7 +59,8 @@ bool SourceList::covers(const SkyPoint& place, double margin) const
     double px = 0, py = 0;
     if (!wcs || !wcs->skyToPixel(place.ra, place.dec, px, py))
         return false;
-    return px - 1 >= margin && py - 1 >= margin && px - 1 <= width - 1 - margin && py - 1 <= height - 1 - margin;
+    return px - 1 >= margin && py - 1 >= margin && px - 1 <= width - 1 - margin &&
+           py - 1 <= height - 1 - margin;
 }
 
 SourceList detectSources(const FitsImage& image, const DetectionOptions& options)
@@ -114,8 +115,8 @@ SourceList detectSources(const FitsImage& image, const DetectionOptions& options
     static const float kernel[9] = {1, 2, 1, 2, 4, 2, 1, 2, 1};
     sep_set_extract_pixstack(std::max<size_t>(1'000'000, count / 4));
     sep_catalog* catalog = nullptr;
-    status = sep_extract(&im, static_cast<float>(options.threshold), SEP_THRESH_REL, options.minimumArea, kernel, 3,
-                         3, SEP_FILTER_CONV, 32, 0.005, 1, 1.0, &catalog);
+    status = sep_extract(&im, static_cast<float>(options.threshold), SEP_THRESH_REL, options.minimumArea,
+                         kernel, 3, 3, SEP_FILTER_CONV, 64, 0.001, 1, 1.0, &catalog);
     if (status) {
         if (catalog)
             sep_catalog_free(catalog);
@@ -142,7 +143,8 @@ SourceList detectSources(const FitsImage& image, const DetectionOptions& options
         if (catalog->peak[i] < 20 * localRms)
             continue;
         clean.push_back(i);
-        widths.push_back(2 * std::sqrt(std::log(2.0) * (catalog->a[i] * catalog->a[i] + catalog->b[i] * catalog->b[i])));
+        widths.push_back(
+            2 * std::sqrt(std::log(2.0) * (catalog->a[i] * catalog->a[i] + catalog->b[i] * catalog->b[i])));
     }
     const double firstGuess = median(widths);
     std::vector<double> radii;
@@ -154,8 +156,8 @@ SourceList detectSources(const FitsImage& image, const DetectionOptions& options
         double radius = 0;
         short flag = 0;
         const double rmax = std::max(3.0, 6.0 * static_cast<double>(catalog->a[i]));
-        if (sep_flux_radius(&im, catalog->x[i], catalog->y[i], rmax, 0, 5, 0, nullptr, &fraction, 1, &radius, &flag) ==
-                0 &&
+        if (sep_flux_radius(&im, catalog->x[i], catalog->y[i], rmax, 0, 5, 0, nullptr, &fraction, 1, &radius,
+                            &flag) == 0 &&
             !(flag & SEP_APER_TRUNC) && radius > 0 && std::isfinite(radius))
             radii.push_back(radius);
     }
@@ -165,14 +167,15 @@ SourceList detectSources(const FitsImage& image, const DetectionOptions& options
     const double outer = inner + std::max(4.0, 1.5 * list.seeing);
     list.edgeMargin = outer;
 
-    std::vector<Source> sources;
+    std::vector<SkySource> sources;
     std::vector<double> ratios;
     sources.reserve(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
-        Source s;
+        SkySource s;
         s.x = catalog->x[i];
         s.y = catalog->y[i];
-        s.fwhm = 2 * std::sqrt(std::log(2.0) * (catalog->a[i] * catalog->a[i] + catalog->b[i] * catalog->b[i]));
+        s.fwhm =
+            2 * std::sqrt(std::log(2.0) * (catalog->a[i] * catalog->a[i] + catalog->b[i] * catalog->b[i]));
         s.extent = std::sqrt(catalog->npix[i] / std::numbers::pi);
         s.peak = catalog->peak[i];
         s.saturated = isSaturated(i);
@@ -184,10 +187,11 @@ SourceList detectSources(const FitsImage& image, const DetectionOptions& options
         if (sep_sum_circle(&im, s.x, s.y, list.aperture, 0, 5, 0, &sum, &error, &area, &flag) != 0)
             continue;
         int skyPixels = 0;
-        const double localRms = rms[static_cast<size_t>(std::clamp(static_cast<int>(s.y), 0, image.height - 1)) *
-                                        image.width +
-                                    std::clamp(static_cast<int>(s.x), 0, image.width - 1)];
-        const double sky = annulusSky(data, image.width, image.height, s.x, s.y, inner, outer, localRms, skyPixels);
+        const double localRms =
+            rms[static_cast<size_t>(std::clamp(static_cast<int>(s.y), 0, image.height - 1)) * image.width +
+                std::clamp(static_cast<int>(s.x), 0, image.width - 1)];
+        const double sky =
+            annulusSky(data, image.width, image.height, s.x, s.y, inner, outer, localRms, skyPixels);
         s.flux = sum - sky * area;
         double variance = error * error;
         if (skyPixels > 0)
@@ -202,7 +206,8 @@ SourceList detectSources(const FitsImage& image, const DetectionOptions& options
     sep_catalog_free(catalog);
     list.peakRatio = median(ratios);
 
-    std::sort(sources.begin(), sources.end(), [](const Source& a, const Source& b) { return a.flux > b.flux; });
+    std::sort(sources.begin(), sources.end(),
+              [](const SkySource& a, const SkySource& b) { return a.flux > b.flux; });
     if (static_cast<int>(sources.size()) > options.maxSources)
         sources.resize(static_cast<size_t>(options.maxSources));
     list.sources = std::move(sources);
@@ -212,11 +217,11 @@ SourceList detectSources(const FitsImage& image, const DetectionOptions& options
 void placeOnSky(SourceList& list, const Wcs& wcs)
 {
     list.wcs = wcs;
-    for (Source& s : list.sources)
+    for (SkySource& s : list.sources)
         wcs.pixelToSky(s.x + 1, s.y + 1, s.ra, s.dec);
 }
 
-bool isSharp(const Source& source, const SourceList& list)
+bool isSharp(const SkySource& source, const SourceList& list)
 {
     if (!(list.peakRatio > 0) || !(source.flux > 0))
         return false;

@@ -12,7 +12,7 @@
 namespace kestrove::imaging {
 
 // One source of a frame, measured in an aperture of the frame's seeing.
-struct Source
+struct SkySource
 {
     double x = 0; // 0-based pixel centre
     double y = 0;
@@ -36,7 +36,7 @@ struct Source
 // The sources of a frame and what they were measured against.
 struct SourceList
 {
-    std::vector<Source> sources; // brightest first
+    std::vector<SkySource> sources; // brightest first
     int width = 0;
     int height = 0;
     double seeing = 0;      // the median FWHM of the frame's clean stars, pixels
@@ -83,6 +83,6 @@ void placeOnSky(SourceList& list, const Wcs& wcs);
 
 // A source much sharper than the frame's stars (its peak a larger part of its flux) is a hot pixel
 // or a cosmic ray, not light from the sky.
-bool isSharp(const Source& source, const SourceList& list);
+bool isSharp(const SkySource& source, const SourceList& list);
 
 } // namespace kestrove::imaging

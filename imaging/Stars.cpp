@@ -13,14 +13,14 @@ extern "C" {
 
 namespace kestrove::imaging {
 
-namespace {
-
 QString sepMessage(int status)
 {
     char text[128] = {};
     sep_get_errmsg(status, text);
     return QString::fromLatin1(text);
 }
+
+namespace {
 
 double median(std::vector<double> values)
 {
@@ -76,7 +76,8 @@ StarField detectStars(const FitsImage& image, int maxStars)
     static const float kernel[9] = {1, 2, 1, 2, 4, 2, 1, 2, 1};
     sep_catalog* catalog = nullptr;
     sep_set_extract_pixstack(1'000'000);
-    status = sep_extract(&im, 5.0f, SEP_THRESH_REL, 5, kernel, 3, 3, SEP_FILTER_CONV, 32, 0.005, 1, 1.0, &catalog);
+    status =
+        sep_extract(&im, 5.0f, SEP_THRESH_REL, 5, kernel, 3, 3, SEP_FILTER_CONV, 32, 0.005, 1, 1.0, &catalog);
     if (status) {
         if (catalog)
             sep_catalog_free(catalog);
@@ -85,7 +86,8 @@ StarField detectStars(const FitsImage& image, int maxStars)
 
     std::vector<int> order(static_cast<size_t>(catalog->nobj));
     std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [catalog](int a, int b) { return catalog->flux[a] > catalog->flux[b]; });
+    std::sort(order.begin(), order.end(),
+              [catalog](int a, int b) { return catalog->flux[a] > catalog->flux[b]; });
     const float saturated = saturates ? maximum * 0.98f + static_cast<float>(field.background) * 0.02f
                                       : std::numeric_limits<float>::max();
     std::vector<double> radii;

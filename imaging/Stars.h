@@ -30,4 +30,7 @@ struct StarField
 // brightest are measured. Throws ImagingError when SEP fails.
 StarField detectStars(const FitsImage& image, int maxStars = 200);
 
+// SEP's own words for a status it returned.
+QString sepMessage(int status);
+
 } // namespace kestrove::imaging

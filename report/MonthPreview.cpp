@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 
 namespace kestrove {
@@ -68,6 +69,13 @@ std::map<QString, int> slcIntervals(const QString& path)
     return intervals;
 }
 
+bool cadenceKept(int askedMinutes, double gotMinutes)
+{
+    // Visits far closer together than asked are as wrong as visits too far apart: a star asked for
+    // every 12 hours and taken every 2 minutes was not followed as asked.
+    return std::abs(gotMinutes - askedMinutes) <= 0.1 * askedMinutes;
+}
+
 QList<TargetCoverage> coverageOf(const QList<MonthNight>& nights,
                                  const QList<std::pair<SurveyKind, QString>>& targets,
                                  const std::map<QString, int>& slcCadence)
@@ -95,12 +103,15 @@ QList<TargetCoverage> coverageOf(const QList<MonthNight>& nights,
     for (const auto& [kind, name] : targets)
         add(kind, name);
 
-    // The visits of each target in time order, with the night each falls in.
+    // The visits of each target in time order, with the night each falls in. A plan cut short or
+    // none of whose frames was accepted looked at nothing: the target stays as unvisited as before.
     std::map<QString, QList<std::pair<QDateTime, int>>> visits;
     for (qsizetype n = 0; n < nights.size(); ++n)
         for (const ObservedPlan& plan : nights[n].plans) {
             const HistoryEntry& e = plan.entry;
             add(e.kind, e.target);
+            if (!e.result.startsWith(QLatin1String("completed")))
+                continue;
             visits[targetKey(e.kind, e.target)] << std::pair{e.startUtc, static_cast<int>(n)};
         }
     for (TargetCoverage& target : coverage) {
@@ -121,6 +132,8 @@ QList<TargetCoverage> coverageOf(const QList<MonthNight>& nights,
             const double seconds = static_cast<double>(list[i - 1].first.secsTo(list[i].first));
             sum += seconds;
             longest = std::max(longest, seconds);
+            if (target.cadenceAsked && seconds < *target.cadenceAsked * 60.0)
+                ++target.earlyVisits;
             if (list[i - 1].second == list[i].second) {
                 sameNightSum += seconds;
                 ++sameNight;
@@ -151,6 +164,12 @@ MonthReport runMonthPreview(const MonthRequest& request, const std::function<boo
     report.zone = observatory.zone;
     const QList<bool> clear = clearNights(request.nights, request.clearFraction, request.seed);
     PreviewScratch scratch(request.first.programFolder);
+    report.policy = night.policy.value_or(observatory.settings.selection.policy);
+    if (report.policy == SelectionPolicy::Balanced)
+        report.shares = kindShares(observatory.settings.selection.shares);
+    // The balanced policy's memory and shares carry on from night to night.
+    KindBalance balance;
+    night.balance = &balance;
     QList<std::pair<SurveyKind, QString>> targets;
     std::map<QString, bool> known;
     for (int i = 0; i < request.nights; ++i) {
@@ -168,6 +187,11 @@ MonthReport runMonthPreview(const MonthRequest& request, const std::function<boo
             const NightReport one = runPreview(scratch, night, nightProgress);
             // Only what the coverage needs is kept: memory stays flat however long the month.
             month.plans = one.plans;
+            for (int k = 0; k < kindSlots; ++k) {
+                report.kindTimes.seconds[k] += one.kindTimes.seconds[k];
+                report.kindTimes.available[k] += one.kindTimes.available[k];
+                report.kindTimes.entitled[k] += one.kindTimes.entitled[k];
+            }
             for (const TargetReasons& target : one.reasons) {
                 bool& seen = known[targetKey(target.kind, target.name)];
                 if (!seen)
@@ -201,7 +225,7 @@ QByteArray coverageCsv(const MonthReport& report)
                                 QStringLiteral("mean interval (h)"), QStringLiteral("longest interval (h)"),
                                 QStringLiteral("first visit (UTC)"), QStringLiteral("last visit (UTC)"),
                                 QStringLiteral("cadence asked (min)"), QStringLiteral("cadence got (min)")})
-                           .toLatin1() +
+                           .toUtf8() +
                        "\r\n";
     for (const TargetCoverage& t : report.coverage)
         bytes +=
@@ -211,7 +235,7 @@ QByteArray coverageCsv(const MonthReport& report)
                      t.lastUtc.isValid() ? utcInstantText(t.lastUtc) : QString(),
                      t.cadenceAsked ? QString::number(*t.cadenceAsked) : QString(),
                      optionalText(t.cadenceGot, 1)})
-                .toLatin1() +
+                .toUtf8() +
             "\r\n";
     return bytes;
 }
@@ -234,8 +258,11 @@ QString monthSummary(const MonthReport& report)
                        .arg(report.first.toString(Qt::ISODate))
                        .arg(clear)
                        .arg(report.nights.size() - clear);
+    if (report.policy == SelectionPolicy::Balanced)
+        text += QStringLiteral("Policy: ") + policyLine(report.policy, report.shares) + u'\n' +
+                sharesLine(report.kindTimes, report.shares) + u'\n';
     for (const SurveyKind kind : kinds) {
-        int targets = 0, visited = 0, visits = 0, nightsObserved = 0, cadenceKept = 0, cadenceKnown = 0;
+        int targets = 0, visited = 0, visits = 0, nightsObserved = 0, kept = 0, cadenceKnown = 0;
         int most = 0;
         for (const TargetCoverage& t : report.coverage) {
             if (t.kind != kind)
@@ -247,8 +274,7 @@ QString monthSummary(const MonthReport& report)
             most = std::max(most, t.visits);
             if (t.cadenceAsked && t.cadenceGot) {
                 ++cadenceKnown;
-                // Within a tenth of what was asked, or closer together.
-                cadenceKept += *t.cadenceGot <= *t.cadenceAsked * 1.1;
+                kept += cadenceKept(*t.cadenceAsked, *t.cadenceGot);
             }
         }
         if (targets == 0)
@@ -264,9 +290,8 @@ QString monthSummary(const MonthReport& report)
                 .arg(most)
                 .arg(fixed(static_cast<double>(nightsObserved) / targets, 1));
         if (kind == SurveyKind::SLC)
-            text += QStringLiteral("; cadence kept by %1 of %2 with repeated visits")
-                        .arg(cadenceKept)
-                        .arg(cadenceKnown);
+            text +=
+                QStringLiteral("; cadence kept by %1 of %2 with repeated visits").arg(kept).arg(cadenceKnown);
         text += u'\n';
     }
     return text;

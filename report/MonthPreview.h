@@ -46,6 +46,8 @@ struct TargetCoverage
     // night (minutes); none when no night had two visits.
     std::optional<int> cadenceAsked;
     std::optional<double> cadenceGot;
+    // SLC: visits that came sooner after the one before than the cadence asked.
+    int earlyVisits = 0;
 };
 
 struct MonthReport
@@ -56,6 +58,10 @@ struct MonthReport
     QList<TargetCoverage> coverage;
     QStringList messages; // what the nights' surveys would have shown, each once
     bool stopped = false; // a night was stopped: the later ones were not run
+    // The policy the nights chose by, its shares, and the time each kind took over the month.
+    SelectionPolicy policy = SelectionPolicy::Specified;
+    KindShares shares{};
+    KindTimes kindTimes;
 };
 
 // Which of `nights` nights are clear: each one with probability `clearFraction`, drawn from `seed`,
@@ -66,8 +72,13 @@ QList<bool> clearNights(int nights, double clearFraction, quint32 seed);
 // gives none).
 std::map<QString, int> slcIntervals(const QString& path);
 
+// Whether the mean interval got between a target's visits within a night keeps the one asked:
+// within a tenth of it either way.
+bool cadenceKept(int askedMinutes, double gotMinutes);
+
 // Coverage of the targets (in the order given, those never visited included; then any other target
-// the plans name) by the nights' plans.
+// the plans name) by the nights' completed plans: one cut short, or whose frames were all rejected,
+// is not a visit.
 QList<TargetCoverage> coverageOf(const QList<MonthNight>& nights,
                                  const QList<std::pair<SurveyKind, QString>>& targets,
                                  const std::map<QString, int>& slcCadence);

@@ -35,7 +35,8 @@ QString rightAscensionText(double degrees)
     if (cs < 0)
         cs += day;
     return QStringLiteral("%1 %2 %3.%4")
-        .arg(twoDigits(cs / 360000), twoDigits(cs / 6000 % 60), twoDigits(cs / 100 % 60), twoDigits(cs % 100));
+        .arg(twoDigits(cs / 360000), twoDigits(cs / 6000 % 60), twoDigits(cs / 100 % 60),
+             twoDigits(cs % 100));
 }
 
 // "sDD MM SS.s"
@@ -72,7 +73,9 @@ QString mpcObservationLine(const MpcObservation& o)
 
 QString temporaryDesignation(const QDate& night, int index)
 {
-    return QStringLiteral("KV%1%2").arg(night.dayOfYear(), 3, 10, QLatin1Char('0')).arg(QString::number(index, 36).toUpper());
+    return QStringLiteral("KV%1%2")
+        .arg(night.dayOfYear(), 3, 10, QLatin1Char('0'))
+        .arg(QString::number(index, 36).toUpper());
 }
 
 QString mpcReport(const MpcHeader& header, const QList<MpcObservation>& observations)

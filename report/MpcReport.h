@@ -12,11 +12,11 @@ namespace kestrove {
 // One position of a minor planet as the Minor Planet Center's 80-column observation record holds it.
 struct MpcObservation
 {
-    QString designation;      // the observer's temporary one for an unknown object: columns 6-12
-    bool discovery = false;   // column 13: the one asterisked observation of a new object
-    QChar note1 = u' ';       // column 14
-    QChar note2 = u'C';       // column 15: how it was observed, C for a CCD
-    QDateTime utc;            // mid-exposure
+    QString designation;       // the observer's temporary one for an unknown object: columns 6-12
+    bool discovery = false;    // column 13: the one asterisked observation of a new object
+    QChar note1 = u' ';        // column 14
+    QChar note2 = u'C';        // column 15: how it was observed, C for a CCD
+    QDateTime utc;             // mid-exposure
     double rightAscension = 0; // J2000 degrees
     double declination = 0;
     std::optional<double> magnitude;

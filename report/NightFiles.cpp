@@ -1,6 +1,7 @@
 #include "report/NightFiles.h"
 
 #include "core/Csv.h"
+#include "report/FrameLines.h"
 #include "text/HostError.h"
 #include "text/NumberText.h"
 #include "text/ValueText.h"
@@ -48,7 +49,7 @@ QByteArray csvBytes(const QList<QStringList>& rows)
 {
     QByteArray bytes;
     for (const QStringList& row : rows)
-        bytes += csvLine(row).toLatin1() + '\n';
+        bytes += csvLine(row).toUtf8() + '\n';
     return bytes;
 }
 
@@ -68,7 +69,8 @@ QByteArray plansCsv(const NightReport& report)
         {QStringLiteral("start (UTC)"), QStringLiteral("end (UTC)"), QStringLiteral("start (local)"),
          QStringLiteral("end (local)"), QStringLiteral("kind"), QStringLiteral("target"),
          QStringLiteral("weighted score"), QStringLiteral("elevation (deg)"), QStringLiteral("azimuth (deg)"),
-         QStringLiteral("airmass"), QStringLiteral("duration (min)"), QStringLiteral("result")}};
+         QStringLiteral("airmass"), QStringLiteral("duration (min)"), QStringLiteral("expected (min)"),
+         QStringLiteral("result")}};
     for (const ObservedPlan& plan : report.plans) {
         const HistoryEntry& e = plan.entry;
         rows << QStringList{utcInstantText(e.startUtc),
@@ -82,6 +84,7 @@ QByteArray plansCsv(const NightReport& report)
                             fixed(plan.atStart.azimuth, 2),
                             plan.airmass ? fixed(*plan.airmass, 3) : QString(),
                             fixed(e.startUtc.secsTo(e.endUtc) / 60.0, 1),
+                            plan.expectedSeconds ? fixed(*plan.expectedSeconds / 60.0, 1) : QString(),
                             e.result};
     }
     return csvBytes(rows);
@@ -89,20 +92,35 @@ QByteArray plansCsv(const NightReport& report)
 
 QByteArray reasonsCsv(const NightReport& report)
 {
-    QList<QStringList> rows{
-        {QStringLiteral("kind"), QStringLiteral("target"), QStringLiteral("passes considered"),
-         QStringLiteral("passes chosen"), QStringLiteral("mount limit"), QStringLiteral("observation window"),
-         QStringLiteral("minimum elevation"), QStringLiteral("horizon"), QStringLiteral("moon"),
-         QStringLiteral("transit elevation"), QStringLiteral("imaged within 12 h"),
-         QStringLiteral("set complete"), QStringLiteral("not due"), QStringLiteral("no position"),
-         QStringLiteral("sun limit"), QStringLiteral("lower score")}};
+    QList<QStringList> rows{{QStringLiteral("kind"),
+                             QStringLiteral("target"),
+                             QStringLiteral("passes considered"),
+                             QStringLiteral("passes chosen"),
+                             QStringLiteral("mount limit"),
+                             QStringLiteral("observation window"),
+                             QStringLiteral("minimum elevation"),
+                             QStringLiteral("horizon"),
+                             QStringLiteral("moon"),
+                             QStringLiteral("transit elevation"),
+                             QStringLiteral("imaged within 12 h"),
+                             QStringLiteral("set complete"),
+                             QStringLiteral("not due"),
+                             QStringLiteral("no position"),
+                             QStringLiteral("sun limit"),
+                             QStringLiteral("lower score"),
+                             QStringLiteral("below its minAltitude"),
+                             QStringLiteral("above its maxAirmass"),
+                             QStringLiteral("outside its window"),
+                             QStringLiteral("negative score"),
+                             QStringLiteral("share used")}};
     for (const TargetReasons& target : report.reasons) {
         QStringList row{kindText(target.kind), target.name, QString::number(target.considered)};
         for (const Outcome outcome :
              {Outcome::Chosen, Outcome::MountLimit, Outcome::ObservationWindow, Outcome::MinimumElevation,
               Outcome::Horizon, Outcome::Moon, Outcome::TransitElevation, Outcome::ImagedWithin12h,
               Outcome::SetComplete, Outcome::NotDue, Outcome::NoPosition, Outcome::SunLimit,
-              Outcome::LowerScore})
+              Outcome::LowerScore, Outcome::BelowMinAltitude, Outcome::AboveMaxAirmass,
+              Outcome::OutsideWindow, Outcome::NegativeScore, Outcome::ShareUsed})
             row << QString::number(target.count(outcome));
         rows << row;
     }
@@ -154,6 +172,10 @@ QString nightSummary(const NightReport& report)
         lines << QStringLiteral("Dark time: none, the Sun stays above %1 degrees")
                      .arg(doubleText(darkSunAltitude));
     }
+    if (report.preview && report.policy == SelectionPolicy::Balanced) {
+        lines << QStringLiteral("Policy: ") + policyLine(report.policy, report.shares);
+        lines << sharesLine(report.kindTimes, report.shares);
+    }
     if (report.preview)
         lines << QStringLiteral("Passes: %1, of which idle (no viable target): %2")
                      .arg(report.passes)
@@ -178,9 +200,68 @@ QString nightSummary(const NightReport& report)
         lines << QStringLiteral("First plan: ") + describe(report.plans.first());
         lines << QStringLiteral("Last plan: ") + describe(report.plans.last());
     }
+    if (!report.frames.empty()) {
+        std::vector<int> stars;
+        std::vector<double> hfr;
+        for (const database::FrameRecord& f : report.frames)
+            if (f.accepted) {
+                stars.push_back(f.measurement.stars);
+                hfr.push_back(f.measurement.medianHfr);
+            }
+        const auto rejected = static_cast<qsizetype>(report.frames.size() - stars.size());
+        QString line = QStringLiteral("Frames: %1 taken, %2 accepted, %3 rejected")
+                           .arg(report.frames.size())
+                           .arg(stars.size())
+                           .arg(rejected);
+        if (!stars.empty()) {
+            std::nth_element(stars.begin(), stars.begin() + stars.size() / 2, stars.end());
+            std::nth_element(hfr.begin(), hfr.begin() + hfr.size() / 2, hfr.end());
+            line += QStringLiteral("; accepted frames' median: %1 stars, HFR %2 px")
+                        .arg(stars[stars.size() / 2])
+                        .arg(QString::number(hfr[hfr.size() / 2], 'f', 2));
+        }
+        lines << line;
+        // The rejections are what the observer wants to see; the rest are in frames.csv.
+        constexpr qsizetype shown = 20;
+        qsizetype listed = 0;
+        for (const database::FrameRecord& f : report.frames)
+            if (!f.accepted && listed++ < shown)
+                lines << QStringLiteral("Rejected: ") + frameLine(f, report.zone);
+        if (rejected > shown)
+            lines << QStringLiteral("Rejected: %1 more in frames.csv").arg(rejected - shown);
+    }
     for (const QString& message : report.messages)
         lines << QStringLiteral("Message: ") + message;
     return lines.join(u'\n') + u'\n';
+}
+
+QString policyLine(SelectionPolicy policy, const KindShares& shares)
+{
+    QString text = policyText(policy);
+    QStringList items;
+    for (const SurveyKind kind : {SurveyKind::SNe, SurveyKind::MPS, SurveyKind::MPF, SurveyKind::SLC})
+        if (shares[slotOf(kind)] > 0)
+            items << QStringLiteral("%1 %2").arg(kindText(kind), doubleText(shares[slotOf(kind)]));
+    if (!items.isEmpty())
+        text += QStringLiteral(", shares ") + items.join(QStringLiteral(", "));
+    return text;
+}
+
+QString sharesLine(const KindTimes& times, const KindShares& shares)
+{
+    QStringList items;
+    for (const SurveyKind kind : {SurveyKind::SNe, SurveyKind::MPS, SurveyKind::MPF, SurveyKind::SLC}) {
+        const int k = slotOf(kind);
+        if (!(times.available[k] > 0))
+            continue;
+        QString item = QStringLiteral("%1 %2 %").arg(kindText(kind),
+                                                     fixed(100 * times.seconds[k] / times.available[k], 1));
+        if (anyShare(shares))
+            item += QStringLiteral(" (asked %1)").arg(fixed(100 * times.entitled[k] / times.available[k], 1));
+        items << item;
+    }
+    return QStringLiteral("Share of the time in plans while each kind had a target: ") +
+           (items.isEmpty() ? QStringLiteral("none") : items.join(QStringLiteral(", ")));
 }
 
 QString newDatedFolder(const QString& parent, const QDate& night)

@@ -15,6 +15,12 @@ QByteArray reasonsCsv(const NightReport& report);
 // plan.
 QString nightSummary(const NightReport& report);
 
+// "balanced, shares SNe 50, SLC 30, MPS 20": the policy with the shares it keeps.
+QString policyLine(SelectionPolicy policy, const KindShares& shares);
+
+// "Share of the time in plans while each kind had a target: SNe 48.1 % (asked 50.0), ...".
+QString sharesLine(const KindTimes& times, const KindShares& shares);
+
 // A folder of its own for a night's output under `parent`: the night's date, then -2, -3 ... when
 // that is taken.
 QString newDatedFolder(const QString& parent, const QDate& night);

@@ -10,6 +10,7 @@ void NightReasons::passStarted(const QDateTime& utc)
     if (!m_scoredThisPass.empty())
         settlePass(false, SurveyKind::SNe, QString());
     m_passUtc = utc;
+    m_offeredThisPass = 0;
     ++m_passes;
 }
 
@@ -65,6 +66,7 @@ void NightReasons::passChosen(bool found, SurveyKind kind, const QString& target
         m_choices << PassChoice{m_passUtc, kind, targetLine, weightedScore};
     else
         ++m_idlePasses;
+    m_offeredForPlan = m_offeredThisPass;
     settlePass(found, kind, targetLine);
 }
 
@@ -79,6 +81,15 @@ void NightReasons::planRefused(SurveyKind kind, const QString& targetLine)
     ++m_idlePasses;
 }
 
+void NightReasons::planHandedOver(SurveyKind, const QString&, const QDateTime& startUtc,
+                                  std::optional<double> expectedSeconds)
+{
+    if (m_choices.isEmpty())
+        return;
+    m_choices.last().startUtc = startUtc;
+    m_choices.last().expectedSeconds = expectedSeconds;
+}
+
 void NightReasons::settlePass(bool found, SurveyKind kind, const QString& targetLine)
 {
     bool chosen = false;
@@ -88,13 +99,31 @@ void NightReasons::settlePass(bool found, SurveyKind kind, const QString& target
         // A target line twice in its file is read twice; only one reading can be the plan.
         const bool isWinner = !chosen && index == winner;
         chosen = chosen || isWinner;
-        ++target.outcomes[static_cast<int>(isWinner ? Outcome::Chosen : Outcome::LowerScore)];
+        const bool held =
+            std::find(m_heldThisPass.begin(), m_heldThisPass.end(), index) != m_heldThisPass.end();
+        ++target.outcomes[static_cast<int>(isWinner ? Outcome::Chosen
+                                           : held   ? Outcome::ShareUsed
+                                                    : Outcome::LowerScore)];
     }
     m_scoredThisPass.clear();
+    m_heldThisPass.clear();
+}
+
+void NightReasons::shareUsed(SurveyKind kind, const QString& targetLine)
+{
+    const int index = findRow(kind, targetLine);
+    if (index >= 0)
+        m_heldThisPass.push_back(index);
+}
+
+void NightReasons::planEnded(SurveyKind kind, double seconds)
+{
+    bookPlan(m_times, m_shares, kind, m_offeredForPlan, seconds);
 }
 
 void NightReasons::kindBest(SurveyKind kind, const QString&, float score, float weightedScore)
 {
+    m_offeredThisPass |= 1u << slotOf(kind);
     m_best[static_cast<int>(kind)].push_back(score);
     m_weightedBest[static_cast<int>(kind)].push_back(weightedScore);
 }

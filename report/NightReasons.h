@@ -1,11 +1,13 @@
 #pragma once
 
+#include "core/KindBalance.h"
 #include "core/SelectionObserver.h"
 
 #include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <array>
+#include <optional>
 #include <vector>
 
 namespace kestrove {
@@ -22,13 +24,15 @@ struct TargetReasons
     int count(Outcome outcome) const { return outcomes[static_cast<int>(outcome)]; }
 };
 
-// One pass's choice.
+// One pass's choice, and when its plan was handed over, expected to run how long (seconds).
 struct PassChoice
 {
     QDateTime utc;
     SurveyKind kind = SurveyKind::SNe;
     QString targetLine;
     float weightedScore = 0;
+    QDateTime startUtc;
+    std::optional<double> expectedSeconds;
 };
 
 // What a kind's best target typically scored in the passes it offered one: the median, before and
@@ -51,7 +55,16 @@ public:
     void scored(SurveyKind kind, const QString& targetLine, float score) override;
     void passChosen(bool found, SurveyKind kind, const QString& targetLine, float weightedScore) override;
     void planRefused(SurveyKind kind, const QString& targetLine) override;
+    void planHandedOver(SurveyKind kind, const QString& targetLine, const QDateTime& startUtc,
+                        std::optional<double> expectedSeconds) override;
     void kindBest(SurveyKind kind, const QString& targetLine, float score, float weightedScore) override;
+    void shareUsed(SurveyKind kind, const QString& targetLine) override;
+    void planEnded(SurveyKind kind, double seconds) override;
+
+    // The shares that the time each kind was entitled to is counted by; none: no such count.
+    void setShares(const KindShares& shares) { m_shares = shares; }
+    // The time each kind's plans took against the time of the passes it had a target in.
+    const KindTimes& kindTimes() const { return m_times; }
 
     // In the order the kinds are selected, then as first read.
     QList<TargetReasons> targets() const;
@@ -75,6 +88,12 @@ private:
     std::array<size_t, 5> m_nextRead{};
     std::vector<size_t> m_placeInOrder; // by row
     std::vector<int> m_scoredThisPass;
+    std::vector<int> m_heldThisPass;
+    // The kinds (a bit per code) that offered a target this pass, and in the pass of the plan running.
+    unsigned m_offeredThisPass = 0;
+    unsigned m_offeredForPlan = 0;
+    KindShares m_shares{};
+    KindTimes m_times;
     QList<PassChoice> m_choices;
     std::array<std::vector<float>, 5> m_best; // by kind, raw best scores
     std::array<std::vector<float>, 5> m_weightedBest;

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "core/History.h"
+#include "core/KindBalance.h"
+#include "database/ObservationDb.h"
 #include "report/NightReasons.h"
 #include "report/NightWindow.h"
+#include "settings/ObservatorySettings.h"
 #include "sky/Astronomy.h"
 
 #include <QList>
@@ -10,6 +13,7 @@
 #include <QStringList>
 #include <QTimeZone>
 #include <optional>
+#include <vector>
 
 namespace kestrove {
 
@@ -19,6 +23,8 @@ struct ObservedPlan
     HistoryEntry entry;
     Horizontal atStart;
     std::optional<double> airmass; // none at or below the horizon
+    // How long the survey expected it to run, seconds; a preview knows, history.csv does not say.
+    std::optional<double> expectedSeconds;
 };
 
 // A night as previewed or as observed: what the files, the charts and the summary are made of.
@@ -44,12 +50,21 @@ struct NightReport
     int idlePasses = 0;
     // What each kind's best target typically scored; a preview has them.
     QList<KindScore> kindScores;
+    // The frames of a real night with their grades, from the observations database; a preview has
+    // none.
+    std::vector<database::FrameRecord> frames;
+    // The night's lightcurve points, and the observer code the AAVSO file is made out to.
+    std::vector<database::LightcurvePoint> lightcurve;
+    QString aavsoCode;
+    // The policy the preview chose by, the shares it kept, and the time each kind took against the
+    // time of the passes it had a target in.
+    SelectionPolicy policy = SelectionPolicy::Specified;
+    KindShares shares{};
+    KindTimes kindTimes;
     // Messages the survey would have shown (a target line it could not read, say).
     QStringList messages;
 };
 
-// Airmass for an apparent elevation in degrees (Kasten and Young 1989); none at or below 0.
-std::optional<double> airmassAt(double elevation);
 // The plan with its target's place at its start; a night's plans in turn share `skies`.
 ObservedPlan observedPlan(const HistoryEntry& entry, SkyContexts& skies);
 ObservedPlan observedPlan(const HistoryEntry& entry, const Site& site);

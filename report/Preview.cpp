@@ -1,7 +1,10 @@
 #include "report/Preview.h"
 
 #include "core/SurveyCore.h"
+#include "database/DatabaseError.h"
+#include "host/PlanTimings.h"
 #include "host/sim/SimObservatory.h"
+#include "report/FrameLines.h"
 #include "text/HostError.h"
 #include "text/NumberText.h"
 #include "text/ValueText.h"
@@ -10,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QTemporaryDir>
 #include <QTime>
 
@@ -214,9 +218,16 @@ NightReport runPreview(PreviewScratch& scratch, const PreviewRequest& request,
         user.kind == HostKind::Sim ? user.weatherConnected : !user.indi.weather.isEmpty();
     settings.unsafe.clear();
     settings.failureRate = 0;
+    // A plan takes as long as on the user's observatory: its autofocus and its plate solves. The run
+    // loop charges what the host says, so the preview starts and refuses what the night would.
+    const PlanTimings timings = planTimings(user);
+    settings.autofocusSeconds = timings.autofocusSeconds;
+    settings.pointingSeconds = timings.pointingSeconds;
     settings.planDir = observatoryFolder + QStringLiteral("/Plans");
     settings.logDir = observatoryFolder + QStringLiteral("/Logs");
     settings.hostPath = observatoryFolder;
+    if (request.policy)
+        settings.selection.policy = *request.policy;
     sim::SimObservatory host(observatoryFolder, settings);
     // Its window hears of progress every 40 ms (see PreviewView); events need not be looked at more
     // often than that.
@@ -233,9 +244,19 @@ NightReport runPreview(PreviewScratch& scratch, const PreviewRequest& request,
     view.attach(core);
     core.load();
     core.observer = &reasons;
+    const KindShares shares = core.balanced() ? kindShares(core.selection.shares) : KindShares{};
+    reasons.setShares(shares);
+    if (request.balance)
+        core.balance = *request.balance;
     core.discardLog = true;
     core.runLimits.untilUtc = request.span.endUtc;
+    if (!view.isKindChecked(SurveyKind::SNe) && !view.isKindChecked(SurveyKind::MPS) &&
+        !view.isKindChecked(SurveyKind::SLC))
+        view.showMessage(QStringLiteral("No survey kind is enabled: SNe, MPS and SLC are all off, so every "
+                                        "pass finds no target and the night has no plan."));
     core.startSurvey();
+    if (request.balance)
+        *request.balance = core.balance;
 
     NightReport report;
     report.preview = true;
@@ -251,12 +272,22 @@ NightReport runPreview(PreviewScratch& scratch, const PreviewRequest& request,
     report.maxElevation = core.settings.maxElevation;
     const History history = readHistory(historyPath(settings.logDir));
     SkyContexts skies(report.site);
-    for (const HistoryEntry& entry : history.entries)
+    QHash<qint64, double> expected; // by the plan's start, seconds since the epoch
+    for (const PassChoice& choice : reasons.choices())
+        if (choice.expectedSeconds)
+            expected.insert(choice.startUtc.toSecsSinceEpoch(), *choice.expectedSeconds);
+    for (const HistoryEntry& entry : history.entries) {
         report.plans << observedPlan(entry, skies);
+        if (const auto it = expected.constFind(entry.startUtc.toSecsSinceEpoch()); it != expected.constEnd())
+            report.plans.last().expectedSeconds = *it;
+    }
     report.reasons = reasons.targets();
     report.passes = reasons.passes();
     report.idlePasses = reasons.idlePasses();
     report.kindScores = reasons.kindScores();
+    report.policy = core.selection.policy;
+    report.shares = shares;
+    report.kindTimes = reasons.kindTimes();
     report.messages = view.messages;
     return report;
 }
@@ -279,6 +310,16 @@ NightReport observedNight(const ResolvedObservatory& observatory, const QDate& n
     SkyContexts skies(report.site);
     for (const HistoryEntry& entry : entriesOfNight(history.entries, night, report.zone))
         report.plans << observedPlan(entry, skies);
+    // The frames of the night as history.csv counts its plans: from noon to noon.
+    report.aavsoCode = observatory.settings.aavsoCode;
+    try {
+        const QDateTime noon = QDateTime(night, QTime(12, 0), report.zone).toUTC();
+        const QDateTime nextNoon = QDateTime(night.addDays(1), QTime(12, 0), report.zone).toUTC();
+        report.frames = recordedFrames(observatory.settings.logDir, noon, nextNoon);
+        report.lightcurve = recordedLightcurve(observatory.settings.logDir, noon, nextNoon);
+    } catch (const database::DatabaseError& error) {
+        report.messages << error.message();
+    }
     if (history.unreadable > 0)
         report.messages
             << QStringLiteral("%1 lines of %2 could not be read").arg(history.unreadable).arg(path);

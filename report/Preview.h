@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/KindBalance.h"
 #include "core/SurveyView.h"
 #include "report/NightReport.h"
 #include "settings/ObservatorySettings.h"
@@ -43,6 +44,11 @@ struct PreviewRequest
     // The observatory of observatoryFolder, when whoever starts the preview resolved it already;
     // none: the preview reads and resolves it.
     std::optional<ResolvedObservatory> observatory;
+    // The policy to choose by; none: the observatory's [selection] policy.
+    std::optional<SelectionPolicy> policy;
+    // The balanced policy's memory, carried from night to night: the survey starts from it and
+    // leaves its own there. None: the survey starts afresh.
+    KindBalance* balance = nullptr;
 };
 
 // The user's observatory as "observatory.ini" in the folder describes it, read without creating

@@ -1,10 +1,26 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Kestrove, starts indiserver with Debian's INDI simulators on a
 # free local port and runs Kestrove against it with the sample catalogues, in demo-indi/ (prepared
-# without overwriting your edits). The server is stopped when Kestrove ends. Extra arguments go to
-# the program, e.g. --start, or --headless --passes 3.
+# without overwriting your edits). The server is stopped when Kestrove ends. --dome starts the dome
+# simulator instead of the roll-off roof. Other arguments go to the program, e.g. --start, or
+# --headless --passes 3.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+enclosure=roof
+args=()
+for arg in "$@"; do
+    if [ "$arg" = --dome ]; then enclosure=dome; else args+=("$arg"); fi
+done
+if [ "$enclosure" = dome ]; then
+    enclosure_driver=indi_simulator_dome
+    enclosure_line="dome=Dome Simulator"
+    other=roof
+else
+    enclosure_driver=indi_rolloff_dome
+    enclosure_line="roof=RollOff Simulator"
+    other=dome
+fi
 
 scripts/install-deps.sh >&2
 cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DKESTROVE_TESTS=OFF >/dev/null
@@ -23,7 +39,7 @@ while ! port_free "$port"; do port=$((20000 + RANDOM % 40000)); done
 # astrometry.net's index, so that its frames solve and focus.
 PATH="$PWD/tests/indi/gsc:$PATH" HOME="$demo/home" indiserver -p "$port" -u "$demo/indi.sock" -r 0 \
     indi_simulator_telescope indi_simulator_ccd indi_simulator_wheel indi_simulator_focus \
-    indi_simulator_weather indi_rolloff_dome indi_watchdog >"$demo/indiserver.log" 2>&1 &
+    indi_simulator_weather "$enclosure_driver" indi_watchdog >"$demo/indiserver.log" 2>&1 &
 server=$!
 trap 'kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true' EXIT
 for _ in $(seq 100); do port_free "$port" || break; sleep 0.1; done
@@ -75,11 +91,11 @@ else
     # The server gets a new port each run.
     sed -i "s/^server=localhost:[0-9]*/server=localhost:$port/" "$ini"
 fi
-# The roof, the watchdog and the cooler, also for a demo folder made before they existed ([indi]
-# is the file's last section).
-if ! grep -q '^roof=' "$ini"; then
+# The roof or dome, the watchdog and the cooler, also for a demo folder made before they existed
+# ([indi] is the file's last section).
+if ! grep -q '^\(roof\|dome\)=' "$ini"; then
     cat >>"$ini" <<INI
-roof=RollOff Simulator
+$enclosure_line
 watchdog=WatchDog
 heartbeat=30
 coolTo=-10
@@ -90,9 +106,11 @@ warmTo=10
 reopenDelay=60
 INI
 fi
+# The enclosure this run starts, in place of the other one: a roof and a dome both set are refused.
+sed -i "s/^$other=.*/$enclosure_line/" "$ini"
 # Without a watchdog a crash would leave the roof open (Kestrove warns at every start).
 if ! grep -q '^watchdog=' "$ini"; then
-    sed -i 's/^roof=.*/&\nwatchdog=WatchDog/' "$ini"
+    sed -i 's/^\(roof\|dome\)=.*/&\nwatchdog=WatchDog/' "$ini"
 fi
 
 # The simulator's focus curve is shallow: a coarse sweep shows it ([focus] is added once).
@@ -105,4 +123,4 @@ stepsOut=4
 INI
 fi
 
-build-release/kestrove --folder "$demo" --observatory "$demo/observatory" "$@"
+build-release/kestrove --folder "$demo" --observatory "$demo/observatory" ${args[@]+"${args[@]}"}

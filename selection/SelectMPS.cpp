@@ -1,5 +1,8 @@
 #include "core/SurveyCore.h"
 #include "selection/SelectionSkeleton.h"
+#include "text/NumberText.h"
+
+#include <QStringBuilder>
 
 namespace kestrove {
 
@@ -11,6 +14,7 @@ bool SurveyCore::selectMPS(float& bestScore, QString& bestTarget)
     bool found = false;
     SlewState slew;
     TargetPosition target;
+    const bool balancedPolicy = balanced();
 
     const int16_t fileCount = createMPSFiles();
     setStatus(QStringLiteral("Selecting MPS target"));
@@ -54,6 +58,9 @@ bool SurveyCore::selectMPS(float& bestScore, QString& bestTarget)
             reject(whyNot);
         if (config.imageCount >= settings.imagesMPS)
             reject(Outcome::SetComplete);
+        const TargetLimits* limits = rejected ? nullptr : ownLimits(*this);
+        if (limits && !withinOwnLimits(*this, *limits, coordTransform->Elevation(), whyNot))
+            reject(whyNot);
         if (rejected) {
             noteRejected(*this, SurveyKind::MPS, targetLine, rule);
             return;
@@ -72,10 +79,23 @@ bool SurveyCore::selectMPS(float& bestScore, QString& bestTarget)
         if (julianNow() - config.lastImageJD > 1.5)
             score = static_cast<float>(score * 1.1);
         score = adjustForPointing(target.ra, target.slewDirection, score, slew);
+        // The balanced policy does not score a field before its set's next image is due.
+        if (balancedPolicy && minsSinceLast < interval) {
+            if (logging())
+                logLine(QLatin1String("  Skipping - not due until ") % integerText(config.interval) %
+                        QLatin1String(" minutes after its last image"));
+            ++notDueThisPass;
+            noteRejected(*this, SurveyKind::MPS, targetLine, Outcome::NotDue);
+            return;
+        }
         if (minsSinceLast < interval)
             score = noScore;
         score = scoreOrNone(score);
         logScore(*this, score, elevation, slew.slewTime, minsSinceLast);
+        if (balancedPolicy && score < 0) {
+            skipNegative(*this, SurveyKind::MPS, targetLine);
+            return;
+        }
         if (minsSinceLast < interval)
             noteRejected(*this, SurveyKind::MPS, targetLine, Outcome::NotDue);
         else

@@ -1,6 +1,10 @@
 #include "core/SurveyCore.h"
 #include "selection/SelectionSkeleton.h"
+#include "text/NumberText.h"
 
+#include <QStringBuilder>
+
+#include <algorithm>
 #include <cmath>
 
 namespace kestrove {
@@ -14,6 +18,35 @@ bool SurveyCore::selectSLC(float& bestScore, QString& bestTarget)
     bool found = false;
     SlewState slew;
     TargetPosition target;
+    const bool balancedPolicy = balanced();
+    // The balanced policy takes a star only once its interval has passed since its last image (a
+    // star not imaged for over half a day is not counted as one interval old), the more overdue the
+    // sooner, and never at a negative score.
+    const auto scoreBalanced = [&](const QString& targetLine, const TargetConfig& config, double elevation,
+                                   float transit) {
+        const double minsSinceLast = (julianNow() - config.lastImageJD) / 0.0006944444;
+        const double interval = config.interval;
+        if (config.interval > 0 && minsSinceLast < interval) {
+            if (logging())
+                logLine(QLatin1String("  Skipping - not due until ") % integerText(config.interval) %
+                        QLatin1String(" minutes after its last image"));
+            ++notDueThisPass;
+            noteRejected(*this, SurveyKind::SLC, targetLine, Outcome::NotDue);
+            return;
+        }
+        const double overdue = config.interval > 0 ? std::min(minsSinceLast / interval, 3.0) : 1.0;
+        float score = static_cast<float>(overdue * config.priority * (elevation / transit));
+        score = adjustForPointing(target.ra, target.slewDirection, score, slew);
+        score = scoreOrNone(score);
+        logScore(*this, score, elevation, slew.slewTime, minsSinceLast);
+        if (score < 0) {
+            skipNegative(*this, SurveyKind::SLC, targetLine);
+            return;
+        }
+        noteScored(*this, SurveyKind::SLC, targetLine, score);
+        if (chooseBest(*this, score, targetLine, bestScore, bestTarget))
+            found = true;
+    };
 
     scanTargetsFile(
         *this, programFile(QStringLiteral("SLCTargets.txt")),
@@ -52,12 +85,19 @@ bool SurveyCore::selectSLC(float& bestScore, QString& bestTarget)
                 rule = Outcome::NoPosition;
                 rejected = true;
             }
+            const TargetLimits* limits = rejected ? nullptr : ownLimits(*this);
+            if (limits && !withinOwnLimits(*this, *limits, elevation, rule))
+                rejected = true;
             if (rejected) {
                 noteRejected(*this, SurveyKind::SLC, targetLine, rule);
                 return;
             }
 
             logTarget(*this, QStringLiteral("SLC"), target);
+            if (balancedPolicy) {
+                scoreBalanced(targetLine, config, elevation, transit);
+                return;
+            }
             const double minsSinceLast = minutesSinceLast(*this, config.lastImageJD, config.interval);
             const double interval = config.interval;
             // A cadence of zero minutes means every pass: always due, at the top of the triangle.

@@ -12,6 +12,9 @@ bool SurveyCore::selectSNe(float& bestScore, QString& bestTarget)
     bool found = false;
     SlewState slew;
     TargetPosition target;
+    const bool balancedPolicy = balanced();
+    // The balanced policy prefers a target near the highest it stands for the rest of the night.
+    const NightAhead ahead = balancedPolicy ? nightAhead(*this) : NightAhead();
 
     scanTargetsFile(*this, programFile(QStringLiteral("SNeTargets.txt")),
                     [&](const QString& targetLine, const QString& configLine) {
@@ -44,9 +47,25 @@ bool SurveyCore::selectSNe(float& bestScore, QString& bestTarget)
                             noteRejected(*this, SurveyKind::SNe, targetLine, rule);
                             return;
                         }
-                        logTarget(*this, QStringLiteral("SNe"), target);
                         const double elevation = coordTransform->Elevation();
+                        const TargetLimits* limits = ownLimits(*this);
+                        if (limits && !withinOwnLimits(*this, *limits, elevation, rule)) {
+                            noteRejected(*this, SurveyKind::SNe, targetLine, rule);
+                            return;
+                        }
+                        logTarget(*this, QStringLiteral("SNe"), target);
                         float score = static_cast<float>(elevation) * 100.0f / 90.0f;
+                        if (balancedPolicy) {
+                            const double near = nearHighest(ahead, target);
+                            if (near < nearHighestEnough) {
+                                logLine(QStringLiteral("  Skipping - not yet near its highest tonight"));
+                                ++notDueThisPass;
+                                noteRejected(*this, SurveyKind::SNe, targetLine, Outcome::NotDue);
+                                return;
+                            }
+                            // Of those near their highest, the nearer the better.
+                            score = static_cast<float>(score * near * near);
+                        }
                         score = adjustForPointing(target.ra, target.slewDirection, score, slew);
                         // After the pointing adjustment, so that the bonus and the penalty are scaled as
                         // well.
@@ -54,6 +73,10 @@ bool SurveyCore::selectSNe(float& bestScore, QString& bestTarget)
                             score = score * 1.5f;
                         score = scoreOrNone(score);
                         logScore(*this, score, elevation, slew.slewTime);
+                        if (balancedPolicy && score < 0) {
+                            skipNegative(*this, SurveyKind::SNe, targetLine);
+                            return;
+                        }
                         noteScored(*this, SurveyKind::SNe, targetLine, score);
                         if (chooseBest(*this, score, targetLine, bestScore, bestTarget))
                             found = true;

@@ -1,5 +1,7 @@
 #include "selection/SelectionSkeleton.h"
 
+#include "sky/Astronomy.h"
+#include "sky/Clock.h"
 #include "text/NumberText.h"
 
 #include <QStringBuilder>
@@ -18,13 +20,17 @@ void readTargetConfig(SurveyCore& core, const QString& configLine, TargetConfig&
         return;
     }
     const TargetConfig presets = config;
+    // Outside a scan the limits of the entry last read are kept by the core.
+    TargetLimits& limits = cached ? cached->limits : core.entryLimits;
+    limits = TargetLimits();
     // A line with a problem is parsed again at every pass, so that its message is shown each time.
-    const bool clean = core.parseTargetConfig(configLine, config);
+    const bool clean = core.parseTargetConfig(configLine, config, limits);
     if (cached) {
         cached->configRead = clean;
         cached->configLine = key;
         cached->presets = presets;
         cached->config = config;
+        cached->hasLimits = limits.any();
     }
 }
 
@@ -138,6 +144,95 @@ bool isObservable(SurveyCore& core, CoordTransform& transform, const TargetPosit
         }
     }
     return !rejected;
+}
+
+bool withinOwnLimits(SurveyCore& core, const TargetLimits& limits, double elevation, Outcome& rule)
+{
+    if (elevation < limits.minAltitude) {
+        rule = Outcome::BelowMinAltitude;
+        return false;
+    }
+    if (limits.maxAirmass != TargetLimits::noMaxAirmass) {
+        const std::optional<double> airmass = airmassAt(elevation);
+        if (!airmass || *airmass > limits.maxAirmass) {
+            rule = Outcome::AboveMaxAirmass;
+            return false;
+        }
+    }
+    if (limits.windowStart >= 0 && limits.windowEnd >= 0) {
+        const QTime time = core.now().time();
+        const int minute = time.hour() * 60 + time.minute();
+        const int start = limits.windowStart;
+        const int end = limits.windowEnd;
+        const bool inside = start < end ? minute >= start && minute < end : minute >= start || minute < end;
+        if (!inside) {
+            rule = Outcome::OutsideWindow;
+            return false;
+        }
+    }
+    return true;
+}
+
+NightAhead nightAhead(SurveyCore& core)
+{
+    NightAhead ahead;
+    ahead.latitude = core.acpTelescope->SiteLatitude();
+    ahead.siderealTime = core.acpTelescope->SiderealTime();
+    if (core.acpUtil->sunLimit()) {
+        // No night lasts 18 hours where the Sun sets at all.
+        const QDateTime now = core.host().clock().utcNow();
+        const std::optional<QDateTime> dawn = core.acpUtil->sunAboveLimitBetween(now, now.addSecs(18 * 3600));
+        if (dawn)
+            ahead.hoursLeft = std::max(0.0, static_cast<double>(now.msecsTo(*dawn)) / 3600000.0);
+    }
+    return ahead;
+}
+
+double elevationAtHourAngle(double latitude, double declination, double hourAngle)
+{
+    constexpr double toRadians = 3.14159265358979323846 / 180;
+    const double phi = latitude * toRadians;
+    const double delta = declination * toRadians;
+    const double sine = std::sin(phi) * std::sin(delta) +
+                        std::cos(phi) * std::cos(delta) * std::cos(hourAngle * 15 * toRadians);
+    return std::asin(std::clamp(sine, -1.0, 1.0)) / toRadians;
+}
+
+double highestElevationAhead(double latitude, double declination, double hourAngle,
+                             std::optional<double> hoursLeft)
+{
+    // Sidereal hours pass 1.0027 times as fast as solar ones.
+    constexpr double siderealPerSolar = 1.0027379;
+    double h = std::fmod(hourAngle, 24.0);
+    if (h > 12)
+        h -= 24;
+    else if (h <= -12)
+        h += 24;
+    const double now = elevationAtHourAngle(latitude, declination, h);
+    // Past the meridian it only sinks until its lower culmination, beyond any night.
+    if (h >= 0)
+        return now;
+    if (!hoursLeft || -h <= *hoursLeft * siderealPerSolar)
+        return 90 - std::fabs(latitude - declination);
+    return std::max(now, elevationAtHourAngle(latitude, declination, h + *hoursLeft * siderealPerSolar));
+}
+
+double nearHighest(const NightAhead& ahead, const TargetPosition& target)
+{
+    const double hourAngle = ahead.siderealTime - target.ra;
+    const double highest = highestElevationAhead(ahead.latitude, target.dec, hourAngle, ahead.hoursLeft);
+    const double now = elevationAtHourAngle(ahead.latitude, target.dec, hourAngle);
+    if (!(highest > 0))
+        return 1;
+    return std::clamp(now / highest, 0.0, 1.0);
+}
+
+void skipNegative(SurveyCore& core, SurveyKind kind, const QString& targetLine)
+{
+    if (core.logging())
+        core.logLine(QStringLiteral("  Skipping - a negative score is never taken"));
+    ++core.negativeThisPass;
+    noteRejected(core, kind, targetLine, Outcome::NegativeScore);
 }
 
 // The log lines are built with one allocation each: a long catalogue writes them by the hundred thousand.

@@ -36,6 +36,14 @@ template <typename Evaluate> void scanTargetsFile(SurveyCore& core, const QStrin
 // Reads the config line of an entry over the presets in `config`, as parseTargetConfig does; an
 // entry whose config line and presets are as at the last pass takes what that pass read.
 void readTargetConfig(SurveyCore& core, const QString& configLine, TargetConfig& config);
+// The own limits of the entry whose config line was read last, or nullptr when its line gives none.
+// Asked only of a target that is otherwise observable: most of a catalogue never gets this far.
+inline const TargetLimits* ownLimits(const SurveyCore& core)
+{
+    if (const ParsedEntry* cached = core.parsedEntry)
+        return cached->hasLimits ? &cached->limits : nullptr;
+    return core.entryLimits.any() ? &core.entryLimits : nullptr;
+}
 
 // Parses the target line of an entry; false (after parseTarget's own message) when it cannot be
 // read or gives no usable position, so the entry is skipped rather than scored with stale values.
@@ -50,6 +58,36 @@ bool readTargetPosition(SurveyCore& core, const QString& targetLine, TargetPosit
 // their order).
 bool isObservable(SurveyCore& core, CoordTransform& transform, const TargetPosition& target, Outcome& rule,
                   bool avoidMoon = true);
+
+// The target's own limits, where its config line gives any: its minAltitude, maxAirmass and window
+// of local time, at the elevation it stands at now. When one turns it down, `rule` says which.
+bool withinOwnLimits(SurveyCore& core, const TargetLimits& limits, double elevation, Outcome& rule);
+
+// What the balanced policy knows of the night ahead at a pass: the site's latitude (degrees), the
+// local sidereal time (hours), and the hours until the Sun reaches the host's limit (none: no limit).
+struct NightAhead
+{
+    double latitude = 0;
+    double siderealTime = 0;
+    std::optional<double> hoursLeft;
+};
+NightAhead nightAhead(SurveyCore& core);
+
+// A target's elevation (degrees, no refraction) at an hour angle (hours).
+double elevationAtHourAngle(double latitude, double declination, double hourAngle);
+// The highest a target stands (degrees, no refraction) from now, at an hour angle, until `hoursLeft`
+// hours on; none: until it has crossed the meridian.
+double highestElevationAhead(double latitude, double declination, double hourAngle,
+                             std::optional<double> hoursLeft);
+// How near its highest for the rest of the night a target stands now: its elevation over that
+// highest, 0 to 1 (both without refraction).
+double nearHighest(const NightAhead& ahead, const TargetPosition& target);
+// The balanced policy takes a supernova only this near its highest, so that a galaxy that is rising
+// waits for its best hours; one that is setting stands at its highest already.
+inline constexpr double nearHighestEnough = 0.9;
+
+// Balanced policy: a target with a negative score is not taken; the log and the observer say so.
+void skipNegative(SurveyCore& core, SurveyKind kind, const QString& targetLine);
 
 // Tell the observer, if there is one.
 inline void noteRejected(SurveyCore& core, SurveyKind kind, const QString& targetLine, Outcome rule)

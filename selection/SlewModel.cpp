@@ -1,4 +1,6 @@
 #include "core/SurveyCore.h"
+#include "settings/ObservatorySettings.h"
+#include "sky/DomeGeometry.h"
 
 #include <algorithm>
 #include <cmath>
@@ -29,10 +31,12 @@ double SurveyCore::SlewDistance(double targetRA, double targetDec, double scopeR
 namespace {
 
 // Seconds to slew `distance` degrees and settle, with a flip; 0 for a mount that cannot be charged.
-float slewAndSettle(double distance, bool flip, const SurveySettings& settings, AcpPrefs& prefs)
+// A dome slower than the mount (`domeSeconds` to turn its slit) holds the frame back as long.
+float slewAndSettle(double distance, bool flip, const SurveySettings& settings, AcpPrefs& prefs,
+                    double domeSeconds)
 {
-    float slewTime = static_cast<float>(static_cast<double>(static_cast<float>(distance)) / settings.slewRate +
-                                        prefs.SlewsettleTime());
+    const double mountSeconds = static_cast<double>(static_cast<float>(distance)) / settings.slewRate;
+    float slewTime = static_cast<float>(std::max(mountSeconds, domeSeconds) + prefs.SlewsettleTime());
     if (flip)
         slewTime = slewTime + settings.flipTime;
     // A mount that reports no position (NaN) cannot be charged for a slew.
@@ -40,6 +44,25 @@ float slewAndSettle(double distance, bool flip, const SurveySettings& settings, 
 }
 
 } // namespace
+
+double SurveyCore::domeSeconds(const SlewDirection& target, double scopeRA, double scopeDec)
+{
+    const ObservatorySettings* observatory = m_host.observatorySettings();
+    if (!observatory || observatory->indi.dome.isEmpty() || std::isnan(scopeRA) || std::isnan(scopeDec))
+        return 0;
+    const DomeSettings& dome = observatory->dome;
+    const double latitude = acpTelescope->SiteLatitude();
+    const double lst = acpTelescope->SiderealTime();
+    const double pi = 4 * std::atan(1.0);
+    // The dome follows the mount, so its slit stands where the mount points now.
+    const auto slit = [&](double ra, double dec) {
+        const double hourAngle = std::remainder(lst - ra, 24.0);
+        return slitAzimuth(dome.layout(), latitude, hourAngle, dec, pierSideFor(hourAngle));
+    };
+    const double targetRA = std::atan2(target[1], target[0]) * 12 / pi;
+    const double targetDec = 90 - std::acos(std::clamp(target[2], -1.0, 1.0)) * 180 / pi;
+    return std::abs(azimuthTurn(slit(scopeRA, scopeDec), slit(targetRA, targetDec))) / dome.rotationRate;
+}
 
 float SurveyCore::slewSeconds(float targetRA, float targetDec, bool flip)
 {
@@ -50,7 +73,8 @@ float SurveyCore::slewSeconds(float targetRA, float targetDec, bool flip)
     const double scopeRA = acpTelescope->RightAscension();
     const double scopeDec = acpTelescope->Declination();
     return slewAndSettle(SlewDistance(targetAngle, targetDec, scopeRA * 15, scopeDec), flip, settings,
-                         acpUtil->Prefs());
+                         acpUtil->Prefs(),
+                         domeSeconds(targetSlewDirection(targetRA, targetDec), scopeRA, scopeDec));
 }
 
 float SurveyCore::slewSeconds(const SlewDirection& target, bool flip, SlewState& state)
@@ -64,7 +88,8 @@ float SurveyCore::slewSeconds(const SlewDirection& target, bool flip, SlewState&
         state.scopeRA = scopeRA;
         state.scopeDec = scopeDec;
     }
-    return slewAndSettle(slewDistance(target, state.scope), flip, settings, acpUtil->Prefs());
+    return slewAndSettle(slewDistance(target, state.scope), flip, settings, acpUtil->Prefs(),
+                         domeSeconds(target, scopeRA, scopeDec));
 }
 
 SlewDirection SurveyCore::slewDirection(double ra, double dec)
@@ -101,7 +126,8 @@ float SurveyCore::adjustForPointing(float targetRA, float targetDec, float score
     return adjustForPointing(targetRA, targetSlewDirection(targetRA, targetDec), score, state);
 }
 
-float SurveyCore::adjustForPointing(float targetRA, const SlewDirection& target, float score, SlewState& state)
+float SurveyCore::adjustForPointing(float targetRA, const SlewDirection& target, float score,
+                                    SlewState& state)
 {
     if (acpTelescope->AlignmentMode() == 2) {
         const bool targetWest = acpUtil->IsGEMDestinationWest(targetRA);

@@ -67,6 +67,7 @@ const QList<ObservatoryField>& observatoryFields()
     using K = FieldKind;
     const QString deg = QStringLiteral("degrees");
     const QString sec = QStringLiteral("seconds");
+    const QString m = QStringLiteral("metres");
     static const QList<ObservatoryField> fields = {
         {QStringLiteral("host/kind"), QStringLiteral("Host"), {}, K::HostKind},
         {QStringLiteral("site/latitude"), QStringLiteral("Latitude"), deg, K::Number, -90, 90},
@@ -110,6 +111,8 @@ const QList<ObservatoryField>& observatoryFields()
          K::Number, 0, 1e6},
         {QStringLiteral("acquisition/downloadSeconds"), QStringLiteral("Simulated download"), sec, K::Number,
          0, 1e6},
+        {QStringLiteral("acquisition/pointingSeconds"), QStringLiteral("Simulated plate solving"), sec,
+         K::Number, 0, 1e6},
         {QStringLiteral("acquisition/failureRate"), QStringLiteral("Simulated failure rate"),
          QStringLiteral("probability"), K::Number, 0, 1},
         {QStringLiteral("acquisition/failureSeed"),
@@ -127,6 +130,7 @@ const QList<ObservatoryField>& observatoryFields()
         {QStringLiteral("indi/focuser"), QStringLiteral("Focuser"), {}, K::Device},
         {QStringLiteral("indi/weather"), QStringLiteral("Weather"), {}, K::Device},
         {QStringLiteral("indi/roof"), QStringLiteral("Roof or dome"), {}, K::Device},
+        {QStringLiteral("indi/dome"), QStringLiteral("Dome following the telescope"), {}, K::Device},
         {QStringLiteral("indi/watchdog"), QStringLiteral("Watchdog"), {}, K::Device},
         {QStringLiteral("indi/autofocusCommand"), QStringLiteral("Autofocus command"), {}, K::Text},
         {QStringLiteral("indi/connectTimeout"), QStringLiteral("Connect timeout"), sec, K::Number, 0.1, 3600},
@@ -146,8 +150,8 @@ const QList<ObservatoryField>& observatoryFields()
          QStringLiteral("empty: the installed indexes"), K::Text},
         {QStringLiteral("solve/scale"), QStringLiteral("Image scale"),
          QStringLiteral("arcsec/pixel, empty: from the camera"), K::OptionalNumber, 0.01, 3600},
-        {QStringLiteral("solve/tolerance"), QStringLiteral("Pointing tolerance"), QStringLiteral("arcseconds"),
-         K::Number, 0.1, 36000},
+        {QStringLiteral("solve/tolerance"), QStringLiteral("Pointing tolerance"),
+         QStringLiteral("arcseconds"), K::Number, 0.1, 36000},
         {QStringLiteral("solve/attempts"), QStringLiteral("Solves per target"), {}, K::Integer, 1, 20},
         {QStringLiteral("solve/cpuLimit"), QStringLiteral("Solve CPU limit"), sec, K::Number, 1, 3600},
         {QStringLiteral("solve/radius"), QStringLiteral("Search radius"), deg, K::Number, 0.01, 180},
@@ -159,6 +163,31 @@ const QList<ObservatoryField>& observatoryFields()
         {QStringLiteral("focus/exposure"), QStringLiteral("Focus exposure"), sec, K::Number, 0.001, 3600},
         {QStringLiteral("focus/binning"), QStringLiteral("Focus binning"), {}, K::Integer, 1, 16},
         {QStringLiteral("focus/timeout"), QStringLiteral("Focus timeout"), sec, K::Number, 10, 86400},
+        {QStringLiteral("grading/enabled"), QStringLiteral("Reject poor frames"), {}, K::Boolean},
+        {QStringLiteral("grading/minimumStars"), QStringLiteral("Fewest stars"), {}, K::Integer, 0, 100000},
+        {QStringLiteral("grading/starFraction"), QStringLiteral("Star fraction"),
+         QStringLiteral("of the recent frames'"), K::Number, 0, 1},
+        {QStringLiteral("grading/hfrFactor"), QStringLiteral("HFR factor"), QStringLiteral("x recent"),
+         K::Number, 1, 100},
+        {QStringLiteral("grading/backgroundFactor"), QStringLiteral("Sky brightness factor"),
+         QStringLiteral("x recent"), K::Number, 1, 1e6},
+        {QStringLiteral("grading/window"), QStringLiteral("Recent frames"), {}, K::Integer, 1, 1000},
+        {QStringLiteral("grading/cloudFrames"), QStringLiteral("Starless frames before a pause"),
+         QStringLiteral("one per plan"), K::Integer, 1, 1000},
+        {QStringLiteral("grading/cloudPause"), QStringLiteral("Cloud pause"), QStringLiteral("minutes"),
+         K::Number, 0.05, 1440},
+        {QStringLiteral("grading/testExposure"), QStringLiteral("Test frame"), sec, K::Number, 0.001, 3600},
+        {QStringLiteral("dome/radius"), QStringLiteral("Dome radius"), m, K::Number, 0.1, 100},
+        {QStringLiteral("dome/mountOffsetNorth"), QStringLiteral("Mount offset north"), m, K::Number, -100,
+         100},
+        {QStringLiteral("dome/mountOffsetEast"), QStringLiteral("Mount offset east"), m, K::Number, -100,
+         100},
+        {QStringLiteral("dome/mountOffsetUp"), QStringLiteral("Mount offset up"), m, K::Number, -100, 100},
+        {QStringLiteral("dome/declinationAxis"), QStringLiteral("Declination axis"), m, K::Number, 0, 100},
+        {QStringLiteral("dome/tolerance"), QStringLiteral("Slit tolerance"), deg, K::Number, 0.1, 180},
+        {QStringLiteral("dome/rotationRate"), QStringLiteral("Rotation rate"), QStringLiteral("degrees/s"),
+         K::Number, 0.01, 360},
+        {QStringLiteral("dome/slaving"), QStringLiteral("Slaving"), {}, K::Slaving},
     };
     return fields;
 }
@@ -194,6 +223,10 @@ QString fieldProblem(const ObservatoryField& f, const QString& given)
         if (text != QStringLiteral("sim") && text != QStringLiteral("indi"))
             return refuse(QStringLiteral("is neither sim nor indi"));
         return {};
+    case FieldKind::Slaving:
+        if (text != QStringLiteral("kestrove") && text != QStringLiteral("driver"))
+            return refuse(QStringLiteral("is neither kestrove nor driver"));
+        return {};
     case FieldKind::TimeZone:
         if (!QTimeZone(text.toUtf8()).isValid())
             return refuse(QStringLiteral("is not a known IANA time zone"));
@@ -219,10 +252,49 @@ QString fieldProblem(const ObservatoryField& f, const QString& given)
     return {};
 }
 
+QString zoneLongitudeMismatch(const QString& zoneId, const QString& longitudeText)
+{
+    const QTimeZone zone(zoneId.toUtf8());
+    const std::optional<double> longitude = parseNumber(longitudeText);
+    if (!zone.isValid() || !longitude)
+        return {};
+    // Standard time, so that the season does not decide; east is positive. The zone's rules of a
+    // recent year are enough for a hint.
+    const double zoneHours =
+        zone.standardTimeOffset(QDateTime(QDate(2024, 1, 1), QTime(12, 0), QTimeZone::utc())) / 3600.0;
+    const double solarHours = std::remainder(*longitude, 360.0) / 15.0;
+    const double apart = std::abs(std::remainder(zoneHours - solarHours, 24.0));
+    if (apart <= 3.5)
+        return {};
+    return QStringLiteral("The time zone %1 (UTC%2) does not fit longitude %3 (about UTC%4): check the zone, "
+                          "and that east is positive.")
+        .arg(zoneId, QString::asprintf("%+g", zoneHours), longitudeText,
+             QString::asprintf("%+.0f", solarHours));
+}
+
+QString combinedProblem(const QMap<QString, QString>& values)
+{
+    if (!values.value(QStringLiteral("indi/roof")).trimmed().isEmpty() &&
+        !values.value(QStringLiteral("indi/dome")).trimmed().isEmpty())
+        return QStringLiteral("Roof or dome and Dome following the telescope both name a device: set one "
+                              "of them");
+    const auto number = [&](const char* key) {
+        return parseNumber(values.value(QString::fromLatin1(key)).trimmed()).value_or(0);
+    };
+    const double reach = std::hypot(number("dome/mountOffsetNorth"), number("dome/mountOffsetEast"),
+                                    number("dome/mountOffsetUp")) +
+                         number("dome/declinationAxis");
+    if (reach >= number("dome/radius"))
+        return QStringLiteral("Dome radius: the mount's offset and the declination axis reach %1 m from the "
+                              "centre, past the dome's wall")
+            .arg(doubleText(reach));
+    return {};
+}
+
 QMap<QString, QString> observatoryValues(const ObservatorySettings& s, const QString& folder)
 {
     const QString abs = QDir::cleanPath(QDir(folder).absolutePath());
-    return {
+    QMap<QString, QString> values{
         {QStringLiteral("host/kind"),
          s.kind == HostKind::Indi ? QStringLiteral("indi") : QStringLiteral("sim")},
         {QStringLiteral("site/latitude"), doubleText(s.latitude)},
@@ -254,6 +326,7 @@ QMap<QString, QString> observatoryValues(const ObservatorySettings& s, const QSt
         {QStringLiteral("folders/hostPath"), relativeTo(abs, s.hostPath)},
         {QStringLiteral("acquisition/autofocusSeconds"), doubleText(s.autofocusSeconds)},
         {QStringLiteral("acquisition/downloadSeconds"), doubleText(s.downloadSeconds)},
+        {QStringLiteral("acquisition/pointingSeconds"), doubleText(s.pointingSeconds)},
         {QStringLiteral("acquisition/failureRate"), doubleText(s.failureRate)},
         {QStringLiteral("acquisition/failureSeed"), QString::number(s.failureSeed)},
         {QStringLiteral("acquisition/chainScriptDelay"), doubleText(s.chainScriptDelay)},
@@ -288,7 +361,20 @@ QMap<QString, QString> observatoryValues(const ObservatorySettings& s, const QSt
         {QStringLiteral("focus/exposure"), doubleText(s.focus.exposure)},
         {QStringLiteral("focus/binning"), QString::number(s.focus.binning)},
         {QStringLiteral("focus/timeout"), doubleText(s.focus.timeout)},
+        {QStringLiteral("grading/enabled"), boolText(s.grading.enabled)},
+        {QStringLiteral("grading/minimumStars"), QString::number(s.grading.thresholds.minimumStars)},
+        {QStringLiteral("grading/starFraction"), doubleText(s.grading.thresholds.starFraction)},
+        {QStringLiteral("grading/hfrFactor"), doubleText(s.grading.thresholds.hfrFactor)},
+        {QStringLiteral("grading/backgroundFactor"), doubleText(s.grading.thresholds.backgroundFactor)},
+        {QStringLiteral("grading/window"), QString::number(s.grading.thresholds.window)},
+        {QStringLiteral("grading/cloudFrames"), QString::number(s.grading.cloudFrames)},
+        {QStringLiteral("grading/cloudPause"), doubleText(s.grading.cloudPause)},
+        {QStringLiteral("grading/testExposure"), doubleText(s.grading.testExposure)},
+        {QStringLiteral("indi/dome"), s.indi.dome},
     };
+    for (const auto& [key, value] : domeValues(s.dome))
+        values.insert(key, value);
+    return values;
 }
 
 QStringList deviceKeysFor(unsigned interfaces, const QString& driver)
@@ -298,6 +384,7 @@ QStringList deviceKeysFor(unsigned interfaces, const QString& driver)
         {telescopeInterface, "indi/mount"},    {ccdInterface, "indi/camera"},
         {filterInterface, "indi/filterWheel"}, {focuserInterface, "indi/focuser"},
         {weatherInterface, "indi/weather"},    {domeInterface, "indi/roof"},
+        {domeInterface, "indi/dome"},
     };
     for (const auto& [bit, key] : kinds)
         if (interfaces & bit)

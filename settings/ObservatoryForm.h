@@ -20,6 +20,7 @@ enum class FieldKind
     Device,   // an INDI device name; empty: none
     Boolean,  // true or false
     HostKind, // sim or indi
+    Slaving,  // kestrove or driver
     TimeZone, // an IANA name
     Instant,  // "now" or an ISO 8601 UTC instant
     Horizon,  // azimuth:elevation pairs
@@ -42,6 +43,15 @@ const QList<ObservatoryField>& observatoryFields();
 
 // Why `text` cannot be the field's value, naming the box; empty when it can.
 QString fieldProblem(const ObservatoryField& field, const QString& text);
+
+// A word when the time zone's standard offset lies more than 3.5 hours from the longitude's solar
+// time (a zone or a sign picked wrongly); empty when they fit or either is unreadable.
+QString zoneLongitudeMismatch(const QString& zoneId, const QString& longitudeText);
+
+// Why values that are each fine cannot stand together (a roof and a dome; a mount that would stand
+// outside its dome), naming the boxes; empty when they can. `values` by section/key, as the boxes
+// hold them.
+QString combinedProblem(const QMap<QString, QString>& values);
 
 // The settings as the texts the file holds, by section/key.
 QMap<QString, QString> observatoryValues(const ObservatorySettings& settings, const QString& folder);

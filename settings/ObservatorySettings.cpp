@@ -3,6 +3,7 @@
 #include "settings/IniReader.h"
 
 #include "settings/ObservatoryForm.h"
+#include "settings/ReportSettings.h"
 #include "text/FileMessage.h"
 #include "text/HostError.h"
 #include "text/NumberText.h"
@@ -28,7 +29,7 @@ const QString call = QStringLiteral("observatory.ini");
 // reported as unknown at start.
 const QStringList& knownKeys()
 {
-    static const QStringList keys = {
+    static const QStringList keys = QStringList{
         QStringLiteral("host/kind"),
         QStringLiteral("site/latitude"),
         QStringLiteral("site/longitude"),
@@ -53,6 +54,7 @@ const QStringList& knownKeys()
         QStringLiteral("folders/hostPath"),
         QStringLiteral("acquisition/autofocusSeconds"),
         QStringLiteral("acquisition/downloadSeconds"),
+        QStringLiteral("acquisition/pointingSeconds"),
         QStringLiteral("acquisition/failureRate"),
         QStringLiteral("acquisition/failureSeed"),
         QStringLiteral("acquisition/chainScriptDelay"),
@@ -69,6 +71,7 @@ const QStringList& knownKeys()
         QStringLiteral("indi/autofocusTimeout"),
         QStringLiteral("indi/sendSite"),
         QStringLiteral("indi/roof"),
+        QStringLiteral("indi/dome"),
         QStringLiteral("indi/watchdog"),
         QStringLiteral("indi/heartbeat"),
         QStringLiteral("indi/coolTo"),
@@ -101,7 +104,10 @@ const QStringList& knownKeys()
         QStringLiteral("roof/openSeconds"),
         QStringLiteral("roof/closeSeconds"),
         QStringLiteral("mount/parkSeconds"),
-    };
+        QStringLiteral("selection/policy"),
+        QStringLiteral("selection/shares"),
+        QStringLiteral("report/aavsoCode"),
+    } + gradingKeys() + domeKeys();
     return keys;
 }
 
@@ -284,6 +290,8 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("; seconds per autofocus and per image download"),
         QStringLiteral("autofocusSeconds=") + doubleText(s.autofocusSeconds),
         QStringLiteral("downloadSeconds=") + doubleText(s.downloadSeconds),
+        QStringLiteral("; seconds at each pointing after the settle, as plate solves take them"),
+        QStringLiteral("pointingSeconds=") + doubleText(s.pointingSeconds),
         QStringLiteral("; probability (0 to 1) that a plan fails before its end, and the seed of that draw"),
         QStringLiteral("failureRate=") + doubleText(s.failureRate),
         QStringLiteral("failureSeed=") + QString::number(s.failureSeed),
@@ -312,6 +320,8 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("sendSite=") + boolText(s.indi.sendSite),
         QStringLiteral("; the roll-off roof or dome, and the indi_watchdog device (empty: none)"),
         QStringLiteral("roof=") + s.indi.roof,
+        QStringLiteral("; a dome whose slit follows the telescope ([dome] below), instead of a roof"),
+        QStringLiteral("dome=") + s.indi.dome,
         QStringLiteral("watchdog=") + s.indi.watchdog,
         QStringLiteral("; seconds without a heartbeat after which the watchdog parks and closes"),
         QStringLiteral("heartbeat=") + doubleText(s.indi.heartbeat),
@@ -327,14 +337,17 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("; the solve frame: seconds and binning"),
         QStringLiteral("exposure=") + doubleText(s.solve.exposure),
         QStringLiteral("binning=") + QString::number(s.solve.binning),
-        QStringLiteral("; the folder of index-*.fits (empty: /usr/share/astrometry, as Debian's astrometry-data-tycho2)"),
+        QStringLiteral("; the folder of index-*.fits (empty: /usr/share/astrometry, as Debian's "
+                       "astrometry-data-tycho2)"),
         QStringLiteral("indexFolder=") + s.solve.indexFolder,
-        QStringLiteral("; arcseconds per unbinned pixel (empty: from the camera's pixel size and focal length)"),
+        QStringLiteral(
+            "; arcseconds per unbinned pixel (empty: from the camera's pixel size and focal length)"),
         QStringLiteral("scale=") + optionalText(s.solve.scale),
         QStringLiteral("; arcseconds the centre may lie from the target, and solves per target at most"),
         QStringLiteral("tolerance=") + doubleText(s.solve.tolerance),
         QStringLiteral("attempts=") + QString::number(s.solve.attempts),
-        QStringLiteral("; differential: slew to the target less the offset measured; sync: sync the mount, slew again"),
+        QStringLiteral(
+            "; differential: slew to the target less the offset measured; sync: sync the mount, slew again"),
         QStringLiteral("method=") + (s.solve.sync ? QStringLiteral("sync") : QStringLiteral("differential")),
         QStringLiteral("; seconds of CPU per solve, and degrees around the target searched"),
         QStringLiteral("cpuLimit=") + doubleText(s.solve.cpuLimit),
@@ -350,7 +363,18 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("exposure=") + doubleText(s.focus.exposure),
         QStringLiteral("binning=") + QString::number(s.focus.binning),
         QStringLiteral("timeout=") + doubleText(s.focus.timeout),
+        QString(),
+        QStringLiteral("[selection]"),
+        QStringLiteral("; how a pass chooses between the kinds: specified (each kind's best score times its"),
+        QStringLiteral("; weight) or balanced (the kinds' scores on one scale, nothing before it is due)"),
+        QStringLiteral("policy=") + policyText(s.selection.policy),
+        QStringLiteral("; balanced: each kind's share of the night in percent, e.g. SNe:50,SLC:30,MPS:20"),
+        QStringLiteral("; (empty: no shares)"),
+        QStringLiteral("shares=") + sharesText(s.selection.shares),
     };
+    lines << reportFileLines(s.aavsoCode);
+    lines << gradingFileLines(s.grading);
+    lines << domeFileLines(s.dome);
     // Kestrove's own file, edited with Linux tools: LF line ends (the reader takes CR LF as well).
     QByteArray bytes;
     for (const QString& line : lines)
@@ -452,6 +476,7 @@ void readFoldersAndAcquisition(IniReader& ini, ObservatorySettings& s, const QSt
 
     ini.number("acquisition/autofocusSeconds", s.autofocusSeconds, 0, 1e6);
     ini.number("acquisition/downloadSeconds", s.downloadSeconds, 0, 1e6);
+    ini.number("acquisition/pointingSeconds", s.pointingSeconds, 0, 1e6);
     ini.number("acquisition/failureRate", s.failureRate, 0, 1);
     ini.integer("acquisition/failureSeed", s.failureSeed, 0, 4294967295.0);
     ini.number("acquisition/chainScriptDelay", s.chainScriptDelay, 0, 1e6);
@@ -466,10 +491,14 @@ void readIndi(IniReader& ini, ObservatorySettings& s)
           std::pair{"indi/camera", &s.indi.camera}, std::pair{"indi/filterWheel", &s.indi.filterWheel},
           std::pair{"indi/focuser", &s.indi.focuser}, std::pair{"indi/weather", &s.indi.weather},
           std::pair{"indi/autofocusCommand", &s.indi.autofocusCommand}, std::pair{"indi/roof", &s.indi.roof},
-          std::pair{"indi/watchdog", &s.indi.watchdog}}) {
+          std::pair{"indi/dome", &s.indi.dome}, std::pair{"indi/watchdog", &s.indi.watchdog}}) {
         if (ini.text(key, text))
             *target = text.trimmed();
     }
+    if (!s.indi.dome.isEmpty() && !s.indi.roof.isEmpty())
+        throw ini.bad(
+            "indi/dome", s.indi.dome,
+            QStringLiteral("names a dome while [indi] roof names \"%1\": set one of them").arg(s.indi.roof));
     ini.number("indi/connectTimeout", s.indi.connectTimeout, 0.1, 3600);
     ini.number("indi/slewMargin", s.indi.slewMargin, 0, 86400);
     ini.number("indi/downloadMargin", s.indi.downloadMargin, 0, 86400);
@@ -523,7 +552,41 @@ void readSolveAndFocus(IniReader& ini, ObservatorySettings& s, const QString& ab
     ini.number("focus/timeout", s.focus.timeout, 10, 86400);
 }
 
+void readSelection(IniReader& ini, ObservatorySettings& s)
+{
+    QString text;
+    if (ini.text("selection/policy", text)) {
+        const auto policy = parsePolicy(text);
+        if (!policy)
+            throw ini.bad("selection/policy", text, QStringLiteral("is neither specified nor balanced"));
+        s.selection.policy = *policy;
+    }
+    if (ini.text("selection/shares", text)) {
+        const auto shares = parseShares(text);
+        if (!shares)
+            throw ini.bad("selection/shares", text,
+                          QStringLiteral("is not a list of kind:percent items such as SNe:50,SLC:30,MPS:20"));
+        s.selection.shares = *shares;
+    }
+}
+
+
 } // namespace
+
+QString policyText(SelectionPolicy policy)
+{
+    return policy == SelectionPolicy::Balanced ? QStringLiteral("balanced") : QStringLiteral("specified");
+}
+
+std::optional<SelectionPolicy> parsePolicy(const QString& text)
+{
+    const QString policy = text.trimmed().toLower();
+    if (policy == QStringLiteral("specified") || policy.isEmpty())
+        return SelectionPolicy::Specified;
+    if (policy == QStringLiteral("balanced"))
+        return SelectionPolicy::Balanced;
+    return std::nullopt;
+}
 
 ObservatorySettings observatoryDefaults(const QString& folder)
 {
@@ -571,6 +634,10 @@ ObservatorySettings readObservatorySettings(const QString& folder)
     readFoldersAndAcquisition(ini, s, abs);
     readIndi(ini, s);
     readSolveAndFocus(ini, s, abs);
+    readSelection(ini, s);
+    ini.text("report/aavsoCode", s.aavsoCode);
+    readGrading(ini, s.grading);
+    readDome(ini, s.dome);
     return s;
 }
 
@@ -614,6 +681,7 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("folders/hostPath", relativeTo(abs, settings.hostPath));
     set("acquisition/autofocusSeconds", doubleText(settings.autofocusSeconds));
     set("acquisition/downloadSeconds", doubleText(settings.downloadSeconds));
+    set("acquisition/pointingSeconds", doubleText(settings.pointingSeconds));
     set("acquisition/failureRate", doubleText(settings.failureRate));
     set("acquisition/failureSeed", QString::number(settings.failureSeed));
     set("acquisition/chainScriptDelay", doubleText(settings.chainScriptDelay));
@@ -630,6 +698,7 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("indi/autofocusTimeout", doubleText(settings.indi.autofocusTimeout));
     set("indi/sendSite", boolText(settings.indi.sendSite));
     set("indi/roof", settings.indi.roof);
+    set("indi/dome", settings.indi.dome);
     set("indi/watchdog", settings.indi.watchdog);
     set("indi/heartbeat", doubleText(settings.indi.heartbeat));
     set("indi/coolTo", optionalText(settings.indi.coolTo));
@@ -650,12 +719,19 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("focus/exposure", doubleText(settings.focus.exposure));
     set("focus/binning", QString::number(settings.focus.binning));
     set("focus/timeout", doubleText(settings.focus.timeout));
+    for (const auto& [key, value] : gradingValues(settings.grading))
+        ini.setValue(key, value);
     set("safety/closeDelay", doubleText(settings.safety.closeDelay));
     set("safety/reopenDelay", doubleText(settings.safety.reopenDelay));
     set("safety/closeAtEnd", boolText(settings.safety.closeAtEnd));
     set("roof/openSeconds", doubleText(settings.roofOpenSeconds));
     set("roof/closeSeconds", doubleText(settings.roofCloseSeconds));
     set("mount/parkSeconds", doubleText(settings.parkSeconds));
+    set("selection/policy", policyText(settings.selection.policy));
+    set("selection/shares", sharesText(settings.selection.shares));
+    set("report/aavsoCode", settings.aavsoCode);
+    for (const auto& [key, value] : domeValues(settings.dome))
+        ini.setValue(key, value);
     ini.sync();
     if (ini.status() != QSettings::NoError)
         throw HostError(call, path, QStringLiteral("cannot write the file"));
@@ -664,12 +740,15 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
 
 QString unguardedRoofWarning(const ObservatorySettings& settings)
 {
-    if (settings.kind != HostKind::Indi || settings.indi.roof.isEmpty() || !settings.indi.watchdog.isEmpty())
+    const bool dome = !settings.indi.dome.isEmpty();
+    if (settings.kind != HostKind::Indi || (settings.indi.roof.isEmpty() && !dome) ||
+        !settings.indi.watchdog.isEmpty())
         return {};
     return QStringLiteral(
-               "Warning: no watchdog guards the roof \"%1\": should Kestrove crash or hang, it stays "
+               "Warning: no watchdog guards the %1 \"%2\": should Kestrove crash or hang, it stays "
                "open. Set [indi] watchdog in observatory.ini to an indi_watchdog device.")
-        .arg(settings.indi.roof);
+        .arg(dome ? QStringLiteral("dome") : QStringLiteral("roof"),
+             dome ? settings.indi.dome : settings.indi.roof);
 }
 
 QString observatoryIniPath(const QString& folder)

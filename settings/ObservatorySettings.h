@@ -1,5 +1,8 @@
 #pragma once
 
+#include "settings/DomeSettings.h"
+#include "settings/GradingSettings.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QPair>
@@ -36,8 +39,13 @@ struct IndiSettings
     double autofocusTimeout = 600; // seconds the autofocus command may run
     // Send [site] to the mount when its GEOGRAPHIC_COORD differs, as INDI clients do on connecting.
     bool sendSite = true;
-    // A roll-off roof or a dome (its DOME_PARK, and DOME_SHUTTER where it has one); empty: none.
+    // A roll-off roof, or a dome that only opens and closes (its DOME_PARK, and DOME_SHUTTER where it
+    // has one); empty: none.
     QString roof;
+    // A dome that also turns its slit to the telescope ([dome]); empty: none. Not with a roof.
+    QString dome;
+    // What opens and closes the observatory: the roof, or the dome.
+    const QString& enclosure() const { return roof.isEmpty() ? dome : roof; }
     // The indi_watchdog device, which parks and closes when the heartbeat stops; empty: none.
     QString watchdog;
     double heartbeat = 60; // seconds of silence after which the watchdog shuts the observatory
@@ -55,13 +63,15 @@ struct SolveSettings
     std::optional<bool> enabled;
     double exposure = 5; // seconds of the solve frame
     int binning = 2;
-    QString indexFolder; // empty: Debian's /usr/share/astrometry (astrometry-data-tycho2) and the usual places
-    std::optional<double> scale; // arcseconds per unbinned pixel; none: from the camera's pixel and focal length
-    double tolerance = 60;       // arcseconds the frame's centre may lie from the target
-    int attempts = 3;            // solves per target at most
-    bool sync = false;           // method=sync: sync the mount and slew again; else a differential slew
-    double cpuLimit = 30;        // seconds of CPU time per solve
-    double radius = 5;           // degrees around the target that the solver searches
+    QString
+        indexFolder; // empty: Debian's /usr/share/astrometry (astrometry-data-tycho2) and the usual places
+    std::optional<double>
+        scale;             // arcseconds per unbinned pixel; none: from the camera's pixel and focal length
+    double tolerance = 60; // arcseconds the frame's centre may lie from the target
+    int attempts = 3;      // solves per target at most
+    bool sync = false;     // method=sync: sync the mount and slew again; else a differential slew
+    double cpuLimit = 30;  // seconds of CPU time per solve
+    double radius = 5;     // degrees around the target that the solver searches
 
     bool operator==(const SolveSettings&) const = default;
 };
@@ -88,6 +98,29 @@ struct SafetySettings
 
     bool operator==(const SafetySettings&) const = default;
 };
+
+// How a pass chooses between the survey kinds' best targets.
+enum class SelectionPolicy
+{
+    // Each kind's best score times its weight, the highest winning: the survey's own rule.
+    Specified,
+    // Each kind's scores brought to one scale before the weights apply, shares of the night kept,
+    // nothing taken before it is due or with a negative score, supernovae near their highest.
+    Balanced
+};
+
+// [selection]
+struct SelectionSettings
+{
+    SelectionPolicy policy = SelectionPolicy::Specified;
+    // The balanced policy's shares of the night by kind name, in percent; empty: no shares.
+    QList<QPair<QString, double>> shares;
+
+    bool operator==(const SelectionSettings& other) const = default;
+};
+
+QString policyText(SelectionPolicy policy);
+std::optional<SelectionPolicy> parsePolicy(const QString& text);
 
 // Everything "observatory.ini" configures, for every kind of host: one reading, each host taking
 // the sections it needs. [site], [mount] (but its start position), [limits] and [folders] are
@@ -130,7 +163,8 @@ struct ObservatorySettings
     // [acquisition]
     double autofocusSeconds = 120;
     double downloadSeconds = 5;
-    double failureRate = 0; // probability that a plan fails before its end
+    double pointingSeconds = 0; // after each settle, as an observatory that plate solves spends them
+    double failureRate = 0;     // probability that a plan fails before its end
     unsigned failureSeed = 1;
     double chainScriptDelay = 0; // seconds between the end of a plan and its chain script's effect
     // [indi]
@@ -138,8 +172,16 @@ struct ObservatorySettings
     // [solve] and [focus]
     SolveSettings solve;
     FocusSettings focus;
+    // [grading]
+    GradingSettings grading;
     // [safety]
     SafetySettings safety;
+    // [selection]
+    SelectionSettings selection;
+    // [dome]
+    DomeSettings dome;
+    // [report] aavsoCode: the observer code the night's AAVSO file is made out to; empty: none yet.
+    QString aavsoCode;
     // [roof] and [mount] parkSeconds: how long the simulated roof and mount park take.
     double roofOpenSeconds = 0;
     double roofCloseSeconds = 0;

@@ -382,6 +382,13 @@ QList<QDateTime> sunCrossings(const Site& site, const QDateTime& fromUtc, const 
     return crossings;
 }
 
+std::optional<double> airmassAt(double elevation)
+{
+    if (!(elevation > 0))
+        return std::nullopt;
+    return 1.0 / (std::sin(elevation * M_PI / 180.0) + 0.50572 * std::pow(elevation + 6.07995, -1.6364));
+}
+
 double separation(double ra1Hours, double dec1, double ra2Hours, double dec2)
 {
     return eraSeps(ra1Hours * hoursToRad, dec1 * ERFA_DD2R, ra2Hours * hoursToRad, dec2 * ERFA_DD2R) *

@@ -140,6 +140,9 @@ Equatorial jnowToJ2000(const Equatorial& jnow, const QDateTime& utc);
 QList<QDateTime> sunCrossings(const Site& site, const QDateTime& fromUtc, const QDateTime& toUtc,
                               double sunAltitude);
 
+// Airmass for an apparent elevation in degrees (Kasten and Young 1989); none at or below 0.
+std::optional<double> airmassAt(double elevation);
+
 // Angular distance between two J2000 positions, degrees.
 double separation(double ra1Hours, double dec1, double ra2Hours, double dec2);
 

@@ -182,12 +182,9 @@ qint64 mpsAreaFields(const QString& areaLine, double raStep, double decStep, QSt
             problem = QStringLiteral("\"%1\" cannot be read (%2)").arg(text, e.reason());
             return 0;
         }
-        if (ra ? !(v[i] >= 0 && v[i] <= 24) : !(v[i] >= -90 && v[i] <= 90)) {
-            problem =
-                QStringLiteral("\"%1\" is outside %2")
-                    .arg(text, ra ? QStringLiteral("0 to 24 hours") : QStringLiteral("-90 to 90 degrees"));
+        problem = positionRangeProblem(ra ? u'h' : u'd', v[i], text);
+        if (!problem.isEmpty())
             return 0;
-        }
     }
     if (!(raStep > 0 && decStep > 0)) {
         problem = QStringLiteral("the field of view is not set");

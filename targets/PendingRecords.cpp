@@ -98,17 +98,18 @@ void writePendingJournal(const QString& path, const QList<PendingRecord>& record
             throw HostError(QStringLiteral("remove"), path, existing.errorString());
         return;
     }
-    QByteArray bytes = csvLine(journalHeader).toLatin1() + "\r\n";
+    // Kestrove's own file: UTF-8 with LF line ends.
+    QByteArray bytes = csvLine(journalHeader).toUtf8() + '\n';
     for (const PendingRecord& r : records) {
         const HistoryEntry& p = r.plan;
         bytes += csvLine({doubleText(r.observedJD), r.file, r.targetLine, instantText(p.startUtc),
                           instantText(p.endUtc), kindText(r.kind), p.target, doubleText(p.rightAscension),
                           doubleText(p.declination), singleText(p.score), p.planFile})
-                     .toLatin1() +
-                 "\r\n";
+                     .toUtf8() +
+                 '\n';
     }
     for (const QString& line : others)
-        bytes += line.toLatin1() + "\r\n";
+        bytes += line.toUtf8() + '\n';
     // Most calls find it as it is: nothing is pending, or nothing changed.
     if (existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes)
         return;

@@ -1,6 +1,7 @@
 #include "core/SurveyCore.h"
 #include "targets/TargetTable.h"
 #include "text/HostError.h"
+#include "text/HostText.h"
 #include "text/NumberText.h"
 
 #include <cfloat>
@@ -35,9 +36,49 @@ std::optional<bool> toBoolean(const QString& text)
     return *value != 0;
 }
 
+// "HH:MM" of a day, in minutes after midnight.
+std::optional<int16_t> toMinuteOfDay(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char(':'));
+    if (parts.size() != 2 || parts[0].isEmpty() || parts[0].size() > 2 || parts[1].size() != 2)
+        return std::nullopt;
+    bool hoursRead = false, minutesRead = false;
+    const int hours = parts[0].toInt(&hoursRead);
+    const int minutes = parts[1].toInt(&minutesRead);
+    if (!hoursRead || !minutesRead || hours < 0 || hours > 23 || minutes < 0 || minutes > 59 ||
+        parts[0].startsWith(QLatin1Char('+')) || parts[1].startsWith(QLatin1Char('+')))
+        return std::nullopt;
+    return static_cast<int16_t>(hours * 60 + minutes);
+}
+
+// Whether a text is a star's place RA,DEC[,MAG[,LABEL]]: right ascension in hours and declination
+// in degrees, each sexagesimal or decimal as in a target line.
+bool isNamedStar(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() < 2 || parts.size() > 4)
+        return false;
+    double ra = 0, dec = 0;
+    try {
+        ra = parseSexagesimal(QStringLiteral("HMS_Hours"), parts[0], QLatin1Char('h'));
+        dec = parseSexagesimal(QStringLiteral("DMS_Degrees"), parts[1], QLatin1Char('d'));
+    } catch (const HostError&) {
+        return false;
+    }
+    if (!(ra >= 0 && ra < 24 && std::fabs(dec) <= 90))
+        return false;
+    if (parts.size() > 2 && !parts[2].isEmpty()) {
+        const auto magnitude = parseNumber(parts[2]);
+        if (!magnitude || std::fabs(*magnitude) > 100)
+            return false;
+    }
+    return true;
+}
+
 // Assigns one item's value; returns why it could not, or an empty text when it did. An unknown
 // key gives a null text through `known`.
-QString assignItem(const QString& key, const QString& value, TargetConfig& config, bool& known)
+QString assignItem(const QString& key, const QString& value, TargetConfig& config, TargetLimits& limits,
+                   bool& known)
 {
     known = true;
     const QString notNumber = QStringLiteral("not a number");
@@ -80,6 +121,28 @@ QString assignItem(const QString& key, const QString& value, TargetConfig& confi
         config.binning = *v;
     } else if (key == QLatin1String("filter")) {
         config.filter = value;
+    } else if (key == QLatin1String("comp") || key == QLatin1String("check")) {
+        // A lightcurve's comparison and check stars: read where the lightcurve is measured.
+        if (!isNamedStar(value))
+            return QStringLiteral("not a place RA,DEC[,MAG[,LABEL]]");
+    } else if (key == QLatin1String("minAltitude")) {
+        const auto v = parseNumber(value);
+        if (!v || *v < -90 || *v > 90)
+            return QStringLiteral("not an altitude from -90 to 90");
+        limits.minAltitude = static_cast<float>(*v);
+    } else if (key == QLatin1String("maxAirmass")) {
+        const auto v = parseNumber(value);
+        if (!v || !(*v >= 1) || *v > FLT_MAX)
+            return QStringLiteral("not an airmass of 1 or more");
+        limits.maxAirmass = static_cast<float>(*v);
+    } else if (key == QLatin1String("window")) {
+        const qsizetype dash = value.indexOf(QLatin1Char('-'));
+        const auto start = dash < 0 ? std::nullopt : toMinuteOfDay(value.left(dash));
+        const auto end = dash < 0 ? std::nullopt : toMinuteOfDay(value.mid(dash + 1));
+        if (!start || !end || *start == *end)
+            return QStringLiteral("not a window of local time HH:MM-HH:MM");
+        limits.windowStart = *start;
+        limits.windowEnd = *end;
     } else {
         known = false;
     }
@@ -91,8 +154,9 @@ QString assignItem(const QString& key, const QString& value, TargetConfig& confi
 QString targetItemProblem(const QString& key, const QString& value)
 {
     TargetConfig config;
+    TargetLimits limits;
     bool known = true;
-    const QString problem = assignItem(key, value, config, known);
+    const QString problem = assignItem(key, value, config, limits, known);
     return known ? problem : QStringLiteral("unknown item name");
 }
 
@@ -109,27 +173,32 @@ bool SurveyCore::parseTarget(const QString& target, QString& targetName, float& 
         report(QStringLiteral("Parse error - Second tab missing"));
         return false;
     }
-    // A position the host cannot convert is a malformed line like any other: reported, and the
-    // entry skipped, rather than the end of the night. Both are converted before anything is
-    // assigned, so that a failure leaves the caller's values.
-    const auto convert = [&](double (AcpUtil::*conversion)(const QString&), const QString& text,
+    // A position the host cannot convert, or one outside the sky, is a malformed line like any
+    // other: reported, with each fault of it, and the entry skipped rather than the end of the
+    // night. Both are converted before anything is assigned, so that a failure leaves the caller's
+    // values.
+    QStringList problems;
+    const auto convert = [&](double (AcpUtil::*conversion)(const QString&), const QString& text, QChar first,
                              const char* what, float& out) {
+        QString problem;
         try {
             out = static_cast<float>((acpUtil.get()->*conversion)(text));
+            problem =
+                std::isfinite(out) ? positionRangeProblem(first, out, text) : QStringLiteral("too large");
         } catch (const HostError& error) {
-            report(QStringLiteral("Invalid ") + QLatin1String(what) + QStringLiteral(" - ") + error.reason());
-            return false;
+            problem = error.reason();
         }
-        if (std::isfinite(out))
-            return true;
-        report(QStringLiteral("Invalid ") + QLatin1String(what) + QStringLiteral(" - too large"));
-        return false;
+        if (!problem.isEmpty())
+            problems << QStringLiteral("Invalid ") + QLatin1String(what) + QStringLiteral(" - ") + problem;
     };
     float ra = 0;
     float dec = 0;
-    if (!convert(&AcpUtil::HMS_Hours, target.mid(p1 + 1, p2 - p1 - 1), "right ascension", ra) ||
-        !convert(&AcpUtil::DMS_Degrees, target.mid(p2 + 1), "declination", dec))
+    convert(&AcpUtil::HMS_Hours, target.mid(p1 + 1, p2 - p1 - 1), u'h', "right ascension", ra);
+    convert(&AcpUtil::DMS_Degrees, target.mid(p2 + 1), u'd', "declination", dec);
+    if (!problems.isEmpty()) {
+        report(problems.join(QStringLiteral("; ")));
         return false;
+    }
     targetName = target.left(p1);
     targetRA = ra;
     targetDec = dec;
@@ -148,6 +217,12 @@ bool SurveyCore::extractName(const QString& target, QString& targetName)
 }
 
 bool SurveyCore::parseTargetConfig(const QString& targetConfig, TargetConfig& config)
+{
+    TargetLimits ignored;
+    return parseTargetConfig(targetConfig, config, ignored);
+}
+
+bool SurveyCore::parseTargetConfig(const QString& targetConfig, TargetConfig& config, TargetLimits& limits)
 {
     bool clean = true;
     const auto report = [&](const QString& message) {
@@ -168,7 +243,7 @@ bool SurveyCore::parseTargetConfig(const QString& targetConfig, TargetConfig& co
         } else {
             const QString key = item.left(eq);
             bool known = true;
-            const QString problem = assignItem(key, item.mid(eq + 1), config, known);
+            const QString problem = assignItem(key, item.mid(eq + 1), config, limits, known);
             if (!known)
                 report(QStringLiteral("Unknown item name ") + key);
             else if (!problem.isEmpty())

@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QSet>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -53,7 +54,8 @@ const QStringList& targetItemKeys()
     static const QStringList keys = {
         QStringLiteral("lastImageJD"), QStringLiteral("reshoot"),  QStringLiteral("imageCount"),
         QStringLiteral("priority"),    QStringLiteral("interval"), QStringLiteral("exposure"),
-        QStringLiteral("binning"),     QStringLiteral("filter"),
+        QStringLiteral("binning"),     QStringLiteral("filter"),   QStringLiteral("minAltitude"),
+        QStringLiteral("maxAirmass"),  QStringLiteral("window"),
     };
     return keys;
 }
@@ -110,32 +112,49 @@ TargetItems configItems(const QString& configLine)
     return items;
 }
 
+QString positionRangeProblem(QChar first, double value, const QString& text)
+{
+    const bool hours = first == u'h';
+    if (hours ? value >= 0 && value <= 24 : value >= -90 && value <= 90)
+        return {};
+    return QStringLiteral("\"%1\" is outside %2")
+        .arg(text.trimmed(), hours ? QStringLiteral("0 to 24 hours") : QStringLiteral("-90 to 90 degrees"));
+}
+
 QString entryProblem(const TargetEntry& e)
 {
+    QStringList problems;
     if (e.name.trimmed().isEmpty())
-        return QStringLiteral("the name is empty");
-    if (e.name.contains(tab) || e.name.startsWith(QStringLiteral("****")))
-        return QStringLiteral("the name \"%1\" holds a tab or begins with ****").arg(e.name);
+        problems << QStringLiteral("the name is empty");
+    else if (e.name.contains(tab) || e.name.startsWith(QStringLiteral("****")))
+        problems << QStringLiteral("the name \"%1\" holds a tab or begins with ****").arg(e.name);
+    else if (std::any_of(e.name.begin(), e.name.end(), [](QChar c) { return c.unicode() > 0xff; }))
+        // The targets file holds a byte a character.
+        problems << QStringLiteral("the name \"%1\" holds a character outside Latin-1").arg(e.name);
     // The survey's own readers, so that what is accepted here is what a pass reads.
     for (const auto& [text, first, what] :
          {std::tuple{e.ra, u'h', "right ascension"}, std::tuple{e.dec, u'd', "declination"}}) {
         try {
             const double v = parseSexagesimal(
                 first == u'h' ? QStringLiteral("HMS_Hours") : QStringLiteral("DMS_Degrees"), text, first);
-            if (!std::isfinite(static_cast<float>(v)))
-                return QStringLiteral("Invalid %1 - too large").arg(QLatin1String(what));
+            const QString range = std::isfinite(static_cast<float>(v)) ? positionRangeProblem(first, v, text)
+                                                                       : QStringLiteral("too large");
+            if (!range.isEmpty())
+                problems << QStringLiteral("Invalid %1 - %2").arg(QLatin1String(what), range);
         } catch (const HostError& error) {
-            return QStringLiteral("Invalid %1 - %2").arg(QLatin1String(what), error.reason());
+            problems << QStringLiteral("Invalid %1 - %2").arg(QLatin1String(what), error.reason());
         }
     }
     for (const auto& [key, value] : e.items) {
-        if (value.contains(u' ') || value.contains(tab))
-            return QStringLiteral("Invalid item %1=%2 - holds a blank").arg(key, value);
+        if (value.contains(u' ') || value.contains(tab)) {
+            problems << QStringLiteral("Invalid item %1=%2 - holds a blank").arg(key, value);
+            continue;
+        }
         const QString problem = targetItemProblem(key, value);
         if (!problem.isEmpty())
-            return QStringLiteral("Invalid item %1=%2 - %3").arg(key, value, problem);
+            problems << QStringLiteral("Invalid item %1=%2 - %3").arg(key, value, problem);
     }
-    return {};
+    return problems.join(QStringLiteral("; "));
 }
 
 TargetsFile parseTargetsLines(const QStringList& lines)

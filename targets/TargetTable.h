@@ -38,7 +38,12 @@ struct TargetEntry
 // The items of a config line, as the survey splits them.
 TargetItems configItems(const QString& configLine);
 
-// Why the entry cannot be read as the survey reads it (name, position, items); empty when it can.
+// Why a converted position is no place in the sky ("\"25:00:00\" is outside 0 to 24 hours"); empty
+// when it is one. `first` is 'h' for a right ascension in hours, 'd' for a declination in degrees.
+QString positionRangeProblem(QChar first, double value, const QString& text);
+
+// Why the entry cannot be read as the survey reads it (name, position, items), every fault of it
+// joined by "; "; empty when it can.
 QString entryProblem(const TargetEntry& entry);
 
 // A targets file: its entries, each with the other lines above it, and the lines after the last.

@@ -4,6 +4,7 @@
 #include "sky/SiteClock.h"
 #include "targets/FileReplacement.h"
 #include "targets/PendingRecords.h"
+#include "targets/TargetTable.h"
 #include "text/HostError.h"
 #include "text/NumberText.h"
 #include "text/ValueText.h"
@@ -282,6 +283,20 @@ std::optional<QString> writeRecordsOf(SurveyCore& core, const QString& path)
     }
 }
 
+// The target's own limits and the stars named for its lightcurve stay on its line as the observer
+// wrote them.
+QString ownLimitItems(const QString& oldLine)
+{
+    QString items;
+    if (oldLine.isNull())
+        return items;
+    for (const auto& [key, value] : configItems(oldLine))
+        if (key == QLatin1String("minAltitude") || key == QLatin1String("maxAirmass") ||
+            key == QLatin1String("window") || key == QLatin1String("comp") || key == QLatin1String("check"))
+            items += u' ' + key + u'=' + value;
+    return items;
+}
+
 // What an entry's config line leaves unset.
 TargetConfig configPresets(SurveyCore& core, SurveyKind kind)
 {
@@ -299,8 +314,10 @@ TargetConfig configPresets(SurveyCore& core, SurveyKind kind)
     return config;
 }
 
-// The config line of an entry with the record written into it, from the config its line gives.
-QString configLineAfter(const PendingRecord& record, const TargetConfig& config, QStringList& log)
+// The config line of an entry with the record written into it, from the config its line gives and
+// the limits of the line as it stood.
+QString configLineAfter(const PendingRecord& record, const TargetConfig& config, const QString& oldLine,
+                        QStringList& log)
 {
     const QString head = QStringLiteral("**** lastImageJD=") + doubleText(record.observedJD);
     switch (record.kind) {
@@ -313,15 +330,15 @@ QString configLineAfter(const PendingRecord& record, const TargetConfig& config,
             log << QStringLiteral("Resetting image count on this target");
             count = 1;
         }
-        return head + QStringLiteral(" imageCount=") + integerText(count);
+        return head + QStringLiteral(" imageCount=") + integerText(count) + ownLimitItems(oldLine);
     }
     case SurveyKind::SLC:
         return head + QStringLiteral(" priority=") + singleText(config.priority) +
                QStringLiteral(" interval=") + integerText(config.interval) + QStringLiteral(" exposure=") +
                singleText(config.exposure) + QStringLiteral(" binning=") + integerText(config.binning) +
-               QStringLiteral(" filter=") + config.filter;
+               QStringLiteral(" filter=") + config.filter + ownLimitItems(oldLine);
     default:
-        return head;
+        return head + ownLimitItems(oldLine);
     }
 }
 
@@ -351,7 +368,7 @@ std::optional<QString> configLineWithRecords(SurveyCore& core, const QList<const
             continue;
         }
         const PendingRecord& record = *records[i];
-        line = configLineAfter(record, config, log);
+        line = configLineAfter(record, config, oldLine, log);
         log << QStringLiteral("Last obs time for best ") + kindText(record.kind) +
                    QStringLiteral(" target = ") + doubleText(record.observedJD);
         config = configPresets(core, record.kind);

@@ -11,7 +11,7 @@ for option in $("$kestrove" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u); do
         missing=$((missing + 1))
     fi
 done
-for section in host site clock mount roof limits weather safety folders acquisition indi solve focus web notify; do
+for section in host site clock mount roof limits weather safety folders acquisition indi solve focus selection grading dome web notify; do
     if ! grep -qF "[$section]" "$page"; then
         echo "$page lacks [$section]"
         missing=$((missing + 1))

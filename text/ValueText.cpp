@@ -142,4 +142,35 @@ std::optional<QDateTime> firstInstantIn(const QList<Interval>& intervals, const 
     return first;
 }
 
+std::optional<QList<KindShare>> parseShares(const QString& text)
+{
+    static const QStringList kinds{QStringLiteral("SNe"), QStringLiteral("MPS"), QStringLiteral("MPF"),
+                                   QStringLiteral("SLC")};
+    static const QRegularExpression separators(QStringLiteral("[,;\\s]+"));
+    QList<KindShare> shares;
+    for (const QString& item : text.split(separators, Qt::SkipEmptyParts)) {
+        const qsizetype colon = item.indexOf(u':');
+        if (colon < 0)
+            return std::nullopt;
+        const auto kind = std::find_if(kinds.begin(), kinds.end(), [&](const QString& k) {
+            return k.compare(item.left(colon), Qt::CaseInsensitive) == 0;
+        });
+        const std::optional<double> percent = parseNumber(item.mid(colon + 1));
+        if (kind == kinds.end() || !percent || !(*percent >= 0) || *percent > 100)
+            return std::nullopt;
+        if (std::any_of(shares.begin(), shares.end(), [&](const KindShare& s) { return s.first == *kind; }))
+            return std::nullopt;
+        shares << KindShare{*kind, *percent};
+    }
+    return shares;
+}
+
+QString sharesText(const QList<KindShare>& shares)
+{
+    QStringList items;
+    for (const auto& [kind, percent] : shares)
+        items << kind + u':' + doubleText(percent);
+    return items.join(u',');
+}
+
 } // namespace kestrove

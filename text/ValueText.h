@@ -31,4 +31,11 @@ bool inAnyInterval(const QList<Interval>& intervals, const QDateTime& utc);
 // The first instant at or after `from` that lies in an interval, if any.
 std::optional<QDateTime> firstInstantIn(const QList<Interval>& intervals, const QDateTime& from);
 
+// A share of the night per survey kind: the kind's name (SNe, MPS, MPF, SLC) and its percent.
+using KindShare = QPair<QString, double>;
+// "SNe:50,SLC:30,MPS:20" (commas, semicolons or blanks between the items; names in any letter case,
+// given as above); nothing when malformed, a kind is named twice or a share is negative.
+std::optional<QList<KindShare>> parseShares(const QString& text);
+QString sharesText(const QList<KindShare>& shares);
+
 } // namespace kestrove

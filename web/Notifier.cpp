@@ -10,6 +10,7 @@
 #include <memory>
 #include <sys/types.h>
 #include <unistd.h>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcNotify, "kestrove.notify")
 
@@ -137,6 +138,13 @@ void Notifier::historyRead(const History& history, const QDateTime& utc)
         } else if (text.startsWith(QLatin1String("Opening:")) && m_closedForWeather) {
             m_closedForWeather = false;
             notify(QStringLiteral("weather-open"), text, history.events[i].utc);
+        } else if (text.startsWith(QLatin1String("Waiting for the sky:"))) {
+            // Told once a pause begins; a test frame without stars only makes it longer.
+            if (!std::exchange(m_skyPaused, true))
+                notify(QStringLiteral("sky-pause"), text, history.events[i].utc);
+        } else if (text.startsWith(QLatin1String("Sky clear:")) && m_skyPaused) {
+            m_skyPaused = false;
+            notify(QStringLiteral("sky-resume"), text, history.events[i].utc);
         } else if (text.startsWith(QLatin1String("Warning:"))) {
             notify(QStringLiteral("warning"), text, history.events[i].utc);
         }

@@ -42,6 +42,7 @@ private:
     qsizetype m_eventsSeen = -1;
     int m_failures = 0;
     bool m_closedForWeather = false;
+    bool m_skyPaused = false; // a pause for clouds was told and has not ended
 };
 
 } // namespace kestrove

@@ -11,7 +11,7 @@ namespace kestrove {
 
 QByteArray thumbnailPng(const imaging::FitsImage& image, int maxSide)
 {
-    if (image.width <= 0 || image.height <= 0)
+    if (image.width <= 0 || image.height <= 0 || maxSide <= 0)
         return {};
     const int step = std::max(1, (std::max(image.width, image.height) + maxSide - 1) / maxSide);
     const int width = image.width / step;
@@ -19,12 +19,26 @@ QByteArray thumbnailPng(const imaging::FitsImage& image, int maxSide)
     if (width <= 0 || height <= 0)
         return {};
 
+    // Each thumbnail pixel is the mean of its block: a star between sampling points is kept, and
+    // the sky's noise shrinks with the block.
+    std::vector<float> binned(static_cast<size_t>(width) * height);
     std::vector<float> sample;
-    sample.reserve(static_cast<size_t>(width) * height);
+    sample.reserve(binned.size());
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            if (const float v = image.at(x * step, y * step); std::isfinite(v))
-                sample.push_back(v);
+        for (int x = 0; x < width; ++x) {
+            double sum = 0;
+            int count = 0;
+            for (int by = 0; by < step; ++by)
+                for (int bx = 0; bx < step; ++bx)
+                    if (const float v = image.at(x * step + bx, y * step + by); std::isfinite(v)) {
+                        sum += v;
+                        ++count;
+                    }
+            const float mean = count ? static_cast<float>(sum / count) : std::nanf("");
+            binned[static_cast<size_t>(y) * width + x] = mean;
+            if (count)
+                sample.push_back(mean);
+        }
     if (sample.empty())
         return {};
     const auto percentile = [&](double p) {
@@ -32,18 +46,31 @@ QByteArray thumbnailPng(const imaging::FitsImage& image, int maxSide)
         std::nth_element(sample.begin(), at, sample.end());
         return *at;
     };
-    const float low = percentile(0.005);
-    const float high = percentile(0.995);
-    const float range = high > low ? high - low : 1;
+    // The sky and its noise from the median and the median absolute deviation: stars hardly move
+    // them, where a percentile of a frame of few stars lands in the noise.
+    const float sky = percentile(0.5);
+    const float top = percentile(0.9995);
+    const float brightest = *std::max_element(sample.begin(), sample.end());
+    for (float& v : sample)
+        v = std::abs(v - sky);
+    const float noise = std::max(1.4826f * percentile(0.5), 1e-6f);
+    // Black a little below the sky, an asinh that is linear for the noise and logarithmic for the
+    // stars, white at the brightest few pixels, or at the brightest where a few stars are fewer
+    // pixels than that and the few brightest are the sky's noise.
+    const double black = sky - noise;
+    const double soft = 3.0 * noise;
+    const double white =
+        std::max<double>({top, std::min<double>(brightest, sky + 20 * noise), black + noise});
+    const double scale = std::asinh((white - black) / soft);
 
     QImage picture(width, height, QImage::Format_Grayscale8);
     for (int y = 0; y < height; ++y) {
         uchar* row = picture.scanLine(height - 1 - y);
         for (int x = 0; x < width; ++x) {
-            const float v = image.at(x * step, y * step);
-            const double t = std::isfinite(v) ? std::clamp((v - low) / range, 0.0f, 1.0f) : 0.0;
-            // A square root lifts the faint end, as a display stretch does.
-            row[x] = static_cast<uchar>(std::lround(std::sqrt(t) * 255));
+            const float v = binned[static_cast<size_t>(y) * width + x];
+            const double t =
+                std::isfinite(v) ? std::clamp(std::asinh((v - black) / soft) / scale, 0.0, 1.0) : 0.0;
+            row[x] = static_cast<uchar>(std::lround(t * 255));
         }
     }
     QByteArray png;
@@ -59,7 +86,7 @@ QString lastImageOf(const QByteArray& acquisitionLog)
     for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
         const QList<QByteArray> fields = line->trimmed().split('\t');
         if (fields.size() >= 3 && fields[1] == "image")
-            return QString::fromLocal8Bit(fields.last());
+            return QString::fromLatin1(fields.last());
     }
     return {};
 }

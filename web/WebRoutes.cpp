@@ -177,14 +177,22 @@ WebReply WebRoutes::route(const WebRequest& request) const
                              QStringLiteral("reading from another computer needs the token"))
                    // The page itself is served, so that it can ask for the token.
                    : pageFile(request.path);
-    if (request.path == QLatin1String("/night.svg"))
-        return m_state.nightChart().isEmpty()
+    if (request.path == QLatin1String("/night.svg") || request.path == QLatin1String("/night.png")) {
+        const bool svg = request.path.endsWith(QLatin1String(".svg"));
+        const QByteArray& chart = svg ? m_state.nightChart() : m_state.nightPicture();
+        return chart.isEmpty()
                    ? problem(404, QStringLiteral(
                                       "no night chart yet: it is drawn when a window or --web can draw"))
-                   : WebReply{200, "image/svg+xml", m_state.nightChart()};
-    if (request.path == QLatin1String("/thumbnail.png"))
-        return m_state.thumbnail().isEmpty() ? problem(404, QStringLiteral("no image saved yet"))
-                                             : WebReply{200, "image/png", m_state.thumbnail()};
+                   : WebReply{200, svg ? "image/svg+xml" : "image/png", chart};
+    }
+    if (request.path == QLatin1String("/thumbnail.png")) {
+        const QByteArray& png =
+            request.query == QLatin1String("size=large") && !m_state.largeImage().isEmpty()
+                ? m_state.largeImage()
+                : m_state.thumbnail();
+        return png.isEmpty() ? problem(404, QStringLiteral("no image saved yet"))
+                             : WebReply{200, "image/png", png};
+    }
     if (!api)
         return pageFile(request.path);
     if (request.path == QLatin1String("/api/status"))
@@ -193,6 +201,8 @@ WebReply WebRoutes::route(const WebRequest& request) const
         return json(m_state.history());
     if (request.path == QLatin1String("/api/preview"))
         return json(m_state.preview());
+    if (request.path == QLatin1String("/api/frames"))
+        return json(m_state.frames());
     if (request.path == QLatin1String("/api/log")) {
         bool valid = true;
         const std::optional<qint64> after = afterOf(request.query, valid);

@@ -10,10 +10,15 @@
 #include "web/Thumbnail.h"
 #include "web/WebSettings.h"
 
+#include <QAbstractAxis>
+#include <QCategoryAxis>
+#include <QChart>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostInfo>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QLoggingCategory>
 #include <QNetworkInterface>
 #include <QRandomGenerator>
@@ -188,6 +193,8 @@ void WebService::runEnded(const QString& why)
 {
     if (std::exchange(m_endTold, true))
         return;
+    // A night in virtual time passes between two looks: what it recorded is told before its end.
+    readNewHistory();
     m_notifier.notify(QStringLiteral("run-ended"), why, m_core.host().clock().utcNow());
 }
 
@@ -195,6 +202,7 @@ void WebService::runFailed(const QString& why)
 {
     if (std::exchange(m_endTold, true))
         return;
+    readNewHistory();
     m_notifier.notify(QStringLiteral("run-error"), why, m_core.host().clock().utcNow());
 }
 
@@ -206,16 +214,9 @@ void WebService::everySecond()
     m_state.followLog();
     if (m_server)
         followImages();
-    const QString path = m_state.historyFile();
-    if (path.isEmpty())
+    if (m_state.historyFile().isEmpty())
         return;
-    // history.csv only grows: a size that did not change is nothing new.
-    const qint64 size = QFileInfo(path).size();
-    if (size != m_historySize) {
-        m_historySize = size;
-        m_chartDue = true;
-        m_notifier.historyRead(readHistory(path), m_core.host().clock().utcNow());
-    }
+    readNewHistory();
     // Drawing takes a moment of the survey's thread: only when a plan ended, and not more often than every 10
     // s.
     if (m_server && m_chartDue && (!m_sinceChart.isValid() || m_sinceChart.elapsed() >= 10000)) {
@@ -223,6 +224,20 @@ void WebService::everySecond()
         m_sinceChart.start();
         drawNightChart();
     }
+}
+
+void WebService::readNewHistory()
+{
+    const QString path = m_active ? m_state.historyFile() : QString();
+    if (path.isEmpty())
+        return;
+    // history.csv only grows: a size that did not change is nothing new.
+    const qint64 size = QFileInfo(path).size();
+    if (size == m_historySize)
+        return;
+    m_historySize = size;
+    m_chartDue = true;
+    m_notifier.historyRead(readHistory(path), m_core.host().clock().utcNow());
 }
 
 void WebService::followImages()
@@ -242,7 +257,8 @@ void WebService::followImages()
     m_lastImage = image;
     const QFileInfo info(image);
     try {
-        m_state.setLastImage(info.fileName(), thumbnailPng(imaging::readFitsImage(image)));
+        const imaging::FitsImage pixels = imaging::readFitsImage(image);
+        m_state.setLastImage(info.fileName(), thumbnailPng(pixels), thumbnailPng(pixels, largeImageSide));
         m_unshownFolder.clear();
     } catch (const std::exception& error) {
         // A plan's frames share a folder: one that cannot be shown is told of once, not every frame.
@@ -251,6 +267,60 @@ void WebService::followImages()
             qCWarning(lcWeb) << "no thumbnail of" << image << ":" << error.what();
     }
 }
+
+namespace {
+
+// Keeps every so many of the hours' labels, at most `most`, so that each has room for its text on a
+// narrow chart.
+void thinLabels(QCategoryAxis& axis, int most)
+{
+    const QStringList labels = axis.categoriesLabels();
+    const qsizetype step = (labels.size() + most - 1) / most;
+    if (step <= 1)
+        return;
+    QList<std::pair<QString, qreal>> kept;
+    for (qsizetype i = 0; i < labels.size(); i += step)
+        kept.append({labels[i], axis.endValue(labels[i])});
+    for (const QString& label : labels)
+        axis.remove(label);
+    for (const auto& [label, at] : kept)
+        axis.append(label, at);
+}
+
+// The page is dark, and read at night: light text on the page's own background, in larger type.
+void darkForThePage(QChart& chart)
+{
+    const QColor text(0xe4, 0xe8, 0xee);
+    chart.setBackgroundBrush(QColor(0x17, 0x1d, 0x25));
+    chart.setTitleBrush(text);
+    QFont font = chart.titleFont();
+    font.setPointSizeF(13);
+    chart.setTitleFont(font);
+    font.setPointSizeF(11);
+    for (QAbstractAxis* axis : chart.axes()) {
+        axis->setLabelsBrush(text);
+        axis->setLabelsFont(font);
+        axis->setTitleBrush(text);
+        axis->setTitleFont(font);
+        axis->setGridLineColor(QColor(0x3a, 0x44, 0x52));
+        axis->setLinePenColor(QColor(0x56, 0x66, 0x77));
+        if (auto* hours = qobject_cast<QCategoryAxis*>(axis))
+            thinLabels(*hours, 6);
+    }
+    if (QLegend* legend = chart.legend()) {
+        legend->setLabelColor(text);
+        legend->setFont(font);
+        // A phone's width has room for the plans' colours only; the sky's shades speak for themselves.
+        QStringList plans{charts::failedPlansSeriesName()};
+        for (SurveyKind kind : {SurveyKind::SNe, SurveyKind::MPS, SurveyKind::MPF, SurveyKind::SLC})
+            plans << charts::plansSeriesName(kind);
+        for (QLegendMarker* marker : legend->markers())
+            if (!plans.contains(marker->series()->name()))
+                marker->setVisible(false);
+    }
+}
+
+} // namespace
 
 void WebService::drawNightChart()
 {
@@ -263,11 +333,15 @@ void WebService::drawNightChart()
         const NightReport report = observedNight(*m_observatory, nightDateOf(m_core.now()));
         QTemporaryDir scratch;
         const QString svg = scratch.filePath(QStringLiteral("night.svg"));
-        charts::saveChart(charts::nightChart(report), QSize(900, 500),
-                          scratch.filePath(QStringLiteral("night.png")), svg);
-        QFile file(svg);
-        if (file.open(QIODevice::ReadOnly))
-            m_state.setNightChart(file.readAll());
+        const QString png = scratch.filePath(QStringLiteral("night.png"));
+        QChart* chart = charts::nightChart(report);
+        darkForThePage(*chart);
+        // Smaller than the report's, so that its text stays readable on a phone.
+        charts::saveChart(chart, QSize(560, 420), png, svg);
+        QFile drawing(svg);
+        QFile picture(png);
+        if (drawing.open(QIODevice::ReadOnly) && picture.open(QIODevice::ReadOnly))
+            m_state.setNightChart(drawing.readAll(), picture.readAll());
     } catch (const std::exception& error) {
         qCWarning(lcWeb) << "the night chart cannot be drawn:" << error.what();
     }

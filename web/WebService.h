@@ -44,6 +44,8 @@ public:
 
 private:
     void everySecond();
+    // Tells the notifier what history.csv gained since the last look.
+    void readNewHistory();
     // The address the page is opened at.
     QString address() const;
     // Warns once when observatory.ini holds the token and other accounts can read it.

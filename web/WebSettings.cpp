@@ -20,7 +20,7 @@ QString rawValue(const QString& path, const QString& section, const QString& key
         return {};
     QString current;
     while (!file.atEnd()) {
-        const QString line = QString::fromLatin1(file.readLine()).trimmed();
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
         if (line.startsWith(u'[') && line.endsWith(u']')) {
             current = line.mid(1, line.size() - 2).trimmed();
             continue;

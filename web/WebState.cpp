@@ -1,9 +1,12 @@
 #include "web/WebState.h"
 
 #include "core/SurveyCore.h"
+#include "database/DatabaseError.h"
 #include "host/ObservatoryControl.h"
+#include "report/FrameLines.h"
 #include "sky/Clock.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <algorithm>
 #include <exception>
@@ -31,8 +34,11 @@ QJsonObject pickJson(const WebState::Pick& pick)
             {QStringLiteral("score"), static_cast<double>(pick.score)}};
 }
 
+WebState::~WebState() = default;
+
 void WebState::attach(SurveyCore& core)
 {
+    m_observatory.reset();
     m_core = &core;
     if (core.observer != this) {
         m_next = core.observer;
@@ -56,6 +62,8 @@ void WebState::showRunning(bool running)
 {
     const bool changed = running != m_running;
     m_running = running;
+    if (running)
+        m_observatory.reset();
     m_shown.showRunning(running);
     if (changed && onRunning)
         onRunning(running);
@@ -102,6 +110,13 @@ void WebState::planRefused(SurveyKind kind, const QString& targetLine)
     m_current.reset();
     if (m_next)
         m_next->planRefused(kind, targetLine);
+}
+
+void WebState::planHandedOver(SurveyKind kind, const QString& targetLine, const QDateTime& startUtc,
+                              std::optional<double> expectedSeconds)
+{
+    if (m_next)
+        m_next->planHandedOver(kind, targetLine, startUtc, expectedSeconds);
 }
 
 void WebState::followLog()
@@ -154,13 +169,35 @@ QJsonObject WebState::status() const
     Host& host = m_core->host();
     json[QStringLiteral("now")] = utcJson(host.clock().utcNow());
     // Each reading of the host stands alone: one device that cannot be read leaves the rest.
+    // The weather is the weather source's own verdict: the survey also waits for the Sun and a
+    // closed roof, which are not bad weather.
+    json[QStringLiteral("weatherSafe")] = QJsonValue();
     try {
-        if (m_core->acpUtil)
-            json[QStringLiteral("weatherSafe")] = m_core->acpUtil->WeatherConnected()
-                                                      ? QJsonValue(m_core->acpUtil->Weather().Safe())
-                                                      : QJsonValue();
+        if (!m_observatory || m_observatoryHost != &host) {
+            m_observatory = std::make_unique<ObservatoryStatus>(host);
+            m_observatoryHost = &host;
+        }
+        const ObservatoryReading reading = m_observatory->reading();
+        if (reading.weatherSafe)
+            json[QStringLiteral("weatherSafe")] = *reading.weatherSafe;
+        if (reading.site) {
+            const QTimeZone& zone = m_observatory->zone();
+            const QDateTime now = host.clock().utcNow();
+            json[QStringLiteral("site")] = QJsonObject{
+                {QStringLiteral("name"), reading.name},
+                {QStringLiteral("latitude"), reading.site->latitude},
+                {QStringLiteral("longitude"), reading.site->longitude},
+                {QStringLiteral("text"), siteText(reading.site->latitude, reading.site->longitude)},
+                {QStringLiteral("zone"), QString::fromUtf8(zone.id())},
+                {QStringLiteral("zoneName"), zone.abbreviation(now)},
+                {QStringLiteral("utcOffset"), zone.offsetFromUtc(now)}};
+        }
+        if (reading.sunAltitude)
+            json[QStringLiteral("sunAltitude")] = *reading.sunAltitude;
+        if (reading.sunLimit)
+            json[QStringLiteral("sunLimit")] = *reading.sunLimit;
+        json[QStringLiteral("darkAt")] = utcJson(reading.darkAt);
     } catch (const std::exception&) {
-        json[QStringLiteral("weatherSafe")] = QJsonValue();
     }
     try {
         if (m_core->acpUtil && m_core->acpUtil->sunLimit()) {
@@ -169,6 +206,13 @@ QJsonObject WebState::status() const
         }
     } catch (const std::exception&) {
     }
+    if (const std::optional<DomeView> dome = host.dome())
+        json[QStringLiteral("dome")] = QJsonObject{
+            {QStringLiteral("azimuth"), dome->azimuth ? QJsonValue(*dome->azimuth) : QJsonValue()},
+            {QStringLiteral("turning"), dome->turning},
+            {QStringLiteral("turningTo"), dome->turningTo ? QJsonValue(*dome->turningTo) : QJsonValue()},
+            {QStringLiteral("aligned"), dome->aligned},
+            {QStringLiteral("text"), domeViewText(*dome)}};
     if (ObservatoryControl* observatory = host.observatoryControl())
         json[QStringLiteral("observatory")] = QJsonObject{{QStringLiteral("state"), observatory->stateText()},
                                                           {QStringLiteral("fault"), observatory->fault()}};
@@ -202,6 +246,45 @@ QJsonObject WebState::history() const
                                           {QStringLiteral("event"), event.text}});
     }
     return {{QStringLiteral("plans"), plans}, {QStringLiteral("events"), events}};
+}
+
+QJsonObject WebState::frames() const
+{
+    QJsonArray last;
+    QJsonArray strip;
+    const QString history = historyFile();
+    if (history.isEmpty())
+        return {{QStringLiteral("frames"), last}, {QStringLiteral("strip"), strip}};
+    // Tonight's, as for the plans; the database sits beside history.csv.
+    const QDateTime now = m_core->host().clock().utcNow();
+    std::vector<database::FrameRecord> frames;
+    try {
+        frames = recordedFrames(QFileInfo(history).path(), now.addSecs(-24 * 3600), now.addSecs(60));
+    } catch (const database::DatabaseError& error) {
+        return {{QStringLiteral("frames"), last},
+                {QStringLiteral("strip"), strip},
+                {QStringLiteral("error"), error.message()}};
+    }
+    const QTimeZone zone = m_core->now().timeZone();
+    for (const database::FrameRecord& f : frames)
+        strip.append(QJsonObject{{QStringLiteral("utc"), utcJson(f.utc)},
+                                 {QStringLiteral("hfr"), f.measurement.medianHfr},
+                                 {QStringLiteral("stars"), f.measurement.stars},
+                                 {QStringLiteral("accepted"), f.accepted}});
+    for (auto f = frames.rbegin(); f != frames.rend() && last.size() < keptFrames; ++f)
+        last.append(QJsonObject{
+            {QStringLiteral("utc"), utcJson(f->utc)},
+            {QStringLiteral("kind"), f->kind},
+            {QStringLiteral("target"), f->target},
+            {QStringLiteral("filter"), f->filter},
+            {QStringLiteral("exposure"), f->exposure},
+            {QStringLiteral("stars"), f->measurement.stars},
+            {QStringLiteral("hfr"), f->measurement.medianHfr},
+            {QStringLiteral("background"), f->measurement.background},
+            {QStringLiteral("grade"), f->accepted ? QStringLiteral("accepted") : QStringLiteral("rejected")},
+            {QStringLiteral("reason"), f->reason},
+            {QStringLiteral("line"), frameLine(*f, zone)}});
+    return {{QStringLiteral("frames"), last}, {QStringLiteral("strip"), strip}};
 }
 
 QJsonObject WebState::log(qint64 after) const

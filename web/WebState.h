@@ -3,6 +3,7 @@
 #include "core/History.h"
 #include "core/SelectionObserver.h"
 #include "core/SurveyView.h"
+#include "host/ObservatoryStatus.h"
 #include "report/LogTail.h"
 
 #include <QDateTime>
@@ -11,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace kestrove {
@@ -24,6 +26,7 @@ class WebState : public SurveyView, public SelectionObserver
 {
 public:
     explicit WebState(SurveyView& shown) : m_shown(shown) {}
+    ~WebState() override;
 
     // Watches the core's selection, passing each call on to the observer it had.
     void attach(SurveyCore& core);
@@ -43,6 +46,8 @@ public:
     void kindBest(SurveyKind kind, const QString& targetLine, float score, float weightedScore) override;
     void passChosen(bool found, SurveyKind kind, const QString& targetLine, float weightedScore) override;
     void planRefused(SurveyKind kind, const QString& targetLine) override;
+    void planHandedOver(SurveyKind kind, const QString& targetLine, const QDateTime& startUtc,
+                        std::optional<double> expectedSeconds) override;
 
     // Reads the lines the survey log gained; called about once a second.
     void followLog();
@@ -50,19 +55,32 @@ public:
     QString historyFile() const;
 
     // The night chart as SVG, drawn elsewhere; empty until there is one.
-    void setNightChart(const QByteArray& svg) { m_nightChart = svg; }
+    void setNightChart(const QByteArray& svg, const QByteArray& png)
+    {
+        m_nightChart = svg;
+        m_nightPicture = png;
+    }
     const QByteArray& nightChart() const { return m_nightChart; }
+    // The page shows the picture: Qt's SVG writer does not clip, so the drawing's lines run past
+    // the plot.
+    const QByteArray& nightPicture() const { return m_nightPicture; }
     // The last image saved, by its file's name, and its thumbnail.
-    void setLastImage(const QString& name, const QByteArray& png)
+    void setLastImage(const QString& name, const QByteArray& png, const QByteArray& large = {})
     {
         m_lastImage = name;
         m_thumbnail = png;
+        m_largeImage = large;
     }
     const QByteArray& thumbnail() const { return m_thumbnail; }
+    // The same image at a larger size, for a closer look.
+    const QByteArray& largeImage() const { return m_largeImage; }
 
-    // The JSON of /api/status, /api/history, /api/log and /api/preview.
+    // The JSON of /api/status, /api/history, /api/log, /api/preview and /api/frames: the last
+    // keptFrames frames of the last 24 hours with their grades, newest first, and the strip of
+    // all their HFRs and star counts, oldest first.
     QJsonObject status() const;
     QJsonObject history() const;
+    QJsonObject frames() const;
     QJsonObject log(qint64 after) const;
     QJsonObject preview() const;
 
@@ -73,6 +91,7 @@ public:
         float score; // weighted
     };
     static constexpr int keptLogLines = 500;
+    static constexpr int keptFrames = 20;
 
 private:
     SurveyView& m_shown;
@@ -90,8 +109,14 @@ private:
     QStringList m_logLines; // the last keptLogLines lines
     qint64 m_logCount = 0;
     QByteArray m_nightChart;
+    QByteArray m_nightPicture;
     QString m_lastImage;
     QByteArray m_thumbnail; // lines read since the start; the last one is number m_logCount
+    QByteArray m_largeImage;
+    // The site, the Sun and the weather as the window's panel shows them; made again for each run,
+    // which may have made its observatory again from the saved settings.
+    mutable std::unique_ptr<ObservatoryStatus> m_observatory;
+    mutable Host* m_observatoryHost = nullptr;
 };
 
 QJsonObject pickJson(const WebState::Pick& pick);

@@ -14,12 +14,44 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcIndi, "kestrove.indi")
 
 namespace kestrove::indi {
 
 namespace {
+
+std::atomic<bool> g_libraryQuiet{false};
+
+// Runs `call` with standard error sent to /dev/null, for the library's lines printed during it.
+template <typename Call> auto withoutStandardError(Call call)
+{
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved < 0 || null < 0 || ::dup2(null, STDERR_FILENO) < 0) {
+        if (saved >= 0)
+            ::close(saved);
+        if (null >= 0)
+            ::close(null);
+        return call();
+    }
+    ::close(null);
+    struct Restore
+    {
+        int saved;
+        ~Restore()
+        {
+            std::fflush(stderr);
+            ::dup2(saved, STDERR_FILENO);
+            ::close(saved);
+        }
+    } restore{saved};
+    return call();
+}
 
 QString key(const QString& device, const QString& name)
 {
@@ -185,7 +217,8 @@ bool IndiClient::connectToServer(const ServerAddress& address, double timeoutSec
     m_listener->setConnectionTimeout(static_cast<uint32_t>(whole),
                                      static_cast<uint32_t>((timeoutSeconds - whole) * 1e6));
     ++m_listener->connections;
-    m_connected = m_listener->connectServer();
+    m_connected = g_libraryQuiet ? withoutStandardError([this] { return m_listener->connectServer(); })
+                                 : m_listener->connectServer();
     if (m_connected) {
         // What arrived under an earlier connection is stale.
         m_properties.clear();
@@ -193,6 +226,11 @@ bool IndiClient::connectToServer(const ServerAddress& address, double timeoutSec
         m_blobsEnabled.clear();
     }
     return m_connected;
+}
+
+void IndiClient::setLibraryQuiet(bool quiet)
+{
+    g_libraryQuiet = quiet;
 }
 
 const IndiProperty* IndiClient::property(const QString& device, const QString& name) const

@@ -63,6 +63,9 @@ public:
 
     // Connects to the server, waiting at most `timeoutSeconds`; false when it cannot. Blocks.
     bool connectToServer(const ServerAddress& address, double timeoutSeconds);
+    // Whether the library's own line on connecting, which it prints to standard error, is dropped:
+    // for a run whose output is only its answer (--close). Kestrove's own messages are not touched.
+    static void setLibraryQuiet(bool quiet);
     bool serverConnected() const { return m_connected; }
 
     // What has arrived on the Qt thread so far; nullptr when not (or no longer) there.

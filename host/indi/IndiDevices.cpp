@@ -39,7 +39,7 @@ bool IndiDevices::has(Motion motion) const
         return true;
     case Motion::OpenRoof:
     case Motion::CloseRoof:
-        return !m_settings.indi.roof.isEmpty();
+        return !m_settings.indi.enclosure().isEmpty();
     case Motion::CoolCamera:
     case Motion::WarmCamera:
         return m_settings.indi.coolTo.has_value();
@@ -55,6 +55,8 @@ QString IndiDevices::deviceText(Motion motion) const
         return QStringLiteral("mount \"%1\"").arg(m_settings.indi.mount);
     case Motion::OpenRoof:
     case Motion::CloseRoof:
+        if (m_settings.indi.roof.isEmpty() && !m_settings.indi.dome.isEmpty())
+            return QStringLiteral("dome \"%1\"").arg(m_settings.indi.dome);
         return QStringLiteral("roof \"%1\"").arg(m_settings.indi.roof);
     case Motion::CoolCamera:
     case Motion::WarmCamera:
@@ -65,7 +67,7 @@ QString IndiDevices::deviceText(Motion motion) const
 
 QList<IndiDevices::Target> IndiDevices::stepsOf(Motion motion) const
 {
-    const QString& roof = m_settings.indi.roof;
+    const QString& roof = m_settings.indi.enclosure();
     const bool shutter = m_client.property(roof, DOME_SHUTTER) != nullptr;
     switch (motion) {
     case Motion::ParkMount:
@@ -174,7 +176,7 @@ MotionProgress IndiDevices::progress(Motion motion)
 
 QString IndiDevices::shutFromOutside()
 {
-    const QString& roof = m_settings.indi.roof;
+    const QString& roof = m_settings.indi.enclosure();
     const QList<std::pair<Target, QString>> shut{
         {{m_settings.indi.mount, TELESCOPE_PARK, PARK},
          QStringLiteral("mount \"%1\" parked").arg(m_settings.indi.mount)},
@@ -234,7 +236,7 @@ bool IndiWatchdog::prepare()
                             {QStringLiteral("INDISERVER_PORT"), QString::number(address.port)}});
         m_client.sendTexts(dog, QStringLiteral("ACTIVE_DEVICES"),
                            {{QStringLiteral("ACTIVE_TELESCOPE"), m_settings.indi.mount},
-                            {QStringLiteral("ACTIVE_DOME"), m_settings.indi.roof}});
+                            {QStringLiteral("ACTIVE_DOME"), m_settings.indi.enclosure()}});
         m_configured = true;
         m_lastSend.invalidate();
     }
@@ -251,7 +253,7 @@ bool IndiWatchdog::prepare()
     }
     // What to do when the heartbeat stops, read back: the driver takes some of it only once it
     // is connected and beating.
-    const bool roof = !m_settings.indi.roof.isEmpty();
+    const bool roof = !m_settings.indi.enclosure().isEmpty();
     const IndiProperty* shutdown = m_client.property(dog, QStringLiteral("WATCHDOG_SHUTDOWN"));
     const IndiProperty* trigger = m_client.property(dog, QStringLiteral("WATCHDOG_Trigger"));
     const IndiProperty* policy = m_client.property(dog, QStringLiteral("WATCHDOG_MOUNT_POLICY"));

@@ -62,8 +62,9 @@ void IndiLink::reconnectEvery(double seconds)
 QStringList IndiLink::devices() const
 {
     QStringList all;
-    for (const QString& d : {m_settings.indi.mount, m_settings.indi.camera, m_settings.indi.filterWheel,
-                             m_settings.indi.focuser, m_settings.indi.weather, m_settings.indi.roof})
+    for (const QString& d :
+         {m_settings.indi.mount, m_settings.indi.camera, m_settings.indi.filterWheel, m_settings.indi.focuser,
+          m_settings.indi.weather, m_settings.indi.roof, m_settings.indi.dome})
         if (!d.isEmpty() && !all.contains(d))
             all << d;
     return all;

@@ -78,6 +78,15 @@ bool crossesMeridian(double fromHourAngle, double toHourAngle)
     return std::abs(from) < 6 && std::abs(to) < 6 && (from < 0) != (to < 0);
 }
 
+QString frameFilter(const QString& planFilter, const QStringList& slotNames, long slot)
+{
+    if (!planFilter.isEmpty())
+        return planFilter;
+    if (slot < 1 || slot > slotNames.size())
+        return {};
+    return slotNames[static_cast<int>(slot - 1)].trimmed();
+}
+
 QString imageFileName(const QString& target, const QString& filter, int binning, const QDateTime& utc,
                       int image, int attempt, const QString& extension)
 {

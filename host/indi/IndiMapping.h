@@ -76,6 +76,10 @@ double slewLimitSeconds(double distanceDegrees, double slewRate, double margin);
 // turns over, and its axes travel about half a turn more than the distance between the places.
 bool crossesMeridian(double fromHourAngle, double toHourAngle);
 
+// The filter a frame is taken through: the plan's; without one, the name of the slot the wheel
+// stands at (1-based, as FILTER_SLOT counts); empty without either.
+QString frameFilter(const QString& planFilter, const QStringList& slotNames, long slot);
+
 // The name of image `image` (1-based) of a plan: target, UTC instant, filter, binning and number,
 // with characters that are unsafe in a file name replaced. `attempt` 1 is the plain name; later
 // attempts (the name was taken) add "-2", "-3", ... so that no file is ever overwritten.

@@ -1,8 +1,11 @@
 #include "host/indi/IndiObservatory.h"
 
+#include "database/DatabaseError.h"
+#include "database/ObservationDb.h"
 #include "host/LocalFileSystem.h"
 #include "host/ObservatoryControl.h"
 #include "host/SkyUtil.h"
+#include "host/indi/CloudWatch.h"
 #include "host/indi/IndiClient.h"
 #include "host/indi/IndiDevices.h"
 #include "host/indi/IndiLink.h"
@@ -33,6 +36,15 @@ ServerAddress addressOf(const QString& folder, const ObservatorySettings& settin
     return *address;
 }
 
+std::unique_ptr<database::ObservationDb> openObservations(const ObservatorySettings& settings)
+{
+    try {
+        return std::make_unique<database::ObservationDb>(database::observationsPath(settings.logDir));
+    } catch (const database::DatabaseError& e) {
+        throw HostError(QStringLiteral("observations.sqlite"), QString(), e.message());
+    }
+}
+
 } // namespace
 
 class IndiState
@@ -43,9 +55,14 @@ public:
           sky(Site{given.latitude, given.longitude, given.elevation}, clock),
           link(client, settings, addressOf(folder, given)), executor(link, sky, clock),
           devices(link, executor),
-          control(devices, sky, clock, siteTimeZone(given), given.sunAltitude, given.safety)
+          control(devices, sky, clock, siteTimeZone(given), given.sunAltitude, given.safety),
+          observations(openObservations(given)),
+          clouds(given.grading.cloudFrames, given.grading.cloudPause * 60)
     {
         executor.setGate([this] { return control.holdsSurvey() ? control.waitReason() : QString(); });
+        executor.setObservations(observations.get());
+        executor.onGraded = [this](const GradedFrame& graded) { skyGraded(graded); };
+        executor.onLookFailed = [this](const QString&) { clouds.postpone(clock.utcNow()); };
         if (!settings.indi.watchdog.isEmpty())
             watchdog = std::make_unique<IndiWatchdog>(link);
         tick.setInterval(kControlTickMs);
@@ -71,6 +88,49 @@ public:
     ObservatoryControl control;
     std::unique_ptr<IndiWatchdog> watchdog;
     QTimer tick;
+    std::unique_ptr<database::ObservationDb> observations;
+    CloudWatch clouds;
+    QStringList skyEvents; // not yet taken by the survey
+
+    // "3 frames without stars, next look at 23:41"; while a test frame is being taken the status
+    // says so, the event of a pause (told from that frame's grade) never.
+    QString pauseText(bool forStatus = true) const
+    {
+        const int n = clouds.starless();
+        QString text = QStringLiteral("%1 %2 without stars")
+                           .arg(n)
+                           .arg(n == 1 ? QStringLiteral("frame") : QStringLiteral("frames"));
+        if (forStatus && executor.looking())
+            return text + QStringLiteral(", a test frame now");
+        return text + QStringLiteral(", next look at ") +
+               clouds.nextLook().toTimeZone(siteTimeZone(settings)).toString(QStringLiteral("HH:mm"));
+    }
+
+    void skyGraded(const GradedFrame& graded)
+    {
+        const QDateTime now = clock.utcNow();
+        CloudWatch::Change change = CloudWatch::Change::None;
+        if (!graded.error.isEmpty()) {
+            if (graded.frame.test)
+                clouds.postpone(now);
+            return;
+        }
+        if (graded.frame.test)
+            change = clouds.looked(graded.grade.accepted(), now);
+        else
+            change = clouds.graded(graded.frame.plan, graded.grade.reason, now);
+        QString event;
+        if (change == CloudWatch::Change::Paused)
+            event = QStringLiteral("Waiting for the sky: ") + pauseText(false);
+        else if (change == CloudWatch::Change::Resumed)
+            event = QStringLiteral("Sky clear: %1 shows %2 stars")
+                        .arg(graded.frame.test ? QStringLiteral("the test frame") : QStringLiteral("a frame"))
+                        .arg(graded.measurement.stars);
+        if (event.isEmpty())
+            return;
+        executor.log({QStringLiteral("sky"), event});
+        skyEvents << event;
+    }
 };
 
 namespace {
@@ -237,7 +297,28 @@ Clock& IndiObservatory::clock()
 
 QString IndiObservatory::lastPlanOutcome()
 {
-    return m_state->executor.active() ? QStringLiteral("running") : m_state->executor.lastOutcome();
+    return m_state->executor.active() && !m_state->executor.looking() ? QStringLiteral("running")
+                                                                      : m_state->executor.lastOutcome();
+}
+
+QString IndiObservatory::takeRefocusReason()
+{
+    return m_state->executor.takeRefocusReason();
+}
+
+QString IndiObservatory::skyPause()
+{
+    IndiState& s = *m_state;
+    if (!s.clouds.paused())
+        return {};
+    if (!s.executor.active() && s.clock.utcNow() >= s.clouds.nextLook())
+        s.executor.lookAtSky(s.settings.grading.testExposure);
+    return s.pauseText();
+}
+
+QStringList IndiObservatory::takeSkyEvents()
+{
+    return std::exchange(m_state->skyEvents, QStringList());
 }
 
 ObservatoryControl* IndiObservatory::observatoryControl()
@@ -261,6 +342,11 @@ std::optional<bool> IndiObservatory::weatherSafe()
     if (!m_state->link.weatherConfigured())
         return std::nullopt;
     return m_state->link.weatherSafe();
+}
+
+std::optional<DomeView> IndiObservatory::dome()
+{
+    return m_state->executor.dome();
 }
 
 QString IndiObservatory::acquisitionLogPath() const

@@ -12,7 +12,8 @@ class IndiState;
 
 // A real observatory: the devices of an INDI server ([indi] in "observatory.ini"), with the site,
 // limits, horizon, settle time and folders of the shared sections, a clock at the real time in the
-// site's zone, and a plan executor as its acquisition script.
+// site's zone, and a plan executor as its acquisition script. Every frame is graded and recorded
+// in "observations.sqlite" in the log folder; frames without stars pause imaging ([grading]).
 class IndiObservatory : public Host
 {
 public:
@@ -28,12 +29,17 @@ public:
     std::unique_ptr<AcpApplication> createApplication() override;
     Clock& clock() override;
 
-    // completed / failed and why / aborted and why, for the last plan; empty before the first.
+    // completed / rejected and why / failed and why / aborted and why, for the last plan; empty
+    // before the first.
     QString lastPlanOutcome() override;
+    QString takeRefocusReason() override;
+    QString skyPause() override;
+    QStringList takeSkyEvents() override;
     ObservatoryControl* observatoryControl() override;
     QString describe() override;
     const ObservatorySettings* observatorySettings() const override;
     std::optional<bool> weatherSafe() override;
+    std::optional<DomeView> dome() override;
     QString acquisitionLogPath() const;
     const ObservatorySettings& settings() const;
 

@@ -1,5 +1,6 @@
 #include "host/indi/PlanExecutor.h"
 
+#include "database/ObservationDb.h"
 #include "host/AcquisitionLog.h"
 #include "host/ChainScript.h"
 #include "host/SkyUtil.h"
@@ -15,13 +16,32 @@ namespace kestrove::indi {
 namespace {
 
 constexpr int kTickMs = 100;
+// How long the last frames' grades may be waited for: a frame is measured in well under a second.
+constexpr double kGradingSeconds = 60;
+constexpr double kGradingSecondsPerFrame = 10;
+
+QList<Need> cameraNeeds(const QString& camera)
+{
+    return {{camera, QStringLiteral("CCD_EXPOSURE")},
+            {camera, QStringLiteral("CCD_BINNING")},
+            {camera, QStringLiteral("CCD_FRAME")},
+            {camera, QStringLiteral("CCD_INFO")}};
+}
 
 } // namespace
 
 PlanExecutor::PlanExecutor(IndiLink& link, SiteSky& sky, Clock& clock)
-    : StepContext(link, sky, clock), m_camera(*this), m_pointing(*this, m_camera), m_filter(*this),
-      m_focus(*this, m_camera), m_exposures(*this, m_camera)
+    : StepContext(link, sky, clock), m_camera(*this), m_dome(*this), m_pointing(*this, m_camera),
+      m_filter(*this), m_focus(*this, m_camera), m_grader(*this), m_lightcurves(*this),
+      m_exposures(*this, m_camera, m_grader), m_skyTestStep(*this, m_camera, m_grader)
 {
+    m_grader.onGraded = [this](const GradedFrame& graded) {
+        m_lightcurves.add(graded, graded.record);
+        if (onGraded)
+            onGraded(graded);
+    };
+    // Every frame, the solve and focus frames too, waits for the dome's slit.
+    m_camera.setBeforeExposure([this](std::function<void()> expose) { m_dome.align(std::move(expose)); });
     m_timer.setInterval(kTickMs);
     connect(&m_timer, &QTimer::timeout, this, &PlanExecutor::tick);
     connect(&client, &IndiClient::propertyChanged, this, [this](const QString& d, const QString& n) {
@@ -56,13 +76,35 @@ void PlanExecutor::run()
     plan.target = QStringLiteral("(no plan)");
     imagesSaved = 0;
     solution.reset();
+    m_skyTest = false;
+    start();
+}
+
+// The test frame keeps the last plan: its target and filter are where the telescope still points.
+bool PlanExecutor::lookAtSky(double seconds)
+{
+    if (active())
+        return false;
+    m_skyTest = true;
+    m_testSeconds = seconds;
+    start();
+    return true;
+}
+
+void PlanExecutor::start()
+{
+    planRecord = 0;
+    m_grader.beginPlan(++planNumber);
     m_stage = Stage::Starting;
     m_waiting = nullptr;
     m_waitStart = clock.utcNow();
     // The work starts from the event loop, so that the caller sees the script active first.
     QTimer::singleShot(0, this, [this] {
         try {
-            begin();
+            if (m_skyTest)
+                beginLook();
+            else
+                begin();
         } catch (const std::exception& e) {
             fail(QString::fromUtf8(e.what()));
         }
@@ -81,6 +123,13 @@ void PlanExecutor::begin()
         return;
     }
     log({QStringLiteral("start"), plan.target, planPath});
+    if (observations) {
+        try {
+            planRecord = observations->startPlan(surveyKind(), plan.target, clock.utcNow());
+        } catch (const std::exception& e) {
+            log({QStringLiteral("error"), QString::fromUtf8(e.what())});
+        }
+    }
     if (m_whyNotReady) {
         const QString why = m_whyNotReady();
         if (!why.isEmpty()) {
@@ -99,14 +148,39 @@ void PlanExecutor::begin()
                  .arg(plan.filter));
         return;
     }
-    // A server lost since the last plan is tried again now.
+    connectDevices();
+}
+
+void PlanExecutor::beginLook()
+{
+    if (m_stage != Stage::Starting)
+        return;
+    log({QStringLiteral("look"), plan.target,
+         QStringLiteral("test frame of %1 s").arg(doubleText(m_testSeconds))});
+    if (m_whyNotReady) {
+        const QString why = m_whyNotReady();
+        if (!why.isEmpty()) {
+            fail(QStringLiteral("the observatory is not open: ") + why);
+            return;
+        }
+    }
+    m_needs = cameraNeeds(settings.indi.camera);
+    if (link.weatherConfigured())
+        m_needs << Need{settings.indi.weather, QStringLiteral("WEATHER_STATUS")};
+    connectDevices();
+}
+
+// A server lost since the last plan is tried again now.
+bool PlanExecutor::connectDevices()
+{
     QString error;
     if (!link.connectServer(error)) {
         fail(error);
-        return;
+        return false;
     }
     m_stage = Stage::Connecting;
     limit(settings.indi.connectTimeout, QStringLiteral("the devices were not ready"));
+    return true;
 }
 
 // What the plan's steps will use; the first missing one is named when the devices are not ready.
@@ -118,15 +192,14 @@ QList<Need> PlanExecutor::neededProperties()
     if (vCurve)
         needs << Need{indi.focuser, absFocus};
     if (plan.count > 0 || vCurve || m_pointing.solveWanted())
-        needs << Need{indi.camera, QStringLiteral("CCD_EXPOSURE")}
-              << Need{indi.camera, QStringLiteral("CCD_BINNING")}
-              << Need{indi.camera, QStringLiteral("CCD_FRAME")}
-              << Need{indi.camera, QStringLiteral("CCD_INFO")};
+        needs << cameraNeeds(indi.camera);
     if (!plan.filter.isEmpty())
         needs << Need{indi.filterWheel, QStringLiteral("FILTER_SLOT")}
               << Need{indi.filterWheel, QStringLiteral("FILTER_NAME")};
     if (link.weatherConfigured())
         needs << Need{indi.weather, QStringLiteral("WEATHER_STATUS")};
+    if (m_dome.configured())
+        needs << Need{indi.dome, QStringLiteral("ABS_DOME_POSITION")};
     return needs;
 }
 
@@ -135,7 +208,13 @@ void PlanExecutor::stepDone()
 {
     switch (m_stage) {
     case Stage::Connecting:
+        if (m_skyTest) {
+            m_stage = Stage::Testing;
+            m_skyTestStep.start(m_testSeconds);
+            break;
+        }
         m_stage = Stage::Pointing;
+        m_dome.lead(target());
         m_pointing.start();
         break;
     case Stage::Pointing:
@@ -154,6 +233,11 @@ void PlanExecutor::stepDone()
         m_exposures.start();
         break;
     case Stage::Exposures:
+    case Stage::Testing:
+        m_stage = Stage::Grading;
+        m_grader.finishPlan(kGradingSeconds + kGradingSecondsPerFrame * m_grader.pending());
+        break;
+    case Stage::Grading:
         finish();
         break;
     case Stage::Idle:
@@ -197,15 +281,18 @@ void PlanExecutor::advance()
 {
     if (m_stage == Stage::Starting)
         return;
-    if (m_stage != Stage::Connecting && !devicesStayed())
-        return;
-    if (sunAboveLimit(sky, settings.sunAltitude)) {
-        end(QStringLiteral("aborted, the Sun is above the limit"), QString(), QStringLiteral("aborted"),
-            QStringLiteral("the Sun is above the limit"));
-        return;
+    // Once the frames are taken only their grades are awaited, whatever the devices and the Sun do.
+    if (m_stage != Stage::Grading) {
+        if (m_stage != Stage::Connecting && !devicesStayed())
+            return;
+        if (sunAboveLimit(sky, settings.sunAltitude)) {
+            end(QStringLiteral("aborted, the Sun is above the limit"), QString(), QStringLiteral("aborted"),
+                QStringLiteral("the Sun is above the limit"));
+            return;
+        }
+        if (m_focus.giveUpWhenOverdue())
+            return;
     }
-    if (m_focus.giveUpWhenOverdue())
-        return;
     if (secondsWaiting() > m_limitSeconds) {
         QString why = m_limitText + QStringLiteral(" within %1 s").arg(doubleText(m_limitSeconds));
         if (m_stage == Stage::Connecting)
@@ -252,7 +339,24 @@ void PlanExecutor::propertyChanged(const QString& device, const QString& name)
 void PlanExecutor::finish()
 {
     m_timer.stop();
+    if (m_skyTest) {
+        endLook(QString());
+        return;
+    }
     const QString target = plan.target;
+    const PlanGrades& grades = m_grader.grades();
+    if (!grades.soft.isEmpty())
+        m_refocus = grades.soft;
+    // Frames, none of them worth counting: the plan is not the survey's, and leaves no marker.
+    if (grades.frames > 0 && grades.accepted == 0) {
+        m_stage = Stage::Idle;
+        m_waiting = nullptr;
+        log({QStringLiteral("rejected"), target, grades.rejection,
+             QStringLiteral("%1 images saved").arg(imagesSaved)});
+        m_outcome = QStringLiteral("rejected: ") + grades.rejection;
+        recordPlanEnd(m_outcome);
+        return;
+    }
     if (!plan.chainScript.isEmpty()) {
         // Before the script reports its end: the run loop must find the marker of this plan only.
         try {
@@ -264,13 +368,18 @@ void PlanExecutor::finish()
             log({QStringLiteral("error"), e.message()});
             log({QStringLiteral("failed"), target, QStringLiteral("chain script: ") + e.message()});
             m_outcome = QStringLiteral("failed, chain script: ") + e.message();
+            recordPlanEnd(m_outcome);
             return;
         }
     }
     m_stage = Stage::Idle;
     m_waiting = nullptr;
-    log({QStringLiteral("end"), target, QStringLiteral("%1 images").arg(imagesSaved)});
+    QStringList fields{QStringLiteral("end"), target, QStringLiteral("%1 images").arg(imagesSaved)};
+    if (grades.frames > 0)
+        fields << QStringLiteral("%1 accepted").arg(grades.accepted);
+    log(fields);
     m_outcome = QStringLiteral("completed");
+    recordPlanEnd(m_outcome);
 }
 
 void PlanExecutor::abort()
@@ -302,6 +411,12 @@ void PlanExecutor::end(const QString& event, const QString& reason, const QStrin
     m_stage = Stage::Idle;
     m_waiting = nullptr;
     m_timer.stop();
+    if (m_skyTest) {
+        endLook(why);
+        return;
+    }
+    if (!m_grader.grades().soft.isEmpty())
+        m_refocus = m_grader.grades().soft;
     QStringList fields{event, plan.target};
     if (!reason.isEmpty())
         fields << reason;
@@ -310,12 +425,40 @@ void PlanExecutor::end(const QString& event, const QString& reason, const QStrin
     log(fields);
     // The simulator's words: "completed", "running", or how and why the plan ended early.
     m_outcome = verdict + QStringLiteral(", ") + why;
+    recordPlanEnd(m_outcome);
+}
+
+void PlanExecutor::endLook(const QString& failure)
+{
+    m_stage = Stage::Idle;
+    m_waiting = nullptr;
+    m_timer.stop();
+    m_skyTest = false;
+    if (failure.isEmpty()) {
+        log({QStringLiteral("look"), plan.target, QStringLiteral("done")});
+        return;
+    }
+    log({QStringLiteral("look"), plan.target, QStringLiteral("failed: ") + failure});
+    if (onLookFailed)
+        onLookFailed(failure);
+}
+
+void PlanExecutor::recordPlanEnd(const QString& result)
+{
+    if (!observations || planRecord == 0)
+        return;
+    try {
+        observations->finishPlan(planRecord, clock.utcNow(), result);
+    } catch (const std::exception& e) {
+        log({QStringLiteral("error"), QString::fromUtf8(e.what())});
+    }
 }
 
 // Each step lets go of what it holds; the one waited on stops its devices.
 void PlanExecutor::stopDevices()
 {
     m_pointing.stop();
+    m_dome.stop();
     m_focus.stop();
     m_camera.stop();
     m_filter.stop();

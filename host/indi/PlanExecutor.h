@@ -2,11 +2,15 @@
 
 #include "host/indi/IndiLink.h"
 #include "host/indi/steps/CameraControl.h"
+#include "host/indi/steps/DomeStep.h"
 #include "host/indi/steps/ExposureStep.h"
 #include "host/indi/steps/FilterStep.h"
 #include "host/indi/steps/FocusStep.h"
+#include "host/indi/steps/FrameGrader.h"
+#include "host/indi/steps/LightcurvePhotometry.h"
 #include "host/indi/steps/PlanStep.h"
 #include "host/indi/steps/PointingStep.h"
+#include "host/indi/steps/SkyTestStep.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -14,6 +18,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <utility>
 
 namespace kestrove {
 class Clock;
@@ -29,7 +34,10 @@ namespace kestrove::indi {
 // or an abort. Every step, image and failure goes to "AcquireImages.log" with its UTC time.
 // The steps, in their order, each a unit of host/indi/steps: connect, pointing (slew, settle,
 // solve, correct), filter, focus (through the plan's filter), the plan's exposures, each saved
-// with Kestrove's header cards and the WCS of the last solve.
+// with Kestrove's header cards and the WCS of the last solve and graded, and the wait for the
+// last grades. A plan none of whose frames is accepted is rejected: it ends without its chain
+// script, so that the survey does not count it. Between plans the executor can take the test
+// frame of a pause for clouds.
 class PlanExecutor : public QObject, private StepContext
 {
     Q_OBJECT
@@ -49,9 +57,25 @@ public:
     // Asked before a plan starts: why the observatory cannot take it now; empty when it can.
     void setGate(std::function<QString()> whyNotReady) { m_whyNotReady = std::move(whyNotReady); }
     bool active() const { return m_stage != Stage::Idle; }
-    // completed / failed and why / aborted and why, for the last plan; empty before the first.
+    // Takes the test frame of a pause for clouds where the telescope points; false while a plan
+    // runs. Its grade comes to onGraded, or why it was not taken to onLookFailed.
+    bool lookAtSky(double seconds);
+    bool looking() const { return active() && m_skyTest; }
+    // completed / rejected and why / failed and why / aborted and why, for the last plan; empty
+    // before the first.
     QString lastOutcome() const { return m_outcome; }
+    // Why the next plan should focus (its last frame rejected for its HFR), once; empty when not.
+    QString takeRefocusReason() { return std::exchange(m_refocus, QString()); }
+    void setObservations(database::ObservationDb* database) { observations = database; }
+    // Each frame graded, a plan's or a test frame's.
+    std::function<void(const GradedFrame&)> onGraded;
+    std::function<void(const QString& why)> onLookFailed;
     QString logPath() const;
+    // The dome of [indi] dome; nothing without one.
+    std::optional<DomeView> dome() const
+    {
+        return m_dome.configured() ? std::optional<DomeView>(m_dome.view()) : std::nullopt;
+    }
     // Appends a line with the UTC time to "AcquireImages.log".
     void log(const QStringList& fields) noexcept override;
 
@@ -65,10 +89,15 @@ private:
         Pointing,
         Filter,
         Focus,
-        Exposures
+        Exposures,
+        Grading, // the last frames are measured
+        Testing  // the test frame of a pause for clouds
     };
 
+    void start();
     void begin();
+    void beginLook();
+    bool connectDevices();
     QList<Need> neededProperties();
     void tick();
     void advance();
@@ -80,6 +109,9 @@ private:
     // `verdict` is "failed" or "aborted", `why` the reason shown in the outcome.
     void end(const QString& event, const QString& reason, const QString& verdict, const QString& why);
     void stopDevices();
+    void endLook(const QString& failure);
+    // The plan's result in observations.sqlite.
+    void recordPlanEnd(const QString& result);
 
     // The steps' side of the executor (StepContext).
     void fail(const QString& reason) override;
@@ -98,12 +130,19 @@ private:
     QString m_outcome;
     QList<Need> m_needs;
     std::function<QString()> m_whyNotReady;
+    bool m_skyTest = false; // what runs is the test frame, not a plan
+    double m_testSeconds = 0;
+    QString m_refocus;
 
     CameraControl m_camera;
+    DomeStep m_dome;
     PointingStep m_pointing;
     FilterStep m_filter;
     FocusStep m_focus;
+    FrameGrader m_grader;
+    LightcurvePhotometry m_lightcurves;
     ExposureStep m_exposures;
+    SkyTestStep m_skyTestStep;
 };
 
 } // namespace kestrove::indi

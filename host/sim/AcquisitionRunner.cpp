@@ -74,7 +74,7 @@ void AcquisitionRunner::start(qint64 now)
     const double distance = separation(m_state.mountRightAscension, m_state.mountDeclination,
                                        m_plan.rightAscension, m_plan.declination);
     m_slewEnd = t + toMs(distance / s.slewRate);
-    m_exposuresStart = m_slewEnd + toMs(s.settleTime);
+    m_exposuresStart = m_slewEnd + toMs(s.settleTime) + toMs(s.pointingSeconds);
     m_end = m_exposuresStart + static_cast<qint64>(m_plan.count) * toMs(m_plan.interval + s.downloadSeconds);
     m_mountMoved = false;
     m_nextImage = 0;

@@ -16,8 +16,10 @@
 #include <QScatterSeries>
 #include <QSvgGenerator>
 #include <QValueAxis>
+#include <QtMath>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <vector>
 
@@ -289,11 +291,16 @@ QChart* skyChart(const NightReport& report)
     chart->setTitle(
         QStringLiteral("Observed positions, night of %1").arg(report.night.toString(Qt::ISODate)));
 
-    auto* azimuth = new QValueAxis;
+    // The compass points where they lie on skyMapPoint's map; north closes the circle at 360.
+    auto* azimuth = new QCategoryAxis;
     azimuth->setRange(0, 360);
-    azimuth->setTickCount(9);
-    azimuth->setLabelFormat(QStringLiteral("%d"));
-    azimuth->setTitleText(QStringLiteral("Azimuth (degrees, north at the top, east to the right)"));
+    azimuth->setStartValue(0);
+    azimuth->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    for (const auto& [label, value] : compassPoints())
+        if (value > 0)
+            azimuth->append(label, value);
+    azimuth->append(QStringLiteral("N"), 360);
+    azimuth->setTitleText(QStringLiteral("Azimuth (north at the top, east to the right)"));
     // The radius is the zenith distance; its labels give the altitude. The rim lies below the horizon,
     // so that the altitude's 0, labelled on the north line, keeps clear of the azimuth's 0 above it.
     auto* radius = new QCategoryAxis;
@@ -371,6 +378,21 @@ QChart* skyChart(const NightReport& report)
     return chart;
 }
 
+QPointF skyMapPoint(double azimuth, double elevation)
+{
+    const double d = (90 - elevation) / 90;
+    const double a = qDegreesToRadians(azimuth);
+    return {d * std::sin(a), -d * std::cos(a)};
+}
+
+QList<std::pair<QString, double>> compassPoints()
+{
+    return {{QStringLiteral("N"), 0},
+            {QStringLiteral("E"), 90},
+            {QStringLiteral("S"), 180},
+            {QStringLiteral("W"), 270}};
+}
+
 void saveChart(QChart* chart, const QSize& size, const QString& pngPath, const QString& svgPath)
 {
     // Laid out in a scene of its own, as a view would, without a window.
@@ -381,7 +403,9 @@ void saveChart(QChart* chart, const QSize& size, const QString& pngPath, const Q
     const QRectF area(QPointF(0, 0), size);
 
     QImage picture(size, QImage::Format_ARGB32_Premultiplied);
-    picture.fill(Qt::white);
+    // The corners the chart's rounding leaves take its own colour where it is one.
+    const QBrush background = chart->backgroundBrush();
+    picture.fill(background.style() == Qt::SolidPattern ? background.color() : QColor(Qt::white));
     {
         QPainter painter(&picture);
         painter.setRenderHint(QPainter::Antialiasing);

@@ -4,8 +4,10 @@
 
 #include <QColor>
 #include <QList>
+#include <QPointF>
 #include <QSize>
 #include <QString>
+#include <utility>
 
 QT_BEGIN_NAMESPACE
 class QChart;
@@ -20,6 +22,13 @@ QChart* nightChart(const NightReport& report);
 // The sky: the observed positions on a polar altitude-azimuth chart, with the horizon, the
 // elevation limit and the observation window. The caller owns the chart.
 QChart* skyChart(const NightReport& report);
+
+// Where an azimuth and elevation (degrees) lie on the sky charts' map, seen from above the site as
+// sky.png draws it: north at the top, east to the right, the zenith at the centre and the horizon
+// on the unit circle; y grows downwards, as on a screen.
+QPointF skyMapPoint(double azimuth, double elevation);
+// The compass points those maps are labelled with, by azimuth.
+QList<std::pair<QString, double>> compassPoints();
 
 // Draws a chart into a PNG and, when `svgPath` is given, an SVG file. Takes the chart. Needs a
 // QApplication (the offscreen platform will do).

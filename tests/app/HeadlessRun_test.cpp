@@ -78,6 +78,7 @@ TEST_F(HeadlessRunTest, StatusGoesToStandardOutputAndAStopSavesTheSettings)
 
     ASSERT_EQ(run(), 0) << err.join('\n').toStdString();
 
+    // Nor does the roof open for it.
     EXPECT_EQ(out, QStringList({QStringLiteral("No viable target - sleeping for 5 minutes"),
                                 QStringLiteral("Survey stopping"), QStringLiteral("Survey stopped"),
                                 QStringLiteral("Run ended: --passes 2 done")}));
@@ -106,12 +107,21 @@ TEST_F(HeadlessRunTest, StatusLinesAreTimedAndNeverRepeated)
     const QString idle = QStringLiteral("No viable target - sleeping for 5 minutes");
     const QString stopping = QStringLiteral("Survey stopping");
     const QString stopped = QStringLiteral("Survey stopped");
+    const QString opening = QStringLiteral("Observatory: Opening: dark and the weather safe");
+    const QString open = QStringLiteral("Observatory: Open");
+    const QString selecting = QStringLiteral("Selecting SLC target");
     const Case cases[] = {
         {"an hour of unsafe weather",
          3600,
          1,
          0,
          {{0, waiting + QStringLiteral(": closed for weather, reopens when it turns safe")},
+          {10, QStringLiteral("Observatory: Closing: weather unsafe")},
+          {10, QStringLiteral("Observatory: Closed: weather unsafe; reopens 0 min after it turns safe")},
+          {10, waiting + QStringLiteral(": closed for weather, reopens when it turns safe")},
+          {3600, opening},
+          {3600, open},
+          {3600, selecting},
           {3600, idle},
           {3901, stopping},
           {3901, stopped},
@@ -120,11 +130,21 @@ TEST_F(HeadlessRunTest, StatusLinesAreTimedAndNeverRepeated)
          0,
          0,
          700,
-         {{0, idle},
+         {{0, opening},
+          {0, open},
+          {0, selecting},
+          {0, idle},
+          {301, selecting},
+          {301, idle},
+          {602, selecting},
+          {602, idle},
           {700, stopping},
           {700, stopped},
           {700, "Run ended: --until 2024-04-14T09:21:40Z reached"}}},
     };
+    // A kind to observe, so that the roof opens; its empty list keeps the passes short.
+    sim.saveSettings([](SurveySettings& s) { s.SLCEnabled = 1; });
+    sim.writeProgramFile(QStringLiteral("SLCTargets.txt"), {});
     const QDateTime start = sim.utc();
     for (const Case& c : cases) {
         ObservatorySettings settings = observatorySettings;
@@ -497,6 +517,47 @@ TEST(HeadlessClose, CloseFromAShellEndsTheRunningSurvey)
     EXPECT_TRUE(said.trimmed().endsWith("Run ended: closed from outside")) << said.toStdString();
     const QByteArray log = readBytes(observatory + QStringLiteral("/Logs/AcquireImages.log"));
     EXPECT_TRUE(log.trimmed().endsWith("\tdone\tRoof closed")) << log.toStdString();
+}
+
+// With no survey running, --close shuts the observatory itself and says nothing of the survey it
+// does not start.
+TEST(HeadlessClose, CloseWithNoSurveyRunningWarnsOfNoSurvey)
+{
+    QTemporaryDir dir;
+    const QString observatory = dir.filePath(QStringLiteral("observatory"));
+    QDir().mkpath(observatory);
+    writeBytes(observatory + QStringLiteral("/observatory.ini"),
+               "[clock]\r\nstart=2024-03-01T22:00:00Z\r\nspeed=0\r\n");
+    CommandLine commandLine;
+    commandLine.close = true;
+    commandLine.folder = dir.path();
+    commandLine.observatory = observatory;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(runHeadless(commandLine), 0);
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(errors.find("No survey kind"), std::string::npos) << errors;
+}
+
+// --close prints its answer, not the INDI library's own line on connecting; an error of Kestrove's
+// is still said.
+TEST(HeadlessClose, CloseSaysNothingForTheIndiLibrary)
+{
+    QTemporaryDir dir;
+    const QString observatory = dir.filePath(QStringLiteral("observatory"));
+    QDir().mkpath(observatory);
+    // Nothing listens on port 1: the connection is refused at once.
+    writeBytes(observatory + QStringLiteral("/observatory.ini"),
+               "[host]\r\nkind=indi\r\n[indi]\r\nserver=localhost:1\r\nmount=Telescope Simulator\r\n"
+               "camera=CCD Simulator\r\nroof=RollOff Simulator\r\n");
+    QProcess closer;
+    closer.start(QStringLiteral(KESTROVE_EXECUTABLE),
+                 {QStringLiteral("--close"), QStringLiteral("--folder"), dir.path(),
+                  QStringLiteral("--observatory"), observatory});
+    ASSERT_TRUE(closer.waitForFinished(60000));
+    const QByteArray said = closer.readAllStandardOutput() + closer.readAllStandardError();
+    EXPECT_EQ(closer.exitCode(), 1);
+    EXPECT_FALSE(said.contains("INDI::BaseClient")) << said.toStdString();
+    EXPECT_TRUE(said.contains("cannot reach the INDI server at localhost:1")) << said.toStdString();
 }
 
 } // namespace

@@ -106,6 +106,9 @@ TEST(History, AResultSaysWhatTheHostSaid)
         {false, "completed", false, "failed: the plan ended but left no completion marker"},
         {false, "running", true, "failed: the survey stopped while the plan ran"},
         {false, "aborted (AbortScript)", true, "failed: aborted (AbortScript) (survey stopped)"},
+        {false, "rejected: 3 stars where 80 expected", false, "rejected: 3 stars where 80 expected"},
+        {false, "rejected: HFR 4.1 px where 2.0 expected", true,
+         "rejected: HFR 4.1 px where 2.0 expected (survey stopped)"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(planResult(c.completed, QString::fromLatin1(c.host), c.stopped),

@@ -1,5 +1,6 @@
 #include "core/SimSurvey.h"
 #include "host/FileSystem.h"
+#include "host/ObservatoryControl.h"
 #include "host/SkyUtil.h"
 #include "report/NightReasons.h"
 #include "text/HostError.h"
@@ -61,6 +62,47 @@ TEST(RunLoop, WithNoKindEnabledEveryPassSleepsThreeHundredAndOneSeconds)
     EXPECT_TRUE(sim.core->firstPass); // no plan was handed over
 }
 
+// The roof opens for a kind with targets of its own, once one is checked: with none, or with the
+// follow-ups alone, every pass only sleeps and the roof stays shut.
+TEST(RunLoop, TheRoofOpensOnceAKindWithTargetsIsChecked)
+{
+    struct Case
+    {
+        const char* name;
+        std::vector<SurveyKind> atStart;
+        bool slcAfterFirstPass;
+        bool opens;
+    };
+    const Case cases[] = {
+        {"no kind", {}, false, false},
+        {"follow-ups alone", {SurveyKind::MPF}, false, false},
+        {"SLC", {SurveyKind::SLC}, false, true},
+        {"SLC checked after the first pass", {}, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimSurvey sim;
+        sim.writeProgramFile(QStringLiteral("SLCTargets.txt"), {});
+        for (const SurveyKind kind : c.atStart)
+            sim.enable(kind);
+        const ObservatoryControl* roof = sim.host->observatoryControl();
+        ASSERT_NE(roof, nullptr);
+        const QDateTime firstPassEnds = sim.utc().addSecs(301);
+        bool openedUnchecked = false;
+        bool opened = false;
+        sim.view.onProcessEvents = [&] {
+            if (c.slcAfterFirstPass && sim.utc() >= firstPassEnds)
+                sim.enable(SurveyKind::SLC);
+            const bool open = roof->state() == ObservatoryState::Open;
+            opened = opened || open;
+            openedUnchecked = openedUnchecked || (open && !sim.view.checked[SurveyKind::SLC]);
+        };
+        sim.run(3);
+        EXPECT_EQ(opened, c.opens);
+        EXPECT_FALSE(openedUnchecked);
+    }
+}
+
 TEST(RunLoop, ACompletedPlanIsRecordedInItsTargetsFile)
 {
     SimSurvey sim;
@@ -107,7 +149,8 @@ QByteArray chainScriptFor(const QString& programFolder)
 
 // Whatever "completed.vbs" held, every completed plan of the night is recorded: a script the
 // interpreter reads as leaving this folder's marker is kept as the observer wrote it; one that is
-// not is kept aside once, with a word to the observer, and written anew.
+// not is kept aside once and written anew, with a word to the observer unless it merely named the
+// folder it was copied from.
 TEST(RunLoop, TheChainScriptAlwaysReportsToThisFolder)
 {
     struct Case
@@ -116,12 +159,13 @@ TEST(RunLoop, TheChainScriptAlwaysReportsToThisFolder)
         QString programName;
         std::function<QByteArray(const QString& folder)> existing; // null: no script yet
         bool replaced;
+        bool copied = false; // a sound script naming another folder
     };
     const Case cases[] = {
         {"missing", QStringLiteral("program"), {}, false},
         {"right", QStringLiteral("program"), [](const QString& f) { return chainScriptFor(f); }, false},
         {"copied from another folder", QStringLiteral("program"),
-         [](const QString&) { return chainScriptFor(QStringLiteral("/home/observer/demo/")); }, true},
+         [](const QString&) { return chainScriptFor(QStringLiteral("/home/observer/demo/")); }, true, true},
         {"damaged", QStringLiteral("program"),
          [](const QString& f) { return chainScriptFor(f).left(40) + "\r\n"; }, true},
         {"a comment added", QStringLiteral("program"),
@@ -171,11 +215,16 @@ TEST(RunLoop, TheChainScriptAlwaysReportsToThisFolder)
         EXPECT_EQ(QFile::exists(old), c.replaced) << c.name;
         if (c.replaced) {
             EXPECT_EQ(readBytes(old), before) << c.name;
-            // Said once, naming both files.
+            EXPECT_EQ(sim.view.statuses.filter(QStringLiteral("completed.vbs.old")).size(), 1) << c.name;
+            // A copied folder's is expected: a note, no warning. Otherwise said once, naming both files.
+            if (c.copied) {
+                EXPECT_TRUE(sim.view.messages.isEmpty()) << sim.view.messages.join(u'\n').toStdString();
+                EXPECT_EQ(sim.view.statuses.filter(QStringLiteral("/home/observer/demo")).size(), 1);
+                continue;
+            }
             ASSERT_EQ(sim.view.messages.size(), 1) << c.name;
             EXPECT_TRUE(sim.view.messages[0].contains(script)) << sim.view.messages[0].toStdString();
             EXPECT_TRUE(sim.view.messages[0].contains(old)) << sim.view.messages[0].toStdString();
-            EXPECT_EQ(sim.view.statuses.filter(QStringLiteral("completed.vbs.old")).size(), 1) << c.name;
         } else {
             EXPECT_TRUE(sim.view.messages.isEmpty()) << c.name;
         }
@@ -405,6 +454,56 @@ TEST(RunLoop, StopDuringAPlanWaitsForItUnlessPressedAgain)
     }
 }
 
+// "Survey stopping" says the minutes the plan then takes, within a fifth, whatever the plan spends
+// before its images: an autofocus, the plate solves at its pointing.
+TEST(RunLoop, StoppingSaysWithinAFifthHowLongThePlanTakes)
+{
+    struct Case
+    {
+        const char* name;
+        bool focus;
+        double pointingSeconds;
+        int stopAfter; // seconds after the start
+    };
+    const Case cases[] = {
+        {"images only", false, 0, 30},
+        {"autofocus first", true, 0, 30},
+        {"plate solves", false, 120, 30},
+        {"both, stopped while focusing", true, 120, 60},
+        {"both, stopped while imaging", true, 120, 400},
+    };
+    for (const Case& c : cases) {
+        SimSurvey sim([&](ObservatorySettings& s) {
+            s.autofocusSeconds = 300;
+            s.pointingSeconds = c.pointingSeconds;
+        });
+        sim.saveSettings([&](SurveySettings& s) {
+            s.lastFocusJD = c.focus ? 0 : 1e9;
+            s.exposureSNe = 300;
+        });
+        writeOneSupernova(sim);
+        sim.enable(SurveyKind::SNe);
+        QDateTime stopAt;
+        actAt(sim, sim.utc().addSecs(c.stopAfter), [&] {
+            stopAt = sim.utc();
+            sim.core->stopSurvey();
+        });
+
+        sim.run(0);
+
+        const QDateTime end = planEnd(sim, QStringLiteral("SN2024abc"));
+        ASSERT_TRUE(end.isValid()) << c.name;
+        const QStringList waiting =
+            sim.view.statuses.filter(QStringLiteral("Survey stopping: waiting for SN2024abc to end"));
+        ASSERT_FALSE(waiting.isEmpty()) << c.name;
+        const QRegularExpressionMatch said =
+            QRegularExpression(QStringLiteral(", about (\\d+) min left$")).match(waiting.first());
+        ASSERT_TRUE(said.hasMatch()) << waiting.first().toStdString();
+        const double taken = stopAt.secsTo(end) / 60.0;
+        EXPECT_NEAR(said.captured(1).toDouble(), taken, 0.2 * taken) << c.name;
+    }
+}
+
 // Half an hour before the Sun reaches -12 degrees, a plan is handed over only when its images,
 // their downloads and the slew and settle end before then; one that would not is logged, not run,
 // and the pass counts as idle.
@@ -419,6 +518,7 @@ TEST(RunLoop, APlanThatWouldOutlastTheNightIsNotStarted)
         double downloadSeconds;
         double slewSeconds; // what the selection's slew model charges, settle included
         bool refused;
+        double domeRate = 0; // degrees per second of a dome that follows the mount; 0: none
     };
     const Case cases[] = {
         {"ends in time", -12, 600, 1, 5, 50, false},
@@ -426,6 +526,10 @@ TEST(RunLoop, APlanThatWouldOutlastTheNightIsNotStarted)
         {"downloads past the limit", -12, 150, 10, 60, 50, true},
         {"slew past the limit", -12, 1200, 1, 5, 1000, true},
         {"no limit", std::nullopt, 2400, 1, 5, 50, false},
+        // The mount stands some 90 degrees of azimuth from the target: the dome's turn is charged
+        // when it is the slower.
+        {"a slow dome's turn past the limit", -12, 600, 1, 5, 50, true, 0.05},
+        {"a dome faster than the mount", -12, 600, 1, 5, 50, false, 30},
     };
     const Site site{40, -105, 1600};
     const QDateTime night(QDate(2024, 4, 14), QTime(7, 0), QTimeZone::utc());
@@ -436,6 +540,10 @@ TEST(RunLoop, APlanThatWouldOutlastTheNightIsNotStarted)
             s.sunAltitude = c.sunLimit;
             s.downloadSeconds = c.downloadSeconds;
             s.settleTime = 10;
+            if (c.domeRate > 0) {
+                s.indi.dome = QStringLiteral("Dome");
+                s.dome.rotationRate = c.domeRate;
+            }
         });
         const QString target = writeOneSupernova(sim, QStringLiteral("SN2024abc"),
                                                  QStringLiteral("**** imageCount=%1").arg(c.images));
@@ -604,7 +712,11 @@ TEST(RunLoop, WaitsForTheHostToBeIdleOnceAtStart)
 
     sim.run(1);
 
-    EXPECT_EQ(sim.view.statuses.first(), QStringLiteral("Waiting for ACP"));
+    // The survey's own first status; the observatory's events have theirs beside it.
+    const QStringList survey =
+        sim.view.statuses.filter(QRegularExpression(QStringLiteral("^(?!Observatory: )")));
+    ASSERT_FALSE(survey.isEmpty());
+    EXPECT_EQ(survey.first(), QStringLiteral("Waiting for ACP"));
     EXPECT_GE(secondsSince(sim, start), 300 + 301);
 }
 

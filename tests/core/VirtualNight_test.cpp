@@ -1,8 +1,8 @@
 #include "core/SimSurvey.h"
 
 #include "core/History.h"
-#include "support/TestSite.h"
 #include "sky/Astronomy.h"
+#include "support/TestSite.h"
 
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
@@ -172,6 +172,7 @@ TEST(VirtualNight, NoImageWhileTheSunIsUp)
     sim.run(0);
 
     EXPECT_TRUE(sim.view.showed(QStringLiteral("Waiting for weather to be safe")));
+    EXPECT_TRUE(sim.view.showed(QStringLiteral("Observatory: Closing: Sun above -12\u00b0")));
     const Site site{sim.simSettings.latitude, sim.simSettings.longitude, sim.simSettings.elevation};
     int images = 0;
     for (const QString& line : SimSurvey::readLines(sim.host->acquisitionLogPath())) {
@@ -250,6 +251,10 @@ TEST(VirtualNight, TheRoofSpendsItsTimeAndNoPlanStartsWhileItIsShut)
         return line.startsWith(
             QStringLiteral("Observatory: Closed: weather unsafe; reopens 10 min after it turns safe"));
     })) << qPrintable(observatory.join(u'\n'));
+    // Each has its status line too: a headless run prints nothing else.
+    for (const QString& line : observatory)
+        EXPECT_TRUE(sim.view.statuses.contains(line.left(line.lastIndexOf(QStringLiteral(" (")))))
+            << qPrintable(line);
 }
 
 // A real roof with nothing to close it should Kestrove crash or hang is said at every start: in

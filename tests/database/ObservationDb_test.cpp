@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -171,6 +172,10 @@ TEST(ObservationDb, ReferenceIsTheTargetsLatestAcceptedFramesInTheFilter)
     for (const auto& r : rows)
         db.addFrame(frame(0, QString::fromLatin1(r.target), QString::fromLatin1(r.filter), r.utc, r.accepted,
                           r.stars));
+    // A pause's test frame where the telescope last pointed: shorter, binned otherwise, no reference.
+    FrameRecord test = frame(0, target, QStringLiteral("L"), "2024-04-15T00:00:00Z", true, 40);
+    test.kind = QStringLiteral("test");
+    db.addFrame(test);
 
     const auto starsOf = [](const std::vector<FrameMeasurement>& ms) {
         std::vector<int> stars;
@@ -293,4 +298,96 @@ TEST(ObservationDb, SchemaIsVersionedAndFailuresNameTheFile)
             << e.message().toStdString();
     }
     EXPECT_TRUE(db.frames(utc("2024-04-14T00:00:00Z"), utc("2024-04-15T00:00:00Z")).empty());
+}
+
+// A reader (the report, the web page, the window) sees what the writer committed while the writer
+// goes on, and can neither write nor create a file.
+TEST(ObservationDb, ReadersOnlyRead)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("observations.sqlite"));
+    const auto failure = [](const std::function<void()>& action) {
+        try {
+            action();
+        } catch (const DatabaseError& e) {
+            return e.message();
+        }
+        return QString();
+    };
+    EXPECT_TRUE(failure([&] { ObservationDb(path, ObservationDb::Access::Read); }).startsWith(path));
+    EXPECT_FALSE(QFile::exists(path));
+
+    ObservationDb writer(path);
+    const qint64 plan =
+        writer.startPlan(QStringLiteral("SNe"), QStringLiteral("M51"), utc("2024-04-14T21:00:00Z"));
+    writer.addFrame(frame(plan, QStringLiteral("M51"), QStringLiteral("L"), "2024-04-14T21:01:00Z", true));
+    ObservationDb reader(path, ObservationDb::Access::Read);
+    writer.addFrame(frame(plan, QStringLiteral("M51"), QStringLiteral("L"), "2024-04-14T21:02:00Z", false));
+    const auto frames = reader.frames(utc("2024-04-14T00:00:00Z"), utc("2024-04-15T00:00:00Z"));
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_FALSE(frames[1].accepted);
+    EXPECT_FALSE(failure([&] {
+                     reader.addFrame(frame(plan, QStringLiteral("M51"), QStringLiteral("L"),
+                                           "2024-04-14T21:03:00Z", true));
+                 }).isEmpty());
+    EXPECT_EQ(writer.plan(plan)->frames, 2);
+}
+
+// A file of the first schema gains the lightcurve table and keeps its frames; the points come back
+// as written, of one target or all, and a reader sees them.
+TEST(ObservationDb, LightcurvePointsComeBackAsWrittenAndOlderFilesGainTheirTable)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("observations.sqlite"));
+    {
+        ObservationDb db(path);
+        db.addFrame(frame(0, QStringLiteral("RR Lyr"), QStringLiteral("V"), "2024-04-14T21:00:00Z", true));
+    }
+    scalar(path, QStringLiteral("DROP TABLE lightcurve"));
+    scalar(path, QStringLiteral("PRAGMA user_version = 1"));
+
+    ObservationDb db(path);
+    const auto frames = db.frames(utc("2024-04-14T00:00:00Z"), utc("2024-04-15T00:00:00Z"));
+    ASSERT_EQ(frames.size(), 1u);
+    LightcurvePoint p;
+    p.frameId = frames[0].id;
+    p.target = QStringLiteral("RR Lyr");
+    p.filter = QStringLiteral("V");
+    p.utc = utc("2024-04-14T21:00:30Z");
+    p.bjdTdb = 2460415.3800123456;
+    p.magnitude = 0.4321;
+    p.error = 0.0123;
+    p.airmass = 1.234;
+    p.comparisons = QStringLiteral("J192540.00+424700.0;J192600.00+424800.0");
+    p.check = QStringLiteral("J192500.00+424600.0");
+    p.checkMagnitude = -0.25;
+    p.checkError = 0.01;
+    LightcurvePoint other = p;
+    other.frameId = 0;
+    other.target = QStringLiteral("SZ Lyn");
+    other.utc = utc("2024-04-14T22:00:00Z");
+    other.airmass = std::nullopt;
+    other.standard = true;
+    other.check.clear();
+    other.checkMagnitude = std::nullopt;
+    other.checkError = std::nullopt;
+    p.id = db.addLightcurvePoint(p);
+    other.id = db.addLightcurvePoint(other);
+
+    ObservationDb reader(path, ObservationDb::Access::Read);
+    const auto all = reader.lightcurvePoints(utc("2024-04-14T12:00:00Z"), utc("2024-04-15T12:00:00Z"));
+    ASSERT_EQ(all.size(), 2u);
+    const auto same = [](const LightcurvePoint& a, const LightcurvePoint& b) {
+        return a.id == b.id && a.frameId == b.frameId && a.target == b.target && a.filter == b.filter &&
+               a.utc == b.utc && a.bjdTdb == b.bjdTdb && a.magnitude == b.magnitude && a.error == b.error &&
+               a.airmass == b.airmass && a.standard == b.standard && a.comparisons == b.comparisons &&
+               a.check == b.check && a.checkMagnitude == b.checkMagnitude && a.checkError == b.checkError;
+    };
+    EXPECT_TRUE(same(all[0], p));
+    EXPECT_TRUE(same(all[1], other));
+    const auto one = reader.lightcurvePoints(utc("2024-04-14T12:00:00Z"), utc("2024-04-15T12:00:00Z"),
+                                             QStringLiteral("SZ Lyn"));
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_TRUE(same(one[0], other));
+    EXPECT_TRUE(reader.lightcurvePoints(utc("2024-04-14T21:00:31Z"), utc("2024-04-14T22:00:00Z")).empty());
 }

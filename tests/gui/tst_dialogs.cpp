@@ -7,7 +7,9 @@
 #include "support/FakeHost.h"
 #include "support/TestSupport.h"
 
+#include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -304,6 +306,49 @@ private slots:
             "cmdOK"));
         QCOMPARE(s.focusInterval, int16_t(4));
         QCOMPARE(s.baseDir, QString("/srv/pictures/"));
+    }
+
+    // The selection policy is the observatory's: OK sets it for the next pass and in observatory.ini,
+    // leaving the file's other lines as they were; shares that cannot be read keep the dialog open.
+    void prefsChoosesTheSelectionPolicy()
+    {
+        const QString ini = m_folder->filePath("observatory/observatory.ini");
+        QDir().mkpath(m_folder->filePath("observatory"));
+        test::writeBytes(ini, "; mine\n[site]\nlatitude=40\n");
+        bool sharesEnabled = true;
+        QString refused;
+        QVERIFY(runDialog(
+            "PrefsButton",
+            [&](QWidget* dialog) {
+                auto* policy = dialog->findChild<QComboBox*>("policyCombo");
+                QCOMPARE(policy->currentText(), QString("specified"));
+                sharesEnabled = box(dialog, "sharesText")->isEnabled();
+                policy->setCurrentText("balanced");
+                box(dialog, "sharesText")->setText("SNe:50,Comets:50");
+                test::clickButton(dialog, "cmdOK");
+                refused = errorText(dialog);
+                box(dialog, "sharesText")->setText("SNe:50,SLC:30,MPS:20");
+            },
+            "cmdOK"));
+        QVERIFY(!sharesEnabled);
+        QVERIFY2(refused.contains("Shares of the night"), qPrintable(refused));
+        const SelectionSettings& selection = m_window->core.selection;
+        QCOMPARE(selection.policy, SelectionPolicy::Balanced);
+        QCOMPARE(selection.shares.size(), 3);
+        QCOMPARE(test::readBytes(ini),
+                 QByteArray("; mine\n[site]\nlatitude=40\n\n[selection]\npolicy=balanced\n"
+                            "shares=\"SNe:50,SLC:30,MPS:20\"\n"));
+
+        // Back to the survey's own rule; the shares stay for another time.
+        QVERIFY(runDialog(
+            "PrefsButton",
+            [](QWidget* dialog) {
+                QVERIFY(box(dialog, "sharesText")->isEnabled());
+                dialog->findChild<QComboBox*>("policyCombo")->setCurrentText("specified");
+            },
+            "cmdOK"));
+        QCOMPARE(m_window->core.selection.policy, SelectionPolicy::Specified);
+        QVERIFY(test::readBytes(ini).contains("\npolicy=specified\n"));
     }
 
     void getBaseDirAddsTheSeparatorOnlyWhenMissing()

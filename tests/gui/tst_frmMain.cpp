@@ -4,6 +4,7 @@
 #include "app/frmPrefs.h"
 #include "app/frmSLCSetup.h"
 #include "app/frmSNeSetup.h"
+#include "database/ObservationDb.h"
 #include "host/ObservatoryControl.h"
 #include "host/sim/SimObservatory.h"
 #include "support/FakeHost.h"
@@ -73,7 +74,11 @@ private:
     static QByteArray configLine(const QByteArray& file, int index) { return file.split('\n').value(index); }
 
 private slots:
-    void init() { m_folder = std::make_unique<QTemporaryDir>(); }
+    void init()
+    {
+        m_folder = std::make_unique<QTemporaryDir>();
+        m_host.domeView.reset();
+    }
 
     void captionsAndInitialStates()
     {
@@ -446,6 +451,24 @@ private slots:
                               << "finish and record it, then stop";
         QTest::newRow("stop and abort") << "StopAndAbortButton"
                                         << "Abort the running plan and stop the survey at once";
+        QTest::newRow("SNe") << "SNeCheck"
+                             << "supernovae";
+        QTest::newRow("MPS") << "MPSCheck"
+                             << "minor planets";
+        QTest::newRow("MPF, greyed") << "MPFCheck"
+                                     << "no targets of its own";
+        QTest::newRow("SLC") << "SLCCheck"
+                             << "light curves";
+        QTest::newRow("weight") << "SLCWeighting"
+                                << "multiplies the kind's best score";
+        QTest::newRow("setup") << "SNeSetup"
+                               << "supernova search";
+        QTest::newRow("preview") << "PreviewButton"
+                                 << "virtual time";
+        QTest::newRow("observatory") << "ObservatoryButton"
+                                     << "observatory.ini";
+        QTest::newRow("targets") << "TargetsButton"
+                                 << "targets of each survey kind";
     }
 
     void runButtonsSayWhatTheyDo()
@@ -453,7 +476,7 @@ private slots:
         QFETCH(QString, button);
         QFETCH(QString, says);
         const auto window = openWindow();
-        const QString tip = control<QPushButton>(window.get(), qPrintable(button))->toolTip();
+        const QString tip = control<QWidget>(window.get(), qPrintable(button))->toolTip();
         QVERIFY2(tip.contains(says), qPrintable(tip));
     }
 
@@ -470,11 +493,59 @@ private slots:
         QVERIFY2(panel->text().contains("local time 2024-03-01 12:00:00"), qPrintable(panel->text()));
         QVERIFY2(panel->text().contains("dark enough at "), qPrintable(panel->text()));
         QVERIFY2(panel->text().contains("Roof and devices: Closed"), qPrintable(panel->text()));
+        QVERIFY2(!panel->text().contains("Dome"), qPrintable(panel->text()));
         QVERIFY(panel->y() > control<QPushButton>(&window, "StartButton")->geometry().bottom());
 
         observatory.simClock().setUtc(QDateTime(QDate(2024, 3, 1), QTime(23, 0, 7), QTimeZone::utc()));
         QTRY_VERIFY2(panel->text().contains("local time 2024-03-01 23:00:07"), qPrintable(panel->text()));
         QVERIFY2(!panel->text().contains("dark enough at "), qPrintable(panel->text()));
+    }
+
+    // A host with a dome: the panel says where it stands and whether the slit is in front.
+    void observatoryPanelShowsTheDome()
+    {
+        m_host.domeView = DomeView{123.4, false, std::nullopt, true};
+        auto window = openWindow();
+        auto* panel = control<QLabel>(window.get(), "ObservatoryLabel");
+        QVERIFY2(panel->text().endsWith(u"\nDome: az 123.4°, slit aligned"), qPrintable(panel->text()));
+        m_host.domeView = DomeView{125, true, 130, false};
+        QTRY_VERIFY2(panel->text().endsWith(u"\nDome: az 125.0°, turning to 130.0°"),
+                     qPrintable(panel->text()));
+        m_host.domeView = DomeView{125, false, std::nullopt, false};
+        QTRY_VERIFY2(panel->text().endsWith(u"\nDome: az 125.0°, not aligned"), qPrintable(panel->text()));
+    }
+
+    // Under the pass's choice, the last frame the observatory graded, once there is one.
+    void lastFrameIsShownWithItsGrade()
+    {
+        ObservatorySettings settings = virtualTime("2024-03-01T22:00:00Z");
+        settings.timeZone = "UTC";
+        sim::SimObservatory observatory(m_folder->filePath("observatory"), settings);
+        frmMain window(observatory, m_folder->path());
+        window.show();
+        auto* label = control<QLabel>(&window, "LastFrameLabel");
+        window.followLog();
+        QVERIFY(label->isHidden());
+
+        database::ObservationDb db(
+            database::observationsPath(window.core.acpUtil->Prefs().LocalUser().DefaultLogDir()));
+        for (const int minute : {50, 59}) {
+            database::FrameRecord f;
+            f.target = "M51";
+            f.kind = "SNe";
+            f.utc = QDateTime(QDate(2024, 3, 1), QTime(21, minute), QTimeZone::utc());
+            f.filter = "R";
+            f.exposure = 60;
+            f.measurement.stars = minute == 59 ? 3 : 200;
+            f.measurement.background = 812;
+            f.accepted = minute != 59;
+            f.reason = f.accepted ? QString() : "3 stars where 80 expected";
+            db.addFrame(f);
+        }
+        QTRY_COMPARE(label->text(),
+                     QString("Last frame: M51 R 60 s at 21:59: 3 stars, HFR 0.00 px, background 812, "
+                             "rejected: 3 stars where 80 expected"));
+        QVERIFY(!label->isHidden());
     }
 
     // A label that grows wraps within the window instead of widening it.
@@ -486,7 +557,8 @@ private slots:
         const int minimumWidth = window->minimumSizeHint().width();
         const QString longText =
             QString("Current target: ") + QString("SLC very-long-target-name ").repeated(20);
-        for (const char* name : {"ObservatoryLabel", "CurrentTargetLabel", "PassWinnersLabel"}) {
+        for (const char* name :
+             {"ObservatoryLabel", "CurrentTargetLabel", "PassWinnersLabel", "LastFrameLabel"}) {
             control<QLabel>(window.get(), name)->setText(longText);
             QApplication::processEvents();
             QVERIFY2(window->width() == width, name);
@@ -494,8 +566,9 @@ private slots:
         }
     }
 
-    // With no kind enabled every pass only sleeps: Start says so in the window, starts anyway, and
-    // the warning goes with the run.
+    // With no kind enabled every pass only sleeps: Start says so in the window, starts without
+    // opening the roof, and the warning goes with the run or once a box is checked. A target is not current
+    // while the roof is not open.
     void startWithNoKindEnabledWarnsAndStarts()
     {
         ObservatorySettings settings = virtualTime("2024-03-01T22:00:00Z");
@@ -505,7 +578,13 @@ private slots:
         auto* panel = control<QLabel>(&window, "ObservatoryLabel");
         auto* target = control<QLabel>(&window, "CurrentTargetLabel");
 
+        target->setText("Current target: SNe SN 2024abc"); // the last pass's choice, the roof since shut
+        window.showObservatory();                          // its second's look
+        QCOMPARE(target->text(), QString("Current target: none"));
+
         QString panelWhileRunning;
+        QString panelOnceChecked;
+        auto roofWhileRunning = ObservatoryState::Open;
         QTimer stopper;
         stopper.setInterval(0);
         connect(&stopper, &QTimer::timeout, &window, [&] {
@@ -513,6 +592,9 @@ private slots:
                 return;
             stopper.stop();
             panelWhileRunning = panel->text();
+            roofWhileRunning = observatory.observatoryControl()->state();
+            control<QCheckBox>(&window, "SLCCheck")->setChecked(true);
+            panelOnceChecked = panel->text();
             target->setText("Current target: SNe SN 2024abc"); // as a pass would show its choice
             control<QPushButton>(&window, "StopButton")->click();
         });
@@ -520,6 +602,8 @@ private slots:
         control<QPushButton>(&window, "StartButton")->click(); // returns when the run has ended
 
         QVERIFY2(panelWhileRunning.startsWith("No survey kind is enabled"), qPrintable(panelWhileRunning));
+        QVERIFY(roofWhileRunning == ObservatoryState::Closed);
+        QVERIFY2(!panelOnceChecked.contains("No survey kind"), qPrintable(panelOnceChecked));
         QVERIFY2(!panel->text().contains("No survey kind"), qPrintable(panel->text()));
         QCOMPARE(target->text(), QString("Current target: none"));
     }
@@ -584,6 +668,9 @@ private slots:
         ObservatoryControl& controller = *observatory.observatoryControl();
         frmMain window(observatory, m_folder->path());
         window.show();
+        // The roof opens for a kind to observe; an empty list keeps every pass short.
+        control<QCheckBox>(&window, "SLCCheck")->setChecked(true);
+        test::writeBytes(m_folder->filePath("SLCTargets.txt"), QByteArray());
         const auto unparks = [&] {
             return QString::fromUtf8(test::readBytes(observatory.acquisitionLogPath())).count("\tunpark\t");
         };
@@ -633,6 +720,8 @@ private slots:
         ObservatoryControl& controller = *observatory.observatoryControl();
         frmMain window(observatory, m_folder->path());
         window.show();
+        control<QCheckBox>(&window, "SLCCheck")->setChecked(true);
+        test::writeBytes(m_folder->filePath("SLCTargets.txt"), QByteArray());
 
         QProcess closer;
         auto* watch = new QTimer(&window);

@@ -8,6 +8,7 @@
 
 #include <QAbstractSeries>
 #include <QAreaSeries>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
@@ -20,14 +21,18 @@
 #include <QLabel>
 #include <QLineSeries>
 #include <QPlainTextEdit>
+#include <QPolarChart>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QXYSeries>
 #include <QtTest>
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <memory>
 
@@ -165,6 +170,34 @@ private slots:
         QVERIFY(svg.readAll().contains("<svg"));
     }
 
+    // sky.png and the Observatory dialog's horizon chart draw one map: each compass point lies in the
+    // same direction from the zenith on both, and the sky chart is labelled with them.
+    void skyChartIsTheHorizonChartsMap()
+    {
+        QGraphicsScene scene;
+        auto* sky = qobject_cast<QPolarChart*>(charts::skyChart(laPalmaNight()));
+        QVERIFY(sky);
+        scene.addItem(sky);
+        sky->setGeometry(QRectF(0, 0, 600, 600));
+        QCoreApplication::sendPostedEvents();
+        QAbstractSeries* horizon = nullptr;
+        for (QAbstractSeries* series : sky->series())
+            if (series->name() == QStringLiteral("Horizon"))
+                horizon = series;
+        QVERIFY(horizon);
+        auto* azimuths =
+            qobject_cast<QCategoryAxis*>(sky->axes(QPolarChart::PolarOrientationAngular).value(0));
+        QVERIFY(azimuths);
+        const QPointF zenith = sky->mapToPosition(QPointF(0, 0), horizon);
+        for (const auto& [label, azimuth] : charts::compassPoints()) {
+            const QPointF onSky = sky->mapToPosition(QPointF(azimuth, 90), horizon) - zenith;
+            const QPointF onMap = charts::skyMapPoint(azimuth, 0);
+            const double cosine = QPointF::dotProduct(onSky, onMap) / std::hypot(onSky.x(), onSky.y());
+            QVERIFY2(cosine > 0.999, qPrintable(label));
+            QVERIFY2(azimuths->categoriesLabels().contains(label), qPrintable(label));
+        }
+    }
+
     // Plans that did not complete are marked; the night and its twilights each have a band, named
     // by the Sun's altitudes, the night darkest and every twilight lighter than the one before.
     void nightChartMarksFailuresAndTellsTheTwilightsApart()
@@ -292,7 +325,7 @@ private slots:
         QCOMPARE(progress, 1000);
         // One row a plan, split into its columns, whatever the file's line ends.
         QVERIFY2(planRows > 1, qPrintable(QString::number(planRows)));
-        QCOMPARE(planColumns, 12);
+        QCOMPARE(planColumns, 13);
         QVERIFY(series.count(QStringLiteral("SNe plans")));
         QVERIFY(series.count(QStringLiteral("SLC plans")));
         QVERIFY(!series.count(QStringLiteral("MPS plans"))); // its box is clear
@@ -301,6 +334,37 @@ private slots:
         QVERIFY(files.startsWith(m_program + "preview/2024-12-07"));
         // The window has not saved its settings yet; the preview saved none of its own here.
         QVERIFY(!QFile::exists(m_program + "config.ini"));
+    }
+
+    void previewComparesThePolicies()
+    {
+        std::map<SurveyKind, PreviewRequest::Control> controls{{SurveyKind::SNe, {true, "100"}},
+                                                               {SurveyKind::SLC, {true, "100"}}};
+        frmPreview dialog(m_program, m_observatory, controls, QDate(2024, 12, 7));
+        auto* compare = dialog.findChild<QCheckBox*>("ComparePoliciesBox");
+        QVERIFY(compare);
+        compare->setChecked(true);
+        // The night is previewed as soon as the dialog is shown.
+        dialog.show();
+        auto* policies = dialog.findChild<QPlainTextEdit*>("PoliciesText");
+        auto* summary = dialog.findChild<QPlainTextEdit*>("SummaryText");
+        QVERIFY(
+            QTest::qWaitFor([&] { return !dialog.isRunning() && !summary->toPlainText().isEmpty(); }, 60000));
+        QVERIFY2(!dialog.filesFolder().isEmpty(), qPrintable(summary->toPlainText()));
+        const QString table = policies->toPlainText();
+        QVERIFY2(table.contains(QRegularExpression(QStringLiteral("specified +balanced"))),
+                 qPrintable(table));
+        QVERIFY2(table.contains("Median airmass of the plans"), qPrintable(table));
+        QVERIFY2(!table.contains("MPS"), qPrintable(table)); // its box is clear
+        const QDir files(dialog.filesFolder());
+        for (const char* name :
+             {"policies.txt", "specified/plans.csv", "balanced/plans.csv", "balanced/night.png"})
+            QVERIFY2(QFile::exists(files.filePath(name)), name);
+        // The other tabs show the observatory's own policy, the specified one.
+        QVERIFY(
+            !dialog.findChild<QPlainTextEdit*>("SummaryText")->toPlainText().contains("Policy: balanced"));
+        QCOMPARE(dialog.findChild<QTabWidget*>("ResultTabs")->currentWidget(), policies);
+        dialog.reject();
     }
 
     void logPanelFollowsTheLogBounded()

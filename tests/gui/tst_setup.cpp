@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+
 using namespace kestrove;
 
 namespace {
@@ -189,6 +191,7 @@ private slots:
         }
         QCOMPARE(problem, QString());
         QCOMPARE(test::readBytes(ini), QByteArray(handEdited).replace(before, after));
+        QCOMPARE(form.savedNote(), QStringLiteral("Saved in %1: %2").arg(ini, key));
         // Saving again with nothing changed leaves the file as it is.
         QCOMPARE(form.save(), QString());
         QCOMPARE(test::readBytes(ini), QByteArray(handEdited).replace(before, after));
@@ -221,13 +224,19 @@ private slots:
         QTableWidget* table = page.table();
         QCOMPARE(columnTexts(table, TargetsPage::kNameColumn), QStringList({"M31", "M33"}));
 
-        // Nothing changed: the file stays byte for byte.
+        // Nothing changed: the file stays byte for byte, and the page says it was saved.
         QCOMPARE(page.save(), QString());
         QCOMPARE(test::readBytes(path), file);
+        const QList<QLabel*> labels = page.findChildren<QLabel*>();
+        QVERIFY(std::any_of(labels.cbegin(), labels.cend(), [&](const QLabel* label) {
+            return label->text() == QStringLiteral("Saved 2 targets in ") + path;
+        }));
 
         // A position the survey cannot read is refused with the reason, and the cell keeps its value.
         QVERIFY(!page.editCell(0, 1, "25:99:xx"));
         QVERIFY2(page.lastProblem().startsWith("Invalid right ascension"), qPrintable(page.lastProblem()));
+        QVERIFY(!page.editCell(0, 2, "+95"));
+        QVERIFY2(page.lastProblem().contains("outside -90 to 90 degrees"), qPrintable(page.lastProblem()));
         QVERIFY(!page.editCell(0, 6, "lots"));
         QVERIFY(page.lastProblem().contains("priority=lots"));
         QCoreApplication::processEvents();
@@ -255,6 +264,36 @@ private slots:
         const TargetsImport back = importTargetsCsv(page.exportCsv(), {});
         QCOMPARE(back.added.size(), 2);
         QCOMPARE(back.added[0].items, page.edited().entries[0].items);
+    }
+
+    // A target's own limits have columns of their own, and "Tonight" stays the last, read-only one.
+    void editorShowsATargetsOwnLimits()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("SNeTargets.txt");
+        test::writeBytes(path, test::crlfLines({"M31\t00:42:44\t+41:16:09",
+                                                "**** minAltitude=30 maxAirmass=1.8 window=22:00-02:00"}));
+        LocalFileSystem fs;
+        TargetsPage page(fs, path, dir.filePath("edittargets.txt"), QTimeZone::utc(), nullptr);
+        QTableWidget* table = page.table();
+        const auto cellUnder = [table](const QString& title) {
+            for (int c = 0; c < table->columnCount(); ++c)
+                if (table->horizontalHeaderItem(c)->text() == title)
+                    return table->item(0, c) ? table->item(0, c)->text() : QStringLiteral("(no cell)");
+            return QStringLiteral("(no column)");
+        };
+        QCOMPARE(cellUnder("Min altitude"), QStringLiteral("30"));
+        QCOMPARE(cellUnder("Max airmass"), QStringLiteral("1.8"));
+        QCOMPARE(cellUnder("Window"), QStringLiteral("22:00-02:00"));
+        const int last = table->columnCount() - 1;
+        QCOMPARE(table->horizontalHeaderItem(last)->text(), QStringLiteral("Tonight"));
+        QVERIFY(!(table->item(0, last)->flags() & Qt::ItemIsEditable));
+
+        QVERIFY(page.editCell(0, last - 1, "21:00-23:30"));
+        QCOMPARE(page.save(), QString());
+        QCOMPARE(test::readBytes(path),
+                 test::crlfLines(
+                     {"M31\t00:42:44\t+41:16:09", "**** minAltitude=30 maxAirmass=1.8 window=21:00-23:30"}));
     }
 
     // The survey rewrites the file while the editor is open: an untouched table shows it, and an

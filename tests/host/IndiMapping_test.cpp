@@ -1,6 +1,6 @@
-#include "support/TestSite.h"
 #include "host/indi/IndiMapping.h"
 #include "sky/Astronomy.h"
+#include "support/TestSite.h"
 
 #include <gtest/gtest.h>
 
@@ -140,6 +140,25 @@ TEST(IndiMapping, OnlyTheUpperMeridianTurnsTheMountOver)
     };
     for (const auto& s : slews)
         EXPECT_EQ(crossesMeridian(s.from, s.to), s.flip) << s.from << " to " << s.to;
+}
+
+// A frame's name and FILTER card carry the filter it was taken through, whether the plan named it
+// or the wheel only stood at it.
+TEST(IndiMapping, AFrameTellsTheFilterItWasTakenThrough)
+{
+    const QStringList wheel{"Red", " Green ", "Blue"};
+    const struct
+    {
+        const char* plan;
+        QStringList slotNames;
+        long slot;
+        const char* filter;
+    } cases[] = {
+        {"Red", wheel, 2, "Red"}, {"", wheel, 2, "Green"}, {"", wheel, 0, ""},
+        {"", wheel, 4, ""},       {"", {}, 1, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(frameFilter(c.plan, c.slotNames, c.slot), c.filter) << c.plan << " at slot " << c.slot;
 }
 
 TEST(IndiMapping, ImageNamesAreSafeAndNeverRepeat)

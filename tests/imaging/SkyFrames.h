@@ -25,10 +25,10 @@ struct Exposure
 {
     double background = 500;
     double noise = 8;
-    double sigma = 1.3;          // the stars' Gaussian sigma, pixels
-    double zeroPoint = 25;       // a star of this magnitude gives one count
-    double transparency = 1;     // the fraction of the light that gets through
-    float saturation = 60000;    // no pixel above it
+    double sigma = 1.3;       // the stars' Gaussian sigma, pixels
+    double zeroPoint = 25;    // a star of this magnitude gives one count
+    double transparency = 1;  // the fraction of the light that gets through
+    float saturation = 60000; // no pixel above it
     unsigned seed = 1;
 };
 
@@ -52,9 +52,10 @@ inline void drawStar(FitsImage& image, double x, double y, double flux, double s
     const int r = static_cast<int>(std::ceil(sigma * 6));
     const double s = sigma * std::sqrt(2.0);
     auto cumulative = [&](double a, double b) { return 0.5 * (std::erf(b / s) - std::erf(a / s)); };
-    for (int j = std::max(0, static_cast<int>(y) - r); j <= std::min(image.height - 1, static_cast<int>(y) + r); ++j)
-        for (int i = std::max(0, static_cast<int>(x) - r); i <= std::min(image.width - 1, static_cast<int>(x) + r);
-             ++i)
+    for (int j = std::max(0, static_cast<int>(y) - r);
+         j <= std::min(image.height - 1, static_cast<int>(y) + r); ++j)
+        for (int i = std::max(0, static_cast<int>(x) - r);
+             i <= std::min(image.width - 1, static_cast<int>(x) + r); ++i)
             image.pixels[static_cast<size_t>(j) * image.width + i] += static_cast<float>(
                 flux * cumulative(i - 0.5 - x, i + 0.5 - x) * cumulative(j - 0.5 - y, j + 0.5 - y));
 }
@@ -85,7 +86,8 @@ inline std::vector<SkyStar> starField(double ra, double dec, double halfSize, in
     std::uniform_real_distribution<double> u(-1, 1), m(brightest, faintest);
     std::vector<SkyStar> stars;
     for (int i = 0; i < count; ++i)
-        stars.push_back({ra + u(random) * halfSize / std::cos(dec * M_PI / 180), dec + u(random) * halfSize, m(random)});
+        stars.push_back(
+            {ra + u(random) * halfSize / std::cos(dec * M_PI / 180), dec + u(random) * halfSize, m(random)});
     return stars;
 }
 
@@ -94,12 +96,14 @@ inline double countsOf(double mag, const Exposure& e)
     return e.transparency * std::pow(10.0, -0.4 * (mag - e.zeroPoint));
 }
 
-inline FitsImage render(const std::vector<SkyStar>& sky, const Wcs& wcs, int width, int height, const Exposure& e)
+inline FitsImage render(const std::vector<SkyStar>& sky, const Wcs& wcs, int width, int height,
+                        const Exposure& e)
 {
     FitsImage image = noiseFrame(width, height, e.background, e.noise, e.seed);
     for (const SkyStar& s : sky) {
         double px = 0, py = 0;
-        if (!wcs.skyToPixel(s.ra, s.dec, px, py) || px < -20 || py < -20 || px > width + 20 || py > height + 20)
+        if (!wcs.skyToPixel(s.ra, s.dec, px, py) || px < -20 || py < -20 || px > width + 20 ||
+            py > height + 20)
             continue;
         drawStar(image, px - 1, py - 1, countsOf(s.mag, e), e.sigma);
     }

@@ -24,6 +24,7 @@ TEST(IndiDiscovery, EachDeviceIsOfferedInTheBoxesOfItsKind)
         {"indi/focuser", {"Focuser Simulator"}},
         {"indi/weather", {"Weather Simulator"}},
         {"indi/roof", {"Dome Simulator", "RollOff Simulator"}},
+        {"indi/dome", {"Dome Simulator", "RollOff Simulator"}},
         {"indi/watchdog", {"WatchDog"}},
     };
     for (auto it = expected.begin(); it != expected.end(); ++it)

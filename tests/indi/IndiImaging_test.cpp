@@ -18,23 +18,11 @@
 #include <gtest/gtest.h>
 
 using namespace kestrove;
+using test::gscEnvironment;
 using test::IndiSurvey;
+using test::setOptics;
 
 namespace {
-
-// The simulated optics: a 200 mm focal length on the simulator's 5.2 um pixels, 5.4"/px, a field of
-// 1.9 x 1.5 degrees; the best focus at `bestFocus` on a shallow curve.
-void setOptics(test::IndiServer& server, int bestFocus)
-{
-    ASSERT_TRUE(server.waitFor(QStringLiteral("CCD Simulator.CONNECTION.CONNECT"), QStringLiteral("On"), 20));
-    ASSERT_TRUE(server.set(QStringLiteral("CCD Simulator.SCOPE_INFO.FOCAL_LENGTH;APERTURE=200;50")));
-    ASSERT_TRUE(server.set(
-        QStringLiteral("CCD Simulator.SIM_FOCUSING.SIM_FOCUS_POSITION;SIM_FOCUS_MAX;SIM_SEEING=%1;20000;10")
-            .arg(bestFocus)));
-    ASSERT_TRUE(server.waitFor(QStringLiteral("CCD Simulator.SCOPE_INFO.FOCAL_LENGTH"), QStringLiteral("200"), 10));
-    ASSERT_TRUE(
-        server.waitFor(QStringLiteral("CCD Simulator.SIM_FOCUSING.SIM_FOCUS_POSITION"), QString::number(bestFocus), 10));
-}
 
 // Debian's CCD simulator distorts a field far from the equator: at declination 80 its solves drift
 // in scale by 3 % from field to field and centre only to 30-40", and some fields, depending on the
@@ -48,19 +36,12 @@ void placeTheFieldWhereTheSimulatorDrawsTrue(IndiSurvey& survey, test::IndiServe
     if (ra < 0.7 || ra > 23.3)
         ra = ra < 12 ? 0.7 : 23.3;
     survey.target.declination = 30;
-    test::writeBytes(survey.programFolder + QStringLiteral("SNeTargets.txt"),
-                     test::crlfLines({QStringLiteral("SNtest\t%1\t%2")
-                                          .arg(ra, 0, 'f', 6)
-                                          .arg(survey.target.declination, 0, 'f', 6),
-                                      QStringLiteral("**** imageCount=2")}));
+    test::writeBytes(
+        survey.programFolder + QStringLiteral("SNeTargets.txt"),
+        test::crlfLines(
+            {QStringLiteral("SNtest\t%1\t%2").arg(ra, 0, 'f', 6).arg(survey.target.declination, 0, 'f', 6),
+             QStringLiteral("**** imageCount=2")}));
     survey.syncBeside(server);
-}
-
-QList<QPair<QString, QString>> gscEnvironment(const QList<QPair<QString, QString>>& more)
-{
-    QList<QPair<QString, QString>> environment{
-        {QStringLiteral("PATH"), QStringLiteral(KESTROVE_GSC_FOLDER ":") + qEnvironmentVariable("PATH")}};
-    return environment + more;
 }
 
 QStringList logLines(const QString& log, const QString& event)
@@ -87,9 +68,9 @@ double arcsecOff(const QString& solvedLine)
 TEST(IndiImaging, SolvedCentredFocusedAndFullyHeaded)
 {
     constexpr int trueFocus = 47000; // the focuser simulator starts at 50000
-    test::IndiServer server({"indi_simulator_telescope", "indi_simulator_ccd", "indi_simulator_wheel",
-                             "indi_simulator_focus"},
-                            gscEnvironment({{QStringLiteral("KESTROVE_GSC_OFFSET_DEC"), QStringLiteral("20")}}));
+    test::IndiServer server(
+        {"indi_simulator_telescope", "indi_simulator_ccd", "indi_simulator_wheel", "indi_simulator_focus"},
+        gscEnvironment({{QStringLiteral("KESTROVE_GSC_OFFSET_DEC"), QStringLiteral("20")}}));
     IndiSurvey survey(server, [](ObservatorySettings& s) {
         s.indi.focuser = QStringLiteral("Focuser Simulator");
         s.solve.enabled = true;
@@ -138,7 +119,9 @@ TEST(IndiImaging, SolvedCentredFocusedAndFullyHeaded)
     ASSERT_EQ(images.size(), 2) << qPrintable(log);
     for (const QString& path : images) {
         const auto header = imaging::readFitsHeader(path);
-        const auto value = [&](const char* key) { return imaging::headerValue(header, QString::fromLatin1(key)); };
+        const auto value = [&](const char* key) {
+            return imaging::headerValue(header, QString::fromLatin1(key));
+        };
         EXPECT_EQ(value("OBJECT"), QStringLiteral("SNtest"));
         EXPECT_NEAR(value("RA").toDouble(), survey.target.rightAscension * 15, 1e-5);
         EXPECT_NEAR(value("DEC").toDouble(), survey.target.declination, 1e-5);
@@ -158,7 +141,8 @@ TEST(IndiImaging, SolvedCentredFocusedAndFullyHeaded)
         EXPECT_FALSE(value("PLANFILE").isEmpty());
         EXPECT_TRUE(value("SWCREATE").startsWith(QStringLiteral("Kestrove ")));
         // DATE-OBS and MJD-OBS tell the same instant; AIRMASS is the elevation's at mid-exposure.
-        const QDateTime start = QDateTime::fromString(value("DATE-OBS"), QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"));
+        const QDateTime start =
+            QDateTime::fromString(value("DATE-OBS"), QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"));
         ASSERT_TRUE(start.isValid()) << qPrintable(value("DATE-OBS"));
         QDateTime utc = start;
         utc.setTimeSpec(Qt::UTC);
@@ -168,19 +152,22 @@ TEST(IndiImaging, SolvedCentredFocusedAndFullyHeaded)
                                      .observed(survey.target.rightAscension, survey.target.declination)
                                      .elevation;
         EXPECT_NEAR(value("AIRMASS").toDouble(), *imaging::airmassAt(elevation), 1e-3);
-        // The WCS of the last solve, carried to this frame's binning and subframe: its centre is the target's.
+        // The WCS of the last solve, carried to this frame's binning and subframe: its centre is the
+        // target's.
         const auto wcs = imaging::readWcs(path);
         ASSERT_TRUE(wcs.has_value()) << qPrintable(path);
         const int width = value("NAXIS1").toInt();
         const int height = value("NAXIS2").toInt();
         double ra = 0, dec = 0;
         wcs->pixelToSky((width + 1) / 2.0, (height + 1) / 2.0, ra, dec);
-        EXPECT_LT(imaging::angularDistance(ra, dec, survey.target.rightAscension * 15, survey.target.declination) * 3600,
-                  75.0);
+        EXPECT_LT(
+            imaging::angularDistance(ra, dec, survey.target.rightAscension * 15, survey.target.declination) *
+                3600,
+            75.0);
         EXPECT_NEAR(wcs->scale(), 10.72, 0.3);
     }
-    std::printf("pointing %.0f\" before, %.0f\" after %lld solves; focus %d against %d; %.1f s in all\n", before,
-                after, static_cast<long long>(solves.size()), found, trueFocus, seconds);
+    std::printf("pointing %.0f\" before, %.0f\" after %lld solves; focus %d against %d; %.1f s in all\n",
+                before, after, static_cast<long long>(solves.size()), found, trueFocus, seconds);
     std::printf("%s\n", qPrintable(log));
 }
 

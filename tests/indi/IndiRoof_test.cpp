@@ -1,5 +1,6 @@
 #include "host/ObservatoryControl.h"
 #include "indi/IndiSurvey.h"
+#include "settings/ConfigFile.h"
 
 #include <QProcess>
 
@@ -10,6 +11,15 @@ using test::IndiServer;
 using test::IndiSurvey;
 
 namespace {
+
+// A kind is checked, for the roof opens only for one, but its list is empty: the run only keeps the
+// observatory open.
+void keepOpenOnly(IndiSurvey& survey)
+{
+    survey.view.checked.clear();
+    survey.view.checked[SurveyKind::SLC] = true;
+    test::writeBytes(survey.programFolder + QStringLiteral("SLCTargets.txt"), {});
+}
 
 struct Roof
 {
@@ -182,7 +192,7 @@ TEST(IndiRoofFaults, ALostWeatherDeviceClosesAndADeadRoofIsNamedWithTheMountPark
         s.safety.closeAtEnd = true;
     });
     parkBesideTheTarget(server);
-    survey.view.checked.clear(); // the run only keeps the observatory open
+    keepOpenOnly(survey);
     survey.onceLogged(QStringLiteral("\tdone\tMount unparked"), [&] {
         server.killDriver(QString::fromLatin1(kRollOff.driver));
         server.killDriver(QStringLiteral("indi_simulator_weather"));
@@ -217,7 +227,7 @@ TEST(IndiRoofFaults, ARoofShutFromOutsideStaysShut)
         s.safety.closeAtEnd = true;
     });
     parkBesideTheTarget(server);
-    survey.view.checked.clear(); // the run only keeps the observatory open
+    keepOpenOnly(survey);
     survey.onceLogged(QStringLiteral("\tdone\tMount unparked"),
                       [&] { server.set(QStringLiteral("RollOff Simulator.DOME_PARK.PARK=On")); });
     QTimer stop;
@@ -259,6 +269,10 @@ TEST(IndiRoofFaults, TheWatchdogShutsTheObservatoryWhenKestroveIsKilled)
     s.indi.watchdog = QStringLiteral("WatchDog");
     s.indi.heartbeat = 10;
     writeObservatorySettings(observatory, s);
+    SurveySettings config; // a kind to open the roof for, with no target
+    config.SLCEnabled = 1;
+    writeConfigFile(program + QStringLiteral("/"), config);
+    test::writeBytes(program + QStringLiteral("/SLCTargets.txt"), {});
     startClosed(server, kRollOff);
 
     QProcess kestrove;
@@ -275,6 +289,7 @@ TEST(IndiRoofFaults, TheWatchdogShutsTheObservatoryWhenKestroveIsKilled)
               QStringLiteral("10"));
 
     QElapsedTimer sinceKill;
+    ASSERT_GT(kestrove.processId(), 0); // kill(0) would be this test's own process group
     ::kill(static_cast<pid_t>(kestrove.processId()), SIGKILL);
     sinceKill.start();
     kestrove.waitForFinished(5000);

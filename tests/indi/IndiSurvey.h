@@ -51,8 +51,10 @@ public:
         s.indi.downloadMargin = 20;
         // These check plans; the shut-down at the end has tests of its own.
         s.safety.closeAtEnd = false;
-        // The simulator draws no stars without a "gsc" program: the tests of pointing turn it on.
+        // The simulator draws no stars without a "gsc" program: the tests of pointing and grading
+        // turn them on. Off, grading still measures and records each frame, and rejects none.
         s.solve.enabled = false;
+        s.grading.enabled = false;
         if (adjust)
             adjust(s);
         host = std::make_unique<indi::IndiObservatory>(folder, s);
@@ -141,6 +143,30 @@ public:
     Equatorial target;
     QObject context;
 };
+
+// The server's environment that puts tests/indi/gsc on the CCD simulator's PATH: it then draws the
+// Tycho-2 stars of the sky where the mount points.
+inline QList<QPair<QString, QString>> gscEnvironment(const QList<QPair<QString, QString>>& more = {})
+{
+    QList<QPair<QString, QString>> environment{
+        {QStringLiteral("PATH"), QStringLiteral(KESTROVE_GSC_FOLDER ":") + qEnvironmentVariable("PATH")}};
+    return environment + more;
+}
+
+// The simulated optics: a 200 mm focal length on the simulator's 5.2 um pixels, 5.4"/px, a field of
+// 1.9 x 1.5 degrees; the best focus at `bestFocus` on a shallow curve.
+inline void setOptics(IndiServer& server, int bestFocus)
+{
+    ASSERT_TRUE(server.waitFor(QStringLiteral("CCD Simulator.CONNECTION.CONNECT"), QStringLiteral("On"), 20));
+    ASSERT_TRUE(server.set(QStringLiteral("CCD Simulator.SCOPE_INFO.FOCAL_LENGTH;APERTURE=200;50")));
+    ASSERT_TRUE(server.set(
+        QStringLiteral("CCD Simulator.SIM_FOCUSING.SIM_FOCUS_POSITION;SIM_FOCUS_MAX;SIM_SEEING=%1;20000;10")
+            .arg(bestFocus)));
+    ASSERT_TRUE(
+        server.waitFor(QStringLiteral("CCD Simulator.SCOPE_INFO.FOCAL_LENGTH"), QStringLiteral("200"), 10));
+    ASSERT_TRUE(server.waitFor(QStringLiteral("CCD Simulator.SIM_FOCUSING.SIM_FOCUS_POSITION"),
+                               QString::number(bestFocus), 10));
+}
 
 // The value of a FITS header card, or empty.
 inline QString fitsValue(const QByteArray& fits, const char* keyword)

@@ -19,13 +19,15 @@ QDateTime utc(int day, int hour, int minute = 0)
     return QDateTime(QDate(2024, 12, day), QTime(hour, minute), QTimeZone::utc());
 }
 
-ObservedPlan plan(SurveyKind kind, const QString& target, const QDateTime& start)
+ObservedPlan plan(SurveyKind kind, const QString& target, const QDateTime& start,
+                  const QString& result = QStringLiteral("completed"))
 {
     ObservedPlan p;
     p.entry.kind = kind;
     p.entry.target = target;
     p.entry.startUtc = start;
     p.entry.endUtc = start.addSecs(300);
+    p.entry.result = result;
     return p;
 }
 
@@ -106,17 +108,49 @@ TEST_F(MonthPreviewTest, IsTheNightsRunInSequenceOnOneCopy)
         differs = fresh.plans[i].entry.target != month.nights[1].plans[i].entry.target;
     EXPECT_TRUE(differs) << "the first night's updates carry into the second";
 
-    // Every target of the catalogues has a line, visited or not, and the visits add up to the plans.
+    // Every target of the catalogues has a line, visited or not, and the visits add up to the plans
+    // completed.
     int visits = 0;
     for (const TargetCoverage& t : month.coverage)
         visits += t.visits;
     int plans = 0;
     for (const MonthNight& n : month.nights)
-        plans += static_cast<int>(n.plans.size());
+        plans += static_cast<int>(std::count_if(n.plans.begin(), n.plans.end(), [](const ObservedPlan& p) {
+            return p.entry.result.startsWith(QLatin1String("completed"));
+        }));
     EXPECT_EQ(visits, plans);
     const auto slc = std::count_if(month.coverage.begin(), month.coverage.end(),
                                    [](const TargetCoverage& t) { return t.kind == SurveyKind::SLC; });
     EXPECT_EQ(slc, 18);
+}
+
+// Over a month of nights no plan is handed over that the Sun limit then cuts short, though plans
+// focus and plate solve before their images: the run loop charges what the observatory spends.
+// Each plan takes about what was expected of it.
+TEST_F(MonthPreviewTest, NoPlanOfAMonthIsCutShortAtDawn)
+{
+    observatory.autofocusSeconds = 240;
+    observatory.pointingSeconds = 60;
+    writeObservatorySettings(observatoryFolder, observatory);
+    request.observatory = resolvedUserObservatory(observatoryFolder);
+    sim.saveSettings([](SurveySettings& s) { s.focusInterval = 20; });
+
+    const MonthReport month = runMonthPreview(MonthRequest{request, 30, 1, 0});
+
+    int completed = 0;
+    double worst = 0;
+    for (const MonthNight& night : month.nights)
+        for (const ObservedPlan& plan : night.plans) {
+            const HistoryEntry& e = plan.entry;
+            EXPECT_EQ(e.result, QStringLiteral("completed"))
+                << e.target.toStdString() << " at " << utcInstantText(e.startUtc).toStdString();
+            ASSERT_TRUE(plan.expectedSeconds) << e.target.toStdString();
+            const double taken = static_cast<double>(e.startUtc.secsTo(e.endUtc));
+            worst = std::max(worst, std::abs(*plan.expectedSeconds - taken) / taken);
+            ++completed;
+        }
+    EXPECT_GT(completed, 30 * 10);
+    EXPECT_LT(worst, 0.2);
 }
 
 // Nights lost to weather are the same for the same seed, and none is run.
@@ -142,13 +176,21 @@ TEST_F(MonthPreviewTest, CloudyNightsFollowTheSeed)
 TEST(MonthCoverageTest, CountsAgainstAHandCountedMonth)
 {
     // Three nights, the second cloudy. A: twice on the first night and once on the third; B (SLC,
-    // asked every 20 minutes) three times on the first; C never; D only in the plans.
+    // asked every 20 minutes) three times on the first; C never; D only in the plans. The plans that
+    // did not complete, or whose frames were all rejected, are no visits; E had only such.
+    const QString dawn = QStringLiteral("failed: aborted, the Sun is above the limit");
     QList<MonthNight> nights(3);
-    nights[0].plans = {plan(SurveyKind::SNe, "A", utc(8, 2)), plan(SurveyKind::SLC, "B", utc(8, 2, 30)),
-                       plan(SurveyKind::SLC, "B", utc(8, 3)), plan(SurveyKind::SNe, "A", utc(8, 4)),
-                       plan(SurveyKind::SLC, "B", utc(8, 4))};
+    nights[0].plans = {
+        plan(SurveyKind::SNe, "A", utc(8, 2)),
+        plan(SurveyKind::SLC, "B", utc(8, 2, 30)),
+        plan(SurveyKind::SLC, "B", utc(8, 2, 45), QStringLiteral("rejected: 3 stars where 80 expected")),
+        plan(SurveyKind::SLC, "B", utc(8, 3), QStringLiteral("completed; record pending: disk full")),
+        plan(SurveyKind::SNe, "A", utc(8, 4)),
+        plan(SurveyKind::SLC, "B", utc(8, 4)),
+        plan(SurveyKind::SNe, "A", utc(8, 6), dawn)};
     nights[1].clear = false;
-    nights[2].plans = {plan(SurveyKind::SNe, "A", utc(10, 3)), plan(SurveyKind::MPS, "D", utc(10, 4))};
+    nights[2].plans = {plan(SurveyKind::SNe, "A", utc(10, 3)), plan(SurveyKind::MPS, "D", utc(10, 4)),
+                       plan(SurveyKind::SNe, "E", utc(10, 5), dawn)};
     const auto coverage = coverageOf(
         nights, {{SurveyKind::SNe, "A"}, {SurveyKind::SLC, "B"}, {SurveyKind::SNe, "C"}}, {{"B", 20}});
 
@@ -166,6 +208,7 @@ TEST(MonthCoverageTest, CountsAgainstAHandCountedMonth)
         {"B", {3, 0, 0}, 0.75, 1, utc(8, 2, 30), utc(8, 4), 20, 45},
         {"C", {0, 0, 0}, {}, {}, {}, {}, {}, {}},
         {"D", {0, 0, 1}, {}, {}, utc(10, 4), utc(10, 4), {}, {}},
+        {"E", {0, 0, 0}, {}, {}, {}, {}, {}, {}},
     };
     ASSERT_EQ(coverage.size(), std::size(expected));
     for (qsizetype i = 0; i < coverage.size(); ++i) {
@@ -184,6 +227,22 @@ TEST(MonthCoverageTest, CountsAgainstAHandCountedMonth)
         EXPECT_EQ(t.cadenceAsked, e.asked) << e.name;
         EXPECT_EQ(t.cadenceGot, e.got) << e.name;
     }
+}
+
+// Kept means within a tenth of the interval asked, from either side.
+TEST(MonthCoverageTest, CadenceIsKeptWithinATenthEitherWay)
+{
+    const struct
+    {
+        int asked;
+        double got;
+        bool kept;
+    } cases[] = {
+        {60, 60, true},    {60, 66, true},    {60, 54, true},  {60, 66.1, false},
+        {60, 53.9, false}, {720, 1.8, false}, {20, 45, false}, {1440, 1500, true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(cadenceKept(c.asked, c.got), c.kept) << c.asked << " asked, " << c.got << " got";
 }
 
 TEST(MonthCoverageTest, ReadsTheCadenceEachSlcTargetAsks)

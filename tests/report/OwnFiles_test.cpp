@@ -3,6 +3,7 @@
 #include "report/NightFiles.h"
 #include "settings/ObservatorySettings.h"
 #include "support/TestSupport.h"
+#include "targets/PendingRecords.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -39,13 +40,17 @@ TEST(OwnFiles, AreWrittenWithLineFeedsAndReadWithEither)
     HistoryEntry entry;
     entry.startUtc = QDateTime(QDate(2024, 4, 14), QTime(3, 10), QTimeZone::utc());
     entry.endUtc = entry.startUtc.addSecs(125);
-    entry.target = QStringLiteral("M51");
+    entry.target = QStringLiteral("M51 Whirlpool \u00b7 arm");
     entry.result = QStringLiteral("completed");
     NightReport report;
     report.zone = QTimeZone::utc();
-    report.plans << ObservedPlan{entry, {}, {}};
+    report.plans << ObservedPlan{entry, {}, {}, {}};
     report.reasons << TargetReasons{
-        SurveyKind::SNe, QStringLiteral("M51"), QStringLiteral("M51\t1\t2"), 1, {}};
+        SurveyKind::SNe, QStringLiteral("M51 \u00b0"), QStringLiteral("M51 \u00b0\t1\t2"), 1, {}};
+    PendingRecord pending;
+    pending.file = QStringLiteral("/program/SNeTargets.txt");
+    pending.targetLine = QStringLiteral("M51 \u00b0\t1\t2");
+    pending.plan = entry;
 
     const QString observatory = dir.filePath(QStringLiteral("observatory"));
     const QString history = historyPath(dir.path());
@@ -55,6 +60,8 @@ TEST(OwnFiles, AreWrittenWithLineFeedsAndReadWithEither)
         std::function<QByteArray()> write;
         QByteArray line; // a whole line the file holds
     };
+    // What Python's csv module and every Linux tool read: UTF-8.
+    const QByteArray degree = "\xc2\xb0";
     const Case cases[] = {
         {"observatory.ini",
          [&] {
@@ -65,14 +72,33 @@ TEST(OwnFiles, AreWrittenWithLineFeedsAndReadWithEither)
         {"history.csv",
          [&] {
              appendHistory(fs, history, entry);
+             appendObservatoryEvent(fs, history, entry.endUtc,
+                                    QStringLiteral("Closing: Sun above -12\u00b0"));
              return test::readBytes(history);
          },
          "startUtc,endUtc,kind,target,ra,dec,score,planFile,result"},
-        {"plans.csv", [&] { return plansCsv(report); }, "2024-04-14T03:10:00Z,2024-04-14T03:12:05Z,"},
-        {"reasons.csv", [&] { return reasonsCsv(report); }, "SNe,M51,1,0,0,0,0,0,0,0,0,0,0,0,0"},
+        {"history.csv", [&] { return test::readBytes(history); },
+         "2024-04-14T03:12:05Z,2024-04-14T03:12:05Z,Observatory,Closing: Sun above -12" + degree + ","},
+        {"plans.csv", [&] { return plansCsv(report); },
+         "2024-04-14T03:10:00Z,2024-04-14T03:12:05Z,2024-04-14 03:10:00,2024-04-14 03:12:05,SNe,M51 "
+         "Whirlpool "
+         "\xc2\xb7 arm,"},
+        {"reasons.csv", [&] { return reasonsCsv(report); },
+         "SNe,M51 " + degree + ",1,0,0,0,0,0,0,0,0,0,0,0,0"},
+        {"pending.txt",
+         [&] {
+             const QString path = dir.filePath(QStringLiteral("pending.txt"));
+             writePendingJournal(path, {pending}, {});
+             QStringList others;
+             const QList<PendingRecord> back = readPendingJournal(path, QStringLiteral("/program/"), others);
+             EXPECT_EQ(back.value(0).targetLine, pending.targetLine);
+             return test::readBytes(path);
+         },
+         "0,/program/SNeTargets.txt,M51 " + degree + "\t1\t2,"},
     };
     for (const Case& c : cases) {
         const QByteArray text = c.write();
+        EXPECT_TRUE(QString::fromUtf8(text).toUtf8() == text) << c.name << ": not UTF-8";
         EXPECT_FALSE(text.contains('\r')) << c.name;
         EXPECT_TRUE(text.endsWith('\n')) << c.name;
         const QList<QByteArray> lines = text.split('\n');
@@ -94,6 +120,16 @@ TEST(OwnFiles, AreWrittenWithLineFeedsAndReadWithEither)
     appendHistory(fs, history, entry);
     EXPECT_EQ(readHistory(history).entries.size(), 2);
     EXPECT_EQ(readHistory(history).unreadable, 0);
+
+    // A history an older version wrote in Latin-1 reads as it was meant, and goes on in UTF-8.
+    test::writeBytes(
+        history, "startUtc,endUtc,kind,target,ra,dec,score,planFile,result\n"
+                 "2024-04-14T05:00:00Z,2024-04-14T05:00:00Z,Observatory,Closing: Sun above -12\xb0,,,,,\n");
+    appendObservatoryEvent(fs, history, entry.endUtc, QStringLiteral("Closing: Sun above -12\u00b0"));
+    const History mixed = readHistory(history);
+    ASSERT_EQ(mixed.events.size(), 2);
+    for (const ObservatoryEvent& event : mixed.events)
+        EXPECT_EQ(event.text, QStringLiteral("Closing: Sun above -12\u00b0"));
 }
 
 } // namespace

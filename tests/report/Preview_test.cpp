@@ -143,6 +143,17 @@ TEST_F(PreviewTest, ReasonsAddUpPassByPass)
         EXPECT_GT(seen[outcome], 0) << static_cast<int>(outcome);
 }
 
+// With every kind off the night has no plan; the preview says why rather than show an empty night.
+TEST_F(PreviewTest, WithNoKindEnabledSaysSo)
+{
+    sim.saveSettings([](SurveySettings& s) { s.SNeEnabled = s.MPSEnabled = s.SLCEnabled = 0; });
+    const NightReport report = preview();
+    EXPECT_TRUE(report.plans.isEmpty());
+    ASSERT_EQ(report.messages.size(), 1);
+    EXPECT_TRUE(report.messages[0].startsWith(QStringLiteral("No survey kind is enabled")))
+        << report.messages[0].toStdString();
+}
+
 // West of Greenwich the last night of year 9999 ends in year 10000, which no instant of the
 // observatory's clock or files can name: the night is refused, and the message names it.
 TEST_F(PreviewTest, ANightPastTheLastInstantIsRefusedByItsDate)

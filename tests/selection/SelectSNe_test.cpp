@@ -266,11 +266,14 @@ TEST_F(SelectSNeTest, UnreadableTargetLineIsSkippedNotScoredWithThePreviousPosit
 {
     sky.now[1] = {45, 180};
     writeTargets({targetLine("A", 1, 0), "****", QStringLiteral("no tabs here"), "****",
-                  QStringLiteral("B\t3"), "****"});
+                  QStringLiteral("B\t3"), "****", QStringLiteral("C\t25\t+95"), "****"});
     EXPECT_TRUE(select());
-    EXPECT_EQ(view.messages,
-              QStringList({"SNeTargets.txt line 3: Parse error - First tab missing: \"no tabs here\"",
-                           "SNeTargets.txt line 5: Parse error - Second tab missing: \"B\\t3\""}));
+    EXPECT_EQ(
+        view.messages,
+        QStringList({"SNeTargets.txt line 3: Parse error - First tab missing: \"no tabs here\"",
+                     "SNeTargets.txt line 5: Parse error - Second tab missing: \"B\\t3\"",
+                     "SNeTargets.txt line 7: Invalid right ascension - \"25\" is outside 0 to 24 hours; "
+                     "Invalid declination - \"+95\" is outside -90 to 90 degrees: \"C\\t25\\t+95\""}));
     EXPECT_EQ(sky.hereAndNowTransforms, 1);
     EXPECT_EQ(logText(), crlfText({"SNe Target: A RA=1, DEC=0", "  Score=50 Elev=45 slewTime=0",
                                    "  >>> New bestscore = 50"}));

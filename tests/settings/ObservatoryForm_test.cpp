@@ -149,6 +149,9 @@ TEST(ObservatoryForm, AValueOutOfRangeIsRefusedNamingTheBox)
         {"solve/scale", "", ""},
         {"clock/start", "2026-12-07T20:00:00Z", ""},
         {"host/kind", "ascom", "neither sim nor indi"},
+        {"dome/slaving", "driver", ""},
+        {"dome/slaving", "ascom", "Slaving: \"ascom\" is neither kestrove nor driver"},
+        {"dome/radius", "0", "Dome radius (metres): \"0\" lies outside 0.1 to 100"},
     };
     for (const auto& c : cases) {
         const QString problem = fieldProblem(field(c.key), QString::fromLatin1(c.text));
@@ -156,6 +159,33 @@ TEST(ObservatoryForm, AValueOutOfRangeIsRefusedNamingTheBox)
             EXPECT_TRUE(problem.isEmpty()) << c.key << ": " << problem.toStdString();
         else
             EXPECT_TRUE(problem.contains(QLatin1String(c.problem))) << c.key << ": " << problem.toStdString();
+    }
+}
+
+TEST(ObservatoryForm, ValuesThatCannotStandTogetherAreRefused)
+{
+    QTemporaryDir dir;
+    const QMap<QString, QString> defaults = observatoryValues(observatoryDefaults(dir.path()), dir.path());
+    const struct
+    {
+        QList<QPair<QString, QString>> edits;
+        const char* problem; // empty: accepted
+    } cases[] = {
+        {{}, ""},
+        {{{"indi/dome", "Dome Simulator"}}, ""},
+        {{{"indi/roof", "RollOff Simulator"}, {"indi/dome", "Dome Simulator"}}, "both name a device"},
+        {{{"dome/mountOffsetUp", "1.2"}, {"dome/declinationAxis", "0.4"}}, "reach 1.6 m"},
+        {{{"dome/radius", "2"}, {"dome/mountOffsetUp", "1.2"}, {"dome/declinationAxis", "0.4"}}, ""},
+    };
+    for (const auto& c : cases) {
+        QMap<QString, QString> values = defaults;
+        for (const auto& [key, text] : c.edits)
+            values[key] = text;
+        const QString problem = combinedProblem(values);
+        if (*c.problem == 0)
+            EXPECT_TRUE(problem.isEmpty()) << problem.toStdString();
+        else
+            EXPECT_TRUE(problem.contains(QLatin1String(c.problem))) << problem.toStdString();
     }
 }
 
@@ -172,12 +202,37 @@ TEST(ObservatoryForm, DevicesGoOnlyInTheBoxesOfTheirKind)
         {8, "indi_simulator_focus", {"indi/focuser"}},
         {2 | 16, "indi_qhy_ccd", {"indi/camera", "indi/filterWheel"}},
         {128, "indi_simulator_weather", {"indi/weather"}},
-        {32, "indi_rolloff_dome", {"indi/roof"}},
+        // A roll-off roof and a dome share INDI's dome interface: either may be the one that turns.
+        {32, "indi_rolloff_dome", {"indi/roof", "indi/dome"}},
         {32768, "indi_watchdog", {"indi/watchdog"}},
         {32768, "indi_gpio", {}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(deviceKeysFor(c.interfaces, QString::fromLatin1(c.driver)), c.keys) << c.driver;
+}
+
+// A zone far from the longitude's solar time is said; one that fits, or a value not yet readable, is
+// not.
+TEST(ObservatoryForm, AZoneThatDoesNotFitTheLongitudeIsSaid)
+{
+    const struct
+    {
+        const char* zone;
+        const char* longitude;
+        bool said;
+    } cases[] = {
+        {"Atlantic/Canary", "-17.88", false}, {"America/Santiago", "-70.7", false},
+        {"Asia/Shanghai", "87.6", false}, // China's one zone, 2.2 h from Urumqi's sun
+        {"Europe/Madrid", "-3.7", false},     {"Pacific/Auckland", "174.8", false},
+        {"America/Santiago", "70.7", true}, // east typed for west
+        {"Atlantic/Canary", "-70.7", true},   {"Atlantic/Canary", "x", false},
+        {"Nowhere/Else", "10", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(
+            !zoneLongitudeMismatch(QString::fromLatin1(c.zone), QString::fromLatin1(c.longitude)).isEmpty(),
+            c.said)
+            << c.zone << " " << c.longitude;
 }
 
 } // namespace

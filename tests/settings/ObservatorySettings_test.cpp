@@ -60,6 +60,7 @@ TEST(ObservatorySettings, NewFolderGetsDefaultsWrittenAndReadBack)
                             "folders/hostPath",
                             "acquisition/autofocusSeconds",
                             "acquisition/downloadSeconds",
+                            "acquisition/pointingSeconds",
                             "acquisition/failureRate",
                             "acquisition/failureSeed",
                             "acquisition/chainScriptDelay",
@@ -74,7 +75,10 @@ TEST(ObservatorySettings, NewFolderGetsDefaultsWrittenAndReadBack)
                             "indi/slewMargin",
                             "indi/downloadMargin",
                             "indi/autofocusTimeout",
-                            "indi/sendSite"})
+                            "indi/sendSite",
+                            "indi/dome",
+                            "dome/radius",
+                            "dome/slaving"})
         EXPECT_TRUE(settings.contains(QString::fromLatin1(key))) << key;
     EXPECT_EQ(settings.value(QStringLiteral("clock/start")).toString(), QStringLiteral("now"));
     EXPECT_EQ(settings.value(QStringLiteral("folders/planDir")).toString(), QStringLiteral("Plans"));
@@ -194,6 +198,20 @@ TEST(ObservatorySettings, MalformedValueNamesKeyAndFile)
         {"limits", "sunAltitude=-91", "sunAltitude"},
         {"limits", "moonSeparation=far", "moonSeparation"},
         {"limits", "moonSeparation=181", "moonSeparation"},
+        {"selection", "policy=fair", "policy"},
+        {"selection", "shares=SNe:50,SNe:50", "shares"},
+        {"selection", "shares=SNe:-5", "shares"},
+        {"selection", "shares=SNe", "shares"},
+        {"selection", "shares=Comets:20", "shares"},
+        {"grading", "enabled=perhaps", "enabled"},
+        {"grading", "starFraction=1.5", "starFraction"},
+        {"grading", "cloudFrames=0", "cloudFrames"},
+        {"indi", "roof=RollOff Simulator\ndome=Dome Simulator", "dome"},
+        {"dome", "radius=0", "radius"},
+        {"dome", "slaving=sometimes", "slaving"},
+        {"dome", "tolerance=0", "tolerance"},
+        // The default radius of 1.5 m cannot hold a mount 1.2 m up with a 0.4 m declination axis.
+        {"dome", "mountOffsetUp=1.2\ndeclinationAxis=0.4", "radius"},
     };
     for (const auto& c : cases) {
         QTemporaryDir dir;
@@ -221,6 +239,9 @@ TEST(ObservatorySettings, WrittenSettingsReadBack)
     s.kind = HostKind::Indi;
     s.indi.camera = QStringLiteral("CCD Simulator");
     s.indi.sendSite = false;
+    s.indi.dome = QStringLiteral("Dome Simulator");
+    s.dome = {2.5, 0.3, -0.2, 0.5, 0.45, 1.5, 6, DomeSlaving::Driver};
+    s.aavsoCode = QStringLiteral("XYZA");
     writeObservatorySettings(dir.path(), s);
     const ObservatorySettings back = readObservatorySettings(dir.path());
     EXPECT_EQ(back.horizon, s.horizon);
@@ -232,6 +253,9 @@ TEST(ObservatorySettings, WrittenSettingsReadBack)
     EXPECT_EQ(back.indi.camera, s.indi.camera);
     EXPECT_FALSE(back.indi.sendSite);
     EXPECT_EQ(back.planDir, s.planDir);
+    EXPECT_EQ(back.indi.dome, s.indi.dome);
+    EXPECT_EQ(back.dome, s.dome);
+    EXPECT_EQ(back.aavsoCode, s.aavsoCode);
 }
 
 TEST(ObservatorySettings, SunLimitAndTheMinimumElevationOfANewFile)
@@ -266,6 +290,39 @@ TEST(ObservatorySettings, SunLimitAndTheMinimumElevationOfANewFile)
     EXPECT_TRUE(text.contains("\nsunAltitude=-12\n"));
     EXPECT_TRUE(text.contains("\nmoonSeparation=\n"));
     EXPECT_FALSE(fresh.moonSeparation);
+}
+
+TEST(ObservatorySettings, SelectionPolicyAndShares)
+{
+    using Shares = QList<QPair<QString, double>>;
+    const struct
+    {
+        const char* selection; // the [selection] section as the file holds it
+        SelectionPolicy policy;
+        Shares shares;
+    } cases[] = {
+        {"", SelectionPolicy::Specified, {}},
+        {"policy=Balanced\n", SelectionPolicy::Balanced, {}},
+        {"policy=specified\nshares=\n", SelectionPolicy::Specified, {}},
+        {"policy=balanced\nshares=SNe:50,SLC:30,MPS:20\n",
+         SelectionPolicy::Balanced,
+         {{"SNe", 50}, {"SLC", 30}, {"MPS", 20}}},
+        {"shares=\"sne:12.5; slc:87.5\"\n", SelectionPolicy::Specified, {{"SNe", 12.5}, {"SLC", 87.5}}},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        writeIni(dir.path(), QByteArray("[selection]\n") + c.selection);
+        const ObservatorySettings s = readObservatorySettings(dir.path());
+        EXPECT_EQ(s.selection.policy, c.policy) << c.selection;
+        EXPECT_EQ(s.selection.shares, c.shares) << c.selection;
+        EXPECT_TRUE(s.notes.isEmpty()) << c.selection;
+    }
+    // Written and read back.
+    QTemporaryDir dir;
+    ObservatorySettings s = test::fixedSite(dir.path());
+    s.selection = {SelectionPolicy::Balanced, {{"MPS", 20}, {"SNe", 80}}};
+    writeObservatorySettings(dir.path(), s);
+    EXPECT_EQ(readObservatorySettings(dir.path()).selection, s.selection);
 }
 
 // A line that the reader cannot use is named at start, with its line number and text; what could
@@ -353,4 +410,20 @@ TEST(ObservatorySettings, SolveAndFocusSectionsHaveTheirDefaultsAndReadBack)
 
     writeIni(dir.path(), "[solve]\nmethod=sideways\n");
     EXPECT_THROW(readObservatorySettings(dir.path()), HostError);
+}
+
+// A new file explains [grading] with the values a missing key has; each key reads back.
+TEST(ObservatorySettings, GradingHasItsDefaultsAndReadsBack)
+{
+    QTemporaryDir dir;
+    const ObservatorySettings fresh = readObservatorySettings(dir.path());
+    EXPECT_EQ(fresh.grading, GradingSettings{});
+    EXPECT_TRUE(fresh.grading.enabled);
+    EXPECT_TRUE(test::readBytes(observatoryIniPath(dir.path())).contains("\n[grading]\n"));
+    EXPECT_TRUE(fresh.notes.isEmpty()) << qPrintable(fresh.notes.join(u'\n'));
+
+    ObservatorySettings s = fresh;
+    s.grading = {false, {7, 0.3, 2.5, 3, 20}, 4, 0.5, 2};
+    writeObservatorySettings(dir.path(), s);
+    EXPECT_EQ(readObservatorySettings(dir.path()).grading, s.grading);
 }

@@ -32,9 +32,11 @@ public:
     std::unique_ptr<AcpTelescope> createTelescope() override;
     std::unique_ptr<AcpApplication> createApplication() override;
     Clock& clock() override { return m_clock; }
+    std::optional<DomeView> dome() override { return domeView; }
 
     // What the host was asked to create, in order ("FileSystem", "Util", "Telescope", "Application").
     QStringList created;
+    std::optional<DomeView> domeView; // none: no dome
 
 private:
     FixedClock m_clock;

@@ -247,5 +247,55 @@ TEST_F(TargetParsing, UnreadableItemsAreReportedSkippedAndTheRestIsRead)
     }
 }
 
+TEST_F(TargetParsing, ReadsATargetsOwnLimits)
+{
+    const auto limits = [](float minAltitude, float maxAirmass, int16_t start, int16_t end) {
+        return TargetLimits{minAltitude, maxAirmass, start, end};
+    };
+    constexpr float none = TargetLimits::noMinAltitude;
+    constexpr float noAirmass = TargetLimits::noMaxAirmass;
+    const struct
+    {
+        const char* line;
+        TargetLimits limits;
+        QStringList messages;
+    } cases[] = {
+        {"**** binning=2", {}, {}},
+        // A window may run past midnight.
+        {"**** minAltitude=30 maxAirmass=1.8 window=22:30-02:00", limits(30, 1.8f, 22 * 60 + 30, 2 * 60), {}},
+        {"**** minAltitude=-5 window=0:00-23:59", limits(-5, noAirmass, 0, 23 * 60 + 59), {}},
+        {"**** minAltitude=91 maxAirmass=0.9 window=22:00 window=24:00-02:00 window=20:00-20:00 maxAirmass=2",
+         limits(none, 2, -1, -1),
+         {QStringLiteral("Invalid item minAltitude=91 - not an altitude from -90 to 90"),
+          QStringLiteral("Invalid item maxAirmass=0.9 - not an airmass of 1 or more"),
+          QStringLiteral("Invalid item window=22:00 - not a window of local time HH:MM-HH:MM"),
+          QStringLiteral("Invalid item window=24:00-02:00 - not a window of local time HH:MM-HH:MM"),
+          QStringLiteral("Invalid item window=20:00-20:00 - not a window of local time HH:MM-HH:MM")}},
+        // The stars named for a lightcurve are places, a magnitude and a label optional.
+        {"**** comp=22:29:40,+58:25:10,6.25,AB1 comp=22.5,58.2 check=1:00:00,-5,,000-BBC-123", {}, {}},
+        {"**** comp=24:00:00,10 check=1,91 comp=1,2,bright comp=1",
+         {},
+         {QStringLiteral("Invalid item comp=24:00:00,10 - not a place RA,DEC[,MAG[,LABEL]]"),
+          QStringLiteral("Invalid item check=1,91 - not a place RA,DEC[,MAG[,LABEL]]"),
+          QStringLiteral("Invalid item comp=1,2,bright - not a place RA,DEC[,MAG[,LABEL]]"),
+          QStringLiteral("Invalid item comp=1 - not a place RA,DEC[,MAG[,LABEL]]")}},
+    };
+    for (const auto& c : cases) {
+        view.messages.clear();
+        TargetConfig config = presets();
+        TargetLimits read;
+        core.parseTargetConfig(QString::fromLatin1(c.line), config, read);
+        EXPECT_TRUE(read == c.limits) << c.line;
+        QStringList messages;
+        for (const QString& m : c.messages)
+            messages << m + QStringLiteral(": \"") + QString::fromLatin1(c.line) + QLatin1Char('"');
+        EXPECT_EQ(view.messages, messages) << c.line;
+        // Read without limits the items are known all the same.
+        view.messages.clear();
+        core.parseTargetConfig(QString::fromLatin1(c.line), config);
+        EXPECT_EQ(view.messages, messages) << c.line;
+    }
+}
+
 } // namespace
 } // namespace kestrove

@@ -40,6 +40,16 @@ TEST(TargetTable, TheEditorRefusesWhatTheSurveyCannotRead)
         {entry("M31", "1", "2", "**** priority=high"), "Invalid item priority=high - not a number"},
         {entry("M31", "1", "2", "**** imageCount=40000"), "Invalid item imageCount=40000"},
         {entry("M31", "1", "2", "**** colour=red"), "unknown item name"},
+        {entry("Pole", "24", "-90"), ""},
+        {entry("Far", "25:00:00", "+95"),
+         "Invalid right ascension - \"25:00:00\" is outside 0 to 24 hours; Invalid declination - \"+95\" is "
+         "outside -90 to 90 degrees"},
+        {entry("West", "-0:00:01", "0"), "is outside 0 to 24 hours"},
+        {entry("V\u00e9ga", "1", "2"), ""},
+        {entry("\u03c9 Cen", "1", "2"), "outside Latin-1"}, // a single-byte file cannot hold it
+        {entry("", "1", "-90.5", "**** binning=x"),
+         "the name is empty; Invalid declination - \"-90.5\" is outside -90 to 90 degrees; Invalid item "
+         "binning=x"},
     };
     for (const auto& c : cases) {
         const QString problem = entryProblem(c.e);
@@ -69,10 +79,10 @@ TEST(TargetTable, AnImportOffersTheGoodLinesAndListsTheBad)
          {"M31"},
          {4}},
         {"semicolons, no header, sexagesimal",
-         "A;01:00:00;+10:00:00\nB;02:00:00\nC;03:00:00;-05:00:00;;;;;;;;;x\n",
+         "A;01:00:00;+10:00:00\nB;02:00:00\nC;03:00:00;-05:00:00;;;;;;;;;x\nD;25:00:00;+95:00:00\n",
          {"A"},
          {},
-         {2, 3}},
+         {2, 3, 4}},
         {"reordered header with a bad item",
          "Dec;Name;RA;exposure\n10;X;30;60\n10;Y;30;long\n",
          {"X"},

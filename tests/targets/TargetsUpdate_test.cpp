@@ -54,6 +54,16 @@ TEST_F(TargetsUpdate, SNeReplacesTheChosenConfigLineWithTheDateAlone)
     EXPECT_TRUE(view.messages.isEmpty());
 }
 
+TEST_F(TargetsUpdate, SNeKeepsTheTargetsOwnLimits)
+{
+    writeBytes(path(sneFile), crlfLines({QStringLiteral("M31\t00:42:44\t+41:16:09"),
+                                         QStringLiteral("**** reshoot=1 maxAirmass=1.5 minAltitude=35")}));
+    core.updateSNe(QStringLiteral("M31\t00:42:44\t+41:16:09"));
+    EXPECT_EQ(readBytes(path(sneFile)), crlfLines({QStringLiteral("M31\t00:42:44\t+41:16:09"),
+                                                   QStringLiteral("**** lastImageJD=") + jd() +
+                                                       QStringLiteral(" maxAirmass=1.5 minAltitude=35")}));
+}
+
 TEST_F(TargetsUpdate, AFileWithoutTheChosenLineComesOutIdentical)
 {
     const QByteArray cases[] = {
@@ -121,6 +131,13 @@ TEST_F(TargetsUpdate, SLCWritesTheTargetsOwnSettingsOrTheSLCDefaults)
          " priority=5 interval=60 exposure=12.5 binning=2 filter=R"},
         {"V", "**** lastImageJD=2461000 priority=0.2833333 interval=-5 exposure=300 binning=3 filter=",
          " priority=0.2833333 interval=-5 exposure=300 binning=3 filter="},
+        // The target's own limits stay, as written.
+        {"", "**** minAltitude=30 priority=5 window=22:00-02:00",
+         " priority=5 interval=60 exposure=12.5 binning=2 filter= minAltitude=30 window=22:00-02:00"},
+        // So do the stars named for its lightcurve.
+        {"", "**** comp=22:29:40,+58:25:10,6.25,AB1 check=22.5,58.2",
+         " priority=100 interval=60 exposure=12.5 binning=2 filter= comp=22:29:40,+58:25:10,6.25,AB1 "
+         "check=22.5,58.2"},
     };
     const QString t = QStringLiteral("delta Cep\t22:29:10.3\t+58:24:55");
     for (const Case& c : cases) {

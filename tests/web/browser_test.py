@@ -5,6 +5,7 @@ Survey" with the token stops the run. Prints the page's load time and how long a
 import argparse
 import json
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -110,6 +111,26 @@ def main():
                 "const c = document.getElementById('chart');"
                 "return !document.getElementById('chartSection').hidden && c.complete && c.naturalWidth > 0;"), 60)
             print("the night chart loaded")
+
+            # The site and the Sun as the window's panel has them, times in the site's zone with UTC
+            # on hover, and no verdict on weather that nothing watches.
+            text = lambda id: driver.find_element(By.ID, id).text
+            assert "N" in text("site") and "°" in text("sun"), (text("site"), text("sun"))
+            assert text("nextDark"), "no next dark time"
+            weather = text("weather")
+            assert "unsafe" not in weather and "no weather source" in weather, weather
+            assert driver.find_element(By.ID, "now").get_attribute("title").endswith("UTC")
+            wait_for("a plan in the table", lambda: driver.find_elements(By.CSS_SELECTOR, "#history td"), 60)
+            cell = driver.find_element(By.CSS_SELECTOR, "#history td")
+            assert cell.get_attribute("title").endswith("UTC") and re.fullmatch(r"\d\d:\d\d \S+", cell.text), cell.text
+            cut = driver.execute_script(
+                "return [...document.querySelectorAll('#history td, #frames td')]"
+                ".filter(c => c.scrollWidth > c.clientWidth + 1).map(c => c.textContent);")
+            assert not cut, f"cells cut: {cut}"
+            # The plans' table fits the phone's width: no result behind a sideways scroll.
+            fits = driver.execute_script(
+                "const t = document.getElementById('history'); return [t.scrollWidth, t.parentElement.clientWidth];")
+            assert fits[0] <= fits[1] + 1, f"the plans' table is {fits[0]} px wide in {fits[1]} px"
 
             widths = driver.execute_script(
                 "return [document.documentElement.scrollWidth, document.documentElement.clientWidth];")

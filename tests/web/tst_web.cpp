@@ -1,5 +1,6 @@
 // The web page's routes, token rules and limits over real sockets, and the notify command.
 #include "core/SurveyCore.h"
+#include "database/ObservationDb.h"
 #include "host/AcquisitionLog.h"
 #include "host/sim/SimObservatory.h"
 #include "support/TestSupport.h"
@@ -22,6 +23,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,6 +31,15 @@
 using namespace kestrove;
 
 namespace {
+
+// The simulated observatory, with a dome once the test gives it one.
+class DomedObservatory : public sim::SimObservatory
+{
+public:
+    using sim::SimObservatory::SimObservatory;
+    std::optional<DomeView> dome() override { return domeView; }
+    std::optional<DomeView> domeView;
+};
 
 // The warnings of Kestrove's own categories while one lives.
 class Warnings
@@ -79,6 +90,7 @@ class tst_web : public QObject
 private slots:
     void initTestCase();
     void statusOfAKnownPass();
+    void skyWithoutAWeatherSource();
     void logAfter();
     void tokenRules_data();
     void tokenRules();
@@ -90,9 +102,12 @@ private slots:
     void closedWhenDone_data();
     void closedWhenDone();
     void notifyOncePerEvent();
+    void notifyWhateverTheClock();
     void notifyChildrenHaveTheirOwnOutput_data();
     void notifyChildrenHaveTheirOwnOutput();
+    void framesOfTheNight();
     void thumbnailOfTheLastImage();
+    void thumbnailShowsFaintStars();
     void thumbnailWarnedOncePerPlan();
     void tokenKeptFromOthers();
     void takenPortLeavesTheSurvey();
@@ -102,7 +117,7 @@ private:
 
     QTemporaryDir m_dir;
     test::RecordingView m_view;
-    std::unique_ptr<sim::SimObservatory> m_host;
+    std::unique_ptr<DomedObservatory> m_host;
     std::unique_ptr<WebState> m_state;
     std::unique_ptr<SurveyCore> m_core;
     std::unique_ptr<WebRoutes> m_routes;
@@ -117,7 +132,7 @@ void tst_web::initTestCase()
     settings.timeZone = QStringLiteral("UTC");
     settings.clockStart = QStringLiteral("2024-04-14T09:10:00Z");
     settings.clockSpeed = 0;
-    m_host = std::make_unique<sim::SimObservatory>(observatory, settings);
+    m_host = std::make_unique<DomedObservatory>(observatory, settings);
     m_state = std::make_unique<WebState>(m_view);
     QDir().mkpath(m_dir.path() + QStringLiteral("/program"));
     m_core = std::make_unique<SurveyCore>(*m_host, *m_state, m_dir.path() + QStringLiteral("/program/"));
@@ -154,12 +169,41 @@ void tst_web::statusOfAKnownPass()
     QCOMPARE(status[u"current"].toObject()[u"score"].toDouble(), 4.0);
     QCOMPARE(status[u"winners"].toArray().size(), 2);
     QCOMPARE(status[u"winners"].toArray()[1].toObject()[u"kind"].toString(), QStringLiteral("SLC"));
+    QVERIFY(!status.contains(u"dome"));
+    m_host->domeView = DomeView{123.4, true, 130, false};
+    const QJsonObject dome = get("/api/status")[u"dome"].toObject();
+    m_host->domeView.reset();
+    QCOMPARE(dome[u"azimuth"].toDouble(), 123.4);
+    QCOMPARE(dome[u"turningTo"].toDouble(), 130.0);
+    QCOMPARE(dome[u"text"].toString(), QStringLiteral("az 123.4\u00b0, turning to 130.0\u00b0"));
     // What the window is shown is passed on untouched.
     QCOMPARE(m_view.statuses.last(), QStringLiteral("Running SNe plan"));
 
     const QJsonObject preview = get("/api/preview");
     QCOMPARE(preview[u"targets"].toArray()[0].toObject()[u"target"].toString(), QStringLiteral("SN2024abc"));
     QVERIFY(get("/api/history")[u"plans"].isArray());
+}
+
+void tst_web::skyWithoutAWeatherSource()
+{
+    // The simulated site has no weather source and the Sun is up: the weather is not known, which
+    // is not the same as unsafe.
+    const QJsonObject status =
+        QJsonDocument::fromJson(
+            m_routes->route({"GET", QStringLiteral("/api/status"), {}, {}, {}, true, {}, {}}).body)
+            .object();
+    QVERIFY(status.contains(u"weatherSafe"));
+    QVERIFY2(status[u"weatherSafe"].isNull(), qPrintable(status[u"weatherSafe"].toVariant().toString()));
+    QCOMPARE(status[u"dark"].toBool(true), false);
+    // The site, the Sun and the next dark time, as the window's panel has them.
+    const QJsonObject site = status[u"site"].toObject();
+    QCOMPARE(site[u"zone"].toString(), QStringLiteral("UTC"));
+    QVERIFY2(site[u"text"].toString().endsWith(u'W'), qPrintable(site[u"text"].toString()));
+    QVERIFY(status[u"sunAltitude"].toDouble() > status[u"sunLimit"].toDouble(0));
+    const QDateTime darkAt = QDateTime::fromString(status[u"darkAt"].toString(), Qt::ISODate);
+    QVERIFY2(darkAt > QDateTime(QDate(2024, 4, 14), QTime(9, 10), Qt::UTC) &&
+                 darkAt < QDateTime(QDate(2024, 4, 15), QTime(0, 0), Qt::UTC),
+             qPrintable(status[u"darkAt"].toString()));
 }
 
 void tst_web::logAfter()
@@ -529,6 +573,13 @@ void tst_web::notifyOncePerEvent()
     event("Opening: dark and the weather safe");
     event("Warning: no watchdog");
     notifier.historyRead(history, t);
+    // Clouds in the frames: a pause, made longer by a starless test frame, then the end of it.
+    event("Waiting for the sky: 3 frames without stars, next look at 03:10");
+    event("Waiting for the sky: 4 frames without stars, next look at 03:20");
+    notifier.historyRead(history, t);
+    event("Sky clear: the test frame shows 85 stars");
+    event("Sky clear: a frame shows 80 stars"); // no pause to end
+    notifier.historyRead(history, t);
     notifier.notify(QStringLiteral("run-ended"), QStringLiteral("Run ended"), t);
 
     const QStringList expected = {
@@ -542,6 +593,11 @@ void tst_web::notifyOncePerEvent()
             "weather-open|weather-open|2024-04-14T03:00:00Z|Opening: dark and the weather safe|Opening: "
             "dark and the weather safe"),
         QStringLiteral("warning|warning|2024-04-14T03:00:00Z|Warning: no watchdog|Warning: no watchdog"),
+        QStringLiteral(
+            "sky-pause|sky-pause|2024-04-14T03:00:00Z|Waiting for the sky: 3 frames without stars, "
+            "next look at 03:10|Waiting for the sky: 3 frames without stars, next look at 03:10"),
+        QStringLiteral("sky-resume|sky-resume|2024-04-14T03:00:00Z|Sky clear: the test frame shows 85 "
+                       "stars|Sky clear: the test frame shows 85 stars"),
         QStringLiteral("run-ended|run-ended|2024-04-14T03:00:00Z|Run ended|Run ended"),
     };
     const auto lines = [&] {
@@ -555,6 +611,87 @@ void tst_web::notifyOncePerEvent()
     QStringList sorted = expected;
     sorted.sort();
     QTRY_COMPARE_WITH_TIMEOUT(lines(), sorted, 10000);
+}
+
+// /api/frames: the last frames of the last day with their grades, newest first, and the strip of
+// them all; read from the database beside history.csv without creating it.
+void tst_web::framesOfTheNight()
+{
+    const auto get = [this] {
+        const WebReply reply = m_routes->route({"GET", "/api/frames", {}, {}, {}, true, {}, {}});
+        return std::pair{reply.status, QJsonDocument::fromJson(reply.body).object()};
+    };
+    const QString path = database::observationsPath(QFileInfo(m_state->historyFile()).path());
+    QVERIFY(!QFile::exists(path));
+    auto [status, none] = get();
+    QCOMPARE(status, 200);
+    QCOMPARE(none[u"frames"].toArray().size(), 0);
+    QVERIFY(!QFile::exists(path));
+
+    // Every fifth frame is rejected; one of yesterday's is past the day the page shows.
+    const QDateTime now(QDate(2024, 4, 14), QTime(9, 10), QTimeZone::utc());
+    {
+        database::ObservationDb db(path);
+        const qint64 plan = db.startPlan(QStringLiteral("SNe"), QStringLiteral("M51"), now.addSecs(-3600));
+        for (int i = 0; i <= 25; ++i) {
+            database::FrameRecord f;
+            f.planId = plan;
+            f.target = QStringLiteral("M51");
+            f.kind = QStringLiteral("SNe");
+            f.utc = i == 0 ? now.addDays(-2) : now.addSecs(-3600 + 60 * i);
+            f.filter = QStringLiteral("R");
+            f.exposure = 60;
+            f.measurement.stars = 100 + i;
+            f.measurement.medianHfr = 2 + i / 100.0;
+            f.measurement.background = 800;
+            f.accepted = i % 5 != 0;
+            f.reason = f.accepted ? QString() : QStringLiteral("3 stars where 80 expected");
+            db.addFrame(f);
+        }
+    }
+    auto [status2, frames] = get();
+    QCOMPARE(status2, 200);
+    const QJsonArray last = frames[u"frames"].toArray();
+    QCOMPARE(last.size(), WebState::keptFrames);
+    const QJsonObject newest = last[0].toObject();
+    QCOMPARE(newest[u"utc"].toString(), QStringLiteral("2024-04-14T08:35:00Z"));
+    QCOMPARE(newest[u"stars"].toInt(), 125);
+    QCOMPARE(newest[u"grade"].toString(), QStringLiteral("rejected"));
+    QCOMPARE(newest[u"reason"].toString(), QStringLiteral("3 stars where 80 expected"));
+    QCOMPARE(newest[u"line"].toString(),
+             QStringLiteral("M51 R 60 s at 08:35: 125 stars, HFR 2.25 px, "
+                            "background 800, rejected: 3 stars where 80 expected"));
+    QCOMPARE(last[1].toObject()[u"grade"].toString(), QStringLiteral("accepted"));
+    const QJsonArray strip = frames[u"strip"].toArray();
+    QCOMPARE(strip.size(), 25);
+    QCOMPARE(strip[0].toObject()[u"stars"].toInt(), 101);
+    QCOMPARE(strip[24].toObject()[u"hfr"].toDouble(), 2.25);
+}
+
+// A night in virtual time passes between two looks at history.csv, and a headless run ends right
+// after it: what it recorded is still told.
+void tst_web::notifyWhateverTheClock()
+{
+    const QString folder = m_dir.path() + QStringLiteral("/fast");
+    QDir().mkpath(folder);
+    const QString notified = folder + QStringLiteral("/notified.txt");
+    test::writeBytes(folder + QStringLiteral("/notify.sh"),
+                     "echo \"$KESTROVE_EVENT\" >> \"" + notified.toUtf8() + "\"\n");
+    test::writeBytes(observatoryIniPath(folder), "[notify]\ncommand=sh " + folder.toUtf8() + "/notify.sh\n");
+    const QDateTime t(QDate(2024, 4, 14), QTime(3, 0), Qt::UTC);
+    {
+        WebService web(*m_core, *m_state, folder);
+        web.start();
+        for (const char* event : {"Closing: weather unsafe", "Opening: dark and the weather safe"})
+            appendObservatoryEvent(*m_core->fileSystem, m_state->historyFile(), t,
+                                   QString::fromLatin1(event));
+        web.runEnded(QStringLiteral("Run ended"));
+    } // waits for the commands it started
+    QFile file(notified);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QList<QByteArray> events = file.readAll().split('\n');
+    std::sort(events.begin(), events.end());
+    QCOMPARE(events, (QList<QByteArray>{"", "run-ended", "weather-close", "weather-open"}));
 }
 
 // The page shows the newest image the log names, stretched and small enough for a phone, the
@@ -589,6 +726,71 @@ void tst_web::thumbnailOfTheLastImage()
     // The last row of the file is on top, the brightest after the stretch.
     QCOMPARE(qGray(png.pixel(0, 0)), 255);
     QCOMPARE(qGray(png.pixel(0, png.height() - 1)), 0);
+
+    // The page's picture, and the larger one on demand.
+    m_state->setLastImage(QStringLiteral("a.fits"), "small", "large");
+    for (const auto& [query, body] : {std::pair{"", "small"}, {"size=large", "large"}})
+        QCOMPARE(m_routes
+                     ->route({"GET",
+                              QStringLiteral("/thumbnail.png"),
+                              QString::fromLatin1(query),
+                              {},
+                              {},
+                              true,
+                              {},
+                              {}})
+                     .body,
+                 QByteArray(body));
+}
+
+// A night frame: a noisy sky with a few faint stars between the thumbnail's sampling points. The
+// sky stays dark and every star stands out of it.
+void tst_web::thumbnailShowsFaintStars()
+{
+    imaging::FitsImage image;
+    image.width = 2100;
+    image.height = 1400;
+    image.pixels.resize(static_cast<size_t>(image.width) * image.height);
+    quint32 seed = 12345;
+    const auto uniform = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) / 16777216.0;
+    };
+    for (float& p : image.pixels) // about 1000 +- 20, a sum of uniforms
+        p = static_cast<float>(1000 + 20 * (uniform() + uniform() + uniform() + uniform() - 2) * 1.73);
+    const QList<QPoint> stars{{303, 203}, {1004, 705}, {1805, 1106}, {500, 1200}, {1600, 300}};
+    for (const QPoint& star : stars)
+        for (int dy = -6; dy <= 6; ++dy)
+            for (int dx = -6; dx <= 6; ++dx)
+                image.pixels[static_cast<size_t>(star.y() + dy) * image.width + star.x() + dx] +=
+                    static_cast<float>(400 * std::exp(-(dx * dx + dy * dy) / (2 * 1.5 * 1.5)));
+
+    for (const int side : {320, 1024}) {
+        const QImage png = QImage::fromData(thumbnailPng(image, side), "PNG");
+        QVERIFY(!png.isNull());
+        const int step = (image.width + side - 1) / side;
+        QList<int> sky;
+        for (int y = 0; y < png.height(); y += 3)
+            for (int x = 0; x < png.width(); x += 3)
+                sky << qGray(png.pixel(x, y));
+        std::sort(sky.begin(), sky.end());
+        const int skyGrey = sky[sky.size() / 2];
+        QVERIFY2(skyGrey < 70, qPrintable(QString::number(skyGrey)));
+        for (const QPoint& star : stars) {
+            // The brightest thumbnail pixel around the star, the first row at the bottom.
+            const int cx = star.x() / step;
+            const int cy = png.height() - 1 - star.y() / step;
+            int brightest = 0;
+            for (int y = std::max(0, cy - 1); y <= std::min(png.height() - 1, cy + 1); ++y)
+                for (int x = std::max(0, cx - 1); x <= std::min(png.width() - 1, cx + 1); ++x)
+                    brightest = std::max(brightest, qGray(png.pixel(x, y)));
+            QVERIFY2(brightest > skyGrey + 100, qPrintable(QStringLiteral("star at %1,%2: %3 on a sky of %4")
+                                                               .arg(star.x())
+                                                               .arg(star.y())
+                                                               .arg(brightest)
+                                                               .arg(skyGrey)));
+        }
+    }
 }
 
 // An image that cannot be shown is told of once for its plan's folder, not once per frame.

@@ -3,6 +3,47 @@
 let logAfter = 0;
 let historyPass = -1;
 let lastImage = null;
+let framesLook = 0;
+let site = null; // the site's zone as the last status gave it
+
+// A UTC time of the JSON in the site's local time with its zone; the UTC time itself is the title.
+function siteTime(iso, withSeconds = false) {
+  if (!iso) return { text: '–', title: '' };
+  const at = new Date(iso);
+  const fields = { hour: '2-digit', minute: '2-digit', hourCycle: 'h23' };
+  if (withSeconds) fields.second = '2-digit';
+  let text;
+  try {
+    text = new Intl.DateTimeFormat('en-GB', { ...fields, timeZone: site ? site.zone : 'UTC' }).format(at);
+  } catch (error) {
+    // A zone this browser does not know: the offset the server gave for now.
+    text = new Intl.DateTimeFormat('en-GB', { ...fields, timeZone: 'UTC' })
+      .format(new Date(at.getTime() + (site ? site.utcOffset : 0) * 1000));
+  }
+  return { text: `${text} ${site ? site.zoneName : 'UTC'}`, title: iso.replace('T', ' ').replace('Z', ' UTC') };
+}
+
+function showTime(id, iso, withSeconds, prefix = '') {
+  const t = siteTime(iso, withSeconds);
+  const e = document.getElementById(id);
+  show(id, prefix + t.text);
+  if (!t.title) e.removeAttribute('title');
+  else if (e.title !== t.title) e.title = t.title;
+}
+
+function cells(row, values) {
+  for (const value of values) {
+    const cell = document.createElement('td');
+    if (typeof value === 'object') {
+      cell.textContent = value.text;
+      if (value.title) cell.title = value.title;
+      if (value.wrap) cell.className = 'wrap';
+    } else {
+      cell.textContent = value;
+    }
+    row.appendChild(cell);
+  }
+}
 
 function token() { return localStorage.getItem('kestroveToken') || ''; }
 
@@ -29,20 +70,40 @@ function show(id, text) { const e = document.getElementById(id); if (e.textConte
 async function refresh() {
   const s = await api('/api/status');
   const running = document.getElementById('running');
-  running.textContent = s.running ? (s.stopPending ? 'stopping' : 'running') : 'stopped';
-  running.classList.toggle('on', s.running);
+  if (s.site) site = s.site;
+  const stopping = s.running && s.stopPending;
+  running.textContent = s.running ? (stopping ? 'stopping' : 'running') : 'stopped';
+  running.classList.toggle('on', s.running && !stopping);
+  running.classList.toggle('stopping', !!stopping);
   show('status', s.status || '');
-  show('pass', s.pass ? `${s.pass}${s.passStarted ? ' at ' + s.passStarted : ''}` : '–');
+  if (s.pass && s.passStarted) {
+    showTime('pass', s.passStarted, false, `${s.pass} at `);
+  } else {
+    show('pass', s.pass ? String(s.pass) : '–');
+  }
   show('current', pickText(s.current));
   show('winners', s.winners.length ? s.winners.map(pickText).join(', ') : 'none');
-  show('weather', yesNo(s.weatherSafe, 'safe', 'unsafe'));
+  show('site', s.site ? [s.site.name, s.site.text, s.site.zone].filter(Boolean).join(', ') : 'unknown');
+  showTime('now', s.now, true);
+  // No weather source is not bad weather: nothing watches it.
+  show('weather', yesNo(s.weatherSafe, 'safe', 'unsafe').replace('unknown', 'not watched (no weather source)'));
   show('dark', yesNo(s.dark, 'dark', 'Sun above the limit'));
+  show('sun', typeof s.sunAltitude === 'number'
+    ? `${s.sunAltitude.toFixed(1)}°` + (typeof s.sunLimit === 'number' ? ` (limit ${s.sunLimit}°)` : '') : 'unknown');
+  if (s.darkAt) {
+    showTime('nextDark', s.darkAt);
+  } else {
+    show('nextDark', s.dark ? 'now' : typeof s.sunAltitude === 'number' ? 'not within 36 hours' : 'unknown');
+    document.getElementById('nextDark').removeAttribute('title');
+  }
   show('observatory', s.observatory ? s.observatory.state + (s.observatory.fault ? ' – ' + s.observatory.fault : '') : 'none');
   document.getElementById('close').hidden = !s.observatory;
+  document.querySelectorAll('.dome').forEach(e => { e.hidden = !s.dome; });
+  if (s.dome) show('dome', s.dome.text);
   if (s.lastImage && s.lastImage !== lastImage) {
     lastImage = s.lastImage;
     show('imageName', s.lastImage);
-    showPicture('/thumbnail.png', 'thumbnail', 'imageSection');
+    showPicture(thumbnailPath(), 'thumbnail', 'imageSection');
   }
 
   const log = await api('/api/log?after=' + logAfter);
@@ -53,17 +114,17 @@ async function refresh() {
   }
   logAfter = log.last;
 
+  // Frames are graded some seconds after they are saved: a look every ten seconds keeps up.
+  if (framesLook++ % 10 === 0) showFrames(await api('/api/frames'));
+
   if (s.pass !== historyPass) {
     historyPass = s.pass;
     const h = await api('/api/history');
     const body = document.querySelector('#history tbody');
     body.replaceChildren(...h.plans.map(p => {
       const row = document.createElement('tr');
-      for (const text of [p.start.slice(11, 16), p.kind, p.target, p.score.toFixed(2), p.result]) {
-        const cell = document.createElement('td');
-        cell.textContent = text;
-        row.appendChild(cell);
-      }
+      cells(row, [siteTime(p.start), p.kind, { text: p.target, wrap: true }, p.score.toFixed(2),
+                  { text: p.result, wrap: true }]);
       return row;
     }));
     showChart();
@@ -74,6 +135,28 @@ async function refresh() {
       return item;
     }));
   }
+}
+
+// Each series scaled to the strip's height on its own: their shapes, not their units, are compared.
+function stripPoints(values) {
+  const top = Math.max(...values, 1e-9);
+  const step = values.length > 1 ? 600 / (values.length - 1) : 0;
+  return values.map((v, i) => `${(i * step).toFixed(1)},${(115 - 110 * v / top).toFixed(1)}`).join(' ');
+}
+
+function showFrames(f) {
+  document.getElementById('framesSection').hidden = !f.frames.length;
+  if (!f.frames.length) return;
+  document.getElementById('hfrLine').setAttribute('points', stripPoints(f.strip.map(p => p.hfr)));
+  document.getElementById('starsLine').setAttribute('points', stripPoints(f.strip.map(p => p.stars)));
+  show('stripRange', `${f.strip.length} frames from ${siteTime(f.strip[0].utc).text} to ${siteTime(f.strip[f.strip.length - 1].utc).text}`);
+  document.querySelector('#frames tbody').replaceChildren(...f.frames.map(p => {
+    const row = document.createElement('tr');
+    row.className = p.grade;
+    cells(row, [siteTime(p.utc, true), { text: p.target, wrap: true }, p.filter, String(p.stars), p.hfr.toFixed(2),
+                { text: p.grade === 'accepted' ? 'accepted' : 'rejected: ' + p.reason, wrap: true }]);
+    return row;
+  }));
 }
 
 // Pictures are fetched with the token like the JSON, then shown from memory.
@@ -88,7 +171,16 @@ async function showPicture(path, id, section) {
   document.getElementById(section).hidden = false;
 }
 
-const showChart = () => showPicture('/night.svg', 'chart', 'chartSection');
+const showChart = () => showPicture('/night.png', 'chart', 'chartSection');
+
+// A tap on the picture asks for the larger one, and another goes back.
+let largeImage = false;
+const thumbnailPath = () => largeImage ? '/thumbnail.png?size=large' : '/thumbnail.png';
+document.getElementById('thumbnail').addEventListener('click', () => {
+  largeImage = !largeImage;
+  document.getElementById('thumbnail').classList.toggle('large', largeImage);
+  showPicture(thumbnailPath(), 'thumbnail', 'imageSection');
+});
 
 async function act(path) {
   if (!token() && !askToken()) return;

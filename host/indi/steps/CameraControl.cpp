@@ -83,6 +83,14 @@ QString CameraControl::frameText() const
 
 void CameraControl::expose(double seconds, const QString& what)
 {
+    if (m_before)
+        m_before([this, seconds, what] { startExposure(seconds, what); });
+    else
+        startExposure(seconds, what);
+}
+
+void CameraControl::startExposure(double seconds, const QString& what)
+{
     const QString& camera = m_context.settings.indi.camera;
     m_blobsBefore = m_context.client.blobCount(camera, mainChip);
     m_exposureStart = m_context.clock.utcNow();

@@ -5,6 +5,8 @@
 
 #include <QDateTime>
 
+#include <functional>
+
 namespace kestrove::indi {
 
 // The camera for whichever step needs a frame: the pointing's solve frames, the focus run's and
@@ -33,6 +35,12 @@ public:
     void configure(int binning, double subframe, User& user);
     // `what` names the exposure in a failure: "exposure 3", "the solve exposure".
     void expose(double seconds, const QString& what);
+    // Called before each exposure with the exposure to start once the observatory is ready for it
+    // (the dome's slit in front); none: at once.
+    void setBeforeExposure(std::function<void(std::function<void()>)> before)
+    {
+        m_before = std::move(before);
+    }
     // Stops an exposure under way, as when a focus run is given up.
     void abortExposure();
 
@@ -63,6 +71,7 @@ private:
     Answer answer() const;
     void taken();
     bool exposing() const;
+    void startExposure(double seconds, const QString& what);
 
     StepContext& m_context;
     User* m_user = nullptr;
@@ -75,6 +84,7 @@ private:
     double m_exposureSeconds = 0;
     QString m_what;
     CommandWatch m_watch;
+    std::function<void(std::function<void()>)> m_before;
 };
 
 } // namespace kestrove::indi

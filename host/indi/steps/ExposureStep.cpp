@@ -40,6 +40,21 @@ void ExposureStep::frameArrived(const IndiBlob* frame)
     ++m_context.imagesSaved;
     m_context.log({QStringLiteral("image"), plan.target, plan.filter, integerText(plan.binning),
                    doubleText(plan.interval), path});
+    FrameToGrade graded;
+    graded.plan = m_context.planNumber;
+    graded.planRecord = m_context.planRecord;
+    graded.target = plan.target;
+    graded.kind = m_context.surveyKind();
+    graded.filter = plan.filter;
+    graded.path = path;
+    graded.utc = m_camera.exposureStart();
+    graded.exposure = m_camera.exposureSeconds();
+    graded.binning = m_camera.geometry().binning;
+    if (const std::optional<PlateSolution>& solution = m_context.solution)
+        graded.wcs = solution->wcs.carriedTo(solution->geometry, m_camera.geometry());
+    graded.aimed = m_context.target();
+    graded.fits = frame->data;
+    m_grader.add(std::move(graded));
     if (m_context.imagesSaved < plan.count)
         expose();
     else

@@ -58,10 +58,11 @@ QString FrameSaver::save(const IndiBlob& frame, QString& error)
         m_context.log(
             {QStringLiteral("error"), plan.target, QStringLiteral("the camera's image is not FITS")});
     const QDateTime now = m_context.clock.utcNow();
+    const QString filterName = filter();
     // NewOnly: an existing file is never overwritten, not even one made meanwhile.
     for (int attempt = 1; attempt < 1000; ++attempt) {
         const QString path = folder + u'/' +
-                             imageFileName(plan.target, plan.filter, plan.binning, now,
+                             imageFileName(plan.target, filterName, plan.binning, now,
                                            m_context.imagesSaved + 1, attempt, extension);
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
@@ -127,22 +128,28 @@ QList<HeaderCard> FrameSaver::exposureCards() const
         HeaderCard{QStringLiteral("IMAGETYP"), QStringLiteral("Light Frame"), QStringLiteral("frame type")}};
 }
 
-// The plan's filter; without one, the name of the wheel's slot; without a wheel, the camera's.
+QString FrameSaver::filter() const
+{
+    const QString& wheel = m_context.settings.indi.filterWheel;
+    if (!m_context.plan.filter.isEmpty() || wheel.isEmpty())
+        return m_context.plan.filter;
+    const IndiProperty* slot = m_context.client.property(wheel, QStringLiteral("FILTER_SLOT"));
+    const IndiProperty* names = m_context.client.property(wheel, QStringLiteral("FILTER_NAME"));
+    QStringList slotNames;
+    if (names)
+        for (const IndiElement& e : names->elements)
+            slotNames << e.text;
+    return frameFilter(m_context.plan.filter, slotNames,
+                       slot ? std::lround(slot->number(QStringLiteral("FILTER_SLOT_VALUE")).value_or(0)) : 0);
+}
+
+// Without a filter named, the camera's own card stands.
 QList<HeaderCard> FrameSaver::filterCards() const
 {
-    QString filter = m_context.plan.filter;
-    const QString& wheel = m_context.settings.indi.filterWheel;
-    if (filter.isEmpty() && !wheel.isEmpty()) {
-        const IndiProperty* slot = m_context.client.property(wheel, QStringLiteral("FILTER_SLOT"));
-        const IndiProperty* names = m_context.client.property(wheel, QStringLiteral("FILTER_NAME"));
-        const long index =
-            slot ? std::lround(slot->number(QStringLiteral("FILTER_SLOT_VALUE")).value_or(0)) : 0;
-        if (names && index >= 1 && index <= names->elements.size())
-            filter = names->elements[index - 1].text.trimmed();
-    }
-    if (filter.isEmpty())
+    const QString name = filter();
+    if (name.isEmpty())
         return {};
-    return {HeaderCard{QStringLiteral("FILTER"), filter, QStringLiteral("filter")}};
+    return {HeaderCard{QStringLiteral("FILTER"), name, QStringLiteral("filter")}};
 }
 
 QList<HeaderCard> FrameSaver::siteCards() const
@@ -187,15 +194,9 @@ QList<HeaderCard> FrameSaver::deviceCards() const
 QList<HeaderCard> FrameSaver::originCards() const
 {
     QList<HeaderCard> cards;
-    // The survey writes its plans into baseDir/KIND/[target/]night: the kind is the folder so named.
-    const QStringList dir = QString(m_context.plan.dir).replace(u'\\', u'/').split(u'/', Qt::SkipEmptyParts);
-    const QStringList kinds{QStringLiteral("SNe"), QStringLiteral("MPS"), QStringLiteral("MPF"),
-                            QStringLiteral("SLC")};
-    for (qsizetype i = dir.size() - 1; i >= 0; --i)
-        if (kinds.contains(dir[i])) {
-            cards << HeaderCard{QStringLiteral("SURVEY"), dir[i], QStringLiteral("survey kind")};
-            break;
-        }
+    const QString kind = m_context.surveyKind();
+    if (!kind.isEmpty())
+        cards << HeaderCard{QStringLiteral("SURVEY"), kind, QStringLiteral("survey kind")};
     if (!m_context.planPath.isEmpty())
         cards << HeaderCard{QStringLiteral("PLANFILE"), QFileInfo(m_context.planPath).fileName(),
                             QStringLiteral("acquisition plan")};

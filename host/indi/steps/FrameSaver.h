@@ -24,6 +24,8 @@ private:
     void writeHeader(const QString& path);
     QList<imaging::HeaderCard> targetCards() const;
     QList<imaging::HeaderCard> exposureCards() const;
+    // The filter the frame was taken through, as frameFilter says; its file name carries it too.
+    QString filter() const;
     QList<imaging::HeaderCard> filterCards() const;
     QList<imaging::HeaderCard> siteCards() const;
     QList<imaging::HeaderCard> deviceCards() const;

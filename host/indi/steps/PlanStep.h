@@ -14,6 +14,9 @@
 namespace kestrove {
 class Clock;
 class SiteSky;
+namespace database {
+class ObservationDb;
+}
 } // namespace kestrove
 
 namespace kestrove::indi {
@@ -47,6 +50,10 @@ public:
     QString planPath;
     int imagesSaved = 0;
     std::optional<PlateSolution> solution; // the plan's last solve
+    qint64 planNumber = 0;                 // counts the plans (and test frames) this executor ran
+    qint64 planRecord = 0;                 // the plan's row in observations.sqlite; 0: none
+    // Where every frame and plan is recorded; nullptr: nowhere.
+    database::ObservationDb* observations = nullptr;
 
     // Appends a line with the UTC time to "AcquireImages.log".
     virtual void log(const QStringList& fields) noexcept = 0;
@@ -64,6 +71,8 @@ public:
     Equatorial target() const { return {plan.rightAscension, plan.declination}; }
     // The plan's folder under the host's image path.
     QString imageFolder() const;
+    // The plan's survey kind, "SNe", "MPS", "MPF" or "SLC", from its folder; empty when it names none.
+    QString surveyKind() const;
     PropertyState stateOf(const QString& device, const QString& name) const;
 };
 

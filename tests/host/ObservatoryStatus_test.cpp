@@ -1,7 +1,7 @@
-#include "support/TestSite.h"
 #include "support/FakeHost.h"
+#include "support/TestSite.h"
 
-#include "app/ObservatoryStatus.h"
+#include "host/ObservatoryStatus.h"
 #include "sky/Astronomy.h"
 
 #include <QTemporaryDir>

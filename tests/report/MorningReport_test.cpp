@@ -1,0 +1,121 @@
+#include "database/ObservationDb.h"
+#include "report/AavsoReport.h"
+#include "report/FrameLines.h"
+#include "report/NightFiles.h"
+#include "report/Preview.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace kestrove::test {
+namespace {
+
+database::FrameRecord frame(const QDateTime& utc, int stars, double hfr, const QString& rejected = {})
+{
+    database::FrameRecord f;
+    f.target = QStringLiteral("M51");
+    f.kind = QStringLiteral("SNe");
+    f.utc = utc;
+    f.filter = QStringLiteral("R");
+    f.exposure = 60;
+    f.measurement.stars = stars;
+    f.measurement.medianHfr = hfr;
+    f.measurement.background = 812;
+    f.accepted = rejected.isEmpty();
+    f.reason = rejected;
+    return f;
+}
+
+// The morning report reads the night's frames, noon to noon at the site, from the database the
+// observatory keeps, and says how many were accepted and why the others were not.
+TEST(MorningReport, HasTheNightsFramesWithTheirGrades)
+{
+    QTemporaryDir dir;
+    ObservatorySettings settings = observatoryDefaults(dir.path());
+    settings.timeZone = QStringLiteral("UTC");
+    settings.logDir = dir.filePath(QStringLiteral("Logs"));
+    const ResolvedObservatory observatory = resolveObservatory(settings);
+    const QDate night(2024, 4, 13);
+
+    // No database yet: a report without frames, and no file made by reading.
+    NightReport report = observedNight(observatory, night);
+    EXPECT_TRUE(report.frames.empty());
+    EXPECT_FALSE(QFile::exists(database::observationsPath(settings.logDir)));
+
+    const auto utc = [](int day, int hour, int minute) {
+        return QDateTime(QDate(2024, 4, day), QTime(hour, minute), QTimeZone::utc());
+    };
+    {
+        database::ObservationDb db(database::observationsPath(settings.logDir));
+        for (const database::FrameRecord& f :
+             {frame(utc(13, 11, 0), 90, 2.5), // the night before, ended at noon
+              frame(utc(13, 21, 0), 200, 2.0), frame(utc(13, 21, 2), 210, 2.2),
+              frame(utc(13, 23, 41), 3, 0, QStringLiteral("3 stars where 80 expected")),
+              frame(utc(14, 2, 0), 190, 2.4), frame(utc(14, 12, 0), 90, 2.5)}) // the next night
+            db.addFrame(f);
+    }
+    report = observedNight(observatory, night);
+    ASSERT_EQ(report.frames.size(), 4u);
+    EXPECT_EQ(report.frames.front().utc, utc(13, 21, 0));
+
+    const QStringList summary = nightSummary(report).split(u'\n');
+    EXPECT_TRUE(summary.contains(QStringLiteral(
+        "Frames: 4 taken, 3 accepted, 1 rejected; accepted frames' median: 200 stars, HFR 2.20 px")))
+        << summary.join(u'\n').toStdString();
+    EXPECT_TRUE(summary.contains(QStringLiteral("Rejected: M51 R 60 s at 23:41: 3 stars, HFR 0.00 px, "
+                                                "background 812, rejected: 3 stars where 80 expected")))
+        << summary.join(u'\n').toStdString();
+    const QStringList csv = QString::fromUtf8(framesCsv(report.frames, report.zone)).split(u'\n');
+    ASSERT_EQ(csv.size(), 1 + 4 + 1); // the header, the frames, the final line end
+    EXPECT_TRUE(csv[3].contains(QStringLiteral(",rejected,3 stars where 80 expected,")))
+        << csv[3].toStdString();
+    EXPECT_TRUE(csv[1].contains(QStringLiteral(",accepted,,"))) << csv[1].toStdString();
+}
+
+// The night's lightcurve points, noon to noon, come to the morning report, and its AAVSO extended
+// file is made out to the observer code of the settings.
+TEST(MorningReport, HasTheNightsAavsoFile)
+{
+    QTemporaryDir dir;
+    ObservatorySettings settings = observatoryDefaults(dir.path());
+    settings.timeZone = QStringLiteral("UTC");
+    settings.logDir = dir.filePath(QStringLiteral("Logs"));
+    settings.aavsoCode = QStringLiteral("XYZA");
+    const ResolvedObservatory observatory = resolveObservatory(settings);
+    {
+        database::ObservationDb db(database::observationsPath(settings.logDir));
+        for (const char* when : {"2024-04-13T11:00:00Z", "2024-04-13T21:00:30Z", "2024-04-14T02:00:30Z"}) {
+            database::LightcurvePoint p;
+            p.target = QStringLiteral("RR Lyr");
+            p.filter = QStringLiteral("Green");
+            p.utc = QDateTime::fromString(QString::fromLatin1(when), Qt::ISODate);
+            p.bjdTdb = 2460414.3800;
+            p.magnitude = 0.123;
+            p.error = 0.004;
+            p.airmass = 1.2;
+            p.comparisons = QStringLiteral("J192540.00+424700.0;J192600.00+424800.0");
+            p.check = QStringLiteral("J192500.00+424600.0");
+            p.checkMagnitude = -0.25;
+            db.addLightcurvePoint(p);
+        }
+    }
+    const QDate night(2024, 4, 13);
+    const NightReport report = observedNight(observatory, night);
+    ASSERT_EQ(report.lightcurve.size(), 2u);
+    const QList<QByteArray> lines = nightAavsoFile(report.lightcurve, report.aavsoCode).split('\n');
+    EXPECT_TRUE(lines.contains("#TYPE=EXTENDED"));
+    EXPECT_TRUE(lines.contains("#OBSCODE=XYZA"));
+    int observations = 0;
+    for (const QByteArray& line : lines)
+        if (line.startsWith("RR Lyr,")) {
+            ++observations;
+            EXPECT_TRUE(line.contains(",DIF,ENSEMBLE,na,J192500.00+424600.0,-0.250,1.200,"))
+                << line.constData();
+        }
+    EXPECT_EQ(observations, 2);
+
+    EXPECT_TRUE(observedNight(observatory, night.addDays(2)).lightcurve.empty());
+}
+
+} // namespace
+} // namespace kestrove::test
