@@ -343,7 +343,9 @@ TEST(ObservationDb, LightcurvePointsComeBackAsWrittenAndOlderFilesGainTheirTable
         ObservationDb db(path);
         db.addFrame(frame(0, QStringLiteral("RR Lyr"), QStringLiteral("V"), "2024-04-14T21:00:00Z", true));
     }
-    scalar(path, QStringLiteral("DROP TABLE lightcurve"));
+    // Back to the first schema: the tables of every later step go.
+    for (const char* table : {"lightcurve", "detections", "candidates", "movers"})
+        scalar(path, QStringLiteral("DROP TABLE %1").arg(QLatin1String(table)));
     scalar(path, QStringLiteral("PRAGMA user_version = 1"));
 
     ObservationDb db(path);
