@@ -306,6 +306,17 @@ std::vector<MoverRecord> ObservationDb::movers(const QDateTime& fromUtc, const Q
     return records;
 }
 
+QString ObservationDb::firstFramePath(const QString& target, const QString& kind) const
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT path FROM frames WHERE target = ? AND kind = ? AND grade = 'accepted' "
+                             "AND path <> '' ORDER BY utc, id LIMIT 1"));
+    q.addBindValue(text(target));
+    q.addBindValue(text(kind));
+    exec(q, m_path, "cannot read the first frame");
+    return q.next() ? q.value(0).toString() : QString();
+}
+
 bool ObservationDb::markCandidate(qint64 candidateId, CandidateStatus status)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));

@@ -125,6 +125,8 @@ public:
     // Every candidate ever raised in a target's field, oldest first: the bogus ones are not raised
     // again, the others are known.
     std::vector<CandidateRecord> candidatesOf(const QString& target) const;
+    // The file of a target's first accepted frame of a kind; empty when there is none.
+    QString firstFramePath(const QString& target, const QString& kind) const;
     // What a person made of a candidate; false when there is no such candidate.
     bool markCandidate(qint64 candidateId, CandidateStatus status);
 

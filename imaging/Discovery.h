@@ -10,6 +10,8 @@ struct DiscoverySettings
     double linkResidual = 2; // arcseconds a mover's detections may lie off its straight, uniform path
     double minRate = 0.1;    // arcseconds a minute
     double maxRate = 100;
+
+    bool operator==(const DiscoverySettings&) const = default;
 };
 
 } // namespace kestrove::imaging

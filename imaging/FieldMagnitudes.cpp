@@ -73,11 +73,11 @@ ZeroPoint relativeZeroPoint(const SourceList& frame, const SourceList& reference
 }
 
 std::optional<ZeroPoint> catalogueZeroPoint(const SourceList& frame,
-                                            const std::vector<CatalogueStar>& catalogue, double radius,
+                                            const std::vector<FieldStar>& catalogue, double radius,
                                             int minimumStars)
 {
     std::vector<SkyPoint> places;
-    for (const CatalogueStar& c : catalogue)
+    for (const FieldStar& c : catalogue)
         places.push_back({c.ra, c.dec});
     const SkyIndex index(places);
     std::vector<double> differences;
@@ -111,7 +111,7 @@ void applyZeroPoint(SourceList& list, const ZeroPoint& zeroPoint)
     }
 }
 
-std::vector<CatalogueStar> readCatalogueStars(const QString& path)
+std::vector<FieldStar> readCatalogueStars(const QString& path)
 {
     fitsfile* f = nullptr;
     int status = 0;
@@ -162,7 +162,7 @@ std::vector<CatalogueStar> readCatalogueStars(const QString& path)
     if (status)
         fail(QStringLiteral("cannot read the stars"));
     fits_close_file(f, &status);
-    std::vector<CatalogueStar> stars;
+    std::vector<FieldStar> stars;
     for (size_t i = 0; i < ra.size(); ++i)
         if (std::isfinite(mag[i]))
             stars.push_back({ra[i], dec[i], mag[i]});

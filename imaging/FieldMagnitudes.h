@@ -10,7 +10,7 @@
 namespace kestrove::imaging {
 
 // A star of a catalogue: J2000 degrees and its magnitude.
-struct CatalogueStar
+struct FieldStar
 {
     double ra = 0;
     double dec = 0;
@@ -44,7 +44,7 @@ ZeroPoint relativeZeroPoint(const SourceList& frame, const SourceList& reference
 // The zero point of `frame` from the catalogue's stars it shows within `radius` arcseconds; none
 // with fewer than `minimumStars` of them.
 std::optional<ZeroPoint> catalogueZeroPoint(const SourceList& frame,
-                                            const std::vector<CatalogueStar>& catalogue, double radius,
+                                            const std::vector<FieldStar>& catalogue, double radius,
                                             int minimumStars = 3);
 
 // How much brighter a star is in the frame of `frame` than in that of `reference`.
@@ -56,6 +56,6 @@ void applyZeroPoint(SourceList& list, const ZeroPoint& zeroPoint);
 // The stars of a FITS table with RA and DEC columns (degrees) and a magnitude column (the first
 // whose name begins with MAG), as solve-field's --rdls file with --tag-all holds them. Throws
 // ImagingError naming the file when it is not such a table.
-std::vector<CatalogueStar> readCatalogueStars(const QString& path);
+std::vector<FieldStar> readCatalogueStars(const QString& path);
 
 } // namespace kestrove::imaging

@@ -29,85 +29,88 @@ const QString call = QStringLiteral("observatory.ini");
 // reported as unknown at start.
 const QStringList& knownKeys()
 {
-    static const QStringList keys = QStringList{
-        QStringLiteral("host/kind"),
-        QStringLiteral("site/latitude"),
-        QStringLiteral("site/longitude"),
-        QStringLiteral("site/elevation"),
-        QStringLiteral("site/timeZone"),
-        QStringLiteral("clock/start"),
-        QStringLiteral("clock/speed"),
-        QStringLiteral("mount/alignmentMode"),
-        QStringLiteral("mount/rightAscension"),
-        QStringLiteral("mount/declination"),
-        QStringLiteral("mount/slewRate"),
-        QStringLiteral("mount/settleTime"),
-        QStringLiteral("mount/tiltUpLimit"),
-        QStringLiteral("limits/minimumElevation"),
-        QStringLiteral("limits/sunAltitude"),
-        QStringLiteral("limits/moonSeparation"),
-        QStringLiteral("limits/horizon"),
-        QStringLiteral("weather/connected"),
-        QStringLiteral("weather/unsafe"),
-        QStringLiteral("folders/planDir"),
-        QStringLiteral("folders/logDir"),
-        QStringLiteral("folders/hostPath"),
-        QStringLiteral("acquisition/autofocusSeconds"),
-        QStringLiteral("acquisition/downloadSeconds"),
-        QStringLiteral("acquisition/pointingSeconds"),
-        QStringLiteral("acquisition/failureRate"),
-        QStringLiteral("acquisition/failureSeed"),
-        QStringLiteral("acquisition/chainScriptDelay"),
-        QStringLiteral("indi/server"),
-        QStringLiteral("indi/mount"),
-        QStringLiteral("indi/camera"),
-        QStringLiteral("indi/filterWheel"),
-        QStringLiteral("indi/focuser"),
-        QStringLiteral("indi/weather"),
-        QStringLiteral("indi/autofocusCommand"),
-        QStringLiteral("indi/connectTimeout"),
-        QStringLiteral("indi/slewMargin"),
-        QStringLiteral("indi/downloadMargin"),
-        QStringLiteral("indi/autofocusTimeout"),
-        QStringLiteral("indi/sendSite"),
-        QStringLiteral("indi/roof"),
-        QStringLiteral("indi/dome"),
-        QStringLiteral("indi/watchdog"),
-        QStringLiteral("indi/heartbeat"),
-        QStringLiteral("indi/coolTo"),
-        QStringLiteral("indi/warmTo"),
-        QStringLiteral("solve/enabled"),
-        QStringLiteral("solve/exposure"),
-        QStringLiteral("solve/binning"),
-        QStringLiteral("solve/indexFolder"),
-        QStringLiteral("solve/scale"),
-        QStringLiteral("solve/tolerance"),
-        QStringLiteral("solve/attempts"),
-        QStringLiteral("solve/method"),
-        QStringLiteral("solve/cpuLimit"),
-        QStringLiteral("solve/radius"),
-        QStringLiteral("focus/stepsOut"),
-        QStringLiteral("focus/step"),
-        QStringLiteral("focus/maxTravel"),
-        QStringLiteral("focus/exposure"),
-        QStringLiteral("focus/binning"),
-        QStringLiteral("focus/timeout"),
-        QStringLiteral("safety/closeDelay"),
-        QStringLiteral("safety/reopenDelay"),
-        QStringLiteral("safety/closeAtEnd"),
-        // Read by the web page and the notify command (web/WebSettings.cpp).
-        QStringLiteral("web/port"),
-        QStringLiteral("web/bind"),
-        QStringLiteral("web/token"),
-        QStringLiteral("web/hosts"),
-        QStringLiteral("notify/command"),
-        QStringLiteral("roof/openSeconds"),
-        QStringLiteral("roof/closeSeconds"),
-        QStringLiteral("mount/parkSeconds"),
-        QStringLiteral("selection/policy"),
-        QStringLiteral("selection/shares"),
-        QStringLiteral("report/aavsoCode"),
-    } + gradingKeys() + domeKeys();
+    static const QStringList keys =
+        QStringList{
+            QStringLiteral("host/kind"),
+            QStringLiteral("site/latitude"),
+            QStringLiteral("site/longitude"),
+            QStringLiteral("site/elevation"),
+            QStringLiteral("site/timeZone"),
+            QStringLiteral("clock/start"),
+            QStringLiteral("clock/speed"),
+            QStringLiteral("mount/alignmentMode"),
+            QStringLiteral("mount/rightAscension"),
+            QStringLiteral("mount/declination"),
+            QStringLiteral("mount/slewRate"),
+            QStringLiteral("mount/settleTime"),
+            QStringLiteral("mount/tiltUpLimit"),
+            QStringLiteral("limits/minimumElevation"),
+            QStringLiteral("limits/sunAltitude"),
+            QStringLiteral("limits/moonSeparation"),
+            QStringLiteral("limits/horizon"),
+            QStringLiteral("weather/connected"),
+            QStringLiteral("weather/unsafe"),
+            QStringLiteral("folders/planDir"),
+            QStringLiteral("folders/logDir"),
+            QStringLiteral("folders/hostPath"),
+            QStringLiteral("acquisition/autofocusSeconds"),
+            QStringLiteral("acquisition/downloadSeconds"),
+            QStringLiteral("acquisition/pointingSeconds"),
+            QStringLiteral("acquisition/failureRate"),
+            QStringLiteral("acquisition/failureSeed"),
+            QStringLiteral("acquisition/chainScriptDelay"),
+            QStringLiteral("indi/server"),
+            QStringLiteral("indi/mount"),
+            QStringLiteral("indi/camera"),
+            QStringLiteral("indi/filterWheel"),
+            QStringLiteral("indi/focuser"),
+            QStringLiteral("indi/weather"),
+            QStringLiteral("indi/autofocusCommand"),
+            QStringLiteral("indi/connectTimeout"),
+            QStringLiteral("indi/slewMargin"),
+            QStringLiteral("indi/downloadMargin"),
+            QStringLiteral("indi/autofocusTimeout"),
+            QStringLiteral("indi/sendSite"),
+            QStringLiteral("indi/roof"),
+            QStringLiteral("indi/dome"),
+            QStringLiteral("indi/watchdog"),
+            QStringLiteral("indi/heartbeat"),
+            QStringLiteral("indi/coolTo"),
+            QStringLiteral("indi/warmTo"),
+            QStringLiteral("solve/enabled"),
+            QStringLiteral("solve/exposure"),
+            QStringLiteral("solve/binning"),
+            QStringLiteral("solve/indexFolder"),
+            QStringLiteral("solve/scale"),
+            QStringLiteral("solve/tolerance"),
+            QStringLiteral("solve/attempts"),
+            QStringLiteral("solve/method"),
+            QStringLiteral("solve/cpuLimit"),
+            QStringLiteral("solve/radius"),
+            QStringLiteral("focus/stepsOut"),
+            QStringLiteral("focus/step"),
+            QStringLiteral("focus/maxTravel"),
+            QStringLiteral("focus/exposure"),
+            QStringLiteral("focus/binning"),
+            QStringLiteral("focus/timeout"),
+            QStringLiteral("safety/closeDelay"),
+            QStringLiteral("safety/reopenDelay"),
+            QStringLiteral("safety/closeAtEnd"),
+            // Read by the web page and the notify command (web/WebSettings.cpp).
+            QStringLiteral("web/port"),
+            QStringLiteral("web/bind"),
+            QStringLiteral("web/token"),
+            QStringLiteral("web/hosts"),
+            QStringLiteral("notify/command"),
+            QStringLiteral("roof/openSeconds"),
+            QStringLiteral("roof/closeSeconds"),
+            QStringLiteral("mount/parkSeconds"),
+            QStringLiteral("selection/policy"),
+            QStringLiteral("selection/shares"),
+            QStringLiteral("report/aavsoCode"),
+            QStringLiteral("report/mpcCode"),
+        } +
+        gradingKeys() + domeKeys() + discoveryKeys();
     return keys;
 }
 
@@ -372,9 +375,10 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("; (empty: no shares)"),
         QStringLiteral("shares=") + sharesText(s.selection.shares),
     };
-    lines << reportFileLines(s.aavsoCode);
+    lines << reportFileLines(s.aavsoCode, s.mpcCode);
     lines << gradingFileLines(s.grading);
     lines << domeFileLines(s.dome);
+    lines << discoveryFileLines(s.discovery);
     // Kestrove's own file, edited with Linux tools: LF line ends (the reader takes CR LF as well).
     QByteArray bytes;
     for (const QString& line : lines)
@@ -570,7 +574,6 @@ void readSelection(IniReader& ini, ObservatorySettings& s)
     }
 }
 
-
 } // namespace
 
 QString policyText(SelectionPolicy policy)
@@ -599,6 +602,7 @@ ObservatorySettings observatoryDefaults(const QString& folder)
     s.timeZone = QStringLiteral("Atlantic/Canary");
     s.clockStart = QStringLiteral("now");
     s.clockSpeed = 1;
+    s.folder = abs;
     s.planDir = abs + QStringLiteral("/Plans");
     s.logDir = abs + QStringLiteral("/Logs");
     s.hostPath = abs;
@@ -636,7 +640,9 @@ ObservatorySettings readObservatorySettings(const QString& folder)
     readSolveAndFocus(ini, s, abs);
     readSelection(ini, s);
     ini.text("report/aavsoCode", s.aavsoCode);
+    ini.text("report/mpcCode", s.mpcCode);
     readGrading(ini, s.grading);
+    readDiscovery(ini, s.discovery);
     readDome(ini, s.dome);
     return s;
 }
@@ -730,6 +736,9 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("selection/policy", policyText(settings.selection.policy));
     set("selection/shares", sharesText(settings.selection.shares));
     set("report/aavsoCode", settings.aavsoCode);
+    set("report/mpcCode", settings.mpcCode);
+    for (const auto& [key, value] : discoveryValues(settings.discovery))
+        ini.setValue(key, value);
     for (const auto& [key, value] : domeValues(settings.dome))
         ini.setValue(key, value);
     ini.sync();

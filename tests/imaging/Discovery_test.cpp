@@ -204,7 +204,7 @@ TEST(FieldMagnitudes, MagnitudesOnTheCatalogueScaleOrTheReferencesThroughCloud)
     EXPECT_GT(compared, 20);
 
     // On the catalogue's scale: each star within a few hundredths of its catalogue magnitude.
-    std::vector<CatalogueStar> catalogue;
+    std::vector<FieldStar> catalogue;
     for (const SkyStar& s : sky)
         catalogue.push_back({s.ra, s.dec, s.mag});
     const auto zp = catalogueZeroPoint(b, catalogue, 3);
@@ -238,7 +238,7 @@ TEST(FieldMagnitudes, CatalogueStarsAreReadFromSolveFieldsTable)
     }
     fits_close_file(f, &status);
     ASSERT_EQ(status, 0);
-    const std::vector<CatalogueStar> stars = readCatalogueStars(path);
+    const std::vector<FieldStar> stars = readCatalogueStars(path);
     ASSERT_EQ(stars.size(), 2u);
     EXPECT_NEAR(stars[1].ra, 150.218, 1e-9);
     EXPECT_NEAR(stars[1].dec, 30.2046, 1e-9);
@@ -416,9 +416,9 @@ SourceList observe(const std::vector<SkyStar>& sky, const Night& night, FitsImag
     return list;
 }
 
-std::vector<CatalogueStar> catalogueOf(const std::vector<SkyStar>& sky)
+std::vector<FieldStar> catalogueOf(const std::vector<SkyStar>& sky)
 {
-    std::vector<CatalogueStar> catalogue;
+    std::vector<FieldStar> catalogue;
     for (const SkyStar& s : sky)
         catalogue.push_back({s.ra, s.dec, s.mag});
     return catalogue;
@@ -432,7 +432,7 @@ std::vector<CatalogueStar> catalogueOf(const std::vector<SkyStar>& sky)
 TEST(Candidates, AStarAddedOnAGalaxyIsFoundWhereAndAsBrightAsItWasPut)
 {
     const std::vector<SkyStar> field = starField(kTarget.ra, kTarget.dec, 0.1, 150, 11, 18.5, 7);
-    const std::vector<CatalogueStar> catalogue = catalogueOf(field);
+    const std::vector<FieldStar> catalogue = catalogueOf(field);
     Night first{skyWcs(kTarget.ra, kTarget.dec, kScale, kSize, kSize, 0), {}};
     FitsImage referenceImage;
     SourceList reference = observe(field, first, &referenceImage);
@@ -609,7 +609,7 @@ TEST(Movers, LinkedWhenStraightUniformAndWithinTheRates)
 TEST(Movers, AMoverDrawnAmongStarsIsFoundWithItsRateAndDirection)
 {
     const std::vector<SkyStar> field = starField(kTarget.ra, kTarget.dec, 0.1, 200, 11, 18.5, 9);
-    const std::vector<CatalogueStar> catalogue = catalogueOf(field);
+    const std::vector<FieldStar> catalogue = catalogueOf(field);
     std::vector<SourceList> frames;
     std::vector<double> times;
     for (int f = 0; f < 3; ++f) {

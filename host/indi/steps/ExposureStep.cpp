@@ -50,10 +50,13 @@ void ExposureStep::frameArrived(const IndiBlob* frame)
     graded.utc = m_camera.exposureStart();
     graded.exposure = m_camera.exposureSeconds();
     graded.binning = m_camera.geometry().binning;
-    if (const std::optional<PlateSolution>& solution = m_context.solution)
+    if (const std::optional<PlateSolution>& solution = m_context.solution) {
         graded.wcs = solution->wcs.carriedTo(solution->geometry, m_camera.geometry());
+        graded.catalogue = solution->catalogue;
+    }
     graded.aimed = m_context.target();
     graded.fits = frame->data;
+    graded.planFrames = plan.count;
     m_grader.add(std::move(graded));
     if (m_context.imagesSaved < plan.count)
         expose();

@@ -1,4 +1,4 @@
-#include "report/MpcReport.h"
+#include "text/MpcReport.h"
 
 #include <cmath>
 
