@@ -9,10 +9,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QTimeZone>
 #include <QLoggingCategory>
+#include <QTimeZone>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
 #include <cmath>
 
 Q_LOGGING_CATEGORY(lcDiscovery, "kestrove.discovery")
@@ -48,7 +49,8 @@ DiscoverySearch::Seen analyse(const imaging::FitsImage& image, const imaging::Wc
     seen.sources = imaging::detectSources(image);
     imaging::placeOnSky(seen.sources, wcs);
     if (!catalogue.empty())
-        seen.zeroPoint = imaging::catalogueZeroPoint(seen.sources, catalogue, kMatchRadius);
+        seen.zeroPoint = imaging::catalogueZeroPoint(seen.sources, catalogue,
+                                                     std::max(kMatchRadius, seen.sources.scale()));
     imaging::applyZeroPoint(seen.sources, seen.zeroPoint.value_or(imaging::ZeroPoint{}));
     return seen;
 }
@@ -157,6 +159,9 @@ void DiscoverySearch::next()
     w.closesPlan = job.closesPlan;
     if (w.kind == QLatin1String("SNe")) {
         w.referencePath = referencePath(w.target);
+        // The database already holds the frame itself: the target's first is the reference.
+        if (job.analyse && w.referencePath == job.frame.path)
+            w.referencePath.clear();
         if (m_context.observations) {
             try {
                 for (const database::CandidateRecord& c : m_context.observations->candidatesOf(w.target))
