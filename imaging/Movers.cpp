@@ -159,10 +159,12 @@ std::vector<Mover> linkMovers(const std::vector<SourceList>& frames, const std::
             const SkySource& s = list.sources[i];
             if (s.snr < settings.minSnr || s.saturated || s.atEdge || isSharp(s, list))
                 continue;
-            bool stationary = true;
-            for (size_t g = 0; g < n && stationary; ++g)
-                if (g != f && everything[g].nearest(s.place(), still) < 0)
-                    stationary = false;
+            // At one place in another frame is a star, whether or not the noise let every frame
+            // find it: a faint star missed once must not be linked with its neighbours.
+            bool stationary = false;
+            for (size_t g = 0; g < n && !stationary; ++g)
+                if (g != f && everything[g].nearest(s.place(), still) >= 0)
+                    stationary = true;
             if (stationary)
                 continue;
             Point p;

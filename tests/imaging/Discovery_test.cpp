@@ -633,3 +633,28 @@ TEST(Movers, AMoverDrawnAmongStarsIsFoundWithItsRateAndDirection)
     EXPECT_NEAR(found[0].mag, 16, 0.1);
     EXPECT_EQ(found[0].detections.size(), 3u);
 }
+
+// Thirty frames of an unchanged field, searched as plans of two against a reference and as sets of
+// three: nothing is raised, though faint stars come and go with the noise.
+TEST(Discovery, UnchangedFramesRaiseNothing)
+{
+    const std::vector<SkyStar> sky = starField(kTarget.ra, kTarget.dec, 0.11, 400, 10, 19, 3);
+    const Wcs wcs = skyWcs(kTarget.ra, kTarget.dec, kScale, kSize, kSize, 0);
+    auto frame = [&](unsigned seed) {
+        Exposure e;
+        e.seed = seed;
+        e.sigma = 1.5;
+        return detected(render(sky, wcs, kSize, kSize, e), wcs);
+    };
+    const SourceList reference = frame(1);
+    std::vector<SourceList> night;
+    for (unsigned i = 0; i < 30; ++i)
+        night.push_back(frame(100 + i));
+    size_t candidates = 0, movers = 0;
+    for (size_t i = 0; i + 1 < night.size(); i += 2)
+        candidates += findCandidates(reference, {night[i], night[i + 1]}, kTarget, {}).size();
+    for (size_t i = 0; i + 2 < night.size(); i += 3)
+        movers += linkMovers({night[i], night[i + 1], night[i + 2]}, {0, 600, 1200}, {}).size();
+    EXPECT_EQ(candidates, 0u);
+    EXPECT_EQ(movers, 0u);
+}
