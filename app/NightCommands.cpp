@@ -9,6 +9,7 @@
 #include "text/HostError.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <cstdio>
 #include <exception>
 #include <tuple>
@@ -154,8 +155,12 @@ int runReportCommand(const CommandLine& commandLine)
         const ResolvedObservatory observatory = resolvedUserObservatory(commandLine.observatory);
         const NightReport report = observedNight(observatory, nightOf(commandLine, observatory));
         const QString folder = outputFolder(commandLine, QStringLiteral("report"), report.night, false);
-        writeReportFiles(report, folder);
-        print(stdout, nightSummary(report) + QStringLiteral("Files: ") + folder + u'\n');
+        QString lightcurves;
+        for (const QString& path : writeReportFiles(report, folder))
+            if (path.endsWith(QLatin1String(".png")) &&
+                QFileInfo(path).dir().dirName() == QLatin1String("lightcurves"))
+                lightcurves += QStringLiteral("Lightcurve: ") + QDir(folder).relativeFilePath(path) + u'\n';
+        print(stdout, nightSummary(report) + lightcurves + QStringLiteral("Files: ") + folder + u'\n');
         return 0;
     } catch (const std::exception& error) {
         print(stderr, QStringLiteral("Kestrove: ") + QString::fromUtf8(error.what()) + u'\n');

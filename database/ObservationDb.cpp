@@ -69,6 +69,16 @@ const std::vector<std::vector<const char*>> kMigrations = {
         "CREATE INDEX lightcurve_by_utc ON lightcurve (utc)",
         "CREATE INDEX lightcurve_by_target ON lightcurve (target, utc)",
     },
+    {
+        "CREATE TABLE lightcurve_stars ("
+        " point_id INTEGER NOT NULL REFERENCES lightcurve (id),"
+        " role TEXT NOT NULL CHECK (role IN ('target', 'check', 'comparison')),"
+        " star TEXT NOT NULL,"
+        " magnitude REAL,"
+        " error REAL,"
+        " reference REAL)",
+        "CREATE INDEX lightcurve_stars_by_point ON lightcurve_stars (point_id)",
+    },
     // The search for new and moving sources: every source of an accepted frame, the candidates with
     // what a person made of them, the movers with their places and observation block.
     {
@@ -117,7 +127,7 @@ const std::vector<std::vector<const char*>> kMigrations = {
         "CREATE INDEX movers_by_utc ON movers (utc)",
     },
 };
-static_assert(ObservationDb::schemaVersion == 3, "one migration step per version");
+static_assert(ObservationDb::schemaVersion == 4, "one migration step per version");
 
 const QString kFrameColumns = QStringLiteral(
     "id, plan_id, target, kind, utc, filter, exposure, binning, path, stars, hfr, background, noise, grade, "
@@ -287,7 +297,15 @@ ObservationDb::ObservationDb(const QString& path, Access access) : m_path(path)
         if (!db.open())
             throw DatabaseError(m_path, QStringLiteral("cannot open"), db.lastError().text());
         if (reading) {
-            checkVersion();
+            if (checkVersion() < schemaVersion) {
+                // A file of an older version (last night's, before this program was upgraded) is
+                // brought up to date once, as the observatory would on its next start.
+                db.close();
+                ObservationDb{m_path, Access::Write};
+                if (!db.open())
+                    throw DatabaseError(m_path, QStringLiteral("cannot open"), db.lastError().text());
+                checkVersion();
+            }
             return;
         }
         QSqlQuery q(db);
@@ -315,17 +333,17 @@ ObservationDb::~ObservationDb()
     QSqlDatabase::removeDatabase(m_connection);
 }
 
-void ObservationDb::checkVersion()
+int ObservationDb::checkVersion()
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
         throw DatabaseError(m_path, QStringLiteral("cannot read the schema version"), q.lastError().text());
     const int found = q.value(0).toInt();
-    // A reader cannot bring an older file up to date, and the frames it asks for are not in it.
-    if (found != schemaVersion)
+    if (found > schemaVersion)
         throw DatabaseError(
             m_path, QStringLiteral("cannot read"),
             QStringLiteral("its schema is version %1, this program reads %2").arg(found).arg(schemaVersion));
+    return found;
 }
 
 void ObservationDb::migrate()
@@ -423,7 +441,9 @@ PlanRecord ObservationDb::finishPlan(qint64 planId, const QDateTime& endUtc, con
 
 qint64 ObservationDb::addLightcurvePoint(const LightcurvePoint& point)
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    Transaction transaction(db, m_path);
+    QSqlQuery q(db);
     q.prepare(
         QStringLiteral("INSERT INTO lightcurve (frame_id, target, filter, utc, bjd_tdb, magnitude, error, "
                        "airmass, standard, comparisons, check_star, check_magnitude, check_error) "
@@ -442,7 +462,10 @@ qint64 ObservationDb::addLightcurvePoint(const LightcurvePoint& point)
     q.addBindValue(orNull(point.checkMagnitude));
     q.addBindValue(orNull(point.checkError));
     run(q, m_path, "cannot record a lightcurve point");
-    return q.lastInsertId().toLongLong();
+    const qint64 id = q.lastInsertId().toLongLong();
+    addInstrumentalMagnitudes(id, point.instrumental);
+    transaction.commit();
+    return id;
 }
 
 std::optional<PlanRecord> ObservationDb::plan(qint64 planId) const

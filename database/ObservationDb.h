@@ -44,6 +44,25 @@ struct FrameRecord
     QString reason; // why it was rejected; empty when accepted
 };
 
+// A star of a lightcurve point as measured in its frame: its instrumental magnitude, -2.5 log10 of
+// its flux, so that the night can be solved again as a whole.
+struct InstrumentalMagnitude
+{
+    enum class Role
+    {
+        Target,
+        Check,
+        Comparison
+    };
+    Role role = Role::Comparison;
+    QString star;                    // the target's name, or the star's
+    std::optional<double> magnitude; // none: not usable in the frame
+    std::optional<double> error;
+    std::optional<double> reference; // a comparison's reference magnitude as the frame used it
+
+    bool operator==(const InstrumentalMagnitude&) const = default;
+};
+
 // One frame's point of a target's lightcurve: the target's and check star's magnitudes against the
 // comparison ensemble.
 struct LightcurvePoint
@@ -62,6 +81,8 @@ struct LightcurvePoint
     QString check;         // the check star's name; empty: none
     std::optional<double> checkMagnitude;
     std::optional<double> checkError;
+    // Every star as measured in the frame; recorded with the point, read by instrumentalMagnitudes.
+    std::vector<InstrumentalMagnitude> instrumental;
 };
 
 // The record of every frame and plan, in SQLite through Qt SQL. Each frame is written in a
@@ -72,12 +93,13 @@ class ObservationDb
 {
 public:
     // The schema's version, kept in PRAGMA user_version; older files are brought up to it.
-    static constexpr int schemaVersion = 3;
+    static constexpr int schemaVersion = 4;
 
     enum class Access
     {
         Write, // the observatory's: creates the file and brings its schema up to date
-        Read   // a reader's (the report, the web page, the window): never writes, never creates
+        Read   // a reader's (the report, the web page, the window): never creates, and writes only to
+               // bring an older file's schema up to date
     };
 
     // Opens the file; to write, creating it and its folder if needed.
@@ -95,7 +117,7 @@ public:
     // Sets a plan's end and result; returns the plan with its counts.
     PlanRecord finishPlan(qint64 planId, const QDateTime& endUtc, const QString& result);
 
-    // Records a frame's lightcurve point; returns its id.
+    // Records a frame's lightcurve point with its stars' instrumental magnitudes; returns its id.
     qint64 addLightcurvePoint(const LightcurvePoint& point);
 
     std::optional<PlanRecord> plan(qint64 planId) const;
@@ -111,6 +133,9 @@ public:
     // target or, when `target` is null, of every target; oldest first.
     std::vector<LightcurvePoint> lightcurvePoints(const QDateTime& fromUtc, const QDateTime& toUtc,
                                                   const QString& target = QString()) const;
+
+    // Reads each point's stars' instrumental magnitudes into it.
+    void instrumentalMagnitudes(std::vector<LightcurvePoint>& points) const;
 
     // The search for new and moving sources (DiscoveryTable.cpp). Each write is one transaction.
     // Records the sources of a frame.
@@ -131,8 +156,10 @@ public:
     bool markCandidate(qint64 candidateId, CandidateStatus status);
 
 private:
+    void addInstrumentalMagnitudes(qint64 pointId, const std::vector<InstrumentalMagnitude>& stars);
     void migrate();
-    void checkVersion();
+    // The file's schema version; throws on one newer than this program's.
+    int checkVersion();
 
     QString m_path;
     QString m_connection;

@@ -32,7 +32,21 @@ AcquisitionPlan parsePlan(const QString& planPath, const QStringList& lines)
             return HostError(QStringLiteral("plan"), planPath,
                              QStringLiteral("line %1: %2").arg(i + 1).arg(why));
         };
-        if (line.isEmpty() || line.startsWith(u';'))
+        if (line.startsWith(u';')) {
+            static const QRegularExpression named(QStringLiteral("^;\\s*(comp|check)=(\\S+)$"));
+            const QRegularExpressionMatch match = named.match(line);
+            if (!match.hasMatch())
+                continue;
+            const std::optional<NamedStar> star = parseNamedStar(match.captured(2));
+            if (!star)
+                throw bad(QStringLiteral("%1 is not a place RA,DEC[,MAG[,LABEL]]").arg(match.captured(2)));
+            if (match.captured(1) == QLatin1String("comp"))
+                plan.comparisons.push_back(*star);
+            else
+                plan.check = star;
+            continue;
+        }
+        if (line.isEmpty())
             continue;
         if (!line.startsWith(u'#')) {
             const QStringList fields = lines[i].split(u'\t');

@@ -1,7 +1,12 @@
 #pragma once
 
+#include "text/NamedStar.h"
+
 #include <QString>
 #include <QStringList>
+
+#include <optional>
+#include <vector>
 
 namespace kestrove {
 
@@ -20,6 +25,10 @@ struct AcquisitionPlan
     double rightAscension = 0; // J2000 hours
     double declination = 0;    // J2000 degrees
     QString chainScript;
+    // A lightcurve's comparison and check stars, named by the user; from "; comp=" and "; check="
+    // comment lines, which the acquisition script reads past.
+    std::vector<NamedStar> comparisons;
+    std::optional<NamedStar> check;
 };
 
 // Reads a plan's lines; throws HostError naming the plan and the line for anything it cannot take.

@@ -113,6 +113,18 @@ ZeroPoint zeroPoint(const NightFrame& frame, const std::vector<double>& referenc
     return {sum / weights, 1 / weights, true};
 }
 
+double medianOf(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    const size_t half = values.size() / 2;
+    std::nth_element(values.begin(), values.begin() + static_cast<long>(half), values.end());
+    const double upper = values[half];
+    if (values.size() % 2)
+        return upper;
+    return (*std::max_element(values.begin(), values.begin() + static_cast<long>(half)) + upper) / 2;
+}
+
 std::optional<Magnitude> against(const std::optional<Magnitude>& star, const ZeroPoint& zero)
 {
     if (!star || !zero.valid)
@@ -184,8 +196,6 @@ NightLightcurve solveNight(const std::vector<NightFrame>& frames,
         }
 
         // Each comparison against the others: its scatter, and what its errors and theirs allow.
-        size_t worst = none;
-        double worstRatio = rules.scatterFactor;
         for (size_t i = 0; i < count; ++i) {
             std::vector<double> residuals;
             double variance = 0;
@@ -207,9 +217,22 @@ NightLightcurve solveNight(const std::vector<NightFrame>& frames,
                 sum += (r - mean) * (r - mean);
             result.scatter[i] = std::sqrt(sum / (n - 1));
             result.expected[i] = std::sqrt(variance / n);
-            const double ratio = result.scatter[i] / result.expected[i];
-            if (result.kept[i] && ratio > worstRatio) {
-                worstRatio = ratio;
+        }
+        std::vector<double> keptScatter;
+        for (size_t i = 0; i < count; ++i)
+            if (result.kept[i] && result.expected[i] > 0)
+                keptScatter.push_back(result.scatter[i]);
+        const double median = medianOf(keptScatter);
+        for (double& s : keptScatter)
+            s = std::fabs(s - median);
+        const double limit = median + rules.madFactor * 1.4826 * medianOf(keptScatter);
+        size_t worst = none;
+        double worstScatter = 0;
+        for (size_t i = 0; i < count; ++i) {
+            const double s = result.scatter[i];
+            if (result.kept[i] && result.expected[i] > 0 && s > limit && s > rules.scatterFloor &&
+                s > rules.scatterFactor * result.expected[i] && s > worstScatter) {
+                worstScatter = s;
                 worst = i;
             }
         }

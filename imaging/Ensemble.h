@@ -68,9 +68,14 @@ struct NightFrame
 
 struct NightRules
 {
-    // A comparison whose scatter against the others is this many times what its errors allow,
-    // and the worst of the ensemble, is dropped; one at a time, the ensemble solved again.
+    // A comparison is dropped when its scatter against the others stands out from theirs, by more
+    // than madFactor times their median absolute deviation (as a standard deviation) above their
+    // median, and is more than scatterFactor times what its errors allow and more than
+    // scatterFloor magnitudes (flat-field and seeing errors no star's noise accounts for). The
+    // worst goes first, one at a time, the ensemble solved again.
     double scatterFactor = 3.0;
+    double madFactor = 3.0;
+    double scatterFloor = 0.01;
     int minimumComparisons = 2;
 };
 

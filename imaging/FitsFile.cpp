@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+#include <cmath>
+
 #include <fitsio.h>
 
 #include <memory>
@@ -21,7 +23,8 @@ QString fitsMessage(int status)
     QString details;
     while (fits_read_errmsg(detail))
         details += u' ' + QString::fromLatin1(detail).trimmed();
-    return QString::fromLatin1(text) + (details.isEmpty() ? QString() : QStringLiteral(" (") + details.trimmed() + u')');
+    return QString::fromLatin1(text) +
+           (details.isEmpty() ? QString() : QStringLiteral(" (") + details.trimmed() + u')');
 }
 
 struct Closer
@@ -51,16 +54,22 @@ FitsImage readOpen(fitsfile* f, const QString& what)
         }
     }
     if (status || naxis < 2 || naxes[0] <= 0 || naxes[1] <= 0)
-        throw ImagingError(QStringLiteral("%1 holds no image%2").arg(what, status ? QStringLiteral(": ") + fitsMessage(status) : QString()));
+        throw ImagingError(QStringLiteral("%1 holds no image%2")
+                               .arg(what, status ? QStringLiteral(": ") + fitsMessage(status) : QString()));
     FitsImage image;
     image.width = static_cast<int>(naxes[0]);
     image.height = static_cast<int>(naxes[1]);
     image.pixels.resize(static_cast<size_t>(image.width) * image.height);
+    double egain = 0;
+    int keyStatus = 0;
+    if (fits_read_key_dbl(f, "EGAIN", &egain, nullptr, &keyStatus) == 0 && egain > 0 && std::isfinite(egain))
+        image.electronsPerAdu = egain;
+    fits_clear_errmsg();
     long first[3] = {1, 1, 1};
     int anyNull = 0;
     float nullValue = 0;
-    if (fits_read_pix(f, TFLOAT, first, static_cast<LONGLONG>(image.pixels.size()), &nullValue, image.pixels.data(),
-                      &anyNull, &status))
+    if (fits_read_pix(f, TFLOAT, first, static_cast<LONGLONG>(image.pixels.size()), &nullValue,
+                      image.pixels.data(), &anyNull, &status))
         throw ImagingError(QStringLiteral("cannot read the image of %1: %2").arg(what, fitsMessage(status)));
     return image;
 }
@@ -140,7 +149,8 @@ void updateFitsHeader(const QString& path, const QList<HeaderCard>& cards)
     char existing[FLEN_VALUE] = {};
     if (fits_read_key(f, TSTRING, "CHECKSUM", existing, nullptr, &status) == 0) {
         if (fits_write_chksum(f, &status))
-            throw ImagingError(QStringLiteral("cannot renew the checksum of %1: %2").arg(path, fitsMessage(status)));
+            throw ImagingError(
+                QStringLiteral("cannot renew the checksum of %1: %2").arg(path, fitsMessage(status)));
     } else {
         status = 0;
         fits_clear_errmsg();
@@ -173,7 +183,8 @@ QList<QPair<QString, QString>> readFitsHeader(const QString& path)
             if (!s2)
                 text = QString::fromLatin1(unquoted).trimmed();
             else
-                text = text.mid(1, text.size() - 2).replace(QStringLiteral("''"), QStringLiteral("'")).trimmed();
+                text =
+                    text.mid(1, text.size() - 2).replace(QStringLiteral("''"), QStringLiteral("'")).trimmed();
         }
         cards.append({QString::fromLatin1(key), text});
     }

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
 #include <variant>
 #include <vector>
 
@@ -15,6 +16,9 @@ struct FitsImage
     int width = 0;
     int height = 0;
     std::vector<float> pixels; // width * height
+    // The camera's gain as its EGAIN card gives it; none without one. (A GAIN card is a driver's
+    // gain setting, in units of its own.)
+    std::optional<double> electronsPerAdu;
 
     float at(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
 };

@@ -32,6 +32,8 @@ struct LightcurveStars
     // Whether every comparison has a catalogue magnitude, so that the target's magnitude is on
     // the catalogue's scale rather than a difference from the ensemble.
     bool standard = false;
+    // Named by the user rather than chosen from a frame: one comparison is then enough.
+    bool named = false;
 };
 
 // A name for a star from its J2000 place, as "J102233.12+201105.3".

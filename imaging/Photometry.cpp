@@ -78,6 +78,15 @@ Apertures aperturesFor(double hfr, const ApertureRules& rules)
     return {radius, rules.skyInnerPerHfr * scale, rules.skyOuterPerHfr * scale};
 }
 
+FrameGain frameGain(const FitsImage& image, std::optional<double> configured)
+{
+    if (image.electronsPerAdu)
+        return {*image.electronsPerAdu, FrameGain::Source::Frame};
+    if (configured && *configured > 0)
+        return {*configured, FrameGain::Source::Settings};
+    return {};
+}
+
 PhotometryFrame::PhotometryFrame(const FitsImage& image, const CameraResponse& camera)
     : m_width(image.width), m_height(image.height), m_gain(camera.gain), m_data(image.pixels),
       m_noise(image.pixels.size(), 0.0f), m_mask(image.pixels.size(), 0)

@@ -3,6 +3,7 @@
 #include "imaging/FitsFile.h"
 
 #include <cmath>
+#include <optional>
 #include <vector>
 
 namespace kestrove::imaging {
@@ -41,6 +42,23 @@ struct CameraResponse
     double saturation = 0; // ADU where the well or the converter fills; 0: unknown, a flat top at
                            // the frame's maximum is taken for it
 };
+
+// A frame's gain, electrons per ADU, and where it came from.
+struct FrameGain
+{
+    enum class Source
+    {
+        Frame,    // its EGAIN card
+        Settings, // the gain the user set
+        Assumed   // neither: 1
+    };
+    double electronsPerAdu = 1;
+    Source source = Source::Assumed;
+};
+
+// The frame's EGAIN, else the gain the user set, else 1 e-/ADU: an unknown gain still counts the
+// star's photon noise, as a count of ADU.
+FrameGain frameGain(const FitsImage& image, std::optional<double> configured);
 
 // Why a measurement cannot be used; bits of StarFlux::flags.
 enum PhotometryFlag : int

@@ -1,5 +1,6 @@
 #include "core/SurveyCore.h"
 #include "text/HostError.h"
+#include "text/NamedStar.h"
 #include "text/NumberText.h"
 
 #include <QTimeZone>
@@ -21,6 +22,9 @@ struct PlanRecipe
     std::optional<float> subframe;
     std::optional<int16_t> fixedCount;
     TargetConfig defaults;
+    // The target's comp= and check= stars go into the plan as comments, for the lightcurve's
+    // photometry to find; the acquisition script reads past them.
+    bool namedStars = false;
 };
 
 // Elapsed days compared in whole milliseconds: the clock and the saved Julian dates carry no finer
@@ -40,8 +44,25 @@ QDateTime nightOf(const QDateTime& localNow)
     return wall.addSecs(-12 * 3600);
 }
 
+// The config line's comp= and check= items with a place in them, as the plan's comment lines.
+QStringList namedStarLines(const QString& targetConfig)
+{
+    QStringList lines;
+    // Items start at the sixth character; an empty item ends the line, as when it is parsed.
+    for (const QString& item : targetConfig.mid(5).split(QLatin1Char(' '))) {
+        if (item.isEmpty())
+            break;
+        const qsizetype eq = item.indexOf(QLatin1Char('='));
+        const QString key = item.left(eq);
+        if (eq > 0 && (key == QLatin1String("comp") || key == QLatin1String("check")) &&
+            parseNamedStar(item.mid(eq + 1)))
+            lines << QStringLiteral("; ") + item;
+    }
+    return lines;
+}
+
 void writePlan(SurveyCore& core, const QString& bestTarget, const QString& targetName,
-               const TargetConfig& config, const PlanRecipe& recipe)
+               const TargetConfig& config, const QString& targetConfig, const PlanRecipe& recipe)
 {
     SurveySettings& settings = core.settings;
     AcpUtil& util = *core.acpUtil;
@@ -69,6 +90,9 @@ void writePlan(SurveyCore& core, const QString& bestTarget, const QString& targe
     plan->WriteLine(QStringLiteral("#binning ") + integerText(config.binning));
     plan->WriteLine(QStringLiteral("#count ") + integerText(recipe.fixedCount.value_or(config.imageCount)));
     plan->WriteLine(QStringLiteral("#interval ") + singleText(config.exposure));
+    if (recipe.namedStars)
+        for (const QString& line : namedStarLines(targetConfig))
+            plan->WriteLine(line);
     plan->WriteLine(bestTarget);
     plan->WriteLine(QStringLiteral("#chainscript ") + core.GetEXEPath() + QStringLiteral("completed.vbs"));
     plan->Close();
@@ -100,7 +124,7 @@ void planFromFile(SurveyCore& core, const QString& bestTarget, const PlanRecipe&
         core.entryPlace.configLine = ++lineNumber;
         TargetConfig config = recipe.defaults;
         core.parseTargetConfig(targetConfig, config);
-        writePlan(core, bestTarget, targetName, config, recipe);
+        writePlan(core, bestTarget, targetName, config, targetConfig, recipe);
     }
     lookup->Close();
 }
@@ -166,14 +190,15 @@ void SurveyCore::planSLC(const QString& bestTarget)
             QStringLiteral("planSLC"), QStringLiteral("setSizeSLC"),
             QStringLiteral("%1 is outside the 16-bit range").arg(singleText(settings.setSizeSLC)));
 
-    PlanRecipe recipe{QStringLiteral("Creating SLC plan file"),
-                      QStringLiteral("SLCTargets.txt"),
-                      QStringLiteral("SLC/"),
-                      true,
-                      settings.cameraSubframeSLC,
-                      std::nullopt,
-                      planDefaults(*setSize, 60, settings.exposureSLC, settings.cameraBinningSLC,
-                                   settings.cameraFilterSLC)};
+    PlanRecipe recipe{
+        QStringLiteral("Creating SLC plan file"),
+        QStringLiteral("SLCTargets.txt"),
+        QStringLiteral("SLC/"),
+        true,
+        settings.cameraSubframeSLC,
+        std::nullopt,
+        planDefaults(*setSize, 60, settings.exposureSLC, settings.cameraBinningSLC, settings.cameraFilterSLC),
+        true};
     planFromFile(*this, bestTarget, recipe);
 }
 

@@ -23,8 +23,10 @@ std::vector<database::LightcurvePoint> recordedLightcurve(const QString& logDir,
     const QString path = database::observationsPath(logDir);
     if (!QFileInfo(path).isFile())
         return {};
-    return database::ObservationDb(path, database::ObservationDb::Access::Read)
-        .lightcurvePoints(fromUtc, toUtc);
+    const database::ObservationDb db(path, database::ObservationDb::Access::Read);
+    std::vector<database::LightcurvePoint> points = db.lightcurvePoints(fromUtc, toUtc);
+    db.instrumentalMagnitudes(points);
+    return points;
 }
 
 QString frameLine(const database::FrameRecord& frame, const QTimeZone& zone)

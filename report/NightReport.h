@@ -55,6 +55,8 @@ struct NightReport
     std::vector<database::FrameRecord> frames;
     // The night's lightcurve points, and the observer code the AAVSO file is made out to.
     std::vector<database::LightcurvePoint> lightcurve;
+    // Every point of the night's lightcurve targets up to the night's end, the night's as above.
+    std::vector<database::LightcurvePoint> lightcurveAll;
     QString aavsoCode;
     // The policy the preview chose by, the shares it kept, and the time each kind took against the
     // time of the passes it had a target in.

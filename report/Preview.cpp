@@ -5,6 +5,7 @@
 #include "host/PlanTimings.h"
 #include "host/sim/SimObservatory.h"
 #include "report/FrameLines.h"
+#include "report/NightLightcurve.h"
 #include "text/HostError.h"
 #include "text/NumberText.h"
 #include "text/ValueText.h"
@@ -14,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTime>
 
@@ -316,7 +318,20 @@ NightReport observedNight(const ResolvedObservatory& observatory, const QDate& n
         const QDateTime noon = QDateTime(night, QTime(12, 0), report.zone).toUTC();
         const QDateTime nextNoon = QDateTime(night.addDays(1), QTime(12, 0), report.zone).toUTC();
         report.frames = recordedFrames(observatory.settings.logDir, noon, nextNoon);
-        report.lightcurve = recordedLightcurve(observatory.settings.logDir, noon, nextNoon);
+        report.lightcurve = solvedLightcurve(recordedLightcurve(observatory.settings.logDir, noon, nextNoon),
+                                             &report.messages);
+        if (!report.lightcurve.empty()) {
+            QSet<QString> targets;
+            for (const database::LightcurvePoint& p : report.lightcurve)
+                targets.insert(p.target);
+            for (database::LightcurvePoint& p :
+                 recordedLightcurve(observatory.settings.logDir,
+                                    QDateTime(QDate(1970, 1, 1), QTime(0, 0), QTimeZone::utc()), noon))
+                if (targets.contains(p.target))
+                    report.lightcurveAll.push_back(std::move(p));
+            report.lightcurveAll.insert(report.lightcurveAll.end(), report.lightcurve.begin(),
+                                        report.lightcurve.end());
+        }
     } catch (const database::DatabaseError& error) {
         report.messages << error.message();
     }

@@ -1,6 +1,7 @@
 #include "settings/DomeSettings.h"
 
 #include "settings/IniReader.h"
+#include "settings/ObservatorySettings.h"
 #include "text/NumberText.h"
 
 #include <cmath>
@@ -93,6 +94,19 @@ void readDome(IniReader& ini, DomeSettings& d)
                       QStringLiteral("does not hold the telescope: the mount's offset and the declination "
                                      "axis reach %1 m from the centre")
                           .arg(doubleText(reach)));
+}
+
+QString unguardedRoofWarning(const ObservatorySettings& settings)
+{
+    const bool dome = !settings.indi.dome.isEmpty();
+    if (settings.kind != HostKind::Indi || (settings.indi.roof.isEmpty() && !dome) ||
+        !settings.indi.watchdog.isEmpty())
+        return {};
+    return QStringLiteral(
+               "Warning: no watchdog guards the %1 \"%2\": should Kestrove crash or hang, it stays "
+               "open. Set [indi] watchdog in observatory.ini to an indi_watchdog device.")
+        .arg(dome ? QStringLiteral("dome") : QStringLiteral("roof"),
+             dome ? settings.indi.dome : settings.indi.roof);
 }
 
 } // namespace kestrove

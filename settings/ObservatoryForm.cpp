@@ -144,6 +144,8 @@ const QList<ObservatoryField>& observatoryFields()
          K::OptionalNumber, -100, 50},
         {QStringLiteral("indi/warmTo"), QStringLiteral("Camera warm-up"), QStringLiteral("deg C"), K::Number,
          -100, 50},
+        {QStringLiteral("indi/gain"), QStringLiteral("Camera gain"),
+         QStringLiteral("e-/ADU, empty: from the frames"), K::OptionalNumber, 0.001, 1000},
         {QStringLiteral("solve/exposure"), QStringLiteral("Solve exposure"), sec, K::Number, 0.001, 3600},
         {QStringLiteral("solve/binning"), QStringLiteral("Solve binning"), {}, K::Integer, 1, 16},
         {QStringLiteral("solve/indexFolder"), QStringLiteral("Index folder"),

@@ -77,6 +77,7 @@ const QStringList& knownKeys()
             QStringLiteral("indi/heartbeat"),
             QStringLiteral("indi/coolTo"),
             QStringLiteral("indi/warmTo"),
+            QStringLiteral("indi/gain"),
             QStringLiteral("solve/enabled"),
             QStringLiteral("solve/exposure"),
             QStringLiteral("solve/binning"),
@@ -332,6 +333,8 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("; and the one it is warmed to at a shut-down"),
         QStringLiteral("coolTo=") + optionalText(s.indi.coolTo),
         QStringLiteral("warmTo=") + doubleText(s.indi.warmTo),
+        QStringLiteral("; the camera's electrons per ADU where its frames have no EGAIN card (empty: 1)"),
+        QStringLiteral("gain=") + optionalText(s.indi.gain),
         QString(),
         QStringLiteral("[solve]"),
         QStringLiteral("; plate solving after each slew of an INDI plan (astrometry.net's solve-field);"),
@@ -515,6 +518,8 @@ void readIndi(IniReader& ini, ObservatorySettings& s)
         s.indi.coolTo = cool;
     }
     ini.number("indi/warmTo", s.indi.warmTo, -100, 50);
+    if (ini.text("indi/gain", text) && !text.trimmed().isEmpty())
+        ini.number("indi/gain", s.indi.gain.emplace(1), 0.001, 1000);
 }
 
 // Plate solving and autofocus.
@@ -709,6 +714,7 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("indi/heartbeat", doubleText(settings.indi.heartbeat));
     set("indi/coolTo", optionalText(settings.indi.coolTo));
     set("indi/warmTo", doubleText(settings.indi.warmTo));
+    set("indi/gain", optionalText(settings.indi.gain));
     set("solve/enabled", settings.solve.enabled ? boolText(*settings.solve.enabled) : QString());
     set("solve/exposure", doubleText(settings.solve.exposure));
     set("solve/binning", QString::number(settings.solve.binning));
@@ -725,7 +731,7 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("focus/exposure", doubleText(settings.focus.exposure));
     set("focus/binning", QString::number(settings.focus.binning));
     set("focus/timeout", doubleText(settings.focus.timeout));
-    for (const auto& [key, value] : gradingValues(settings.grading))
+    for (const auto& [key, value] : gradingValues(settings.grading) + discoveryValues(settings.discovery))
         ini.setValue(key, value);
     set("safety/closeDelay", doubleText(settings.safety.closeDelay));
     set("safety/reopenDelay", doubleText(settings.safety.reopenDelay));
@@ -737,27 +743,12 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("selection/shares", sharesText(settings.selection.shares));
     set("report/aavsoCode", settings.aavsoCode);
     set("report/mpcCode", settings.mpcCode);
-    for (const auto& [key, value] : discoveryValues(settings.discovery))
-        ini.setValue(key, value);
     for (const auto& [key, value] : domeValues(settings.dome))
         ini.setValue(key, value);
     ini.sync();
     if (ini.status() != QSettings::NoError)
         throw HostError(call, path, QStringLiteral("cannot write the file"));
     keepPrivate();
-}
-
-QString unguardedRoofWarning(const ObservatorySettings& settings)
-{
-    const bool dome = !settings.indi.dome.isEmpty();
-    if (settings.kind != HostKind::Indi || (settings.indi.roof.isEmpty() && !dome) ||
-        !settings.indi.watchdog.isEmpty())
-        return {};
-    return QStringLiteral(
-               "Warning: no watchdog guards the %1 \"%2\": should Kestrove crash or hang, it stays "
-               "open. Set [indi] watchdog in observatory.ini to an indi_watchdog device.")
-        .arg(dome ? QStringLiteral("dome") : QStringLiteral("roof"),
-             dome ? settings.indi.dome : settings.indi.roof);
 }
 
 QString observatoryIniPath(const QString& folder)

@@ -53,6 +53,9 @@ struct IndiSettings
     // CCD_TEMPERATURE while open, degrees C; none: the cooler is left alone.
     std::optional<double> coolTo;
     double warmTo = 10; // CCD_TEMPERATURE at a shut-down, degrees C (with coolTo only)
+    // The camera's electrons per ADU, for a lightcurve star's photon noise when its frames carry no
+    // EGAIN card; none: 1 is assumed.
+    std::optional<double> gain;
 
     bool operator==(const IndiSettings&) const = default;
 };

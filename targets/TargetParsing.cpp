@@ -2,6 +2,7 @@
 #include "targets/TargetTable.h"
 #include "text/HostError.h"
 #include "text/HostText.h"
+#include "text/NamedStar.h"
 #include "text/NumberText.h"
 
 #include <cfloat>
@@ -49,30 +50,6 @@ std::optional<int16_t> toMinuteOfDay(const QString& text)
         parts[0].startsWith(QLatin1Char('+')) || parts[1].startsWith(QLatin1Char('+')))
         return std::nullopt;
     return static_cast<int16_t>(hours * 60 + minutes);
-}
-
-// Whether a text is a star's place RA,DEC[,MAG[,LABEL]]: right ascension in hours and declination
-// in degrees, each sexagesimal or decimal as in a target line.
-bool isNamedStar(const QString& text)
-{
-    const QStringList parts = text.split(QLatin1Char(','));
-    if (parts.size() < 2 || parts.size() > 4)
-        return false;
-    double ra = 0, dec = 0;
-    try {
-        ra = parseSexagesimal(QStringLiteral("HMS_Hours"), parts[0], QLatin1Char('h'));
-        dec = parseSexagesimal(QStringLiteral("DMS_Degrees"), parts[1], QLatin1Char('d'));
-    } catch (const HostError&) {
-        return false;
-    }
-    if (!(ra >= 0 && ra < 24 && std::fabs(dec) <= 90))
-        return false;
-    if (parts.size() > 2 && !parts[2].isEmpty()) {
-        const auto magnitude = parseNumber(parts[2]);
-        if (!magnitude || std::fabs(*magnitude) > 100)
-            return false;
-    }
-    return true;
 }
 
 // Assigns one item's value; returns why it could not, or an empty text when it did. An unknown
@@ -123,7 +100,7 @@ QString assignItem(const QString& key, const QString& value, TargetConfig& confi
         config.filter = value;
     } else if (key == QLatin1String("comp") || key == QLatin1String("check")) {
         // A lightcurve's comparison and check stars: read where the lightcurve is measured.
-        if (!isNamedStar(value))
+        if (!parseNamedStar(value))
             return QStringLiteral("not a place RA,DEC[,MAG[,LABEL]]");
     } else if (key == QLatin1String("minAltitude")) {
         const auto v = parseNumber(value);

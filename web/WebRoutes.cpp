@@ -110,6 +110,23 @@ bool unsafePath(const QString& path)
     return false;
 }
 
+WebReply WebRoutes::lightcurvePicture(const QString& query) const
+{
+    const QUrlQuery items(query);
+    const QString target = items.queryItemValue(QStringLiteral("target"), QUrl::FullyDecoded);
+    const QString span = items.hasQueryItem(QStringLiteral("span"))
+                             ? items.queryItemValue(QStringLiteral("span"))
+                             : QStringLiteral("night");
+    if (target.isEmpty() || target.size() > 200)
+        return problem(400, QStringLiteral("target needs a star's name of up to 200 characters"));
+    if (span != QLatin1String("night") && span != QLatin1String("all"))
+        return problem(400, QStringLiteral("span is night or all"));
+    const QByteArray* png = m_state.lightcurvePicture(target, span == QLatin1String("all"));
+    if (!png || png->isEmpty())
+        return problem(404, QStringLiteral("no lightcurve of %1 tonight").arg(target));
+    return {200, "image/png", *png};
+}
+
 WebRoutes::WebRoutes(const WebState& state, QString token, WebActions actions, const QStringList& hosts)
     : m_state(state), m_token(std::move(token)),
       m_actions(std::move(actions)), m_hosts{QStringLiteral("localhost"), QStringLiteral("127.0.0.1"),
@@ -185,6 +202,8 @@ WebReply WebRoutes::route(const WebRequest& request) const
                                       "no night chart yet: it is drawn when a window or --web can draw"))
                    : WebReply{200, svg ? "image/svg+xml" : "image/png", chart};
     }
+    if (request.path == QLatin1String("/lightcurve.png"))
+        return lightcurvePicture(request.query);
     if (request.path == QLatin1String("/thumbnail.png")) {
         const QByteArray& png =
             request.query == QLatin1String("size=large") && !m_state.largeImage().isEmpty()
@@ -203,6 +222,8 @@ WebReply WebRoutes::route(const WebRequest& request) const
         return json(m_state.preview());
     if (request.path == QLatin1String("/api/frames"))
         return json(m_state.frames());
+    if (request.path == QLatin1String("/api/lightcurves"))
+        return json(m_state.lightcurves());
     if (request.path == QLatin1String("/api/log")) {
         bool valid = true;
         const std::optional<qint64> after = afterOf(request.query, valid);

@@ -51,6 +51,9 @@ public:
     WebReply route(const WebRequest& request) const;
 
 private:
+    // /lightcurve.png?target=NAME&span=night|all: a star's plot.
+    WebReply lightcurvePicture(const QString& query) const;
+
     const WebState& m_state;
     QString m_token;
     WebActions m_actions;

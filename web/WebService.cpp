@@ -3,6 +3,7 @@
 #include "core/SurveyCore.h"
 #include "host/AcquisitionLog.h"
 #include "host/ObservatoryControl.h"
+#include "report/charts/LightcurveChart.h"
 #include "report/charts/NightCharts.h"
 #include "settings/ObservatorySettings.h"
 #include "sky/Clock.h"
@@ -374,6 +375,14 @@ void WebService::drawNightChart()
         QFile picture(png);
         if (drawing.open(QIODevice::ReadOnly) && picture.open(QIODevice::ReadOnly))
             m_state.setNightChart(drawing.readAll(), picture.readAll());
+        QList<WebState::LightcurvePictures> lightcurves;
+        for (const QString& target : charts::lightcurveTargets(report.lightcurve))
+            lightcurves.append({target,
+                                charts::lightcurvePicture(target, report.lightcurve,
+                                                          charts::LightcurveSpan::Night, QSize(560, 360)),
+                                charts::lightcurvePicture(target, report.lightcurveAll,
+                                                          charts::LightcurveSpan::All, QSize(560, 360))});
+        m_state.setLightcurves(std::move(lightcurves));
     } catch (const std::exception& error) {
         qCWarning(lcWeb) << "the night chart cannot be drawn:" << error.what();
     }

@@ -248,6 +248,22 @@ QJsonObject WebState::history() const
     return {{QStringLiteral("plans"), plans}, {QStringLiteral("events"), events}};
 }
 
+const QByteArray* WebState::lightcurvePicture(const QString& target, bool allNights) const
+{
+    for (const LightcurvePictures& p : m_lightcurves)
+        if (p.target == target)
+            return allNights ? &p.all : &p.night;
+    return nullptr;
+}
+
+QJsonObject WebState::lightcurves() const
+{
+    QJsonArray targets;
+    for (const LightcurvePictures& p : m_lightcurves)
+        targets.append(p.target);
+    return {{QStringLiteral("targets"), targets}};
+}
+
 QJsonObject WebState::frames() const
 {
     QJsonArray last;

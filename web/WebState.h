@@ -64,6 +64,18 @@ public:
     // The page shows the picture: Qt's SVG writer does not clip, so the drawing's lines run past
     // the plot.
     const QByteArray& nightPicture() const { return m_nightPicture; }
+    // Each lightcurve star of the night with its plots of the night and of every night, as PNG.
+    struct LightcurvePictures
+    {
+        QString target;
+        QByteArray night;
+        QByteArray all;
+    };
+    void setLightcurves(QList<LightcurvePictures> pictures) { m_lightcurves = std::move(pictures); }
+    // The plot of a star; none when the star has none tonight.
+    const QByteArray* lightcurvePicture(const QString& target, bool allNights) const;
+    // The JSON of /api/lightcurves: the stars, in the order they were first measured tonight.
+    QJsonObject lightcurves() const;
     // The last image saved, by its file's name, and its thumbnail.
     void setLastImage(const QString& name, const QByteArray& png, const QByteArray& large = {})
     {
@@ -110,6 +122,7 @@ private:
     qint64 m_logCount = 0;
     QByteArray m_nightChart;
     QByteArray m_nightPicture;
+    QList<LightcurvePictures> m_lightcurves;
     QString m_lastImage;
     QByteArray m_thumbnail; // lines read since the start; the last one is number m_logCount
     QByteArray m_largeImage;

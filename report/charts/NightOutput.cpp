@@ -5,6 +5,7 @@
 #include "report/FrameLines.h"
 #include "report/NightFiles.h"
 #include "report/charts/CoverageChart.h"
+#include "report/charts/LightcurveChart.h"
 #include "report/charts/NightCharts.h"
 #include "text/HostError.h"
 
@@ -76,6 +77,7 @@ QStringList writeReportFiles(const NightReport& report, const QString& folder)
     if (!report.lightcurve.empty()) {
         paths << QDir(folder).filePath(QStringLiteral("aavso.txt"));
         writeWholeFile(paths.last(), nightAavsoFile(report.lightcurve, report.aavsoCode));
+        paths << charts::writeLightcurvePictures(report.lightcurve, report.lightcurveAll, folder);
     }
     return paths;
 }

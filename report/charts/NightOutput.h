@@ -20,7 +20,8 @@ QStringList writeMonthFiles(const MonthReport& report, const QString& folder);
 // paths.
 QStringList writePolicyFiles(const PolicyMonths& months, const QString& folder);
 // Writes what a report of a real night has: night.png, frames.csv when the night has frames, and
-// aavso.txt, the AAVSO extended file of its lightcurve points, when it has them.
+// aavso.txt, the AAVSO extended file of its lightcurve points, and each lightcurve star's plots
+// "lightcurves/NAME-night.png" and "lightcurves/NAME-all.png", when it has them.
 // Returns their paths.
 QStringList writeReportFiles(const NightReport& report, const QString& folder);
 

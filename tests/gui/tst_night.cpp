@@ -3,6 +3,7 @@
 #include "app/frmPreview.h"
 #include "host/sim/SimObservatory.h"
 #include "report/charts/NightCharts.h"
+#include "report/charts/NightOutput.h"
 #include "support/TestSupport.h"
 #include "text/ValueText.h"
 
@@ -14,6 +15,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
 #include <QGraphicsTextItem>
@@ -334,6 +336,67 @@ private slots:
         QVERIFY(files.startsWith(m_program + "preview/2024-12-07"));
         // The window has not saved its settings yet; the preview saved none of its own here.
         QVERIFY(!QFile::exists(m_program + "config.ini"));
+    }
+
+    // The morning report draws each lightcurve star's night and every night; a night without
+    // lightcurve points draws none.
+    void reportDrawsEachStarsLightcurve_data()
+    {
+        QTest::addColumn<QStringList>("nightTargets");
+        QTest::addColumn<int>("earlierPoints");
+        QTest::addColumn<QStringList>("pictures");
+        QTest::newRow("none") << QStringList{} << 0 << QStringList{};
+        QTest::newRow("two stars, one with earlier nights")
+            << QStringList{"RR Lyr", "SS Cyg", "RR Lyr"} << 5
+            << QStringList{"RR Lyr-night.png", "RR Lyr-all.png", "SS Cyg-night.png", "SS Cyg-all.png"};
+        QTest::newRow("a name a file cannot hold")
+            << QStringList{"V1/Cyg"} << 0 << QStringList{"V1_Cyg-night.png", "V1_Cyg-all.png"};
+    }
+
+    void reportDrawsEachStarsLightcurve()
+    {
+        QFETCH(QStringList, nightTargets);
+        QFETCH(int, earlierPoints);
+        QFETCH(QStringList, pictures);
+        NightReport report;
+        report.preview = false;
+        report.night = QDate(2024, 4, 13);
+        report.zone = QTimeZone::utc();
+        report.span = {QDateTime(report.night, QTime(20, 0), QTimeZone::utc()),
+                       QDateTime(report.night.addDays(1), QTime(4, 0), QTimeZone::utc())};
+        const auto point = [](const QString& target, double bjd, int i) {
+            database::LightcurvePoint p;
+            p.target = target;
+            p.filter = i % 2 ? QStringLiteral("V") : QStringLiteral("B");
+            p.utc = QDateTime(QDate(2024, 4, 13), QTime(21, 0), QTimeZone::utc()).addSecs(600 * i);
+            p.bjdTdb = bjd;
+            p.magnitude = 0.4 * std::sin(i / 3.0);
+            p.error = 0.02;
+            p.checkMagnitude = 1.2;
+            p.checkError = 0.01;
+            return p;
+        };
+        for (int i = 0; i < earlierPoints; ++i)
+            report.lightcurveAll.push_back(point(nightTargets.value(0), 2460400.6 + i, i));
+        for (int i = 0; i < nightTargets.size() * 10; ++i)
+            report.lightcurve.push_back(
+                point(nightTargets[i % nightTargets.size()], 2460414.38 + i / 144.0, i));
+        report.lightcurveAll.insert(report.lightcurveAll.end(), report.lightcurve.begin(),
+                                    report.lightcurve.end());
+
+        QTemporaryDir out;
+        QStringList drawn;
+        for (const QString& path : writeReportFiles(report, out.path()))
+            if (path.contains(QLatin1String("/lightcurves/")))
+                drawn << QFileInfo(path).fileName();
+        QCOMPARE(drawn, pictures);
+        for (const QString& name : pictures) {
+            const QImage picture(out.filePath(QStringLiteral("lightcurves/") + name));
+            QCOMPARE(picture.size(), QSize(1000, 600));
+        }
+        if (earlierPoints > 0)
+            QVERIFY(QFile(out.filePath("lightcurves/RR Lyr-all.png")).size() !=
+                    QFile(out.filePath("lightcurves/RR Lyr-night.png")).size());
     }
 
     void previewComparesThePolicies()

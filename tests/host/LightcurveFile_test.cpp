@@ -1,4 +1,5 @@
 #include "host/LightcurveFile.h"
+#include "host/indi/steps/LightcurvePhotometry.h"
 #include "text/HostError.h"
 
 #include <QDir>
@@ -99,3 +100,53 @@ TEST(LightcurveFile, AFileThatCannotBeWrittenIsNamed)
 
 } // namespace
 } // namespace kestrove
+
+namespace kestrove::test {
+namespace {
+
+// The stars a plan names make the ensemble in place of those a frame would give: on the catalogue's
+// scale only when every comparison has a magnitude.
+TEST(LightcurvePhotometry, NamedStarsMakeTheEnsemble)
+{
+    struct Case
+    {
+        const char* name;
+        std::vector<NamedStar> comparisons;
+        std::optional<NamedStar> check;
+        bool chosen; // false: none named, the frame chooses
+        bool standard;
+        QStringList names;
+        QString checkName; // null: none
+    };
+    const NamedStar a{19.5, 42.75, 8.25, QStringLiteral("A")};
+    const NamedStar b{19.25, -5.5, 9.5, QString()};
+    const NamedStar c{19.75, 40, std::nullopt, QStringLiteral("C")};
+    const Case cases[] = {
+        {"none", {}, a, false, false, {}, {}},
+        {"with magnitudes", {a, b}, c, true, true, {"A", "J191500.00-053000.0"}, "C"},
+        {"one without", {a, c}, std::nullopt, true, false, {"A", "C"}, {}},
+        {"a single one", {a}, std::nullopt, true, true, {"A"}, {}},
+    };
+    const imaging::CatalogueStar target{QStringLiteral("RR Lyr"), 291.36, 42.78, {}};
+    for (const Case& t : cases) {
+        const auto stars = indi::LightcurvePhotometry::namedStars(target, t.comparisons, t.check);
+        ASSERT_EQ(stars.has_value(), t.chosen) << t.name;
+        if (!stars)
+            continue;
+        EXPECT_TRUE(stars->named);
+        EXPECT_EQ(stars->standard, t.standard) << t.name;
+        EXPECT_EQ(stars->target.name, target.name);
+        QStringList names;
+        for (size_t i = 0; i < stars->comparisons.size(); ++i) {
+            const imaging::CatalogueStar& s = stars->comparisons[i];
+            names << s.name;
+            EXPECT_DOUBLE_EQ(s.rightAscension, t.comparisons[i].rightAscension * 15) << t.name;
+            EXPECT_EQ(s.magnitude, t.standard ? t.comparisons[i].magnitude : std::nullopt) << t.name;
+        }
+        EXPECT_EQ(names, t.names) << t.name;
+        EXPECT_EQ(stars->check ? stars->check->name : QString(), t.checkName) << t.name;
+    }
+}
+
+} // namespace
+} // namespace kestrove::test

@@ -2,6 +2,8 @@
 #include "imaging/LightcurveFrame.h"
 #include "imaging/Photometry.h"
 
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -330,6 +332,95 @@ TEST(Ensemble, ANightDropsTheComparisonThatVariesAndKeepsTheTargetsCurve)
         EXPECT_NEAR(standard.target[f]->value, truth[f], 0.05) << f;
     ASSERT_TRUE(standard.check[10]);
     EXPECT_NEAR(standard.check[10]->value, 1.1, 0.05);
+}
+
+// A comparison that drifts over the night stands out from the others' scatter and goes; a faint one
+// whose scatter its own errors explain, or a star a little noisier than the rest, stays.
+TEST(Ensemble, ACompWithATrendIsDroppedAndSteadyOnesKept)
+{
+    struct Case
+    {
+        const char* name;
+        int trending;  // the comparison that brightens by 0.3 over the night; -1: none
+        int faint;     // the comparison with ten times the errors; -1: none
+        double excess; // a steady comparison's extra scatter beyond its errors (the last one's)
+        bool everyone; // every comparison has that extra scatter (flat-field errors, say)
+        std::vector<bool> kept;
+    };
+    const Case cases[] = {
+        {"steady", -1, -1, 0, false, {true, true, true, true, true}},
+        {"the first trends", 0, -1, 0, false, {false, true, true, true, true}},
+        {"the middle trends", 2, -1, 0, false, {true, true, false, true, true}},
+        {"a faint one is no outlier", -1, 1, 0, false, {true, true, true, true, true}},
+        {"a trend beside a faint one", 3, 1, 0, false, {true, true, true, false, true}},
+        {"a little extra scatter is under the floor", -1, -1, 0.006, false, {true, true, true, true, true}},
+        // Beyond their errors alike: none stands out from the others.
+        {"all beyond their errors", -1, -1, 0.02, true, {true, true, true, true, true}},
+        {"a trend among them", 1, -1, 0.02, true, {true, false, true, true, true}},
+    };
+    for (const Case& c : cases) {
+        std::mt19937 random(11);
+        std::normal_distribution<double> gauss(0, 1);
+        std::vector<NightFrame> night(50);
+        for (size_t f = 0; f < night.size(); ++f) {
+            const double zero = 20 + 0.2 * std::sin(f / 7.0);
+            night[f].target = Magnitude{zero + 1 + 0.005 * gauss(random), 0.005};
+            for (int i = 0; i < 5; ++i) {
+                const double error = i == c.faint ? 0.05 : 0.005;
+                const double trend = i == c.trending ? -0.3 * f / 49.0 : 0;
+                const double extra = i == 4 || c.everyone ? c.excess * gauss(random) : 0;
+                night[f].comparisons.push_back(
+                    Magnitude{zero + 0.4 * i + trend + extra + error * gauss(random), error});
+            }
+        }
+        const NightLightcurve solved = solveNight(night);
+        EXPECT_EQ(solved.kept, c.kept) << c.name;
+        // The target is steady against what stays.
+        std::vector<double> target;
+        for (const auto& m : solved.target)
+            target.push_back(m->value);
+        EXPECT_LT(rms(target), c.everyone ? 0.02 : 0.012) << c.name;
+    }
+}
+
+// The gain comes from the frame's EGAIN card, else the settings, else 1 e-/ADU; a GAIN card is a
+// driver's setting and is not taken for it. The star's photon noise, its flux over the gain, is
+// then in its error.
+TEST(Photometry, TheGainComesFromTheFrameOrTheSettings)
+{
+    struct Case
+    {
+        const char* name;
+        QList<HeaderCard> cards;
+        std::optional<double> configured;
+        double gain;
+        FrameGain::Source source;
+    };
+    const Case cases[] = {
+        {"EGAIN", {{"EGAIN", 1.6, {}}}, 2.5, 1.6, FrameGain::Source::Frame},
+        {"the settings", {}, 2.5, 2.5, FrameGain::Source::Settings},
+        {"a driver's GAIN setting", {{"GAIN", 120.0, {}}}, 2.5, 2.5, FrameGain::Source::Settings},
+        {"a nonsense EGAIN", {{"EGAIN", 0.0, {}}}, std::nullopt, 1, FrameGain::Source::Assumed},
+        {"nothing", {}, std::nullopt, 1, FrameGain::Source::Assumed},
+    };
+    QTemporaryDir dir;
+    const FitsImage rendered = render({{64.2, 63.7, 3.0}}, 128, 128, 1.5, 4);
+    for (const Case& c : cases) {
+        const QString path = dir.filePath(QString::fromLatin1(c.name) + QStringLiteral(".fits"));
+        writeFitsImage(path, rendered, c.cards);
+        const FitsImage image = readFitsImage(path);
+        const FrameGain gain = frameGain(image, c.configured);
+        EXPECT_DOUBLE_EQ(gain.electronsPerAdu, c.gain) << c.name;
+        EXPECT_EQ(gain.source, c.source) << c.name;
+
+        const Apertures apertures = aperturesFor(1.77);
+        const StarFlux without = PhotometryFrame(image).measure(64.2, 63.7, apertures);
+        const StarFlux with =
+            PhotometryFrame(image, {gain.electronsPerAdu, 0}).measure(64.2, 63.7, apertures);
+        EXPECT_NEAR(with.fluxError * with.fluxError - without.fluxError * without.fluxError,
+                    with.flux / c.gain, 1e-6 * with.flux)
+            << c.name;
+    }
 }
 
 TEST(Ensemble, AQuietEnsembleIsKeptWhole)

@@ -1,4 +1,5 @@
 #include "core/SimSurvey.h"
+#include "host/PlanReader.h"
 #include "text/HostError.h"
 
 #include <gtest/gtest.h>
@@ -232,6 +233,65 @@ TEST_F(PlanWriterTest, LightcurveCountDefaultsToTheSetSizeRoundedHalfToEven)
             << c.setSize;
     }
     EXPECT_EQ(sim.view.status(), QStringLiteral("Creating SLC plan file"));
+}
+
+// A lightcurve's named comparison and check stars ride in the plan as comments, and the plan reader
+// gives them back; a supernova plan carries none, and an item without a place is left out.
+TEST_F(PlanWriterTest, NamedStarsReachThePlanReader)
+{
+    struct Case
+    {
+        const char* name;
+        bool lightcurve;
+        QString configLine;
+        QStringList comments;
+        std::vector<std::pair<double, QString>> comparisons; // declination, label
+        QString check;                                       // label; null: none
+    };
+    const Case cases[] = {
+        {"none", true, QStringLiteral("**** priority=5"), {}, {}, {}},
+        {"two and a check",
+         true,
+         QStringLiteral("**** comp=19:25:40,+42:47:00,8.25,A comp=19.5,42.9 check=19:26:00,+42:48:00,,CHK"),
+         {QStringLiteral("; comp=19:25:40,+42:47:00,8.25,A"), QStringLiteral("; comp=19.5,42.9"),
+          QStringLiteral("; check=19:26:00,+42:48:00,,CHK")},
+         {{42 + 47 / 60.0, QStringLiteral("A")}, {42.9, QString()}},
+         QStringLiteral("CHK")},
+        {"no place",
+         true,
+         QStringLiteral("**** comp=bright comp=1,2,3"),
+         {QStringLiteral("; comp=1,2,3")},
+         {{2, QString()}},
+         {}},
+        {"not a lightcurve", false, QStringLiteral("**** comp=19:25:40,+42:47:00"), {}, {}, {}},
+    };
+    const QString star = QStringLiteral("RR Lyr\t19:25:27.9\t+42:47:04");
+    for (const Case& c : cases) {
+        sim.writeProgramFile(c.lightcurve ? QStringLiteral("SLCTargets.txt")
+                                          : QStringLiteral("SNeTargets.txt"),
+                             {star, c.configLine});
+        c.lightcurve ? sim.core->planSLC(star) : sim.core->planSNe(star);
+        const QStringList lines = plan();
+        QStringList comments;
+        for (const QString& line : lines)
+            if (line.startsWith(u';'))
+                comments << line;
+        EXPECT_EQ(comments, c.comments) << c.name;
+        EXPECT_EQ(lines.indexOf(star), lines.size() - 2) << c.name; // the comments come before it
+        const AcquisitionPlan read = parsePlan(sim.planPath(), lines);
+        ASSERT_EQ(read.comparisons.size(), c.comparisons.size()) << c.name;
+        for (size_t i = 0; i < c.comparisons.size(); ++i) {
+            EXPECT_NEAR(read.comparisons[i].declination, c.comparisons[i].first, 1e-9) << c.name;
+            EXPECT_EQ(read.comparisons[i].label, c.comparisons[i].second) << c.name;
+        }
+        EXPECT_EQ(read.check.has_value(), !c.check.isNull()) << c.name;
+        EXPECT_EQ(read.check ? read.check->label : QString(), c.check) << c.name;
+    }
+    EXPECT_EQ(parsePlan(sim.planPath(), {QStringLiteral("; comp=19:25:40,+42:47:00,8.25,A"), star})
+                  .comparisons.front()
+                  .magnitude,
+              8.25);
+    EXPECT_THROW(parsePlan(sim.planPath(), {QStringLiteral("; check=25:00:00,+91"), star}), HostError);
 }
 
 TEST_F(PlanWriterTest, ATargetGivenTwiceIsPlannedFromItsSecondEntry)

@@ -5,6 +5,8 @@
 #include "report/Preview.h"
 
 #include <QTemporaryDir>
+
+#include <cmath>
 #include <gtest/gtest.h>
 
 namespace kestrove::test {
@@ -115,6 +117,45 @@ TEST(MorningReport, HasTheNightsAavsoFile)
     EXPECT_EQ(observations, 2);
 
     EXPECT_TRUE(observedNight(observatory, night.addDays(2)).lightcurve.empty());
+}
+
+// The report solves the night again from each star's instrumental magnitudes: the comparison that
+// brightened over the night is dropped and the target, steady against the others, comes out steady.
+TEST(MorningReport, SolvesTheNightAgainWithoutTheComparisonThatVaried)
+{
+    QTemporaryDir dir;
+    ObservatorySettings settings = observatoryDefaults(dir.path());
+    settings.timeZone = QStringLiteral("UTC");
+    settings.logDir = dir.filePath(QStringLiteral("Logs"));
+    const ResolvedObservatory observatory = resolveObservatory(settings);
+    using Role = database::InstrumentalMagnitude::Role;
+    {
+        database::ObservationDb db(database::observationsPath(settings.logDir));
+        for (int f = 0; f < 30; ++f) {
+            database::LightcurvePoint p;
+            p.target = QStringLiteral("RR Lyr");
+            p.filter = QStringLiteral("V");
+            p.utc = QDateTime(QDate(2024, 4, 13), QTime(21, 0), QTimeZone::utc()).addSecs(300 * f);
+            p.bjdTdb = 2460414.38 + f / 288.0;
+            const double zero = 0.1 * std::sin(f / 4.0) + 0.001 * ((f * 7) % 5); // cloud
+            p.instrumental.push_back({Role::Target, p.target, -8 + zero, 0.003, {}});
+            for (int c = 0; c < 4; ++c)
+                p.instrumental.push_back({Role::Comparison, QStringLiteral("C%1").arg(c),
+                                          -8.5 + 0.2 * c + zero - (c == 2 ? 0.3 * f / 29 : 0), 0.003, 0.0});
+            // As the frame saw it: against every comparison, the varying one too.
+            p.magnitude = 0.5 - 0.3 * f / 29 / 4;
+            p.error = 0.004;
+            db.addLightcurvePoint(p);
+        }
+    }
+    const NightReport report = observedNight(observatory, QDate(2024, 4, 13));
+    ASSERT_EQ(report.lightcurve.size(), 30u);
+    EXPECT_TRUE(report.messages.filter(QStringLiteral("comparison C2 dropped")).size() == 1)
+        << report.messages.join(u'\n').toStdString();
+    for (const database::LightcurvePoint& p : report.lightcurve) {
+        EXPECT_NEAR(p.magnitude, report.lightcurve.front().magnitude, 0.01);
+        EXPECT_EQ(p.comparisons, QStringLiteral("C0;C1;C3"));
+    }
 }
 
 } // namespace

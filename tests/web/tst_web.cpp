@@ -106,6 +106,8 @@ private slots:
     void notifyChildrenHaveTheirOwnOutput_data();
     void notifyChildrenHaveTheirOwnOutput();
     void framesOfTheNight();
+    void lightcurvePlots_data();
+    void lightcurvePlots();
     void thumbnailOfTheLastImage();
     void thumbnailShowsFaintStars();
     void thumbnailWarnedOncePerPlan();
@@ -666,6 +668,41 @@ void tst_web::framesOfTheNight()
     QCOMPARE(strip.size(), 25);
     QCOMPARE(strip[0].toObject()[u"stars"].toInt(), 101);
     QCOMPARE(strip[24].toObject()[u"hfr"].toDouble(), 2.25);
+}
+
+void tst_web::lightcurvePlots_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::newRow("the night") << "target=RR%20Lyr&span=night" << 200 << QByteArray("night of RR Lyr");
+    QTest::newRow("the night by default") << "target=RR%20Lyr" << 200 << QByteArray("night of RR Lyr");
+    QTest::newRow("every night") << "span=all&target=RR%20Lyr" << 200 << QByteArray("all of RR Lyr");
+    QTest::newRow("another star") << "target=SS%20Cyg&span=all" << 200 << QByteArray("all of SS Cyg");
+    QTest::newRow("not measured tonight") << "target=T%20CrB" << 404 << QByteArray();
+    QTest::newRow("no star") << "span=night" << 400 << QByteArray();
+    QTest::newRow("another span") << "target=RR%20Lyr&span=week" << 400 << QByteArray();
+    QTest::newRow("an endless name") << "target=" + QString(300, u'x') << 400 << QByteArray();
+}
+
+void tst_web::lightcurvePlots()
+{
+    QFETCH(QString, query);
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    m_state->setLightcurves({{QStringLiteral("RR Lyr"), "night of RR Lyr", "all of RR Lyr"},
+                             {QStringLiteral("SS Cyg"), "night of SS Cyg", "all of SS Cyg"}});
+    const WebReply reply = m_routes->route({"GET", "/lightcurve.png", query, {}, {}, true, {}, {}});
+    QCOMPARE(reply.status, status);
+    if (status == 200) {
+        QCOMPARE(reply.body, body);
+        QCOMPARE(reply.contentType, QByteArray("image/png"));
+    }
+    const QJsonObject listed =
+        QJsonDocument::fromJson(m_routes->route({"GET", "/api/lightcurves", {}, {}, {}, true, {}, {}}).body)
+            .object();
+    QCOMPARE(listed[u"targets"].toArray(), (QJsonArray{QStringLiteral("RR Lyr"), QStringLiteral("SS Cyg")}));
+    m_state->setLightcurves({});
 }
 
 // A night in virtual time passes between two looks at history.csv, and a headless run ends right

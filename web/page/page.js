@@ -128,6 +128,7 @@ async function refresh() {
       return row;
     }));
     showChart();
+    showLightcurves(await api('/api/lightcurves'));
     const preview = await api('/api/preview');
     document.getElementById('preview').replaceChildren(...preview.targets.map(t => {
       const item = document.createElement('li');
@@ -172,6 +173,22 @@ async function showPicture(path, id, section) {
 }
 
 const showChart = () => showPicture('/night.png', 'chart', 'chartSection');
+
+// Each star of the night's lightcurves with its plots of the night and of every night.
+function showLightcurves(l) {
+  const list = document.getElementById('lightcurves');
+  list.replaceChildren(...l.targets.flatMap(target => ['night', 'all'].map(span => {
+    const picture = document.createElement('img');
+    picture.id = `lightcurve-${span}-${target}`;
+    picture.className = 'lightcurve';
+    picture.alt = `Magnitude of ${target} against time, ${span === 'all' ? 'every night' : 'tonight'}`;
+    return picture;
+  })));
+  for (const target of l.targets)
+    for (const span of ['night', 'all'])
+      showPicture(`/lightcurve.png?target=${encodeURIComponent(target)}&span=${span}`,
+                  `lightcurve-${span}-${target}`, 'lightcurveSection');
+}
 
 // A tap on the picture asks for the larger one, and another goes back.
 let largeImage = false;

@@ -57,6 +57,8 @@ void ExposureStep::frameArrived(const IndiBlob* frame)
     graded.aimed = m_context.target();
     graded.fits = frame->data;
     graded.planFrames = plan.count;
+    graded.comparisons = plan.comparisons;
+    graded.check = plan.check;
     m_grader.add(std::move(graded));
     if (m_context.imagesSaved < plan.count)
         expose();

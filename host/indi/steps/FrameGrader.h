@@ -31,6 +31,9 @@ struct FrameToGrade
     int planFrames = 1;                        // the frames the plan takes
     Equatorial aimed;
     QByteArray fits;
+    // The plan's named comparison and check stars; none: chosen from the frame.
+    std::vector<NamedStar> comparisons;
+    std::optional<NamedStar> check;
 };
 
 // A frame graded, as told to the database, the acquisition log and the host.

@@ -12,6 +12,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcLightcurve, "kestrove.lightcurve")
 
@@ -24,6 +25,18 @@ constexpr int kMinimumComparisons = 2;
 QString magnitudeText(const imaging::Magnitude& m)
 {
     return QStringLiteral("%1 ± %2").arg(QString::number(m.value, 'f', 3), QString::number(m.error, 'f', 3));
+}
+
+int minimumComparisons(const imaging::LightcurveStars& stars)
+{
+    return stars.named ? 1 : kMinimumComparisons;
+}
+
+imaging::CatalogueStar catalogueStar(const NamedStar& star)
+{
+    const double ra = star.rightAscension * 15;
+    return {star.label.isEmpty() ? imaging::positionName(ra, star.declination) : star.label, ra,
+            star.declination, star.magnitude};
 }
 
 int usableComparisons(const imaging::LightcurveFrame& frame)
@@ -46,6 +59,30 @@ LightcurvePhotometry::LightcurvePhotometry(StepContext& context) : m_context(con
     });
 }
 
+std::optional<imaging::LightcurveStars>
+LightcurvePhotometry::namedStars(const imaging::CatalogueStar& target,
+                                 const std::vector<NamedStar>& comparisons,
+                                 const std::optional<NamedStar>& check)
+{
+    if (comparisons.empty())
+        return std::nullopt;
+    imaging::LightcurveStars stars;
+    stars.target = target;
+    stars.named = true;
+    stars.standard = true;
+    for (const NamedStar& c : comparisons) {
+        stars.comparisons.push_back(catalogueStar(c));
+        stars.standard = stars.standard && c.magnitude;
+    }
+    // Without every catalogue magnitude the ensemble's own are set from the first frame.
+    if (!stars.standard)
+        for (imaging::CatalogueStar& c : stars.comparisons)
+            c.magnitude.reset();
+    if (check)
+        stars.check = catalogueStar(*check);
+    return stars;
+}
+
 bool LightcurvePhotometry::wanted(const GradedFrame& graded)
 {
     const FrameToGrade& f = graded.frame;
@@ -63,8 +100,8 @@ void LightcurvePhotometry::add(const GradedFrame& graded, qint64 frameRecord)
 
 // In a worker thread: touches nothing but its arguments.
 LightcurvePhotometry::Measured
-LightcurvePhotometry::measure(const QByteArray& fits, const imaging::Wcs& wcs, double hfr,
-                              const imaging::CatalogueStar& target,
+LightcurvePhotometry::measure(const QByteArray& fits, std::optional<double> gain, const imaging::Wcs& wcs,
+                              double hfr, const imaging::CatalogueStar& target,
                               const std::optional<imaging::LightcurveStars>& stars)
 {
     QElapsedTimer timer;
@@ -72,19 +109,28 @@ LightcurvePhotometry::measure(const QByteArray& fits, const imaging::Wcs& wcs, d
     Measured result;
     try {
         const imaging::FitsImage image = imaging::readFitsImage(fits);
-        const imaging::PhotometryFrame frame(image);
+        result.gain = imaging::frameGain(image, gain);
+        const imaging::PhotometryFrame frame(image, {result.gain.electronsPerAdu, 0});
         const imaging::Apertures apertures = imaging::aperturesFor(hfr);
         imaging::LightcurveStars chosen;
         if (stars) {
             chosen = *stars;
+            // Named stars without catalogue magnitudes take theirs from the first frame.
+            if (chosen.named && !chosen.standard &&
+                std::any_of(chosen.comparisons.begin(), chosen.comparisons.end(),
+                            [](const imaging::CatalogueStar& c) { return !c.magnitude; })) {
+                chosen =
+                    imaging::withReferences(chosen, imaging::measureStars(frame, wcs, chosen, apertures));
+                result.chosen = chosen;
+            }
         } else {
             chosen = imaging::chooseStars(frame, wcs, target, apertures);
             result.chosen = chosen;
         }
-        if (chosen.comparisons.size() < static_cast<size_t>(kMinimumComparisons))
+        if (chosen.comparisons.size() < static_cast<size_t>(minimumComparisons(chosen)))
             result.error = QStringLiteral("%1 comparison stars in the field, %2 needed")
                                .arg(chosen.comparisons.size())
-                               .arg(kMinimumComparisons);
+                               .arg(minimumComparisons(chosen));
         else
             result.frame = imaging::measureStars(frame, wcs, chosen, apertures);
     } catch (const std::exception& e) {
@@ -104,8 +150,10 @@ void LightcurvePhotometry::next()
     std::optional<imaging::LightcurveStars> stars;
     if (const auto it = m_stars.find({frame.target, frame.filter}); it != m_stars.end())
         stars = it->second;
-    m_watcher.setFuture(
-        QtConcurrent::run(&LightcurvePhotometry::measure, frame.fits, *frame.wcs, job.hfr, target, stars));
+    else if ((stars = namedStars(target, frame.comparisons, frame.check)))
+        m_stars[{frame.target, frame.filter}] = *stars;
+    m_watcher.setFuture(QtConcurrent::run(&LightcurvePhotometry::measure, frame.fits,
+                                          m_context.settings.indi.gain, *frame.wcs, job.hfr, target, stars));
     job.frame.fits = {};
 }
 
@@ -117,6 +165,12 @@ void LightcurvePhotometry::measured(const Measured& result)
     m_queue.pop_front();
     const FrameToGrade& frame = job.frame;
     qCDebug(lcLightcurve, "photometry of %s: %.1f ms", qPrintable(frame.path), result.milliseconds);
+    if (result.error.isEmpty() && result.gain.source == imaging::FrameGain::Source::Assumed &&
+        !std::exchange(m_gainTold, true))
+        m_context.log(
+            {QStringLiteral("lightcurve"), frame.target,
+             QStringLiteral("the camera's gain is not known (no EGAIN card in its frames, no [indi] "
+                            "gain): 1 e-/ADU is taken for the stars' photon noise")});
     const std::pair key{frame.target, frame.filter};
     if (result.chosen)
         m_stars[key] = *result.chosen;
@@ -126,7 +180,7 @@ void LightcurvePhotometry::measured(const Measured& result)
     // Stars that no longer serve (a field placed otherwise, comparisons lost) are chosen afresh from
     // the next frame.
     if (known != m_stars.end() &&
-        (!result.error.isEmpty() || usableComparisons(result.frame) < kMinimumComparisons))
+        (!result.error.isEmpty() || usableComparisons(result.frame) < minimumComparisons(stars)))
         m_stars.erase(known);
     // Only now: a frame queued behind the target's first must be measured against the stars the
     // first chose, not choose its own.
@@ -168,6 +222,22 @@ void LightcurvePhotometry::record(const Job& job, const imaging::LightcurveStars
         point.checkMagnitude = result.frame.checkMagnitude->value;
         point.checkError = result.frame.checkMagnitude->error;
     }
+    using Role = database::InstrumentalMagnitude::Role;
+    const auto instrumental = [&](Role role, const QString& name, const imaging::StarFlux& flux,
+                                  std::optional<double> reference = std::nullopt) {
+        database::InstrumentalMagnitude m{role, name, {}, {}, reference};
+        if (flux.usable()) {
+            m.magnitude = flux.magnitude();
+            m.error = flux.magnitudeError();
+        }
+        point.instrumental.push_back(m);
+    };
+    instrumental(Role::Target, frame.target, result.frame.target);
+    if (stars.check && result.frame.check)
+        instrumental(Role::Check, stars.check->name, *result.frame.check);
+    for (size_t i = 0; i < stars.comparisons.size() && i < result.frame.comparisons.size(); ++i)
+        instrumental(Role::Comparison, stars.comparisons[i].name, result.frame.comparisons[i],
+                     stars.comparisons[i].magnitude);
     // The database first, as for a frame's grade: the file and the log line then never run ahead
     // of it.
     if (m_context.observations) {

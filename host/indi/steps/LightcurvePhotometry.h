@@ -31,6 +31,12 @@ public:
     // Measures the frame recorded as row `frameRecord` (0: none) when it is wanted.
     void add(const GradedFrame& graded, qint64 frameRecord);
     int pending() const { return static_cast<int>(m_queue.size()); }
+    // The stars the user named for `target`: each comparison with its catalogue magnitude when
+    // given (all given: the lightcurve is on their scale), each named by its label or its place.
+    // None without a comparison.
+    static std::optional<imaging::LightcurveStars> namedStars(const imaging::CatalogueStar& target,
+                                                              const std::vector<NamedStar>& comparisons,
+                                                              const std::optional<NamedStar>& check);
     // Each point recorded, and the worker's milliseconds for it.
     std::function<void(const database::LightcurvePoint&, double milliseconds)> onPoint;
 
@@ -47,9 +53,10 @@ private:
         imaging::LightcurveFrame frame;
         QString error;
         double milliseconds = 0;
+        imaging::FrameGain gain;
     };
-    static Measured measure(const QByteArray& fits, const imaging::Wcs& wcs, double hfr,
-                            const imaging::CatalogueStar& target,
+    static Measured measure(const QByteArray& fits, std::optional<double> gain, const imaging::Wcs& wcs,
+                            double hfr, const imaging::CatalogueStar& target,
                             const std::optional<imaging::LightcurveStars>& stars);
     void next();
     void measured(const Measured& result);
@@ -60,6 +67,7 @@ private:
     QFutureWatcher<Measured> m_watcher;
     // Each target's stars, by target and filter.
     std::map<std::pair<QString, QString>, imaging::LightcurveStars> m_stars;
+    bool m_gainTold = false; // that 1 e-/ADU is assumed, said once
 };
 
 } // namespace kestrove::indi
