@@ -93,8 +93,55 @@ const std::vector<std::vector<const char*>> kMigrations = {
         " path TEXT NOT NULL)",
         "CREATE INDEX masters_by_setting ON masters (kind, binning, filter, utc)",
     },
+    // The search for new and moving sources: every source of an accepted frame, the candidates with
+    // what a person made of them, the movers with their places and observation block.
+    {
+        "CREATE TABLE detections ("
+        " id INTEGER PRIMARY KEY,"
+        " frame_id INTEGER NOT NULL REFERENCES frames (id),"
+        " ra REAL NOT NULL,"
+        " dec REAL NOT NULL,"
+        " x REAL NOT NULL,"
+        " y REAL NOT NULL,"
+        " flux REAL NOT NULL,"
+        " flux_error REAL NOT NULL,"
+        " snr REAL NOT NULL,"
+        " magnitude REAL,"
+        " fwhm REAL NOT NULL,"
+        " saturated INTEGER NOT NULL,"
+        " at_edge INTEGER NOT NULL,"
+        " blended INTEGER NOT NULL)",
+        "CREATE INDEX detections_by_frame ON detections (frame_id)",
+        "CREATE TABLE candidates ("
+        " id INTEGER PRIMARY KEY,"
+        " plan_id INTEGER REFERENCES plans (id),"
+        " target TEXT NOT NULL,"
+        " utc TEXT NOT NULL,"
+        " ra REAL NOT NULL,"
+        " dec REAL NOT NULL,"
+        " magnitude REAL,"
+        " snr REAL NOT NULL,"
+        " frame_ids TEXT NOT NULL,"
+        " status TEXT NOT NULL CHECK (status IN ('new', 'real', 'bogus')),"
+        " cutouts TEXT NOT NULL)",
+        "CREATE INDEX candidates_by_utc ON candidates (utc)",
+        "CREATE INDEX candidates_by_target ON candidates (target)",
+        "CREATE TABLE movers ("
+        " id INTEGER PRIMARY KEY,"
+        " plan_id INTEGER REFERENCES plans (id),"
+        " target TEXT NOT NULL,"
+        " utc TEXT NOT NULL,"
+        " rate REAL NOT NULL,"
+        " direction REAL NOT NULL,"
+        " residual REAL NOT NULL,"
+        " magnitude REAL,"
+        " positions TEXT NOT NULL,"
+        " designation TEXT NOT NULL,"
+        " mpc_report TEXT NOT NULL)",
+        "CREATE INDEX movers_by_utc ON movers (utc)",
+    },
 };
-static_assert(ObservationDb::schemaVersion == 4, "one migration step per version");
+static_assert(ObservationDb::schemaVersion == 5, "one migration step per version");
 
 const QString kFrameColumns = QStringLiteral(
     "id, plan_id, target, kind, utc, filter, exposure, binning, path, stars, hfr, background, noise, grade, "

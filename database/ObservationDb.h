@@ -1,5 +1,6 @@
 #pragma once
 
+#include "database/Discoveries.h"
 #include "imaging/FrameGrade.h"
 #include "imaging/MasterFrame.h"
 
@@ -103,7 +104,7 @@ class ObservationDb
 {
 public:
     // The schema's version, kept in PRAGMA user_version; older files are brought up to it.
-    static constexpr int schemaVersion = 4;
+    static constexpr int schemaVersion = 5;
 
     enum class Access
     {
@@ -155,6 +156,24 @@ public:
                                              const QDateTime& notAfterUtc) const;
     // Masters made from `fromUtc` up to but not including `toUtc`, oldest first.
     std::vector<MasterRecord> masters(const QDateTime& fromUtc, const QDateTime& toUtc) const;
+
+    // The search for new and moving sources (DiscoveryTable.cpp). Each write is one transaction.
+    // Records the sources of a frame.
+    void addDetections(qint64 frameId, const std::vector<DetectionRecord>& detections);
+    std::vector<DetectionRecord> detections(qint64 frameId) const;
+    // Records a candidate or a mover; returns its id.
+    qint64 addCandidate(const CandidateRecord& candidate);
+    qint64 addMover(const MoverRecord& mover);
+    // Candidates and movers first seen from `fromUtc` up to but not including `toUtc`, oldest first.
+    std::vector<CandidateRecord> candidates(const QDateTime& fromUtc, const QDateTime& toUtc) const;
+    std::vector<MoverRecord> movers(const QDateTime& fromUtc, const QDateTime& toUtc) const;
+    // Every candidate ever raised in a target's field, oldest first: the bogus ones are not raised
+    // again, the others are known.
+    std::vector<CandidateRecord> candidatesOf(const QString& target) const;
+    // The file of a target's first accepted frame of a kind; empty when there is none.
+    QString firstFramePath(const QString& target, const QString& kind) const;
+    // What a person made of a candidate; false when there is no such candidate.
+    bool markCandidate(qint64 candidateId, CandidateStatus status);
 
 private:
     void addInstrumentalMagnitudes(qint64 pointId, const std::vector<InstrumentalMagnitude>& stars);

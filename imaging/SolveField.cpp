@@ -1,5 +1,7 @@
 #include "imaging/SolveField.h"
 
+#include "imaging/ImagingError.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -36,7 +38,8 @@ namespace {
 bool holdsIndexes(const QString& folder)
 {
     return !folder.isEmpty() &&
-           !QDir(folder).entryList({QStringLiteral("index-*.fits"), QStringLiteral("index-*.fits.fz")}, QDir::Files)
+           !QDir(folder)
+                .entryList({QStringLiteral("index-*.fits"), QStringLiteral("index-*.fits.fz")}, QDir::Files)
                 .isEmpty();
 }
 
@@ -59,36 +62,36 @@ QString SolveField::findIndexFolder(const QString& configured, QString* why)
             *why = QStringLiteral("[solve] indexFolder %1 holds no index-*.fits").arg(configured);
         return {};
     }
-    for (const QString& folder : {QStringLiteral("/usr/share/astrometry"), QStringLiteral("/usr/local/share/astrometry"),
-                                  QStringLiteral("/usr/local/astrometry/data")})
+    for (const QString& folder :
+         {QStringLiteral("/usr/share/astrometry"), QStringLiteral("/usr/local/share/astrometry"),
+          QStringLiteral("/usr/local/astrometry/data")})
         if (holdsIndexes(folder)) {
             if (why)
                 *why = QStringLiteral("index files of %1").arg(folder);
             return folder;
         }
     if (why)
-        *why = QStringLiteral("no astrometry.net index files (Debian: astrometry-data-tycho2) and no [solve] indexFolder");
+        *why = QStringLiteral(
+            "no astrometry.net index files (Debian: astrometry-data-tycho2) and no [solve] indexFolder");
     return {};
 }
 
 QStringList SolveField::arguments(const SolveRequest& request, const QString& configPath)
 {
-    QStringList args{QStringLiteral("--config"), configPath,
-                     QStringLiteral("--dir"), request.workDir,
-                     QStringLiteral("--cpulimit"), QString::number(std::max(1L, std::lround(request.cpuLimit))),
-                     QStringLiteral("--no-plots"), QStringLiteral("--overwrite"),
-                     // A plain TAN solution: the one a pipeline and the binning carry-over can use.
-                     QStringLiteral("--no-tweak"),
-                     QStringLiteral("--new-fits"), QStringLiteral("none"),
-                     QStringLiteral("--index-xyls"), QStringLiteral("none"),
-                     QStringLiteral("--rdls"), QStringLiteral("none"),
-                     QStringLiteral("--corr"), QStringLiteral("none"),
-                     QStringLiteral("--match"), QStringLiteral("none"),
-                     QStringLiteral("--temp-dir"), request.workDir};
+    QStringList args{
+        QStringLiteral("--config"), configPath, QStringLiteral("--dir"), request.workDir,
+        QStringLiteral("--cpulimit"), QString::number(std::max(1L, std::lround(request.cpuLimit))),
+        QStringLiteral("--no-plots"), QStringLiteral("--overwrite"),
+        // A plain TAN solution: the one a pipeline and the binning carry-over can use.
+        QStringLiteral("--no-tweak"), QStringLiteral("--new-fits"), QStringLiteral("none"),
+        QStringLiteral("--index-xyls"), QStringLiteral("none"), QStringLiteral("--tag-all"),
+        QStringLiteral("--corr"), QStringLiteral("none"), QStringLiteral("--match"), QStringLiteral("none"),
+        QStringLiteral("--temp-dir"), request.workDir, QStringLiteral("--rdls"),
+        request.workDir + u'/' + baseName(request) + QStringLiteral(".rdls")};
     if (request.scale && *request.scale > 0)
-        args << QStringLiteral("--scale-units") << QStringLiteral("arcsecperpix") << QStringLiteral("--scale-low")
-             << QString::number(*request.scale * 0.8, 'f', 4) << QStringLiteral("--scale-high")
-             << QString::number(*request.scale * 1.2, 'f', 4);
+        args << QStringLiteral("--scale-units") << QStringLiteral("arcsecperpix")
+             << QStringLiteral("--scale-low") << QString::number(*request.scale * 0.8, 'f', 4)
+             << QStringLiteral("--scale-high") << QString::number(*request.scale * 1.2, 'f', 4);
     if (request.rightAscension && request.declination)
         args << QStringLiteral("--ra") << QString::number(*request.rightAscension, 'f', 6)
              << QStringLiteral("--dec") << QString::number(*request.declination, 'f', 6)
@@ -109,7 +112,8 @@ void SolveField::start(const SolveRequest& request)
         SolveResult result;
         result.reason = why;
         // From the event loop, as a run would end.
-        QMetaObject::invokeMethod(this, [this, result] { emit finished(result); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, result] { emit finished(result); }, Qt::QueuedConnection);
     };
     if (program.isEmpty()) {
         failNow(QStringLiteral("solve-field is not installed (Debian: astrometry.net)"));
@@ -122,6 +126,7 @@ void SolveField::start(const SolveRequest& request)
     const QString base = request.workDir + u'/' + baseName(request);
     QFile::remove(base + QStringLiteral(".solved"));
     QFile::remove(base + QStringLiteral(".wcs"));
+    QFile::remove(base + QStringLiteral(".rdls"));
     const QString configPath = request.workDir + QStringLiteral("/astrometry.cfg");
     QFile config(configPath);
     if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -194,6 +199,11 @@ void SolveField::done(int exitCode, QProcess::ExitStatus status)
     }
     if (result.solved) {
         result.wcs = *wcs;
+        try {
+            result.catalogue = readCatalogueStars(base + QStringLiteral(".rdls"));
+        } catch (const ImagingError&) {
+            // An index without magnitudes: the frames' magnitudes stay relative.
+        }
         wcs->pixelToSky((result.width + 1) / 2.0, (result.height + 1) / 2.0, result.rightAscension,
                         result.declination);
     } else {
@@ -201,7 +211,8 @@ void SolveField::done(int exitCode, QProcess::ExitStatus status)
         if (failedToStart)
             why = QStringLiteral("solve-field did not start");
         else if (m_timedOut)
-            why = QStringLiteral("solve-field ran past %1 s and was stopped").arg(m_request.cpuLimit * 2 + 30);
+            why =
+                QStringLiteral("solve-field ran past %1 s and was stopped").arg(m_request.cpuLimit * 2 + 30);
         else if (status != QProcess::NormalExit)
             why = QStringLiteral("solve-field crashed");
         else if (exitCode != 0)
@@ -212,7 +223,8 @@ void SolveField::done(int exitCode, QProcess::ExitStatus status)
             why = QStringLiteral("solve-field wrote no usable WCS");
         else if (result.sources > 0 && result.sources < 8)
             why = QStringLiteral("too few stars (%1) to solve").arg(result.sources);
-        else if (output.contains(QStringLiteral("CPU time limit")) || output.contains(QStringLiteral("cpulimit")))
+        else if (output.contains(QStringLiteral("CPU time limit")) ||
+                 output.contains(QStringLiteral("cpulimit")))
             why = QStringLiteral("no solution within the CPU limit of %1 s").arg(m_request.cpuLimit);
         else if (result.sources > 0)
             why = QStringLiteral("no solution (%1 stars; no index matches the field, or the hints are wrong)")

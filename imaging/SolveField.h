@@ -2,9 +2,11 @@
 
 #include "imaging/Wcs.h"
 
+#include "imaging/FieldMagnitudes.h"
 #include <QElapsedTimer>
 #include <QObject>
 #include <QProcess>
+
 #include <QString>
 #include <QTimer>
 
@@ -17,13 +19,13 @@ namespace kestrove::imaging {
 struct SolveRequest
 {
     QString imagePath;
-    QString workDir;     // its outputs; a folder of its own
-    QString indexFolder; // holds index-*.fits
+    QString workDir;                      // its outputs; a folder of its own
+    QString indexFolder;                  // holds index-*.fits
     std::optional<double> rightAscension; // hint, J2000 degrees
     std::optional<double> declination;
-    double radius = 5;                 // degrees around the hint
-    std::optional<double> scale;       // arcseconds per pixel; the search spans ±20 % of it
-    double cpuLimit = 30;              // seconds of CPU time solve-field may spend
+    double radius = 5;           // degrees around the hint
+    std::optional<double> scale; // arcseconds per pixel; the search spans ±20 % of it
+    double cpuLimit = 30;        // seconds of CPU time solve-field may spend
 };
 
 struct SolveResult
@@ -37,6 +39,10 @@ struct SolveResult
     int width = 0;      // image size solve-field saw
     int height = 0;
     int sources = -1; // stars extracted; -1: not reported
+    // The index's stars in the field with their catalogue magnitudes (solve-field's --rdls with
+    // --tag-all): what a frame's magnitudes are put on the catalogue's scale with. Empty when the
+    // index holds no magnitudes.
+    std::vector<FieldStar> catalogue;
 };
 
 // Runs solve-field as a QProcess: start() returns at once, finished() comes from the event loop.

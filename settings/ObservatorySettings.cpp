@@ -110,8 +110,9 @@ const QStringList& knownKeys()
             QStringLiteral("selection/policy"),
             QStringLiteral("selection/shares"),
             QStringLiteral("report/aavsoCode"),
+            QStringLiteral("report/mpcCode"),
         } +
-        gradingKeys() + domeKeys() + calibrationKeys();
+        gradingKeys() + domeKeys() + calibrationKeys() + discoveryKeys();
     return keys;
 }
 
@@ -380,10 +381,11 @@ QByteArray defaultFileText(const ObservatorySettings& s, const QString& folder)
         QStringLiteral("; (empty: no shares)"),
         QStringLiteral("shares=") + sharesText(s.selection.shares),
     };
-    lines << reportFileLines(s.aavsoCode);
+    lines << reportFileLines(s.aavsoCode, s.mpcCode);
     lines << gradingFileLines(s.grading);
     lines << domeFileLines(s.dome);
     lines << calibrationFileLines(s.calibration);
+    lines << discoveryFileLines(s.discovery);
     // Kestrove's own file, edited with Linux tools: LF line ends (the reader takes CR LF as well).
     QByteArray bytes;
     for (const QString& line : lines)
@@ -595,6 +597,7 @@ ObservatorySettings observatoryDefaults(const QString& folder)
     s.timeZone = QStringLiteral("Atlantic/Canary");
     s.clockStart = QStringLiteral("now");
     s.clockSpeed = 1;
+    s.folder = abs;
     s.planDir = abs + QStringLiteral("/Plans");
     s.logDir = abs + QStringLiteral("/Logs");
     s.hostPath = abs;
@@ -632,7 +635,9 @@ ObservatorySettings readObservatorySettings(const QString& folder)
     readSolveAndFocus(ini, s, abs);
     readSelection(ini, s);
     ini.text("report/aavsoCode", s.aavsoCode);
+    ini.text("report/mpcCode", s.mpcCode);
     readGrading(ini, s.grading);
+    readDiscovery(ini, s.discovery);
     readDome(ini, s.dome);
     readCalibration(ini, s.calibration);
     return s;
@@ -718,7 +723,7 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("focus/exposure", doubleText(settings.focus.exposure));
     set("focus/binning", QString::number(settings.focus.binning));
     set("focus/timeout", doubleText(settings.focus.timeout));
-    for (const auto& [key, value] : gradingValues(settings.grading))
+    for (const auto& [key, value] : gradingValues(settings.grading) + discoveryValues(settings.discovery))
         ini.setValue(key, value);
     set("safety/closeDelay", doubleText(settings.safety.closeDelay));
     set("safety/reopenDelay", doubleText(settings.safety.reopenDelay));
@@ -729,6 +734,7 @@ void writeObservatorySettings(const QString& folder, const ObservatorySettings& 
     set("selection/policy", policyText(settings.selection.policy));
     set("selection/shares", sharesText(settings.selection.shares));
     set("report/aavsoCode", settings.aavsoCode);
+    set("report/mpcCode", settings.mpcCode);
     for (const auto& [key, value] : domeValues(settings.dome))
         ini.setValue(key, value);
     for (const auto& [key, value] : calibrationValues(settings.calibration))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "settings/CalibrationSettings.h"
+#include "settings/DiscoverySettings.h"
 #include "settings/DomeSettings.h"
 #include "settings/GradingSettings.h"
 
@@ -162,6 +163,9 @@ struct ObservatorySettings
     // [weather]
     bool weatherConnected = false;
     QList<QPair<QDateTime, QDateTime>> unsafe; // UTC intervals in which the weather is unsafe
+    // The folder observatory.ini is in, absolute: the user's supernova references are in its
+    // "references" folder.
+    QString folder;
     // [folders]
     QString planDir; // absolute, no trailing separator
     QString logDir;
@@ -188,8 +192,12 @@ struct ObservatorySettings
     DomeSettings dome;
     // [calibration]
     CalibrationSettings calibration;
+    // [discovery]: the search for supernova candidates and moving objects.
+    imaging::DiscoverySettings discovery;
     // [report] aavsoCode: the observer code the night's AAVSO file is made out to; empty: none yet.
     QString aavsoCode;
+    // [report] mpcCode: the MPC's code of the site the movers' observation blocks name; empty: none yet.
+    QString mpcCode;
     // [roof] and [mount] parkSeconds: how long the simulated roof and mount park take.
     double roofOpenSeconds = 0;
     double roofCloseSeconds = 0;

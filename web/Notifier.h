@@ -26,7 +26,7 @@ public:
 
     void setCommand(QString command) { m_command = std::move(command); }
     // The events: "weather-close", "weather-open", "plans-failing", "warning", "run-ended", "run-error",
-    // "web-error".
+    // "web-error", "discovery".
     void notify(const QString& event, const QString& message, const QDateTime& utc);
     // Looks at what "history.csv" gained since the last look: the observatory closing or opening for
     // the weather, a warning at the start of a run, and a third failed plan in a row.

@@ -215,6 +215,7 @@ void WebService::everySecond()
     m_state.followLog();
     if (m_server)
         followImages();
+    followDiscoveries();
     if (m_state.historyFile().isEmpty())
         return;
     readNewHistory();
@@ -266,6 +267,37 @@ void WebService::followImages()
         const QString folder = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
         if (std::exchange(m_unshownFolder, folder) != folder)
             qCWarning(lcWeb) << "no thumbnail of" << image << ":" << error.what();
+    }
+}
+
+void WebService::followDiscoveries()
+{
+    const ObservatorySettings* settings = m_active ? m_core.host().observatorySettings() : nullptr;
+    if (!settings)
+        return;
+    QFile log(acquisitionLogPath(settings->logDir));
+    const qint64 size = log.size();
+    // What the log held before this program looked is not news; a log begun afresh is read whole.
+    if (m_discoveryLogRead < 0 || size < m_discoveryLogRead) {
+        m_discoveryLogRead = m_discoveryLogRead < 0 ? size : 0;
+        if (m_discoveryLogRead == size)
+            return;
+    }
+    if (size == m_discoveryLogRead || !log.open(QIODevice::ReadOnly) || !log.seek(m_discoveryLogRead))
+        return;
+    const QByteArray bytes = log.readAll();
+    const qsizetype end = bytes.lastIndexOf('\n');
+    if (end < 0)
+        return;
+    m_discoveryLogRead += end + 1;
+    for (const QString& line : QString::fromUtf8(bytes.left(end)).split(u'\n')) {
+        // UTC, "discovery", the target, the frame, what was found.
+        const QStringList fields = line.trimmed().split(u'\t');
+        if (fields.size() >= 5 && fields[1] == QLatin1String("discovery") &&
+            (fields[4].startsWith(QLatin1String("candidate")) ||
+             fields[4].startsWith(QLatin1String("mover"))))
+            m_notifier.notify(QStringLiteral("discovery"), fields[2] + QStringLiteral(": ") + fields[4],
+                              m_core.host().clock().utcNow());
     }
 }
 

@@ -54,6 +54,8 @@ private:
     void drawNightChart();
     // Makes the thumbnail of the image the acquisition log names last, when it is a new one.
     void followImages();
+    // Tells the notifier of each supernova candidate and moving object the acquisition log gained.
+    void followDiscoveries();
 
     SurveyCore& m_core;
     WebState& m_state;
@@ -78,6 +80,7 @@ private:
     QElapsedTimer m_sinceChart;
     bool m_chartDue = true;
     qint64 m_acquisitionLogSize = -1;
+    qint64 m_discoveryLogRead = -1; // bytes of the acquisition log looked at for discoveries
     QString m_lastImage;
     QString m_unshownFolder; // the folder of images last found unreadable, told of once
 };

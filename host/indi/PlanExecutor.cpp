@@ -32,12 +32,13 @@ QList<Need> cameraNeeds(const QString& camera)
 
 PlanExecutor::PlanExecutor(IndiLink& link, SiteSky& sky, Clock& clock)
     : StepContext(link, sky, clock), m_camera(*this), m_dome(*this), m_pointing(*this, m_camera),
-      m_filter(*this), m_focus(*this, m_camera), m_grader(*this), m_lightcurves(*this),
+      m_filter(*this), m_focus(*this, m_camera), m_grader(*this), m_lightcurves(*this), m_discovery(*this),
       m_exposures(*this, m_camera, m_grader), m_skyTestStep(*this, m_camera, m_grader),
       m_calibration(*this, m_camera)
 {
     m_grader.onGraded = [this](const GradedFrame& graded) {
         m_lightcurves.add(graded, graded.record);
+        m_discovery.add(graded, graded.record);
         if (onGraded)
             onGraded(graded);
     };

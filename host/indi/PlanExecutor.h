@@ -3,6 +3,7 @@
 #include "host/indi/IndiLink.h"
 #include "host/indi/steps/CalibrationStep.h"
 #include "host/indi/steps/CameraControl.h"
+#include "host/indi/steps/DiscoverySearch.h"
 #include "host/indi/steps/DomeStep.h"
 #include "host/indi/steps/ExposureStep.h"
 #include "host/indi/steps/FilterStep.h"
@@ -156,6 +157,7 @@ private:
     FocusStep m_focus;
     FrameGrader m_grader;
     LightcurvePhotometry m_lightcurves;
+    DiscoverySearch m_discovery;
     ExposureStep m_exposures;
     SkyTestStep m_skyTestStep;
     CalibrationStep m_calibration;

@@ -54,10 +54,13 @@ void ExposureStep::frameArrived(const IndiBlob* frame)
     graded.utc = m_camera.exposureStart();
     graded.exposure = m_camera.exposureSeconds();
     graded.binning = m_camera.geometry().binning;
-    if (const std::optional<PlateSolution>& solution = m_context.solution)
+    if (const std::optional<PlateSolution>& solution = m_context.solution) {
         graded.wcs = solution->wcs.carriedTo(solution->geometry, m_camera.geometry());
+        graded.catalogue = solution->catalogue;
+    }
     graded.aimed = m_context.target();
     graded.fits = frame->data;
+    graded.planFrames = plan.count;
     graded.comparisons = plan.comparisons;
     graded.check = plan.check;
     if (m_context.observations) {

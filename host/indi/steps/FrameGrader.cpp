@@ -107,6 +107,13 @@ FrameGrader::Measured FrameGrader::measure(const QByteArray& fits, const std::op
     }
 }
 
+bool FrameGrader::keepsPixels(const FrameToGrade& frame)
+{
+    return !frame.test && frame.wcs &&
+           (frame.kind == QLatin1String("SLC") || frame.kind == QLatin1String("SNe") ||
+            frame.kind == QLatin1String("MPS"));
+}
+
 void FrameGrader::next()
 {
     if (m_queue.empty() || m_watcher.isRunning())
@@ -114,8 +121,7 @@ void FrameGrader::next()
     FrameToGrade& frame = m_queue.front();
     m_watcher.setFuture(QtConcurrent::run(&FrameGrader::measure, frame.fits, frame.wcs, frame.aimed,
                                           frame.path, frame.calibration));
-    // A lightcurve frame's pixels go on to its photometry.
-    if (frame.kind != QLatin1String("SLC") || !frame.wcs || frame.test)
+    if (!keepsPixels(frame))
         frame.fits = {};
 }
 

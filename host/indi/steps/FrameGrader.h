@@ -27,7 +27,9 @@ struct FrameToGrade
     QDateTime utc;
     double exposure = 0;
     int binning = 1;
-    std::optional<imaging::Wcs> wcs; // the plan's last solve, carried to this frame
+    std::optional<imaging::Wcs> wcs;           // the plan's last solve, carried to this frame
+    std::vector<imaging::FieldStar> catalogue; // the index's stars the solve found in the field
+    int planFrames = 1;                        // the frames the plan takes
     Equatorial aimed;
     QByteArray fits;
     // The plan's named comparison and check stars; none: chosen from the frame.
@@ -41,7 +43,7 @@ struct FrameToGrade
 // A frame graded, as told to the database, the acquisition log and the host.
 struct GradedFrame
 {
-    FrameToGrade frame; // without its pixels, but a lightcurve frame's
+    FrameToGrade frame; // without its pixels, but those of a frame measured further (keepsPixels)
     imaging::FrameMeasurement measurement;
     imaging::FrameGrade grade;
     QString error;      // why it could not be measured: it is then not recorded, and counts as accepted
@@ -76,6 +78,10 @@ public:
     static constexpr int maxStars = 1000;
 
     explicit FrameGrader(StepContext& context);
+
+    // Whether a frame's pixels go on past its grade: a solved lightcurve, supernova or minor planet
+    // survey frame is measured further.
+    static bool keepsPixels(const FrameToGrade& frame);
 
     // The plan numbered `plan` begins: its grades start from none.
     void beginPlan(qint64 plan);

@@ -2,6 +2,7 @@
 
 #include "host/PlanReader.h"
 #include "host/indi/IndiClient.h"
+#include "imaging/FieldMagnitudes.h"
 #include "imaging/Wcs.h"
 #include "settings/ObservatorySettings.h"
 #include "sky/Astronomy.h"
@@ -29,6 +30,7 @@ struct PlateSolution
 {
     imaging::Wcs wcs;
     imaging::ImageGeometry geometry;
+    std::vector<imaging::FieldStar> catalogue; // the index's stars in the field, with magnitudes
 };
 
 // What the steps of a plan share: the devices, the settings, the clock, the plan being run, and

@@ -208,7 +208,7 @@ void PointingStep::solved(const imaging::SolveResult& result)
         m_context.stepDone();
         return;
     }
-    m_context.solution = PlateSolution{result.wcs, m_solveGeometry};
+    m_context.solution = PlateSolution{result.wcs, m_solveGeometry, result.catalogue};
     const double off = imaging::angularDistance(result.rightAscension, result.declination,
                                                 m_target.rightAscension * 15, m_target.declination) *
                        3600;
