@@ -125,6 +125,7 @@ public:
     // Every candidate ever raised in a target's field, oldest first: the bogus ones are not raised
     // again, the others are known.
     std::vector<CandidateRecord> candidatesOf(const QString& target) const;
+    std::optional<CandidateRecord> candidate(qint64 candidateId) const;
     // What a person made of a candidate; false when there is no such candidate.
     bool markCandidate(qint64 candidateId, CandidateStatus status);
 

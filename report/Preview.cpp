@@ -317,6 +317,7 @@ NightReport observedNight(const ResolvedObservatory& observatory, const QDate& n
         const QDateTime nextNoon = QDateTime(night.addDays(1), QTime(12, 0), report.zone).toUTC();
         report.frames = recordedFrames(observatory.settings.logDir, noon, nextNoon);
         report.lightcurve = recordedLightcurve(observatory.settings.logDir, noon, nextNoon);
+        report.discoveries = recordedDiscoveries(observatory.settings.logDir, noon, nextNoon);
     } catch (const database::DatabaseError& error) {
         report.messages << error.message();
     }

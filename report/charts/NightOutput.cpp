@@ -77,6 +77,10 @@ QStringList writeReportFiles(const NightReport& report, const QString& folder)
         paths << QDir(folder).filePath(QStringLiteral("aavso.txt"));
         writeWholeFile(paths.last(), nightAavsoFile(report.lightcurve, report.aavsoCode));
     }
+    if (const QByteArray mpc = mpcFile(report.discoveries.movers); !mpc.isEmpty()) {
+        paths << QDir(folder).filePath(QStringLiteral("mpc.txt"));
+        writeWholeFile(paths.last(), mpc);
+    }
     return paths;
 }
 
