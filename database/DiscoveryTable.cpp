@@ -292,6 +292,17 @@ std::vector<CandidateRecord> ObservationDb::candidatesOf(const QString& target) 
     return records;
 }
 
+std::optional<CandidateRecord> ObservationDb::candidate(qint64 candidateId) const
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT %1 FROM candidates WHERE id = ?").arg(kCandidateColumns));
+    q.addBindValue(candidateId);
+    exec(q, m_path, "cannot read a candidate");
+    if (!q.next())
+        return std::nullopt;
+    return candidateOf(q);
+}
+
 std::vector<MoverRecord> ObservationDb::movers(const QDateTime& fromUtc, const QDateTime& toUtc) const
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));

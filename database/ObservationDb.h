@@ -172,6 +172,7 @@ public:
     std::vector<CandidateRecord> candidatesOf(const QString& target) const;
     // The file of a target's first accepted frame of a kind; empty when there is none.
     QString firstFramePath(const QString& target, const QString& kind) const;
+    std::optional<CandidateRecord> candidate(qint64 candidateId) const;
     // What a person made of a candidate; false when there is no such candidate.
     bool markCandidate(qint64 candidateId, CandidateStatus status);
 

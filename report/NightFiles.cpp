@@ -234,6 +234,21 @@ QString nightSummary(const NightReport& report)
         lines << QStringLiteral("Master made: %1: %2").arg(masterLine(m), QFileInfo(m.path).fileName());
     for (const auto& [name, frames] : report.mastersUsed)
         lines << QStringLiteral("Master used: %1 by %2 frames").arg(name).arg(frames);
+    const NightDiscoveries& found = report.discoveries;
+    if (!found.candidates.empty())
+        lines << QStringLiteral("Candidates: %1, to be judged by eye from their cut-outs (reference, new, "
+                                "difference)")
+                     .arg(found.candidates.size());
+    for (const database::CandidateRecord& c : found.candidates) {
+        lines << QStringLiteral("Candidate: ") + candidateLine(c, report.zone);
+        if (!c.cutouts.isEmpty())
+            lines << QStringLiteral("  cut-outs: %1-reference.png, -new.png, -difference.png").arg(c.cutouts);
+    }
+    if (!found.movers.empty())
+        lines << QStringLiteral("Movers: %1, their observations in mpc.txt to check before sending")
+                     .arg(found.movers.size());
+    for (const database::MoverRecord& m : found.movers)
+        lines << QStringLiteral("Mover: ") + moverLine(m, report.zone);
     for (const QString& message : report.messages)
         lines << QStringLiteral("Message: ") + message;
     return lines.join(u'\n') + u'\n';

@@ -3,6 +3,7 @@
 #include "core/History.h"
 #include "core/KindBalance.h"
 #include "database/ObservationDb.h"
+#include "report/Discoveries.h"
 #include "report/NightReasons.h"
 #include "report/NightWindow.h"
 #include "settings/ObservatorySettings.h"
@@ -62,6 +63,8 @@ struct NightReport
     std::vector<database::MasterRecord> masters;
     QList<QPair<QString, int>> mastersUsed;
     QString aavsoCode;
+    // The night's supernova candidates and moving objects.
+    NightDiscoveries discoveries;
     // The policy the preview chose by, the shares it kept, and the time each kind took against the
     // time of the passes it had a target in.
     SelectionPolicy policy = SelectionPolicy::Specified;

@@ -334,6 +334,7 @@ NightReport observedNight(const ResolvedObservatory& observatory, const QDate& n
         }
         report.masters = recordedMasters(observatory.settings.logDir, noon, nextNoon);
         report.mastersUsed = mastersUsed(report.frames);
+        report.discoveries = recordedDiscoveries(observatory.settings.logDir, noon, nextNoon);
     } catch (const database::DatabaseError& error) {
         report.messages << error.message();
     }

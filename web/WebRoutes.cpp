@@ -1,5 +1,7 @@
 #include "web/WebRoutes.h"
 
+#include "database/DatabaseError.h"
+#include "report/Discoveries.h"
 #include "web/WebState.h"
 
 #include <QFile>
@@ -47,6 +49,38 @@ WebReply pageFile(const QString& path)
         return {200, file.type, resource.readAll()};
     }
     return problem(404, QStringLiteral("no such page: %1").arg(path));
+}
+
+// A candidate's number as a request gives it: a whole number from 1 on, or nothing.
+std::optional<qint64> candidateIdOf(const QJsonValue& value)
+{
+    const QString text = value.isString() ? value.toString() : QString::number(value.toDouble(-1), 'f', 0);
+    bool ok = false;
+    const qint64 id = text.toLongLong(&ok);
+    return ok && id > 0 && (value.isString() || value.toDouble() == static_cast<double>(id))
+               ? std::optional<qint64>(id)
+               : std::nullopt;
+}
+
+// POST /api/mark {"candidate": N, "status": "real"|"bogus"|"new"}: a person's verdict on a candidate.
+WebReply markReply(const QByteArray& body, const QString& logFolder)
+{
+    QJsonParseError error{};
+    const QJsonObject request = QJsonDocument::fromJson(body, &error).object();
+    const std::optional<qint64> id = candidateIdOf(request.value(QStringLiteral("candidate")));
+    const std::optional<database::CandidateStatus> status =
+        database::statusOf(request.value(QStringLiteral("status")).toString());
+    if (error.error != QJsonParseError::NoError || !id || !status)
+        return problem(400, QStringLiteral("mark needs {\"candidate\": its number, \"status\": \"real\", "
+                                           "\"bogus\" or \"new\"}"));
+    try {
+        if (logFolder.isEmpty() || !markCandidate(logFolder, *id, *status))
+            return problem(404, QStringLiteral("no candidate %1").arg(*id));
+    } catch (const database::DatabaseError& e) {
+        return problem(500, e.message());
+    }
+    return json(
+        {{QStringLiteral("candidate"), *id}, {QStringLiteral("status"), database::statusText(*status)}});
 }
 
 } // namespace
@@ -164,7 +198,8 @@ WebReply WebRoutes::route(const WebRequest& request) const
     if (isPost) {
         const bool stop = request.path == QLatin1String("/api/stop");
         const bool close = request.path == QLatin1String("/api/close");
-        if (!stop && !close)
+        const bool mark = request.path == QLatin1String("/api/mark");
+        if (!stop && !close && !mark)
             return problem(
                 request.path.startsWith(QLatin1String("/api/")) || request.path == QLatin1String("/") ? 405
                                                                                                       : 404,
@@ -179,6 +214,8 @@ WebReply WebRoutes::route(const WebRequest& request) const
             if (error.error != QJsonParseError::NoError)
                 return problem(400, QStringLiteral("the body is not JSON: ") + error.errorString());
         }
+        if (mark)
+            return markReply(request.body, m_state.logFolder());
         const std::function<void()>& action = stop ? m_actions.stop : m_actions.close;
         if (!action)
             return problem(409, QStringLiteral("this observatory has nothing to close"));
@@ -212,6 +249,22 @@ WebReply WebRoutes::route(const WebRequest& request) const
         return png.isEmpty() ? problem(404, QStringLiteral("no image saved yet"))
                              : WebReply{200, "image/png", png};
     }
+    if (request.path == QLatin1String("/cutout.png")) {
+        const QUrlQuery items(request.query);
+        const std::optional<qint64> id = candidateIdOf(items.queryItemValue(QStringLiteral("candidate")));
+        const QString kind = items.queryItemValue(QStringLiteral("image"));
+        if (!id || !isCutoutKind(kind))
+            return problem(400, QStringLiteral("a cut-out needs candidate=N and image=reference, new or "
+                                               "difference"));
+        try {
+            const QByteArray png = m_state.cutout(*id, kind);
+            return png.isEmpty()
+                       ? problem(404, QStringLiteral("no %1 cut-out of candidate %2").arg(kind).arg(*id))
+                       : WebReply{200, "image/png", png};
+        } catch (const database::DatabaseError& e) {
+            return problem(500, e.message());
+        }
+    }
     if (!api)
         return pageFile(request.path);
     if (request.path == QLatin1String("/api/status"))
@@ -224,6 +277,8 @@ WebReply WebRoutes::route(const WebRequest& request) const
         return json(m_state.frames());
     if (request.path == QLatin1String("/api/lightcurves"))
         return json(m_state.lightcurves());
+    if (request.path == QLatin1String("/api/discoveries"))
+        return json(m_state.discoveries());
     if (request.path == QLatin1String("/api/log")) {
         bool valid = true;
         const std::optional<qint64> after = afterOf(request.query, valid);
@@ -231,7 +286,8 @@ WebReply WebRoutes::route(const WebRequest& request) const
             return problem(400, QStringLiteral("after needs a whole number of 0 or more"));
         return json(m_state.log(after.value_or(0)));
     }
-    if (request.path == QLatin1String("/api/stop") || request.path == QLatin1String("/api/close"))
+    if (request.path == QLatin1String("/api/stop") || request.path == QLatin1String("/api/close") ||
+        request.path == QLatin1String("/api/mark"))
         return problem(405, QStringLiteral("actions are POST only"));
     return problem(404, QStringLiteral("no such endpoint: %1").arg(request.path));
 }

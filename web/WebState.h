@@ -95,6 +95,13 @@ public:
     QJsonObject frames() const;
     QJsonObject log(qint64 after) const;
     QJsonObject preview() const;
+    // The JSON of /api/discoveries: the candidates and movers of the last 24 hours, newest first
+    // (WebDiscoveries.cpp).
+    QJsonObject discoveries() const;
+    // A candidate's cut-out ("reference", "new" or "difference") as PNG; empty when there is none.
+    QByteArray cutout(qint64 candidateId, const QString& kind) const;
+    // The log folder, where the database sits beside history.csv; empty before the core is loaded.
+    QString logFolder() const;
 
     struct Pick
     {

@@ -79,6 +79,10 @@ QStringList writeReportFiles(const NightReport& report, const QString& folder)
         writeWholeFile(paths.last(), nightAavsoFile(report.lightcurve, report.aavsoCode));
         paths << charts::writeLightcurvePictures(report.lightcurve, report.lightcurveAll, folder);
     }
+    if (const QByteArray mpc = mpcFile(report.discoveries.movers); !mpc.isEmpty()) {
+        paths << QDir(folder).filePath(QStringLiteral("mpc.txt"));
+        writeWholeFile(paths.last(), mpc);
+    }
     return paths;
 }
 

@@ -1,5 +1,6 @@
 #include "database/ObservationDb.h"
 #include "report/AavsoReport.h"
+#include "report/Discoveries.h"
 #include "report/FrameLines.h"
 #include "report/NightFiles.h"
 #include "report/Preview.h"
@@ -156,6 +157,68 @@ TEST(MorningReport, SolvesTheNightAgainWithoutTheComparisonThatVaried)
         EXPECT_NEAR(p.magnitude, report.lightcurve.front().magnitude, 0.01);
         EXPECT_EQ(p.comparisons, QStringLiteral("C0;C1;C3"));
     }
+}
+
+// The night's candidates and movers come to the morning report with where their cut-outs are, and
+// the movers' observations make one block for the Minor Planet Center under one header.
+TEST(MorningReport, ListsTheNightsCandidatesAndMovers)
+{
+    QTemporaryDir dir;
+    ObservatorySettings settings = observatoryDefaults(dir.path());
+    settings.timeZone = QStringLiteral("UTC");
+    settings.logDir = dir.filePath(QStringLiteral("Logs"));
+    const ResolvedObservatory observatory = resolveObservatory(settings);
+    const auto utc = [](const char* text) {
+        return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate);
+    };
+    {
+        database::ObservationDb db(database::observationsPath(settings.logDir));
+        database::CandidateRecord c;
+        c.target = QStringLiteral("NGC 4414");
+        c.utc = utc("2024-04-13T23:41:00Z");
+        c.ra = 186.612917;
+        c.dec = 31.223333;
+        c.magnitude = 15.214;
+        c.snr = 12.34;
+        c.frameIds = {4, 5, 6};
+        c.cutouts = dir.filePath(QStringLiteral("Logs/discoveries/NGC4414-1"));
+        db.addCandidate(c);
+        c.utc = utc("2024-04-15T00:00:00Z"); // another night's
+        db.addCandidate(c);
+        for (const char* designation : {"KV10401", "KV10402"}) {
+            database::MoverRecord m;
+            m.target = QStringLiteral("MPS field 7");
+            m.utc = utc("2024-04-14T01:12:00Z");
+            m.rate = 5.021;
+            m.direction = 92.14;
+            m.magnitude = 17.4;
+            m.designation = QString::fromLatin1(designation);
+            m.positions = {{m.utc, 63.038792, 20.184806, 17.4}, {m.utc.addSecs(60), 63.04, 20.18, 17.5}};
+            m.mpcReport = QStringLiteral("COD 500\nNET Tycho-2\n%1\n%2\n")
+                              .arg(QString(designation).leftJustified(80, u'1'),
+                                   QString(designation).leftJustified(80, u'2'));
+            db.addMover(m);
+        }
+    }
+    const NightReport report = observedNight(observatory, QDate(2024, 4, 13));
+    const QString summary = nightSummary(report);
+    for (const QString& line :
+         {QStringLiteral(
+              "Candidate: NGC 4414 at 23:41: 12:26:27.10 +31:13:24.00, magnitude 15.21, S/N 12.3, in 3 "
+              "frames, new"),
+          QStringLiteral("  cut-outs: %1-reference.png, -new.png, -difference.png")
+              .arg(report.discoveries.candidates[0].cutouts),
+          QStringLiteral("Movers: 2, their observations in mpc.txt to check before sending"),
+          QStringLiteral(
+              "Mover: KV10401 in MPS field 7 at 01:12: 5.02\"/min towards 92.1 degrees, magnitude 17.40, 2 "
+              "positions from 04:12:09.31 +20:11:05.30")})
+        EXPECT_TRUE(summary.split(u'\n').contains(line)) << line.toStdString() << "\nin\n"
+                                                         << summary.toStdString();
+    EXPECT_EQ(report.discoveries.candidates.size(), 1u);
+    const QList<QByteArray> mpc = mpcFile(report.discoveries.movers).split('\n');
+    ASSERT_EQ(mpc.size(), 2 + 4 + 1) << mpcFile(report.discoveries.movers).constData();
+    EXPECT_EQ(mpc[0], "COD 500");
+    EXPECT_TRUE(mpc[5].startsWith("KV10402")) << mpc[5].constData();
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "database/ObservationDb.h"
 #include "host/AcquisitionLog.h"
 #include "host/sim/SimObservatory.h"
+#include "report/Discoveries.h"
 #include "support/TestSupport.h"
 #include "web/Notifier.h"
 #include "web/Thumbnail.h"
@@ -106,6 +107,8 @@ private slots:
     void notifyChildrenHaveTheirOwnOutput_data();
     void notifyChildrenHaveTheirOwnOutput();
     void framesOfTheNight();
+    void discoveriesJudgedOnThePage_data();
+    void discoveriesJudgedOnThePage();
     void lightcurvePlots_data();
     void lightcurvePlots();
     void thumbnailOfTheLastImage();
@@ -703,6 +706,116 @@ void tst_web::lightcurvePlots()
             .object();
     QCOMPARE(listed[u"targets"].toArray(), (QJsonArray{QStringLiteral("RR Lyr"), QStringLiteral("SS Cyg")}));
     m_state->setLightcurves({});
+}
+
+// The night's candidates and movers, a candidate's cut-outs, and a person's verdict given with the
+// token; every number and name a request carries is checked before the database is asked.
+void tst_web::discoveriesJudgedOnThePage_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QByteArray>("authorization");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("verdict"); // the candidate's status after the request
+    const QByteArray token = "Bearer s3cret";
+    const auto row = [](const char* name) -> QTestData& { return QTest::newRow(name); };
+    row("the list") << QByteArray("GET") << "/api/discoveries"
+                    << "" << QByteArray() << QByteArray() << 200 << "new";
+    row("a cut-out") << QByteArray("GET") << "/cutout.png"
+                     << "candidate=ID&image=difference" << QByteArray() << QByteArray() << 200 << "new";
+    row("no such image") << QByteArray("GET") << "/cutout.png"
+                         << "candidate=ID&image=..%2Fsecret" << QByteArray() << QByteArray() << 400 << "new";
+    row("candidate 0") << QByteArray("GET") << "/cutout.png"
+                       << "candidate=0&image=new" << QByteArray() << QByteArray() << 400 << "new";
+    row("no such candidate") << QByteArray("GET") << "/cutout.png"
+                             << "candidate=9223372036854775807&image=new" << QByteArray() << QByteArray()
+                             << 404 << "new";
+    row("mark without the token") << QByteArray("POST") << "/api/mark"
+                                  << "" << QByteArray()
+                                  << QByteArray(R"({"candidate": ID, "status": "bogus"})") << 401 << "new";
+    row("mark with a wrong token") << QByteArray("POST") << "/api/mark"
+                                   << "" << QByteArray("Bearer guess")
+                                   << QByteArray(R"({"candidate": ID, "status": "bogus"})") << 403 << "new";
+    row("mark as what") << QByteArray("POST") << "/api/mark"
+                        << "" << token << QByteArray(R"({"candidate": ID, "status": "maybe"})") << 400
+                        << "new";
+    row("mark a fraction") << QByteArray("POST") << "/api/mark"
+                           << "" << token << QByteArray(R"({"candidate": 1.5, "status": "real"})") << 400
+                           << "new";
+    row("mark no candidate") << QByteArray("POST") << "/api/mark"
+                             << "" << token << QByteArray(R"({"candidate": 1e300, "status": "real"})") << 400
+                             << "new";
+    row("mark one that is not") << QByteArray("POST") << "/api/mark"
+                                << "" << token << QByteArray(R"({"candidate": 99999, "status": "real"})")
+                                << 404 << "new";
+    row("mark by GET") << QByteArray("GET") << "/api/mark"
+                       << "" << token << QByteArray() << 405 << "new";
+    row("bogus") << QByteArray("POST") << "/api/mark"
+                 << "" << token << QByteArray(R"({"candidate": ID, "status": "bogus"})") << 200 << "bogus";
+}
+
+void tst_web::discoveriesJudgedOnThePage()
+{
+    QFETCH(QByteArray, method);
+    QFETCH(QString, path);
+    QFETCH(QString, query);
+    QFETCH(QByteArray, authorization);
+    QFETCH(QByteArray, body);
+    QFETCH(int, status);
+    QFETCH(QString, verdict);
+    const QString folder = QFileInfo(m_state->historyFile()).path();
+    const QString file = database::observationsPath(folder);
+    const QDateTime now(QDate(2024, 4, 14), QTime(9, 10), QTimeZone::utc());
+    QTemporaryDir cutouts;
+    qint64 id = 0;
+    {
+        database::ObservationDb db(file);
+        database::CandidateRecord c;
+        c.target = QStringLiteral("NGC 4414");
+        c.utc = now.addSecs(-600);
+        c.ra = 186.61;
+        c.dec = 31.22;
+        c.magnitude = 15.2;
+        c.snr = 12;
+        c.frameIds = {1, 2, 3};
+        c.cutouts = cutouts.filePath(QStringLiteral("NGC4414-1"));
+        for (const char* kind : cutoutKinds)
+            test::writeBytes(c.cutouts + u'-' + QLatin1String(kind) + QStringLiteral(".png"), kind);
+        id = db.addCandidate(c);
+        database::MoverRecord m;
+        m.target = QStringLiteral("2024 AB field");
+        m.utc = now.addSecs(-300);
+        m.rate = 5;
+        m.designation = QStringLiteral("KV10501");
+        m.positions = {{now.addSecs(-300), 60.1, 20.2, 17.4}};
+        m.mpcReport = QStringLiteral("COD 500\n") + QString(80, u'x') + u'\n';
+        db.addMover(m);
+    }
+    const QByteArray number = QByteArray::number(id);
+    const WebReply reply = m_routes->route({method,
+                                            path,
+                                            QString(query).replace(QStringLiteral("ID"), number),
+                                            authorization,
+                                            QByteArray(body).replace("ID", number),
+                                            true,
+                                            {},
+                                            {}});
+    QCOMPARE(reply.status, status);
+    if (path == QLatin1String("/cutout.png") && status == 200)
+        QCOMPARE(reply.body, QByteArray("difference"));
+    if (path == QLatin1String("/api/discoveries")) {
+        const QJsonObject found = QJsonDocument::fromJson(reply.body).object();
+        const QJsonObject newest = found[u"candidates"].toArray()[0].toObject();
+        QCOMPARE(newest[u"id"].toInteger(), id);
+        QCOMPARE(newest[u"cutouts"].toArray().size(), 3);
+        QCOMPARE(found[u"movers"].toArray()[0].toObject()[u"designation"].toString(),
+                 QStringLiteral("KV10501"));
+    }
+    QCOMPARE(database::statusText(
+                 database::ObservationDb(file, database::ObservationDb::Access::Read).candidate(id)->status),
+             verdict);
 }
 
 // A night in virtual time passes between two looks at history.csv, and a headless run ends right

@@ -115,7 +115,10 @@ async function refresh() {
   logAfter = log.last;
 
   // Frames are graded some seconds after they are saved: a look every ten seconds keeps up.
-  if (framesLook++ % 10 === 0) showFrames(await api('/api/frames'));
+  if (framesLook++ % 10 === 0) {
+    showFrames(await api('/api/frames'));
+    showDiscoveries(await api('/api/discoveries'));
+  }
 
   if (s.pass !== historyPass) {
     historyPass = s.pass;
@@ -158,6 +161,70 @@ function showFrames(f) {
                 { text: p.grade === 'accepted' ? 'accepted' : 'rejected: ' + p.reason, wrap: true }]);
     return row;
   }));
+}
+
+// Each candidate with its cut-outs to judge by eye and a verdict to give; each mover with its block
+// for the Minor Planet Center. Drawn again only when something changed.
+let discoveriesSeen = '';
+function showDiscoveries(d) {
+  const seen = JSON.stringify(d);
+  if (seen === discoveriesSeen) return;
+  discoveriesSeen = seen;
+  document.getElementById('discoveriesSection').hidden = !d.candidates.length && !d.movers.length;
+  document.getElementById('candidates').replaceChildren(...d.candidates.map(c => {
+    const item = document.createElement('div');
+    item.className = 'found ' + c.status;
+    const line = document.createElement('p');
+    line.textContent = 'Candidate ' + c.line;
+    item.appendChild(line);
+    const pictures = document.createElement('div');
+    pictures.className = 'cutouts';
+    c.cutouts.forEach((path, i) => {
+      const picture = document.createElement('img');
+      picture.id = `cutout-${c.id}-${i}`;
+      picture.alt = ['reference', 'new', 'difference'][i];
+      picture.title = picture.alt;
+      pictures.appendChild(picture);
+      fetchPicture(path).then(url => { if (url) picture.src = url; });
+    });
+    item.appendChild(pictures);
+    for (const status of ['real', 'bogus']) {
+      const button = document.createElement('button');
+      button.type = 'button';
+      button.textContent = status === 'real' ? 'Real' : 'Bogus';
+      button.disabled = c.status === status;
+      button.addEventListener('click', () => mark(c.id, status));
+      item.appendChild(button);
+    }
+    return item;
+  }));
+  document.getElementById('movers').replaceChildren(...d.movers.map(m => {
+    const item = document.createElement('div');
+    item.className = 'found';
+    const line = document.createElement('p');
+    line.textContent = 'Mover ' + m.line;
+    const block = document.createElement('pre');
+    block.textContent = m.mpc;
+    item.append(line, block);
+    return item;
+  }));
+}
+
+async function mark(id, status) {
+  if (!token() && !askToken()) return;
+  try {
+    await api('/api/mark', { method: 'POST', body: JSON.stringify({ candidate: id, status }) });
+    show('answer', `Candidate ${id} marked ${status}`);
+    showDiscoveries(await api('/api/discoveries'));
+  } catch (error) {
+    show('answer', error.message);
+  }
+}
+
+async function fetchPicture(path) {
+  const headers = token() ? { 'Authorization': 'Bearer ' + token() } : {};
+  const reply = await fetch(path, { headers, cache: 'no-store' });
+  return reply.ok ? URL.createObjectURL(await reply.blob()) : null;
 }
 
 // Pictures are fetched with the token like the JSON, then shown from memory.
