@@ -1,5 +1,6 @@
 #include "database/DatabaseError.h"
 #include "database/ObservationDb.h"
+#include "database/SqlRows.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -9,67 +10,9 @@
 
 namespace kestrove::database {
 
+using namespace sql;
+
 namespace {
-
-void exec(QSqlQuery& q, const QString& path, const char* what)
-{
-    if (!q.exec())
-        throw DatabaseError(path, QString::fromLatin1(what), q.lastError().text());
-}
-
-QVariant utcText(const QDateTime& utc)
-{
-    return utc.isValid() ? QVariant(utc.toUTC().toString(Qt::ISODateWithMs)) : QVariant();
-}
-
-QDateTime utcOf(const QVariant& value)
-{
-    return value.isNull() ? QDateTime() : QDateTime::fromString(value.toString(), Qt::ISODateWithMs).toUTC();
-}
-
-QString text(const QString& value)
-{
-    return value.isNull() ? QStringLiteral("") : value;
-}
-
-QVariant orNull(const std::optional<double>& value)
-{
-    return value ? QVariant(*value) : QVariant();
-}
-
-std::optional<double> optionalOf(const QVariant& value)
-{
-    return value.isNull() ? std::nullopt : std::optional(value.toDouble());
-}
-
-// A write that is whole or not there.
-class Transaction
-{
-public:
-    Transaction(QSqlDatabase db, const QString& path) : m_db(std::move(db)), m_path(path)
-    {
-        if (!m_db.transaction())
-            throw DatabaseError(m_path, QStringLiteral("cannot begin a transaction"),
-                                m_db.lastError().text());
-    }
-    ~Transaction()
-    {
-        if (!m_done)
-            m_db.rollback();
-    }
-    void commit()
-    {
-        if (!m_db.commit())
-            throw DatabaseError(m_path, QStringLiteral("cannot commit"), m_db.lastError().text());
-        m_done = true;
-    }
-
-private:
-    QSqlDatabase m_db;
-    const QString& m_path;
-    bool m_done = false;
-};
-
 // A mover's places as one text: "UTC RA DEC MAG" a place, ';' between them, "-" for no magnitude.
 QString positionsText(const std::vector<MoverPosition>& positions)
 {
@@ -188,7 +131,7 @@ void ObservationDb::addDetections(qint64 frameId, const std::vector<DetectionRec
         q.addBindValue(d.saturated ? 1 : 0);
         q.addBindValue(d.atEdge ? 1 : 0);
         q.addBindValue(d.blended ? 1 : 0);
-        exec(q, m_path, "cannot record a frame's sources");
+        run(q, m_path, "cannot record a frame's sources");
     }
     transaction.commit();
 }
@@ -200,7 +143,7 @@ std::vector<DetectionRecord> ObservationDb::detections(qint64 frameId) const
         QStringLiteral("SELECT frame_id, ra, dec, x, y, flux, flux_error, snr, magnitude, fwhm, saturated, "
                        "at_edge, blended FROM detections WHERE frame_id = ? ORDER BY id"));
     q.addBindValue(frameId);
-    exec(q, m_path, "cannot read a frame's sources");
+    run(q, m_path, "cannot read a frame's sources");
     std::vector<DetectionRecord> records;
     while (q.next()) {
         DetectionRecord d;
@@ -241,7 +184,7 @@ qint64 ObservationDb::addCandidate(const CandidateRecord& candidate)
     q.addBindValue(frames.join(u' '));
     q.addBindValue(statusText(candidate.status));
     q.addBindValue(text(candidate.cutouts));
-    exec(q, m_path, "cannot record a candidate");
+    run(q, m_path, "cannot record a candidate");
     return q.lastInsertId().toLongLong();
 }
 
@@ -261,7 +204,7 @@ qint64 ObservationDb::addMover(const MoverRecord& mover)
     q.addBindValue(positionsText(mover.positions));
     q.addBindValue(text(mover.designation));
     q.addBindValue(text(mover.mpcReport));
-    exec(q, m_path, "cannot record a mover");
+    run(q, m_path, "cannot record a mover");
     return q.lastInsertId().toLongLong();
 }
 
@@ -272,7 +215,7 @@ std::vector<CandidateRecord> ObservationDb::candidates(const QDateTime& fromUtc,
                   .arg(kCandidateColumns));
     q.addBindValue(utcText(fromUtc));
     q.addBindValue(utcText(toUtc));
-    exec(q, m_path, "cannot read the candidates");
+    run(q, m_path, "cannot read the candidates");
     std::vector<CandidateRecord> records;
     while (q.next())
         records.push_back(candidateOf(q));
@@ -285,7 +228,7 @@ std::vector<CandidateRecord> ObservationDb::candidatesOf(const QString& target) 
     q.prepare(
         QStringLiteral("SELECT %1 FROM candidates WHERE target = ? ORDER BY utc, id").arg(kCandidateColumns));
     q.addBindValue(text(target));
-    exec(q, m_path, "cannot read the candidates");
+    run(q, m_path, "cannot read the candidates");
     std::vector<CandidateRecord> records;
     while (q.next())
         records.push_back(candidateOf(q));
@@ -297,7 +240,7 @@ std::optional<CandidateRecord> ObservationDb::candidate(qint64 candidateId) cons
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(QStringLiteral("SELECT %1 FROM candidates WHERE id = ?").arg(kCandidateColumns));
     q.addBindValue(candidateId);
-    exec(q, m_path, "cannot read a candidate");
+    run(q, m_path, "cannot read a candidate");
     if (!q.next())
         return std::nullopt;
     return candidateOf(q);
@@ -310,7 +253,7 @@ std::vector<MoverRecord> ObservationDb::movers(const QDateTime& fromUtc, const Q
                   .arg(kMoverColumns));
     q.addBindValue(utcText(fromUtc));
     q.addBindValue(utcText(toUtc));
-    exec(q, m_path, "cannot read the movers");
+    run(q, m_path, "cannot read the movers");
     std::vector<MoverRecord> records;
     while (q.next())
         records.push_back(moverOf(q));
@@ -324,7 +267,7 @@ QString ObservationDb::firstFramePath(const QString& target, const QString& kind
                              "AND path <> '' ORDER BY utc, id LIMIT 1"));
     q.addBindValue(text(target));
     q.addBindValue(text(kind));
-    exec(q, m_path, "cannot read the first frame");
+    run(q, m_path, "cannot read the first frame");
     return q.next() ? q.value(0).toString() : QString();
 }
 
@@ -334,7 +277,7 @@ bool ObservationDb::markCandidate(qint64 candidateId, CandidateStatus status)
     q.prepare(QStringLiteral("UPDATE candidates SET status = ? WHERE id = ?"));
     q.addBindValue(statusText(status));
     q.addBindValue(candidateId);
-    exec(q, m_path, "cannot mark a candidate");
+    run(q, m_path, "cannot mark a candidate");
     return q.numRowsAffected() > 0;
 }
 

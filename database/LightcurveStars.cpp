@@ -1,5 +1,6 @@
 #include "database/DatabaseError.h"
 #include "database/ObservationDb.h"
+#include "database/SqlRows.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -9,6 +10,8 @@
 #include <map>
 
 namespace kestrove::database {
+
+using namespace sql;
 
 namespace {
 
@@ -33,17 +36,6 @@ Role roleOf(const QString& text)
            : text == QLatin1String("check") ? Role::Check
                                             : Role::Comparison;
 }
-
-QVariant orNull(const std::optional<double>& value)
-{
-    return value ? QVariant(*value) : QVariant();
-}
-
-std::optional<double> optionalOf(const QVariant& value)
-{
-    return value.isNull() ? std::nullopt : std::optional(value.toDouble());
-}
-
 } // namespace
 
 // Inside addLightcurvePoint's transaction.

@@ -1,5 +1,6 @@
 #include "database/DatabaseError.h"
 #include "database/ObservationDb.h"
+#include "database/SqlRows.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -10,6 +11,8 @@
 
 namespace kestrove::database {
 
+using namespace sql;
+
 namespace {
 
 // Exposures and set temperatures that count as the same.
@@ -18,24 +21,6 @@ constexpr double kTemperatureTolerance = 1.0;
 
 const QString kMasterColumns =
     QStringLiteral("id, kind, exposure, binning, temperature, filter, utc, frames, path");
-
-// The frames' own columns' forms: fixed-width ISO 8601 UTC, empty text never NULL.
-QVariant utcText(const QDateTime& utc)
-{
-    return utc.isValid() ? QVariant(utc.toUTC().toString(Qt::ISODateWithMs)) : QVariant();
-}
-
-QString text(const QString& value)
-{
-    return value.isNull() ? QStringLiteral("") : value;
-}
-
-void run(QSqlQuery& q, const QString& path, const char* what)
-{
-    if (!q.exec())
-        throw DatabaseError(path, QString::fromLatin1(what), q.lastError().text());
-}
-
 MasterRecord masterOf(const QSqlQuery& q)
 {
     MasterRecord m;
@@ -46,7 +31,7 @@ MasterRecord masterOf(const QSqlQuery& q)
     if (!q.value(4).isNull())
         m.setting.temperature = q.value(4).toDouble();
     m.setting.filter = q.value(5).toString();
-    m.utc = QDateTime::fromString(q.value(6).toString(), Qt::ISODateWithMs).toUTC();
+    m.utc = utcOf(q.value(6));
     m.frames = q.value(7).toInt();
     m.path = q.value(8).toString();
     return m;

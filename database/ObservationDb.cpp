@@ -1,4 +1,5 @@
 #include "database/ObservationDb.h"
+#include "database/SqlRows.h"
 
 #include "database/DatabaseError.h"
 
@@ -13,6 +14,8 @@
 #include <cmath>
 
 namespace kestrove::database {
+
+using namespace sql;
 
 namespace {
 
@@ -150,29 +153,6 @@ const QString kLightcurveColumns = QStringLiteral(
     "id, frame_id, target, filter, utc, bjd_tdb, magnitude, error, airmass, standard, comparisons, "
     "check_star, check_magnitude, check_error");
 const QString kPlanColumns = QStringLiteral("id, kind, target, start_utc, end_utc, result, frames, accepted");
-
-// Fixed-width ISO 8601 in UTC with milliseconds, so that text order is time order.
-QVariant utcText(const QDateTime& utc)
-{
-    return utc.isValid() ? QVariant(utc.toUTC().toString(Qt::ISODateWithMs)) : QVariant();
-}
-
-QDateTime utcOf(const QVariant& value)
-{
-    return value.isNull() ? QDateTime() : QDateTime::fromString(value.toString(), Qt::ISODateWithMs).toUTC();
-}
-
-// Qt binds a null QString as NULL: an empty text is stored as empty.
-QString text(const QString& value)
-{
-    return value.isNull() ? QStringLiteral("") : value;
-}
-
-QVariant orNull(const std::optional<double>& value)
-{
-    return value ? QVariant(*value) : QVariant();
-}
-
 FrameRecord frameOf(const QSqlQuery& q)
 {
     FrameRecord f;
@@ -196,12 +176,6 @@ FrameRecord frameOf(const QSqlQuery& q)
             imaging::SolvedCentre{q.value(15).toDouble(), q.value(16).toDouble(), q.value(17).toDouble()};
     return f;
 }
-
-std::optional<double> optionalOf(const QVariant& value)
-{
-    return value.isNull() ? std::nullopt : std::optional(value.toDouble());
-}
-
 LightcurvePoint pointOf(const QSqlQuery& q)
 {
     LightcurvePoint p;
@@ -242,52 +216,6 @@ QString observationsPath(const QString& logDir)
 {
     return QDir(logDir).filePath(QStringLiteral("observations.sqlite"));
 }
-
-namespace {
-
-// Runs a prepared query, or throws naming what it was for.
-void run(QSqlQuery& q, const QString& path, const char* what)
-{
-    if (!q.exec())
-        throw DatabaseError(path, QString::fromLatin1(what), q.lastError().text());
-}
-
-void run(QSqlDatabase& db, const QString& path, const QString& sql, const char* what)
-{
-    QSqlQuery q(db);
-    if (!q.exec(sql))
-        throw DatabaseError(path, QString::fromLatin1(what), q.lastError().text());
-}
-
-// A transaction that rolls back unless committed: a throw on the way leaves nothing half-written.
-class Transaction
-{
-public:
-    Transaction(QSqlDatabase& db, const QString& path) : m_db(db), m_path(path)
-    {
-        if (!m_db.transaction())
-            throw DatabaseError(m_path, QStringLiteral("cannot begin a transaction"),
-                                m_db.lastError().text());
-    }
-    ~Transaction()
-    {
-        if (!m_done)
-            m_db.rollback();
-    }
-    void commit()
-    {
-        if (!m_db.commit())
-            throw DatabaseError(m_path, QStringLiteral("cannot commit"), m_db.lastError().text());
-        m_done = true;
-    }
-
-private:
-    QSqlDatabase& m_db;
-    const QString& m_path;
-    bool m_done = false;
-};
-
-} // namespace
 
 ObservationDb::ObservationDb(const QString& path, Access access) : m_path(path)
 {
