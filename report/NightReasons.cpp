@@ -63,7 +63,7 @@ void NightReasons::scored(SurveyKind kind, const QString& targetLine, float)
 void NightReasons::passChosen(bool found, SurveyKind kind, const QString& targetLine, float weightedScore)
 {
     if (found)
-        m_choices << PassChoice{m_passUtc, kind, targetLine, weightedScore};
+        m_choices << PassChoice{m_passUtc, kind, targetLine, weightedScore, {}, std::nullopt};
     else
         ++m_idlePasses;
     m_offeredForPlan = m_offeredThisPass;

@@ -99,7 +99,7 @@ TEST(FlatExposure, TheMasterFlatIsEachFrameLessTheOffsetScaledToOne)
 {
     // A vignetted field at two levels: the master is the pattern, whatever each frame's level.
     const auto frame = [](float level) {
-        FitsImage f{4, 1, {}};
+        FitsImage f{4, 1, {}, std::nullopt};
         for (float v : {1.0f, 0.8f, 0.8f, 0.6f})
             f.pixels.push_back(static_cast<float>(kOffset) + level * v);
         return f;

@@ -16,12 +16,12 @@ namespace {
 
 FitsImage image(int width, int height, std::vector<float> pixels)
 {
-    return {width, height, std::move(pixels)};
+    return {width, height, std::move(pixels), std::nullopt};
 }
 
 FitsImage filled(int width, int height, float value)
 {
-    return {width, height, std::vector<float>(static_cast<size_t>(width) * height, value)};
+    return {width, height, std::vector<float>(static_cast<size_t>(width) * height, value), std::nullopt};
 }
 
 } // namespace
