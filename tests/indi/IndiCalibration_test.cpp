@@ -243,8 +243,9 @@ TEST_F(IndiCalibration, PanelFlatsConvergeOnTheLevelAndTakeOutTheVignetting)
     const auto bias = db.newestMaster({imaging::MasterKind::Bias, 0, 2, std::nullopt, {}}, now.addSecs(-600),
                                       now.addSecs(60));
     ASSERT_TRUE(bias);
-    EXPECT_EQ(server->get(QStringLiteral("Light Panel Simulator.FLAT_LIGHT_CONTROL.FLAT_LIGHT_OFF")),
-              QStringLiteral("On"));
+    // The switch is sent as the close ends; the driver says so a moment later.
+    EXPECT_TRUE(server->waitFor(QStringLiteral("Light Panel Simulator.FLAT_LIGHT_CONTROL.FLAT_LIGHT_OFF"),
+                                QStringLiteral("On"), 10));
 
     // The night's frames, calibrated with the bias and the new flat: the vignetting is gone.
     const imaging::FitsImage biasImage = imaging::readFitsImage(bias->path);
