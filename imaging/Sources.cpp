@@ -1,6 +1,8 @@
 #include "imaging/Sources.h"
 
 #include "imaging/ImagingError.h"
+#include "imaging/SepBackground.h"
+#include "imaging/Stars.h"
 
 extern "C" {
 #include <sep.h>
@@ -13,13 +15,6 @@ extern "C" {
 namespace kestrove::imaging {
 
 namespace {
-
-QString sepMessage(int status)
-{
-    char text[128] = {};
-    sep_get_errmsg(status, text);
-    return QString::fromLatin1(text);
-}
 
 double median(std::vector<double> values)
 {
@@ -86,20 +81,14 @@ SourceList detectSources(const FitsImage& image, const DetectionOptions& options
     im.h = image.height;
     im.noise_type = SEP_NOISE_NONE;
 
-    sep_bkg* bkg = nullptr;
-    const int tile = std::max(16, std::min({64, image.width / 4, image.height / 4}));
-    int status = sep_background(&im, tile, tile, 3, 3, 0.0, &bkg);
-    if (status)
-        throw ImagingError(QStringLiteral("SEP cannot model the background: ") + sepMessage(status));
-    list.background = sep_bkg_global(bkg);
-    list.noise = sep_bkg_globalrms(bkg);
-    std::vector<float> back(count), rms(count);
-    status = sep_bkg_array(bkg, back.data(), SEP_TFLOAT);
-    if (!status)
-        status = sep_bkg_rmsarray(bkg, rms.data(), SEP_TFLOAT);
-    sep_bkg_free(bkg);
-    if (status)
-        throw ImagingError(QStringLiteral("SEP cannot map the background: ") + sepMessage(status));
+    std::vector<float> back, rms;
+    {
+        const SepBackground sky(data, image.width, image.height);
+        list.background = sky.level();
+        list.noise = sky.noise();
+        back = sky.levels();
+        rms = sky.noises();
+    }
     // A flat frame has no noise to scale by: nothing stands out of it.
     if (!(list.noise > 0))
         return list;
@@ -115,8 +104,9 @@ SourceList detectSources(const FitsImage& image, const DetectionOptions& options
     static const float kernel[9] = {1, 2, 1, 2, 4, 2, 1, 2, 1};
     sep_set_extract_pixstack(std::max<size_t>(1'000'000, count / 4));
     sep_catalog* catalog = nullptr;
-    status = sep_extract(&im, static_cast<float>(options.threshold), SEP_THRESH_REL, options.minimumArea,
-                         kernel, 3, 3, SEP_FILTER_CONV, 64, 0.001, 1, 1.0, &catalog);
+    const int status =
+        sep_extract(&im, static_cast<float>(options.threshold), SEP_THRESH_REL, options.minimumArea, kernel,
+                    3, 3, SEP_FILTER_CONV, 64, 0.001, 1, 1.0, &catalog);
     if (status) {
         if (catalog)
             sep_catalog_free(catalog);

@@ -1,6 +1,7 @@
 #include "imaging/Stars.h"
 
 #include "imaging/ImagingError.h"
+#include "imaging/SepBackground.h"
 
 extern "C" {
 #include <sep.h>
@@ -55,17 +56,12 @@ StarField detectStars(const FitsImage& image, int maxStars)
     im.h = image.height;
     im.noise_type = SEP_NOISE_NONE;
 
-    sep_bkg* bkg = nullptr;
-    const int tile = std::max(16, std::min({64, image.width / 4, image.height / 4}));
-    int status = sep_background(&im, tile, tile, 3, 3, 0.0, &bkg);
-    if (status)
-        throw ImagingError(QStringLiteral("SEP cannot model the background: ") + sepMessage(status));
-    field.background = sep_bkg_global(bkg);
-    field.noise = sep_bkg_globalrms(bkg);
-    status = sep_bkg_subarray(bkg, data.data(), SEP_TFLOAT);
-    sep_bkg_free(bkg);
-    if (status)
-        throw ImagingError(QStringLiteral("SEP cannot subtract the background: ") + sepMessage(status));
+    {
+        const SepBackground sky(data, image.width, image.height);
+        field.background = sky.level();
+        field.noise = sky.noise();
+        sky.subtractFrom(data);
+    }
 
     // A flat frame has no noise to scale by: nothing stands out of it.
     if (!(field.noise > 0))
@@ -76,7 +72,7 @@ StarField detectStars(const FitsImage& image, int maxStars)
     static const float kernel[9] = {1, 2, 1, 2, 4, 2, 1, 2, 1};
     sep_catalog* catalog = nullptr;
     sep_set_extract_pixstack(1'000'000);
-    status =
+    const int status =
         sep_extract(&im, 5.0f, SEP_THRESH_REL, 5, kernel, 3, 3, SEP_FILTER_CONV, 32, 0.005, 1, 1.0, &catalog);
     if (status) {
         if (catalog)
