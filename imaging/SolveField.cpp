@@ -82,8 +82,10 @@ QStringList SolveField::arguments(const SolveRequest& request, const QString& co
         QStringLiteral("--config"), configPath, QStringLiteral("--dir"), request.workDir,
         QStringLiteral("--cpulimit"), QString::number(std::max(1L, std::lround(request.cpuLimit))),
         QStringLiteral("--no-plots"), QStringLiteral("--overwrite"),
-        // A plain TAN solution: the one a pipeline and the binning carry-over can use.
-        QStringLiteral("--no-tweak"), QStringLiteral("--new-fits"), QStringLiteral("none"),
+        // A linear TAN solution fitted to every matched star and referred to the field's centre,
+        // where the target sits: the raw four-star quad fit drifts pixels off away from the quad.
+        QStringLiteral("--tweak-order"), QStringLiteral("1"), QStringLiteral("--crpix-center"),
+        QStringLiteral("--new-fits"), QStringLiteral("none"),
         QStringLiteral("--index-xyls"), QStringLiteral("none"), QStringLiteral("--tag-all"),
         QStringLiteral("--corr"), QStringLiteral("none"), QStringLiteral("--match"), QStringLiteral("none"),
         QStringLiteral("--temp-dir"), request.workDir, QStringLiteral("--rdls"),
