@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
 # Builds the Debian package, checks it with lintian (no errors allowed), then unpacks it into a
 # scratch root and runs the installed program once, as a user would, with a fresh home folder.
+#   scripts/package.sh [BUILD_FOLDER]
+# Without a folder, a Release build of the program alone is made in build-package; the test run
+# passes its own built folder instead, which saves CI a third build (cpack strips the binaries).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
-cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DKESTROVE_TESTS=OFF -DKESTROVE_BENCH=OFF >/dev/null
-cmake --build build-package -j"$(nproc)"
-rm -f build-package/kestrove_*.deb
-(cd build-package && cpack -G DEB >/dev/null)
-deb=$(ls build-package/kestrove_*.deb)
+folder="${1:-}"
+if [ -z "$folder" ]; then
+    folder=build-package
+    cmake -S . -B "$folder" -DCMAKE_BUILD_TYPE=Release -DKESTROVE_TESTS=OFF -DKESTROVE_BENCH=OFF >/dev/null
+fi
+cmake --build "$folder" -j"$(nproc)" --target kestrove kestrove_docs
+rm -f "$folder"/kestrove_*.deb
+(cd "$folder" && cpack -G DEB >/dev/null)
+deb=$(ls "$folder"/kestrove_*.deb)
 echo "== $deb"
 lintian --fail-on error --tag-display-limit 0 "$deb"
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs the whole test suite twice: a normal build (gcc),
 # and a build with clang, AddressSanitizer and UndefinedBehaviorSanitizer that also runs every fuzz
-# target for 20 seconds. Last, the Debian package is built and checked.
+# target for 20 seconds. Last, the Debian package is made from the normal build and checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,5 +31,5 @@ done
 echo "== fuzz"
 scripts/fuzz.sh --seconds 20 build-sanitize || status=1
 echo "== package"
-scripts/package.sh || status=1
+scripts/package.sh build || status=1
 exit $status
