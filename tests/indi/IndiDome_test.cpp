@@ -135,6 +135,8 @@ TEST_F(IndiDome, TheSlitFollowsBothPierSidesAndTheZenithAndRainParksTheDomeAfter
     ASSERT_TRUE(server->set(QStringLiteral("Dome Simulator.DOME_PARK.PARK=On")));
     ASSERT_TRUE(server->waitFor(QStringLiteral("Dome Simulator.DOME_PARK.PARK"), QStringLiteral("On"), 60));
     ASSERT_TRUE(server->waitFor(QStringLiteral("Dome Simulator.DOME_PARK._STATE"), QStringLiteral("Ok"), 60));
+    // The driver's own slaving, left on, would fight Kestrove's turns.
+    ASSERT_TRUE(server->set(QStringLiteral("Dome Simulator.DOME_AUTOSYNC.DOME_AUTOSYNC_ENABLE=On")));
     const double lst = survey.core->acpTelescope->SiderealTime();
     const auto ra = [&](double hourAngle) { return std::fmod(lst - hourAngle + 48, 24.0); };
     const QString targets = QStringLiteral("SNwest\t%1\t80\r\n**** imageCount=2\r\n"
@@ -200,6 +202,9 @@ TEST_F(IndiDome, TheSlitFollowsBothPierSidesAndTheZenithAndRainParksTheDomeAfter
     EXPECT_EQ(server->get(QStringLiteral("Dome Simulator.DOME_SHUTTER.SHUTTER_CLOSE")), QStringLiteral("On"));
     EXPECT_EQ(server->get(QStringLiteral("Dome Simulator.DOME_PARK.PARK")), QStringLiteral("On"));
     EXPECT_EQ(server->get(QStringLiteral("Telescope Simulator.TELESCOPE_PARK.PARK")), QStringLiteral("On"));
+    EXPECT_EQ(server->get(QStringLiteral("Dome Simulator.DOME_AUTOSYNC.DOME_AUTOSYNC_DISABLE")),
+              QStringLiteral("On"));
+    EXPECT_TRUE(log.contains(QStringLiteral("the driver's own slaving turned off"))) << qPrintable(log);
 }
 
 // [dome] slaving=driver: the dome simulator's own slaving, given what Kestrove sends, turns the

@@ -120,6 +120,16 @@ void DomeStep::lead(const Equatorial& target)
         setUpDriverSlaving(hourAngle, pierSideFor(hourAngle));
         return;
     }
+    // A driver left slaving on (by its saved configuration, or an earlier night with slaving=driver)
+    // would turn the dome to its own idea of the slit between Kestrove's commands.
+    const QString& dome = m_context.settings.indi.dome;
+    if (const IndiProperty* autosync = m_context.client.property(dome, QStringLiteral("DOME_AUTOSYNC"));
+        autosync && autosync->isOn(QStringLiteral("DOME_AUTOSYNC_ENABLE"))) {
+        m_context.client.sendSwitch(dome, QStringLiteral("DOME_AUTOSYNC"),
+                                    QStringLiteral("DOME_AUTOSYNC_DISABLE"));
+        m_context.log({QStringLiteral("dome"), m_context.plan.target,
+                       QStringLiteral("the driver's own slaving turned off: [dome] slaving=kestrove")});
+    }
     turnTo(slitAzimuth(m_context.settings.dome.layout(), m_context.link.siteLatitude(), hourAngle,
                        jnow.declination, pierSideFor(hourAngle)));
 }
