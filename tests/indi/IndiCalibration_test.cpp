@@ -1,10 +1,13 @@
 #include "database/ObservationDb.h"
+#include "host/AcquisitionLog.h"
 #include "host/indi/steps/CalibrationStep.h"
 #include "imaging/FitsFile.h"
 #include "imaging/MasterFrame.h"
 #include "indi/IndiSurvey.h"
+#include "settings/ConfigFile.h"
 
 #include <QFileInfo>
+#include <QProcess>
 
 #include <algorithm>
 #include <cmath>
@@ -381,4 +384,60 @@ TEST_F(IndiCalibration, SkyFlatsFollowTheBrighteningDawnToTheLevel)
         std::printf(" %s s %.0f%s", qPrintable(QString::number(f.seconds)), f.level, f.kept ? "" : "*");
     std::printf(" (target %.0f, * not kept); the case took %.1f s\n", kFlatLevel, wall.elapsed() / 1000.0);
     server->set(QStringLiteral("Telescope Simulator.GEOGRAPHIC_COORD.LAT;LONG;ELEV=60;10;100"));
+}
+
+// "kestrove --calibrate darks" closes the observatory and takes the darks and bias the last day's
+// frames need, then ends.
+TEST_F(IndiCalibration, TheCalibrateCommandTakesTheDaysDarksAndEnds)
+{
+    QTemporaryDir dir;
+    const QString program = dir.path() + QStringLiteral("/program");
+    const QString observatory = dir.path() + QStringLiteral("/observatory");
+    QDir().mkpath(program);
+    ObservatorySettings s = observatoryDefaults(observatory);
+    s.kind = HostKind::Indi;
+    s.sunAltitude.reset();
+    s.indi.server = server->address();
+    s.indi.mount = QStringLiteral("Telescope Simulator");
+    s.indi.camera = QStringLiteral("CCD Simulator");
+    s.calibration.darks = 2;
+    s.calibration.bias = 2;
+    writeObservatorySettings(observatory, s);
+    writeConfigFile(program + QStringLiteral("/"), SurveySettings());
+    {
+        database::ObservationDb db(database::observationsPath(readObservatorySettings(observatory).logDir));
+        database::FrameRecord f;
+        f.target = QStringLiteral("SN earlier");
+        f.kind = QStringLiteral("SNe");
+        f.utc = QDateTime::currentDateTimeUtc().addSecs(-3600);
+        f.exposure = 1;
+        f.binning = 2;
+        f.path = QStringLiteral("/images/earlier.fits");
+        f.accepted = true;
+        db.addFrame(f);
+    }
+    // Parked beside where the cases before left it; a mount not connected yet parks where it stands.
+    server->set(QStringLiteral("Telescope Simulator.TELESCOPE_PARK_POSITION.PARK_HA;PARK_DEC=0.3;79.5"));
+
+    QElapsedTimer wall;
+    wall.start();
+    QProcess kestrove;
+    kestrove.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    kestrove.setStandardOutputFile(QProcess::nullDevice());
+    kestrove.start(QStringLiteral(KESTROVE_EXECUTABLE),
+                   {"--calibrate", "darks", "--folder", program, "--observatory", observatory});
+    ASSERT_TRUE(kestrove.waitForFinished(120000));
+    EXPECT_EQ(kestrove.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(kestrove.exitCode(), 0);
+
+    const QString logDir = readObservatorySettings(observatory).logDir;
+    database::ObservationDb db(database::observationsPath(logDir), database::ObservationDb::Access::Read);
+    std::map<std::pair<QString, double>, int> made;
+    for (const database::MasterRecord& m : db.masters(QDateTime::currentDateTimeUtc().addSecs(-600),
+                                                      QDateTime::currentDateTimeUtc().addSecs(60)))
+        made[{imaging::masterKindText(m.setting.kind), m.setting.exposure}] = m.frames;
+    const std::map<std::pair<QString, double>, int> expected{{{QStringLiteral("dark"), 1.0}, 2},
+                                                             {{QStringLiteral("bias"), 0.0}, 2}};
+    EXPECT_EQ(made, expected) << qPrintable(QString::fromLatin1(test::readBytes(acquisitionLogPath(logDir))));
+    std::printf("kestrove --calibrate darks: %.1f s\n", wall.elapsed() / 1000.0);
 }
