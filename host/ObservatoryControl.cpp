@@ -317,9 +317,10 @@ void ObservatoryControl::startClosing(const QString& why, bool warm)
     m_openForFlats = false;
     m_closeWhy = why;
     m_sequence.clear();
-    // Flats of the morning sky after the last plan, while the roof is still open.
-    if (warm && wasOpen && m_devices.has(Motion::SkyFlats) && inFlatWindow() &&
-        flatsDue(m_dawnAsked, m_dawnWanted))
+    // Flats of the morning sky after the last plan, while the roof is still open; never on the
+    // observer's close or a roof shut by someone else.
+    if (warm && wasOpen && !m_closedByObserver && m_closedOutside.isEmpty() &&
+        m_devices.has(Motion::SkyFlats) && inFlatWindow() && flatsDue(m_dawnAsked, m_dawnWanted))
         m_sequence << Motion::SkyFlats;
     // The mount first: a roof closing on an unparked telescope is the accident to avoid. The night's
     // close calibrates in the dark, before the camera warms.

@@ -73,10 +73,11 @@ private:
 // A controller at La Palma on a virtual clock, stepped a second at a time.
 struct Observatory
 {
-    explicit Observatory(const char* startUtc = "2022-03-15T22:30:00Z", SafetySettings safety = {})
+    explicit Observatory(const char* startUtc = "2022-03-15T22:30:00Z", SafetySettings safety = {},
+                         std::optional<double> sunLimit = -12.0)
         : clock(test::utc(startUtc), 0, QTimeZone("Atlantic/Canary")),
           sky(Site{28.7606, -17.8816, 2396}, clock), devices(clock),
-          control(devices, sky, clock, QTimeZone("Atlantic/Canary"), -12.0, safety)
+          control(devices, sky, clock, QTimeZone("Atlantic/Canary"), sunLimit, safety)
     {
         control.onEvent = [this](const QString& e) { events << e; };
     }
@@ -256,6 +257,30 @@ TEST(ObservatoryControl, SkyFlatsTakeTheTwilightOnEitherSideOfTheDark)
         if (QByteArray(c.name).startsWith("dusk")) {
             EXPECT_TRUE(o.control.ready()) << c.name;
         }
+    }
+}
+
+// In the flats' window with the roof open (no Sun limit), the run's end takes them before the
+// mount parks; the observer's close shuts at once.
+TEST(ObservatoryControl, TheObserversCloseTakesNoSkyFlats)
+{
+    for (const bool observer : {false, true}) {
+        Observatory o("2022-03-16T06:45:00Z", {}, std::nullopt);
+        o.control.setSkyFlats(SkyFlatWindow{-10, -2});
+        o.control.runStarted();
+        o.step(5);
+        ASSERT_TRUE(o.control.ready());
+        if (observer)
+            o.control.closeNow(QStringLiteral("closed by the observer"));
+        else
+            o.control.runEnded();
+        o.step(5);
+        std::vector<Motion> expected = kOpening;
+        if (!observer)
+            expected.push_back(Motion::SkyFlats);
+        for (Motion motion : {Motion::ParkMount, Motion::CloseRoof, Motion::Calibrate, Motion::WarmCamera})
+            expected.push_back(motion);
+        EXPECT_EQ(o.devices.commanded(), expected) << (observer ? "observer" : "run ended");
     }
 }
 
