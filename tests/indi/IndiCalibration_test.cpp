@@ -416,7 +416,8 @@ TEST_F(IndiCalibration, TheCalibrateCommandTakesTheDaysDarksAndEnds)
         f.accepted = true;
         db.addFrame(f);
     }
-    // Parked beside where the cases before left it; a mount not connected yet parks where it stands.
+    // Parked beside where the cases before left it; run alone, the mount is not connected yet and
+    // parks at its own position.
     server->set(QStringLiteral("Telescope Simulator.TELESCOPE_PARK_POSITION.PARK_HA;PARK_DEC=0.3;79.5"));
 
     QElapsedTimer wall;
