@@ -31,6 +31,8 @@ QString verbOf(Motion motion)
         return QStringLiteral("cool");
     case Motion::Calibrate:
         return QStringLiteral("calibrate");
+    case Motion::SkyFlats:
+        return QStringLiteral("take sky flats");
     }
     return {};
 }
@@ -52,6 +54,8 @@ QString doingText(Motion motion)
         return QStringLiteral("cooling the camera");
     case Motion::Calibrate:
         return QStringLiteral("taking calibration frames");
+    case Motion::SkyFlats:
+        return QStringLiteral("taking sky flats");
     }
     return {};
 }
@@ -59,6 +63,14 @@ QString doingText(Motion motion)
 double secondsBetween(const QDateTime& from, const QDateTime& to)
 {
     return static_cast<double>(from.msecsTo(to)) / 1000.0;
+}
+
+// Twilights are half a day apart: one question about flats holds for one twilight.
+constexpr qint64 kTwilightSeconds = 6 * 3600;
+
+bool sunSetting(const SiteSky& sky, const QDateTime& now)
+{
+    return sunAltitude(now.addSecs(120), sky.site()) < sunAltitude(now, sky.site());
 }
 
 } // namespace
@@ -80,8 +92,18 @@ QString motionDoneText(Motion motion)
         return QStringLiteral("Camera cooled");
     case Motion::Calibrate:
         return QStringLiteral("Calibration frames taken");
+    case Motion::SkyFlats:
+        return QStringLiteral("Sky flats taken");
     }
     return {};
+}
+
+std::optional<SkyFlatWindow> skyFlatWindowOf(const ObservatorySettings& settings)
+{
+    const CalibrationSettings& c = settings.calibration;
+    if (!c.enabled || !c.skyFlats)
+        return std::nullopt;
+    return SkyFlatWindow{c.skyFlatSunMin, c.skyFlatSunMax};
 }
 
 ObservatoryControl::Limit ObservatoryControl::limitOf(Motion motion)
@@ -102,6 +124,9 @@ ObservatoryControl::Limit ObservatoryControl::limitOf(Motion motion)
         // Each frame has its own time limit; this only bounds a night's worth of them. A failed
         // calibration leaves the observatory closed all the same.
         return {6 * 3600, 0, false};
+    case Motion::SkyFlats:
+        // The twilight's length: the flats end by themselves when the sky leaves their exposures.
+        return {5400, 0, false};
     }
     return {60, 0, false};
 }
@@ -187,9 +212,15 @@ void ObservatoryControl::update()
             startClosing(why, !why.startsWith(QStringLiteral("weather")));
         return;
     }
+    const bool forSun = why.startsWith(QStringLiteral("Sun above"));
     if (!why.isEmpty()) {
-        if (m_state != ObservatoryState::Closed || !m_verified)
+        if (m_state != ObservatoryState::Closed || !m_verified) {
+            if (m_state == ObservatoryState::Open && forSun && holdForDawnFlats())
+                return;
             startClosing(why, !why.startsWith(QStringLiteral("weather")));
+        } else if (forSun && duskFlatsNow()) {
+            startOpening(true);
+        }
     } else if ((m_state != ObservatoryState::Open || !m_verified) && mayOpen()) {
         startOpening();
     }
@@ -201,7 +232,7 @@ QString ObservatoryControl::closeReason() const
         return QStringLiteral("closed by the observer");
     if (!m_closedOutside.isEmpty())
         return QStringLiteral("found shut from outside (%1)").arg(m_closedOutside);
-    if (sunAboveLimit(m_sky, m_sunLimit))
+    if (sunAboveLimit(m_sky, m_sunLimit) && !(m_openForFlats && sunSetting(m_sky, m_clock.utcNow())))
         return QStringLiteral("Sun above %1°").arg(doubleText(*m_sunLimit));
     if (!m_weatherSafe && m_unsafeSince &&
         secondsBetween(*m_unsafeSince, m_clock.utcNow()) >= m_safety.closeDelay)
@@ -221,25 +252,76 @@ QDateTime ObservatoryControl::reopenAt() const
     return m_lastUnsafe ? m_lastUnsafe->addMSecs(std::llround(m_safety.reopenDelay * 1000)) : QDateTime();
 }
 
-void ObservatoryControl::startOpening()
+bool ObservatoryControl::inFlatWindow(bool* setting) const
+{
+    if (!m_skyFlats)
+        return false;
+    const QDateTime now = m_clock.utcNow();
+    const double sun = sunAltitude(now, m_sky.site());
+    if (setting)
+        *setting = sunSetting(m_sky, now);
+    return sun >= m_skyFlats->sunMin && sun <= m_skyFlats->sunMax;
+}
+
+bool ObservatoryControl::flatsDue(QDateTime& last, bool& answer)
+{
+    const QDateTime now = m_clock.utcNow();
+    if (!last.isValid() || last.secsTo(now) > kTwilightSeconds) {
+        last = now;
+        answer = m_devices.skyFlatsWanted();
+    }
+    return answer;
+}
+
+bool ObservatoryControl::duskFlatsNow()
+{
+    if (!m_skyFlats || !m_devices.has(Motion::SkyFlats) || !m_weatherSafe ||
+        (m_lastUnsafe && m_clock.utcNow() < reopenAt()))
+        return false;
+    bool setting = false;
+    return inFlatWindow(&setting) && setting && flatsDue(m_duskAsked, m_duskWanted);
+}
+
+bool ObservatoryControl::holdForDawnFlats()
+{
+    if (!m_skyFlats || !m_devices.has(Motion::SkyFlats) || !m_weatherSafe)
+        return false;
+    const QDateTime now = m_clock.utcNow();
+    if (sunAltitude(now, m_sky.site()) >= m_skyFlats->sunMin || sunSetting(m_sky, now))
+        return false;
+    return flatsDue(m_dawnAsked, m_dawnWanted);
+}
+
+void ObservatoryControl::startOpening(bool skyFlats)
 {
     m_state = ObservatoryState::Opening;
+    m_openForFlats = skyFlats;
     m_sequence.clear();
     for (Motion motion : {Motion::OpenRoof, Motion::UnparkMount, Motion::CoolCamera})
         if (m_devices.has(motion))
             m_sequence << motion;
+    if (skyFlats)
+        m_sequence << Motion::SkyFlats;
     m_commanded = false;
     m_tries = 0;
-    tell(QStringLiteral("Opening: dark and the weather safe"));
+    tell(skyFlats ? QStringLiteral("Opening for sky flats: twilight and the weather safe")
+                  : QStringLiteral("Opening: dark and the weather safe"));
     advance();
 }
 
 void ObservatoryControl::startClosing(const QString& why, bool warm)
 {
     m_devices.stopImaging(why);
+    const bool wasOpen = m_state == ObservatoryState::Open && m_verified;
     m_state = ObservatoryState::Closing;
+    m_openForFlats = false;
     m_closeWhy = why;
     m_sequence.clear();
+    // Flats of the morning sky after the last plan, while the roof is still open; never on the
+    // observer's close or a roof shut by someone else.
+    if (warm && wasOpen && !m_closedByObserver && m_closedOutside.isEmpty() &&
+        m_devices.has(Motion::SkyFlats) && inFlatWindow() && flatsDue(m_dawnAsked, m_dawnWanted))
+        m_sequence << Motion::SkyFlats;
     // The mount first: a roof closing on an unparked telescope is the accident to avoid. The night's
     // close calibrates in the dark, before the camera warms.
     for (Motion motion : {Motion::ParkMount, Motion::CloseRoof, Motion::Calibrate, Motion::WarmCamera})

@@ -25,7 +25,8 @@ enum class Motion
     OpenRoof,
     UnparkMount,
     CoolCamera,
-    Calibrate // darks and bias with the roof shut and the camera still cold
+    Calibrate, // darks and bias with the roof shut and the camera still cold
+    SkyFlats   // flats of the twilight sky, the roof open and the mount tracking a blank field
 };
 
 // How a commanded motion stands, as read back from the device.
@@ -71,6 +72,16 @@ public:
     // What a motion under way has done since last asked ("Master dark 60 s bin 2 ..."), for the
     // survey log.
     virtual QStringList takeEvents() { return {}; }
+    // Whether a sky flat is due (a filter and binning the survey uses without a recent master);
+    // asked once per twilight, before the roof opens or stays open for it.
+    virtual bool skyFlatsWanted() { return false; }
+};
+
+// The Sun's altitudes (degrees) between which the twilight sky makes flats.
+struct SkyFlatWindow
+{
+    double sunMin = -10;
+    double sunMax = -2;
 };
 
 // The observatory's state as the controller keeps it.
@@ -93,6 +104,11 @@ class ObservatoryControl
 public:
     ObservatoryControl(ObservatoryDevices& devices, SiteSky& sky, const Clock& clock, QTimeZone zone,
                        std::optional<double> sunLimit, const SafetySettings& safety);
+
+    // A host that takes sky flats: in evening twilight, with the Sun within the window, the
+    // observatory opens for them before the dark and stays open into the night; at dawn it stays
+    // open past the Sun limit until the Sun enters the window, and takes them before it closes.
+    void setSkyFlats(std::optional<SkyFlatWindow> window) { m_skyFlats = window; }
 
     // A survey starts: the observatory opens as soon as it may.
     void runStarted();
@@ -133,8 +149,16 @@ public:
     static Limit limitOf(Motion motion);
 
 private:
-    void startOpening();
+    void startOpening(bool skyFlats = false);
     void startClosing(const QString& why, bool warm);
+    // The Sun within the sky flats' window now, rising or setting.
+    bool inFlatWindow(bool* setting = nullptr) const;
+    // Asks the devices once per twilight whether flats are due; `last` holds when they were asked.
+    bool flatsDue(QDateTime& last, bool& answer);
+    // Open for the evening's flats; the close for the Sun waits until it is dark.
+    bool duskFlatsNow();
+    // At dawn, open: the Sun above the limit but below the window, flats due after it.
+    bool holdForDawnFlats();
     void advance();
     void finishSequence();
     void failSequence(Motion motion, const QString& why);
@@ -153,6 +177,13 @@ private:
     QTimeZone m_zone;
     std::optional<double> m_sunLimit;
     SafetySettings m_safety;
+    std::optional<SkyFlatWindow> m_skyFlats;
+    // When the devices were last asked about flats at dusk and at dawn, and what they said.
+    QDateTime m_duskAsked;
+    bool m_duskWanted = false;
+    QDateTime m_dawnAsked;
+    bool m_dawnWanted = false;
+    bool m_openForFlats = false; // opened in twilight for flats: the Sun's close waits for dark
 
     ObservatoryState m_state = ObservatoryState::Closed;
     bool m_running = false;
@@ -173,6 +204,9 @@ private:
     int m_tries = 0;
     QDateTime m_motionStart;
 };
+
+// The window of [calibration] skyFlats; none when sky flats are off.
+std::optional<SkyFlatWindow> skyFlatWindowOf(const ObservatorySettings& settings);
 
 // "mount parked", "roof open" ...: what a finished motion did.
 QString motionDoneText(Motion motion);

@@ -230,6 +230,8 @@ QString nightSummary(const NightReport& report)
         if (rejected > shown)
             lines << QStringLiteral("Rejected: %1 more in frames.csv").arg(rejected - shown);
     }
+    for (const QString& line : report.calibration)
+        lines << line;
     for (const database::MasterRecord& m : report.masters)
         lines << QStringLiteral("Master made: %1: %2").arg(masterLine(m), QFileInfo(m.path).fileName());
     for (const auto& [name, frames] : report.mastersUsed)

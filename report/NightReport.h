@@ -70,6 +70,8 @@ struct NightReport
     SelectionPolicy policy = SelectionPolicy::Specified;
     KindShares shares{};
     KindTimes kindTimes;
+    // A preview's: what the calibration costs at dusk and at dawn.
+    QStringList calibration;
     // Messages the survey would have shown (a target line it could not read, say).
     QStringList messages;
 };

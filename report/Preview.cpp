@@ -4,6 +4,7 @@
 #include "database/DatabaseError.h"
 #include "host/PlanTimings.h"
 #include "host/sim/SimObservatory.h"
+#include "report/CalibrationTime.h"
 #include "report/FrameLines.h"
 #include "report/NightLightcurve.h"
 #include "text/HostError.h"
@@ -283,6 +284,20 @@ NightReport runPreview(PreviewScratch& scratch, const PreviewRequest& request,
         if (const auto it = expected.constFind(entry.startUtc.toSecsSinceEpoch()); it != expected.constEnd())
             report.plans.last().expectedSeconds = *it;
     }
+    QList<UsedSetting> used;
+    for (const HistoryEntry& entry : history.entries) {
+        const SurveySettings& k = core.settings;
+        const UsedSetting u = entry.kind == SurveyKind::SNe
+                                  ? UsedSetting{k.exposureSNe, k.cameraBinningSNe, k.cameraFilterSNe}
+                              : entry.kind == SurveyKind::SLC
+                                  ? UsedSetting{k.exposureSLC, k.cameraBinningSLC, k.cameraFilterSLC}
+                                  : UsedSetting{k.exposureMPS, k.cameraBinningMPS, k.cameraFilterMPS};
+        if (!used.contains(u))
+            used << u;
+    }
+    report.calibration =
+        calibrationLines(user.calibration, user.kind == HostKind::Indi && !user.indi.lightPanel.isEmpty(),
+                         report.site, report.zone, request.night, used, settings.downloadSeconds);
     report.reasons = reasons.targets();
     report.passes = reasons.passes();
     report.idlePasses = reasons.idlePasses();

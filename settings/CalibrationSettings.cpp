@@ -23,6 +23,10 @@ QList<QPair<QString, QString>> calibrationValues(const CalibrationSettings& c)
         {QStringLiteral("calibration/flatExposureMin"), doubleText(c.flatExposureMin)},
         {QStringLiteral("calibration/flatExposureMax"), doubleText(c.flatExposureMax)},
         {QStringLiteral("calibration/maxAgeDays"), doubleText(c.maxAgeDays)},
+        {QStringLiteral("calibration/skyFlats"),
+         c.skyFlats ? QStringLiteral("true") : QStringLiteral("false")},
+        {QStringLiteral("calibration/skyFlatSunMin"), doubleText(c.skyFlatSunMin)},
+        {QStringLiteral("calibration/skyFlatSunMax"), doubleText(c.skyFlatSunMax)},
     };
 }
 
@@ -45,6 +49,13 @@ QStringList calibrationFileLines(const CalibrationSettings& c)
         line(5),
         QStringLiteral("; the newest master no older than maxAgeDays days calibrates each frame"),
         line(6),
+        QStringLiteral(
+            "; without [indi] lightPanel, skyFlats=true opens the roof in twilight for flats of the"),
+        QStringLiteral("; sky while the Sun stands between skyFlatSunMin and skyFlatSunMax degrees: in the"),
+        QStringLiteral("; evening before the first plan, in the morning after the last"),
+        line(7),
+        line(8),
+        line(9),
     };
 }
 
@@ -57,6 +68,12 @@ void readCalibration(IniReader& ini, CalibrationSettings& c)
     ini.number("calibration/flatExposureMin", c.flatExposureMin, 0.001, 3600);
     ini.number("calibration/flatExposureMax", c.flatExposureMax, 0.001, 3600);
     ini.number("calibration/maxAgeDays", c.maxAgeDays, 0.01, 3650);
+    ini.boolean("calibration/skyFlats", c.skyFlats);
+    ini.number("calibration/skyFlatSunMin", c.skyFlatSunMin, -18, 0);
+    ini.number("calibration/skyFlatSunMax", c.skyFlatSunMax, -18, 0);
+    if (c.skyFlatSunMax <= c.skyFlatSunMin)
+        throw ini.bad("calibration/skyFlatSunMax", doubleText(c.skyFlatSunMax),
+                      QStringLiteral("is not above skyFlatSunMin %1").arg(doubleText(c.skyFlatSunMin)));
     if (c.flatExposureMax < c.flatExposureMin)
         throw ini.bad(
             "calibration/flatExposureMax", doubleText(c.flatExposureMax),

@@ -20,6 +20,11 @@ struct CalibrationSettings
     double flatExposureMin = 0.1; // seconds
     double flatExposureMax = 30;
     double maxAgeDays = 30; // an older master is not used
+    // Without a panel: flats of the twilight sky while the Sun stands between these altitudes
+    // (degrees), the roof opened for them before the night's dark; off unless asked for.
+    bool skyFlats = false;
+    double skyFlatSunMin = -10;
+    double skyFlatSunMax = -2;
 
     bool operator==(const CalibrationSettings&) const = default;
 };

@@ -1,6 +1,7 @@
 #include "host/indi/IndiDevices.h"
 
 #include "host/AcquisitionLog.h"
+#include "host/SkyFlats.h"
 #include "host/indi/PlanExecutor.h"
 #include "sky/Clock.h"
 
@@ -46,6 +47,9 @@ bool IndiDevices::has(Motion motion) const
         return m_settings.indi.coolTo.has_value();
     case Motion::Calibrate:
         return m_settings.calibration.enabled;
+    case Motion::SkyFlats:
+        return m_settings.calibration.enabled && m_settings.calibration.skyFlats &&
+               m_settings.indi.lightPanel.isEmpty() && !m_settings.indi.camera.isEmpty();
     }
     return false;
 }
@@ -64,6 +68,7 @@ QString IndiDevices::deviceText(Motion motion) const
     case Motion::CoolCamera:
     case Motion::WarmCamera:
     case Motion::Calibrate:
+    case Motion::SkyFlats:
         return QStringLiteral("camera \"%1\"").arg(m_settings.indi.camera);
     }
     return {};
@@ -89,6 +94,7 @@ QList<IndiDevices::Target> IndiDevices::stepsOf(Motion motion) const
     case Motion::CoolCamera:
     case Motion::WarmCamera:
     case Motion::Calibrate:
+    case Motion::SkyFlats:
         break;
     }
     return {};
@@ -118,6 +124,10 @@ void IndiDevices::command(Motion motion)
 {
     if (motion == Motion::Calibrate) {
         startCalibration();
+        return;
+    }
+    if (motion == Motion::SkyFlats) {
+        startSkyFlats();
         return;
     }
     if (motion == Motion::CoolCamera || motion == Motion::WarmCamera) {
@@ -159,7 +169,7 @@ MotionProgress IndiDevices::progress(Motion motion)
             QStringLiteral("the INDI server at %1 is not connected").arg(m_link.serverText()));
     if (motion == Motion::CoolCamera || motion == Motion::WarmCamera)
         return temperature(motion);
-    if (motion == Motion::Calibrate)
+    if (motion == Motion::Calibrate || motion == Motion::SkyFlats)
         return calibration();
     for (const Target& step : stepsOf(motion)) {
         const IndiProperty* p = m_client.property(step.device, step.property);
@@ -212,6 +222,46 @@ void IndiDevices::startCalibration()
         return;
     }
     m_calibration = Calibration::Started;
+}
+
+void IndiDevices::startSkyFlats()
+{
+    m_calibration = Calibration::NothingToDo;
+    if (!m_observations)
+        return;
+    const QDateTime now = m_clock.utcNow();
+    QList<CalibrationSet> sets;
+    try {
+        sets = skyFlatSets(*m_observations, m_settings, now);
+    } catch (const std::exception& e) {
+        m_calibration = Calibration::Refused;
+        m_calibrationRefusal = QString::fromUtf8(e.what());
+        return;
+    }
+    if (sets.isEmpty()) {
+        m_executor.log({QStringLiteral("calibrate"),
+                        QStringLiteral("no sky flats to take: every filter and binning has its master")});
+        return;
+    }
+    const Site site{m_settings.latitude, m_settings.longitude, m_settings.elevation};
+    if (!m_executor.skyFlats(sets, skyFlatField(site, now))) {
+        m_calibration = Calibration::Refused;
+        m_calibrationRefusal = QStringLiteral("a plan is still running");
+        return;
+    }
+    m_calibration = Calibration::Started;
+}
+
+bool IndiDevices::skyFlatsWanted()
+{
+    if (!m_observations || !has(Motion::SkyFlats))
+        return false;
+    try {
+        return !skyFlatSets(*m_observations, m_settings, m_clock.utcNow()).isEmpty();
+    } catch (const std::exception& e) {
+        m_executor.log({QStringLiteral("error"), QString::fromUtf8(e.what())});
+        return false;
+    }
 }
 
 MotionProgress IndiDevices::calibration() const

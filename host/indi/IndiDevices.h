@@ -37,6 +37,7 @@ public:
     void log(const QStringList& fields) override;
     QString shutFromOutside() override;
     QStringList takeEvents() override;
+    bool skyFlatsWanted() override;
     // Where the night's frames are read from for its calibration; none: nothing is calibrated.
     void setObservations(database::ObservationDb* observations) { m_observations = observations; }
 
@@ -56,6 +57,7 @@ private:
     void send(const Target& target);
     MotionProgress temperature(Motion motion);
     void startCalibration();
+    void startSkyFlats();
     MotionProgress calibration() const;
 
     IndiLink& m_link;

@@ -60,6 +60,8 @@ public:
           clouds(given.grading.cloudFrames, given.grading.cloudPause * 60)
     {
         executor.setGate([this] { return control.holdsSurvey() ? control.waitReason() : QString(); });
+        if (devices.has(Motion::SkyFlats))
+            control.setSkyFlats(skyFlatWindowOf(settings));
         executor.setObservations(observations.get());
         devices.setObservations(observations.get());
         executor.onGraded = [this](const GradedFrame& graded) { skyGraded(graded); };

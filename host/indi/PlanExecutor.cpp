@@ -45,7 +45,7 @@ PlanExecutor::PlanExecutor(IndiLink& link, SiteSky& sky, Clock& clock)
     // Every frame, the solve and focus frames too, waits for the dome's slit; calibration frames are
     // taken in the closed dome.
     m_camera.setBeforeExposure([this](std::function<void()> expose) {
-        if (m_calibrating)
+        if (m_calibrating && !m_skyFlats)
             expose();
         else
             m_dome.align(std::move(expose));
@@ -107,9 +107,22 @@ bool PlanExecutor::calibrate(QList<CalibrationSet> sets)
         return false;
     m_skyTest = false;
     m_calibrating = true;
+    m_skyFlats = false;
     m_calibrationSets = std::move(sets);
     m_calibrationFailure.clear();
     start();
+    return true;
+}
+
+bool PlanExecutor::skyFlats(QList<CalibrationSet> sets, const Equatorial& field)
+{
+    if (!calibrate(std::move(sets)))
+        return false;
+    m_skyFlats = true;
+    plan = {};
+    plan.target = QStringLiteral("sky flats");
+    plan.rightAscension = field.rightAscension;
+    plan.declination = field.declination;
     return true;
 }
 
@@ -202,10 +215,14 @@ void PlanExecutor::beginCalibration()
          QStringLiteral("%1 masters").arg(m_calibrationSets.size())});
     m_needs = cameraNeeds(settings.indi.camera);
     m_needs << Need{settings.indi.camera, QStringLiteral("CCD_FRAME_TYPE")};
+    if (m_skyFlats)
+        m_needs << Need{settings.indi.mount, EOD}
+                << Need{settings.indi.mount, QStringLiteral("ON_COORD_SET")};
     for (const CalibrationSet& set : m_calibrationSets) {
         if (set.setting.kind != imaging::MasterKind::Flat)
             continue;
-        m_needs << Need{settings.indi.lightPanel, QStringLiteral("FLAT_LIGHT_CONTROL")};
+        if (!m_skyFlats)
+            m_needs << Need{settings.indi.lightPanel, QStringLiteral("FLAT_LIGHT_CONTROL")};
         if (!set.setting.filter.isEmpty() && !settings.indi.filterWheel.isEmpty())
             m_needs << Need{settings.indi.filterWheel, QStringLiteral("FILTER_SLOT")}
                     << Need{settings.indi.filterWheel, QStringLiteral("FILTER_NAME")};
@@ -256,16 +273,21 @@ void PlanExecutor::stepDone()
             m_skyTestStep.start(m_testSeconds);
             break;
         }
-        if (m_calibrating) {
+        if (m_calibrating && !m_skyFlats) {
             m_stage = Stage::Calibrating;
             m_calibration.start(m_calibrationSets);
             break;
         }
         m_stage = Stage::Pointing;
         m_dome.lead(target());
-        m_pointing.start();
+        m_pointing.start(!m_calibrating);
         break;
     case Stage::Pointing:
+        if (m_calibrating) {
+            m_stage = Stage::Calibrating;
+            m_calibration.start(m_calibrationSets, true);
+            break;
+        }
         if (plan.calibrate)
             log({QStringLiteral("calibrate"), plan.target,
                  QStringLiteral(
@@ -353,6 +375,11 @@ void PlanExecutor::advance()
     }
     if (m_calibrating && m_stage != Stage::Connecting && !client.serverConnected()) {
         fail(QStringLiteral("lost the connection to the INDI server at %1").arg(link.serverText()));
+        return;
+    }
+    if (m_skyFlats && link.weatherConfigured() && !link.weatherSafe()) {
+        end(QStringLiteral("aborted, weather unsafe"), QString(), QStringLiteral("aborted"),
+            QStringLiteral("weather unsafe"));
         return;
     }
     if (m_stage == Stage::Connecting) {
@@ -513,6 +540,7 @@ void PlanExecutor::endCalibration(const QString& failure)
     m_waiting = nullptr;
     m_timer.stop();
     m_calibrating = false;
+    m_skyFlats = false;
     m_calibrationFailure = failure;
     log({QStringLiteral("calibrate"),
          failure.isEmpty() ? QStringLiteral("done") : QStringLiteral("failed: ") + failure});

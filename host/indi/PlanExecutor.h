@@ -66,6 +66,9 @@ public:
     // Takes the frames of each set and makes its master, with the roof shut: neither the Sun nor
     // the weather stop it. False while a plan runs.
     bool calibrate(QList<CalibrationSet> sets);
+    // Takes flats of the twilight sky for each set, the mount tracking `field` (J2000), the roof
+    // open; unsafe weather ends them. False while a plan runs.
+    bool skyFlats(QList<CalibrationSet> sets, const Equatorial& field);
     bool calibrating() const { return active() && m_calibrating; }
     // Why the last calibration ended early; empty when it made every master.
     QString calibrationFailure() const { return m_calibrationFailure; }
@@ -146,6 +149,7 @@ private:
     bool m_skyTest = false; // what runs is the test frame, not a plan
     double m_testSeconds = 0;
     bool m_calibrating = false; // what runs is the calibration, not a plan
+    bool m_skyFlats = false;    // the calibration is of the sky, the mount pointed first
     QList<CalibrationSet> m_calibrationSets;
     QString m_calibrationFailure;
     QString m_refocus;

@@ -1,6 +1,7 @@
 #include "host/sim/SimDevices.h"
 
 #include "host/AcquisitionLog.h"
+#include "host/SkyFlats.h"
 #include "host/sim/SimState.h"
 #include "text/ValueText.h"
 
@@ -19,12 +20,16 @@ bool isRoof(Motion motion)
 
 bool SimDevices::has(Motion motion) const
 {
-    // The simulated camera has no cooler and takes no calibration frames.
+    // The simulated camera has no cooler and takes no darks; its flats are of the sky.
+    if (motion == Motion::SkyFlats)
+        return m_state.settings.calibration.enabled && m_state.settings.calibration.skyFlats;
     return motion != Motion::CoolCamera && motion != Motion::WarmCamera && motion != Motion::Calibrate;
 }
 
 QString SimDevices::deviceText(Motion motion) const
 {
+    if (motion == Motion::SkyFlats)
+        return QStringLiteral("camera");
     return isRoof(motion) ? QStringLiteral("roof") : QStringLiteral("mount");
 }
 
@@ -57,6 +62,16 @@ void SimDevices::command(Motion motion)
         m_mountMove.reset();
         m_mountParked = false;
         break;
+    case Motion::SkyFlats: {
+        const Equatorial field = skyFlatField(m_state.sky.site(), m_state.clock.utcNow());
+        m_state.mountRightAscension = field.rightAscension;
+        m_state.mountDeclination = field.declination;
+        const double seconds = skyFlatSeconds(s.calibration, 1, s.downloadSeconds);
+        m_flatsEndMs = after(seconds);
+        log({QStringLiteral("sky flats"), QStringLiteral("simulated"),
+             QStringLiteral("%1 s").arg(std::lround(seconds))});
+        break;
+    }
     case Motion::WarmCamera:
     case Motion::CoolCamera:
     case Motion::Calibrate:
@@ -92,6 +107,11 @@ MotionProgress SimDevices::progress(Motion motion)
         return m_mountParked && !m_mountMove ? MotionProgress::done() : MotionProgress::moving();
     case Motion::UnparkMount:
         return m_mountParked ? MotionProgress::moving() : MotionProgress::done();
+    case Motion::SkyFlats:
+        if (m_flatsEndMs && *m_flatsEndMs > nowMs())
+            return MotionProgress::moving();
+        m_flatsEndMs.reset();
+        break;
     case Motion::WarmCamera:
     case Motion::CoolCamera:
     case Motion::Calibrate:

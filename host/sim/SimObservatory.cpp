@@ -108,6 +108,8 @@ SimState::SimState(const QString& folder, const ObservatorySettings& settings)
       runner(*this), devices(*this),
       control(devices, sky, clock, siteTimeZone(settings), settings.sunAltitude, settings.safety)
 {
+    if (devices.has(Motion::SkyFlats))
+        control.setSkyFlats(skyFlatWindowOf(settings));
 }
 
 void SimState::catchUp() noexcept

@@ -257,6 +257,50 @@ TEST(VirtualNight, TheRoofSpendsItsTimeAndNoPlanStartsWhileItIsShut)
             << qPrintable(line);
 }
 
+// With sky flats on, the simulated roof opens in the evening twilight for them and stays open into
+// the dark; the plans start only once the Sun is below the limit. At dawn the roof stays open until
+// the Sun reaches the flats' window, takes them, and only then parks and closes.
+TEST(VirtualNight, SkyFlatsTakeTheTwilightsNotTheDark)
+{
+    SimSurvey sim([&](ObservatorySettings& s) {
+        s.clockStart = QStringLiteral("2024-04-14T01:30:00Z"); // 19:30 local, before sunset
+        s.calibration.skyFlats = true;
+    });
+    QStringList sne;
+    for (int i = 0; i < 20; ++i)
+        sne << QStringLiteral("SN%1\t%2\t%3").arg(i).arg(8 + i * 0.5, 0, 'f', 2).arg(10 + i)
+            << QStringLiteral("**** ");
+    sim.writeProgramFile(QStringLiteral("SNeTargets.txt"), sne);
+    sim.enable(SurveyKind::SNe);
+    sim.core->runLimits.untilUtc = utc("2024-04-14T13:00:00Z");
+    sim.run(0);
+
+    const Site site{40, -105, 1600};
+    QList<QDateTime> flats;
+    QList<QDateTime> plans;
+    QDateTime parked;
+    for (const QString& line : SimSurvey::readLines(sim.host->acquisitionLogPath())) {
+        const QDateTime at = QDateTime::fromString(line.section(u'\t', 0, 0), Qt::ISODate);
+        const QString words = line.section(u'\t', 1, 1);
+        if (words == QStringLiteral("sky flats"))
+            flats << at;
+        else if (words == QStringLiteral("start"))
+            plans << at;
+        else if (line.section(u'\t', 1, 2) == QStringLiteral("done\tMount parked"))
+            parked = at;
+    }
+    ASSERT_EQ(flats.size(), 2) << "one at dusk, one at dawn";
+    ASSERT_FALSE(plans.isEmpty());
+    for (const QDateTime& at : flats) {
+        EXPECT_LE(sunAltitude(at, site), -2) << qPrintable(at.toString(Qt::ISODate));
+        EXPECT_GE(sunAltitude(at, site), -10.01) << qPrintable(at.toString(Qt::ISODate));
+    }
+    EXPECT_LT(flats.first(), plans.first());
+    EXPECT_LT(plans.last(), flats.last());
+    EXPECT_LE(sunAltitude(plans.first(), site), -12) << "the plans keep to the dark";
+    EXPECT_GT(parked, flats.last()) << "the mount parks after the morning's flats";
+}
+
 // A real roof with nothing to close it should Kestrove crash or hang is said at every start: in
 // the status, the survey log and history.csv, where the notifier hears of it.
 TEST(VirtualNight, EveryStartSaysWhenNoWatchdogGuardsAnIndiRoof)

@@ -1,10 +1,11 @@
 #include "host/ObservatoryControl.h"
 #include "host/SkyUtil.h"
-#include "support/TestSite.h"
 #include "sky/SiteClock.h"
+#include "support/TestSite.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 
@@ -40,6 +41,7 @@ public:
     void log(const QStringList&) override {}
     QString shutFromOutside() override { return outside; }
     QStringList takeEvents() override { return std::exchange(news, QStringList()); }
+    bool skyFlatsWanted() override { return flatsWanted; }
 
     qint64 now() const { return m_clock.utcNow().toSecsSinceEpoch(); }
     std::vector<Motion> commanded() const
@@ -54,12 +56,13 @@ public:
         {Motion::ParkMount, "mount \"M\""},   {Motion::UnparkMount, "mount \"M\""},
         {Motion::OpenRoof, "roof \"R\""},     {Motion::CloseRoof, "roof \"R\""},
         {Motion::CoolCamera, "camera \"C\""}, {Motion::WarmCamera, "camera \"C\""},
-        {Motion::Calibrate, "camera \"C\""}};
+        {Motion::Calibrate, "camera \"C\""},  {Motion::SkyFlats, "camera \"C\""}};
     std::map<Motion, double> durations;
     std::map<Motion, qint64> started;
     std::vector<std::pair<Motion, qint64>> commands;
     std::vector<QString> stops;
     bool safe = true;
+    bool flatsWanted = true;
     QString outside;
     QStringList news; // what the motion under way has to tell
 
@@ -70,10 +73,11 @@ private:
 // A controller at La Palma on a virtual clock, stepped a second at a time.
 struct Observatory
 {
-    explicit Observatory(const char* startUtc = "2022-03-15T22:30:00Z", SafetySettings safety = {})
+    explicit Observatory(const char* startUtc = "2022-03-15T22:30:00Z", SafetySettings safety = {},
+                         std::optional<double> sunLimit = -12.0)
         : clock(test::utc(startUtc), 0, QTimeZone("Atlantic/Canary")),
           sky(Site{28.7606, -17.8816, 2396}, clock), devices(clock),
-          control(devices, sky, clock, QTimeZone("Atlantic/Canary"), -12.0, safety)
+          control(devices, sky, clock, QTimeZone("Atlantic/Canary"), sunLimit, safety)
     {
         control.onEvent = [this](const QString& e) { events << e; };
     }
@@ -181,6 +185,102 @@ TEST(ObservatoryControl, ShutsDownWarmAtDawnAndAtTheEndOfARun)
         EXPECT_TRUE(o.events.contains(QString::fromUtf8(c.why))) << c.name << qPrintable(o.events.join(u'|'));
         EXPECT_EQ(o.control.state(), ObservatoryState::Closed) << c.name;
         EXPECT_FALSE(o.control.holdsSurvey() && c.endRun) << c.name;
+    }
+}
+
+// With sky flats the roof opens in evening twilight once the Sun enters their window and stays open
+// into the dark; at dawn it stays open past the Sun limit until the Sun reaches the window, and
+// the flats come before the mount parks. Nothing due: the twilight passes with the roof shut.
+TEST(ObservatoryControl, SkyFlatsTakeTheTwilightOnEitherSideOfTheDark)
+{
+    const struct
+    {
+        const char* name;
+        const char* start;
+        int seconds;
+        bool wanted;
+        std::vector<Motion> expected;
+    } cases[] = {
+        // The run starts in daylight: the devices are first brought to the closed state.
+        {"dusk",
+         "2022-03-15T19:10:00Z",
+         4200,
+         true,
+         {Motion::ParkMount, Motion::CloseRoof, Motion::Calibrate, Motion::WarmCamera, Motion::OpenRoof,
+          Motion::UnparkMount, Motion::CoolCamera, Motion::SkyFlats}},
+        {"dusk, nothing due",
+         "2022-03-15T19:10:00Z",
+         4200,
+         false,
+         {Motion::ParkMount, Motion::CloseRoof, Motion::Calibrate, Motion::WarmCamera, Motion::OpenRoof,
+          Motion::UnparkMount, Motion::CoolCamera}},
+        {"dawn",
+         "2022-03-16T06:00:00Z",
+         4200,
+         true,
+         {Motion::OpenRoof, Motion::UnparkMount, Motion::CoolCamera, Motion::SkyFlats, Motion::ParkMount,
+          Motion::CloseRoof, Motion::Calibrate, Motion::WarmCamera}},
+        {"dawn, nothing due",
+         "2022-03-16T06:00:00Z",
+         4200,
+         false,
+         {Motion::OpenRoof, Motion::UnparkMount, Motion::CoolCamera, Motion::ParkMount, Motion::CloseRoof,
+          Motion::Calibrate, Motion::WarmCamera}},
+    };
+    for (const auto& c : cases) {
+        Observatory o;
+        o.clock.setUtc(test::utc(c.start));
+        o.control.setSkyFlats(SkyFlatWindow{-10, -2});
+        o.devices.flatsWanted = c.wanted;
+        o.devices.durations = {{Motion::SkyFlats, 600}};
+        o.control.runStarted();
+        o.step(c.seconds);
+        EXPECT_EQ(o.devices.commanded(), c.expected) << c.name << qPrintable(o.events.join(u'|'));
+        const auto sunAt = [&](qint64 at) {
+            return sunAltitude(QDateTime::fromSecsSinceEpoch(at, QTimeZone::utc()), o.sky.site());
+        };
+        for (const auto& [motion, at] : o.devices.commands)
+            if (motion == Motion::SkyFlats) {
+                EXPECT_GE(sunAt(at), -10.01) << c.name;
+                EXPECT_LE(sunAt(at), -2) << c.name;
+            }
+        // Without flats the roof's last move comes at the Sun limit.
+        if (!c.wanted) {
+            const auto last =
+                std::find_if(o.devices.commands.rbegin(), o.devices.commands.rend(), [](auto& m) {
+                    return m.first == Motion::OpenRoof || m.first == Motion::CloseRoof;
+                });
+            ASSERT_NE(last, o.devices.commands.rend()) << c.name;
+            EXPECT_NEAR(sunAt(last->second), -12, 0.1) << c.name;
+        }
+        // At dusk the roof stays open into the dark: the plans wait for the Sun limit only.
+        if (QByteArray(c.name).startsWith("dusk")) {
+            EXPECT_TRUE(o.control.ready()) << c.name;
+        }
+    }
+}
+
+// In the flats' window with the roof open (no Sun limit), the run's end takes them before the
+// mount parks; the observer's close shuts at once.
+TEST(ObservatoryControl, TheObserversCloseTakesNoSkyFlats)
+{
+    for (const bool observer : {false, true}) {
+        Observatory o("2022-03-16T06:45:00Z", {}, std::nullopt);
+        o.control.setSkyFlats(SkyFlatWindow{-10, -2});
+        o.control.runStarted();
+        o.step(5);
+        ASSERT_TRUE(o.control.ready());
+        if (observer)
+            o.control.closeNow(QStringLiteral("closed by the observer"));
+        else
+            o.control.runEnded();
+        o.step(5);
+        std::vector<Motion> expected = kOpening;
+        if (!observer)
+            expected.push_back(Motion::SkyFlats);
+        for (Motion motion : {Motion::ParkMount, Motion::CloseRoof, Motion::Calibrate, Motion::WarmCamera})
+            expected.push_back(motion);
+        EXPECT_EQ(o.devices.commanded(), expected) << (observer ? "observer" : "run ended");
     }
 }
 

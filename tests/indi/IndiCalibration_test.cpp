@@ -1,12 +1,17 @@
 #include "database/ObservationDb.h"
+#include "host/AcquisitionLog.h"
 #include "host/indi/steps/CalibrationStep.h"
 #include "imaging/FitsFile.h"
 #include "imaging/MasterFrame.h"
 #include "indi/IndiSurvey.h"
+#include "settings/ConfigFile.h"
 
 #include <QFileInfo>
+#include <QProcess>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <map>
 #include <numeric>
 
@@ -266,4 +271,174 @@ TEST_F(IndiCalibration, PanelFlatsConvergeOnTheLevelAndTakeOutTheVignetting)
     for (const auto& [level, keep] : flats)
         std::printf(" %.0f%s", level, keep ? "" : "*");
     std::printf(" (target %.0f, * not kept)\n", kFlatLevel);
+}
+
+namespace {
+
+// The longitude at which the Sun stands nearest `altitude` now at latitude 60, rising: the INDI
+// host keeps the system's time, so the site is moved into the twilight instead of the clock.
+double dawnLongitude(double altitude)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    double best = 0;
+    double miss = 1e9;
+    for (double longitude = -180; longitude < 180; longitude += 0.25) {
+        const Site site{60, longitude, 100};
+        const double sun = sunAltitude(now, site);
+        if (sunAltitude(now.addSecs(300), site) > sun && std::abs(sun - altitude) < miss) {
+            miss = std::abs(sun - altitude);
+            best = longitude;
+        }
+    }
+    return best;
+}
+
+// The sky of the flats brightens by this much SIM_SKYGLOW a second (about 3 % more light).
+constexpr double kDawnGlowStart = 68;
+constexpr double kDawnGlowPerSecond = 0.3;
+
+} // namespace
+
+// The run ends in the morning twilight with the roof open: before the mount parks, it turns to the
+// blank sky opposite the Sun and takes flats of the night's filter and binning while the sky
+// brightens, each exposure shorter than the last as it follows the brightening to the level; the
+// kept flats make the master. Darks follow at the close.
+TEST_F(IndiCalibration, SkyFlatsFollowTheBrighteningDawnToTheLevel)
+{
+    const double longitude = dawnLongitude(-5);
+    // The mount's own site is the survey's, so that its sidereal time is the host's; a mount not
+    // connected yet is sent the site as it connects.
+    server->set(QStringLiteral("Telescope Simulator.GEOGRAPHIC_COORD.LAT;LONG;ELEV=60;%1;100")
+                    .arg(std::fmod(longitude + 360, 360), 0, 'f', 4));
+    ASSERT_TRUE(
+        server->set(QStringLiteral("CCD Simulator.SIMULATOR_SETTINGS.SIM_SKYGLOW=%1").arg(kDawnGlowStart)));
+    if (server->get(QStringLiteral("Telescope Simulator.TELESCOPE_PARK.PARK")) == QLatin1String("On")) {
+        ASSERT_TRUE(server->set(QStringLiteral("Telescope Simulator.TELESCOPE_PARK.UNPARK=On")));
+        ASSERT_TRUE(server->waitFor(QStringLiteral("Telescope Simulator.TELESCOPE_PARK.UNPARK"),
+                                    QStringLiteral("On"), 10));
+    }
+    IndiSurvey survey(*server, [&](ObservatorySettings& s) {
+        s.longitude = longitude;
+        s.safety.closeAtEnd = true;
+        s.calibration.enabled = true;
+        s.calibration.skyFlats = true;
+        s.calibration.darks = 3;
+        s.calibration.bias = 0;
+        s.calibration.flatLevel = kFlatLevel;
+        s.calibration.flatExposureMax = 5;
+    });
+    ASSERT_TRUE(
+        server->set(QStringLiteral("Telescope Simulator.TELESCOPE_PARK_POSITION.PARK_HA;PARK_DEC=0.3;79.5")));
+    // The dawn, driven by the test once the flats' field is reached.
+    QTimer dawn;
+    double glow = kDawnGlowStart;
+    QObject::connect(&dawn, &QTimer::timeout, [&] {
+        glow -= kDawnGlowPerSecond;
+        server->set(QStringLiteral("CCD Simulator.SIMULATOR_SETTINGS.SIM_SKYGLOW=%1").arg(glow, 0, 'f', 2));
+    });
+    survey.onceLogged(QStringLiteral("\tslewed\tsky flats"), [&] { dawn.start(1000); });
+    QElapsedTimer wall;
+    wall.start();
+    survey.run(1);
+    dawn.stop();
+    const QString log = survey.acquisitionLog();
+    ASSERT_TRUE(log.contains(QStringLiteral("\tdone\tSky flats taken"))) << qPrintable(log);
+    EXPECT_LT(log.indexOf(QStringLiteral("\tdone\tSky flats taken")),
+              log.indexOf(QStringLiteral("\tdone\tMount parked")))
+        << "the flats come before the mount parks";
+    EXPECT_FALSE(log.contains(QStringLiteral("FLAT_LIGHT")));
+
+    // Each flat's exposure and level, in the order taken, and whether it was kept.
+    struct Flat
+    {
+        double seconds;
+        double level;
+        bool kept;
+    };
+    std::vector<Flat> flats;
+    for (const QString& line : log.split(QStringLiteral("\r\n"))) {
+        const QStringList f = line.split(u'\t');
+        if (f.size() >= 5 && f[1] == QStringLiteral("flat"))
+            flats.push_back({f[3].section(u' ', 0, 0).toDouble(), f[3].section(u' ', 2, 2).toDouble(),
+                             f[4] == QStringLiteral("kept")});
+    }
+    std::vector<Flat> kept;
+    std::copy_if(flats.begin(), flats.end(), std::back_inserter(kept), [](const Flat& f) { return f.kept; });
+    ASSERT_EQ(kept.size(), 3u) << qPrintable(log);
+    for (const Flat& f : kept)
+        EXPECT_NEAR(f.level, kFlatLevel, kFlatLevel * indi::kFlatTolerance);
+    EXPECT_LT(kept.back().seconds, kept.front().seconds) << "the brightening sky shortens the exposures";
+
+    database::ObservationDb db(database::observationsPath(survey.host->settings().logDir),
+                               database::ObservationDb::Access::Read);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const auto flat =
+        db.newestMaster({imaging::MasterKind::Flat, 0, 2, std::nullopt, QStringLiteral("Green")},
+                        now.addSecs(-600), now.addSecs(60));
+    ASSERT_TRUE(flat) << qPrintable(log);
+    EXPECT_EQ(flat->frames, 3);
+
+    std::printf("sky flats at dawn (Sun %.1f deg): %zu taken, %zu kept;",
+                sunAltitude(now, {60, longitude, 100}), flats.size(), kept.size());
+    for (const Flat& f : flats)
+        std::printf(" %s s %.0f%s", qPrintable(QString::number(f.seconds)), f.level, f.kept ? "" : "*");
+    std::printf(" (target %.0f, * not kept); the case took %.1f s\n", kFlatLevel, wall.elapsed() / 1000.0);
+    server->set(QStringLiteral("Telescope Simulator.GEOGRAPHIC_COORD.LAT;LONG;ELEV=60;10;100"));
+}
+
+// "kestrove --calibrate darks" closes the observatory and takes the darks and bias the last day's
+// frames need, then ends.
+TEST_F(IndiCalibration, TheCalibrateCommandTakesTheDaysDarksAndEnds)
+{
+    QTemporaryDir dir;
+    const QString program = dir.path() + QStringLiteral("/program");
+    const QString observatory = dir.path() + QStringLiteral("/observatory");
+    QDir().mkpath(program);
+    ObservatorySettings s = observatoryDefaults(observatory);
+    s.kind = HostKind::Indi;
+    s.sunAltitude.reset();
+    s.indi.server = server->address();
+    s.indi.mount = QStringLiteral("Telescope Simulator");
+    s.indi.camera = QStringLiteral("CCD Simulator");
+    s.calibration.darks = 2;
+    s.calibration.bias = 2;
+    writeObservatorySettings(observatory, s);
+    writeConfigFile(program + QStringLiteral("/"), SurveySettings());
+    {
+        database::ObservationDb db(database::observationsPath(readObservatorySettings(observatory).logDir));
+        database::FrameRecord f;
+        f.target = QStringLiteral("SN earlier");
+        f.kind = QStringLiteral("SNe");
+        f.utc = QDateTime::currentDateTimeUtc().addSecs(-3600);
+        f.exposure = 1;
+        f.binning = 2;
+        f.path = QStringLiteral("/images/earlier.fits");
+        f.accepted = true;
+        db.addFrame(f);
+    }
+    // Parked beside where the cases before left it; run alone, the mount is not connected yet and
+    // parks at its own position.
+    server->set(QStringLiteral("Telescope Simulator.TELESCOPE_PARK_POSITION.PARK_HA;PARK_DEC=0.3;79.5"));
+
+    QElapsedTimer wall;
+    wall.start();
+    QProcess kestrove;
+    kestrove.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    kestrove.setStandardOutputFile(QProcess::nullDevice());
+    kestrove.start(QStringLiteral(KESTROVE_EXECUTABLE),
+                   {"--calibrate", "darks", "--folder", program, "--observatory", observatory});
+    ASSERT_TRUE(kestrove.waitForFinished(120000));
+    EXPECT_EQ(kestrove.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(kestrove.exitCode(), 0);
+
+    const QString logDir = readObservatorySettings(observatory).logDir;
+    database::ObservationDb db(database::observationsPath(logDir), database::ObservationDb::Access::Read);
+    std::map<std::pair<QString, double>, int> made;
+    for (const database::MasterRecord& m : db.masters(QDateTime::currentDateTimeUtc().addSecs(-600),
+                                                      QDateTime::currentDateTimeUtc().addSecs(60)))
+        made[{imaging::masterKindText(m.setting.kind), m.setting.exposure}] = m.frames;
+    const std::map<std::pair<QString, double>, int> expected{{{QStringLiteral("dark"), 1.0}, 2},
+                                                             {{QStringLiteral("bias"), 0.0}, 2}};
+    EXPECT_EQ(made, expected) << qPrintable(QString::fromLatin1(test::readBytes(acquisitionLogPath(logDir))));
+    std::printf("kestrove --calibrate darks: %.1f s\n", wall.elapsed() / 1000.0);
 }

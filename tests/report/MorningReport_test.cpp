@@ -1,4 +1,6 @@
 #include "database/ObservationDb.h"
+#include "imaging/FitsFile.h"
+#include "imaging/MasterFrame.h"
 #include "report/AavsoReport.h"
 #include "report/Discoveries.h"
 #include "report/FrameLines.h"
@@ -73,6 +75,44 @@ TEST(MorningReport, HasTheNightsFramesWithTheirGrades)
     EXPECT_TRUE(csv[3].contains(QStringLiteral(",rejected,3 stars where 80 expected,")))
         << csv[3].toStdString();
     EXPECT_TRUE(csv[1].contains(QStringLiteral(",accepted,,"))) << csv[1].toStdString();
+}
+
+// The masters made in the night and those its calibrated frames name in their headers, with how
+// many frames each calibrated; a frame without a calibrated copy names none.
+TEST(MorningReport, ListsTheMastersMadeAndUsed)
+{
+    QTemporaryDir dir;
+    ObservatorySettings settings = observatoryDefaults(dir.path());
+    settings.timeZone = QStringLiteral("UTC");
+    settings.logDir = dir.filePath(QStringLiteral("Logs"));
+    const ResolvedObservatory observatory = resolveObservatory(settings);
+    const auto utc = [](int hour) { return QDateTime(QDate(2024, 4, 14), QTime(hour, 0), QTimeZone::utc()); };
+    {
+        database::ObservationDb db(database::observationsPath(settings.logDir));
+        for (int i = 0; i < 3; ++i) {
+            database::FrameRecord f = frame(utc(1 + i), 200, 2.0);
+            f.path = dir.filePath(QStringLiteral("M51-%1.fits").arg(i));
+            db.addFrame(f);
+            if (i == 2)
+                continue;
+            imaging::writeFitsImage(
+                imaging::calibratedPath(f.path), {2, 2, std::vector<float>(4, 1.0f), std::nullopt},
+                {{QStringLiteral("DARKFILE"), QStringLiteral("dark-60s-bin1.fits"), QString()},
+                 {QStringLiteral("FLATFILE"), QStringLiteral("flat-bin1-R.fits"), QString()}});
+        }
+        database::MasterRecord dark;
+        dark.setting = {imaging::MasterKind::Dark, 60, 1, -10.0, {}};
+        dark.utc = utc(5);
+        dark.frames = 10;
+        dark.path = dir.filePath(QStringLiteral("Calibration/dark-60s-bin1.fits"));
+        db.addMaster(dark);
+    }
+    const QStringList summary = nightSummary(observedNight(observatory, QDate(2024, 4, 13))).split(u'\n');
+    for (const char* line :
+         {"Master made: dark 60 s bin 1 at -10 C, 10 frames: dark-60s-bin1.fits",
+          "Master used: dark-60s-bin1.fits by 2 frames", "Master used: flat-bin1-R.fits by 2 frames"})
+        EXPECT_TRUE(summary.contains(QString::fromLatin1(line))) << line << "\n"
+                                                                 << summary.join(u'\n').toStdString();
 }
 
 // The night's lightcurve points, noon to noon, come to the morning report, and its AAVSO extended

@@ -218,6 +218,7 @@ TEST(ObservatorySettings, MalformedValueNamesKeyAndFile)
         {"calibration", "enabled=often", "enabled"},
         {"calibration", "maxAgeDays=-1", "maxAgeDays"},
         {"calibration", "flatExposureMin=5\nflatExposureMax=2", "flatExposureMax"},
+        {"calibration", "skyFlatSunMin=-4\nskyFlatSunMax=-8", "skyFlatSunMax"},
     };
     for (const auto& c : cases) {
         QTemporaryDir dir;

@@ -111,6 +111,27 @@ QList<CalibrationSet> nightFlatSets(const database::ObservationDb& observations,
     return sets;
 }
 
+QList<CalibrationSet> skyFlatSets(const database::ObservationDb& observations,
+                                  const ObservatorySettings& settings, const QDateTime& utc)
+{
+    const CalibrationSettings& c = settings.calibration;
+    QList<imaging::MasterSetting> used;
+    for (const database::FrameRecord& f :
+         observations.frames(utc.addSecs(-static_cast<qint64>(c.maxAgeDays * 86400)), utc)) {
+        if (f.kind == QStringLiteral("test"))
+            continue;
+        const imaging::MasterSetting s{imaging::MasterKind::Flat, 0, f.binning, settings.indi.coolTo,
+                                       f.filter};
+        if (!used.contains(s))
+            used << s;
+    }
+    QList<CalibrationSet> sets;
+    for (const imaging::MasterSetting& setting : used)
+        if (!observations.newestMaster(setting, utc.addDays(-1), utc))
+            sets << CalibrationSet{setting, c.darks};
+    return sets;
+}
+
 std::optional<imaging::FrameCalibration> mastersFor(const database::ObservationDb& observations,
                                                     const ObservatorySettings& settings, double exposure,
                                                     int binning, const QString& filter, const QDateTime& utc)
@@ -146,9 +167,10 @@ QString calibrationLibrary(const ObservatorySettings& settings)
     return QDir(settings.hostPath).filePath(QStringLiteral("Calibration"));
 }
 
-void CalibrationStep::start(QList<CalibrationSet> sets)
+void CalibrationStep::start(QList<CalibrationSet> sets, bool sky)
 {
     m_sets = std::move(sets);
+    m_sky = sky;
     nextSet();
 }
 
@@ -197,15 +219,17 @@ void CalibrationStep::beginFlats()
             m_context.log({QStringLiteral("error"), QString::fromUtf8(e.what())});
         }
     }
-    m_flat.emplace(c.flatLevel, c.flatExposureMin, c.flatExposureMax, m_flatOffset, kFlatTolerance, false);
+    m_flat.emplace(c.flatLevel, c.flatExposureMin, c.flatExposureMax, m_flatOffset, kFlatTolerance, m_sky);
     m_flatTries = 0;
     m_flatSeconds = 0;
-    if (!m_context.client.property(settings.indi.lightPanel, FLAT_LIGHT_CONTROL)) {
-        m_context.fail(
-            QStringLiteral("light panel \"%1\" has no FLAT_LIGHT_CONTROL").arg(settings.indi.lightPanel));
-        return;
+    if (!m_sky) {
+        if (!m_context.client.property(settings.indi.lightPanel, FLAT_LIGHT_CONTROL)) {
+            m_context.fail(
+                QStringLiteral("light panel \"%1\" has no FLAT_LIGHT_CONTROL").arg(settings.indi.lightPanel));
+            return;
+        }
+        panel(true);
     }
-    panel(true);
     const QString& wheel = settings.indi.filterWheel;
     if (set.setting.filter.isEmpty() || wheel.isEmpty()) {
         configureCamera();

@@ -39,6 +39,12 @@ QList<CalibrationSet> nightFlatSets(const database::ObservationDb& observations,
                                     const ObservatorySettings& settings, const QDateTime& fromUtc,
                                     const QDateTime& toUtc);
 
+// The sky flats due at `utc`: one of each filter and binning of the survey's frames within
+// [calibration] maxAgeDays, of `darks` frames, leaving out a setting with a master flat of the last
+// day (the evening's flats serve the morning). Throws DatabaseError.
+QList<CalibrationSet> skyFlatSets(const database::ObservationDb& observations,
+                                  const ObservatorySettings& settings, const QDateTime& utc);
+
 // How far a flat's level may miss [calibration] flatLevel, as a fraction of it.
 constexpr double kFlatTolerance = 0.1;
 
@@ -66,7 +72,9 @@ class CalibrationStep : public CameraControl::User, public PlanStep
 public:
     CalibrationStep(StepContext& context, CameraControl& camera) : m_context(context), m_camera(camera) {}
 
-    void start(QList<CalibrationSet> sets);
+    // `sky`: the flats are of the twilight sky where the mount tracks, each exposure carrying the
+    // sky's brightening or fading on to the next; otherwise of the panel.
+    void start(QList<CalibrationSet> sets, bool sky = false);
     // The masters made so far ("dark 60 s bin 2 at -10 C: 10 frames, dark-60s-...fits"), each
     // taken once.
     QStringList takeEvents() { return std::exchange(m_events, QStringList()); }
@@ -99,6 +107,7 @@ private:
     int m_flatTries = 0;
     double m_flatSeconds = 0;
     bool m_panelLit = false;
+    bool m_sky = false;
     int m_slot = 0;
     CommandWatch m_wheel;
 };

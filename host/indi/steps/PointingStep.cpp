@@ -43,9 +43,10 @@ PointingStep::PointingStep(StepContext& context, CameraControl& camera) : m_cont
                      });
 }
 
-void PointingStep::start()
+void PointingStep::start(bool solve)
 {
     m_solves = 0;
+    m_solveThis = solve;
     m_target = m_context.target();
     slewTo(m_target, QStringLiteral("slew"));
 }
@@ -103,7 +104,7 @@ void PointingStep::afterSettle()
             QStringLiteral("the mount stands %1 deg from the target").arg(QString::number(off, 'f', 2)));
         return;
     }
-    if (solveWanted()) {
+    if (m_solveThis && solveWanted()) {
         startSolveFrame();
         return;
     }

@@ -19,7 +19,8 @@ class PointingStep : public PlanStep, public CameraControl::User
 public:
     PointingStep(StepContext& context, CameraControl& camera);
 
-    void start();
+    // `solve`: plate solve where solving is on; a field that needs no exact place is only slewed to.
+    void start(bool solve = true);
     // Whether frames are solved: decided on the first call, with the reason logged once.
     bool solveWanted();
 
@@ -58,6 +59,7 @@ private:
     imaging::SolveField m_solver;
     std::unique_ptr<QTemporaryDir> m_work;
     int m_solves = 0;
+    bool m_solveThis = true;
     imaging::ImageGeometry m_solveGeometry; // of the frame being solved
     Equatorial m_solveMount;                // where the mount said it pointed for that frame
 };
