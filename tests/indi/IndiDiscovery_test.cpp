@@ -253,18 +253,19 @@ TEST_F(IndiDiscovery, AStarMovingThroughAMinorPlanetSetIsTheOneMover)
     // starts, and the frames are timed at their middles, a shift the rate does not see.
     const MoverCase mover = moverCase();
     survey->core->settings.exposureMPS = static_cast<float>(mover.exposure);
-    // Long frames as deep as 1 s ones, their stars unsaturated: a fainter sky all through.
+    // Long frames as deep as 1 s ones, their stars unsaturated: the simulator's magnitude scale
+    // moved so that a frame gathers the light of 1 s.
     if (mover.exposure > 1) {
         const double fainter = 2.5 * std::log10(mover.exposure);
         ASSERT_TRUE(server->set(
             QStringLiteral("CCD Simulator.SIMULATOR_SETTINGS.SIM_LIMITINGMAG;SIM_SATURATION=%1;%2")
-                .arg(18.03 + fainter, 0, 'f', 2)
-                .arg(6 + fainter, 0, 'f', 2)));
+                .arg(18.03 - fainter, 0, 'f', 2)
+                .arg(6 - fainter, 0, 'f', 2)));
         QElapsedTimer set;
         set.start();
         while (std::abs(
                    server->get(QStringLiteral("CCD Simulator.SIMULATOR_SETTINGS.SIM_SATURATION")).toDouble() -
-                   6 - fainter) > 0.01 &&
+                   6 + fainter) > 0.01 &&
                set.elapsed() < 10000)
             waitWallMilliseconds(250);
     }
