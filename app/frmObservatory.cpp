@@ -91,6 +91,8 @@ const QMap<QString, QString>& sectionTitles()
         {QStringLiteral("grading"), QStringLiteral("Frame grading (INDI)")},
         {QStringLiteral("dome"), QStringLiteral("Dome (INDI)")},
         {QStringLiteral("calibration"), QStringLiteral("Calibration (INDI)")},
+        {QStringLiteral("discovery"), QStringLiteral("Discovery (INDI)")},
+        {QStringLiteral("report"), QStringLiteral("Reports")},
     };
     return titles;
 }

@@ -33,6 +33,12 @@ AcquisitionPlan parsePlan(const QString& planPath, const QStringList& lines)
                              QStringLiteral("line %1: %2").arg(i + 1).arg(why));
         };
         if (line.startsWith(u';')) {
+            static const QRegularExpression set(QStringLiteral("^;\\s*set=(\\d{1,5})/(\\d{1,5})$"));
+            if (const QRegularExpressionMatch match = set.match(line); match.hasMatch()) {
+                plan.setImage = match.captured(1).toInt();
+                plan.setSize = match.captured(2).toInt();
+                continue;
+            }
             static const QRegularExpression named(QStringLiteral("^;\\s*(comp|check)=(\\S+)$"));
             const QRegularExpressionMatch match = named.match(line);
             if (!match.hasMatch())

@@ -29,6 +29,9 @@ struct AcquisitionPlan
     // comment lines, which the acquisition script reads past.
     std::vector<NamedStar> comparisons;
     std::optional<NamedStar> check;
+    // A minor planet field's image of its set, from "; set=K/N"; 0: not one of a set.
+    int setImage = 0;
+    int setSize = 0;
 };
 
 // Reads a plan's lines; throws HostError naming the plan and the line for anything it cannot take.

@@ -4,6 +4,8 @@
 #include "text/NumberText.h"
 
 #include <QTimeZone>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -25,6 +27,9 @@ struct PlanRecipe
     // The target's comp= and check= stars go into the plan as comments, for the lightcurve's
     // photometry to find; the acquisition script reads past them.
     bool namedStars = false;
+    // A minor planet field's image of its set, "; set=K/N", also a comment: the set's frames are
+    // taken by as many plans, and the search for movers looks at them together.
+    bool setPosition = false;
 };
 
 // Elapsed days compared in whole milliseconds: the clock and the saved Julian dates carry no finer
@@ -93,6 +98,12 @@ void writePlan(SurveyCore& core, const QString& bestTarget, const QString& targe
     if (recipe.namedStars)
         for (const QString& line : namedStarLines(targetConfig))
             plan->WriteLine(line);
+    if (recipe.setPosition) {
+        // Counted as the targets file's update will count it once the image is in.
+        const bool restarts = util.Date_Julian(core.now()) - config.lastImageJD > 0.5;
+        const int image = (restarts ? 0 : std::max<int>(0, config.imageCount)) + 1;
+        plan->WriteLine(QStringLiteral("; set=%1/%2").arg(image).arg(std::max<int>(1, settings.imagesMPS)));
+    }
     plan->WriteLine(bestTarget);
     plan->WriteLine(QStringLiteral("#chainscript ") + core.GetEXEPath() + QStringLiteral("completed.vbs"));
     plan->Close();
@@ -178,7 +189,9 @@ void SurveyCore::planMPS(const QString& bestTarget)
         false,
         std::nullopt,
         int16_t(1),
-        planDefaults(0, 0, settings.exposureMPS, settings.cameraBinningMPS, settings.cameraFilterMPS)};
+        planDefaults(0, 0, settings.exposureMPS, settings.cameraBinningMPS, settings.cameraFilterMPS),
+        false,
+        true};
     planFromFile(*this, bestTarget, recipe);
 }
 

@@ -204,6 +204,13 @@ const QList<ObservatoryField>& observatoryFields()
          3600},
         {QStringLiteral("calibration/maxAgeDays"), QStringLiteral("Oldest master"), QStringLiteral("days"),
          K::Number, 0.01, 3650},
+        {QStringLiteral("discovery/radius"), QStringLiteral("Search radius"),
+         QStringLiteral("arcminutes from the galaxy"), K::Number, 0.05, 600},
+        {QStringLiteral("discovery/minSnr"), QStringLiteral("Least S/N"), {}, K::Number, 3, 1000},
+        {QStringLiteral("discovery/linkResidual"), QStringLiteral("Link residual"),
+         QStringLiteral("arcseconds off a straight path"), K::Number, 0.1, 60},
+        {QStringLiteral("report/mpcCode"), QStringLiteral("MPC observatory code"),
+         QStringLiteral("empty: none yet"), K::Text},
     };
     return fields;
 }
@@ -396,8 +403,9 @@ QMap<QString, QString> observatoryValues(const ObservatorySettings& s, const QSt
     };
     for (const auto& [key, value] : domeValues(s.dome))
         values.insert(key, value);
-    for (const auto& [key, value] : calibrationValues(s.calibration))
+    for (const auto& [key, value] : calibrationValues(s.calibration) + discoveryValues(s.discovery))
         values.insert(key, value);
+    values.insert(QStringLiteral("report/mpcCode"), s.mpcCode);
     return values;
 }
 

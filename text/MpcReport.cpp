@@ -44,7 +44,8 @@ QString declinationText(double degrees)
 {
     const long long ds = std::llround(std::abs(degrees) * 36000.0);
     return QStringLiteral("%1%2 %3 %4.%5")
-        .arg(degrees < 0 && ds > 0 ? u'-' : u'+')
+        // A QChar: a bare char16_t would be taken as its number.
+        .arg(QChar(degrees < 0 && ds > 0 ? u'-' : u'+'))
         .arg(twoDigits(ds / 36000), twoDigits(ds / 600 % 60), twoDigits(ds / 10 % 60))
         .arg(ds % 10);
 }

@@ -155,17 +155,18 @@ inline QList<QPair<QString, QString>> gscEnvironment(const QList<QPair<QString, 
     return environment + more;
 }
 
-// The simulated optics: a 200 mm focal length on the simulator's 5.2 um pixels, 5.4"/px, a field of
-// 1.9 x 1.5 degrees; the best focus at `bestFocus` on a shallow curve.
-inline void setOptics(IndiServer& server, int bestFocus)
+// The simulated optics: by default a 200 mm focal length on the simulator's 5.2 um pixels, 5.4"/px,
+// a field of 1.9 x 1.5 degrees; the best focus at `bestFocus` on a shallow curve.
+inline void setOptics(IndiServer& server, int bestFocus, int focalLength = 200)
 {
     ASSERT_TRUE(server.waitFor(QStringLiteral("CCD Simulator.CONNECTION.CONNECT"), QStringLiteral("On"), 20));
-    ASSERT_TRUE(server.set(QStringLiteral("CCD Simulator.SCOPE_INFO.FOCAL_LENGTH;APERTURE=200;50")));
+    ASSERT_TRUE(
+        server.set(QStringLiteral("CCD Simulator.SCOPE_INFO.FOCAL_LENGTH;APERTURE=%1;50").arg(focalLength)));
     ASSERT_TRUE(server.set(
         QStringLiteral("CCD Simulator.SIM_FOCUSING.SIM_FOCUS_POSITION;SIM_FOCUS_MAX;SIM_SEEING=%1;20000;10")
             .arg(bestFocus)));
-    ASSERT_TRUE(
-        server.waitFor(QStringLiteral("CCD Simulator.SCOPE_INFO.FOCAL_LENGTH"), QStringLiteral("200"), 10));
+    ASSERT_TRUE(server.waitFor(QStringLiteral("CCD Simulator.SCOPE_INFO.FOCAL_LENGTH"),
+                               QString::number(focalLength), 10));
     ASSERT_TRUE(server.waitFor(QStringLiteral("CCD Simulator.SIM_FOCUSING.SIM_FOCUS_POSITION"),
                                QString::number(bestFocus), 10));
 }

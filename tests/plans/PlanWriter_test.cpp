@@ -192,9 +192,45 @@ TEST_F(PlanWriterTest, MinorPlanetPlanCountsOneImageWithoutSubframeOrTargetFolde
     EXPECT_EQ(plan(),
               QStringList({QStringLiteral("#dir /data/Images/MPS/20240413"), QStringLiteral("#calibrate"),
                            QStringLiteral("#filter Clear"), QStringLiteral("#binning 2"),
-                           QStringLiteral("#count 1"), QStringLiteral("#interval 30"), field, chainLine()}));
+                           QStringLiteral("#count 1"), QStringLiteral("#interval 30"),
+                           QStringLiteral("; set=1/3"), field, chainLine()}));
     EXPECT_EQ(closeLog(), QStringList({QStringLiteral("Creating plan file")}));
     EXPECT_EQ(sim.view.status(), QStringLiteral("Creating MPS plan file"));
+}
+
+// A field's set is taken a plan per image: each plan says which image of the set it takes, counted
+// as the field file's update counts it (a last image over half a day old starts the set again), and
+// the plan reader gives it back.
+TEST_F(PlanWriterTest, MinorPlanetPlanSaysWhichImageOfItsSetItTakes)
+{
+    const QString field = QStringLiteral("2!10h38m45.90s!+53d30m12.0s\t10.6461\t53.503");
+    const struct
+    {
+        const char* name;
+        double daysSinceLast; // < 0: no lastImageJD
+        int imageCount;
+        int imagesMPS;
+        int image;
+    } cases[] = {
+        {"new field", -1, 0, 3, 1}, {"second", 0.02, 1, 3, 2},  {"last", 0.04, 2, 3, 3},
+        {"stale", 0.6, 2, 3, 1},    {"one a set", -1, 0, 1, 1},
+    };
+    for (const auto& c : cases) {
+        sim.core->settings.imagesMPS = static_cast<int16_t>(c.imagesMPS);
+        QString config = QStringLiteral("****");
+        if (c.daysSinceLast >= 0)
+            config += QStringLiteral(" lastImageJD=%1").arg(sim.jdNow() - c.daysSinceLast, 0, 'f', 6);
+        config += QStringLiteral(" imageCount=%1").arg(c.imageCount);
+        sim.writeProgramFile(QStringLiteral("MPSfov2.txt"),
+                             {QStringLiteral("10:30:00 +53:00:00 10:45:00 +54:00:00"), field, config});
+        sim.core->planMPS(field);
+        const QStringList lines = plan();
+        const QString expected = QStringLiteral("; set=%1/%2").arg(c.image).arg(c.imagesMPS);
+        EXPECT_EQ(lines.filter(QStringLiteral("; set=")), QStringList{expected}) << c.name;
+        const AcquisitionPlan read = parsePlan(sim.planPath(), lines);
+        EXPECT_EQ(read.setImage, c.image) << c.name;
+        EXPECT_EQ(read.setSize, c.imagesMPS) << c.name;
+    }
 }
 
 TEST_F(PlanWriterTest, MinorPlanetTargetWithoutFieldNumberFails)

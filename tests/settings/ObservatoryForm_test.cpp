@@ -70,13 +70,17 @@ TEST(ObservatoryForm, ASavedChangeIsReadBack)
                                                            "2026-01-02T00:00:00Z/2026-01-02T01:00:00Z"},
                                         {"indi/coolTo", ""},
                                         {"solve/scale", "5.4"},
-                                        {"focus/step", "1000"}});
+                                        {"focus/step", "1000"},
+                                        {"discovery/radius", "4.5"},
+                                        {"report/mpcCode", "Z99"}});
     const ObservatorySettings after = readObservatorySettings(dir.path());
     EXPECT_EQ(after.latitude, -31.5);
     EXPECT_EQ(after.horizon.size(), 2);
     EXPECT_EQ(after.unsafe.size(), 2);
     EXPECT_EQ(after.solve.scale, std::optional<double>(5.4));
     EXPECT_EQ(after.focus.step, 1000);
+    EXPECT_EQ(after.discovery.radius, 4.5);
+    EXPECT_EQ(after.mpcCode, QStringLiteral("Z99"));
     EXPECT_EQ(after.longitude, before.longitude);
     EXPECT_TRUE(after.notes.isEmpty()) << after.notes.join(u'\n').toStdString();
 }
@@ -154,6 +158,9 @@ TEST(ObservatoryForm, AValueOutOfRangeIsRefusedNamingTheBox)
         {"dome/radius", "0", "Dome radius (metres): \"0\" lies outside 0.1 to 100"},
         {"calibration/darks", "0", "Darks (per exposure): \"0\" lies outside 1 to 1000"},
         {"calibration/enabled", "true", ""},
+        {"discovery/minSnr", "2", "Least S/N: \"2\" lies outside 3 to 1000"},
+        {"discovery/linkResidual", "1.5", ""},
+        {"report/mpcCode", "Z99", ""},
     };
     for (const auto& c : cases) {
         const QString problem = fieldProblem(field(c.key), QString::fromLatin1(c.text));

@@ -100,28 +100,37 @@ void DiscoverySearch::add(const GradedFrame& graded, qint64 frameRecord)
     const FrameToGrade& frame = graded.frame;
     if (frame.test || !isSearched(frame.kind))
         return;
+    // A minor planet field's set is taken by a plan per image, between which other plans may run:
+    // its frames are gathered by field, and looked at together when its last image is in.
+    const bool inSet = frame.kind == QLatin1String("MPS") && frame.setSize > 0;
     if (frame.plan != m_plan) {
         // A plan that ended early is looked at with the frames it has.
-        if (m_plan != 0 && m_graded > 0 && !m_queue.empty())
-            m_queue.back().closesPlan = true;
+        const auto last =
+            std::find_if(m_queue.rbegin(), m_queue.rend(), [](const Job& j) { return j.set.isEmpty(); });
+        if (m_plan != 0 && m_graded > 0 && last != m_queue.rend() && last->frame.plan == m_plan)
+            last->closesPlan = true;
         else if (m_plan != 0 && m_graded > 0 && !m_set.empty())
             m_queue.push_back({m_lastFrame, false, 0, true});
-        m_plan = frame.plan;
+        m_plan = inSet ? 0 : frame.plan;
         m_graded = 0;
     }
-    ++m_graded;
-    const bool closes = m_graded >= std::max(1, frame.planFrames);
-    if (wanted(graded)) {
-        m_queue.push_back({frame, true, frameRecord, closes});
-    } else if (closes) {
-        FrameToGrade meta = frame;
-        meta.fits = {};
-        m_queue.push_back({meta, false, 0, true});
+    Job job{frame, wanted(graded), frameRecord, false};
+    if (inSet) {
+        job.set = frame.target;
+        job.startsSet = frame.setImage <= 1;
+        job.closesPlan = frame.setImage >= frame.setSize;
+    } else {
+        ++m_graded;
+        job.closesPlan = m_graded >= std::max(1, frame.planFrames);
+        m_lastFrame = frame;
+        m_lastFrame.fits = {};
+        if (job.closesPlan)
+            m_plan = 0;
     }
-    m_lastFrame = frame;
-    m_lastFrame.fits = {};
-    if (closes)
-        m_plan = 0;
+    if (!job.analyse)
+        job.frame.fits = {};
+    if (job.analyse || job.closesPlan)
+        m_queue.push_back(std::move(job));
     next();
 }
 
@@ -151,7 +160,10 @@ void DiscoverySearch::next()
     Work w;
     if (job.analyse)
         w.frame = job.frame;
-    w.earlier = m_set;
+    if (job.set.isEmpty())
+        w.earlier = m_set;
+    else if (const auto it = m_sets.find(job.set); it != m_sets.end() && !job.startsSet)
+        w.earlier = it->second;
     w.kind = job.frame.kind;
     w.target = job.frame.target;
     w.place = {job.frame.aimed.rightAscension * 15, job.frame.aimed.declination};
@@ -281,7 +293,7 @@ void DiscoverySearch::done(const Found& found)
         qCDebug(lcDiscovery, "sources of %s: %.1f ms", qPrintable(frame.path), found.milliseconds);
         if (found.becameReference)
             m_references[frame.target] = frame.path;
-        else
+        else if (job.set.isEmpty())
             m_set.push_back(*found.frame);
         if (m_context.observations && job.record) {
             std::vector<database::DetectionRecord> rows;
@@ -301,8 +313,17 @@ void DiscoverySearch::done(const Found& found)
         if (onAnalysed)
             onAnalysed(frame.path, found.milliseconds);
     }
-    if (job.closesPlan)
+    if (!job.set.isEmpty()) {
+        std::vector<Seen>& set = m_sets[job.set];
+        if (job.startsSet)
+            set.clear();
+        if (found.frame)
+            set.push_back(*found.frame);
+        if (job.closesPlan)
+            m_sets.erase(job.set);
+    } else if (job.closesPlan) {
         m_set.clear();
+    }
     next();
     if (!found.error.isEmpty())
         m_context.log({QStringLiteral("discovery"), frame.target, frame.path,

@@ -84,7 +84,9 @@ private:
         FrameToGrade frame; // the plan's, and when `analyse` the frame to analyse
         bool analyse = false;
         qint64 record = 0;
-        bool closesPlan = false;
+        bool closesPlan = false; // for a minor planet set: closes the set
+        QString set;             // the minor planet field whose set the frame is one of
+        bool startsSet = false;
     };
     void next();
     void done(const Found& found);
@@ -99,6 +101,8 @@ private:
     qint64 m_plan = 0;
     int m_graded = 0;
     std::vector<Seen> m_set;
+    // Each minor planet field's set so far.
+    std::map<QString, std::vector<Seen>> m_sets;
     // Each supernova target's reference, once it has one this run.
     std::map<QString, QString> m_references;
     int m_moversTonight = 0;

@@ -61,6 +61,8 @@ void ExposureStep::frameArrived(const IndiBlob* frame)
     graded.aimed = m_context.target();
     graded.fits = frame->data;
     graded.planFrames = plan.count;
+    graded.setImage = plan.setImage;
+    graded.setSize = plan.setSize;
     graded.comparisons = plan.comparisons;
     graded.check = plan.check;
     if (m_context.observations) {

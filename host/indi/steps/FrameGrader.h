@@ -30,6 +30,8 @@ struct FrameToGrade
     std::optional<imaging::Wcs> wcs;           // the plan's last solve, carried to this frame
     std::vector<imaging::FieldStar> catalogue; // the index's stars the solve found in the field
     int planFrames = 1;                        // the frames the plan takes
+    int setImage = 0; // a minor planet field's image of its set, which plans of one frame each take
+    int setSize = 0;  // 0: not one of a set
     Equatorial aimed;
     QByteArray fits;
     // The plan's named comparison and check stars; none: chosen from the frame.
