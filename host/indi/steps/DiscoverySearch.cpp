@@ -107,9 +107,12 @@ void DiscoverySearch::add(const GradedFrame& graded, qint64 frameRecord)
         // A plan that ended early is looked at with the frames it has.
         const auto last =
             std::find_if(m_queue.rbegin(), m_queue.rend(), [](const Job& j) { return j.set.isEmpty(); });
-        if (m_plan != 0 && m_graded > 0 && last != m_queue.rend() && last->frame.plan == m_plan)
+        const bool ofPlan = last != m_queue.rend() && last->frame.plan == m_plan;
+        // The job under way has taken its orders already: the plan's close follows it as a job of its own.
+        const bool running = ofPlan && m_watcher.isRunning() && std::prev(last.base()) == m_queue.begin();
+        if (m_plan != 0 && m_graded > 0 && ofPlan && !running)
             last->closesPlan = true;
-        else if (m_plan != 0 && m_graded > 0 && !m_set.empty())
+        else if (m_plan != 0 && m_graded > 0 && (!m_set.empty() || running))
             m_queue.push_back({m_lastFrame, false, 0, true});
         m_plan = inSet ? 0 : frame.plan;
         m_graded = 0;
