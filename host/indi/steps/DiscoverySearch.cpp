@@ -113,11 +113,11 @@ void DiscoverySearch::add(const GradedFrame& graded, qint64 frameRecord)
         if (m_plan != 0 && m_graded > 0 && ofPlan && !running)
             last->closesPlan = true;
         else if (m_plan != 0 && m_graded > 0 && (!m_set.empty() || running))
-            m_queue.push_back({m_lastFrame, false, 0, true});
+            m_queue.push_back({m_lastFrame, false, 0, true, {}, false});
         m_plan = inSet ? 0 : frame.plan;
         m_graded = 0;
     }
-    Job job{frame, wanted(graded), frameRecord, false};
+    Job job{frame, wanted(graded), frameRecord, false, {}, false};
     if (inSet) {
         job.set = frame.target;
         job.startsSet = frame.setImage <= 1;
