@@ -373,7 +373,10 @@ TEST_F(IndiDiscovery, DISABLED_TheDetectionLimitIsMeasured)
     waitForSources(*survey, 4);
     const auto found = candidates(*survey);
     double faintest = 0;
-    for (const auto& [place, magnitude] : stars) {
+    for (const auto& star : stars) {
+        // Named apart, not bound: clang 14 cannot capture a structured binding.
+        const auto& place = star.first;
+        const double magnitude = star.second;
         const auto near = std::find_if(found.begin(), found.end(), [&](const database::CandidateRecord& c) {
             return imaging::angularDistance(c.ra, c.dec, place.ra, place.dec) * 3600 < 5;
         });
