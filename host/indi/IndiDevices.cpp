@@ -195,28 +195,26 @@ MotionProgress IndiDevices::progress(Motion motion)
     return MotionProgress::done();
 }
 
-// The night's frames: those of the last day.
-void IndiDevices::startCalibration()
+void IndiDevices::startCloseFrames(const std::function<QList<CalibrationSet>()>& gather,
+                                   const QString& nothing,
+                                   const std::function<bool(const QList<CalibrationSet>&)>& start)
 {
     m_calibration = Calibration::NothingToDo;
     if (!m_observations)
         return;
-    const QDateTime now = m_clock.utcNow();
     QList<CalibrationSet> sets;
     try {
-        sets = nightCalibrationSets(*m_observations, m_settings, now.addDays(-1), now);
-        sets << nightFlatSets(*m_observations, m_settings, now.addDays(-1), now);
+        sets = gather();
     } catch (const std::exception& e) {
         m_calibration = Calibration::Refused;
         m_calibrationRefusal = QString::fromUtf8(e.what());
         return;
     }
     if (sets.isEmpty()) {
-        m_executor.log({QStringLiteral("calibrate"),
-                        QStringLiteral("nothing to take: every setting of the night has its masters")});
+        m_executor.log({QStringLiteral("calibrate"), nothing});
         return;
     }
-    if (!m_executor.calibrate(sets)) {
+    if (!start(sets)) {
         m_calibration = Calibration::Refused;
         m_calibrationRefusal = QStringLiteral("a plan is still running");
         return;
@@ -224,32 +222,28 @@ void IndiDevices::startCalibration()
     m_calibration = Calibration::Started;
 }
 
+// The night's frames: those of the last day.
+void IndiDevices::startCalibration()
+{
+    const QDateTime now = m_clock.utcNow();
+    startCloseFrames(
+        [&] {
+            return nightCalibrationSets(*m_observations, m_settings, now.addDays(-1), now) +
+                   nightFlatSets(*m_observations, m_settings, now.addDays(-1), now);
+        },
+        QStringLiteral("nothing to take: every setting of the night has its masters"),
+        [this](const QList<CalibrationSet>& sets) { return m_executor.calibrate(sets); });
+}
+
 void IndiDevices::startSkyFlats()
 {
-    m_calibration = Calibration::NothingToDo;
-    if (!m_observations)
-        return;
     const QDateTime now = m_clock.utcNow();
-    QList<CalibrationSet> sets;
-    try {
-        sets = skyFlatSets(*m_observations, m_settings, now);
-    } catch (const std::exception& e) {
-        m_calibration = Calibration::Refused;
-        m_calibrationRefusal = QString::fromUtf8(e.what());
-        return;
-    }
-    if (sets.isEmpty()) {
-        m_executor.log({QStringLiteral("calibrate"),
-                        QStringLiteral("no sky flats to take: every filter and binning has its master")});
-        return;
-    }
-    const Site site{m_settings.latitude, m_settings.longitude, m_settings.elevation};
-    if (!m_executor.skyFlats(sets, skyFlatField(site, now))) {
-        m_calibration = Calibration::Refused;
-        m_calibrationRefusal = QStringLiteral("a plan is still running");
-        return;
-    }
-    m_calibration = Calibration::Started;
+    startCloseFrames([&] { return skyFlatSets(*m_observations, m_settings, now); },
+                     QStringLiteral("no sky flats to take: every filter and binning has its master"),
+                     [&](const QList<CalibrationSet>& sets) {
+                         const Site site{m_settings.latitude, m_settings.longitude, m_settings.elevation};
+                         return m_executor.skyFlats(sets, skyFlatField(site, now));
+                     });
 }
 
 bool IndiDevices::skyFlatsWanted()

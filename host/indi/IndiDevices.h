@@ -2,11 +2,14 @@
 
 #include "host/ObservatoryControl.h"
 #include "host/indi/IndiLink.h"
+#include "host/indi/steps/CalibrationStep.h"
 
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QTimer>
+
+#include <functional>
 
 namespace kestrove {
 class Clock;
@@ -58,6 +61,10 @@ private:
     MotionProgress temperature(Motion motion);
     void startCalibration();
     void startSkyFlats();
+    // Frames of the close or the twilight: `start` is given the sets `gather` finds, and none left
+    // to take is logged as `nothing`.
+    void startCloseFrames(const std::function<QList<CalibrationSet>()>& gather, const QString& nothing,
+                          const std::function<bool(const QList<CalibrationSet>&)>& start);
     MotionProgress calibration() const;
 
     IndiLink& m_link;
