@@ -1,3 +1,4 @@
+#include "core/ImageCount.h"
 #include "core/SurveyCore.h"
 #include "text/HostError.h"
 #include "text/NamedStar.h"
@@ -100,8 +101,7 @@ void writePlan(SurveyCore& core, const QString& bestTarget, const QString& targe
             plan->WriteLine(line);
     if (recipe.setPosition) {
         // Counted as the targets file's update will count it once the image is in.
-        const bool restarts = util.Date_Julian(core.now()) - config.lastImageJD > 0.5;
-        const int image = (restarts ? 0 : std::max<int>(0, config.imageCount)) + 1;
+        const int image = std::max<int>(1, imageCountAfter(config, util.Date_Julian(core.now())));
         plan->WriteLine(QStringLiteral("; set=%1/%2").arg(image).arg(std::max<int>(1, settings.imagesMPS)));
     }
     plan->WriteLine(bestTarget);

@@ -1,4 +1,5 @@
 #include "core/History.h"
+#include "core/ImageCount.h"
 #include "core/SurveyCore.h"
 #include "sky/Clock.h"
 #include "sky/SiteClock.h"
@@ -322,14 +323,9 @@ QString configLineAfter(const PendingRecord& record, const TargetConfig& config,
     const QString head = QStringLiteral("**** lastImageJD=") + doubleText(record.observedJD);
     switch (record.kind) {
     case SurveyKind::MPS: {
-        // A count at the 16-bit limit stays there rather than wrapping.
-        int16_t count = config.imageCount;
-        if (count < std::numeric_limits<int16_t>::max())
-            ++count;
-        if (record.observedJD - config.lastImageJD > 0.5) {
+        const int16_t count = imageCountAfter(config, record.observedJD);
+        if (record.observedJD - config.lastImageJD > 0.5)
             log << QStringLiteral("Resetting image count on this target");
-            count = 1;
-        }
         return head + QStringLiteral(" imageCount=") + integerText(count) + ownLimitItems(oldLine);
     }
     case SurveyKind::SLC:
